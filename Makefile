@@ -1,0 +1,42 @@
+# Two commands for a newcomer: make run, make test. Everything else is for developers.
+BUILD      ?= build
+GENERATOR  ?= Ninja
+JOBS       ?= $(shell nproc)
+
+.PHONY: all deps configure build run test test-asan test-tsan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-viewer $(BUILD)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVIMO_SANITIZE=address,undefined >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	 ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVIMO_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan -L threaded --output-on-failure -j $(JOBS)
+
+bench: build
+	@bench/convert $(BUILD)
+
+clean:
+	@rm -rf $(BUILD) build-asan build-tsan

@@ -1,0 +1,342 @@
+#include "win32/Kernel.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string TempRoot() {
+  const char* env = std::getenv("TMPDIR");
+  std::string root = (env != nullptr && *env != '\0') ? env : "/tmp";
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root;
+}
+
+std::string PrefixForPid(long pid) { return "vimo-" + std::to_string(pid) + "-"; }
+
+std::mutex g_tempDirMutex;
+std::string g_tempDir;  // empty until first use; ends with '/'
+
+const std::string& PrivateTempDir() {
+  std::lock_guard<std::mutex> guard(g_tempDirMutex);
+  if (!g_tempDir.empty()) return g_tempDir;
+  std::string templ = TempRoot() + "/" + PrefixForPid(getpid()) + "XXXXXX";
+  std::vector<char> buffer(templ.begin(), templ.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) g_tempDir = std::string(buffer.data()) + "/";
+  return g_tempDir;
+}
+
+bool CopyAll(int from, int to) {
+  std::vector<char> block(1 << 16);
+  for (;;) {
+    const ssize_t got = read(from, block.data(), block.size());
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(to, block.data() + done, static_cast<size_t>(got - done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += put;
+    }
+  }
+}
+
+struct FileDescriptor {
+  int fd = -1;
+  explicit FileDescriptor(int value) : fd(value) {}
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+};
+
+struct FindState {
+  DIR* dir = nullptr;
+  std::string folder;   // with trailing '/', or empty for the current folder
+  std::string pattern;  // name part of the search pattern
+  ~FindState() {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+
+bool PatternMatches(const std::string& pattern, const char* name) {
+  if (pattern == "*.*" || pattern == "*" || pattern.empty()) return true;
+  return fnmatch(pattern.c_str(), name, 0) == 0;
+}
+
+// Fills data with the next matching entry of the search; false when the folder is exhausted.
+bool NextEntry(FindState& state, WIN32_FIND_DATAA* data) {
+  while (dirent* entry = readdir(state.dir)) {
+    if (!PatternMatches(state.pattern, entry->d_name)) continue;
+    const size_t length = std::strlen(entry->d_name);
+    if (length >= sizeof(data->cFileName)) continue;
+    std::memset(data, 0, sizeof(*data));
+    std::memcpy(data->cFileName, entry->d_name, length + 1);
+    struct stat info {};
+    const std::string path = (state.folder.empty() ? std::string("./") : state.folder) + entry->d_name;
+    if (stat(path.c_str(), &info) == 0) {
+      data->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+      if (access(path.c_str(), W_OK) != 0 && !S_ISDIR(info.st_mode)) {
+        data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+      }
+      const auto size = static_cast<std::uint64_t>(info.st_size);
+      data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+      data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    } else if (entry->d_type == DT_DIR) {
+      data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+      data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+std::string FindProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
+  const std::string beside = std::string(vimo::platform::ExecutableFolder()) + name;
+  if (access(beside.c_str(), X_OK) == 0) return beside;
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return {};
+  std::string dirs = path;
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    const std::string candidate = dir + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+  const std::string& dir = PrivateTempDir();
+  if (dir.empty()) return 0;
+  const auto needed = static_cast<DWORD>(dir.size() + 1);
+  if (lpBuffer == nullptr || nBufferLength < needed) return needed;
+  std::memcpy(lpBuffer, dir.c_str(), needed);
+  return needed - 1;
+}
+
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT /*uUnique*/, LPSTR lpTempFileName) {
+  if (lpPathName == nullptr || lpTempFileName == nullptr) return 0;
+  std::string templ = lpPathName;
+  if (!templ.empty() && templ.back() != '/') templ += '/';
+  templ += (lpPrefixString != nullptr ? lpPrefixString : "");
+  templ += "XXXXXX";
+  if (templ.size() + 1 > static_cast<size_t>(MAX_PATH)) return 0;
+  std::vector<char> buffer(templ.begin(), templ.end());
+  buffer.push_back('\0');
+  const int fd = mkstemp(buffer.data());
+  if (fd < 0) return 0;
+  close(fd);
+  std::memcpy(lpTempFileName, buffer.data(), buffer.size());
+  struct stat info {};
+  stat(buffer.data(), &info);
+  const UINT unique = static_cast<UINT>(info.st_ino & 0xFFFF);
+  return unique == 0 ? 1 : unique;
+}
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+  if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return FALSE;
+  FileDescriptor from(open(lpExistingFileName, O_RDONLY | O_CLOEXEC));
+  if (from.fd < 0) return FALSE;
+  struct stat source {};
+  if (fstat(from.fd, &source) != 0 || S_ISDIR(source.st_mode)) return FALSE;
+  struct stat target {};
+  if (stat(lpNewFileName, &target) == 0) {
+    if (bFailIfExists) return FALSE;
+    // Copying a file onto itself would truncate it before it is read.
+    if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) return FALSE;
+  }
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (bFailIfExists ? O_EXCL : O_TRUNC);
+  FileDescriptor to(open(lpNewFileName, flags, source.st_mode & 0777));
+  if (to.fd < 0) return FALSE;
+  if (!CopyAll(from.fd, to.fd)) return FALSE;
+  const int result = close(to.fd);
+  to.fd = -1;
+  return result == 0 ? TRUE : FALSE;
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+  return (lpFileName != nullptr && unlink(lpFileName) == 0) ? TRUE : FALSE;
+}
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
+  if (lpFileName == nullptr || lpFindFileData == nullptr) return INVALID_HANDLE_VALUE;
+  auto state = std::make_unique<FindState>();
+  const std::string pattern = lpFileName;
+  const size_t slash = pattern.rfind('/');
+  if (slash == std::string::npos) {
+    state->pattern = pattern;
+  } else {
+    state->folder = pattern.substr(0, slash + 1);
+    state->pattern = pattern.substr(slash + 1);
+  }
+  state->dir = opendir(state->folder.empty() ? "." : state->folder.c_str());
+  if (state->dir == nullptr) return INVALID_HANDLE_VALUE;
+  if (!NextEntry(*state, lpFindFileData)) return INVALID_HANDLE_VALUE;
+  return state.release();  // owned by the caller until FindClose
+}
+
+BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
+  if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE || lpFindFileData == nullptr) return FALSE;
+  return NextEntry(*static_cast<FindState*>(hFindFile), lpFindFileData) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE) return FALSE;
+  std::unique_ptr<FindState> state(static_cast<FindState*>(hFindFile));
+  return TRUE;
+}
+
+void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
+
+DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
+  if (lpFilename == nullptr || nSize == 0) return 0;
+  std::vector<char> buffer(4096);
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (length <= 0 || static_cast<DWORD>(length) >= nSize) return 0;
+  std::memcpy(lpFilename, buffer.data(), static_cast<size_t>(length));
+  lpFilename[length] = '\0';
+  return static_cast<DWORD>(length);
+}
+
+UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
+  if (lpCmdLine == nullptr) return 2;
+  std::vector<std::string> words;
+  std::string current;
+  for (const char* p = lpCmdLine; *p != '\0'; ++p) {
+    if (*p == ' ' || *p == '\t') {
+      if (!current.empty()) words.push_back(current);
+      current.clear();
+    } else {
+      current += *p;
+    }
+  }
+  if (!current.empty()) words.push_back(current);
+  if (words.empty()) return 2;
+  const std::string program = FindProgram(words[0]);
+  if (program.empty()) return 2;
+  QStringList arguments;
+  for (size_t i = 1; i < words.size(); ++i) arguments << QString::fromLocal8Bit(words[i].c_str());
+  // A detached start leaves no child behind to be reaped, and reports a failed exec.
+  const bool started = QProcess::startDetached(QString::fromLocal8Bit(program.c_str()), arguments);
+  return started ? 33 : 2;
+}
+
+int _stat(const char* path, struct _stat* buffer) {
+  struct stat info {};
+  if (path == nullptr || buffer == nullptr || stat(path, &info) != 0) return -1;
+  buffer->st_size = info.st_size;
+  buffer->st_mode = info.st_mode;
+  return 0;
+}
+
+char* _itoa(int value, char* buffer, int radix) {
+  if (radix == 10) {
+    std::snprintf(buffer, 12, "%d", value);
+    return buffer;
+  }
+  if (radix < 2 || radix > 36) {
+    buffer[0] = '\0';
+    return buffer;
+  }
+  auto magnitude = static_cast<unsigned int>(value);
+  char digits[40];
+  int count = 0;
+  do {
+    const unsigned int digit = magnitude % static_cast<unsigned int>(radix);
+    digits[count++] = static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
+    magnitude /= static_cast<unsigned int>(radix);
+  } while (magnitude != 0);
+  for (int i = 0; i < count; ++i) buffer[i] = digits[count - 1 - i];
+  buffer[count] = '\0';
+  return buffer;
+}
+
+int _mbscmp(const unsigned char* string1, const unsigned char* string2) {
+  return std::strcmp(reinterpret_cast<const char*>(string1), reinterpret_cast<const char*>(string2));
+}
+
+namespace vimo::platform {
+
+void CleanStaleTempDirs() {
+  const std::string root = TempRoot();
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(root.c_str()), &closedir);
+  if (!dir) return;
+  const uid_t me = getuid();
+  while (dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name.rfind("vimo-", 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + 5, &end, 10);
+    if (end == name.c_str() + 5 || *end != '-' || pid == getpid() || ProcessAlive(pid)) continue;
+    const std::string path = root + "/" + name;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != me) continue;
+    std::unique_ptr<DIR, int (*)(DIR*)> inner(opendir(path.c_str()), &closedir);
+    if (!inner) continue;
+    while (dirent* file = readdir(inner.get())) {
+      const std::string fileName = file->d_name;
+      if (EndsWith(fileName, ".bmp")) unlink((path + "/" + fileName).c_str());
+    }
+    rmdir(path.c_str());  // fails, and keeps the folder, while a mail job file is still in it
+  }
+}
+
+void RemovePrivateTempDirIfEmpty() {
+  std::lock_guard<std::mutex> guard(g_tempDirMutex);
+  if (g_tempDir.empty()) return;
+  if (rmdir(g_tempDir.c_str()) == 0) g_tempDir.clear();
+}
+
+const char* ExecutableFolder() {
+  static const std::string folder = [] {
+    char path[4096];
+    if (GetModuleFileNameA(nullptr, path, sizeof(path)) == 0) return std::string("./");
+    std::string text = path;
+    return text.substr(0, text.rfind('/') + 1);
+  }();
+  return folder.c_str();
+}
+
+}  // namespace vimo::platform

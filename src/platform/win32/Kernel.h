@@ -1,0 +1,60 @@
+// Kernel and C runtime stand-ins: temporary files, file copies, directory search, processes.
+//
+// "The temporary folder" is a private directory of this process, created on first use as
+// $TMPDIR (else /tmp) + "vimo-<pid>-XXXXXX/" with mode 0700. Two running viewers never share
+// converted files and nothing is written under a predictable name in a shared directory.
+#pragma once
+
+#include "win32/WinTypes.h"
+
+// Fills buffer with the private temporary directory, ending with '/'. Returns the length
+// written, or the size needed (with its NUL) when the buffer is too small, or 0 on failure.
+DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// Creates a new empty file named prefix + unique part in pathName and writes its full path
+// into tempFileName (MAX_PATH bytes). Returns nonzero on success, 0 on failure.
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
+
+// Copies a file byte for byte. Fails (FALSE) when the source cannot be read, when bFailIfExists
+// is set and the destination exists, or when source and destination are the same file.
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL DeleteFileA(LPCSTR lpFileName);
+
+// Directory search. The pattern's folder part is listed; "*.*" and "*" match every entry.
+// Returns INVALID_HANDLE_VALUE when the folder cannot be listed or holds no matching entry.
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
+BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+
+void Sleep(DWORD dwMilliseconds);
+
+// The executable's full path (hModule must be NULL). Returns its length, 0 on failure.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Starts a program without a shell: the command line is split at blanks; a bare program name is
+// searched in the executable's folder first, then in PATH. Returns 33 when the program was
+// started, 2 when it was not found or could not be started.
+UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+
+// C runtime names that standard C lacks.
+struct _stat {
+  std::int64_t st_size;
+  std::uint32_t st_mode;
+};
+int _stat(const char* path, struct _stat* buffer);
+char* _itoa(int value, char* buffer, int radix);
+int _mbscmp(const unsigned char* string1, const unsigned char* string2);
+
+namespace vimo::platform {
+
+// Removes what earlier runs left behind: directories vimo-<pid>-* of this user in the temporary
+// root whose process is gone lose their *.bmp files and are removed when empty.
+void CleanStaleTempDirs();
+
+// Removes this process's private temporary directory when it is empty.
+void RemovePrivateTempDirIfEmpty();
+
+// The folder of the executable, ending with '/'.
+const char* ExecutableFolder();
+
+}  // namespace vimo::platform
