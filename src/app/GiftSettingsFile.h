@@ -1,0 +1,16 @@
+// The Image Gift settings file "vimo.txt": five mail settings as tab-marked keys.
+//
+//   "\tServer\t" server CR LF
+//   "\tTo" CR LF  recipients (CR LF between them) CR LF CR LF
+//   "\tFrom\t" sender CR LF
+//   "\tSubject\t" subject CR LF
+//   "\tBody" CR LF  body, unchanged, to the end of the file
+#pragma once
+
+// Writes the five global settings to path, replacing the file. Failures are silent: a file
+// that cannot be created loses this run's changes.
+void WriteGiftSettings(const char* path);
+
+// Reads path into the five global settings. A missing file leaves them as they are; lines
+// that are not recognised are skipped, so a damaged file yields whatever its keys give.
+void ReadGiftSettings(const char* path);

@@ -1,0 +1,16 @@
+#include "app/Globals.h"
+
+CString g_strServer;
+CString g_strTo;
+CString g_strFrom;
+CString g_strSubject;
+CString g_strBody;
+
+int g_bSettingsChanged = 0;
+int g_bDragging = 0;
+int g_bPollQueue = 0;
+
+char g_szSettingsPath[260] = "";
+char g_szLogPath[256] = "";
+
+CMapStringToPtr g_mapGiftState(10);

@@ -1,0 +1,22 @@
+// State shared by the application, the document, the view and the frame that belongs to no
+// one object. All of it is read and written on the user-interface thread only.
+#pragma once
+
+#include "afx/afx.h"
+
+// Image Gift mail settings; recipients and body hold lines joined by CR LF.
+extern CString g_strServer;
+extern CString g_strTo;
+extern CString g_strFrom;
+extern CString g_strSubject;
+extern CString g_strBody;
+
+extern int g_bSettingsChanged;  // the settings dialog ended with OK in this run
+extern int g_bDragging;         // the view is dragging the shown image file out
+extern int g_bPollQueue;        // the window waits for a converted image or an error
+
+extern char g_szSettingsPath[260];  // full path of "vimo.txt"
+extern char g_szLogPath[256];       // full path of "vimolog.txt"
+
+// Image Gift state by full image path: 1 = stacked, not yet sent; 0 = sent.
+extern CMapStringToPtr g_mapGiftState;
