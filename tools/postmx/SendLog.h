@@ -1,0 +1,18 @@
+// The send log: one line per attempt, appended to the file the viewer names (vimolog.txt).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace postmx {
+
+// Appends "<local time>\t<result>\tto: <recipients>\tattachments: <count>" and a line feed
+// to the file at logPath, creating it when missing. When logPath is empty or the file cannot
+// be written, the line goes to the standard error stream instead. Control bytes in the texts
+// become blanks, so one attempt is always one line. The line is written with one append,
+// so lines of senders running at the same time do not mix.
+void AppendLogLine(const std::string& logPath, const std::string& result,
+                   const std::vector<std::string>& recipients, std::size_t attachmentCount);
+
+}  // namespace postmx
