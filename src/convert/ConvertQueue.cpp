@@ -1,0 +1,102 @@
+#include "convert/ConvertQueue.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kHistoryLimit = 16;
+
+CString* AsString(CObject* object) { return static_cast<CString*>(object); }
+
+}  // namespace
+
+CConvertQueue::CConvertQueue() = default;
+
+CConvertQueue::~CConvertQueue() {
+  // The worker uses the lists and the lock below, which go before the base class does.
+  StopThread();
+}
+
+int CConvertQueue::StartThread() {
+  BeginThread(&m_listPending, &m_listHistory, &m_listErrors, &m_csLock);
+  return 1;
+}
+
+void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
+  if (entry) std::remove(*AsString(entry.get()));
+}
+
+void CConvertQueue::Enqueue(const char* path) {
+  {
+    CSingleLock lock(&m_csLock, TRUE);
+    m_listPending.AddTail(std::make_unique<CString>(path));
+    // With nothing shown yet every entry still lies ahead of the user: none is dropped.
+    if (m_listHistory.GetCount() > kHistoryLimit && m_nIndex > 0) {
+      --m_nIndex;
+      DeleteEntry(m_listHistory.RemoveHead());
+    }
+  }
+  if (m_pWorkEvent) m_pWorkEvent->SetEvent();
+}
+
+CString* CConvertQueue::Next() {
+  CSingleLock lock(&m_csLock, TRUE);
+  if (m_nIndex >= m_listHistory.GetCount()) return nullptr;
+  ++m_nIndex;
+  return AsString(m_listHistory.GetAt(m_listHistory.FindIndex(m_nIndex - 1)));
+}
+
+CString* CConvertQueue::Previous() {
+  CSingleLock lock(&m_csLock, TRUE);
+  if (m_nIndex <= 0) {
+    m_nIndex = 0;
+    return nullptr;
+  }
+  --m_nIndex;
+  if (m_nIndex == 0) return nullptr;
+  return AsString(m_listHistory.GetAt(m_listHistory.FindIndex(m_nIndex - 1)));
+}
+
+int CConvertQueue::CanNext() {
+  CSingleLock lock(&m_csLock, TRUE);
+  const int count = m_listHistory.GetCount();
+  return (count > 0 && m_nIndex < count) ? 1 : 0;
+}
+
+int CConvertQueue::CanPrevious() {
+  CSingleLock lock(&m_csLock, TRUE);
+  return (m_listHistory.GetCount() != 0 && m_nIndex >= 2) ? 1 : 0;
+}
+
+void CConvertQueue::DeleteCurrent() {
+  CSingleLock lock(&m_csLock, TRUE);
+  const POSITION shown = m_listHistory.FindIndex(m_nIndex - 1);
+  if (shown == nullptr) return;
+  DeleteEntry(m_listHistory.RemoveAt(shown));
+  --m_nIndex;
+}
+
+CString CConvertQueue::TakeError() {
+  CSingleLock lock(&m_csLock, TRUE);
+  if (m_listErrors.IsEmpty()) return {};
+  const std::unique_ptr<CObject> head = m_listErrors.RemoveHead();
+  return *AsString(head.get());
+}
+
+void CConvertQueue::ClearAll() {
+  CSingleLock lock(&m_csLock, TRUE);
+  m_listPending.RemoveAll();
+  m_listErrors.RemoveAll();
+  while (!m_listHistory.IsEmpty()) DeleteEntry(m_listHistory.RemoveHead());
+  m_nIndex = 0;
+}
+
+int CConvertQueue::HistoryCount() {
+  CSingleLock lock(&m_csLock, TRUE);
+  return m_listHistory.GetCount();
+}
+
+int CConvertQueue::Index() {
+  CSingleLock lock(&m_csLock, TRUE);
+  return m_nIndex;
+}

@@ -1,0 +1,49 @@
+// The one meeting place of the user-interface thread and the conversion worker: the source
+// paths waiting, the history of converted files that Next and Previous walk, the worker's
+// error messages, and the position of the shown entry, all under one lock.
+#pragma once
+
+#include "convert/MultiThread.h"
+
+class CConvertQueue : public CMultiThread {
+ public:
+  CConvertQueue();
+  // Stops and joins the worker before the lists and the lock go. The owner empties the queue
+  // with ClearAll first, so that the history's files are deleted.
+  ~CConvertQueue() override;
+
+  // Starts the worker. Returns 1.
+  int StartThread();
+
+  // Queues a source path and wakes the worker. Keeps the history near 16 entries: above 16,
+  // the oldest entry and its file go (never while nothing has been shown yet).
+  void Enqueue(const char* path);
+
+  // Steps forward; the converted file now shown, or NULL when none is ready. The string stays
+  // valid until its entry leaves the history, which only this thread's calls can cause.
+  CString* Next();
+  // Steps back; the file now shown, or NULL at the start of the history.
+  CString* Previous();
+  int CanNext();
+  int CanPrevious();
+
+  // Drops the shown entry and its file; the entry before it becomes the shown one.
+  void DeleteCurrent();
+  // The oldest error message of the worker, or an empty string.
+  CString TakeError();
+  // Empties the three lists, deleting every history file, and resets the position.
+  void ClearAll();
+
+  // Consistent reads for "how many converted images lie ahead".
+  int HistoryCount();
+  int Index();
+
+  int m_nIndex = 0;  // 1-based position of the shown entry; 0 = none shown yet
+  CObList m_listPending{10};
+  CObList m_listHistory{10};
+  CObList m_listErrors{10};
+  CCriticalSection m_csLock;
+
+ private:
+  static void DeleteEntry(std::unique_ptr<CObject> entry);
+};

@@ -1,0 +1,57 @@
+// The conversion worker: one background thread that turns queued source files into BMP files
+// in the private temporary folder, one at a time and in queue order.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "afx/afx.h"
+
+// What the worker works on. It lives inside the CMultiThread that started the worker, so the
+// worker reaches everything through the object that owns it.
+struct ConvertThreadParam {
+  CEvent* pEndEvent;           // manual reset: signalled when the worker has left its loop
+  CEvent* pWorkEvent;          // auto reset: signalled when work was queued or stop was asked
+  std::atomic<int>* pbStop;    // 1 once stopping began
+  CObList* pPending;           // source paths waiting, oldest first
+  CObList* pHistory;           // converted files, oldest first
+  CObList* pErrors;            // "Convert Error " messages, oldest first
+  CCriticalSection* pLock;     // guards the three lists
+};
+
+// The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
+// a test has put another one in its place.
+using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
+void SetConvertFunctionForTesting(ConvertFunction function);  // NULL restores ConvertImage
+
+class CMultiThread : public CWinThread {
+  DECLARE_DYNCREATE(CMultiThread)
+
+ public:
+  CMultiThread();
+  // Stops the worker and waits for it (see StopThread).
+  ~CMultiThread() override;
+
+  // Creates the events and starts the worker on the given lists. Returns 1.
+  int BeginThread(CObList* pPending, CObList* pHistory, CObList* pErrors, CCriticalSection* pLock);
+
+  // The worker's procedure: waits for work, drains the pending list, until stopped. Returns 1.
+  static UINT ConvertThreadProc(LPVOID pParam);
+  // One pass over the pending list. A conversion that ends after stopping began is discarded.
+  static void ConvertPending(ConvertThreadParam* pParam);
+
+ protected:
+  // The stop sequence: raise the flag, wake the worker, wait until it has left its loop and
+  // returned, then free the events. A conversion in progress is not interrupted. Safe to call
+  // more than once, and without BeginThread having run. A derived class whose members the
+  // worker uses must call it before those members go.
+  void StopThread();
+
+  std::unique_ptr<CEvent> m_pWorkEvent;
+  std::unique_ptr<CEvent> m_pEndEvent;
+  std::atomic<int> m_bStop{0};
+  ConvertThreadParam m_param{};
+
+ private:
+  std::unique_ptr<CWinThread> m_pWorker;  // joined by StopThread
+};
