@@ -1,0 +1,233 @@
+#include "convert/ConvertImage.h"
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/BmpWriter.h"
+#include "convert/GifReader.h"
+#include "convert/MagickLibrary.h"
+#include "convert/PhotoCdReader.h"
+#include "convert/ReadThroughLibrary.h"
+#include "win32/Kernel.h"
+
+namespace vimo::convert {
+namespace {
+
+constexpr std::size_t kFileNameBufferSize = 2048;  // paths of at most 2047 bytes
+constexpr std::size_t kExaminedBytes = 2048;
+constexpr const char* kColorsOption = "colors";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+enum class Reader { kNone, kGif, kJpeg, kPhotoCd };
+
+bool IsKnownFormat(const std::string& name, ExceptionInfo* exception) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0) return false;  // no wildcards, no paths
+  }
+  return GetMagickInfo(name.c_str(), exception) != nullptr;
+}
+
+// The format name a file name gives: the text after its last '.', a final ".gz" or ".Z" passed
+// over, upper-cased up to the next '.'; empty unless the library knows the name.
+std::string FormatFromName(const char* fileName, ExceptionInfo* exception) {
+  const std::string name(fileName);
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return {};
+  const std::string last = name.substr(dot);
+  if (last == ".gz" || last == ".Z") {
+    if (dot == 0) return {};
+    dot = name.rfind('.', dot - 1);
+    if (dot == std::string::npos) return {};
+  }
+  const std::size_t end = name.find('.', dot + 1);
+  std::string format = name.substr(dot + 1, end == std::string::npos ? std::string::npos : end - dot - 1);
+  for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return IsKnownFormat(format, exception) ? format : std::string{};
+}
+
+// Replaces format with the one the file's signature names, if any. The first 2048 bytes are
+// examined, or the next 2048 when the file begins with 0xFF 0xFF (where Photo CD keeps "PCD_").
+void FormatFromContent(std::FILE* file, std::string& format) {
+  std::array<unsigned char, kExaminedBytes> block{};
+  std::size_t length = std::fread(block.data(), 1, block.size(), file);
+  if (length >= 2 && block[0] == 0xFF && block[1] == 0xFF) length = std::fread(block.data(), 1, block.size(), file);
+  if (length >= 4 && std::memcmp(block.data(), "GIF8", 4) == 0) format = "GIF";
+  if (length >= 3 && block[0] == 0xFF && block[1] == 0xD8 && block[2] == 0xFF) format = "JPEG";
+  if (length >= 4 && std::memcmp(block.data(), "PCD_", 4) == 0) format = "PCD";
+}
+
+Reader ReaderFor(const std::string& format) {
+  if (format.rfind("GIF", 0) == 0) return Reader::kGif;
+  if (format == "JPEG") return Reader::kJpeg;
+  if (format == "PCD") return Reader::kPhotoCd;
+  return Reader::kNone;
+}
+
+bool IsColourMapped(const Image* image) { return image->storage_class == PseudoClass; }
+
+// Drops the colour-map entries no pixel uses, keeping the others in their order.
+void CompactColourMap(Image* image, ExceptionInfo* exception) {
+  std::vector<bool> used(image->colors, false);
+  const std::size_t width = image->columns;
+  for (std::size_t y = 0; y < image->rows; ++y) {
+    if (GetVirtualPixels(image, 0, static_cast<ssize_t>(y), width, 1, exception) == nullptr) return;
+    const IndexPacket* indexes = GetVirtualIndexQueue(image);
+    if (indexes == nullptr) return;
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t index = GetPixelIndex(indexes + x);
+      if (index < used.size()) used[index] = true;
+    }
+  }
+  std::vector<std::size_t> remap(image->colors, 0);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < image->colors; ++i) {
+    if (!used[i]) continue;
+    remap[i] = kept;
+    image->colormap[kept++] = image->colormap[i];
+  }
+  if (kept == image->colors || kept == 0) return;
+  for (std::size_t y = 0; y < image->rows; ++y) {
+    if (GetAuthenticPixels(image, 0, static_cast<ssize_t>(y), width, 1, exception) == nullptr) return;
+    IndexPacket* indexes = GetAuthenticIndexQueue(image);
+    if (indexes == nullptr) return;
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t index = GetPixelIndex(indexes + x);
+      SetPixelIndex(indexes + x, index < remap.size() ? remap[index] : 0);
+    }
+    if (SyncAuthenticPixels(image, exception) == MagickFalse) return;
+  }
+  image->colors = kept;
+}
+
+// Brings every image read into RGB (CMYK JPEG, Photo CD's YCC) and trims colour maps to the
+// colours in use (a greyscale JPEG's 256-level ramp).
+void NormaliseImages(Image* images, ExceptionInfo* exception) {
+  for (Image* image = images; image != nullptr; image = GetNextImageInList(image)) {
+    const ColorspaceType space = image->colorspace;
+    if (space != sRGBColorspace && space != RGBColorspace && space != GRAYColorspace)
+      (void)TransformImageColorspace(image, sRGBColorspace);
+    if (IsColourMapped(image)) CompactColourMap(image, exception);
+  }
+}
+
+// Reads one input file with the reader its name and content select; nullptr when none.
+Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
+  std::string format = FormatFromName(fileName, exception);
+  FilePtr file(std::fopen(fileName, "rb"));
+  if (!file) return nullptr;
+  FormatFromContent(file.get(), format);
+  Image* images = nullptr;
+  switch (ReaderFor(format)) {
+    case Reader::kGif:
+      file.reset();
+      images = ReadGifImages(fileName, info, exception);
+      break;
+    case Reader::kJpeg:
+      images = ReadThroughLibrary("JPEG", file.get(), info, exception);
+      break;
+    case Reader::kPhotoCd:
+      file.reset();
+      images = ReadPhotoCdImages(fileName, info, exception);
+      break;
+    case Reader::kNone:
+      return nullptr;
+  }
+  if (images != nullptr) NormaliseImages(images, exception);
+  return images;
+}
+
+bool IsColorsOption(const char* entry) { return entry[0] == '-' && std::strcmp(entry + 1, kColorsOption) == 0; }
+
+bool IsInputEntry(const char* entry) {
+  return std::strlen(entry) < 2 || (entry[0] != '-' && entry[0] != '+');
+}
+
+// Reduces one image to at most colours colours with the library's quantizer and dithering, in
+// non-linear sRGB (the library's "RGB" is linear light, which would shift the colours of
+// images that already have few of them).
+void ReduceColours(Image* image, std::size_t colours) {
+  if (IsColourMapped(image) && image->colors <= colours) return;
+  if (image->matte != MagickFalse) (void)SetImageAlphaChannel(image, DeactivateAlphaChannel);  // dropped on writing anyway
+  QuantizeInfo quantize;
+  GetQuantizeInfo(&quantize);
+  quantize.number_colors = colours;
+  quantize.dither = MagickTrue;
+  quantize.colorspace = sRGBColorspace;
+  (void)QuantizeImage(&quantize, image);
+}
+
+// Applies the options standing before the input at position input to every image just read.
+// "-colors" is the only option the list can hold; its last occurrence counts.
+void ApplyOptions(const std::vector<const char*>& args, std::size_t input, Image* images) {
+  int colours = 0;
+  for (std::size_t i = 1; i + 1 < input; ++i) {
+    if (IsColorsOption(args[i])) colours = std::atoi(args[i + 1]);
+  }
+  if (colours <= 0) return;  // no reduction; negative counts are treated as none
+  for (Image* image = images; image != nullptr; image = GetNextImageInList(image))
+    ReduceColours(image, static_cast<std::size_t>(colours));
+}
+
+// Writes the list when the destination's name gives a format beginning with 'B'.
+void WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
+  const std::string format = FormatFromName(destination, exception);
+  if (format.empty() || format[0] != 'B') return;
+  FilePtr file(std::fopen(destination, "wb"));
+  if (!file) return;
+  (void)WriteBmpImages(file.get(), images, exception);
+}
+
+}  // namespace
+}  // namespace vimo::convert
+
+int ConvertImage(const char* src, const char* dst, int colours) {
+  using namespace vimo::convert;
+  // The converter's argument list: program slot, ["-colors", number,] source, destination.
+  std::array<char, 16> number{};
+  std::vector<const char*> args{""};
+  if (colours != 0) {
+    _itoa(colours, number.data(), 10);
+    args.push_back("-colors");
+    args.push_back(number.data());
+  }
+  args.push_back(src);
+  args.push_back(dst);
+
+  EnsureImageLibrary();
+  const ImageInfoPtr info(AcquireImageInfo());
+  const ExceptionInfoPtr exception(AcquireExceptionInfo());
+  if (!info || !exception) return 0;
+  info->adjoin = MagickTrue;
+  info->compression = RLECompression;
+  info->dither = MagickTrue;
+  (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
+
+  ImageListPtr list;
+  for (std::size_t i = 1; i + 1 < args.size(); ++i) {
+    const char* entry = args[i];
+    if (IsInputEntry(entry)) {
+      if (std::strlen(entry) >= kFileNameBufferSize) continue;  // longer than a path may be
+      Image* images = ReadInput(entry, info.get(), exception.get());
+      if (images == nullptr) continue;
+      ApplyOptions(args, i, images);
+      Image* head = list.release();
+      AppendImageToList(&head, images);
+      list.reset(head);
+      continue;
+    }
+    if (IsColorsOption(entry)) ++i;  // its value is not an input
+  }
+  if (!list) return 0;
+  if (std::strlen(dst) < kFileNameBufferSize) WriteOutput(dst, list.get(), exception.get());
+  return 1;
+}
