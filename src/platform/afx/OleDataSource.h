@@ -1,0 +1,52 @@
+// COleDataSource: offers a file drop (CF_HDROP) and runs the drag of it.
+//
+// The DROPFILES block handed to CacheGlobalData is turned into a Qt drag carrying the files as
+// text/uri-list, so they can be dropped into a file manager or onto another program.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "afx/Object.h"
+#include "win32/WinTypes.h"
+
+using CLIPFORMAT = WORD;
+using DROPEFFECT = DWORD;
+inline constexpr CLIPFORMAT CF_HDROP = 15;
+inline constexpr DROPEFFECT DROPEFFECT_NONE = 0;
+inline constexpr DROPEFFECT DROPEFFECT_COPY = 1;
+inline constexpr DROPEFFECT DROPEFFECT_MOVE = 2;
+
+struct FORMATETC;
+class COleDropSource;
+
+class COleDataSource : public CObject {
+ public:
+  COleDataSource() = default;
+  ~COleDataSource() override;
+  COleDataSource(const COleDataSource&) = delete;
+  COleDataSource& operator=(const COleDataSource&) = delete;
+
+  // Offers hGlobal in clipboard format cfFormat. The data source owns the block from now on
+  // (a block offered earlier in the same format is freed).
+  void CacheGlobalData(CLIPFORMAT cfFormat, HGLOBAL hGlobal, FORMATETC* lpFormatEtc = nullptr);
+  void Empty();
+
+  // Runs the drag of what is offered; returns when the drag ends or is cancelled, with the
+  // effect the target chose (DROPEFFECT_NONE when cancelled).
+  DROPEFFECT DoDragDrop(DWORD dwEffects = DROPEFFECT_COPY | DROPEFFECT_MOVE, const RECT* lpRectStartDrag = nullptr,
+                        COleDropSource* pDropSource = nullptr);
+
+  // The file paths of a DROPFILES block (ANSI or wide list), as the bytes they hold.
+  static std::vector<std::string> FilesOfDropBlock(HGLOBAL hGlobal);
+
+ private:
+  HGLOBAL m_hDrop = nullptr;
+};
+
+// Tests answer drags through this hook instead of a real drag loop: it receives the offered
+// files and the allowed effects and returns the effect. The drag runs inside DoDragDrop, so the
+// hook may act as a drop target would (for example drop the files onto the program itself).
+using DragDropHook = std::function<DROPEFFECT(const std::vector<std::string>& files, DWORD allowedEffects)>;
+void SetDragDropHookForTesting(DragDropHook hook);

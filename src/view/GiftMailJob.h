@@ -1,0 +1,20 @@
+// The mail job file that Image Gift hands to the sender program "Postmx.exe".
+//
+// Lines, separated by CR LF, the last one without a line break:
+//   1 log path, 2 SMTP server, 3 recipients joined by TAB, 4 sender, 5 subject,
+//   6 attachment paths joined by TAB, 7.. the body's lines.
+#pragma once
+
+#include "afx/afx.h"
+
+// The non-empty lines of a CR LF-separated recipient list, joined by single TABs.
+CString MakeRecipientLine(const CString& strTo);
+
+// The job text with a single LF between its parts; every body line (split at CR LF, empty ones
+// included) is a part of its own.
+CString MakeMailJobText(const char* logPath, const CString& server, const CString& to, const CString& from,
+                        const CString& subject, const CString& attachments, const CString& body);
+
+// Writes text to the file at path, storing each LF as CR LF. Returns 0 when the file cannot be
+// opened, -1 when not all of the text was taken, 1 on success.
+int WriteMailJobFile(const char* path, const CString& text);
