@@ -2,6 +2,7 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -58,21 +59,130 @@ void SetColour(PixelPacket* pixel, const Colour& colour) {
   SetPixelOpacity(pixel, OpaqueOpacity);
 }
 
+// The frame's compressed data, gathered from its sub-blocks. Returns false when the stream ends
+// (or is unreadable) before the frame's block terminator.
+bool ReadFrameData(GifFileType* gif, int& codeSize, std::vector<std::uint8_t>& data) {
+  GifByteType* block = nullptr;
+  if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR) return false;
+  while (block != nullptr) {
+    data.insert(data.end(), block + 1, block + 1 + block[0]);
+    if (DGifGetCodeNext(gif, &block) == GIF_ERROR) return false;
+  }
+  return true;
+}
+
+// A strict LZW decoder: it stops at the first code that the table cannot hold yet (giflib's own
+// decoder turns such a code into some pixel and carries on), so the damaged part stays entry 0.
+class CLzwDecoder {
+ public:
+  CLzwDecoder(int minimumCodeSize, const std::vector<std::uint8_t>& data)
+      : m_clear(1u << minimumCodeSize), m_rootWidth(static_cast<unsigned>(minimumCodeSize) + 1), m_data(data) {
+    Reset();
+  }
+
+  // Decodes into out (stored order). Returns true when out was filled completely.
+  bool Decode(std::vector<std::uint8_t>& out) {
+    std::size_t filled = 0;
+    std::array<std::uint8_t, kTableSize + 1> stack{};
+    while (filled < out.size()) {
+      unsigned code = 0;
+      if (!NextCode(code)) return false;
+      if (code == m_clear) {
+        Reset();
+        continue;
+      }
+      if (code == m_clear + 1) return false;  // end of information before the last pixel
+      if (m_previous == kNone) {
+        if (code > m_clear) return false;  // the first code after a clear must be a root
+        out[filled++] = static_cast<std::uint8_t>(code);
+        m_previous = code;
+        continue;
+      }
+      if (code > m_next) return false;  // neither in the table nor the entry about to be made
+      const bool aboutToBeMade = code == m_next;
+      std::size_t depth = 0;
+      unsigned walk = aboutToBeMade ? m_previous : code;
+      while (walk >= m_clear) {
+        stack[depth++] = m_suffix[walk];
+        walk = m_prefix[walk];
+      }
+      const auto first = static_cast<std::uint8_t>(walk);
+      stack[depth++] = first;
+      while (depth > 0 && filled < out.size()) out[filled++] = stack[--depth];
+      if (aboutToBeMade && filled < out.size()) out[filled++] = first;
+      if (m_next < kTableSize) {
+        m_prefix[m_next] = static_cast<std::uint16_t>(m_previous);
+        m_suffix[m_next] = first;
+        ++m_next;
+        if (m_next == (1u << m_width) && m_width < 12) ++m_width;
+      }
+      m_previous = code;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr unsigned kTableSize = 4096;
+  static constexpr unsigned kNone = 0xFFFF;
+
+  void Reset() {
+    m_width = m_rootWidth;
+    m_next = m_clear + 2;
+    m_previous = kNone;
+  }
+
+  bool NextCode(unsigned& code) {
+    while (m_bitCount < m_width) {
+      if (m_position >= m_data.size()) return false;
+      m_bits |= static_cast<std::uint32_t>(m_data[m_position++]) << m_bitCount;
+      m_bitCount += 8;
+    }
+    code = m_bits & ((1u << m_width) - 1);
+    m_bits >>= m_width;
+    m_bitCount -= m_width;
+    return true;
+  }
+
+  const unsigned m_clear;
+  const unsigned m_rootWidth;
+  const std::vector<std::uint8_t>& m_data;
+  std::size_t m_position = 0;
+  std::uint32_t m_bits = 0;
+  unsigned m_bitCount = 0;
+  unsigned m_width = 0;
+  unsigned m_next = 0;
+  unsigned m_previous = kNone;
+  std::array<std::uint16_t, kTableSize> m_prefix{};
+  std::array<std::uint8_t, kTableSize> m_suffix{};
+};
+
 // Decodes the frame's pixels into indexes (one byte per pixel, row order). Returns false when
 // the data ended early or held an invalid code; the pixels not decoded then stay 0.
 bool DecodeFrame(GifFileType* gif, std::size_t width, std::size_t height, std::vector<std::uint8_t>& indexes) {
+  std::vector<std::uint8_t> data;
+  int codeSize = 0;
+  const bool wholeStream = ReadFrameData(gif, codeSize, data);
+  std::vector<std::uint8_t> stored(width * height, 0);
+  bool complete = false;
+  if (codeSize >= 2 && codeSize <= 8) {
+    CLzwDecoder decoder(codeSize, data);
+    complete = decoder.Decode(stored);
+  }
+  if (!gif->Image.Interlace) {
+    indexes = std::move(stored);
+    return complete && wholeStream;
+  }
   indexes.assign(width * height, 0);
   static constexpr std::array<std::size_t, 4> kPassStart{0, 4, 2, 1};
   static constexpr std::array<std::size_t, 4> kPassStep{8, 8, 4, 2};
-  const int passes = gif->Image.Interlace ? 4 : 1;
-  for (int pass = 0; pass < passes; ++pass) {
-    const std::size_t start = gif->Image.Interlace ? kPassStart[pass] : 0;
-    const std::size_t step = gif->Image.Interlace ? kPassStep[pass] : 1;
-    for (std::size_t y = start; y < height; y += step) {
-      if (DGifGetLine(gif, indexes.data() + y * width, static_cast<int>(width)) == GIF_ERROR) return false;
+  std::size_t from = 0;
+  for (std::size_t pass = 0; pass < 4; ++pass) {
+    for (std::size_t y = kPassStart[pass]; y < height; y += kPassStep[pass]) {
+      std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(from), width, indexes.begin() + static_cast<std::ptrdiff_t>(y * width));
+      from += width;
     }
   }
-  return true;
+  return complete && wholeStream;
 }
 
 // Fills a colour-mapped frame holding only the used entries of colours, in their map order.

@@ -1,0 +1,540 @@
+// The image conversion call: what the written BMP file holds for every kind of source, checked
+// by decoding the file back and against ImageMagick's own decoding of the source.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "convert/BmpWriter.h"
+#include "convert/ConvertImage.h"
+#include "convert/MagickLibrary.h"
+#include "support/ImageFixtures.h"
+
+namespace {
+
+using namespace vimo::test;
+namespace fs = std::filesystem;
+
+int Convert(const fs::path& source, const fs::path& destination, int colours = 0) {
+  return ConvertImage(source.c_str(), destination.c_str(), colours);
+}
+
+std::vector<Rgb> ColoursOf(const GifFrame& frame) {
+  std::vector<Rgb> colours;
+  for (const std::uint8_t index : frame.indexes) colours.push_back(frame.palette[index]);
+  return colours;
+}
+
+std::set<std::uint32_t> DistinctColours(const std::vector<Rgb>& pixels) {
+  std::set<std::uint32_t> distinct;
+  for (const Rgb& p : pixels) distinct.insert((p.red << 16) | (p.green << 8) | p.blue);
+  return distinct;
+}
+
+// Colour JPEG (odd width, so rows need padding), its CMYK twin, a greyscale JPEG.
+class ConvertJpeg : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_dir = new TempDir;
+    RunConvert("-seed 7 -size 97x61 plasma:fractal -quality 90 " + (*s_dir / "colour.jpg").string());
+    RunConvert((*s_dir / "colour.jpg").string() + " -colorspace CMYK " + (*s_dir / "cmyk.jpg").string());
+    RunConvert("-size 37x29 gradient:black-white -colorspace gray " + (*s_dir / "grey.jpg").string());
+  }
+  static void TearDownTestSuite() {
+    delete s_dir;
+    s_dir = nullptr;
+  }
+  static TempDir* s_dir;
+  TempDir m_out;
+};
+TempDir* ConvertJpeg::s_dir = nullptr;
+
+TEST_F(ConvertJpeg, ColourJpegIsOneTrueColourImageDecodedWithTheFloatIdct) {
+  ASSERT_EQ(Convert(*s_dir / "colour.jpg", m_out / "c.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "c.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 24);
+  EXPECT_EQ(images[0].U32(10), 54u);
+  const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "colour.jpg").string());
+  ASSERT_EQ(reference.size(), 1u);
+  EXPECT_EQ(images[0].width, 97);
+  EXPECT_EQ(images[0].height, 61);
+  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+}
+
+TEST_F(ConvertJpeg, CmykJpegIsTurnedIntoRgb) {
+  ASSERT_EQ(Convert(*s_dir / "cmyk.jpg", m_out / "k.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "k.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 24);
+  const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "cmyk.jpg").string());
+  ASSERT_EQ(reference.size(), 1u);
+  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+}
+
+TEST_F(ConvertJpeg, GreyscaleJpegIsColourMappedWithOnlyTheLevelsInUse) {
+  ASSERT_EQ(Convert(*s_dir / "grey.jpg", m_out / "g.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "g.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  const BmpImage& image = images[0];
+  EXPECT_EQ(image.bitsPerPixel, 8);
+  EXPECT_EQ(image.U32(10), 1078u);
+  const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "grey.jpg").string());
+  ASSERT_EQ(reference.size(), 1u);
+  EXPECT_TRUE(image.pixels == reference[0].pixels);
+  const std::size_t levels = DistinctColours(reference[0].pixels).size();
+  std::set<std::uint8_t> usedIndexes(image.indexes.begin(), image.indexes.end());
+  EXPECT_EQ(usedIndexes.size(), levels);
+  EXPECT_EQ(*usedIndexes.rbegin(), levels - 1) << "the used levels come first in the table";
+  for (std::size_t i = levels; i < 256; ++i) EXPECT_EQ(image.colourTable[i], Rgb{}) << "entry " << i;
+}
+
+TEST_F(ConvertJpeg, ColoursSixteenReducesATrueColourJpegToEightBits) {
+  ASSERT_EQ(Convert(*s_dir / "colour.jpg", m_out / "c16.bmp", 16), 1);
+  const auto images = ReadBmpFile(m_out / "c16.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 8);
+  const std::set<std::uint8_t> used(images[0].indexes.begin(), images[0].indexes.end());
+  EXPECT_LE(used.size(), 16u);
+  EXPECT_GT(used.size(), 4u);
+  EXPECT_LE(DistinctColours(images[0].pixels).size(), 16u);
+}
+
+TEST_F(ConvertJpeg, ExistingDestinationIsOverwritten) {
+  WriteFile(m_out / "c.bmp", Bytes(100000, 0xAB));
+  ASSERT_EQ(Convert(*s_dir / "grey.jpg", m_out / "c.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "c.bmp");  // fails on trailing old bytes
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(fs::file_size(m_out / "c.bmp"), images[0].bytes.size());
+}
+
+TEST_F(ConvertJpeg, ContentDecidesTheReaderWhateverTheName) {
+  fs::copy_file(*s_dir / "colour.jpg", m_out / "photo.jpe");
+  EXPECT_EQ(Convert(m_out / "photo.jpe", m_out / "a.bmp"), 1);
+  fs::copy_file(*s_dir / "colour.jpg", m_out / "photo.gif");
+  EXPECT_EQ(Convert(m_out / "photo.gif", m_out / "b.bmp"), 1);
+  WriteFile(m_out / "anim.jpg", MakeGif({FlatFrame(5, 4, {9, 8, 7})}));
+  ASSERT_EQ(Convert(m_out / "anim.jpg", m_out / "c.bmp"), 1);
+  EXPECT_EQ(ReadBmpFile(m_out / "c.bmp").at(0).pixels.at(0), (Rgb{9, 8, 7}));
+}
+
+TEST_F(ConvertJpeg, DestinationWithoutABmpNameWritesNothingButSucceeds) {
+  EXPECT_EQ(Convert(*s_dir / "colour.jpg", m_out / "c.txt"), 1);
+  EXPECT_FALSE(fs::exists(m_out / "c.txt"));
+}
+
+struct HeaderField {
+  std::size_t offset;
+  int size;
+  std::uint32_t expected;
+};
+
+void ExpectHeader(const BmpImage& image, const std::vector<HeaderField>& fields) {
+  for (const HeaderField& field : fields) {
+    const std::uint32_t value = field.size == 2 ? image.U16(field.offset) : image.U32(field.offset);
+    EXPECT_EQ(value, field.expected) << "field at offset " << field.offset;
+  }
+}
+
+TEST_F(ConvertJpeg, EveryHeaderFieldOfATrueColourImage) {
+  ASSERT_EQ(Convert(*s_dir / "colour.jpg", m_out / "c.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "c.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  const std::uint32_t stride = (97 * 24 + 31) / 32 * 4;  // 292: 291 bytes of pixels, one of padding
+  ExpectHeader(images[0], {{0, 2, 0x4D42},
+                           {2, 4, 54 + stride * 61},
+                           {6, 2, 0},
+                           {8, 2, 0},
+                           {10, 4, 54},
+                           {14, 4, 40},
+                           {18, 4, 97},
+                           {22, 4, 61},
+                           {26, 2, 1},
+                           {28, 2, 24},
+                           {30, 4, 0},
+                           {34, 4, stride * 61},
+                           {38, 4, 2925},
+                           {42, 4, 2925},
+                           {46, 4, 0},
+                           {50, 4, 0}});
+}
+
+// ---- GIF -------------------------------------------------------------------------------------
+
+class ConvertGif : public ::testing::Test {
+ protected:
+  // Writes the GIF, converts it and reads the result back.
+  std::vector<BmpImage> Run(const Bytes& gif, const std::string& name = "in.gif") {
+    WriteFile(m_dir / name, gif);
+    m_result = Convert(m_dir / name, m_dir / "out.bmp");
+    if (m_result == 0) return {};
+    return ReadBmpFile(m_dir / "out.bmp");
+  }
+  TempDir m_dir;
+  int m_result = -1;
+};
+
+TEST_F(ConvertGif, EveryHeaderFieldOfEightBitImagesPlainAndRunLength) {
+  struct Case {
+    const char* name;
+    GifFrame frame;
+    std::uint32_t compression;
+    std::uint32_t pixelDataSize;
+  };
+  const std::vector<Case> cases = {
+      // 33 x 7 noise: rows padded to 36 bytes.
+      {"noise", NoiseFrame(33, 7, 1), 0, 36 * 7},
+      // 33 x 7 of one colour: per row one run of 33 and 0 0, then 0 1.
+      {"flat", FlatFrame(33, 7, {200, 100, 50}), 1, 7 * 4 + 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto images = Run(MakeGif({c.frame}));
+    ASSERT_EQ(images.size(), 1u);
+    ExpectHeader(images[0], {{0, 2, 0x4D42},
+                             {2, 4, 1078 + c.pixelDataSize},
+                             {6, 2, 0},
+                             {8, 2, 0},
+                             {10, 4, 1078},
+                             {14, 4, 40},
+                             {18, 4, 33},
+                             {22, 4, 7},
+                             {26, 2, 1},
+                             {28, 2, 8},
+                             {30, 4, c.compression},
+                             {34, 4, c.pixelDataSize},
+                             {38, 4, 2925},
+                             {42, 4, 2925},
+                             {46, 4, 256},
+                             {50, 4, 256}});
+    EXPECT_EQ(images[0].rleError, "");
+    EXPECT_TRUE(images[0].pixels == ColoursOf(c.frame));
+  }
+}
+
+TEST_F(ConvertGif, ColourTableHoldsOnlyTheUsedEntriesInMapOrderAndZerosAfter) {
+  GifFrame frame;
+  frame.width = 4;
+  frame.height = 2;
+  frame.palette = {{1, 1, 1}, {10, 20, 30}, {2, 2, 2}, {40, 50, 60}, {3, 3, 3}, {70, 80, 90}, {4, 4, 4}, {5, 5, 5}};
+  frame.indexes = {5, 1, 3, 1, 3, 5, 1, 1};
+  const auto images = Run(MakeGif({frame}));
+  ASSERT_EQ(images.size(), 1u);
+  const BmpImage& image = images[0];
+  EXPECT_EQ(image.colourTable[0], (Rgb{10, 20, 30}));
+  EXPECT_EQ(image.colourTable[1], (Rgb{40, 50, 60}));
+  EXPECT_EQ(image.colourTable[2], (Rgb{70, 80, 90}));
+  for (std::size_t at = 54 + 3 * 4; at < 1078; ++at) EXPECT_EQ(image.bytes[at], 0) << "byte " << at;
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(image.bytes[54 + 4 * i + 3], 0) << "reserved byte of entry " << i;
+  EXPECT_TRUE(image.pixels == ColoursOf(frame));
+}
+
+TEST_F(ConvertGif, FlatAndNoiseFramesMatchImageMagicksDecoding) {
+  for (const GifFrame& frame : {FlatFrame(50, 40, {12, 34, 56}), NoiseFrame(50, 40, 9)}) {
+    const auto images = Run(MakeGif({frame}));
+    ASSERT_EQ(images.size(), 1u);
+    const auto reference = DecodeWithMagick("GIF:" + (m_dir / "in.gif").string());
+    ASSERT_EQ(reference.size(), 1u);
+    EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+  }
+}
+
+TEST_F(ConvertGif, AnimatedGifGivesOneCompleteImagePerFrameAtItsOwnSize) {
+  GifFrame second = NoiseFrame(7, 3, 2);
+  second.interlaced = true;
+  const std::vector<GifFrame> frames = {FlatFrame(20, 10, {255, 0, 0}), second, FlatFrame(3, 30, {0, 0, 255})};
+  const auto images = Run(MakeGif(frames));
+  ASSERT_EQ(images.size(), 3u);
+  const auto reference = DecodeWithMagick("GIF:" + (m_dir / "in.gif").string());
+  ASSERT_EQ(reference.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(images[i].width, frames[i].width);
+    EXPECT_EQ(images[i].height, frames[i].height);
+    EXPECT_EQ(images[i].bytes[0], 'B');
+    EXPECT_TRUE(images[i].pixels == ColoursOf(frames[i]));
+    EXPECT_TRUE(images[i].pixels == reference[i].pixels);
+  }
+}
+
+TEST_F(ConvertGif, InterlacedFrameIsPutInRowOrder) {
+  GifFrame frame = NoiseFrame(9, 19, 4);
+  frame.interlaced = true;
+  const auto images = Run(MakeGif({frame}));
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_TRUE(images[0].pixels == ColoursOf(frame));
+}
+
+TEST_F(ConvertGif, TransparentFrameIsWrittenTrueColourKeepingItsColours) {
+  GifFrame frame = FlatFrame(6, 5, {10, 20, 30});
+  frame.indexes[7] = 1;  // the transparent entry, {1, 2, 3}
+  frame.transparentIndex = 1;
+  const auto images = Run(MakeGif({frame, FlatFrame(2, 2, {5, 5, 5})}));
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[0].bitsPerPixel, 24);
+  EXPECT_TRUE(images[0].pixels == ColoursOf(frame));
+  EXPECT_EQ(images[1].bitsPerPixel, 8) << "the extension governs only the next frame";
+}
+
+TEST_F(ConvertGif, InvalidCodeFillsTheRestOfTheFrameWithEntryZeroAndStopsReading) {
+  GifFrame broken = NoiseFrame(30, 10, 5);
+  broken.invalidCodeAfter = 100;
+  const auto images = Run(MakeGif({FlatFrame(4, 4, {1, 2, 3}), broken, FlatFrame(4, 4, {4, 5, 6})}));
+  EXPECT_EQ(m_result, 1);
+  ASSERT_EQ(images.size(), 2u);
+  const std::vector<Rgb> expected = ColoursOf(broken);
+  ASSERT_EQ(images[1].pixels.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(images[1].pixels[i], i < 100 ? expected[i] : broken.palette[0]) << "pixel " << i;
+  }
+}
+
+TEST_F(ConvertGif, DataEndingEarlyKeepsTheFramesReadSoFar) {
+  const GifFrame frame = NoiseFrame(40, 40, 6);
+  Bytes gif = MakeGif({FlatFrame(4, 4, {1, 2, 3}), frame});
+  gif.resize(gif.size() - 900);  // within the second frame's data
+  const auto images = Run(gif);
+  EXPECT_EQ(m_result, 1);
+  ASSERT_EQ(images.size(), 2u);
+  const std::vector<Rgb> expected = ColoursOf(frame);
+  ASSERT_EQ(images[1].pixels.size(), expected.size());
+  std::size_t decoded = 0;
+  while (decoded < expected.size() && images[1].pixels[decoded] == expected[decoded]) ++decoded;
+  EXPECT_GT(decoded, 300u);
+  EXPECT_LT(decoded, expected.size() - 800);
+  for (std::size_t i = decoded + 8; i < expected.size(); ++i) ASSERT_EQ(images[1].pixels[i], frame.palette[0]) << i;
+}
+
+TEST_F(ConvertGif, FilesThatAreNoReadableGifGiveNoImageAndNoFile) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  Bytes header = MakeGif({});
+  Bytes badVersion = MakeGif({FlatFrame(2, 2, {1, 1, 1})});
+  badVersion[4] = '5';  // "GIF85a"
+  const std::vector<Case> cases = {{"no image", header}, {"GIF85a", badVersion}, {"cut in the header", Bytes(header.begin(), header.begin() + 8)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Run(c.bytes);
+    EXPECT_EQ(m_result, 0);
+    EXPECT_FALSE(fs::exists(m_dir / "out.bmp"));
+  }
+}
+
+TEST_F(ConvertGif, ColoursLeavesAColourMappedImageWithFewerColoursAlone) {
+  GifFrame frame = NoiseFrame(16, 16, 3);
+  for (auto& index : frame.indexes) index &= 3;
+  WriteFile(m_dir / "in.gif", MakeGif({frame}));
+  ASSERT_EQ(Convert(m_dir / "in.gif", m_dir / "out.bmp", 16), 1);
+  const auto images = ReadBmpFile(m_dir / "out.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_TRUE(images[0].pixels == ColoursOf(frame));
+}
+
+// ---- other sources and failures --------------------------------------------------------------
+
+TEST(ConvertImage, PngNamedGifMissingFileAndBmpGiveNoImage) {
+  TempDir dir;
+  RunConvert("rose: " + (dir / "rose.png").string());
+  fs::copy_file(dir / "rose.png", dir / "rose.gif");
+  RunConvert("rose: " + (dir / "rose.bmp").string());
+  for (const char* source : {"rose.gif", "missing.jpg", "rose.bmp"}) {
+    SCOPED_TRACE(source);
+    EXPECT_EQ(Convert(dir / source, dir / "out.bmp"), 0);
+    EXPECT_FALSE(fs::exists(dir / "out.bmp"));
+  }
+}
+
+TEST(ConvertImage, ColoursReduceInSrgbSoFewColoursStayPut) {
+  // Two flat halves of mid-tones: quantizing in linear light would move them.
+  TempDir dir;
+  RunConvert("-size 40x20 xc:#406080 xc:#C08040 +append -quality 100 " + (dir / "two.jpg").string());
+  ASSERT_EQ(Convert(dir / "two.jpg", dir / "out.bmp", 16), 1);
+  const auto images = ReadBmpFile(dir / "out.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 8);
+  const Rgb left = images[0].pixels[10 * 80 + 10];
+  const Rgb right = images[0].pixels[10 * 80 + 70];
+  EXPECT_NEAR(left.red, 0x40, 3);
+  EXPECT_NEAR(left.green, 0x60, 3);
+  EXPECT_NEAR(left.blue, 0x80, 3);
+  EXPECT_NEAR(right.red, 0xC0, 3);
+  EXPECT_NEAR(right.green, 0x80, 3);
+  EXPECT_NEAR(right.blue, 0x40, 3);
+}
+
+TEST(ConvertImage, PhotoCdGivesItsBaseImageInStoredOrientation) {
+  TempDir dir;
+  RunConvert("-seed 3 -size 96x64 plasma:fractal -resize 768x512! " + (dir / "p.pcd").string());
+  ASSERT_EQ(Convert(dir / "p.pcd", dir / "p.bmp"), 1);
+  const auto images = ReadBmpFile(dir / "p.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].width, 768);
+  EXPECT_EQ(images[0].height, 512);
+  EXPECT_EQ(images[0].bitsPerPixel, 24);
+  const auto reference = DecodeWithMagick("PCD:" + (dir / "p.pcd").string());
+  ASSERT_EQ(reference.size(), 1u);
+  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+
+  // Marked as turned by a quarter: ImageMagick would turn it, the viewer keeps it as stored.
+  Bytes turned = ReadFile(dir / "p.pcd");
+  turned.at(0x0E02) = static_cast<std::uint8_t>((turned.at(0x0E02) & ~3) | 1);
+  WriteFile(dir / "t.pcd", turned);
+  ASSERT_EQ(Convert(dir / "t.pcd", dir / "t.bmp"), 1);
+  const auto kept = ReadBmpFile(dir / "t.bmp");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].width, 768);
+  EXPECT_TRUE(kept[0].pixels == reference[0].pixels);
+}
+
+// The Photo CD colour of one YCC sample as ImageMagick converts it.
+Rgb PhotoYccToRgb(std::uint8_t luma, std::uint8_t chroma1, std::uint8_t chroma2) {
+  using namespace vimo::convert;
+  EnsureImageLibrary();
+  const ExceptionInfoPtr exception(AcquireExceptionInfo());
+  const std::uint8_t sample[3] = {luma, chroma1, chroma2};
+  const ImageListPtr image(ConstituteImage(1, 1, "RGB", CharPixel, sample, exception.get()));
+  image->colorspace = YCCColorspace;
+  (void)TransformImageColorspace(image.get(), sRGBColorspace);
+  std::uint8_t rgb[3] = {};
+  (void)ExportImagePixels(image.get(), 0, 0, 1, 1, "RGB", CharPixel, rgb, exception.get());
+  return {rgb[0], rgb[1], rgb[2]};
+}
+
+TEST(ConvertImage, PhotoCdOverviewGivesOneImagePerThumbnail) {
+  Bytes file(5 * 0x800, 0);
+  const char signature[] = "PCD_OPA";
+  std::copy(signature, signature + 7, file.begin());
+  file[10] = 0;
+  file[11] = 2;
+  const std::uint8_t samples[2][3] = {{120, 100, 160}, {200, 150, 120}};
+  for (const auto& sample : samples) {
+    for (int pair = 0; pair < 64; ++pair) {
+      file.insert(file.end(), 2 * 192, sample[0]);
+      file.insert(file.end(), 96, sample[1]);
+      file.insert(file.end(), 96, sample[2]);
+    }
+  }
+  TempDir dir;
+  WriteFile(dir / "overview.pcd", file);
+  ASSERT_EQ(Convert(dir / "overview.pcd", dir / "o.bmp"), 1);
+  const auto images = ReadBmpFile(dir / "o.bmp");
+  ASSERT_EQ(images.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(images[i].width, 192);
+    EXPECT_EQ(images[i].height, 128);
+    const Rgb expected = PhotoYccToRgb(samples[i][0], samples[i][1], samples[i][2]);
+    EXPECT_EQ(DistinctColours(images[i].pixels).size(), 1u);
+    EXPECT_EQ(images[i].pixels.front(), expected);
+  }
+}
+
+TEST(ConvertImage, ImagesBeyondTheLibrarysResourceLimitsGiveNoImage) {
+  using namespace vimo::convert;
+  EnsureImageLibrary();
+  TempDir dir;
+  WriteFile(dir / "wide.gif", MakeGif({FlatFrame(300, 2, {1, 2, 3})}));
+  RunConvert("-size 300x2 xc:red " + (dir / "wide.jpg").string());
+  const MagickSizeType width = GetMagickResourceLimit(WidthResource);
+  ASSERT_EQ(SetMagickResourceLimit(WidthResource, 200), MagickTrue);
+  const int gif = Convert(dir / "wide.gif", dir / "a.bmp");
+  const int jpeg = Convert(dir / "wide.jpg", dir / "b.bmp");
+  (void)SetMagickResourceLimit(WidthResource, width);
+  EXPECT_EQ(gif, 0);
+  EXPECT_EQ(jpeg, 0);
+  EXPECT_EQ(Convert(dir / "wide.gif", dir / "c.bmp"), 1);
+}
+
+// ---- the writer's form and run rules ---------------------------------------------------------
+
+class BmpWriterRules : public ::testing::Test {
+ protected:
+  // Writes a true-colour image of the given pixels (top row first) and reads it back.
+  BmpImage WriteTrueColour(int width, int height, const std::vector<Rgb>& pixels) {
+    using namespace vimo::convert;
+    EnsureImageLibrary();
+    const ExceptionInfoPtr exception(AcquireExceptionInfo());
+    const ImageListPtr image(ConstituteImage(static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
+                                             CharPixel, pixels.data(), exception.get()));
+    EXPECT_TRUE(image != nullptr);
+    std::FILE* file = std::fopen((m_dir / "w.bmp").c_str(), "wb");
+    EXPECT_TRUE(WriteBmpImages(file, image.get(), exception.get()));
+    std::fclose(file);
+    auto images = ReadBmpFile(m_dir / "w.bmp");
+    EXPECT_EQ(images.size(), 1u);
+    return images.empty() ? BmpImage{} : images[0];
+  }
+  static std::vector<Rgb> Grey(const std::vector<int>& levels) {
+    std::vector<Rgb> pixels;
+    for (const int level : levels) pixels.push_back({static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(level)});
+    return pixels;
+  }
+  TempDir m_dir;
+};
+
+TEST_F(BmpWriterRules, TrueColourWithAtMost256ColoursBecomesEightBitsExactly) {
+  for (const int colours : {1, 255, 256, 257}) {
+    SCOPED_TRACE(colours);
+    std::vector<Rgb> pixels;
+    for (int i = 0; i < 300; ++i) {
+      const int c = i % colours;
+      pixels.push_back({static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c * 3), static_cast<std::uint8_t>(c >> 8)});
+    }
+    const BmpImage image = WriteTrueColour(20, 15, pixels);
+    EXPECT_EQ(image.bitsPerPixel, colours <= 256 ? 8 : 24);
+    EXPECT_TRUE(image.pixels == pixels) << "no dithering, no colour lost";
+  }
+}
+
+TEST_F(BmpWriterRules, RunLengthOnlyWhenRunsInReadingOrderAreFewerThanHalfThePixels) {
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+    std::vector<int> levels;
+    int compression;
+  };
+  std::vector<int> ten = {1, 1, 1, 2, 2, 2, 3, 3, 3, 3};
+  const std::vector<Case> cases = {
+      {"4 runs of 10 pixels", 10, 1, {1, 1, 2, 2, 2, 3, 3, 4, 4, 4}, 1},
+      {"5 runs of 10 pixels", 10, 1, {1, 1, 2, 2, 3, 3, 4, 4, 5, 5}, 0},
+      // Two rows of one colour: one run in reading order, though the encoding ends each row.
+      {"runs join across rows", 3, 2, {7, 7, 7, 7, 7, 7}, 1},
+      {"2 runs of 4 pixels", 2, 2, {7, 7, 8, 8}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BmpImage image = WriteTrueColour(c.width, c.height, Grey(c.levels));
+    EXPECT_EQ(image.bitsPerPixel, 8);
+    EXPECT_EQ(image.compression, c.compression);
+    EXPECT_EQ(image.rleError, "");
+    EXPECT_TRUE(image.pixels == Grey(c.levels));
+  }
+}
+
+TEST_F(BmpWriterRules, LongRunsCountAt256AndEncodeAt255) {
+  // 600 pixels of one colour in one row: 3 counted runs (256 + 256 + 88), encoded 255 + 255 + 90.
+  const BmpImage image = WriteTrueColour(600, 1, Grey(std::vector<int>(600, 9)));
+  ASSERT_EQ(image.compression, 1);
+  EXPECT_EQ(image.U32(34), 3u * 2 + 2 + 2);
+  const std::size_t data = 1078;
+  EXPECT_EQ(image.bytes[data], 255);
+  EXPECT_EQ(image.bytes[data + 2], 255);
+  EXPECT_EQ(image.bytes[data + 4], 90);
+  EXPECT_TRUE(image.pixels == Grey(std::vector<int>(600, 9)));
+
+  // 512 pixels alternating in blocks of 256 and 1: counted runs stay under half the pixels.
+  std::vector<int> levels(255, 1);
+  levels.push_back(2);
+  const BmpImage blocks = WriteTrueColour(256, 1, Grey(levels));
+  EXPECT_EQ(blocks.compression, 1);
+  EXPECT_EQ(blocks.rleError, "");
+  EXPECT_TRUE(blocks.pixels == Grey(levels));
+}
+
+}  // namespace

@@ -1,0 +1,294 @@
+#include "support/ImageFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "convert/MagickLibrary.h"
+
+namespace vimo::test {
+namespace {
+
+void Put16(Bytes& out, unsigned value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+// Packs codes of a fixed width into bytes, least significant bit first.
+class CBitWriter {
+ public:
+  void Put(unsigned code, unsigned width) {
+    m_buffer |= code << m_bits;
+    m_bits += width;
+    while (m_bits >= 8) {
+      m_bytes.push_back(static_cast<std::uint8_t>(m_buffer));
+      m_buffer >>= 8;
+      m_bits -= 8;
+    }
+  }
+  Bytes Finish() {
+    if (m_bits > 0) m_bytes.push_back(static_cast<std::uint8_t>(m_buffer));
+    return m_bytes;
+  }
+
+ private:
+  unsigned m_buffer = 0;
+  unsigned m_bits = 0;
+  Bytes m_bytes;
+};
+
+// LZW with minimum code size 8 and 9-bit codes throughout: every pixel is a literal code, and a
+// clear code comes often enough that the decoder's table never needs 10 bits.
+Bytes EncodeLzw(const std::vector<std::uint8_t>& indexes, int invalidCodeAfter) {
+  constexpr unsigned kClear = 256, kEnd = 257, kWidth = 9;
+  CBitWriter writer;
+  writer.Put(kClear, kWidth);
+  int sinceClear = 0;
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    if (static_cast<int>(i) == invalidCodeAfter) {
+      writer.Put(511, kWidth);  // far beyond the next free table entry
+      break;
+    }
+    if (sinceClear == 200) {
+      writer.Put(kClear, kWidth);
+      sinceClear = 0;
+    }
+    writer.Put(indexes[i], kWidth);
+    ++sinceClear;
+  }
+  writer.Put(kEnd, kWidth);
+  return writer.Finish();
+}
+
+std::vector<std::uint8_t> InterlaceOrder(const GifFrame& frame) {
+  std::vector<std::uint8_t> stored;
+  const int starts[] = {0, 4, 2, 1};
+  const int steps[] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int y = starts[pass]; y < frame.height; y += steps[pass]) {
+      const auto row = frame.indexes.begin() + static_cast<std::ptrdiff_t>(y) * frame.width;
+      stored.insert(stored.end(), row, row + frame.width);
+    }
+  }
+  return stored;
+}
+
+}  // namespace
+
+Bytes MakeGif(const std::vector<GifFrame>& frames) {
+  Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
+  Put16(out, 1);
+  Put16(out, 1);
+  out.insert(out.end(), {0x00, 0x00, 0x00});  // no global colour map
+  for (const GifFrame& frame : frames) {
+    if (frame.transparentIndex >= 0)
+      out.insert(out.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(frame.transparentIndex), 0x00});
+    out.push_back(0x2C);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, static_cast<unsigned>(frame.width));
+    Put16(out, static_cast<unsigned>(frame.height));
+    unsigned sizeBits = 1;
+    while ((1u << sizeBits) < frame.palette.size()) ++sizeBits;
+    out.push_back(static_cast<std::uint8_t>(0x80 | (frame.interlaced ? 0x40 : 0) | (sizeBits - 1)));
+    for (unsigned i = 0; i < (1u << sizeBits); ++i) {
+      const Rgb colour = i < frame.palette.size() ? frame.palette[i] : Rgb{};
+      out.insert(out.end(), {colour.red, colour.green, colour.blue});
+    }
+    out.push_back(8);  // minimum code size
+    const Bytes data = EncodeLzw(frame.interlaced ? InterlaceOrder(frame) : frame.indexes, frame.invalidCodeAfter);
+    for (std::size_t at = 0; at < data.size(); at += 255) {
+      const std::size_t length = std::min<std::size_t>(255, data.size() - at);
+      out.push_back(static_cast<std::uint8_t>(length));
+      out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                 data.begin() + static_cast<std::ptrdiff_t>(at + length));
+    }
+    out.push_back(0);
+  }
+  out.push_back(0x3B);
+  return out;
+}
+
+GifFrame FlatFrame(int width, int height, Rgb colour) {
+  GifFrame frame;
+  frame.width = width;
+  frame.height = height;
+  frame.palette = {colour, {1, 2, 3}};
+  frame.indexes.assign(static_cast<std::size_t>(width) * height, 0);
+  return frame;
+}
+
+GifFrame NoiseFrame(int width, int height, unsigned seed) {
+  GifFrame frame;
+  frame.width = width;
+  frame.height = height;
+  for (int i = 0; i < 256; ++i)
+    frame.palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 7)});
+  std::mt19937 random(seed);
+  for (int i = 0; i < width * height; ++i) frame.indexes.push_back(static_cast<std::uint8_t>(random() & 0xFF));
+  return frame;
+}
+
+std::uint32_t BmpImage::U32(std::size_t at) const {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t{bytes[at + 3]} << 24);
+}
+std::uint16_t BmpImage::U16(std::size_t at) const { return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8)); }
+
+namespace {
+
+// Decodes RLE8 as the format describes it, insisting on the viewer's subset: encoded runs only,
+// no run across a row end, every row closed by 0 0, the bitmap by 0 1, nothing after it.
+std::string DecodeRle8(const BmpImage& image, std::size_t begin, std::size_t end, std::vector<std::uint8_t>& bottomUp) {
+  const auto width = static_cast<std::size_t>(image.width);
+  std::size_t at = begin;
+  for (int row = 0; row < image.height; ++row) {
+    std::size_t filled = 0;
+    for (;;) {
+      if (at + 2 > end) return "data ends inside row " + std::to_string(row);
+      const std::uint8_t count = image.bytes[at];
+      const std::uint8_t value = image.bytes[at + 1];
+      at += 2;
+      if (count == 0) {
+        if (value != 0) return "escape " + std::to_string(value) + " in row " + std::to_string(row);
+        break;
+      }
+      if (filled + count > width) return "run crosses the end of row " + std::to_string(row);
+      bottomUp.insert(bottomUp.end(), count, value);
+      filled += count;
+    }
+    if (filled != width) return "row " + std::to_string(row) + " holds " + std::to_string(filled) + " pixels";
+  }
+  if (at + 2 != end || image.bytes[at] != 0 || image.bytes[at + 1] != 1) return "no 0 1 at the end of the bitmap";
+  return {};
+}
+
+void DecodePixels(BmpImage& image) {
+  const std::size_t offset = image.U32(10);
+  const std::size_t dataSize = image.U32(34);
+  const auto width = static_cast<std::size_t>(image.width);
+  const auto height = static_cast<std::size_t>(image.height);
+  ASSERT_LE(offset + dataSize, image.bytes.size());
+  if (image.bitsPerPixel == 8) {
+    for (int i = 0; i < 256; ++i) {
+      const std::size_t at = 54 + 4 * static_cast<std::size_t>(i);
+      image.colourTable.push_back({image.bytes[at + 2], image.bytes[at + 1], image.bytes[at]});
+    }
+    std::vector<std::uint8_t> bottomUp;
+    if (image.compression == 1) {
+      image.rleError = DecodeRle8(image, offset, offset + dataSize, bottomUp);
+      if (!image.rleError.empty()) return;
+    } else {
+      const std::size_t stride = (width * 8 + 31) / 32 * 4;
+      ASSERT_EQ(dataSize, stride * height);
+      for (std::size_t y = 0; y < height; ++y) {
+        const auto row = image.bytes.begin() + static_cast<std::ptrdiff_t>(offset + y * stride);
+        bottomUp.insert(bottomUp.end(), row, row + static_cast<std::ptrdiff_t>(width));
+      }
+    }
+    for (std::size_t y = height; y-- > 0;) {
+      const auto row = bottomUp.begin() + static_cast<std::ptrdiff_t>(y * width);
+      image.indexes.insert(image.indexes.end(), row, row + static_cast<std::ptrdiff_t>(width));
+    }
+    for (const std::uint8_t index : image.indexes) image.pixels.push_back(image.colourTable[index]);
+    return;
+  }
+  ASSERT_EQ(image.bitsPerPixel, 24);
+  const std::size_t stride = (width * 24 + 31) / 32 * 4;
+  ASSERT_EQ(dataSize, stride * height);
+  for (std::size_t y = height; y-- > 0;) {
+    const std::size_t row = offset + y * stride;
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t at = row + 3 * x;
+      image.pixels.push_back({image.bytes[at + 2], image.bytes[at + 1], image.bytes[at]});
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<BmpImage> ReadBmpFile(const std::filesystem::path& path) {
+  const Bytes file = ReadFile(path);
+  std::vector<BmpImage> images;
+  std::size_t at = 0;
+  while (at < file.size()) {
+    if (file.size() - at < 54) {
+      ADD_FAILURE() << "trailing " << file.size() - at << " bytes at " << at;
+      break;
+    }
+    BmpImage image;
+    image.offset = at;
+    image.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 54));
+    const std::size_t size = image.U32(2);
+    if (size < 54 || size > file.size() - at) {
+      ADD_FAILURE() << "size field " << size << " at " << at << " does not fit the file";
+      break;
+    }
+    image.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + size));
+    image.width = static_cast<int>(image.U32(18));
+    image.height = static_cast<int>(image.U32(22));
+    image.bitsPerPixel = image.U16(28);
+    image.compression = static_cast<int>(image.U32(30));
+    DecodePixels(image);
+    images.push_back(std::move(image));
+    at += size;
+  }
+  return images;
+}
+
+std::vector<DecodedImage> DecodeWithMagick(const std::string& name) {
+  using namespace vimo::convert;
+  EnsureImageLibrary();
+  const ImageInfoPtr info(AcquireImageInfo());
+  const ExceptionInfoPtr exception(AcquireExceptionInfo());
+  (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
+  (void)CopyMagickString(info->filename, name.c_str(), MaxTextExtent);
+  const ImageListPtr images(ReadImage(info.get(), exception.get()));
+  std::vector<DecodedImage> decoded;
+  for (Image* image = images.get(); image != nullptr; image = GetNextImageInList(image)) {
+    if (image->colorspace != sRGBColorspace && image->colorspace != GRAYColorspace)
+      (void)TransformImageColorspace(image, sRGBColorspace);
+    DecodedImage out;
+    out.width = static_cast<int>(image->columns);
+    out.height = static_cast<int>(image->rows);
+    std::vector<std::uint8_t> samples(image->columns * image->rows * 3);
+    (void)ExportImagePixels(image, 0, 0, image->columns, image->rows, "RGB", CharPixel, samples.data(), exception.get());
+    for (std::size_t i = 0; i < samples.size(); i += 3) out.pixels.push_back({samples[i], samples[i + 1], samples[i + 2]});
+    decoded.push_back(std::move(out));
+  }
+  return decoded;
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device random;
+  m_path = std::filesystem::temp_directory_path() /
+           ("vimo-convert-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+Bytes ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void RunConvert(const std::string& arguments) {
+  const std::string command = "convert-im6.q16 " + arguments + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+}  // namespace vimo::test

@@ -1,0 +1,94 @@
+// Fixture builders and independent decoders for the image conversion tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vimo::test {
+
+struct Rgb {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---- GIF byte builder ----------------------------------------------------------------------
+
+struct GifFrame {
+  int width = 0;
+  int height = 0;
+  std::vector<Rgb> palette;            // local colour map (padded to a power of two)
+  std::vector<std::uint8_t> indexes;   // width * height, row order
+  bool interlaced = false;             // stored in the four interlace passes
+  int transparentIndex = -1;           // >= 0: a graphic-control extension with the flag set
+  // Damage: after this many pixels the stream holds an undefined code (-1: none).
+  int invalidCodeAfter = -1;
+};
+
+// A GIF89a file with the given frames (each with its own colour map), a 1x1 logical screen,
+// LZW data written with fixed 9-bit codes. The result can be cut short to test truncation.
+Bytes MakeGif(const std::vector<GifFrame>& frames);
+
+// A frame of one colour, and a frame of pseudo-random indexes over a palette of 256 colours.
+GifFrame FlatFrame(int width, int height, Rgb colour);
+GifFrame NoiseFrame(int width, int height, unsigned seed);
+
+// ---- BMP reader, written from the format description ----------------------------------------
+
+struct BmpImage {
+  std::size_t offset = 0;  // where this image starts in the file
+  Bytes bytes;             // the image's stored bytes: size field's worth from offset
+  std::uint32_t U32(std::size_t at) const;
+  std::uint16_t U16(std::size_t at) const;
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 0;
+  int compression = 0;
+  std::vector<Rgb> colourTable;  // 256 entries for 8 bits per pixel
+  std::vector<std::uint8_t> indexes;  // 8 bits per pixel: decoded, top row first
+  std::vector<Rgb> pixels;            // decoded colours, top row first
+  std::string rleError;               // empty when the RLE stream obeyed the rules
+};
+
+// Splits a file of BMP images stored back to back (by each image's size field) and decodes them.
+// Fails the current test (ADD_FAILURE) on anything malformed.
+std::vector<BmpImage> ReadBmpFile(const std::filesystem::path& path);
+
+// ---- reference decoding and files --------------------------------------------------------
+
+struct DecodedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<Rgb> pixels;  // top row first
+};
+
+// ImageMagick's own decoding of a file ("JPEG:path", "GIF:path", "PCD:path"...), JPEG with the
+// floating-point inverse DCT, every frame, converted to sRGB, 8 bits per sample.
+std::vector<DecodedImage> DecodeWithMagick(const std::string& name);
+
+// A fresh, empty directory for one test, removed by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+  const std::filesystem::path& Path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
+Bytes ReadFile(const std::filesystem::path& path);
+
+// Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
+void RunConvert(const std::string& arguments);
+
+}  // namespace vimo::test
