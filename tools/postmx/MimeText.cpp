@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace postmx {
 namespace {
@@ -154,6 +155,10 @@ std::string SubjectField(std::string_view subject) {
 }
 
 std::string EnvelopeAddress(std::string_view text) {
+  // A control byte anywhere (a CR in the name, say) would end up in a header or command line.
+  for (const char c : text) {
+    if (c != '\t' && IsControl(static_cast<unsigned char>(c))) return {};
+  }
   const std::size_t open = text.rfind('<');
   if (open != std::string_view::npos) {
     const std::size_t close = text.find('>', open);
@@ -215,15 +220,19 @@ std::string AttachmentDispositionField(std::string_view fileName) {
   if (IsPrintableAscii(fileName) && fileName.size() <= kMaxParameterSection) {
     return "attachment;" + std::string(kFold) + "filename=" + Quoted(fileName);
   }
-  // RFC 2231 continuations: filename*0*=charset''first;  filename*1*=second; ...
+  // RFC 2231: filename*=charset''name, cut into continuations filename*0*=charset''first;
+  // filename*1*=second; ... when it is long.
+  std::vector<std::string> sections;
+  CutAtCharacters(fileName, kMaxParameterSection / 3,
+                  [&](std::string_view piece) { sections.push_back(PercentEncode(piece)); });
   std::string field = "attachment";
-  int section = 0;
-  CutAtCharacters(fileName, kMaxParameterSection / 3, [&](std::string_view piece) {
-    field += ";" + std::string(kFold) + "filename*" + std::to_string(section) + "*=";
+  for (std::size_t section = 0; section < sections.size(); ++section) {
+    field += ";" + std::string(kFold) + "filename*";
+    if (sections.size() > 1) field += std::to_string(section) + "*";
+    field += "=";
     if (section == 0) field += std::string(CharsetOf(fileName)) + "''";
-    field += PercentEncode(piece);
-    ++section;
-  });
+    field += sections[section];
+  }
   return field;
 }
 

@@ -26,8 +26,8 @@ std::string EncodeWords(std::string_view text);
 std::string SubjectField(std::string_view subject);
 
 // The bare address for the SMTP envelope: the part inside <...> when there is one, else the
-// whole text, blanks around it removed. Empty when no usable address is there (empty, or
-// holding blanks, control bytes or angle brackets).
+// whole text, blanks around it removed. Empty when no usable address is there: the address
+// is empty or holds blanks or angle brackets, or the text holds a control byte anywhere.
 std::string EnvelopeAddress(std::string_view text);
 
 // An address as a From or To field shows it: "addr", or "Name <addr>" with the name quoted

@@ -45,15 +45,18 @@ bool Append(StringList& list, const std::string& text) {
   return true;
 }
 
-// The server's replies arrive as "header in" data when verbose; the last complete line is kept,
-// so that a refusal can be logged in the server's own words.
-int KeepServerReply(CURL*, curl_infotype type, char* data, size_t size, void* lastReply) {
+// The server's replies arrive as "header in" data when verbose. The last refusal (a 4xx or 5xx
+// reply) is kept, so that it can be logged in the server's own words; the polite replies that
+// follow it (QUIT's 221) do not replace it.
+int KeepServerRefusal(CURL*, curl_infotype type, char* data, size_t size, void* lastRefusal) {
   if (type != CURLINFO_HEADER_IN) return 0;
   std::string text(data, size);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   const std::size_t lastLineFeed = text.rfind('\n');
   if (lastLineFeed != std::string::npos) text.erase(0, lastLineFeed + 1);
-  if (!text.empty()) *static_cast<std::string*>(lastReply) = text;
+  if (!text.empty() && (text[0] == '4' || text[0] == '5')) {
+    *static_cast<std::string*>(lastRefusal) = text;
+  }
   return 0;
 }
 
@@ -123,13 +126,10 @@ std::string ToField(const std::vector<std::string>& recipients) {
   return field;
 }
 
-std::string FailureText(CURLcode code, const char* errorBuffer, const std::string& lastReply) {
+std::string FailureText(CURLcode code, const char* errorBuffer, const std::string& refusal) {
   std::string text = "not sent: ";
   text += errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
-  // A reply of 4xx or 5xx is the server's reason in its own words.
-  if (!lastReply.empty() && (lastReply[0] == '4' || lastReply[0] == '5')) {
-    text += " - server replied: " + lastReply;
-  }
+  if (!refusal.empty()) text += " - server replied: " + refusal;
   return text;
 }
 
@@ -183,7 +183,7 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
                    : HasCredentials(url) ? CURLUSESSL_ALL
                                          : CURLUSESSL_TRY;
   const std::string mailFrom = "<" + senderAddress + ">";
-  std::string lastReply;
+  std::string lastRefusal;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -199,12 +199,12 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, totalSeconds);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerReply);
-  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &lastReply);
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerRefusal);
+  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &lastRefusal);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
 
   const CURLcode code = curl_easy_perform(curl);
-  if (code != CURLE_OK) return {false, FailureText(code, errorBuffer, lastReply)};
+  if (code != CURLE_OK) return {false, FailureText(code, errorBuffer, lastRefusal)};
   return {true, "sent"};
 }
 

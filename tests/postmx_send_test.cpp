@@ -1,0 +1,476 @@
+// The mail sender Postmx.exe against a real SMTP server on loopback (tests/support/smtp_sink.py,
+// aiosmtpd). The server decodes what it receives with Python's own MIME parser, so the message
+// is checked by an implementation independent of the sender's.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A sender that hangs on a dead server is a failure: it must give up within a minute.
+constexpr double kMaxSecondsForADeadServer = 60.0;
+
+std::string ShellQuoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good()) << path;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += separator;
+    text += items[i];
+  }
+  return text;
+}
+
+// Bytes of every value, so that the attachments' transfer encoding is tested on all of them.
+std::string AllByteValues(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+  return bytes;
+}
+
+// The mail job as the viewer writes it: lines joined by lineEnd, no break after the last.
+struct Job {
+  std::string logPath;
+  std::string server;
+  std::vector<std::string> recipients;
+  std::string sender = "Vimo User <me@example.com>";
+  std::string subject;
+  std::vector<std::string> attachments;
+  std::vector<std::string> body;
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines = {logPath, server, Joined(recipients, "\t"), sender, subject,
+                                      Joined(attachments, "\t")};
+    lines.insert(lines.end(), body.begin(), body.end());
+    return lines;
+  }
+};
+
+void WriteJobLines(const fs::path& path, const std::vector<std::string>& lines,
+                   std::string_view lineEnd = "\r\n") {
+  WriteFile(path, Joined(lines, lineEnd));
+}
+
+// A message as the loopback server received and decoded it.
+struct ReceivedPart {
+  std::map<std::string, std::string> meta;  // type, charset, filename, disposition, encoding
+  std::string data;                         // decoded bytes
+};
+struct ReceivedMessage {
+  std::vector<std::string> envelope;  // "MAIL FROM:<a>", "RCPT TO:<b>", ...
+  std::map<std::string, std::string> headers;
+  std::string defects;
+  std::string raw;
+  std::vector<ReceivedPart> parts;
+};
+
+ReceivedMessage ReadMessage(const fs::path& folder) {
+  ReceivedMessage message;
+  message.envelope = SplitLines(ReadFile(folder / "envelope.txt"));
+  for (const std::string& line : SplitLines(ReadFile(folder / "headers.txt"))) {
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos) message.headers[line.substr(0, colon)] = line.substr(colon + 2);
+  }
+  message.defects = ReadFile(folder / "defects.txt");
+  message.raw = ReadFile(folder / "raw.eml");
+  for (int index = 0; fs::exists(folder / ("part-" + std::to_string(index) + ".meta")); ++index) {
+    ReceivedPart part;
+    const std::string stem = "part-" + std::to_string(index);
+    for (const std::string& line : SplitLines(ReadFile(folder / (stem + ".meta")))) {
+      const std::size_t colon = line.find(':');
+      const std::size_t value = std::min(line.size(), colon + 2);
+      part.meta[line.substr(0, colon)] = line.substr(value);
+    }
+    part.data = ReadFile(folder / (stem + ".data"));
+    message.parts.push_back(std::move(part));
+  }
+  return message;
+}
+
+// A loopback server run by smtp_sink.py: "serve" (a mail server), "silent" (accepts, never
+// answers) or "closed" (a port nobody listens on). It runs while its input pipe is open.
+class LoopbackServer {
+ public:
+  LoopbackServer(const fs::path& folder, const std::string& mode,
+                 const std::vector<std::string>& refused = {})
+      : m_messageFolder(folder / "received") {
+    fs::create_directories(m_messageFolder);
+    const fs::path portFile = folder / ("port-" + mode);
+    std::string command = "exec /usr/bin/python3 " +
+                          ShellQuoted(VIMO_SOURCE_DIR "/tests/support/smtp_sink.py") + " " + mode +
+                          " " + ShellQuoted(portFile.string());
+    if (mode == "serve") command += " " + ShellQuoted(m_messageFolder.string());
+    for (const std::string& address : refused) command += " " + ShellQuoted(address);
+    m_input.reset(popen(command.c_str(), "w"));
+    if (!m_input) return;
+    // Ready means the port file is there (it is written aside and renamed when listening).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (fs::exists(portFile)) m_port = std::stoi(ReadFile(portFile));
+  }
+
+  int Port() const { return m_port; }
+  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+  std::vector<fs::path> Messages() const {
+    std::vector<fs::path> messages;
+    for (int number = 1; fs::exists(m_messageFolder / ("msg-" + std::to_string(number)));
+         ++number) {
+      messages.push_back(m_messageFolder / ("msg-" + std::to_string(number)));
+    }
+    return messages;
+  }
+
+ private:
+  struct PipeCloser {
+    void operator()(FILE* pipe) const { pclose(pipe); }  // the server sees end of input and stops
+  };
+  fs::path m_messageFolder;
+  std::unique_ptr<FILE, PipeCloser> m_input;
+  int m_port = 0;
+};
+
+struct RunResult {
+  int exitCode = -1;
+  double seconds = 0;
+  std::string errors;  // what the sender wrote to its standard error stream
+};
+
+class PostmxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_folder = fs::temp_directory_path() /
+               ("postmx_send_test-" + std::to_string(std::random_device{}()));
+    fs::create_directories(m_folder);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(m_folder, ignored);
+  }
+
+  fs::path LogPath() const { return m_folder / "vimolog.txt"; }
+  std::vector<std::string> LogLines() const { return SplitLines(ReadFile(LogPath())); }
+
+  Job SmallJob(const LoopbackServer& server) {
+    Job job;
+    job.logPath = LogPath().string();
+    job.server = server.HostAndPort();
+    job.recipients = {"alice@example.com"};
+    job.subject = "Pictures";
+    const fs::path picture = m_folder / "small.gif";
+    WriteFile(picture, AllByteValues(1000, 1));
+    job.attachments = {picture.string()};
+    job.body = {"Hello", "Bye"};
+    return job;
+  }
+
+  // Runs Postmx.exe with the given, already quoted arguments, as the viewer would.
+  RunResult Run(const std::string& arguments) const {
+    const fs::path errorFile = m_folder / "stderr.txt";
+    const std::string command = ShellQuoted(VIMO_BINARY_DIR "/Postmx.exe") + " " + arguments +
+                                " 2> " + ShellQuoted(errorFile.string());
+    RunResult result;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.errors = ReadFile(errorFile);
+    return result;
+  }
+
+  RunResult RunJob(const fs::path& jobFile) const { return Run("/d " + ShellQuoted(jobFile.string())); }
+
+  fs::path m_folder;
+};
+
+const std::regex kLogTime(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t)");
+
+TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0);
+
+  const fs::path bigJpeg = m_folder / "big.jpg";
+  const std::string convert = "convert-im6.q16 -size 2000x1500 xc: +noise Random -quality 95 " +
+                              ShellQuoted(bigJpeg.string());
+  ASSERT_EQ(std::system(convert.c_str()), 0);
+  ASSERT_GE(fs::file_size(bigJpeg), 5u << 20);
+
+  // Name, content type expected from its ending.
+  const std::vector<std::pair<std::string, std::string>> smallFiles = {
+      {"春の 写真 01.jpg", "image/jpeg"},
+      {"anim.GIF", "image/gif"},
+      {"scan.bmp", "image/bmp"},
+      {"disc.pcd", "image/x-photo-cd"},
+      {"old.jpe", "image/jpeg"},
+      {"photo.jpeg", "image/jpeg"},
+      {"notes.txt", "application/octet-stream"},
+      {"とても長いファイル名の写真を何枚も送るときのテストです.jpg", "image/jpeg"},
+  };
+  Job job;
+  job.logPath = LogPath().string();
+  job.server = server.HostAndPort();
+  job.recipients = {"alice@example.com", "山田 太郎 <taro@example.jp>"};
+  job.subject = "春の写真です。長い件名は幾つかの符号化された単語に分けて送られます";
+  job.attachments = {bigJpeg.string()};
+  std::vector<std::string> expectedTypes = {"image/jpeg"};
+  for (std::size_t i = 0; i < smallFiles.size(); ++i) {
+    const fs::path path = m_folder / smallFiles[i].first;
+    WriteFile(path, AllByteValues(3000 + i, static_cast<unsigned>(i)));
+    job.attachments.push_back(path.string());
+    expectedTypes.push_back(smallFiles[i].second);
+  }
+  job.body = {"こんにちは、写真を送ります。", "", ".", "..two dots", "trailing blank ",
+              "=3D stays as typed", std::string(300, 'x'), "last"};
+  const fs::path jobFile = m_folder / "VIM1A2B.tmp";
+  WriteJobLines(jobFile, job.Lines());
+
+  const RunResult result = RunJob(jobFile);
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_FALSE(fs::exists(jobFile)) << "/d leaves the job file behind";
+
+  const std::vector<fs::path> messages = server.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  const ReceivedMessage message = ReadMessage(messages[0]);
+  EXPECT_EQ(message.envelope, (std::vector<std::string>{"MAIL FROM:<me@example.com>",
+                                                         "RCPT TO:<alice@example.com>",
+                                                         "RCPT TO:<taro@example.jp>"}));
+  EXPECT_EQ(message.defects, "");
+  EXPECT_EQ(message.headers.at("From"), "Vimo User <me@example.com>");
+  EXPECT_EQ(message.headers.at("To"), "alice@example.com, 山田 太郎 <taro@example.jp>");
+  EXPECT_EQ(message.headers.at("Subject"), job.subject);
+  EXPECT_EQ(message.headers.at("MIME-Version"), "1.0");
+  EXPECT_TRUE(std::regex_match(
+      message.headers.at("Date"),
+      std::regex(R"((Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4})")))
+      << message.headers.at("Date");
+  EXPECT_TRUE(std::regex_match(message.headers.at("Message-ID"),
+                               std::regex(R"(<[^<>@\s]+@example\.com>)")))
+      << message.headers.at("Message-ID");
+
+  // SMTP's own rules: CR LF line ends only, no line over 998 bytes, 7-bit headers.
+  const std::string& raw = message.raw;
+  for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
+    ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "bare LF at byte " << at;
+  }
+  for (const std::string& line : SplitLines(raw)) ASSERT_LE(line.size(), 999u);
+  const std::string rawHeaders = raw.substr(0, raw.find("\r\n\r\n"));
+  for (const char c : rawHeaders) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
+
+  ASSERT_EQ(message.parts.size(), 1 + job.attachments.size());
+  const ReceivedPart& text = message.parts[0];
+  EXPECT_EQ(text.meta.at("type"), "text/plain");
+  EXPECT_EQ(text.meta.at("charset"), "utf-8");
+  EXPECT_EQ(text.meta.at("filename"), "");
+  EXPECT_EQ(text.data, Joined(job.body, "\r\n") + "\r\n");
+
+  for (std::size_t i = 0; i < job.attachments.size(); ++i) {
+    SCOPED_TRACE(job.attachments[i]);
+    const ReceivedPart& part = message.parts[1 + i];
+    EXPECT_EQ(part.meta.at("type"), expectedTypes[i]);
+    EXPECT_EQ(part.meta.at("disposition"), "attachment");
+    EXPECT_EQ(part.meta.at("encoding"), "base64");
+    EXPECT_EQ(part.meta.at("filename"), fs::path(job.attachments[i]).filename().string());
+    EXPECT_TRUE(part.data == ReadFile(job.attachments[i])) << "decoded bytes differ";
+  }
+
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(std::regex_search(log[0], kLogTime)) << log[0];
+  EXPECT_TRUE(log[0].ends_with(
+      "\tsent\tto: alice@example.com, 山田 太郎 <taro@example.jp>\tattachments: 9"))
+      << log[0];
+}
+
+TEST_F(PostmxTest, ReadsJobFilesWithEitherLineEndAndKeepsTheJobWithoutSwitch) {
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0);
+  const Job job = SmallJob(server);
+  const std::vector<std::string_view> lineEnds = {"\r\n", "\n"};
+  for (std::size_t i = 0; i < lineEnds.size(); ++i) {
+    SCOPED_TRACE(i == 0 ? "CR LF" : "LF");
+    const fs::path jobFile = m_folder / ("job" + std::to_string(i));
+    WriteJobLines(jobFile, job.Lines(), lineEnds[i]);
+    const RunResult result = Run(ShellQuoted(jobFile.string()));
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_TRUE(fs::exists(jobFile)) << "without /d the job file is the caller's";
+    ASSERT_EQ(server.Messages().size(), i + 1);
+    const ReceivedMessage message = ReadMessage(server.Messages()[i]);
+    EXPECT_EQ(message.headers.at("Subject"), "Pictures");
+    ASSERT_EQ(message.parts.size(), 2u);
+    EXPECT_EQ(message.parts[0].data, "Hello\r\nBye\r\n");
+    EXPECT_EQ(message.parts[1].meta.at("filename"), "small.gif");
+  }
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(PostmxTest, JobPathCutAtBlanksIsJoinedAgain) {
+  // The viewer passes the path unquoted and its command line is split at blanks.
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0);
+  const fs::path folder = m_folder / "temp folder with blanks";
+  fs::create_directories(folder);
+  const fs::path jobFile = folder / "VIM 7.tmp";
+  WriteJobLines(jobFile, SmallJob(server).Lines());
+
+  std::string arguments = "/d";
+  std::istringstream pieces(jobFile.string());
+  for (std::string piece; std::getline(pieces, piece, ' ');) arguments += " " + ShellQuoted(piece);
+  const RunResult result = Run(arguments);
+
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(server.Messages().size(), 1u);
+  EXPECT_FALSE(fs::exists(jobFile));
+}
+
+TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
+  const LoopbackServer server(m_folder, "serve", {"nobody@example.com"});
+  ASSERT_NE(server.Port(), 0);
+  Job job = SmallJob(server);
+  job.recipients = {"alice@example.com", "nobody@example.com"};
+  const fs::path jobFile = m_folder / "job";
+  WriteJobLines(jobFile, job.Lines());
+
+  const RunResult result = RunJob(jobFile);
+
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_LT(result.seconds, kMaxSecondsForADeadServer);
+  EXPECT_TRUE(server.Messages().empty());
+  EXPECT_FALSE(fs::exists(jobFile));
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(std::regex_search(log[0], kLogTime)) << log[0];
+  EXPECT_NE(log[0].find("\tnot sent: "), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("550 5.1.1 <nobody@example.com>: Recipient address rejected"),
+            std::string::npos)
+      << log[0];
+  EXPECT_TRUE(log[0].ends_with("\tto: alice@example.com, nobody@example.com\tattachments: 1"))
+      << log[0];
+}
+
+TEST_F(PostmxTest, DeadAndSilentServersAreGivenUpWithinAMinute) {
+  for (const std::string mode : {"closed", "silent"}) {
+    SCOPED_TRACE(mode);
+    const LoopbackServer server(m_folder, mode);
+    ASSERT_NE(server.Port(), 0);
+    const std::size_t linesBefore = LogLines().size();
+    const fs::path jobFile = m_folder / ("job-" + mode);
+    WriteJobLines(jobFile, SmallJob(server).Lines());
+
+    const RunResult result = RunJob(jobFile);
+
+    EXPECT_EQ(result.exitCode, 1) << result.errors;
+    EXPECT_LT(result.seconds, kMaxSecondsForADeadServer);
+    EXPECT_FALSE(fs::exists(jobFile));
+    const std::vector<std::string> log = LogLines();
+    ASSERT_EQ(log.size(), linesBefore + 1);
+    EXPECT_NE(log.back().find("\tnot sent: "), std::string::npos) << log.back();
+    std::printf("[ figure   ] %s server given up after %.1f s: %s\n", mode.c_str(),
+                result.seconds, log.back().c_str());
+  }
+}
+
+TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0);
+  const Job good = SmallJob(server);
+  fs::create_directories(m_folder / "a folder.jpg");
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> lines;
+    std::string reason;  // expected in the log line
+  };
+  const auto with = [&good](int line, const std::string& value) {
+    std::vector<std::string> lines = good.Lines();
+    lines[static_cast<std::size_t>(line - 1)] = value;
+    return lines;
+  };
+  std::vector<std::string> shortJob = good.Lines();
+  shortJob.resize(5);
+  const std::string present = good.attachments[0];
+  const std::string missing = (m_folder / "gone.jpg").string();
+  const std::string folder = (m_folder / "a folder.jpg").string();
+  const std::vector<Case> cases = {
+      {"missing attachment after a good one", with(6, present + "\t" + missing),
+       "attachment " + missing + " cannot be read: no such file"},
+      {"folder as attachment", with(6, folder), "cannot be read: not a regular file"},
+      {"no recipient", with(3, "\t \t"), "no recipient on line 3"},
+      {"no sender", with(4, " "), "no sender on line 4"},
+      {"no server", with(2, ""), "no mail server named on line 2"},
+      {"recipient with a control byte", with(3, "a@example.com\t\rRCPT TO:<x@example.com>"),
+       "unusable recipient address"},
+      {"short job file", shortJob, "job file has 5 lines, at least 7 expected"},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    const std::size_t linesBefore = LogLines().size();
+    const fs::path jobFile = m_folder / ("bad" + std::to_string(i));
+    WriteJobLines(jobFile, cases[i].lines);
+
+    const RunResult result = RunJob(jobFile);
+
+    EXPECT_EQ(result.exitCode, 2) << result.errors;
+    EXPECT_FALSE(fs::exists(jobFile));
+    const std::vector<std::string> log = LogLines();
+    ASSERT_EQ(log.size(), linesBefore + 1);
+    EXPECT_TRUE(std::regex_search(log.back(), kLogTime)) << log.back();
+    EXPECT_NE(log.back().find("\tnot sent: "), std::string::npos) << log.back();
+    EXPECT_NE(log.back().find(cases[i].reason), std::string::npos) << log.back();
+  }
+  EXPECT_TRUE(server.Messages().empty());
+
+  // Without a job file there is no log to name: the reason goes to the error stream.
+  const std::size_t linesBefore = LogLines().size();
+  const RunResult result = RunJob(m_folder / "no such job");
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.errors.find("cannot be read"), std::string::npos) << result.errors;
+  EXPECT_EQ(LogLines().size(), linesBefore);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+}  // namespace

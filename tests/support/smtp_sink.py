@@ -1,0 +1,143 @@
+#!/usr/bin/python3
+"""A mail server on loopback for the mail sender's tests.
+
+    smtp_sink.py serve  PORTFILE DIR [REFUSED_ADDRESS ...]
+        SMTP server (aiosmtpd). Every accepted message is saved as DIR/msg-N/ (N = 1, 2, ...):
+          envelope.txt   "MAIL FROM:<a>" then one "RCPT TO:<b>" line per recipient
+          raw.eml        the message bytes as received
+          headers.txt    "Name: value" per top-level header, RFC 2047 words decoded (UTF-8)
+          defects.txt    the MIME parser's complaints, one per line (empty when well formed)
+          part-K.meta    for the K-th leaf part (0 = first): type, charset, filename (decoded,
+                         UTF-8), disposition and transfer encoding, one "key: value" per line
+          part-K.data    the part's decoded bytes
+        A message directory appears complete (written aside, then renamed). RCPT TO for a
+        REFUSED_ADDRESS is answered "550 5.1.1 <address>: Recipient address rejected".
+    smtp_sink.py silent PORTFILE    accepts connections and never says a word
+    smtp_sink.py closed PORTFILE    holds a port that nobody listens on (connections refused)
+
+The port number is written to PORTFILE (written aside, then renamed) once the server is ready.
+The server runs until its standard input reaches end of file, so it stops with its test.
+"""
+
+import email
+import email.policy
+import os
+import socket
+import sys
+
+SAVED_HEADERS = ("From", "To", "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type")
+
+
+def write_port_file(path, port):
+    with open(path + ".tmp", "w") as f:
+        f.write("%d\n" % port)
+    os.rename(path + ".tmp", path)
+
+
+def wait_for_end_of_input():
+    while sys.stdin.buffer.read(4096):
+        pass
+
+
+def save_message(folder, number, mail_from, rcpt_tos, raw):
+    aside = os.path.join(folder, ".msg-%d" % number)
+    os.mkdir(aside)
+
+    def write(name, data):
+        with open(os.path.join(aside, name), "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+
+    write("envelope.txt", "".join(["MAIL FROM:<%s>\n" % mail_from] +
+                                  ["RCPT TO:<%s>\n" % r for r in rcpt_tos]))
+    write("raw.eml", raw)
+    message = email.message_from_bytes(raw, policy=email.policy.default)
+    headers = []
+    for name in SAVED_HEADERS:
+        for value in message.get_all(name) or []:
+            headers.append("%s: %s\n" % (name, str(value)))
+    write("headers.txt", "".join(headers))
+    defects = [repr(d) for d in message.defects]
+    for index, part in enumerate(p for p in message.walk() if not p.is_multipart()):
+        defects += [repr(d) for d in part.defects]
+        meta = {
+            "type": part.get_content_type(),
+            "charset": part.get_content_charset() or "",
+            "filename": part.get_filename() or "",
+            "disposition": part.get_content_disposition() or "",
+            "encoding": part.get("Content-Transfer-Encoding", ""),
+        }
+        write("part-%d.meta" % index, "".join("%s: %s\n" % kv for kv in meta.items()))
+        write("part-%d.data" % index, part.get_payload(decode=True) or b"")
+    write("defects.txt", "".join(d + "\n" for d in defects))
+    os.rename(aside, os.path.join(folder, "msg-%d" % number))
+
+
+def serve(port_file, folder, refused):
+    from aiosmtpd.controller import Controller
+
+    class Handler:
+        def __init__(self):
+            self.count = 0
+
+        async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+            if address in refused:
+                return "550 5.1.1 <%s>: Recipient address rejected" % address
+            envelope.rcpt_tos.append(address)
+            return "250 OK"
+
+        async def handle_DATA(self, server, session, envelope):
+            self.count += 1
+            save_message(folder, self.count, envelope.mail_from, envelope.rcpt_tos,
+                         envelope.original_content)
+            return "250 Message accepted"
+
+    # The controller needs a fixed port: take a free one, and try again should it be taken.
+    for attempt in range(20):
+        probe = socket.socket()
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+        probe.close()
+        controller = Controller(Handler(), hostname="127.0.0.1", port=port)
+        try:
+            controller.start()
+            break
+        except Exception:
+            if attempt == 19:
+                raise
+    write_port_file(port_file, port)
+    try:
+        wait_for_end_of_input()
+    finally:
+        controller.stop()
+
+
+def silent(port_file):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    write_port_file(port_file, listener.getsockname()[1])
+    # The kernel completes connections on its own; they are never answered.
+    wait_for_end_of_input()
+
+
+def closed(port_file):
+    holder = socket.socket()
+    holder.bind(("127.0.0.1", 0))
+    write_port_file(port_file, holder.getsockname()[1])
+    wait_for_end_of_input()
+
+
+def main():
+    mode, port_file = sys.argv[1], sys.argv[2]
+    if mode == "serve":
+        serve(port_file, sys.argv[3], set(sys.argv[4:]))
+    elif mode == "silent":
+        silent(port_file)
+    elif mode == "closed":
+        closed(port_file)
+    else:
+        sys.exit("unknown mode " + mode)
+
+
+if __name__ == "__main__":
+    main()
