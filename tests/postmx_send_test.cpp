@@ -265,7 +265,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
     expectedTypes.push_back(smallFiles[i].second);
   }
   job.body = {"こんにちは、写真を送ります。", "", ".", "..two dots", "trailing blank ",
-              "=3D stays as typed", std::string(300, 'x'), "last"};
+              "=3D stays as typed", "a lone\rCR", std::string(300, 'x'), "last"};
   const fs::path jobFile = m_folder / "VIM1A2B.tmp";
   WriteJobLines(jobFile, job.Lines());
 
@@ -392,6 +392,26 @@ TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
       << log[0];
 }
 
+TEST_F(PostmxTest, PasswordIsNeverSentOverAConnectionWithoutTls) {
+  // The loopback server offers no STARTTLS, so a URL with credentials must not be used.
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0);
+  Job job = SmallJob(server);
+  job.server = "smtp://vimo:secret-word@" + server.HostAndPort();
+  const fs::path jobFile = m_folder / "job";
+  WriteJobLines(jobFile, job.Lines());
+
+  const RunResult result = RunJob(jobFile);
+
+  EXPECT_EQ(result.exitCode, 1) << result.errors;
+  EXPECT_TRUE(server.Messages().empty());
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("\tnot sent: "), std::string::npos) << log[0];
+  EXPECT_EQ(log[0].find("secret-word"), std::string::npos) << log[0];
+  EXPECT_EQ(result.errors.find("secret-word"), std::string::npos) << result.errors;
+}
+
 TEST_F(PostmxTest, DeadAndSilentServersAreGivenUpWithinAMinute) {
   for (const std::string mode : {"closed", "silent"}) {
     SCOPED_TRACE(mode);
@@ -445,6 +465,8 @@ TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
       {"recipient with a control byte", with(3, "a@example.com\t\rRCPT TO:<x@example.com>"),
        "unusable recipient address"},
       {"short job file", shortJob, "job file has 5 lines, at least 7 expected"},
+      {"server of another protocol", with(2, "http://" + server.HostAndPort() + "/upload"),
+       "neither host[:port] nor an smtp:// or smtps:// URL"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].what);

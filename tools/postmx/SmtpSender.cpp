@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -133,7 +134,16 @@ std::string FailureText(CURLcode code, const char* errorBuffer, const std::strin
   return text;
 }
 
-bool IsSecureUrl(const std::string& url) { return url.rfind("smtps://", 0) == 0; }
+bool StartsWithNoCase(std::string_view text, std::string_view start) {
+  if (text.size() < start.size()) return false;
+  for (std::size_t i = 0; i < start.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != start[i]) return false;
+  }
+  return true;
+}
+
+bool IsSecureUrl(const std::string& url) { return StartsWithNoCase(url, "smtps://"); }
 
 bool HasCredentials(const std::string& url) {
   const std::size_t authority = url.find("://") + 3;
@@ -146,6 +156,10 @@ bool HasCredentials(const std::string& url) {
 std::string ServerUrl(const std::string& server) {
   if (server.find("://") != std::string::npos) return server;
   return "smtp://" + server;
+}
+
+bool IsMailUrl(const std::string& url) {
+  return StartsWithNoCase(url, "smtp://") || StartsWithNoCase(url, "smtps://");
 }
 
 SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachments) {
@@ -187,6 +201,7 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(curl, CURLOPT_USE_SSL, tls);
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.c_str());
   curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, envelopeRecipients.get());

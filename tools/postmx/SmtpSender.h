@@ -17,6 +17,10 @@ struct SendResult {
 // "user:password@" where needed) as given, a host or host:port as smtp://host[:port].
 std::string ServerUrl(const std::string& server);
 
+// True when url speaks SMTP (smtp:// or smtps://, letter case aside): the message is never
+// handed to another protocol.
+bool IsMailUrl(const std::string& url);
+
 // Builds the whole message in memory (the attachments are already read) and sends it.
 // Blocks for at most the time-outs: a dead or silent server is given up within a minute.
 // Needs curl_global_init to have been called.

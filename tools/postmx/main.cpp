@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -56,6 +57,8 @@ int Refuse(const postmx::MailJob& job, const std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A server that drops the connection must give an error result, not end the program.
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string_view> arguments(argv + 1, argv + argc);
   if (!arguments.empty() && (arguments[0] == "--help" || arguments[0] == "/?")) {
     std::fputs(kUsage, stdout);
@@ -87,6 +90,9 @@ int main(int argc, char** argv) {
     return kBadInput;
   }
   if (!postmx::ParseMailJob(jobText, job, error)) return Refuse(job, error);
+  if (!postmx::IsMailUrl(postmx::ServerUrl(job.server))) {
+    return Refuse(job, "mail server on line 2 is neither host[:port] nor an smtp:// or smtps:// URL");
+  }
 
   std::vector<postmx::Attachment> attachments;
   if (!postmx::LoadAttachments(job.attachmentPaths, attachments, error)) return Refuse(job, error);
