@@ -150,10 +150,13 @@ class LoopbackServer {
     while (!fs::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (fs::exists(portFile)) m_port = std::stoi(ReadFile(portFile));
+    m_portFileText = ReadFile(portFile);
+    if (!m_portFileText.empty()) m_port = std::stoi(m_portFileText);
   }
 
   int Port() const { return m_port; }
+  // Why the server did not come up, when Port() is 0.
+  const std::string& PortFileText() const { return m_portFileText; }
   std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(m_port); }
 
   std::vector<fs::path> Messages() const {
@@ -171,6 +174,7 @@ class LoopbackServer {
   };
   fs::path m_messageFolder;
   std::unique_ptr<FILE, PipeCloser> m_input;
+  std::string m_portFileText;
   int m_port = 0;
 };
 
@@ -232,7 +236,7 @@ const std::regex kLogTime(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t)");
 
 TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
   const LoopbackServer server(m_folder, "serve");
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
 
   const fs::path bigJpeg = m_folder / "big.jpg";
   const std::string convert = "convert-im6.q16 -size 2000x1500 xc: +noise Random -quality 95 " +
@@ -328,7 +332,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
 
 TEST_F(PostmxTest, ReadsJobFilesWithEitherLineEndAndKeepsTheJobWithoutSwitch) {
   const LoopbackServer server(m_folder, "serve");
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   const Job job = SmallJob(server);
   const std::vector<std::string_view> lineEnds = {"\r\n", "\n"};
   for (std::size_t i = 0; i < lineEnds.size(); ++i) {
@@ -351,7 +355,7 @@ TEST_F(PostmxTest, ReadsJobFilesWithEitherLineEndAndKeepsTheJobWithoutSwitch) {
 TEST_F(PostmxTest, JobPathCutAtBlanksIsJoinedAgain) {
   // The viewer passes the path unquoted and its command line is split at blanks.
   const LoopbackServer server(m_folder, "serve");
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   const fs::path folder = m_folder / "temp folder with blanks";
   fs::create_directories(folder);
   const fs::path jobFile = folder / "VIM 7.tmp";
@@ -369,7 +373,7 @@ TEST_F(PostmxTest, JobPathCutAtBlanksIsJoinedAgain) {
 
 TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
   const LoopbackServer server(m_folder, "serve", {"nobody@example.com"});
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   Job job = SmallJob(server);
   job.recipients = {"alice@example.com", "nobody@example.com"};
   const fs::path jobFile = m_folder / "job";
@@ -395,7 +399,7 @@ TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
 TEST_F(PostmxTest, PasswordIsNeverSentOverAConnectionWithoutTls) {
   // The loopback server offers no STARTTLS, so a URL with credentials must not be used.
   const LoopbackServer server(m_folder, "serve");
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   Job job = SmallJob(server);
   job.server = "smtp://vimo:secret-word@" + server.HostAndPort();
   const fs::path jobFile = m_folder / "job";
@@ -416,7 +420,7 @@ TEST_F(PostmxTest, DeadAndSilentServersAreGivenUpWithinAMinute) {
   for (const std::string mode : {"closed", "silent"}) {
     SCOPED_TRACE(mode);
     const LoopbackServer server(m_folder, mode);
-    ASSERT_NE(server.Port(), 0);
+    ASSERT_NE(server.Port(), 0) << server.PortFileText();
     const std::size_t linesBefore = LogLines().size();
     const fs::path jobFile = m_folder / ("job-" + mode);
     WriteJobLines(jobFile, SmallJob(server).Lines());
@@ -436,7 +440,7 @@ TEST_F(PostmxTest, DeadAndSilentServersAreGivenUpWithinAMinute) {
 
 TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
   const LoopbackServer server(m_folder, "serve");
-  ASSERT_NE(server.Port(), 0);
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   const Job good = SmallJob(server);
   fs::create_directories(m_folder / "a folder.jpg");
 

@@ -15,7 +15,8 @@
     smtp_sink.py silent PORTFILE    accepts connections and never says a word
     smtp_sink.py closed PORTFILE    holds a port that nobody listens on (connections refused)
 
-The port number is written to PORTFILE (written aside, then renamed) once the server is ready.
+The port number is written to PORTFILE (written aside, then renamed) once the server is ready;
+port 0 and the reason when it cannot start.
 The server runs until its standard input reaches end of file, so it stops with its test.
 """
 
@@ -28,9 +29,9 @@ import sys
 SAVED_HEADERS = ("From", "To", "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type")
 
 
-def write_port_file(path, port):
+def write_port_file(path, port, reason=""):
     with open(path + ".tmp", "w") as f:
-        f.write("%d\n" % port)
+        f.write("%d %s\n" % (port, reason))
     os.rename(path + ".tmp", path)
 
 
@@ -129,14 +130,20 @@ def closed(port_file):
 
 def main():
     mode, port_file = sys.argv[1], sys.argv[2]
-    if mode == "serve":
-        serve(port_file, sys.argv[3], set(sys.argv[4:]))
-    elif mode == "silent":
-        silent(port_file)
-    elif mode == "closed":
-        closed(port_file)
-    else:
-        sys.exit("unknown mode " + mode)
+    try:
+        if mode == "serve":
+            serve(port_file, sys.argv[3], set(sys.argv[4:]))
+        elif mode == "silent":
+            silent(port_file)
+        elif mode == "closed":
+            closed(port_file)
+        else:
+            raise ValueError("unknown mode " + mode)
+    except Exception as error:
+        # Port 0 tells the waiting test at once that no server came up, and why.
+        if not os.path.exists(port_file):
+            write_port_file(port_file, 0, repr(error))
+        raise
 
 
 if __name__ == "__main__":

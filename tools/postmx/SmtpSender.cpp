@@ -193,9 +193,7 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
   const long totalSeconds =
       std::max(kTotalSeconds, static_cast<long>(messageBytes / kSlowestBytesPerSecond));
   // STARTTLS whenever the server offers it; a password is never sent in the clear.
-  const long tls = IsSecureUrl(url) ? CURLUSESSL_ALL
-                   : HasCredentials(url) ? CURLUSESSL_ALL
-                                         : CURLUSESSL_TRY;
+  const long tls = IsSecureUrl(url) || HasCredentials(url) ? CURLUSESSL_ALL : CURLUSESSL_TRY;
   const std::string mailFrom = "<" + senderAddress + ">";
   std::string lastRefusal;
   char errorBuffer[CURL_ERROR_SIZE] = {};
