@@ -352,6 +352,33 @@ TEST_F(PostmxTest, ReadsJobFilesWithEitherLineEndAndKeepsTheJobWithoutSwitch) {
   EXPECT_EQ(LogLines().size(), 2u);
 }
 
+TEST_F(PostmxTest, ShiftJisTextFromAWindowsSettingsFileIsLabelledSo) {
+  // Bytes that are not UTF-8 pass through unchanged, labelled as the viewer's Windows encoding.
+  const LoopbackServer server(m_folder, "serve");
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
+  Job job = SmallJob(server);
+  job.subject = "\x8F\x74\x82\xCC\x8E\xCA\x90\x5E";                       // 春の写真
+  job.body = {"\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD", "abc"};           // こんにちは
+  const fs::path picture = m_folder / "\x8E\xCA\x90\x5E\x20\x82\xC5\x82\xB7.jpg";  // 写真 です.jpg
+  WriteFile(picture, AllByteValues(500, 3));
+  job.attachments = {picture.string()};
+  const fs::path jobFile = m_folder / "job";
+  WriteJobLines(jobFile, job.Lines());
+
+  const RunResult result = RunJob(jobFile);
+
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  ASSERT_EQ(server.Messages().size(), 1u);
+  const ReceivedMessage message = ReadMessage(server.Messages()[0]);
+  EXPECT_EQ(message.defects, "");
+  EXPECT_EQ(message.headers.at("Subject"), "春の写真");
+  ASSERT_EQ(message.parts.size(), 2u);
+  EXPECT_EQ(message.parts[0].meta.at("charset"), "shift_jis");
+  EXPECT_EQ(message.parts[0].data, job.body[0] + "\r\nabc\r\n");
+  EXPECT_EQ(message.parts[1].meta.at("filename"), "写真 です.jpg");
+  EXPECT_EQ(message.parts[1].data, ReadFile(picture));
+}
+
 TEST_F(PostmxTest, JobPathCutAtBlanksIsJoinedAgain) {
   // The viewer passes the path unquoted and its command line is split at blanks.
   const LoopbackServer server(m_folder, "serve");
