@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/BmpWriter.h"
+#include "convert/ConvertCommand.h"
 #include "convert/ConvertImage.h"
 #include "convert/MagickLibrary.h"
 #include "support/ImageFixtures.h"
@@ -124,6 +126,61 @@ TEST_F(ConvertJpeg, ContentDecidesTheReaderWhateverTheName) {
 TEST_F(ConvertJpeg, DestinationWithoutABmpNameWritesNothingButSucceeds) {
   EXPECT_EQ(Convert(*s_dir / "colour.jpg", m_out / "c.txt"), 1);
   EXPECT_FALSE(fs::exists(m_out / "c.txt"));
+}
+
+TEST_F(ConvertJpeg, JpegDataEndingEarlyStillGivesTheWholeImage) {
+  Bytes jpeg = ReadFile(*s_dir / "colour.jpg");
+  jpeg.resize(jpeg.size() / 2);
+  WriteFile(m_out / "half.jpg", jpeg);
+  ASSERT_EQ(Convert(m_out / "half.jpg", m_out / "h.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "h.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].width, 97);
+  EXPECT_EQ(images[0].height, 61);
+
+  jpeg.resize(100);  // inside the header: the decoder cannot start
+  WriteFile(m_out / "head.jpg", jpeg);
+  EXPECT_EQ(Convert(m_out / "head.jpg", m_out / "none.bmp"), 0);
+  EXPECT_FALSE(fs::exists(m_out / "none.bmp"));
+}
+
+TEST_F(ConvertJpeg, ConvertsOnAThreadOtherThanTheOneThatStartedTheProgram) {
+  int result = -1;
+  std::thread worker([&] { result = Convert(*s_dir / "grey.jpg", m_out / "w.bmp"); });
+  worker.join();
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(ReadBmpFile(m_out / "w.bmp").size(), 1u);
+}
+
+TEST_F(ConvertJpeg, CommandLineExitCodes) {
+  const std::string source = (*s_dir / "colour.jpg").string();
+  const std::string destination = (m_out / "cli.bmp").string();
+  const std::string missing = (m_out / "missing.jpg").string();
+  struct Case {
+    std::vector<std::string> words;
+    int exitCode;
+  };
+  const std::vector<Case> cases = {
+      {{source, destination}, 0},
+      {{source, destination, "--colors", "16"}, 0},
+      {{missing, destination}, 1},
+      {{}, 2},
+      {{source}, 2},
+      {{source, destination, "--colors"}, 2},
+      {{source, destination, "--colors", "many"}, 2},
+      {{source, destination, "--colors", "0"}, 2},
+      {{source, destination, "--colours", "16"}, 2},
+      {{source, destination, "extra"}, 2},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words = c.words;
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    EXPECT_EQ(ConvertCommandMain(static_cast<int>(argv.size()), argv.data()), c.exitCode) << ::testing::PrintToString(c.words);
+  }
+  const auto images = ReadBmpFile(destination);
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 8) << "--colors 16 was the last successful run";
 }
 
 struct HeaderField {
@@ -364,12 +421,14 @@ TEST_F(ConvertGif, ColoursLeavesAColourMappedImageWithFewerColoursAlone) {
 
 // ---- other sources and failures --------------------------------------------------------------
 
-TEST(ConvertImage, PngNamedGifMissingFileAndBmpGiveNoImage) {
+TEST(ConvertImage, PngNamedGifMissingFileBmpAndUnsignedFilesGiveNoImage) {
   TempDir dir;
   RunConvert("rose: " + (dir / "rose.png").string());
   fs::copy_file(dir / "rose.png", dir / "rose.gif");
   RunConvert("rose: " + (dir / "rose.bmp").string());
-  for (const char* source : {"rose.gif", "missing.jpg", "rose.bmp"}) {
+  const Bytes text(5000, 'x');
+  for (const char* name : {"text.jpg", "text.jpeg", "text.pcd", "text.gif"}) WriteFile(dir / name, text);
+  for (const char* source : {"rose.gif", "missing.jpg", "rose.bmp", "text.jpg", "text.jpeg", "text.pcd", "text.gif"}) {
     SCOPED_TRACE(source);
     EXPECT_EQ(Convert(dir / source, dir / "out.bmp"), 0);
     EXPECT_FALSE(fs::exists(dir / "out.bmp"));

@@ -120,6 +120,30 @@ void NormaliseImages(Image* images, ExceptionInfo* exception) {
   }
 }
 
+// The JPEG reader reports a fatal decoder error as an error (a decoder warning, such as data
+// ending early, only as a warning) but may still hand back what it had; a fatal error means no image.
+Image* ReadJpeg(std::FILE* file, const ImageInfo* info) {
+  const ExceptionInfoPtr exception(AcquireExceptionInfo());
+  ImageListPtr images(ReadThroughLibrary("JPEG", file, info, exception.get()));
+  if (exception->severity >= ErrorException) return nullptr;
+  return images.release();
+}
+
+// Removes images without pixels (the library's readers can return a 0 x 0 image after an error).
+Image* DropEmptyImages(Image* images) {
+  Image* image = images;
+  while (image != nullptr) {
+    Image* next = GetNextImageInList(image);
+    if (image->columns == 0 || image->rows == 0) {
+      Image* list = image;
+      DeleteImageFromList(&list);
+      if (image == images) images = next;
+    }
+    image = next;
+  }
+  return images;
+}
+
 // Reads one input file with the reader its name and content select; nullptr when none.
 Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
   std::string format = FormatFromName(fileName, exception);
@@ -133,7 +157,7 @@ Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exc
       images = ReadGifImages(fileName, info, exception);
       break;
     case Reader::kJpeg:
-      images = ReadThroughLibrary("JPEG", file.get(), info, exception);
+      images = ReadJpeg(file.get(), info);
       break;
     case Reader::kPhotoCd:
       file.reset();
@@ -142,6 +166,7 @@ Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exc
     case Reader::kNone:
       return nullptr;
   }
+  images = DropEmptyImages(images);
   if (images != nullptr) NormaliseImages(images, exception);
   return images;
 }
