@@ -54,6 +54,42 @@ int Refuse(const postmx::MailJob& job, const std::string& reason) {
   return kBadInput;
 }
 
+// Reads the job file and, with /d, deletes it: the job is this program's from its start, and
+// whatever its fate no one else removes it. Only a regular file is ever deleted.
+bool TakeJobFile(const std::string& jobPath, bool deleteJob, std::string& jobText) {
+  std::string error;
+  const bool jobRead = postmx::ReadJobFile(jobPath, jobText, error);
+  std::error_code ignored;
+  if (deleteJob && std::filesystem::is_regular_file(jobPath, ignored)) {
+    std::filesystem::remove(jobPath, ignored);
+  }
+  if (!jobRead) {
+    std::fprintf(stderr, "Postmx.exe: not sent: job file %s cannot be read: %s\n",
+                 jobPath.c_str(), error.c_str());
+  }
+  return jobRead;
+}
+
+int SendJob(const std::string& jobText) {
+  postmx::MailJob job;
+  std::string error;
+  if (!postmx::ParseMailJob(jobText, job, error)) return Refuse(job, error);
+  if (!postmx::IsMailUrl(postmx::ServerUrl(job.server))) {
+    return Refuse(job, "mail server on line 2 is neither host[:port] nor an smtp:// or smtps:// URL");
+  }
+  // Every attachment is read before the server is contacted: nothing is sent half-built.
+  std::vector<postmx::Attachment> attachments;
+  if (!postmx::LoadAttachments(job.attachmentPaths, attachments, error)) return Refuse(job, error);
+
+  const CurlLibrary curlLibrary;
+  if (!curlLibrary.ready) return Refuse(job, "libcurl cannot start");
+  const postmx::SendResult result = postmx::SendMail(job, attachments);
+  postmx::AppendLogLine(job.logPath, result.text, job.recipients, attachments.size());
+  if (result.sent) return kSent;
+  std::fprintf(stderr, "Postmx.exe: %s\n", result.text.c_str());
+  return kSendFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,32 +112,6 @@ int main(int argc, char** argv) {
   for (std::size_t i = 1; i < arguments.size(); ++i) jobPath += " " + std::string(arguments[i]);
 
   std::string jobText;
-  std::string error;
-  const bool jobRead = postmx::ReadJobFile(jobPath, jobText, error);
-  if (deleteJob) {
-    // The job is this program's from its start; whatever its fate, no one else removes it.
-    std::error_code ignored;
-    std::filesystem::remove(jobPath, ignored);
-  }
-  postmx::MailJob job;
-  if (!jobRead) {
-    std::fprintf(stderr, "Postmx.exe: not sent: job file %s cannot be read: %s\n",
-                 jobPath.c_str(), error.c_str());
-    return kBadInput;
-  }
-  if (!postmx::ParseMailJob(jobText, job, error)) return Refuse(job, error);
-  if (!postmx::IsMailUrl(postmx::ServerUrl(job.server))) {
-    return Refuse(job, "mail server on line 2 is neither host[:port] nor an smtp:// or smtps:// URL");
-  }
-
-  std::vector<postmx::Attachment> attachments;
-  if (!postmx::LoadAttachments(job.attachmentPaths, attachments, error)) return Refuse(job, error);
-
-  const CurlLibrary curlLibrary;
-  if (!curlLibrary.ready) return Refuse(job, "libcurl cannot start");
-  const postmx::SendResult result = postmx::SendMail(job, attachments);
-  postmx::AppendLogLine(job.logPath, result.text, job.recipients, attachments.size());
-  if (result.sent) return kSent;
-  std::fprintf(stderr, "Postmx.exe: %s\n", result.text.c_str());
-  return kSendFailed;
+  if (!TakeJobFile(jobPath, deleteJob, jobText)) return kBadInput;
+  return SendJob(jobText);
 }
