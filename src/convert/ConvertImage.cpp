@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -145,7 +146,7 @@ Image* DropEmptyImages(Image* images) {
 }
 
 // Reads one input file with the reader its name and content select; nullptr when none.
-Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
+Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
   std::string format = FormatFromName(fileName, exception);
   FilePtr file(std::fopen(fileName, "rb"));
   if (!file) return nullptr;
@@ -169,6 +170,15 @@ Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exc
   images = DropEmptyImages(images);
   if (images != nullptr) NormaliseImages(images, exception);
   return images;
+}
+
+// Memory running out while reading (the program's own buffers) means no image.
+Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
+  try {
+    return ReadInputOrThrow(fileName, info, exception);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 bool IsColorsOption(const char* entry) { return entry[0] == '-' && std::strcmp(entry + 1, kColorsOption) == 0; }
@@ -209,7 +219,11 @@ void WriteOutput(const char* destination, const Image* images, ExceptionInfo* ex
   if (format.empty() || format[0] != 'B') return;
   FilePtr file(std::fopen(destination, "wb"));
   if (!file) return;
-  (void)WriteBmpImages(file.get(), images, exception);
+  try {
+    (void)WriteBmpImages(file.get(), images, exception);
+  } catch (const std::bad_alloc&) {
+    // the file stays incomplete; the viewer's load reports it
+  }
 }
 
 }  // namespace

@@ -281,6 +281,7 @@ Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exc
   if (!gif) return nullptr;
   ImageListPtr images;
   int transparentIndex = -1;
+  MagickSizeType frames = 0;
   for (;;) {
     GifRecordType record = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR) break;
@@ -297,6 +298,7 @@ Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exc
     }
     if (record != IMAGE_DESC_RECORD_TYPE) break;
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR) break;
+    if (++frames > GetMagickResourceLimit(ListLengthResource)) return nullptr;  // the policy's "list-length"
     const FrameResult result = ReadFrame(gif.get(), transparentIndex, info, images, exception);
     if (result == FrameResult::kRefused) return nullptr;  // images is freed on the way out
     if (result == FrameResult::kBroken) break;
