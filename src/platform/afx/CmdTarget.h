@@ -1,0 +1,147 @@
+// Message maps, command routing and command-state objects.
+//
+// A class that handles commands or window messages lists them in a static table built in its own
+// .cpp between BEGIN_MESSAGE_MAP and END_MESSAGE_MAP, in the order it lists them, with the base
+// class's table behind it. Each entry carries a small generated function that calls the named
+// handler with the message's arguments, so the table stays type-checked.
+#pragma once
+
+#include "afx/Object.h"
+#include "afx/String.h"
+
+class CCmdTarget;
+class CCmdUI;
+
+// Window messages the program's classes handle.
+inline constexpr UINT WM_CREATE = 0x0001;
+inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_ERASEBKGND = 0x0014;
+inline constexpr UINT WM_KEYDOWN = 0x0100;
+inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
+inline constexpr UINT WM_LBUTTONUP = 0x0202;
+inline constexpr UINT WM_USER = 0x0400;
+
+// Codes of a WM_COMMAND entry: the command itself, or the request for its state.
+inline constexpr UINT CN_COMMAND = 0;
+inline constexpr UINT CN_UPDATE_COMMAND_UI = 0xFFFFFFFFu;
+
+struct AFX_MSGARGS {
+  UINT nMessage;
+  WPARAM wParam;
+  LPARAM lParam;
+  void* pExtra;  // the CCmdUI of an update request
+};
+using AFX_PMSGFN = LRESULT (*)(CCmdTarget* pTarget, const AFX_MSGARGS& args);
+
+struct AFX_MSGMAP_ENTRY {
+  UINT nMessage;  // WM_COMMAND for commands and update requests
+  UINT nCode;     // CN_COMMAND or CN_UPDATE_COMMAND_UI for WM_COMMAND entries
+  UINT nID;       // first command ID
+  UINT nLastID;   // last command ID (equal to nID for one command)
+  AFX_PMSGFN pfn;
+};
+
+struct AFX_MSGMAP {
+  const AFX_MSGMAP* (*pfnGetBaseMap)();
+  const AFX_MSGMAP_ENTRY* lpEntries;
+};
+
+// The enabled and checked state of one command, as its update handler leaves it.
+class CCmdUI {
+ public:
+  explicit CCmdUI(UINT nID) : m_nID(nID) {}
+  virtual ~CCmdUI() = default;
+
+  virtual void Enable(BOOL bOn = TRUE);
+  virtual void SetCheck(int nCheck = 1);
+
+  // Asks pTarget's routing for the state. Without an update handler the command is enabled
+  // exactly when some handler would run it.
+  void DoUpdate(CCmdTarget* pTarget);
+
+  UINT m_nID;
+  BOOL m_bEnabled = TRUE;
+  int m_nCheck = -1;  // -1: the handler did not say
+  BOOL m_bHandled = FALSE;
+};
+
+class CCmdTarget : public CObject {
+  DECLARE_DYNAMIC(CCmdTarget)
+
+ public:
+  CCmdTarget() = default;
+  ~CCmdTarget() override = default;
+
+  // Looks for a handler of command nID (nCode CN_COMMAND) or of its update request
+  // (CN_UPDATE_COMMAND_UI, pExtra the CCmdUI) in this object's maps and runs it. With bQuery
+  // the handler is only found, not run. Returns TRUE when a handler was found.
+  virtual BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE);
+
+  // Runs command nID through the full routing, after its update handler has allowed it.
+  // Returns TRUE when the command ran.
+  BOOL ExecuteCommand(UINT nID);
+
+ protected:
+  static const AFX_MSGMAP* GetThisMessageMap();
+  virtual const AFX_MSGMAP* GetMessageMap() const;
+
+  // The first entry for the message (and for WM_COMMAND, code and ID) along the map chain.
+  const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, UINT nCode, UINT nID) const;
+};
+
+#define DECLARE_MESSAGE_MAP()                        \
+ protected:                                          \
+  static const AFX_MSGMAP* GetThisMessageMap();      \
+  const AFX_MSGMAP* GetMessageMap() const override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                              \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }         \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                         \
+    using ThisClass [[maybe_unused]] = theClass;                                            \
+    using TheBaseClass = baseClass;                                                         \
+    static const AFX_MSGMAP_ENTRY _messageEntries[] = {
+#define END_MESSAGE_MAP()                                                                   \
+  { 0, 0, 0, 0, nullptr }                                                                   \
+  }                                                                                         \
+  ;                                                                                         \
+  static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
+  return &messageMap;                                                                       \
+  }
+
+#define AFX_HANDLER_(body) \
+  [](CCmdTarget* pTarget_, [[maybe_unused]] const AFX_MSGARGS& a_) -> LRESULT { body }
+#define AFX_THIS_ static_cast<ThisClass*>(pTarget_)
+
+#define ON_COMMAND(id, memberFxn) \
+  {WM_COMMAND, CN_COMMAND, (id), (id), AFX_HANDLER_(AFX_THIS_->memberFxn(); return 0;)},
+#define ON_UPDATE_COMMAND_UI(id, memberFxn)                  \
+  {WM_COMMAND, CN_UPDATE_COMMAND_UI, (id), (id),             \
+   AFX_HANDLER_(AFX_THIS_->memberFxn(static_cast<CCmdUI*>(a_.pExtra)); return 0;)},
+// Handler given the command ID; returns TRUE when it handled the command.
+#define ON_COMMAND_EX_RANGE(id, idLast, memberFxn) \
+  {WM_COMMAND, CN_COMMAND, (id), (idLast),         \
+   AFX_HANDLER_(return AFX_THIS_->memberFxn(static_cast<UINT>(a_.wParam));)},
+#define ON_UPDATE_COMMAND_UI_RANGE(id, idLast, memberFxn) \
+  {WM_COMMAND, CN_UPDATE_COMMAND_UI, (id), (idLast),      \
+   AFX_HANDLER_(AFX_THIS_->memberFxn(static_cast<CCmdUI*>(a_.pExtra)); return 0;)},
+#define ON_MESSAGE(message, memberFxn) \
+  {(message), 0, 0, 0, AFX_HANDLER_(return AFX_THIS_->memberFxn(a_.wParam, a_.lParam);)},
+#define ON_WM_CREATE() \
+  {WM_CREATE, 0, 0, 0, AFX_HANDLER_(return AFX_THIS_->OnCreate(reinterpret_cast<LPCREATESTRUCT>(a_.lParam));)},
+#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, AFX_HANDLER_(AFX_THIS_->OnDestroy(); return 0;)},
+#define ON_WM_CLOSE() {WM_CLOSE, 0, 0, 0, AFX_HANDLER_(AFX_THIS_->OnClose(); return 0;)},
+#define ON_WM_ERASEBKGND() \
+  {WM_ERASEBKGND, 0, 0, 0, AFX_HANDLER_(return AFX_THIS_->OnEraseBkgnd(reinterpret_cast<CDC*>(a_.wParam));)},
+#define ON_WM_KEYDOWN()                                                                          \
+  {WM_KEYDOWN, 0, 0, 0,                                                                          \
+   AFX_HANDLER_(AFX_THIS_->OnKeyDown(static_cast<UINT>(a_.wParam), LOWORD(static_cast<std::uintptr_t>(a_.lParam)), \
+                                     HIWORD(static_cast<std::uintptr_t>(a_.lParam)));           \
+                return 0;)},
+#define ON_WM_LBUTTONDOWN()                                                                   \
+  {WM_LBUTTONDOWN, 0, 0, 0,                                                                   \
+   AFX_HANDLER_(AFX_THIS_->OnLButtonDown(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_LBUTTONUP()                                                                     \
+  {WM_LBUTTONUP, 0, 0, 0,                                                                     \
+   AFX_HANDLER_(AFX_THIS_->OnLButtonUp(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},

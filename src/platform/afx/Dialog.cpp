@@ -1,0 +1,341 @@
+#include "afx/Dialog.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cstring>
+
+#include "afx/QtBridge.h"
+#include "afx/Resource.h"
+#include "afx/WinApp.h"
+
+namespace {
+
+AfxModalHook& ModalHook() {
+  static AfxModalHook hook;
+  return hook;
+}
+
+int g_nModalDepth = 0;
+
+QWidget* MainWidget() {
+  CWnd* pMain = AfxGetMainWnd();
+  return pMain != nullptr ? pMain->GetWidget() : nullptr;
+}
+
+// The template's font, with the Japanese user-interface font standing in for the Windows one.
+QFont DialogFont(const AFX_DLGTEMPLATE& dialog) {
+  QFont font = QApplication::font();
+  const QString family = AfxToQString(dialog.lpszFont);
+  if (QFontDatabase::families().contains(family)) font.setFamily(family);
+  if (dialog.nPointSize > 0) font.setPointSize(dialog.nPointSize);
+  return font;
+}
+
+}  // namespace
+
+AfxModalScope::AfxModalScope() { ++g_nModalDepth; }
+AfxModalScope::~AfxModalScope() { --g_nModalDepth; }
+bool AfxModalScope::Active() { return g_nModalDepth > 0; }
+
+void AfxSetModalHook(AfxModalHook hook) { ModalHook() = std::move(hook); }
+bool AfxHasModalHook() { return static_cast<bool>(ModalHook()); }
+int AfxCallModalHook(AfxModalRequest& request) { return ModalHook()(request); }
+
+int AfxMessageBox(const char* lpszText, UINT /*nType*/, UINT /*nIDHelp*/) {
+  AfxModalScope scope;
+  if (AfxHasModalHook()) {
+    AfxModalRequest request;
+    request.kind = AfxModalRequest::Kind::MessageBox;
+    request.strText = lpszText != nullptr ? lpszText : "";
+    request.strCaption = AfxGetAppName();
+    AfxCallModalHook(request);
+    return IDOK;
+  }
+  QMessageBox box(QMessageBox::NoIcon, AfxToQString(AfxGetAppName()), AfxToQString(lpszText), QMessageBox::Ok,
+                  MainWidget());
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+  return IDOK;
+}
+
+// ---- CDialog ----------------------------------------------------------------------------------
+
+struct AfxDialogWidget : QDialog, AfxWidgetLink {
+  AfxDialogWidget(CDialog* pDialog, QWidget* pParent) : QDialog(pParent), AfxWidgetLink(pDialog) {}
+  CDialog* Dialog() const { return static_cast<CDialog*>(m_pOwner); }
+  // Esc and the close box cancel through the dialog's OnCancel.
+  void reject() override {
+    if (Dialog() != nullptr) Dialog()->OnCancel();
+    else QDialog::reject();
+  }
+  bool event(QEvent* pEvent) override {
+    if (AfxDeliverPosted(m_pOwner, pEvent)) return true;
+    return QDialog::event(pEvent);
+  }
+};
+
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog() = default;
+
+BOOL CDialog::CreateFromTemplate() {
+  const AFX_DLGTEMPLATE* pTemplate = AfxFindDialogResource(m_nIDTemplate);
+  if (pTemplate == nullptr) return FALSE;
+  QWidget* pParent = m_pParentWnd != nullptr ? m_pParentWnd->GetWidget() : MainWidget();
+  auto* pWidget = new AfxDialogWidget(this, pParent);
+  AttachWidget(pWidget, pWidget);
+  pWidget->setWindowTitle(AfxToQString(pTemplate->lpszCaption));
+  pWidget->setFont(DialogFont(*pTemplate));
+  // Dialog units: a quarter of the font's average character width, an eighth of its height.
+  const QFontMetrics metrics(pWidget->font());
+  const double baseX = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+  const double baseY = metrics.height();
+  auto px = [baseX](int x) { return static_cast<int>(x * baseX / 4.0 + 0.5); };
+  auto py = [baseY](int y) { return static_cast<int>(y * baseY / 8.0 + 0.5); };
+  pWidget->setFixedSize(px(pTemplate->cx), py(pTemplate->cy));
+  for (int i = 0; i < pTemplate->nItems; ++i) {
+    const AFX_DLGITEM& item = pTemplate->lpItems[i];
+    QWidget* pControl = nullptr;
+    switch (item.kind) {
+      case AfxControl::Static: {
+        auto* pLabel = new QLabel(AfxToQString(item.lpszText), pWidget);
+        pLabel->setTextFormat(Qt::PlainText);
+        pControl = pLabel;
+        break;
+      }
+      case AfxControl::Icon: {
+        auto* pLabel = new QLabel(pWidget);
+        const AFX_IMAGE* pIcon = AfxFindIconResource(static_cast<UINT>(std::atoi(item.lpszText)));
+        if (pIcon != nullptr) pLabel->setPixmap(QPixmap::fromImage(AfxImageFromResource(pIcon)));
+        pControl = pLabel;
+        break;
+      }
+      case AfxControl::Edit:
+        if (item.dwStyle & ES_MULTILINE) {
+          auto* pEdit = new QPlainTextEdit(pWidget);
+          pEdit->setTabChangesFocus(true);
+          if (item.dwStyle & ES_AUTOHSCROLL) pEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+          pControl = pEdit;
+        } else {
+          pControl = new QLineEdit(pWidget);
+        }
+        break;
+      case AfxControl::Button: {
+        auto* pButton = new QPushButton(AfxToQString(item.lpszText), pWidget);
+        pButton->setDefault((item.dwStyle & BS_DEFPUSHBUTTON) != 0);
+        pButton->setAutoDefault(false);
+        const int nID = item.nID;
+        QObject::connect(pButton, &QPushButton::clicked, pWidget, [this, nID] {
+          if (nID == IDOK) OnOK();
+          else if (nID == IDCANCEL) OnCancel();
+        });
+        pControl = pButton;
+        break;
+      }
+    }
+    pControl->setGeometry(px(item.x), py(item.y), px(item.cx), py(item.cy));
+    if (item.nID != -1 && item.nID != 0xFFFF) m_controls[item.nID] = pControl;
+  }
+  return TRUE;
+}
+
+int CDialog::DoModal() {
+  m_bEnded = FALSE;
+  m_nModalResult = IDCANCEL;
+  if (!CreateFromTemplate()) return -1;
+  AfxModalScope scope;
+  OnInitDialog();
+  if (AfxHasModalHook()) {
+    for (int nRound = 0; nRound < 20 && !m_bEnded; ++nRound) {
+      AfxModalRequest request;
+    request.kind = AfxModalRequest::Kind::Dialog;
+      request.strText = GetWindowText();
+      request.pDialog = this;
+      if (AfxCallModalHook(request) == IDOK) OnOK();
+      else OnCancel();
+    }
+    if (!m_bEnded) EndDialog(IDCANCEL);
+  } else if (!m_bEnded) {
+    static_cast<QDialog*>(GetWidget())->exec();
+  }
+  QWidget* pWidget = GetWidget();
+  m_controls.clear();
+  if (pWidget != nullptr) {
+    ReleaseWidget();
+  }
+  return m_nModalResult;
+}
+
+BOOL CDialog::OnInitDialog() {
+  UpdateData(FALSE);
+  return TRUE;
+}
+
+void CDialog::EndDialog(int nResult) {
+  m_nModalResult = nResult;
+  m_bEnded = TRUE;
+  if (auto* pDialog = qobject_cast<QDialog*>(GetWidget())) pDialog->done(nResult);
+}
+
+void CDialog::OnOK() {
+  if (!UpdateData(TRUE)) return;
+  EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+BOOL CDialog::HasDlgItem(int nID) const { return m_controls.count(nID) != 0 ? TRUE : FALSE; }
+
+CString CDialog::GetDlgItemText(int nID) const {
+  const auto it = m_controls.find(nID);
+  if (it == m_controls.end()) return CString();
+  QString text;
+  if (auto* pLine = qobject_cast<QLineEdit*>(it->second)) text = pLine->text();
+  else if (auto* pText = qobject_cast<QPlainTextEdit*>(it->second)) text = pText->toPlainText().replace('\n', "\r\n");
+  else if (auto* pLabel = qobject_cast<QLabel*>(it->second)) text = pLabel->text();
+  else if (auto* pButton = qobject_cast<QPushButton*>(it->second)) text = pButton->text();
+  return AfxFromQString(text);
+}
+
+void CDialog::SetDlgItemText(int nID, const char* lpszString) {
+  const auto it = m_controls.find(nID);
+  if (it == m_controls.end()) return;
+  const QString text = AfxToQString(lpszString);
+  if (auto* pLine = qobject_cast<QLineEdit*>(it->second)) pLine->setText(text);
+  else if (auto* pText = qobject_cast<QPlainTextEdit*>(it->second)) pText->setPlainText(QString(text).replace("\r\n", "\n"));
+  else if (auto* pLabel = qobject_cast<QLabel*>(it->second)) pLabel->setText(text);
+}
+
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
+  auto* pDialog = DynamicDownCast<CDialog>(pDX->m_pDlgWnd, RUNTIME_CLASS(CDialog));
+  if (pDialog == nullptr) return;
+  if (pDX->m_bSaveAndValidate) value = pDialog->GetDlgItemText(nIDC);
+  else pDialog->SetDlgItemText(nIDC, value);
+}
+
+// ---- CFileDialog ------------------------------------------------------------------------------
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt, LPCSTR lpszFileName, DWORD dwFlags,
+                         LPCSTR lpszFilter, CWnd* pParentWnd)
+    : m_bOpenFileDialog(bOpenFileDialog) {
+  m_ofn.lStructSize = sizeof(m_ofn);
+  m_ofn.hwndOwner = pParentWnd != nullptr ? pParentWnd->m_hWnd : nullptr;
+  m_ofn.lpstrFile = m_szFileName;
+  m_ofn.nMaxFile = sizeof(m_szFileName);
+  m_ofn.lpstrDefExt = lpszDefExt;
+  m_ofn.Flags = dwFlags | OFN_EXPLORER;
+  if (lpszFileName != nullptr) std::snprintf(m_szFileName, sizeof(m_szFileName), "%s", lpszFileName);
+  if (lpszFilter != nullptr) {
+    // The framework's form: pairs separated by '|'.
+    std::string filter(lpszFilter);
+    for (char& ch : filter) {
+      if (ch == '|') ch = '\0';
+    }
+    m_strFilter = CString(filter.c_str(), static_cast<int>(filter.size()));
+    m_ofn.lpstrFilter = m_strFilter.str().c_str();
+  }
+}
+
+BOOL CFileDialog::StoreResult(const std::vector<CString>& paths) {
+  if (m_ofn.lpstrFile == nullptr || paths.empty()) return FALSE;
+  std::string result;
+  const bool bMulti = (m_ofn.Flags & OFN_ALLOWMULTISELECT) != 0;
+  if (paths.size() == 1) {
+    result = paths[0].str();
+    result.push_back('\0');
+    if (bMulti) result.push_back('\0');
+    const size_t nSlash = paths[0].str().rfind(PATH_SEPARATOR);
+    m_ofn.nFileOffset = static_cast<WORD>(nSlash == std::string::npos ? 0 : nSlash + 1);
+  } else {
+    const std::string& first = paths[0].str();
+    const size_t nSlash = first.rfind(PATH_SEPARATOR);
+    const std::string folder = nSlash == std::string::npos ? std::string(".") : (nSlash == 0 ? std::string("/") : first.substr(0, nSlash));
+    result = folder;
+    result.push_back('\0');
+    for (const CString& path : paths) {
+      const size_t n = path.str().rfind(PATH_SEPARATOR);
+      result += n == std::string::npos ? path.str() : path.str().substr(n + 1);
+      result.push_back('\0');
+    }
+    result.push_back('\0');
+    m_ofn.nFileOffset = static_cast<WORD>(folder.size() + 1);
+  }
+  if (result.size() > m_ofn.nMaxFile) return FALSE;
+  std::memcpy(m_ofn.lpstrFile, result.data(), result.size());
+  return TRUE;
+}
+
+int CFileDialog::DoModal() {
+  AfxModalScope scope;
+  std::vector<CString> chosen;
+  QString folder;
+  if (AfxHasModalHook()) {
+    AfxModalRequest request;
+    request.kind = AfxModalRequest::Kind::FileDialog;
+    request.strText = m_ofn.lpstrTitle != nullptr ? m_ofn.lpstrTitle : "";
+    request.bOpenFileDialog = m_bOpenFileDialog;
+    request.strInitialName = m_ofn.lpstrFile != nullptr ? m_ofn.lpstrFile : "";
+    if (AfxCallModalHook(request) != IDOK) return IDCANCEL;
+    chosen = request.files;
+  } else {
+    QFileDialog dialog(MainWidget(), AfxToQString(m_ofn.lpstrTitle));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList filters;
+    for (const char* p = m_ofn.lpstrFilter; p != nullptr && *p != '\0';) {
+      const QString display = AfxToQString(p);
+      p += std::strlen(p) + 1;
+      QString patterns = AfxToQString(p);
+      p += std::strlen(p) + 1;
+      filters << display + QStringLiteral(" (") + patterns.replace(QLatin1Char(';'), QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    if (!filters.isEmpty()) {
+      dialog.setNameFilters(filters);
+      const int nIndex = m_ofn.nFilterIndex >= 1 ? static_cast<int>(m_ofn.nFilterIndex) - 1 : 0;
+      if (nIndex < filters.size()) dialog.selectNameFilter(filters[nIndex]);
+    }
+    dialog.setDirectory(QDir::current());
+    if (m_bOpenFileDialog) {
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode((m_ofn.Flags & OFN_ALLOWMULTISELECT) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    } else {
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setFileMode(QFileDialog::AnyFile);
+      dialog.setOption(QFileDialog::DontConfirmOverwrite, (m_ofn.Flags & OFN_OVERWRITEPROMPT) == 0);
+    }
+    if (m_ofn.lpstrFile != nullptr && m_ofn.lpstrFile[0] != '\0') dialog.selectFile(AfxToQString(m_ofn.lpstrFile));
+    if (dialog.exec() != QDialog::Accepted) return IDCANCEL;
+    for (const QString& file : dialog.selectedFiles()) chosen.emplace_back(QFile::encodeName(file).toStdString());
+  }
+  if (chosen.empty() || !StoreResult(chosen)) return IDCANCEL;
+  // Like the system dialog, leave the process in the chosen folder.
+  folder = QFileInfo(QFile::decodeName(chosen[0].str().c_str())).absolutePath();
+  QDir::setCurrent(folder);
+  return IDOK;
+}
+
+CString CFileDialog::GetPathName() const { return m_ofn.lpstrFile != nullptr ? CString(m_ofn.lpstrFile) : CString(); }
+
+CString CFileDialog::GetFileName() const {
+  if (m_ofn.lpstrFile == nullptr) return CString();
+  const CString first(m_ofn.lpstrFile);
+  const int nSlash = first.ReverseFind(PATH_SEPARATOR);
+  return nSlash < 0 ? first : first.Mid(nSlash + 1);
+}

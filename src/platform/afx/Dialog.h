@@ -1,0 +1,119 @@
+// Dialogs from templates, data exchange, file dialogs, message boxes, and the hook through
+// which tests answer all of these.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "afx/Wnd.h"
+
+class CDialog;
+
+class CDataExchange {
+ public:
+  CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+  BOOL m_bSaveAndValidate;  // TRUE: controls into members
+  CWnd* m_pDlgWnd;
+};
+
+// Copies between edit control nIDC and value. Multi-line text goes into value with CR LF
+// between lines and comes out split at them.
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
+
+class CDialog : public CWnd {
+  DECLARE_DYNAMIC(CDialog)
+
+ public:
+  explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+  ~CDialog() override;
+
+  // Shows the dialog of the template modally; IDOK, IDCANCEL or what EndDialog was given.
+  virtual int DoModal();
+  virtual BOOL OnInitDialog();
+  void EndDialog(int nResult);
+
+  CString GetDlgItemText(int nID) const;
+  void SetDlgItemText(int nID, const char* lpszString);
+  BOOL HasDlgItem(int nID) const;
+  UINT GetTemplateID() const { return m_nIDTemplate; }
+  BOOL IsEnded() const { return m_bEnded; }
+
+  // The OK and Cancel buttons (the layer's own use and the test hook).
+  virtual void OnOK();
+  virtual void OnCancel();
+
+ protected:
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  friend struct AfxDialogWidget;
+  BOOL CreateFromTemplate();
+  UINT m_nIDTemplate;
+  CWnd* m_pParentWnd;
+  int m_nModalResult = IDCANCEL;
+  BOOL m_bEnded = FALSE;
+  std::map<int, QWidget*> m_controls;  // owned by the dialog's widget
+};
+
+inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
+inline constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
+inline constexpr DWORD OFN_ALLOWMULTISELECT = 0x00000200;
+inline constexpr DWORD OFN_EXPLORER = 0x00080000;
+
+struct OPENFILENAME {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  LPCSTR lpstrFilter;  // pairs of display text and pattern, each NUL-terminated, then a NUL
+  DWORD nFilterIndex;  // 1-based
+  LPSTR lpstrFile;     // result buffer
+  DWORD nMaxFile;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  LPCSTR lpstrDefExt;
+};
+
+class CFileDialog : public CCmdTarget {
+ public:
+  explicit CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt = nullptr, LPCSTR lpszFileName = nullptr,
+                       DWORD dwFlags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, LPCSTR lpszFilter = nullptr,
+                       CWnd* pParentWnd = nullptr);
+
+  // Shows Qt's own file dialog. On IDOK the result is in m_ofn.lpstrFile in the Windows
+  // layout: one file as its full path and two NULs; several as the folder, a NUL, each name
+  // with its NUL, and a closing NUL. A result that does not fit nMaxFile counts as cancelled.
+  // The process's current folder is left at the chosen folder.
+  int DoModal();
+  CString GetPathName() const;  // the first string of the result
+  CString GetFileName() const;  // the chosen name without its folder
+
+  OPENFILENAME m_ofn{};
+
+ private:
+  BOOL StoreResult(const std::vector<CString>& paths);
+  BOOL m_bOpenFileDialog;
+  char m_szFileName[MAX_PATH] = {};
+  CString m_strFilter;
+};
+
+// A modal box with one OK button, captioned with the application's title.
+int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+
+// What a modal box or dialog asks the test hook.
+struct AfxModalRequest {
+  enum class Kind { MessageBox, Dialog, FileDialog };
+  Kind kind = Kind::MessageBox;
+  CString strText;     // message box: its text; dialog: its caption; file dialog: its title
+  CString strCaption;  // message box: its caption
+  CDialog* pDialog = nullptr;  // dialog: its controls exist and show the members' data
+  BOOL bOpenFileDialog = FALSE;
+  CString strInitialName;     // file dialog: the name it was given
+  std::vector<CString> files;  // file dialog answer: the chosen files, full paths
+};
+// Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
+// hook pressed; the dialog may stay open, and the hook is then asked again).
+using AfxModalHook = std::function<int(AfxModalRequest& request)>;
+// Installs the hook; an empty function shows boxes and dialogs to the user again.
+void AfxSetModalHook(AfxModalHook hook);

@@ -1,0 +1,691 @@
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QUrl>
+
+#include <map>
+
+#include "afx/QtBridge.h"
+#include "afx/Resource.h"
+#include "afx/WinApp.h"
+
+namespace {
+
+// The text before the line break of a command's string: the status-bar prompt.
+CString PromptOf(UINT nID) {
+  const CString text = AfxLoadString(nID);
+  const int nBreak = text.Find('\n');
+  return nBreak < 0 ? text : text.Left(nBreak);
+}
+
+// The text after the line break: the tool tip.
+CString ToolTipOf(UINT nID) {
+  const CString text = AfxLoadString(nID);
+  const int nBreak = text.Find('\n');
+  return nBreak < 0 ? CString() : text.Mid(nBreak + 1);
+}
+
+QKeySequence KeysOf(const AFX_ACCEL& accel) {
+  int key = 0;
+  const WORD vk = accel.key;
+  if (vk >= 'A' && vk <= 'Z') key = Qt::Key_A + (vk - 'A');
+  else if (vk >= '0' && vk <= '9') key = Qt::Key_0 + (vk - '0');
+  else if (vk >= 0x70 && vk <= 0x7B) key = Qt::Key_F1 + (vk - 0x70);
+  else {
+    switch (vk) {
+      case 0x08: key = Qt::Key_Backspace; break;
+      case 0x09: key = Qt::Key_Tab; break;
+      case 0x2D: key = Qt::Key_Insert; break;
+      case 0x2E: key = Qt::Key_Delete; break;
+      default: return QKeySequence();
+    }
+  }
+  int modifiers = 0;
+  if (accel.fVirt & FCONTROL) modifiers |= Qt::CTRL;
+  if (accel.fVirt & FSHIFT) modifiers |= Qt::SHIFT;
+  if (accel.fVirt & FALT) modifiers |= Qt::ALT;
+  return QKeySequence(modifiers | key);
+}
+
+}  // namespace
+
+QImage AfxImageFromResource(const AFX_IMAGE* pImage) {
+  if (pImage == nullptr) return QImage();
+  std::map<char, QRgb> colors;
+  for (const char* const* pEntry = pImage->lpPalette; *pEntry != nullptr; ++pEntry) {
+    const char* entry = *pEntry;
+    colors[entry[0]] = entry[2] == '.' ? qRgba(0, 0, 0, 0) : (0xFF000000u | std::strtoul(entry + 2, nullptr, 16));
+  }
+  QImage image(pImage->nWidth, pImage->nHeight, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  for (int y = 0; y < pImage->nHeight; ++y) {
+    const char* row = pImage->lpRows[y];
+    for (int x = 0; x < pImage->nWidth && row[x] != '\0'; ++x) {
+      const auto it = colors.find(row[x]);
+      if (it != colors.end()) image.setPixel(x, y, it->second);
+    }
+  }
+  return image;
+}
+
+// The frame's window: menu bar, bars, central view; close and drop come in as messages.
+struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
+  explicit AfxFrameWidget(CFrameWnd* pFrame) : QMainWindow(nullptr), AfxWidgetLink(pFrame) {}
+  CFrameWnd* Frame() const { return static_cast<CFrameWnd*>(m_pOwner); }
+
+  void closeEvent(QCloseEvent* pEvent) override {
+    pEvent->ignore();
+    if (Frame() != nullptr) Frame()->SendMessage(WM_CLOSE);
+  }
+  bool event(QEvent* pEvent) override {
+    if (AfxDeliverPosted(m_pOwner, pEvent)) return true;
+    if (pEvent->type() == QEvent::StatusTip) {
+      if (Frame() != nullptr) Frame()->ShowStatusPrompt(AfxFromQString(static_cast<QStatusTipEvent*>(pEvent)->tip()));
+      return true;
+    }
+    return QMainWindow::event(pEvent);
+  }
+  void dragEnterEvent(QDragEnterEvent* pEvent) override {
+    if (pEvent->mimeData()->hasUrls()) pEvent->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* pEvent) override {
+    std::vector<CString> paths;
+    for (const QUrl& url : pEvent->mimeData()->urls()) {
+      if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    pEvent->acceptProposedAction();
+    if (Frame() != nullptr) Frame()->OnDropFiles(paths);
+  }
+};
+
+// ---- control bars -----------------------------------------------------------------------------
+
+IMPLEMENT_DYNAMIC(CControlBar, CWnd)
+IMPLEMENT_DYNAMIC(CToolBar, CControlBar)
+IMPLEMENT_DYNAMIC(CStatusBar, CControlBar)
+
+namespace {
+
+template <class Widget>
+struct AfxBarWidget : Widget, AfxWidgetLink {
+  AfxBarWidget(CControlBar* pBar, QWidget* pParent) : Widget(pParent), AfxWidgetLink(pBar) {}
+};
+
+}  // namespace
+
+BOOL CControlBar::CreateBar(CWnd* pParentWnd, DWORD dwStyle, UINT nID, QWidget* pWidget) {
+  m_dwStyle = dwStyle & 0xFFFF;
+  m_nID = nID;
+  m_pDockSite = DynamicDownCast<CFrameWnd>(pParentWnd, RUNTIME_CLASS(CFrameWnd));
+  pWidget->setObjectName(QStringLiteral("Bar%1").arg(nID));
+  if (m_pDockSite != nullptr) m_pDockSite->m_listControlBars.push_back(this);
+  return TRUE;
+}
+
+void CControlBar::SetBarStyle(DWORD dwStyle) { m_dwStyle = dwStyle; }
+
+void CControlBar::EnableDocking(DWORD dwDockStyle) {
+  m_dwDockStyle = dwDockStyle;
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return;
+  Qt::ToolBarAreas areas;
+  if (dwDockStyle & CBRS_ALIGN_TOP) areas |= Qt::TopToolBarArea;
+  if (dwDockStyle & CBRS_ALIGN_BOTTOM) areas |= Qt::BottomToolBarArea;
+  if (dwDockStyle & CBRS_ALIGN_LEFT) areas |= Qt::LeftToolBarArea;
+  if (dwDockStyle & CBRS_ALIGN_RIGHT) areas |= Qt::RightToolBarArea;
+  pToolBar->setAllowedAreas(areas);
+  pToolBar->setMovable(areas != Qt::ToolBarAreas());
+  pToolBar->setFloatable(areas != Qt::ToolBarAreas());
+}
+
+BOOL CControlBar::IsVisible() const { return GetWidget() != nullptr && !GetWidget()->isHidden() ? TRUE : FALSE; }
+
+DWORD CControlBar::GetDockSide() const {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return CBRS_ALIGN_BOTTOM;
+  if (pToolBar->isFloating()) return 0;
+  auto* pMain = qobject_cast<QMainWindow*>(pToolBar->parentWidget());
+  if (pMain == nullptr) return CBRS_ALIGN_TOP;
+  switch (pMain->toolBarArea(pToolBar)) {
+    case Qt::BottomToolBarArea: return CBRS_ALIGN_BOTTOM;
+    case Qt::LeftToolBarArea: return CBRS_ALIGN_LEFT;
+    case Qt::RightToolBarArea: return CBRS_ALIGN_RIGHT;
+    default: return CBRS_ALIGN_TOP;
+  }
+}
+
+BOOL CToolBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
+  auto* pMain = qobject_cast<QMainWindow*>(pParentWnd->GetWidget());
+  if (pMain == nullptr) return FALSE;
+  auto* pWidget = new AfxBarWidget<QToolBar>(this, pMain);
+  AttachWidget(pWidget, pWidget);
+  pWidget->setMovable(false);
+  pWidget->setFloatable(false);
+  pMain->addToolBar((dwStyle & CBRS_ALIGN_BOTTOM) ? Qt::BottomToolBarArea : Qt::TopToolBarArea, pWidget);
+  pWidget->setVisible((dwStyle & WS_VISIBLE) != 0);
+  return CreateBar(pParentWnd, dwStyle, nID, pWidget);
+}
+
+BOOL CToolBar::LoadToolBar(UINT nIDResource) {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  const AFX_TOOLBAR* pResource = AfxFindToolBarResource(nIDResource);
+  if (pToolBar == nullptr || pResource == nullptr) return FALSE;
+  const QImage strip = AfxImageFromResource(pResource->lpBitmap);
+  pToolBar->setIconSize(QSize(pResource->nButtonWidth, pResource->nButtonHeight));
+  int nImage = 0;
+  for (int i = 0; i < pResource->nCount; ++i) {
+    const UINT nID = pResource->lpIDs[i];
+    m_nIDs.push_back(nID);
+    if (nID == ID_SEPARATOR) {
+      pToolBar->addSeparator();
+      continue;
+    }
+    const QImage image =
+        strip.copy(nImage * pResource->nButtonWidth, 0, pResource->nButtonWidth, pResource->nButtonHeight);
+    ++nImage;
+    QAction* pAction = pToolBar->addAction(QIcon(QPixmap::fromImage(image)), QString());
+    pAction->setData(nID);
+    QObject::connect(pAction, &QAction::triggered, pToolBar, [this, nID] {
+      if (m_pDockSite != nullptr) m_pDockSite->ExecuteCommand(nID);
+    });
+  }
+  ApplyTexts();
+  return TRUE;
+}
+
+void CToolBar::SetBarStyle(DWORD dwStyle) {
+  CControlBar::SetBarStyle(dwStyle);
+  ApplyTexts();
+}
+
+void CToolBar::ApplyTexts() {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return;
+  for (QAction* pAction : pToolBar->actions()) {
+    const UINT nID = pAction->data().toUInt();
+    if (nID == 0) continue;
+    const QString tip = AfxToQString(ToolTipOf(nID));
+    pAction->setText(tip);
+    pAction->setToolTip((m_dwStyle & CBRS_TOOLTIPS) ? tip : QString());
+    pAction->setStatusTip((m_dwStyle & CBRS_FLYBY) ? AfxToQString(PromptOf(nID)) : QString());
+  }
+}
+
+void CToolBar::UpdateButtons() {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr || m_pDockSite == nullptr) return;
+  for (QAction* pAction : pToolBar->actions()) {
+    const UINT nID = pAction->data().toUInt();
+    if (nID == 0) continue;
+    CCmdUI state(nID);
+    state.DoUpdate(m_pDockSite);
+    if (pAction->isEnabled() != (state.m_bEnabled != FALSE)) pAction->setEnabled(state.m_bEnabled != FALSE);
+  }
+}
+
+void CToolBar::ClickButton(int nIndex) {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return;
+  const UINT nID = GetItemID(nIndex);
+  for (QAction* pAction : pToolBar->actions()) {
+    if (pAction->data().toUInt() == nID && nID != 0) pAction->trigger();
+  }
+}
+
+BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
+  auto* pMain = qobject_cast<QMainWindow*>(pParentWnd->GetWidget());
+  if (pMain == nullptr) return FALSE;
+  auto* pWidget = new AfxBarWidget<QStatusBar>(this, pMain);
+  AttachWidget(pWidget, pWidget);
+  pWidget->setSizeGripEnabled(true);
+  pMain->setStatusBar(pWidget);
+  pWidget->setVisible((dwStyle & WS_VISIBLE) != 0);
+  return CreateBar(pParentWnd, dwStyle, nID, pWidget);
+}
+
+BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
+  auto* pStatusBar = qobject_cast<QStatusBar*>(GetWidget());
+  if (pStatusBar == nullptr || lpIDArray == nullptr) return FALSE;
+  for (int i = 0; i < nIDCount; ++i) {
+    auto* pPane = new QLabel(pStatusBar);
+    const UINT nID = lpIDArray[i];
+    pPane->setText(AfxToQString(AfxLoadString(nID == ID_SEPARATOR ? AFX_IDS_IDLEMESSAGE : nID)));
+    pStatusBar->addWidget(pPane, nID == ID_SEPARATOR ? 1 : 0);
+    m_panes.push_back(pPane);
+  }
+  return TRUE;
+}
+
+CString CStatusBar::GetPaneText(int nIndex) const {
+  if (nIndex < 0 || nIndex >= static_cast<int>(m_panes.size()) || GetWidget() == nullptr) return CString();
+  return AfxFromQString(static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)])->text());
+}
+
+void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
+  if (nIndex < 0 || nIndex >= static_cast<int>(m_panes.size()) || GetWidget() == nullptr) return;
+  static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)])->setText(AfxToQString(lpszNewText));
+}
+
+// ---- CFrameWnd --------------------------------------------------------------------------------
+
+struct CFrameWnd::MenuState {
+  std::vector<QMenu*> menus;                // top-level menus, owned by the menu bar
+  std::multimap<UINT, QAction*> items;      // menu items by command
+  std::vector<QAction*> accelerators;       // owned by the frame's widget
+  QMenu* pRecentMenu = nullptr;             // the menu holding the recent-file placeholder
+  QAction* pRecentPlaceholder = nullptr;
+  std::vector<QAction*> recentItems;
+};
+
+IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
+
+BEGIN_MESSAGE_MAP(CFrameWnd, CWnd)
+  ON_WM_CREATE()
+  ON_WM_CLOSE()
+  ON_WM_DESTROY()
+  ON_COMMAND_EX_RANGE(ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, OnBarCheck)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, OnUpdateControlBarMenu)
+END_MESSAGE_MAP()
+
+CFrameWnd::CFrameWnd() : m_pMenus(std::make_unique<MenuState>()) {}
+
+CFrameWnd::~CFrameWnd() {
+  // The view's widget is a child of this frame's widget: it goes first.
+  m_pView.reset();
+}
+
+BOOL CFrameWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
+  m_nIDResource = nIDResource;
+  CREATESTRUCT cs{};
+  cs.x = cs.y = cs.cx = cs.cy = CW_USEDEFAULT;
+  cs.lpCreateParams = pContext;
+  if (!PreCreateWindow(cs)) return FALSE;
+  auto* pWidget = new AfxFrameWidget(this);
+  AttachWidget(pWidget, pWidget);
+  if (cs.cx != CW_USEDEFAULT && cs.cy != CW_USEDEFAULT && cs.cx > 0 && cs.cy > 0) pWidget->resize(cs.cx, cs.cy);
+  if (cs.x != CW_USEDEFAULT && cs.y != CW_USEDEFAULT) pWidget->move(cs.x, cs.y);
+  if (const AFX_IMAGE* pIcon = AfxFindIconResource(nIDResource))
+    pWidget->setWindowIcon(QIcon(QPixmap::fromImage(AfxImageFromResource(pIcon))));
+  CString docString = AfxLoadString(nIDResource);
+  const int nBreak = docString.Find('\n');
+  m_strTitle = nBreak < 0 ? docString : docString.Left(nBreak);
+  SetWindowText(m_strTitle);
+  BuildMenu(nIDResource);
+  BuildAccelerators(nIDResource);
+  m_pCreateContext = pContext;
+  if (SendMessage(WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    m_pCreateContext = nullptr;
+    m_pView.reset();
+    ReleaseWidget();
+    return FALSE;
+  }
+  m_pCreateContext = nullptr;
+  return TRUE;
+}
+
+int CFrameWnd::OnCreate(LPCREATESTRUCT lpCreateStruct) {
+  auto* pContext = static_cast<CCreateContext*>(lpCreateStruct != nullptr ? lpCreateStruct->lpCreateParams : nullptr);
+  if (pContext == nullptr || pContext->m_pNewViewClass == nullptr) return 0;
+  std::unique_ptr<CObject> pObject(pContext->m_pNewViewClass->CreateObject());
+  auto* pView = DynamicDownCast<CView>(pObject.get(), RUNTIME_CLASS(CView));
+  if (pView == nullptr) return -1;
+  pObject.release();
+  m_pView.reset(pView);
+  if (!m_pView->Create(this, pContext)) return -1;
+  static_cast<QMainWindow*>(GetWidget())->setCentralWidget(m_pView->GetWidget());
+  m_pView->GetWidget()->setFocus();
+  return 0;
+}
+
+void CFrameWnd::OnClose() {
+  CWinApp* pApp = AfxGetApp();
+  if (pApp != nullptr && pApp->m_pMainWnd == this) pApp->CloseAllDocuments();
+  if (m_hWnd != nullptr) DestroyWindow();
+}
+
+void CFrameWnd::OnDestroy() { Default(); }
+
+LRESULT CFrameWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  return CWnd::DefWindowProc(message, wParam, lParam);
+}
+
+BOOL CFrameWnd::DestroyWindow() {
+  if (GetWidget() == nullptr) return FALSE;
+  SendMessage(WM_DESTROY);
+  if (m_pView != nullptr && m_pView->GetDocument() != nullptr) m_pView->GetDocument()->RemoveView(m_pView.get());
+  ReleaseWidget();
+  CWinApp* pApp = AfxGetApp();
+  if (pApp != nullptr && pApp->m_pMainWnd == this) {
+    pApp->m_pMainWnd = nullptr;
+    AfxPostQuitMessage(0);
+  }
+  return TRUE;
+}
+
+CDocument* CFrameWnd::GetActiveDocument() const { return m_pView != nullptr ? m_pView->GetDocument() : nullptr; }
+
+void CFrameWnd::ActivateFrame(int nCmdShow) {
+  if (nCmdShow == -1) {
+    if (!IsWindowVisible()) nCmdShow = SW_SHOWNORMAL;
+    else if (IsIconic()) nCmdShow = SW_RESTORE;
+  }
+  if (nCmdShow == -1 || GetWidget() == nullptr) return;
+  ShowWindow(nCmdShow);
+  if (nCmdShow != SW_HIDE && nCmdShow != SW_SHOWMINNOACTIVE) {
+    GetWidget()->raise();
+    GetWidget()->activateWindow();
+  }
+}
+
+void CFrameWnd::InitialUpdateFrame(CDocument* /*pDoc*/, BOOL bMakeVisible) {
+  if (bMakeVisible) {
+    if (m_pView != nullptr) m_pView->OnInitialUpdate();
+    int nCmdShow = -1;
+    CWinApp* pApp = AfxGetApp();
+    if (pApp != nullptr && pApp->m_pMainWnd == this) {
+      nCmdShow = pApp->m_nCmdShow;
+      pApp->m_nCmdShow = -1;
+    }
+    ActivateFrame(nCmdShow);
+  }
+  OnUpdateFrameTitle(TRUE);
+}
+
+void CFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
+  CDocument* pDocument = GetActiveDocument();
+  if (!bAddToTitle || pDocument == nullptr) {
+    SetWindowText(m_strTitle);
+    return;
+  }
+  SetWindowText(pDocument->GetTitle() + " - " + m_strTitle);
+}
+
+BOOL CFrameWnd::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  if (m_pView != nullptr && m_pView->OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  CWinApp* pApp = AfxGetApp();
+  return pApp != nullptr && pApp->OnCmdMsg(nID, nCode, pExtra, bQuery) ? TRUE : FALSE;
+}
+
+// Control bars --------------------------------------------------------------------------------
+
+void CFrameWnd::EnableDocking(DWORD dwDockStyle) {
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pMain != nullptr && dwDockStyle != 0) pMain->setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
+}
+
+void CFrameWnd::DockControlBar(CControlBar* pBar) {
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  auto* pToolBar = qobject_cast<QToolBar*>(pBar->GetWidget());
+  if (pMain == nullptr || pToolBar == nullptr) return;
+  const bool bVisible = !pToolBar->isHidden();
+  pMain->addToolBar(Qt::TopToolBarArea, pToolBar);
+  pToolBar->setVisible(bVisible);
+}
+
+void CFrameWnd::ShowControlBar(CControlBar* pBar, BOOL bShow, BOOL /*bDelay*/) {
+  if (pBar != nullptr && pBar->GetWidget() != nullptr) pBar->GetWidget()->setVisible(bShow != FALSE);
+}
+
+CControlBar* CFrameWnd::GetControlBar(UINT nID) const {
+  for (CControlBar* pBar : m_listControlBars) {
+    if (pBar->GetDlgCtrlID() == nID) return pBar;
+  }
+  return nullptr;
+}
+
+BOOL CFrameWnd::OnBarCheck(UINT nID) {
+  CControlBar* pBar = GetControlBar(nID);
+  if (pBar == nullptr) return FALSE;
+  ShowControlBar(pBar, !pBar->IsVisible(), FALSE);
+  return TRUE;
+}
+
+void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* pCmdUI) {
+  CControlBar* pBar = GetControlBar(pCmdUI->m_nID);
+  if (pBar == nullptr) {
+    pCmdUI->Enable(FALSE);
+    return;
+  }
+  pCmdUI->Enable(TRUE);
+  pCmdUI->SetCheck(pBar->IsVisible() ? 1 : 0);
+}
+
+namespace {
+
+const char* DockName(DWORD dwSide) {
+  switch (dwSide) {
+    case CBRS_ALIGN_TOP: return "Top";
+    case CBRS_ALIGN_BOTTOM: return "Bottom";
+    case CBRS_ALIGN_LEFT: return "Left";
+    case CBRS_ALIGN_RIGHT: return "Right";
+    default: return "Floating";
+  }
+}
+
+Qt::ToolBarArea AreaOfDockName(const CString& name) {
+  if (name == "Bottom") return Qt::BottomToolBarArea;
+  if (name == "Left") return Qt::LeftToolBarArea;
+  if (name == "Right") return Qt::RightToolBarArea;
+  return Qt::TopToolBarArea;
+}
+
+}  // namespace
+
+void CFrameWnd::SaveBarState(const char* lpszProfileName) const {
+  CWinApp* pApp = AfxGetApp();
+  if (pApp == nullptr || lpszProfileName == nullptr) return;
+  int nBar = 0;
+  for (const CControlBar* pBar : m_listControlBars) {
+    CString section;
+    section.Format("%s-Bar%d", lpszProfileName, nBar++);
+    pApp->WriteProfileInt(section, "BarID", static_cast<int>(pBar->GetDlgCtrlID()));
+    pApp->WriteProfileInt(section, "Visible", pBar->IsVisible() ? 1 : 0);
+    pApp->WriteProfileString(section, "Docking", DockName(pBar->GetDockSide()));
+  }
+}
+
+void CFrameWnd::LoadBarState(const char* lpszProfileName) {
+  CWinApp* pApp = AfxGetApp();
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pApp == nullptr || lpszProfileName == nullptr || pMain == nullptr) return;
+  for (int nBar = 0; nBar < 64; ++nBar) {
+    CString section;
+    section.Format("%s-Bar%d", lpszProfileName, nBar);
+    const UINT nID = pApp->GetProfileInt(section, "BarID", 0);
+    if (nID == 0) break;
+    CControlBar* pBar = GetControlBar(nID);
+    if (pBar == nullptr) continue;
+    const CString docking = pApp->GetProfileString(section, "Docking", "");
+    auto* pToolBar = qobject_cast<QToolBar*>(pBar->GetWidget());
+    if (pToolBar != nullptr && !docking.IsEmpty() && docking != "Floating" &&
+        pToolBar->isAreaAllowed(AreaOfDockName(docking)))
+      pMain->addToolBar(AreaOfDockName(docking), pToolBar);
+    ShowControlBar(pBar, pApp->GetProfileInt(section, "Visible", 1) != 0, FALSE);
+  }
+}
+
+// Status bar ----------------------------------------------------------------------------------
+
+void CFrameWnd::SetMessageText(const char* lpszText) {
+  auto* pStatusBar = DynamicDownCast<CStatusBar>(GetControlBar(AFX_IDW_STATUS_BAR), RUNTIME_CLASS(CStatusBar));
+  if (pStatusBar != nullptr) pStatusBar->SetPaneText(0, lpszText);
+}
+
+CString CFrameWnd::GetMessageText() const {
+  auto* pStatusBar = DynamicDownCast<CStatusBar>(GetControlBar(AFX_IDW_STATUS_BAR), RUNTIME_CLASS(CStatusBar));
+  return pStatusBar != nullptr ? pStatusBar->GetPaneText(0) : CString();
+}
+
+void CFrameWnd::ShowStatusPrompt(const CString& prompt) {
+  SetMessageText(prompt.IsEmpty() ? AfxLoadString(AFX_IDS_IDLEMESSAGE) : prompt);
+}
+
+// Menus and accelerators ----------------------------------------------------------------------
+
+void CFrameWnd::BuildMenu(UINT nIDResource) {
+  const AFX_MENU_ENTRY* pEntry = AfxFindMenuResource(nIDResource);
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pEntry == nullptr) return;
+  QMenu* pMenu = nullptr;
+  for (; pEntry->kind != AfxMenuKind::End; ++pEntry) {
+    switch (pEntry->kind) {
+      case AfxMenuKind::Popup: {
+        pMenu = pMain->menuBar()->addMenu(AfxToQString(pEntry->lpszText));
+        const int nMenu = static_cast<int>(m_pMenus->menus.size());
+        m_pMenus->menus.push_back(pMenu);
+        QObject::connect(pMenu, &QMenu::aboutToShow, pMain, [this, nMenu] { UpdateMenu(nMenu); });
+        break;
+      }
+      case AfxMenuKind::Separator:
+        if (pMenu != nullptr) pMenu->addSeparator();
+        break;
+      case AfxMenuKind::Item: {
+        if (pMenu == nullptr) break;
+        QAction* pAction = pMenu->addAction(AfxToQString(pEntry->lpszText));
+        const UINT nID = pEntry->nID;
+        pAction->setData(nID);
+        pAction->setStatusTip(AfxToQString(PromptOf(nID)));
+        pAction->setEnabled(pEntry->bGrayed == FALSE);
+        m_pMenus->items.emplace(nID, pAction);
+        if (nID == ID_FILE_MRU_FILE1) {
+          m_pMenus->pRecentMenu = pMenu;
+          m_pMenus->pRecentPlaceholder = pAction;
+        }
+        QObject::connect(pAction, &QAction::triggered, pMain, [this, nID] { ExecuteCommand(nID); });
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+void CFrameWnd::BuildAccelerators(UINT nIDResource) {
+  int nCount = 0;
+  const AFX_ACCEL* pAccel = AfxFindAcceleratorResource(nIDResource, &nCount);
+  for (int i = 0; i < nCount; ++i) {
+    const QKeySequence keys = KeysOf(pAccel[i]);
+    if (keys.isEmpty()) continue;
+    auto* pAction = new QAction(GetWidget());
+    pAction->setShortcut(keys);
+    pAction->setShortcutContext(Qt::WindowShortcut);
+    pAction->setAutoRepeat(true);
+    const UINT nID = pAccel[i].cmd;
+    pAction->setData(nID);
+    // Accelerators stay enabled: the command's update handler decides when the key arrives.
+    QObject::connect(pAction, &QAction::triggered, GetWidget(), [this, nID] { ExecuteCommand(nID); });
+    GetWidget()->addAction(pAction);
+    m_pMenus->accelerators.push_back(pAction);
+  }
+}
+
+void CFrameWnd::UpdateMenu(int nMenu) {
+  if (nMenu < 0 || nMenu >= static_cast<int>(m_pMenus->menus.size())) return;
+  QMenu* pMenu = m_pMenus->menus[static_cast<size_t>(nMenu)];
+  if (pMenu == m_pMenus->pRecentMenu) {
+    // The recent files replace the placeholder while there are any.
+    for (QAction* pAction : m_pMenus->recentItems) {
+      m_pMenus->items.erase(std::find_if(m_pMenus->items.begin(), m_pMenus->items.end(),
+                                         [pAction](const auto& item) { return item.second == pAction; }));
+      pMenu->removeAction(pAction);
+      delete pAction;
+    }
+    m_pMenus->recentItems.clear();
+    CWinApp* pApp = AfxGetApp();
+    const std::vector<CString> files = pApp != nullptr ? pApp->GetRecentFileList() : std::vector<CString>();
+    m_pMenus->pRecentPlaceholder->setVisible(files.empty());
+    for (size_t i = 0; i < files.size() && i < 16; ++i) {
+      QString text = AfxToQString(files[i]);
+      text.replace(QLatin1Char('&'), QLatin1String("&&"));
+      auto* pAction = new QAction(QStringLiteral("&%1 %2").arg(i + 1 < 10 ? QString::number(i + 1) : QString::number(i + 1)).arg(text), pMenu);
+      const UINT nID = ID_FILE_MRU_FILE1 + static_cast<UINT>(i);
+      pAction->setData(nID);
+      pAction->setStatusTip(AfxToQString(PromptOf(nID)));
+      pMenu->insertAction(m_pMenus->pRecentPlaceholder, pAction);
+      QObject::connect(pAction, &QAction::triggered, GetWidget(), [this, nID] { ExecuteCommand(nID); });
+      m_pMenus->items.emplace(nID, pAction);
+      m_pMenus->recentItems.push_back(pAction);
+    }
+  }
+  for (QAction* pAction : pMenu->actions()) {
+    const UINT nID = pAction->data().toUInt();
+    if (nID == 0 || pAction == m_pMenus->pRecentPlaceholder) continue;
+    CCmdUI state(nID);
+    state.DoUpdate(this);
+    pAction->setEnabled(state.m_bEnabled != FALSE);
+    if (state.m_nCheck >= 0) {
+      pAction->setCheckable(true);
+      pAction->setChecked(state.m_nCheck != 0);
+    }
+  }
+}
+
+void CFrameWnd::RefreshCommandStates() {
+  for (CControlBar* pBar : m_listControlBars) {
+    if (auto* pToolBar = DynamicDownCast<CToolBar>(pBar, RUNTIME_CLASS(CToolBar))) pToolBar->UpdateButtons();
+  }
+}
+
+BOOL CFrameWnd::IsMenuItemEnabled(UINT nID) {
+  for (size_t i = 0; i < m_pMenus->menus.size(); ++i) UpdateMenu(static_cast<int>(i));
+  const auto it = m_pMenus->items.find(nID);
+  return it != m_pMenus->items.end() && it->second->isEnabled() && it->second->isVisible() ? TRUE : FALSE;
+}
+
+BOOL CFrameWnd::IsMenuItemChecked(UINT nID) {
+  for (size_t i = 0; i < m_pMenus->menus.size(); ++i) UpdateMenu(static_cast<int>(i));
+  const auto it = m_pMenus->items.find(nID);
+  return it != m_pMenus->items.end() && it->second->isChecked() ? TRUE : FALSE;
+}
+
+BOOL CFrameWnd::TriggerMenuItem(UINT nID) {
+  if (!IsMenuItemEnabled(nID)) return FALSE;
+  m_pMenus->items.find(nID)->second->trigger();
+  return TRUE;
+}
+
+BOOL CFrameWnd::PressAccelerator(const char* lpszKeys) {
+  const QKeySequence keys = QKeySequence::fromString(AfxToQString(lpszKeys));
+  for (QAction* pAction : m_pMenus->accelerators) {
+    if (pAction->shortcut() == keys) {
+      pAction->trigger();
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+std::vector<CString> CFrameWnd::GetMenuItems(int nMenu) {
+  std::vector<CString> lines;
+  if (nMenu < 0 || nMenu >= static_cast<int>(m_pMenus->menus.size())) return lines;
+  QMenu* pMenu = m_pMenus->menus[static_cast<size_t>(nMenu)];
+  UpdateMenu(nMenu);
+  lines.push_back(AfxFromQString(pMenu->title()));
+  for (QAction* pAction : pMenu->actions()) {
+    if (!pAction->isVisible()) continue;
+    CString line;
+    line.Format("%s|%u", pAction->isSeparator() ? "-" : pAction->text().toUtf8().constData(), pAction->data().toUInt());
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void CFrameWnd::OnDropFiles(const std::vector<CString>& paths) {
+  CWinApp* pApp = AfxGetApp();
+  if (pApp == nullptr) return;
+  if (GetWidget() != nullptr) GetWidget()->activateWindow();
+  for (const CString& path : paths) pApp->OpenDocumentFile(path);
+}

@@ -1,0 +1,588 @@
+#include "afx/WinApp.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QImage>
+#include <QTimer>
+
+#include <minIni.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "afx/Dialog.h"
+#include "afx/QtBridge.h"
+#include "afx/Resource.h"
+#include "win32/Kernel.h"
+
+namespace {
+
+CWinApp* g_pApp = nullptr;
+std::unique_ptr<QApplication> g_pQtApp;
+int g_argc = 0;
+std::vector<char*> g_argv;
+bool g_bInIdle = false;
+
+constexpr const char* kRecentSection = "Recent File List";
+
+// The absolute form of a path, as the framework records documents; no links are resolved.
+CString FullPath(const char* lpszPath) {
+  const QString path = QFile::decodeName(lpszPath);
+  return CString(QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath())).toStdString());
+}
+
+void RunIdle() {
+  if (g_bInIdle || g_pApp == nullptr || AfxModalScope::Active()) return;
+  g_bInIdle = true;
+  for (LONG lCount = 0; g_pApp->OnIdle(lCount); ++lCount) {
+  }
+  g_bInIdle = false;
+}
+
+}  // namespace
+
+CString AfxLoadString(UINT nID) {
+  const char* text = AfxFindStringResource(nID);
+  return text != nullptr ? CString(text) : CString();
+}
+
+CWinApp* AfxGetApp() { return g_pApp; }
+CWnd* AfxGetMainWnd() { return g_pApp != nullptr ? g_pApp->m_pMainWnd : nullptr; }
+const char* AfxGetAppName() { return g_pApp != nullptr && g_pApp->m_pszAppName != nullptr ? g_pApp->m_pszAppName : ""; }
+BOOL AfxOleInit() { return TRUE; }
+
+// ---- CDocument --------------------------------------------------------------------------------
+
+IMPLEMENT_DYNAMIC(CDocument, CCmdTarget)
+
+// No save command: the framework never writes a document's file.
+BEGIN_MESSAGE_MAP(CDocument, CCmdTarget)
+END_MESSAGE_MAP()
+
+CDocument::CDocument() = default;
+
+CDocument::~CDocument() {
+  for (CView* pView : m_viewList) pView->m_pDocument = nullptr;
+}
+
+void CDocument::SetTitle(const char* lpszTitle) {
+  m_strTitle = lpszTitle != nullptr ? lpszTitle : "";
+  for (CView* pView : m_viewList) {
+    if (CFrameWnd* pFrame = pView->GetParentFrame()) pFrame->OnUpdateFrameTitle(TRUE);
+  }
+}
+
+void CDocument::SetPathName(const char* lpszPathName, BOOL bAddToMRU) {
+  m_strPathName = FullPath(lpszPathName);
+  const int nSlash = m_strPathName.ReverseFind(PATH_SEPARATOR);
+  SetTitle(nSlash < 0 ? m_strPathName : m_strPathName.Mid(nSlash + 1));
+  if (bAddToMRU && AfxGetApp() != nullptr) AfxGetApp()->AddToRecentFileList(m_strPathName);
+}
+
+BOOL CDocument::OnNewDocument() {
+  DeleteContents();
+  m_strPathName.Empty();
+  SetModifiedFlag(FALSE);
+  return TRUE;
+}
+
+BOOL CDocument::OnOpenDocument(const char* lpszPathName) {
+  struct stat status {};
+  std::FILE* pFile = nullptr;
+  if (lpszPathName != nullptr && ::stat(lpszPathName, &status) == 0 && S_ISREG(status.st_mode))
+    pFile = std::fopen(lpszPathName, "rb");
+  if (pFile == nullptr) {
+    CString text = AfxLoadString(AFX_IDP_FAILED_TO_OPEN_DOC);
+    const int nAt = text.Find("%1");
+    if (nAt >= 0) text = text.Left(nAt) + (lpszPathName != nullptr ? lpszPathName : "") + text.Mid(nAt + 2);
+    AfxMessageBox(text);
+    return FALSE;
+  }
+  DeleteContents();
+  CArchive archive(FALSE);
+  Serialize(archive);
+  std::fclose(pFile);
+  SetModifiedFlag(FALSE);
+  return TRUE;
+}
+
+void CDocument::OnCloseDocument() {
+  if (m_pDocTemplate != nullptr) m_pDocTemplate->CloseDocument(this);
+}
+
+void CDocument::Serialize(CArchive& /*ar*/) {}
+
+void CDocument::UpdateAllViews(CView* pSender, LPARAM lHint, CObject* pHint) {
+  for (CView* pView : m_viewList) {
+    if (pView != pSender) pView->OnUpdate(pSender, lHint, pHint);
+  }
+}
+
+POSITION CDocument::GetFirstViewPosition() const {
+  return m_viewList.empty() ? nullptr : reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(1));
+}
+
+CView* CDocument::GetNextView(POSITION& rPosition) const {
+  const auto nIndex = reinterpret_cast<std::uintptr_t>(rPosition);
+  if (nIndex == 0 || nIndex > m_viewList.size()) {
+    rPosition = nullptr;
+    return nullptr;
+  }
+  CView* pView = m_viewList[nIndex - 1];
+  rPosition = nIndex < m_viewList.size() ? reinterpret_cast<POSITION>(nIndex + 1) : nullptr;
+  return pView;
+}
+
+void CDocument::AddView(CView* pView) {
+  m_viewList.push_back(pView);
+  pView->m_pDocument = this;
+}
+
+void CDocument::RemoveView(CView* pView) {
+  std::erase(m_viewList, pView);
+  pView->m_pDocument = nullptr;
+}
+
+// ---- CSingleDocTemplate -----------------------------------------------------------------------
+
+CSingleDocTemplate::CSingleDocTemplate(UINT nIDResource, const CRuntimeClass* pDocClass,
+                                       const CRuntimeClass* pFrameClass, const CRuntimeClass* pViewClass)
+    : m_nIDResource(nIDResource), m_pDocClass(pDocClass), m_pFrameClass(pFrameClass), m_pViewClass(pViewClass) {}
+
+CSingleDocTemplate::~CSingleDocTemplate() {
+  if (m_pFrame != nullptr && m_pFrame->m_hWnd != nullptr) m_pFrame->DestroyWindow();
+  m_pOnlyDoc.reset();
+  m_pFrame.reset();
+  m_closedFrames.clear();
+}
+
+BOOL CSingleDocTemplate::GetDocString(CString& rString, int nIndex) const {
+  const CString text = AfxLoadString(m_nIDResource);
+  int nStart = 0;
+  for (int i = 0; i < nIndex; ++i) {
+    nStart = text.Find('\n', nStart);
+    if (nStart < 0) {
+      rString.Empty();
+      return FALSE;
+    }
+    ++nStart;
+  }
+  const int nEnd = text.Find('\n', nStart);
+  rString = nEnd < 0 ? text.Mid(nStart) : text.Mid(nStart, nEnd - nStart);
+  return TRUE;
+}
+
+void CSingleDocTemplate::SetDefaultTitle(CDocument* pDocument) {
+  CString title;
+  if (!GetDocString(title, docName) || title.IsEmpty()) title = AfxLoadString(AFX_IDS_UNTITLED);
+  pDocument->SetTitle(title);
+}
+
+CDocument* CSingleDocTemplate::OpenDocumentFile(const char* lpszPathName, BOOL bMakeVisible) {
+  BOOL bCreated = FALSE;
+  if (m_pOnlyDoc != nullptr) {
+    if (!m_pOnlyDoc->SaveModified()) return nullptr;
+  } else {
+    std::unique_ptr<CObject> pObject(m_pDocClass->CreateObject());
+    auto* pDocument = DynamicDownCast<CDocument>(pObject.get(), RUNTIME_CLASS(CDocument));
+    if (pDocument == nullptr) return nullptr;
+    pObject.release();
+    m_pOnlyDoc.reset(pDocument);
+    m_pOnlyDoc->m_pDocTemplate = this;
+    bCreated = TRUE;
+  }
+  CDocument* pDocument = m_pOnlyDoc.get();
+  if (m_pFrame == nullptr) {
+    std::unique_ptr<CObject> pObject(m_pFrameClass->CreateObject());
+    auto* pFrame = DynamicDownCast<CFrameWnd>(pObject.get(), RUNTIME_CLASS(CFrameWnd));
+    if (pFrame == nullptr) {
+      m_pOnlyDoc.reset();
+      return nullptr;
+    }
+    pObject.release();
+    m_pFrame.reset(pFrame);
+    CCreateContext context;
+    context.m_pNewViewClass = m_pViewClass;
+    context.m_pCurrentDoc = pDocument;
+    if (!m_pFrame->LoadFrame(m_nIDResource, &context)) {
+      m_pFrame.reset();
+      m_pOnlyDoc.reset();
+      return nullptr;
+    }
+    CWinApp* pApp = AfxGetApp();
+    if (pApp != nullptr && pApp->m_pMainWnd == nullptr) pApp->m_pMainWnd = m_pFrame.get();
+  }
+  if (lpszPathName == nullptr) {
+    SetDefaultTitle(pDocument);
+    if (!pDocument->OnNewDocument()) {
+      if (bCreated) CloseDocument(pDocument);
+      return nullptr;
+    }
+  } else {
+    if (!pDocument->OnOpenDocument(lpszPathName)) {
+      if (bCreated) CloseDocument(pDocument);
+      return nullptr;
+    }
+    pDocument->SetPathName(lpszPathName);
+  }
+  m_pFrame->InitialUpdateFrame(pDocument, bMakeVisible);
+  return pDocument;
+}
+
+void CSingleDocTemplate::CloseDocument(CDocument* pDocument) {
+  if (pDocument != m_pOnlyDoc.get()) return;
+  if (m_pFrame != nullptr) {
+    m_pFrame->DestroyWindow();
+    m_closedFrames.push_back(std::move(m_pFrame));
+  }
+  m_pOnlyDoc.reset();
+}
+
+void CSingleDocTemplate::CloseAllDocuments() {
+  if (m_pOnlyDoc != nullptr) m_pOnlyDoc->OnCloseDocument();
+}
+
+// ---- CWinApp ----------------------------------------------------------------------------------
+
+BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
+  ON_COMMAND_EX_RANGE(ID_FILE_MRU_FILE1, ID_FILE_MRU_FILE16, OnOpenRecentFile)
+  ON_UPDATE_COMMAND_UI(ID_FILE_MRU_FILE1, OnUpdateRecentFileMenu)
+  ON_COMMAND(ID_APP_EXIT, OnAppExit)
+END_MESSAGE_MAP()
+
+CWinApp::CWinApp(const char* lpszAppName) {
+  g_pApp = this;
+  if (lpszAppName != nullptr) m_strAppName = lpszAppName;
+}
+
+CWinApp::~CWinApp() {
+  m_templates.clear();
+  if (g_pApp == this) g_pApp = nullptr;
+}
+
+void CWinApp::ResetForNextRun() {
+  if (m_strAppName.IsEmpty()) m_strAppName = AfxLoadString(AFX_IDS_APP_TITLE);
+  m_pszAppName = m_strAppName;
+  m_pszProfileName = "vimo";
+  char exePath[4096] = "";
+  GetModuleFileNameA(nullptr, exePath, sizeof(exePath));
+  m_strHelpPath = exePath;
+  const int nSlash = m_strHelpPath.ReverseFind(PATH_SEPARATOR);
+  const int nDot = m_strHelpPath.ReverseFind('.');
+  if (nDot > nSlash) m_strHelpPath = m_strHelpPath.Left(nDot);
+  m_strHelpPath += ".hlp";
+  m_pszHelpFilePath = m_strHelpPath;
+  m_nCmdShow = SW_SHOWNORMAL;
+}
+
+int CWinApp::ExitInstance() {
+  SaveStdProfileSettings();
+  return 0;
+}
+
+BOOL CWinApp::OnIdle(LONG lCount) {
+  if (lCount <= 0) {
+    auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd));
+    if (pFrame != nullptr && pFrame->m_hWnd != nullptr) pFrame->RefreshCommandStates();
+    return TRUE;
+  }
+  return FALSE;
+}
+
+CDocument* CWinApp::OpenDocumentFile(const char* lpszFileName) {
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  if (pTemplate == nullptr || lpszFileName == nullptr) return nullptr;
+  // A document already open under this path is only brought to the front.
+  CDocument* pOpen = pTemplate->GetDocument();
+  if (pOpen != nullptr && !pOpen->GetPathName().IsEmpty() && pOpen->GetPathName() == FullPath(lpszFileName)) {
+    if (CFrameWnd* pFrame = pTemplate->GetFrame()) pFrame->ActivateFrame();
+    return pOpen;
+  }
+  return pTemplate->OpenDocumentFile(lpszFileName);
+}
+
+void CWinApp::AddDocTemplate(CSingleDocTemplate* pTemplate) { m_templates.emplace_back(pTemplate); }
+
+void CWinApp::CloseAllDocuments() {
+  for (auto& pTemplate : m_templates) pTemplate->CloseAllDocuments();
+}
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& rCmdInfo) {
+  for (const CString& arg : m_args) {
+    if (arg.GetLength() > 1 && arg.GetAt(0) == '-') continue;
+    if (rCmdInfo.m_strFileName.IsEmpty()) {
+      rCmdInfo.m_strFileName = arg;
+      rCmdInfo.m_nShellCommand = CCommandLineInfo::FileOpen;
+    }
+  }
+}
+
+BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
+  switch (rCmdInfo.m_nShellCommand) {
+    case CCommandLineInfo::FileNew:
+      OnFileNew();
+      return m_pMainWnd != nullptr ? TRUE : FALSE;
+    case CCommandLineInfo::FileOpen:
+      return OpenDocumentFile(rCmdInfo.m_strFileName) != nullptr ? TRUE : FALSE;
+    default:
+      return TRUE;
+  }
+}
+
+void CWinApp::OnFileNew() {
+  if (CSingleDocTemplate* pTemplate = GetDocTemplate()) pTemplate->OpenDocumentFile(nullptr);
+}
+
+void CWinApp::OnFileOpen() {
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  if (pTemplate == nullptr) return;
+  CString filterName;
+  CString filterExt;
+  pTemplate->GetDocString(filterName, CSingleDocTemplate::filterName);
+  pTemplate->GetDocString(filterExt, CSingleDocTemplate::filterExt);
+  std::string filter;
+  if (!filterName.IsEmpty() && !filterExt.IsEmpty()) {
+    filter += filterName.str() + '\0' + "*" + filterExt.str() + '\0';
+  }
+  filter += AfxLoadString(AFX_IDS_ALLFILTER).str() + '\0' + "*.*" + '\0' + '\0';
+  CFileDialog dialog(TRUE);
+  const CString title = AfxLoadString(AFX_IDS_OPENFILE);
+  dialog.m_ofn.lpstrFilter = filter.c_str();
+  dialog.m_ofn.nFilterIndex = 1;
+  dialog.m_ofn.lpstrTitle = title;
+  dialog.m_ofn.Flags |= OFN_HIDEREADONLY;
+  if (dialog.DoModal() != IDOK) return;
+  OpenDocumentFile(dialog.GetPathName());
+}
+
+void CWinApp::OnAppExit() {
+  if (m_pMainWnd != nullptr) m_pMainWnd->SendMessage(WM_CLOSE);
+}
+
+BOOL CWinApp::OnOpenRecentFile(UINT nID) {
+  const int nIndex = static_cast<int>(nID - ID_FILE_MRU_FILE1);
+  if (nIndex < 0 || nIndex >= static_cast<int>(m_recentFiles.size())) return FALSE;
+  const CString path = m_recentFiles[static_cast<size_t>(nIndex)];
+  if (OpenDocumentFile(path) == nullptr) {
+    const auto it = std::find(m_recentFiles.begin(), m_recentFiles.end(), path);
+    if (it != m_recentFiles.end()) m_recentFiles.erase(it);
+  }
+  return TRUE;
+}
+
+void CWinApp::OnUpdateRecentFileMenu(CCmdUI* pCmdUI) { pCmdUI->Enable(!m_recentFiles.empty()); }
+
+void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
+  m_nMaxMRU = nMaxMRU;
+  m_recentFiles.clear();
+  for (UINT i = 1; i <= nMaxMRU; ++i) {
+    CString entry;
+    entry.Format("File%u", i);
+    const CString path = GetProfileString(kRecentSection, entry);
+    if (!path.IsEmpty()) m_recentFiles.push_back(path);
+  }
+}
+
+void CWinApp::SaveStdProfileSettings() {
+  if (m_nMaxMRU == 0) return;
+  for (UINT i = 1; i <= m_nMaxMRU; ++i) {
+    CString entry;
+    entry.Format("File%u", i);
+    if (i <= m_recentFiles.size()) WriteProfileString(kRecentSection, entry, m_recentFiles[i - 1]);
+    else WriteProfileString(kRecentSection, entry, nullptr);
+  }
+}
+
+void CWinApp::AddToRecentFileList(const char* lpszPathName) {
+  if (m_nMaxMRU == 0 || lpszPathName == nullptr) return;
+  const CString path = FullPath(lpszPathName);
+  std::erase(m_recentFiles, path);
+  m_recentFiles.insert(m_recentFiles.begin(), path);
+  if (m_recentFiles.size() > m_nMaxMRU) m_recentFiles.resize(m_nMaxMRU);
+}
+
+void CWinApp::RemoveRecentFile(int nIndex) {
+  if (nIndex >= 0 && nIndex < static_cast<int>(m_recentFiles.size())) m_recentFiles.erase(m_recentFiles.begin() + nIndex);
+}
+
+CString CWinApp::GetProfilePath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string folder;
+  if (config != nullptr && config[0] == '/') folder = config;
+  else {
+    const char* home = std::getenv("HOME");
+    folder = std::string(home != nullptr ? home : ".") + "/.config";
+  }
+  return CString(folder + "/vimo.ini");
+}
+
+UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
+  return static_cast<UINT>(ini_getl(lpszSection, lpszEntry, nDefault, GetProfilePath()));
+}
+
+CString CWinApp::GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault) {
+  char buffer[4096];
+  ini_gets(lpszSection, lpszEntry, lpszDefault != nullptr ? lpszDefault : "", buffer, sizeof(buffer), GetProfilePath());
+  return CString(buffer);
+}
+
+BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue) {
+  QDir().mkpath(QFileInfo(QFile::decodeName(GetProfilePath().str().c_str())).absolutePath());
+  return ini_putl(lpszSection, lpszEntry, nValue, GetProfilePath()) != 0 ? TRUE : FALSE;
+}
+
+BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
+  QDir().mkpath(QFileInfo(QFile::decodeName(GetProfilePath().str().c_str())).absolutePath());
+  return ini_puts(lpszSection, lpszEntry, lpszValue, GetProfilePath()) != 0 ? TRUE : FALSE;
+}
+
+void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::string folder;
+  if (data != nullptr && data[0] == '/') folder = data;
+  else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr) return;
+    folder = std::string(home) + "/.local/share";
+  }
+  folder += "/applications";
+  char exePath[4096] = "";
+  if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
+  // Desktop-entry quoting: the path in double quotes, with \ " ` $ escaped.
+  std::string quoted = "\"";
+  for (const char* p = exePath; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '"' || *p == '`' || *p == '$') quoted += '\\';
+    quoted += *p;
+  }
+  quoted += '"';
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  CString typeName = "Image Document";
+  if (pTemplate != nullptr) pTemplate->GetDocString(typeName, CSingleDocTemplate::regFileTypeName);
+  const std::string entry = "[Desktop Entry]\nType=Application\nName=Vimo\nComment=" + typeName.str() +
+                            "\nExec=" + quoted + " %f\nMimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\n"
+                            "Terminal=false\nCategories=Graphics;Viewer;\n";
+  const QString path = QFile::decodeName((folder + "/vimo.desktop").c_str());
+  QFile existing(path);
+  if (existing.open(QIODevice::ReadOnly) && existing.readAll().toStdString() == entry) return;
+  existing.close();
+  QDir().mkpath(QFile::decodeName(folder.c_str()));
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(entry.data(), static_cast<qint64>(entry.size()));
+}
+
+int CWinApp::Run() {
+  m_bRunning = TRUE;
+  QApplication::exec();
+  m_bRunning = FALSE;
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return ExitInstance();
+}
+
+BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
+  m_args = args;
+  ResetForNextRun();
+  if (InitInstance()) return TRUE;
+  ExitInstance();
+  m_templates.clear();
+  m_pMainWnd = nullptr;
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return FALSE;
+}
+
+int CWinApp::StopForTest() {
+  if (m_pMainWnd != nullptr) m_pMainWnd->SendMessage(WM_CLOSE);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  const int nCode = ExitInstance();
+  m_templates.clear();
+  m_pMainWnd = nullptr;
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return nCode;
+}
+
+void AfxPostQuitMessage(int nExitCode) {
+  if (g_pApp != nullptr && g_pApp->m_bRunning) QCoreApplication::exit(nExitCode);
+}
+
+// ---- start-up ---------------------------------------------------------------------------------
+
+void AfxWinInit(int argc, char** argv) {
+  if (g_pQtApp != nullptr) return;
+  // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
+  if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+  g_argc = argc;
+  g_argv.assign(argv, argv + argc);
+  g_argv.push_back(nullptr);
+  g_pQtApp = std::make_unique<QApplication>(g_argc, g_argv.data());
+  QApplication::setQuitOnLastWindowClosed(false);
+  const QString japanese = QStringLiteral("IPAPGothic");
+  if (QFontDatabase::families().contains(japanese)) {
+    QFont font = QApplication::font();
+    font.setFamily(japanese);
+    QApplication::setFont(font);
+  }
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
+                   &RunIdle);
+  vimo::platform::CleanStaleTempDirs();
+}
+
+int AfxWinMain(int argc, char** argv) {
+  AfxWinInit(argc, argv);
+  CWinApp* pApp = AfxGetApp();
+  if (pApp == nullptr) return 1;
+  pApp->m_args.clear();
+  for (int i = 1; i < argc; ++i) pApp->m_args.emplace_back(argv[i]);
+  pApp->ResetForNextRun();
+  int nCode = 0;
+  if (!pApp->InitInstance()) {
+    nCode = pApp->ExitInstance();
+  } else {
+    nCode = pApp->Run();
+  }
+  pApp->m_templates.clear();
+  pApp->m_pMainWnd = nullptr;
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  vimo::platform::RemovePrivateTempDirIfEmpty();
+  return nCode;
+}
+
+BOOL AfxPumpMessagesUntil(const std::function<bool()>& pred, DWORD nTimeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() >= static_cast<qint64>(nTimeoutMs)) return FALSE;
+    // A short nested loop: it blocks (and so runs the idle processing) when nothing is waiting.
+    QEventLoop loop;
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return TRUE;
+}
+
+BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath) {
+  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return FALSE;
+  return pWnd->GetWidget()->grab().save(QFile::decodeName(lpszPngPath), "PNG") ? TRUE : FALSE;
+}
+
+std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) {
+  std::vector<DWORD> pixels;
+  *pnWidth = *pnHeight = 0;
+  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return pixels;
+  QWidget* pClient = pWnd->GetWidget();
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
+  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  *pnWidth = image.width();
+  *pnHeight = image.height();
+  pixels.reserve(static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()));
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    pixels.insert(pixels.end(), row, row + image.width());
+  }
+  return pixels;
+}

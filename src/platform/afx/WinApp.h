@@ -1,0 +1,215 @@
+// The application object, documents and the single-document template.
+//
+// The application's profile is $XDG_CONFIG_HOME/vimo.ini (else ~/.config/vimo.ini), in Windows
+// INI syntax through minIni. The recent-file list lives in section "Recent File List".
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "afx/Collections.h"
+#include "afx/Wnd.h"
+
+class CSingleDocTemplate;
+
+inline constexpr UINT ID_FILE_NEW = 0xE100;
+inline constexpr UINT ID_FILE_OPEN = 0xE101;
+inline constexpr UINT ID_FILE_SAVE = 0xE103;
+inline constexpr UINT ID_FILE_MRU_FILE1 = 0xE110;
+inline constexpr UINT ID_FILE_MRU_FILE16 = 0xE11F;
+inline constexpr UINT ID_EDIT_COPY = 0xE122;
+inline constexpr UINT ID_EDIT_CUT = 0xE123;
+inline constexpr UINT ID_EDIT_PASTE = 0xE125;
+inline constexpr UINT ID_EDIT_UNDO = 0xE12B;
+inline constexpr UINT ID_APP_ABOUT = 0xE140;
+inline constexpr UINT ID_APP_EXIT = 0xE141;
+inline constexpr UINT ID_NEXT_PANE = 0xE150;
+inline constexpr UINT ID_PREV_PANE = 0xE151;
+inline constexpr UINT AFX_IDS_APP_TITLE = 0xE000;
+inline constexpr UINT AFX_IDS_UNTITLED = 0xF000;
+inline constexpr UINT AFX_IDS_OPENFILE = 0xF001;
+inline constexpr UINT AFX_IDS_ALLFILTER = 0xF002;
+inline constexpr UINT AFX_IDP_FAILED_TO_OPEN_DOC = 0xF003;
+
+// The text of string resource nID; empty when there is none.
+CString AfxLoadString(UINT nID);
+
+class CArchive {
+ public:
+  explicit CArchive(BOOL bStoring) : m_bStoring(bStoring) {}
+  BOOL IsStoring() const { return m_bStoring; }
+  BOOL IsLoading() const { return !m_bStoring; }
+
+ private:
+  BOOL m_bStoring;
+};
+
+class CDocument : public CCmdTarget {
+  DECLARE_DYNAMIC(CDocument)
+
+ public:
+  CDocument();
+  ~CDocument() override;
+
+  const CString& GetTitle() const { return m_strTitle; }
+  // Stores the title and shows it in the caption of the frames of the document's views.
+  virtual void SetTitle(const char* lpszTitle);
+  const CString& GetPathName() const { return m_strPathName; }
+  // Records the path, titles the document with its file name, adds it to the recent files.
+  virtual void SetPathName(const char* lpszPathName, BOOL bAddToMRU = TRUE);
+
+  virtual BOOL OnNewDocument();
+  // Reads the file for the document's Serialize. The file is opened for reading only: a
+  // document is never written by the framework. Reports a file that cannot be opened.
+  virtual BOOL OnOpenDocument(const char* lpszPathName);
+  virtual void OnCloseDocument();
+  virtual void DeleteContents() {}
+  virtual void Serialize(CArchive& ar);
+  virtual BOOL SaveModified() { return TRUE; }
+  BOOL IsModified() const { return m_bModified; }
+  void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
+
+  void UpdateAllViews(CView* pSender, LPARAM lHint = 0, CObject* pHint = nullptr);
+  POSITION GetFirstViewPosition() const;
+  CView* GetNextView(POSITION& rPosition) const;
+  void AddView(CView* pView);
+  void RemoveView(CView* pView);
+
+  CSingleDocTemplate* m_pDocTemplate = nullptr;
+
+ protected:
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  CString m_strTitle;
+  CString m_strPathName;
+  BOOL m_bModified = FALSE;
+  std::vector<CView*> m_viewList;  // not owned: the frame owns its view
+};
+
+class CSingleDocTemplate : public CCmdTarget {
+ public:
+  CSingleDocTemplate(UINT nIDResource, const CRuntimeClass* pDocClass, const CRuntimeClass* pFrameClass,
+                     const CRuntimeClass* pViewClass);
+  ~CSingleDocTemplate() override;
+
+  // Opens lpszPathName into the one document (creating document, frame and view the first
+  // time), or a new empty document when the path is NULL. NULL when the open failed.
+  CDocument* OpenDocumentFile(const char* lpszPathName, BOOL bMakeVisible = TRUE);
+  void CloseAllDocuments();
+  // Field nIndex of document string nIDResource ("\n"-separated).
+  BOOL GetDocString(CString& rString, int nIndex) const;
+  CDocument* GetDocument() const { return m_pOnlyDoc.get(); }
+  CFrameWnd* GetFrame() const { return m_pFrame.get(); }
+  // Called by the document when it closes: the frame goes, then the document is destroyed.
+  void CloseDocument(CDocument* pDocument);
+
+  enum DocStringIndex { windowTitle, docName, fileNewName, filterName, filterExt, regFileTypeId, regFileTypeName };
+
+ private:
+  void SetDefaultTitle(CDocument* pDocument);
+  UINT m_nIDResource;
+  const CRuntimeClass* m_pDocClass;
+  const CRuntimeClass* m_pFrameClass;
+  const CRuntimeClass* m_pViewClass;
+  std::unique_ptr<CDocument> m_pOnlyDoc;
+  std::unique_ptr<CFrameWnd> m_pFrame;
+  std::vector<std::unique_ptr<CFrameWnd>> m_closedFrames;  // kept until the template goes
+};
+
+class CCommandLineInfo {
+ public:
+  enum { FileNew, FileOpen, FileNothing } m_nShellCommand = FileNew;
+  CString m_strFileName;
+};
+
+class CWinApp : public CCmdTarget {
+ public:
+  explicit CWinApp(const char* lpszAppName = nullptr);
+  ~CWinApp() override;
+
+  virtual BOOL InitInstance() { return TRUE; }
+  virtual int ExitInstance();
+  // Called when the message queue has run dry; nonzero asks for another call.
+  virtual BOOL OnIdle(LONG lCount);
+  virtual CDocument* OpenDocumentFile(const char* lpszFileName);
+
+  BOOL Enable3dControls() { return TRUE; }
+  void LoadStdProfileSettings(UINT nMaxMRU = 4);
+  void AddDocTemplate(CSingleDocTemplate* pTemplate);  // takes ownership
+  void EnableShellOpen() {}
+  // Writes the desktop entry that makes the desktop open image files with this program.
+  void RegisterShellFileTypes(BOOL bCompat = FALSE);
+  void ParseCommandLine(CCommandLineInfo& rCmdInfo);
+  BOOL ProcessShellCommand(CCommandLineInfo& rCmdInfo);
+  void AddToRecentFileList(const char* lpszPathName);
+  const std::vector<CString>& GetRecentFileList() const { return m_recentFiles; }
+  void RemoveRecentFile(int nIndex);
+
+  UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
+  CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
+  BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
+  BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
+  // The profile's path.
+  static CString GetProfilePath();
+
+  CSingleDocTemplate* GetDocTemplate() const { return m_templates.empty() ? nullptr : m_templates.front().get(); }
+  // Closes the documents and their frames.
+  void CloseAllDocuments();
+
+  CWnd* m_pMainWnd = nullptr;  // the main frame, while it exists
+  const char* m_pszAppName = nullptr;
+  const char* m_pszProfileName = nullptr;
+  const char* m_pszHelpFilePath = nullptr;  // the executable's path with ".hlp" instead of its extension
+  int m_nCmdShow = SW_SHOWNORMAL;
+
+  // The message loop with idle processing, then ExitInstance. Returns the exit code.
+  virtual int Run();
+  // For tests: start the application as the program would (InitInstance with argv), and end
+  // it (close the main window, ExitInstance). Start returns InitInstance's result.
+  BOOL StartForTest(const std::vector<CString>& args);
+  int StopForTest();
+
+ protected:
+  void OnFileNew();
+  void OnFileOpen();
+  void OnAppExit();
+  BOOL OnOpenRecentFile(UINT nID);
+  void OnUpdateRecentFileMenu(CCmdUI* pCmdUI);
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  void SaveStdProfileSettings();
+  void ResetForNextRun();
+  std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
+  std::vector<CString> m_recentFiles;
+  UINT m_nMaxMRU = 0;
+  CString m_strAppName;
+  CString m_strHelpPath;
+  std::vector<CString> m_args;
+  BOOL m_bRunning = FALSE;
+  friend int AfxWinMain(int argc, char** argv);
+  friend void AfxPostQuitMessage(int nExitCode);
+};
+
+// The program's main: Qt, InitInstance, the message loop, ExitInstance. Returns the exit code.
+int AfxWinMain(int argc, char** argv);
+// Ends the message loop of Run (the main window went).
+void AfxPostQuitMessage(int nExitCode);
+
+CWinApp* AfxGetApp();
+CWnd* AfxGetMainWnd();
+const char* AfxGetAppName();
+BOOL AfxOleInit();
+
+// Creates Qt's application for this process (the plain Unix event dispatcher, the Japanese
+// user-interface font, the idle hook) once. Call before any window exists.
+void AfxWinInit(int argc, char** argv);
+// Processes messages, with idle processing, until pred() holds or nTimeoutMs passed.
+// Returns whether pred() held.
+BOOL AfxPumpMessagesUntil(const std::function<bool()>& pred, DWORD nTimeoutMs);
+// Writes the window as it is painted now into a PNG file.
+BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath);
+// The window's pixels as 0xAARRGGBB, row by row from the top; empty when it has none.
+std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight);

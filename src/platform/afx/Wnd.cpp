@@ -1,0 +1,568 @@
+#include "afx/Wnd.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWindow>
+
+#include <cstdarg>
+#include <cstdio>
+#include <set>
+
+#include "afx/Dialog.h"
+#include "afx/QtBridge.h"
+#include "afx/WinApp.h"
+
+namespace {
+
+// The window objects whose windows exist: what IsWindow answers from.
+std::set<const CWnd*>& LiveWindows() {
+  static std::set<const CWnd*> windows;
+  return windows;
+}
+
+}  // namespace
+
+// ---- Qt bridge ---------------------------------------------------------------------------------
+
+AfxWidgetLink::~AfxWidgetLink() {
+  if (m_pOwner == nullptr) return;
+  LiveWindows().erase(m_pOwner);
+  m_pOwner->m_pWidget = nullptr;
+  m_pOwner->m_pLink = nullptr;
+  m_pOwner->m_hWnd = nullptr;
+}
+
+QEvent::Type AfxPostedMessage::EventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
+  if (pEvent->type() != AfxPostedMessage::EventType()) return false;
+  if (pOwner == nullptr) return true;
+  const auto* pMessage = static_cast<AfxPostedMessage*>(pEvent);
+  pOwner->WindowProc(pMessage->m_nMessage, pMessage->m_wParam, pMessage->m_lParam);
+  return true;
+}
+
+// ---- Win32 user functions ---------------------------------------------------------------------
+
+COLORREF GetSysColor(int nIndex) {
+  const QPalette palette = QApplication::palette();
+  QColor color;
+  switch (nIndex) {
+    case COLOR_WINDOW: color = palette.color(QPalette::Base); break;
+    case COLOR_WINDOWTEXT: color = palette.color(QPalette::Text); break;
+    default: color = palette.color(QPalette::Button); break;
+  }
+  return RGB(static_cast<BYTE>(color.red()), static_cast<BYTE>(color.green()), static_cast<BYTE>(color.blue()));
+}
+
+int GetSystemMetrics(int nIndex) {
+  switch (nIndex) {
+    case SM_CXBORDER:
+    case SM_CYBORDER: return 1;
+    default: return 0;
+  }
+}
+
+BOOL IsWindow(HWND hWnd) { return CWnd::FromHandle(hWnd) != nullptr ? TRUE : FALSE; }
+
+BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  CWnd* pWnd = CWnd::FromHandle(hWnd);
+  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return FALSE;
+  QCoreApplication::postEvent(pWnd->GetWidget(), new AfxPostedMessage(Msg, wParam, lParam));
+  return TRUE;
+}
+
+int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
+  va_list args;
+  va_start(args, lpFmt);
+  const int n = std::vsnprintf(lpOut, 1024, lpFmt, args);
+  va_end(args);
+  return n < 0 ? 0 : (n > 1023 ? 1023 : n);
+}
+
+// ---- CDC --------------------------------------------------------------------------------------
+
+void CDC::FillRect(const RECT* lpRect, CBrush* pBrush) {
+  if (lpRect == nullptr || pBrush == nullptr) return;
+  m_pPainter->fillRect(QRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top),
+                       AfxToQColor(pBrush->GetColor()));
+}
+
+BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
+  if (lpszString == nullptr || nCount < 0) return FALSE;
+  const QString text = QString::fromUtf8(lpszString, nCount);
+  m_pPainter->save();
+  m_pPainter->setFont(QApplication::font());
+  m_pPainter->setPen(Qt::black);
+  m_pPainter->setBackgroundMode(Qt::OpaqueMode);
+  m_pPainter->setBackground(Qt::white);
+  const QFontMetrics metrics(m_pPainter->font());
+  m_pPainter->fillRect(QRect(x, y, metrics.horizontalAdvance(text), metrics.height()), Qt::white);
+  m_pPainter->drawText(QPoint(x, y + metrics.ascent()), text);
+  m_pPainter->restore();
+  return TRUE;
+}
+
+void CDC::SetViewportOrg(int x, int y) {
+  m_ptViewportOrg = CPoint(x, y);
+  m_pPainter->setTransform(QTransform::fromTranslate(x, y));
+}
+
+// ---- CWnd -------------------------------------------------------------------------------------
+
+IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
+
+BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
+END_MESSAGE_MAP()
+
+CWnd::CWnd() = default;
+
+CWnd::~CWnd() {
+  if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
+  LiveWindows().erase(this);
+  QWidget* pWidget = m_pWidget;
+  m_pWidget = nullptr;
+  m_pLink = nullptr;
+  delete pWidget;
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd) {
+  auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
+  return LiveWindows().count(pWnd) != 0 ? pWnd : nullptr;
+}
+
+void CWnd::AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink) {
+  m_pWidget = pWidget;
+  m_pLink = pLink;
+  m_hWnd = reinterpret_cast<HWND>(this);
+  LiveWindows().insert(this);
+}
+
+void CWnd::ReleaseWidget() {
+  if (m_pWidget == nullptr) return;
+  QWidget* pWidget = m_pWidget;
+  if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
+  LiveWindows().erase(this);
+  m_pWidget = nullptr;
+  m_pLink = nullptr;
+  m_hWnd = nullptr;
+  pWidget->hide();
+  pWidget->deleteLater();
+}
+
+BOOL CWnd::PreCreateWindow(CREATESTRUCT& /*cs*/) { return TRUE; }
+
+BOOL CWnd::DestroyWindow() {
+  if (m_pWidget == nullptr) return FALSE;
+  SendMessage(WM_DESTROY);
+  ReleaseWidget();
+  return TRUE;
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) { return WindowProc(message, wParam, lParam); }
+
+BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return PostMessageA(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND) {
+    ExecuteCommand(static_cast<UINT>(LOWORD(wParam)));
+    return 0;
+  }
+  const AFX_MSGMAP_ENTRY* pEntry = FindMessageEntry(message, 0, 0);
+  const AFX_MSGARGS args{message, wParam, lParam, nullptr};
+  if (pEntry == nullptr) return DefWindowProc(message, wParam, lParam);
+  const AFX_MSGARGS* pPrevious = m_pCurrentMessage;
+  m_pCurrentMessage = &args;
+  const LRESULT result = pEntry->pfn(this, args);
+  m_pCurrentMessage = pPrevious;
+  return result;
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  if (message == WM_CLOSE) DestroyWindow();
+  return 0;
+}
+
+LRESULT CWnd::Default() {
+  if (m_pCurrentMessage == nullptr) return 0;
+  return DefWindowProc(m_pCurrentMessage->nMessage, m_pCurrentMessage->wParam, m_pCurrentMessage->lParam);
+}
+
+int CWnd::OnCreate(LPCREATESTRUCT /*lpCreateStruct*/) { return static_cast<int>(Default()); }
+void CWnd::OnDestroy() { Default(); }
+void CWnd::OnClose() { Default(); }
+
+BOOL CWnd::ShowWindow(int nCmdShow) {
+  if (m_pWidget == nullptr) return FALSE;
+  const BOOL bWasVisible = m_pWidget->isVisible() ? TRUE : FALSE;
+  switch (nCmdShow) {
+    case SW_HIDE: m_pWidget->hide(); break;
+    case SW_SHOWMAXIMIZED: m_pWidget->showMaximized(); break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE: m_pWidget->showMinimized(); break;
+    case SW_SHOW: m_pWidget->show(); break;
+    default: m_pWidget->showNormal(); break;
+  }
+  return bWasVisible;
+}
+
+BOOL CWnd::IsWindowVisible() const { return m_pWidget != nullptr && m_pWidget->isVisible() ? TRUE : FALSE; }
+
+BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimized() ? TRUE : FALSE; }
+
+void CWnd::GetClientRect(RECT* lpRect) const {
+  *lpRect = RECT{0, 0, 0, 0};
+  if (m_pWidget == nullptr) return;
+  QWidget* pClient = m_pWidget;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(m_pWidget)) pClient = pArea->viewport();
+  lpRect->right = pClient->width();
+  lpRect->bottom = pClient->height();
+}
+
+void CWnd::Invalidate(BOOL bErase) { InvalidateRect(nullptr, bErase); }
+
+void CWnd::InvalidateRect(const RECT* lpRect, BOOL /*bErase*/) {
+  if (m_pWidget == nullptr) return;
+  QWidget* pClient = m_pWidget;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(m_pWidget)) pClient = pArea->viewport();
+  if (lpRect == nullptr) {
+    pClient->update();
+    return;
+  }
+  pClient->update(QRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top));
+}
+
+void CWnd::UpdateWindow() {
+  if (m_pWidget == nullptr) return;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(m_pWidget)) {
+    pArea->viewport()->repaint();
+    return;
+  }
+  m_pWidget->repaint();
+}
+
+void CWnd::SetWindowText(const char* lpszString) {
+  if (m_pWidget != nullptr) m_pWidget->setWindowTitle(AfxToQString(lpszString));
+}
+
+CString CWnd::GetWindowText() const {
+  return m_pWidget != nullptr ? AfxFromQString(m_pWidget->windowTitle()) : CString();
+}
+
+BOOL CWnd::GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const {
+  if (m_pWidget == nullptr || lpwndpl == nullptr) return FALSE;
+  const Qt::WindowStates state = m_pWidget->windowState();
+  lpwndpl->flags = 0;
+  lpwndpl->ptMinPosition = POINT{-1, -1};
+  lpwndpl->ptMaxPosition = POINT{-1, -1};
+  QRect normal(m_pWidget->pos(), m_pWidget->size());
+  if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+    // The restored rectangle, placed by its frame's corner like pos() and move().
+    const QPoint frameOffset = m_pWidget->geometry().topLeft() - m_pWidget->pos();
+    normal = m_pWidget->normalGeometry();
+    if (normal.isEmpty()) normal = QRect(m_pWidget->pos(), m_pWidget->size());
+    else normal.translate(-frameOffset);
+  }
+  if (state & Qt::WindowMinimized) {
+    lpwndpl->showCmd = SW_SHOWMINIMIZED;
+    if (state & Qt::WindowMaximized) lpwndpl->flags = WPF_RESTORETOMAXIMIZED;
+  } else if (state & Qt::WindowMaximized) {
+    lpwndpl->showCmd = SW_SHOWMAXIMIZED;
+  } else {
+    lpwndpl->showCmd = SW_SHOWNORMAL;
+  }
+  lpwndpl->rcNormalPosition = RECT{normal.left(), normal.top(), normal.left() + normal.width(),
+                                   normal.top() + normal.height()};
+  return TRUE;
+}
+
+BOOL CWnd::SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl) {
+  if (m_pWidget == nullptr || lpwndpl == nullptr) return FALSE;
+  const RECT& rc = lpwndpl->rcNormalPosition;
+  m_pWidget->setWindowState(Qt::WindowNoState);
+  m_pWidget->move(rc.left, rc.top);
+  m_pWidget->resize(std::max<int>(1, rc.right - rc.left), std::max<int>(1, rc.bottom - rc.top));
+  switch (lpwndpl->showCmd) {
+    case SW_HIDE: m_pWidget->hide(); break;
+    case SW_SHOWMAXIMIZED: m_pWidget->showMaximized(); break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE: {
+      Qt::WindowStates state = Qt::WindowMinimized;
+      if (lpwndpl->flags & WPF_RESTORETOMAXIMIZED) state |= Qt::WindowMaximized;
+      if (lpwndpl->showCmd == SW_SHOWMINNOACTIVE) m_pWidget->setAttribute(Qt::WA_ShowWithoutActivating);
+      m_pWidget->setWindowState(state);
+      m_pWidget->show();
+      m_pWidget->setAttribute(Qt::WA_ShowWithoutActivating, false);
+      break;
+    }
+    default: m_pWidget->show(); break;
+  }
+  return TRUE;
+}
+
+void CWnd::DragAcceptFiles(BOOL bAccept) {
+  if (m_pWidget != nullptr) m_pWidget->setAcceptDrops(bAccept != FALSE);
+}
+
+CFrameWnd* CWnd::GetParentFrame() const {
+  for (QWidget* pWidget = m_pWidget != nullptr ? m_pWidget->parentWidget() : nullptr; pWidget != nullptr;
+       pWidget = pWidget->parentWidget()) {
+    if (auto* pLink = dynamic_cast<AfxWidgetLink*>(pWidget)) {
+      if (pLink->m_pOwner != nullptr && pLink->m_pOwner->IsKindOf(RUNTIME_CLASS(CFrameWnd)))
+        return static_cast<CFrameWnd*>(pLink->m_pOwner);
+    }
+  }
+  return nullptr;
+}
+
+BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
+  CDataExchange exchange(this, bSaveAndValidate);
+  DoDataExchange(&exchange);
+  return TRUE;
+}
+
+void CWnd::DoDataExchange(CDataExchange* /*pDX*/) {}
+
+// ---- CView ------------------------------------------------------------------------------------
+
+// The view's window: a scroll area whose viewport is the client area.
+struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
+  explicit AfxViewWidget(CView* pView, QWidget* pParent) : QAbstractScrollArea(pParent), AfxWidgetLink(pView) {
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
+  }
+  CView* View() const { return static_cast<CView*>(m_pOwner); }
+
+  bool viewportEvent(QEvent* pEvent) override {
+    if (pEvent->type() == QEvent::Paint && View() != nullptr) {
+      QPainter painter(viewport());
+      View()->PaintView(&painter, TRUE);
+      return true;
+    }
+    return QAbstractScrollArea::viewportEvent(pEvent);
+  }
+  void resizeEvent(QResizeEvent* pEvent) override {
+    QAbstractScrollArea::resizeEvent(pEvent);
+    if (View() != nullptr) View()->OnViewportResized();
+  }
+  void scrollContentsBy(int /*dx*/, int /*dy*/) override {
+    viewport()->update();
+    if (View() != nullptr) View()->OnScrollPositionChanged();
+  }
+  bool event(QEvent* pEvent) override {
+    if (AfxDeliverPosted(m_pOwner, pEvent)) return true;
+    return QAbstractScrollArea::event(pEvent);
+  }
+  // Tab belongs to the accelerators: it never moves the focus out of the view.
+  bool focusNextPrevChild(bool /*next*/) override { return false; }
+  void keyPressEvent(QKeyEvent* pEvent) override {
+    const UINT nChar = VirtualKey(pEvent->key());
+    if (View() == nullptr || nChar == 0) return;
+    View()->WindowProc(WM_KEYDOWN, nChar, MAKELPARAM(static_cast<WORD>(pEvent->isAutoRepeat() ? 2 : 1), 0));
+  }
+  void mousePressEvent(QMouseEvent* pEvent) override {
+    if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
+    const QPoint pt = pEvent->position().toPoint();
+    View()->WindowProc(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(static_cast<WORD>(pt.x()), static_cast<WORD>(pt.y())));
+  }
+  void mouseReleaseEvent(QMouseEvent* pEvent) override {
+    if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
+    const QPoint pt = pEvent->position().toPoint();
+    View()->WindowProc(WM_LBUTTONUP, 0, MAKELPARAM(static_cast<WORD>(pt.x()), static_cast<WORD>(pt.y())));
+  }
+
+  static UINT VirtualKey(int key) {
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<UINT>('0' + (key - Qt::Key_0));
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<UINT>(0x70 + (key - Qt::Key_F1));
+    switch (key) {
+      case Qt::Key_Left: return VK_LEFT;
+      case Qt::Key_Up: return VK_UP;
+      case Qt::Key_Right: return VK_RIGHT;
+      case Qt::Key_Down: return VK_DOWN;
+      case Qt::Key_Delete: return VK_DELETE;
+      case Qt::Key_Return:
+      case Qt::Key_Enter: return VK_RETURN;
+      case Qt::Key_Escape: return VK_ESCAPE;
+      case Qt::Key_Tab: return VK_TAB;
+      case Qt::Key_PageUp: return 0x21;
+      case Qt::Key_PageDown: return 0x22;
+      case Qt::Key_End: return 0x23;
+      case Qt::Key_Home: return 0x24;
+      case Qt::Key_Space: return 0x20;
+      default: return 0;
+    }
+  }
+};
+
+IMPLEMENT_DYNAMIC(CView, CWnd)
+
+CView::CView() = default;
+
+CView::~CView() {
+  if (m_pDocument != nullptr) m_pDocument->RemoveView(this);
+}
+
+BOOL CView::Create(CFrameWnd* pParentWnd, CCreateContext* pContext) {
+  CREATESTRUCT cs{};
+  if (!PreCreateWindow(cs)) return FALSE;
+  auto* pWidget = new AfxViewWidget(this, pParentWnd->GetWidget());
+  AttachWidget(pWidget, pWidget);
+  if (pContext != nullptr && pContext->m_pCurrentDoc != nullptr) pContext->m_pCurrentDoc->AddView(this);
+  return TRUE;
+}
+
+BOOL CView::PreCreateWindow(CREATESTRUCT& cs) { return CWnd::PreCreateWindow(cs); }
+
+void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
+
+void CView::OnUpdate(CView* /*pSender*/, LPARAM /*lHint*/, CObject* /*pHint*/) { Invalidate(TRUE); }
+
+void CView::OnPrepareDC(CDC* /*pDC*/) {}
+
+BOOL CView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  return m_pDocument != nullptr && m_pDocument->OnCmdMsg(nID, nCode, pExtra, bQuery) ? TRUE : FALSE;
+}
+
+void CView::PaintView(QPainter* pPainter, BOOL bErase) {
+  CDC dc(pPainter);
+  if (bErase) WindowProc(WM_ERASEBKGND, reinterpret_cast<WPARAM>(&dc), 0);
+  dc.SetViewportOrg(0, 0);
+  OnPrepareDC(&dc);
+  OnDraw(&dc);
+}
+
+LRESULT CView::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ERASEBKGND) {
+    auto* pDC = reinterpret_cast<CDC*>(wParam);
+    CRect client;
+    GetClientRect(&client);
+    CBrush brush(GetSysColor(COLOR_WINDOW));
+    pDC->FillRect(&client, &brush);
+    return 1;
+  }
+  return CWnd::DefWindowProc(message, wParam, lParam);
+}
+
+// ---- CScrollView ------------------------------------------------------------------------------
+
+IMPLEMENT_DYNAMIC(CScrollView, CView)
+
+const SIZE CScrollView::sizeDefault = {0, 0};
+
+void CScrollView::SetScrollSizes(int nMapMode, SIZE sizeTotal, const SIZE& sizePage, const SIZE& sizeLine) {
+  m_nMapMode = nMapMode;
+  m_totalDev = CSize(std::max<LONG>(0, sizeTotal.cx), std::max<LONG>(0, sizeTotal.cy));
+  m_pageDev = sizePage;
+  if (m_pageDev.cx == 0) m_pageDev.cx = m_totalDev.cx / 10;
+  if (m_pageDev.cy == 0) m_pageDev.cy = m_totalDev.cy / 10;
+  m_lineDev = sizeLine;
+  if (m_lineDev.cx == 0) m_lineDev.cx = m_pageDev.cx / 10;
+  if (m_lineDev.cy == 0) m_lineDev.cy = m_pageDev.cy / 10;
+  UpdateBars();
+}
+
+void CScrollView::GetScrollSizes(int& nMapMode, SIZE& sizeTotal, SIZE& sizePage, SIZE& sizeLine) const {
+  nMapMode = m_nMapMode;
+  sizeTotal = m_totalDev;
+  sizePage = m_pageDev;
+  sizeLine = m_lineDev;
+}
+
+void CScrollView::UpdateBars() {
+  auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
+  if (pArea == nullptr) return;
+  // The bars' presence changes the viewport, which changes the ranges: settle in a few rounds.
+  for (int round = 0; round < 3; ++round) {
+    const QSize client = pArea->maximumViewportSize();
+    const bool needH = m_totalDev.cx > client.width();
+    const bool needV = m_totalDev.cy > client.height();
+    const int width = client.width() - (needV ? pArea->verticalScrollBar()->sizeHint().width() : 0);
+    const int height = client.height() - (needH ? pArea->horizontalScrollBar()->sizeHint().height() : 0);
+    pArea->horizontalScrollBar()->setRange(0, std::max(0, m_totalDev.cx - width));
+    pArea->verticalScrollBar()->setRange(0, std::max(0, m_totalDev.cy - height));
+    if (pArea->viewport()->width() == width || round == 2) break;
+  }
+  pArea->horizontalScrollBar()->setPageStep(std::max(1, m_pageDev.cx));
+  pArea->verticalScrollBar()->setPageStep(std::max(1, m_pageDev.cy));
+  pArea->horizontalScrollBar()->setSingleStep(std::max(1, m_lineDev.cx));
+  pArea->verticalScrollBar()->setSingleStep(std::max(1, m_lineDev.cy));
+}
+
+void CScrollView::OnViewportResized() { UpdateBars(); }
+
+void CScrollView::OnScrollPositionChanged() {}
+
+CPoint CScrollView::GetScrollPosition() const {
+  auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
+  if (pArea == nullptr) return CPoint();
+  return CPoint(pArea->horizontalScrollBar()->value(), pArea->verticalScrollBar()->value());
+}
+
+void CScrollView::ScrollToPosition(POINT pt) {
+  auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
+  if (pArea == nullptr) return;
+  pArea->horizontalScrollBar()->setValue(pt.x);
+  pArea->verticalScrollBar()->setValue(pt.y);
+}
+
+void CScrollView::FillOutsideRect(CDC* pDC, CBrush* pBrush) {
+  CRect client;
+  GetClientRect(&client);
+  const CPoint pos = GetScrollPosition();
+  const int imageRight = m_totalDev.cx - pos.x;
+  const int imageBottom = m_totalDev.cy - pos.y;
+  if (imageRight < client.right) {
+    const CRect right(std::max(0, imageRight), 0, client.right, client.bottom);
+    pDC->FillRect(&right, pBrush);
+  }
+  if (imageBottom < client.bottom) {
+    const CRect below(0, std::max(0, imageBottom), client.right, client.bottom);
+    pDC->FillRect(&below, pBrush);
+  }
+}
+
+BOOL CScrollView::OnScroll(UINT nScrollCode, UINT nPos, BOOL bDoScroll) {
+  auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
+  if (pArea == nullptr) return FALSE;
+  auto step = [nPos](QScrollBar* pBar, UINT nCode, int page, int line) {
+    switch (nCode) {
+      case SB_LINEUP: return pBar->value() - line;
+      case SB_LINEDOWN: return pBar->value() + line;
+      case SB_PAGEUP: return pBar->value() - page;
+      case SB_PAGEDOWN: return pBar->value() + page;
+      case SB_TOP: return pBar->minimum();
+      case SB_BOTTOM: return pBar->maximum();
+      case SB_THUMBTRACK: return static_cast<int>(nPos);
+      default: return pBar->value();
+    }
+  };
+  QScrollBar* pH = pArea->horizontalScrollBar();
+  QScrollBar* pV = pArea->verticalScrollBar();
+  const int x = std::clamp(step(pH, nScrollCode & 0xFF, m_pageDev.cx, m_lineDev.cx), pH->minimum(), pH->maximum());
+  const int y = std::clamp(step(pV, (nScrollCode >> 8) & 0xFF, m_pageDev.cy, m_lineDev.cy), pV->minimum(), pV->maximum());
+  const bool bMoved = x != pH->value() || y != pV->value();
+  if (bDoScroll && bMoved) {
+    pH->setValue(x);
+    pV->setValue(y);
+  }
+  return bMoved ? TRUE : FALSE;
+}
+
+void CScrollView::OnPrepareDC(CDC* pDC) {
+  const CPoint pos = GetScrollPosition();
+  pDC->SetViewportOrg(-pos.x, -pos.y);
+}

@@ -1,0 +1,366 @@
+// Windows, painting, bars, frames and views on Qt Widgets.
+//
+// Each window object owns one Qt widget, created by its Create function and destroyed with the
+// object or by DestroyWindow. Qt events become window messages that run through the object's
+// message map; what a map does not handle gets the default processing of DefWindowProc.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "afx/CmdTarget.h"
+#include "win32/User.h"
+
+class QWidget;
+class QPainter;
+class CDocument;
+class CFrameWnd;
+class CView;
+class CDataExchange;
+struct AfxWidgetLink;
+
+struct CPoint : POINT {
+  CPoint() : POINT{0, 0} {}
+  CPoint(int x0, int y0) : POINT{x0, y0} {}
+  // From a message's lParam: x in the low 16 bits, y in the high 16 bits, both signed.
+  explicit CPoint(LPARAM lParam)
+      : POINT{static_cast<std::int16_t>(lParam & 0xFFFF), static_cast<std::int16_t>((lParam >> 16) & 0xFFFF)} {}
+};
+
+struct CSize : SIZE {
+  CSize() : SIZE{0, 0} {}
+  CSize(int cx0, int cy0) : SIZE{cx0, cy0} {}
+  CSize(const SIZE& s) : SIZE(s) {}  // NOLINT(google-explicit-constructor)
+};
+
+struct CRect : RECT {
+  CRect() : RECT{0, 0, 0, 0} {}
+  CRect(int l, int t, int r, int b) : RECT{l, t, r, b} {}
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+};
+
+// A solid brush. Deleting the brush object releases it.
+class CBrush {
+ public:
+  CBrush() = default;
+  explicit CBrush(COLORREF crColor) : m_crColor(crColor) {}
+  BOOL CreateSolidBrush(COLORREF crColor) {
+    m_crColor = crColor;
+    return TRUE;
+  }
+  COLORREF GetColor() const { return m_crColor; }
+
+ private:
+  COLORREF m_crColor = 0;
+};
+
+// A device context: paints through a Qt painter. Its defaults are those of a fresh device
+// context: the system font, black text on an opaque white background.
+class CDC {
+ public:
+  explicit CDC(QPainter* pPainter) : m_pPainter(pPainter) {}
+  QPainter* GetPainter() const { return m_pPainter; }
+
+  void FillRect(const RECT* lpRect, CBrush* pBrush);
+  BOOL TextOut(int x, int y, const char* lpszString, int nCount);
+  BOOL TextOut(int x, int y, const CString& str) { return TextOut(x, y, str, str.GetLength()); }
+
+  // Logical point (0, 0) lands on device point (x, y).
+  void SetViewportOrg(int x, int y);
+  CPoint GetViewportOrg() const { return m_ptViewportOrg; }
+
+ private:
+  QPainter* m_pPainter;
+  CPoint m_ptViewportOrg;
+};
+
+class CWnd : public CCmdTarget {
+  DECLARE_DYNAMIC(CWnd)
+
+ public:
+  CWnd();
+  ~CWnd() override;
+  CWnd(const CWnd&) = delete;
+  CWnd& operator=(const CWnd&) = delete;
+
+  HWND m_hWnd = nullptr;  // names this object while its window exists
+
+  // The window object of a handle, or NULL when the window no longer exists.
+  static CWnd* FromHandle(HWND hWnd);
+  // The widget behind this window (the layer's own use, tests and screenshots).
+  QWidget* GetWidget() const { return m_pWidget; }
+
+  virtual BOOL PreCreateWindow(CREATESTRUCT& cs);
+  virtual BOOL DestroyWindow();
+
+  // Runs the message through the message map now.
+  LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+  BOOL ShowWindow(int nCmdShow);
+  BOOL IsWindowVisible() const;
+  BOOL IsIconic() const;
+  void GetClientRect(RECT* lpRect) const;
+  void Invalidate(BOOL bErase = TRUE);
+  void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);
+  void UpdateWindow();
+  void SetWindowText(const char* lpszString);
+  CString GetWindowText() const;
+  BOOL GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const;
+  BOOL SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl);
+  void DragAcceptFiles(BOOL bAccept = TRUE);
+  CFrameWnd* GetParentFrame() const;
+
+  BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+  virtual void DoDataExchange(CDataExchange* pDX);
+
+  // The layer's entry for every message: the map's handler, else DefWindowProc.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+ protected:
+  // The default processing of a message.
+  virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // The default processing of the message being handled.
+  LRESULT Default();
+
+  // Default handlers that derived classes call by name.
+  int OnCreate(LPCREATESTRUCT lpCreateStruct);
+  void OnDestroy();
+  void OnClose();
+
+  // Takes the widget: this object owns it from now on, and m_hWnd names the window.
+  void AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink);
+  // Hides the widget and lets Qt delete it once the current event is done.
+  void ReleaseWidget();
+
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  friend struct AfxWidgetLink;
+  QWidget* m_pWidget = nullptr;  // owned; see AttachWidget
+  AfxWidgetLink* m_pLink = nullptr;
+  const AFX_MSGARGS* m_pCurrentMessage = nullptr;
+};
+
+// Control-bar styles.
+inline constexpr DWORD CBRS_ALIGN_LEFT = 0x1000;
+inline constexpr DWORD CBRS_ALIGN_TOP = 0x2000;
+inline constexpr DWORD CBRS_ALIGN_RIGHT = 0x4000;
+inline constexpr DWORD CBRS_ALIGN_BOTTOM = 0x8000;
+inline constexpr DWORD CBRS_ALIGN_ANY = 0xF000;
+inline constexpr DWORD CBRS_TOOLTIPS = 0x0010;
+inline constexpr DWORD CBRS_FLYBY = 0x0020;
+inline constexpr DWORD CBRS_SIZE_DYNAMIC = 0x0004;
+inline constexpr DWORD CBRS_TOP = CBRS_ALIGN_TOP | 0x0200;
+inline constexpr DWORD CBRS_BOTTOM = CBRS_ALIGN_BOTTOM | 0x0100;
+inline constexpr DWORD WS_CHILD = 0x40000000;
+inline constexpr DWORD WS_VISIBLE = 0x10000000;
+inline constexpr UINT AFX_IDW_TOOLBAR = 0xE800;
+inline constexpr UINT AFX_IDW_STATUS_BAR = 0xE801;
+inline constexpr UINT ID_SEPARATOR = 0;
+
+class CControlBar : public CWnd {
+  DECLARE_DYNAMIC(CControlBar)
+
+ public:
+  DWORD GetBarStyle() const { return m_dwStyle; }
+  virtual void SetBarStyle(DWORD dwStyle);
+  void EnableDocking(DWORD dwDockStyle);
+  UINT GetDlgCtrlID() const { return m_nID; }
+  BOOL IsVisible() const;
+  // Where the bar is docked: CBRS_ALIGN_TOP, _BOTTOM, _LEFT, _RIGHT, or 0 while it floats.
+  DWORD GetDockSide() const;
+
+ protected:
+  friend class CFrameWnd;
+  BOOL CreateBar(CWnd* pParentWnd, DWORD dwStyle, UINT nID, QWidget* pWidget);
+  CFrameWnd* m_pDockSite = nullptr;
+  DWORD m_dwStyle = 0;
+  DWORD m_dwDockStyle = 0;
+  UINT m_nID = 0;
+};
+
+class CToolBar : public CControlBar {
+  DECLARE_DYNAMIC(CToolBar)
+
+ public:
+  BOOL Create(CWnd* pParentWnd, DWORD dwStyle = WS_CHILD | WS_VISIBLE | CBRS_TOP, UINT nID = AFX_IDW_TOOLBAR);
+  // Buttons, separators and artwork of tool-bar resource nIDResource.
+  BOOL LoadToolBar(UINT nIDResource);
+  void SetBarStyle(DWORD dwStyle) override;
+  int GetCount() const { return static_cast<int>(m_nIDs.size()); }
+  UINT GetItemID(int nIndex) const { return m_nIDs[static_cast<size_t>(nIndex)]; }
+  // Asks each button's update handler through the frame and applies the answer.
+  void UpdateButtons();
+  // Clicks button nIndex (tests).
+  void ClickButton(int nIndex);
+
+ private:
+  void ApplyTexts();
+  std::vector<UINT> m_nIDs;
+};
+
+class CStatusBar : public CControlBar {
+  DECLARE_DYNAMIC(CStatusBar)
+
+ public:
+  BOOL Create(CWnd* pParentWnd, DWORD dwStyle = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, UINT nID = AFX_IDW_STATUS_BAR);
+  BOOL SetIndicators(const UINT* lpIDArray, int nIDCount);
+  CString GetPaneText(int nIndex) const;
+  void SetPaneText(int nIndex, const char* lpszNewText);
+
+ private:
+  std::vector<QWidget*> m_panes;  // owned by the bar's widget
+};
+
+struct CCreateContext {
+  const CRuntimeClass* m_pNewViewClass = nullptr;
+  CDocument* m_pCurrentDoc = nullptr;
+};
+
+inline constexpr UINT ID_VIEW_TOOLBAR = 0xE800;
+inline constexpr UINT ID_VIEW_STATUS_BAR = 0xE801;
+inline constexpr UINT AFX_IDS_IDLEMESSAGE = 0xE001;
+
+class CFrameWnd : public CWnd {
+  DECLARE_DYNCREATE(CFrameWnd)
+
+ public:
+  CFrameWnd();
+  ~CFrameWnd() override;
+
+  // Creates the window with menu, accelerators and caption of resource nIDResource, runs
+  // WM_CREATE (which creates the view of pContext). FALSE when the window could not be made.
+  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
+  virtual void ActivateFrame(int nCmdShow = -1);
+  void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
+  void OnUpdateFrameTitle(BOOL bAddToTitle);
+
+  CView* GetActiveView() const { return m_pView.get(); }
+  CDocument* GetActiveDocument() const;
+
+  void EnableDocking(DWORD dwDockStyle);
+  void DockControlBar(CControlBar* pBar);
+  void ShowControlBar(CControlBar* pBar, BOOL bShow, BOOL bDelay);
+  CControlBar* GetControlBar(UINT nID) const;
+  // Control bars as readable profile sections "<name>-Bar<n>" with BarID, Visible, Docking.
+  void SaveBarState(const char* lpszProfileName) const;
+  void LoadBarState(const char* lpszProfileName);
+
+  // The status bar's message pane.
+  void SetMessageText(const char* lpszText);
+  CString GetMessageText() const;
+
+  // Routes a command: the active view (and its document), this frame, the application.
+  BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
+  BOOL DestroyWindow() override;
+
+  // Menus and accelerators (the layer's own use and tests): the state a menu item shows after
+  // its update handler ran, triggering a menu item, an accelerator key ("Ctrl+O", "Tab",
+  // "Shift+Tab", ...), and the items of top-level menu nMenu as "text|id" lines.
+  BOOL IsMenuItemEnabled(UINT nID);
+  BOOL IsMenuItemChecked(UINT nID);
+  BOOL TriggerMenuItem(UINT nID);
+  BOOL PressAccelerator(const char* lpszKeys);
+  std::vector<CString> GetMenuItems(int nMenu);
+  void RefreshCommandStates();
+
+  CString m_strTitle;  // the window title after the document's title
+
+ protected:
+  int OnCreate(LPCREATESTRUCT lpCreateStruct);
+  void OnClose();
+  void OnDestroy();
+  BOOL OnBarCheck(UINT nID);
+  void OnUpdateControlBarMenu(CCmdUI* pCmdUI);
+  LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  friend class CControlBar;
+  friend struct AfxFrameWidget;
+  void BuildMenu(UINT nIDResource);
+  void BuildAccelerators(UINT nIDResource);
+  void UpdateMenu(int nMenu);
+  void ShowStatusPrompt(const CString& prompt);
+  void OnDropFiles(const std::vector<CString>& paths);
+
+  std::unique_ptr<CView> m_pView;             // the one view, created by WM_CREATE
+  std::vector<CControlBar*> m_listControlBars;  // bars created on this frame (owned by their creators)
+  CCreateContext* m_pCreateContext = nullptr;
+  UINT m_nIDResource = 0;
+  BOOL m_bDropFiles = FALSE;
+  struct MenuState;
+  std::unique_ptr<MenuState> m_pMenus;
+};
+
+class CView : public CWnd {
+  DECLARE_DYNAMIC(CView)
+
+ public:
+  CView();
+  ~CView() override;
+
+  CDocument* GetDocument() const { return m_pDocument; }
+  virtual BOOL Create(CFrameWnd* pParentWnd, CCreateContext* pContext);
+  BOOL PreCreateWindow(CREATESTRUCT& cs) override;
+  virtual void OnInitialUpdate();
+  virtual void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint);
+  virtual void OnDraw(CDC* pDC) = 0;
+  virtual void OnPrepareDC(CDC* pDC);
+  BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
+
+  // Paints the view into pPainter as the window system would: erase if asked, then draw.
+  void PaintView(QPainter* pPainter, BOOL bErase);
+
+ protected:
+  LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  virtual void OnViewportResized() {}
+  virtual void OnScrollPositionChanged() {}
+
+ private:
+  friend class CDocument;
+  friend struct AfxViewWidget;
+  CDocument* m_pDocument = nullptr;  // set while the document lists this view
+};
+
+inline constexpr int MM_TEXT = 1;
+inline constexpr UINT SB_LINEUP = 0;
+inline constexpr UINT SB_LINEDOWN = 1;
+inline constexpr UINT SB_PAGEUP = 2;
+inline constexpr UINT SB_PAGEDOWN = 3;
+inline constexpr UINT SB_THUMBTRACK = 5;
+inline constexpr UINT SB_TOP = 6;
+inline constexpr UINT SB_BOTTOM = 7;
+
+class CScrollView : public CView {
+  DECLARE_DYNAMIC(CScrollView)
+
+ public:
+  static const SIZE sizeDefault;  // 0 x 0: one tenth of the total (page) or of the page (line)
+
+  void SetScrollSizes(int nMapMode, SIZE sizeTotal, const SIZE& sizePage = sizeDefault,
+                      const SIZE& sizeLine = sizeDefault);
+  void GetScrollSizes(int& nMapMode, SIZE& sizeTotal, SIZE& sizePage, SIZE& sizeLine) const;
+  CSize GetTotalSize() const { return m_totalDev; }
+  CPoint GetScrollPosition() const;
+  void ScrollToPosition(POINT pt);
+  // Fills the part of the client area outside the total size.
+  void FillOutsideRect(CDC* pDC, CBrush* pBrush);
+  // nScrollCode: low byte the horizontal request, high byte the vertical one, 0xFF none.
+  virtual BOOL OnScroll(UINT nScrollCode, UINT nPos, BOOL bDoScroll = TRUE);
+  void OnPrepareDC(CDC* pDC) override;
+
+ protected:
+  void OnViewportResized() override;
+  void OnScrollPositionChanged() override;
+
+ private:
+  void UpdateBars();
+  int m_nMapMode = 0;
+  CSize m_totalDev;
+  CSize m_pageDev;
+  CSize m_lineDev;
+};

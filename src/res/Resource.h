@@ -1,0 +1,29 @@
+// Resource numbers and command IDs of the program: menus, accelerators, tool bar, dialogs,
+// icons and strings share the numbers below.
+#pragma once
+
+#include "afx/afxwin.h"
+
+inline constexpr UINT IDR_MAINFRAME = 128;  // menu, accelerators, tool bar, icon, document string
+inline constexpr UINT IDI_DOCUMENT = 129;   // the document icon
+inline constexpr UINT IDD_ABOUTBOX = 100;
+inline constexpr UINT IDD_GIFT_SETTINGS = 130;
+
+inline constexpr int IDC_GIFT_TO = 1000;
+inline constexpr int IDC_GIFT_FROM = 1001;
+inline constexpr int IDC_GIFT_SUBJECT = 1002;
+inline constexpr int IDC_GIFT_COMMENT = 1003;
+inline constexpr int IDC_GIFT_SERVER = 1004;
+
+inline constexpr UINT ID_GO_PREV = 0xE105;
+inline constexpr UINT ID_GO_NEXT = 0xE106;
+inline constexpr UINT ID_IMAGE_DELETE = 0xE108;
+inline constexpr UINT ID_IMAGE_OPEN = 0xE109;
+inline constexpr UINT ID_IMAGE_SAVE_AS = 0xE10A;
+inline constexpr UINT ID_GIFT_SETTINGS = 0xE10B;
+inline constexpr UINT ID_GIFT_STACK = 0xE10C;
+inline constexpr UINT ID_GIFT_SEND = 0xE10D;
+
+// Private messages of the main frame.
+inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
+inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image

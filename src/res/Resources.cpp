@@ -1,0 +1,286 @@
+// The program's resources as data: string table, menu and accelerator table 128, tool bar 128
+// with its artwork, dialogs 100 and 130, icons 128 and 129.
+#include "res/Resource.h"
+
+#include <map>
+
+#include "afx/Resource.h"
+
+namespace {
+
+// ---- string table -----------------------------------------------------------------------------
+
+const std::map<UINT, const char*>& StringTable() {
+  static const std::map<UINT, const char*> table = {
+      {IDR_MAINFRAME,
+       "Vimo\n\nImage\nVimo Files (*.bmp;*.jpg;*.jpeg;*.jpe;*.gif;*.pcd)\n.jpeg;n.bmp\nbmp\nImage Document"},
+      {0xE000, "Vimo V 3.00"},
+      {0xE001, "ﾚﾃﾞｨ"},
+      {ID_FILE_NEW, "新規にﾌｧｲﾙを作成\n新規ﾌｧｲﾙ"},
+      {ID_FILE_OPEN, "既存のﾌｧｲﾙを開く\n開く"},
+      {ID_FILE_SAVE, "開いているﾌｧｲﾙを上書きして保存\n保存"},
+      {ID_GO_PREV, "前の画像に戻る\n前に戻る"},
+      {ID_GO_NEXT, "次の画像に進む\n次に進む"},
+      {ID_IMAGE_DELETE, "表示中の画像ﾌｧｲﾙを削除\n削除"},
+      {ID_IMAGE_OPEN, "既存の画像ﾌｧｲﾙを開く\n開く"},
+      {ID_IMAGE_SAVE_AS, "表示中の画像に名前を付けて保存\n名前をつけて保存"},
+      {ID_GIFT_SETTINGS, "Image Giftの設定\nImage Gift設定"},
+      {ID_GIFT_STACK, "Imageのスタック\nImageのスタック"},
+      {ID_GIFT_SEND, "Imageの送信\nImageの送信"},
+      {0xE110, "指定のﾌｧｲﾙを開く"},
+      {0xE111, "指定のﾌｧｲﾙを開く"},
+      {0xE112, "指定のﾌｧｲﾙを開く"},
+      {0xE113, "指定のﾌｧｲﾙを開く"},
+      {0xE114, "指定のﾌｧｲﾙを開く"},
+      {0xE115, "指定のﾌｧｲﾙを開く"},
+      {0xE116, "指定のﾌｧｲﾙを開く"},
+      {0xE117, "指定のﾌｧｲﾙを開く"},
+      {0xE118, "指定のﾌｧｲﾙを開く"},
+      {0xE119, "指定のﾌｧｲﾙを開く"},
+      {0xE11A, "指定のﾌｧｲﾙを開く"},
+      {0xE11B, "指定のﾌｧｲﾙを開く"},
+      {0xE11C, "指定のﾌｧｲﾙを開く"},
+      {0xE11D, "指定のﾌｧｲﾙを開く"},
+      {0xE11E, "指定のﾌｧｲﾙを開く"},
+      {0xE11F, "指定のﾌｧｲﾙを開く"},
+      {ID_EDIT_COPY, "選択範囲をｺﾋﾟｰしてｸﾘｯﾌﾟﾎﾞｰﾄﾞに保存\nｺﾋﾟｰ"},
+      {ID_EDIT_CUT, "選択範囲を切り取ってｸﾘｯﾌﾟﾎﾞｰﾄﾞに移動\n切り取り"},
+      {ID_EDIT_PASTE, "ｸﾘｯﾌﾟﾎﾞｰﾄﾞの内容を挿入\n貼り付け"},
+      {ID_EDIT_UNDO, "直前に行った動作を元に戻す\n元に戻す"},
+      {ID_APP_ABOUT, "ﾌﾟﾛｸﾞﾗﾑの情報、ﾊﾞｰｼﾞｮﾝそして著作権を表示\nﾊﾞｰｼﾞｮﾝ情報"},
+      {ID_APP_EXIT, "ｱﾌﾟﾘｹｰｼｮﾝを終了し、ﾌｧｲﾙの保存を指示\n終了"},
+      {ID_NEXT_PANE, "次のｳｨﾝﾄﾞｳ ﾍﾟｲﾝに切り替え\n次のﾍﾟｲﾝ"},
+      {ID_PREV_PANE, "前のｳｨﾝﾄﾞｳ ﾍﾟｲﾝに切り替え\n前のﾍﾟｲﾝ"},
+      {ID_VIEW_TOOLBAR, "ﾂｰﾙ ﾊﾞｰの表示/非表示\nﾂｰﾙ ﾊﾞｰの表示/非表示"},
+      {ID_VIEW_STATUS_BAR, "ｽﾃｰﾀｽ ﾊﾞｰの表示/非表示\nｽﾃｰﾀｽ ﾊﾞｰの表示/非表示"},
+      {0xEF00, "ｳｨﾝﾄﾞｳのｻｲｽﾞを変更"},
+      {0xEF01, "ｳｨﾝﾄﾞｳの位置を変更"},
+      {0xEF02, "ｳｨﾝﾄﾞｳをｱｲｺﾝ化する"},
+      {0xEF03, "ｳｨﾝﾄﾞｳを最大表示にする"},
+      {0xEF04, "次のｳｨﾝﾄﾞｳに切り替える"},
+      {0xEF05, "前のｳｨﾝﾄﾞｳに切り替える"},
+      {0xEF06, "作業中のｳｨﾝﾄﾞｳを閉じ、変更したﾌｧｲﾙの保存を指示"},
+      {0xEF12, "ｳｨﾝﾄﾞｳを通常のｻｲｽﾞに戻す"},
+      {0xEF13, "ｱﾌﾟﾘｹｰｼｮﾝの切り替え"},
+      {AFX_IDS_UNTITLED, "無題"},
+      {AFX_IDS_OPENFILE, "開く"},
+      {AFX_IDS_ALLFILTER, "すべてのﾌｧｲﾙ (*.*)"},
+      {AFX_IDP_FAILED_TO_OPEN_DOC, "%1 を開くことができません。"},
+  };
+  return table;
+}
+
+// ---- menu 128 ---------------------------------------------------------------------------------
+
+constexpr AFX_MENU_ENTRY kMainMenu[] = {
+    {AfxMenuKind::Popup, 0, "ﾌｧｲﾙ(&F)", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_OPEN, "開く(&O)...\tCtrl+O", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_SAVE_AS, "名前を付けて保存(&A)...", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_FILE_MRU_FILE1, "最新のﾌｧｲﾙ", TRUE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_APP_EXIT, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::Popup, 0, "表示(&V)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_TOOLBAR, "ﾂｰﾙ ﾊﾞｰ(&T)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_STATUS_BAR, "ｽﾃｰﾀｽ ﾊﾞｰ(&S)", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::Popup, 0, "移動(&G)", FALSE},
+    {AfxMenuKind::Item, ID_GO_PREV, "前に戻る(&B)\tShift + Tab", FALSE},
+    {AfxMenuKind::Item, ID_GO_NEXT, "次に進む(&F)\tTab", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::Popup, 0, "Gift(&I)", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_STACK, "ｽﾀｯｸ\tF5", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_SETTINGS, "設定...", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::Popup, 0, "ﾍﾙﾌﾟ(&H)", FALSE},
+    {AfxMenuKind::Item, ID_APP_ABOUT, "ﾊﾞｰｼﾞｮﾝ情報(Vimo) (&A)...", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::End, 0, nullptr, FALSE},
+};
+
+// ---- accelerator table 128 --------------------------------------------------------------------
+
+constexpr BYTE V = FVIRTKEY;
+constexpr AFX_ACCEL kAccelerators[] = {
+    {V | FCONTROL, 'C', ID_EDIT_COPY},       {V | FCONTROL, 'N', ID_FILE_NEW},
+    {V | FCONTROL, 'O', ID_FILE_OPEN},       {V | FCONTROL, 'S', ID_FILE_SAVE},
+    {V | FCONTROL, 'V', ID_EDIT_PASTE},      {V | FALT, 0x08, ID_EDIT_UNDO},
+    {V | FCONTROL, 0x2E, ID_IMAGE_DELETE},   {V | FSHIFT, 0x2E, ID_EDIT_CUT},
+    {V, 0x7B, ID_GIFT_SEND},                 {V, 0x74, ID_GIFT_STACK},
+    {V, 0x75, ID_NEXT_PANE},                 {V | FSHIFT, 0x75, ID_PREV_PANE},
+    {V | FCONTROL, 0x2D, ID_EDIT_COPY},      {V | FSHIFT, 0x2D, ID_EDIT_PASTE},
+    {V, 0x09, ID_GO_NEXT},                   {V | FSHIFT, 0x09, ID_GO_PREV},
+    {V | FCONTROL, 'X', ID_EDIT_CUT},        {V | FCONTROL, 'Z', ID_EDIT_UNDO},
+};
+
+// ---- artwork ----------------------------------------------------------------------------------
+
+const char* const kPalette[] = {
+    ". .", "k 000000", "y F0D040", "Y FFF0A0", "b 3050B0", "w FFFFFF", "g A0A0A0",
+    "G 20A040", "r D02020", "B 2060D0", "s A0D0F0", nullptr,
+};
+
+const char* const kToolBarRows[] = {
+    "................................................................................................................",
+    ".................kkkkkkkkkkkkkk.......................................................................BBBB......",
+    ".................kbbkwwwwkwkbbk........G................G.........rr........rr......................BBBBBBBB....",
+    ".kkkkkk..........kbbkwwwwkwkbbk.......GG................GG.........rr......rr....kkkkkkkkkkkkkk....BBBBwwBBBB...",
+    ".kkkkkkkkkkkkk...kbbkwwwwwwkbbk......GGG................GGG.........rr....rr.....kkwwwwwwwwwwkk...BBBBBwwBBBBB..",
+    ".kyyyyyyyyyyyk...kbbkkkkkkkkbbk.....GGGGGGGGGG....GGGGGGGGGG.........rr..rr......kwkwwwwwwwwkwk...BBBBBBBBBBBB..",
+    ".kyyyyyyyyyyyk...kbbbbbbbbbbbbk....GGGGGGGGGGG....GGGGGGGGGGG.........rrrr.......kwwkkwwwwkkwwk...BBBBBwwBBBBB..",
+    ".kykkkkkkkkkkkkk.kbbbbbbbbbbbbk...GGGGGGGGGGGG....GGGGGGGGGGGG.........rr........kwwwwkwwkwwwwk...BBBBBwwBBBBB..",
+    ".kyYYYYYYYYYYY.k.kbkkkkkkkkkkbk....GGGGGGGGGGG....GGGGGGGGGGG.........rrrr.......kwwwkwkkwkwwwk...BBBBBwwBBBBB..",
+    ".kyYYYYYYYYYYYk..kbkggggggggkbk.....GGGGGGGGGG....GGGGGGGGGG.........rr..rr......kwwkwwwwwwkwwk...BBBBBwwBBBBB..",
+    ".kyyYYYYYYYYYkk..kbkggggggggkbk......GGG................GGG.........rr....rr.....kwkwwwwwwwwkwk...BBBBBwwBBBBB..",
+    ".kyyYYYYYYYYYk...kbkggggggggkbk.......GG................GG.........rr......rr....kkwwwwwwwwwwkk....BBBBwwBBBB...",
+    ".kkkkkkkkkkkkk...kbkggggggggkbk........G................G.........rr........rr...kkkkkkkkkkkkkk.....BBBBBBBB....",
+    ".................kkkkkkkkkkkkkk.......................................................................BBBB......",
+    "................................................................................................................",
+};
+const char* const kIcon128Rows[] = {
+    "................................",
+    "................................",
+    "................................",
+    "..kkkkkkkkkkkkkkkkkkkkkkkkkkkk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwkkkkkkkkkkkkkkkkkkkkkkkkwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwkssssssGsssssssssssGssskwk..",
+    "..kwksssssGGGsssssssssGGGsskwk..",
+    "..kwkssssGGGGGsssssssGGGGGskwk..",
+    "..kwksssGGGGGGGsssssGGGGGGGkwk..",
+    "..kwkssGGGGGGGGGsssGGGGGGGGkwk..",
+    "..kwksGGGGGGGGGGGsGGGGGGGGGkwk..",
+    "..kwkkkkkkkkkkkkkkkkkkkkkkkkwk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwwwkwkwkwkwkwkwkwkwkwkwwwwk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kkkkkkkkkkkkkkkkkkkkkkkkkkkk..",
+    "................................",
+    "................................",
+    "................................",
+};
+const char* const kIcon129Rows[] = {
+    "................................",
+    "................................",
+    "................................",
+    "..kkkkkkkkkkkkkkkkkkkkkkkkkkkk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwkkkkkkkkkkkkkkkkkkkkkkkkwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssyyyyysskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwksssssssssssssssssssssskwk..",
+    "..kwkssssssGsssssssssssGssskwk..",
+    "..kwksssssGGGsssssssssGGGsskwk..",
+    "..kwkssssGGGGGsssssssGGGGGskwk..",
+    "..kwksssGGGGGGGsssssGGGGGGGkwk..",
+    "..kwkssGGGGGGGGGsssGGGGGGGGkwk..",
+    "..kwksGGGGGGGGGGGsGGGGGGGGGkwk..",
+    "..kwkkkkkkkkkkkkkkkkkkkkkkkkwk..",
+    "..kwwwwwwwwwwwwwwwwwwwwwwwwwwk..",
+    "..kwwBwwwBBBwwwBBBwwwBBBwwwwwk..",
+    "..kwwBwwwBBBwwwBBBwwwBBBwwwwwk..",
+    "..kwwBwwwBBBwwwBBBwwwBBBwwwwwk..",
+    "..kwwBwwwBBBwwwBBBwwwBBBwwwwwk..",
+    "..kkkkkkkkkkkkkkkkkkkkkkkkkkkk..",
+    "................................",
+    "................................",
+    "................................",
+};
+
+const AFX_IMAGE kToolBarBitmap = {112, 15, kPalette, kToolBarRows};
+const AFX_IMAGE kIcon128 = {32, 32, kPalette, kIcon128Rows};
+const AFX_IMAGE kIcon129 = {32, 32, kPalette, kIcon129Rows};
+
+// ---- tool bar 128 -----------------------------------------------------------------------------
+
+constexpr UINT kToolBarIDs[] = {
+    ID_IMAGE_OPEN, ID_IMAGE_SAVE_AS, ID_SEPARATOR, ID_GO_PREV, ID_GO_NEXT, ID_SEPARATOR,
+    ID_IMAGE_DELETE, ID_SEPARATOR, ID_GIFT_SEND, ID_SEPARATOR, ID_APP_ABOUT,
+};
+const AFX_TOOLBAR kToolBar = {16, 15, kToolBarIDs, static_cast<int>(std::size(kToolBarIDs)), &kToolBarBitmap};
+
+// ---- dialogs ----------------------------------------------------------------------------------
+
+constexpr DWORD kEditMulti = ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN | WS_BORDER | WS_TABSTOP;
+constexpr DWORD kEditLine = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
+
+constexpr AFX_DLGITEM kAboutItems[] = {
+    {AfxControl::Icon, -1, 11, 17, 20, 20, SS_ICON, "128"},
+    {AfxControl::Static, -1, 40, 10, 119, 8, SS_NOPREFIX, "Vimo Version 3.2 Build 140"},
+    {AfxControl::Static, -1, 40, 25, 155, 8, 0, "Linux 版 (Qt 6 / ImageMagick 6)"},
+    {AfxControl::Button, IDOK, 178, 7, 32, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"},
+};
+const AFX_DLGTEMPLATE kAboutBox = {217, 55, "ﾊﾞｰｼﾞｮﾝ情報(Vimo)", "ＭＳ Ｐゴシック", 9, kAboutItems,
+                                   static_cast<int>(std::size(kAboutItems))};
+
+constexpr AFX_DLGITEM kGiftItems[] = {
+    {AfxControl::Static, -1, 7, 7, 27, 11, 0, "宛先"},
+    {AfxControl::Edit, IDC_GIFT_TO, 48, 7, 159, 49, kEditMulti, ""},
+    {AfxControl::Static, -1, 7, 72, 27, 13, 0, "送信元"},
+    {AfxControl::Edit, IDC_GIFT_FROM, 48, 72, 159, 12, kEditLine, ""},
+    {AfxControl::Static, -1, 7, 92, 39, 8, 0, "サブジェクト"},
+    {AfxControl::Edit, IDC_GIFT_SUBJECT, 48, 90, 159, 13, kEditLine, ""},
+    {AfxControl::Static, -1, 7, 114, 25, 10, 0, "コメント"},
+    {AfxControl::Edit, IDC_GIFT_COMMENT, 49, 114, 158, 29, kEditMulti, ""},
+    {AfxControl::Static, -1, 7, 151, 54, 9, 0, "SMTPサーバ名"},
+    {AfxControl::Edit, IDC_GIFT_SERVER, 66, 148, 84, 12, kEditLine, ""},
+    {AfxControl::Button, IDOK, 157, 148, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"},
+    {AfxControl::Button, IDCANCEL, 157, 169, 50, 14, WS_TABSTOP, "ｷｬﾝｾﾙ"},
+};
+const AFX_DLGTEMPLATE kGiftSettings = {214, 190, "Image Gift 設定", "ＭＳ Ｐゴシック", 9, kGiftItems,
+                                       static_cast<int>(std::size(kGiftItems))};
+
+}  // namespace
+
+const char* AfxFindStringResource(UINT nID) {
+  const auto& table = StringTable();
+  const auto it = table.find(nID);
+  return it != table.end() ? it->second : nullptr;
+}
+
+const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) { return nID == IDR_MAINFRAME ? kMainMenu : nullptr; }
+
+const AFX_ACCEL* AfxFindAcceleratorResource(UINT nID, int* pnCount) {
+  if (nID != IDR_MAINFRAME) {
+    *pnCount = 0;
+    return nullptr;
+  }
+  *pnCount = static_cast<int>(std::size(kAccelerators));
+  return kAccelerators;
+}
+
+const AFX_TOOLBAR* AfxFindToolBarResource(UINT nID) { return nID == IDR_MAINFRAME ? &kToolBar : nullptr; }
+
+const AFX_DLGTEMPLATE* AfxFindDialogResource(UINT nID) {
+  if (nID == IDD_ABOUTBOX) return &kAboutBox;
+  if (nID == IDD_GIFT_SETTINGS) return &kGiftSettings;
+  return nullptr;
+}
+
+const AFX_IMAGE* AfxFindIconResource(UINT nID) {
+  if (nID == IDR_MAINFRAME) return &kIcon128;
+  if (nID == IDI_DOCUMENT) return &kIcon129;
+  return nullptr;
+}
