@@ -372,9 +372,16 @@ TEST_F(QueueTest, DestroyingAnIdleQueueStopsTheWorker) {
   SUCCEED();  // each destruction returned: the waiting worker woke, saw the flag and ended
 }
 
+// Lets a test see that the stop sequence has begun.
+class ObservedQueue : public CConvertQueue {
+ public:
+  const std::atomic<int>* StopFlag() const { return &m_bStop; }
+};
+
 TEST_F(QueueTest, DestroyingDuringAConversionWaitsAndDiscardsTheResult) {
-  auto queue = std::make_unique<CConvertQueue>();
+  auto queue = std::make_unique<ObservedQueue>();
   queue->StartThread();
+  const std::atomic<int>* stopFlag = queue->StopFlag();
   FakeConverter::Get().Hold(true);
   queue->Enqueue(Source("long.jpg").c_str());
   queue->Enqueue(Source("never.jpg").c_str());
@@ -385,8 +392,8 @@ TEST_F(QueueTest, DestroyingDuringAConversionWaitsAndDiscardsTheResult) {
     queue.reset();
     destroyed = true;
   });
-  // The destruction cannot end while the conversion is held.
-  ASSERT_TRUE(WaitFor([&] { return FakeConverter::Get().Sources().size() == 1; }));
+  // Stopping has begun, and cannot end while the conversion is held.
+  ASSERT_TRUE(WaitFor([&] { return stopFlag->load() == 1; }));
   EXPECT_FALSE(destroyed.load());
   FakeConverter::Get().Hold(false);
   owner.join();
