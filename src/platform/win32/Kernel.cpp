@@ -33,6 +33,20 @@ std::string TempRoot() {
 
 std::string PrefixForPid(long pid) { return "vimo-" + std::to_string(pid) + "-"; }
 
+std::mutex g_exePathMutex;
+std::string g_exePathOverride;
+
+std::string ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> guard(g_exePathMutex);
+    if (!g_exePathOverride.empty()) return g_exePathOverride;
+  }
+  std::vector<char> buffer(4096);
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (length <= 0) return {};
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
 std::mutex g_tempDirMutex;
 std::string g_tempDir;  // empty until first use; ends with '/'
 
@@ -127,7 +141,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
 
 std::string FindProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
-  const std::string beside = std::string(vimo::platform::ExecutableFolder()) + name;
+  const std::string beside = vimo::platform::ExecutableFolder() + name;
   if (access(beside.c_str(), X_OK) == 0) return beside;
   const char* path = std::getenv("PATH");
   if (path == nullptr) return {};
@@ -232,12 +246,10 @@ void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::mill
 
 DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
   if (lpFilename == nullptr || nSize == 0) return 0;
-  std::vector<char> buffer(4096);
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0 || static_cast<DWORD>(length) >= nSize) return 0;
-  std::memcpy(lpFilename, buffer.data(), static_cast<size_t>(length));
-  lpFilename[length] = '\0';
-  return static_cast<DWORD>(length);
+  const std::string path = ExecutablePath();
+  if (path.empty() || path.size() >= nSize) return 0;
+  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
 }
 
 UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
@@ -329,14 +341,14 @@ void RemovePrivateTempDirIfEmpty() {
   if (rmdir(g_tempDir.c_str()) == 0) g_tempDir.clear();
 }
 
-const char* ExecutableFolder() {
-  static const std::string folder = [] {
-    char path[4096];
-    if (GetModuleFileNameA(nullptr, path, sizeof(path)) == 0) return std::string("./");
-    std::string text = path;
-    return text.substr(0, text.rfind('/') + 1);
-  }();
-  return folder.c_str();
+std::string ExecutableFolder() {
+  const std::string path = ExecutablePath();
+  return path.empty() ? std::string("./") : path.substr(0, path.rfind('/') + 1);
+}
+
+void SetExecutablePathForTesting(const char* path) {
+  std::lock_guard<std::mutex> guard(g_exePathMutex);
+  g_exePathOverride = path != nullptr ? path : "";
 }
 
 }  // namespace vimo::platform

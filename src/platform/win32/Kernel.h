@@ -5,6 +5,8 @@
 // converted files and nothing is written under a predictable name in a shared directory.
 #pragma once
 
+#include <string>
+
 #include "win32/WinTypes.h"
 
 // Fills buffer with the private temporary directory, ending with '/'. Returns the length
@@ -55,6 +57,11 @@ void CleanStaleTempDirs();
 void RemovePrivateTempDirIfEmpty();
 
 // The folder of the executable, ending with '/'.
-const char* ExecutableFolder();
+std::string ExecutableFolder();
+
+// Makes GetModuleFileNameA and ExecutableFolder report path instead of the running program
+// (NULL restores it), so that a test has "the executable's folder" of its own: the settings
+// file and the sender program are looked for there.
+void SetExecutablePathForTesting(const char* path);
 
 }  // namespace vimo::platform
