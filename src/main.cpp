@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/VimoApp.h"
 #include "convert/ConvertCommand.h"
 
 namespace {
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
     std::puts("Vimo Version 3.2 Build 140");
     return 0;
   }
-  std::fputs(kUsage, stderr);
-  return 2;
+  if (argc >= 2 && std::strcmp(argv[1], "--screenshot") == 0) return RunScreenshot(argc, argv);
+  if (argc >= 2 && std::strncmp(argv[1], "--", 2) == 0) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  return AfxWinMain(argc, argv);
 }

@@ -532,6 +532,11 @@ void AfxWinInit(int argc, char** argv) {
   vimo::platform::CleanStaleTempDirs();
 }
 
+void AfxWinTerm() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  g_pQtApp.reset();
+}
+
 int AfxWinMain(int argc, char** argv) {
   AfxWinInit(argc, argv);
   CWinApp* pApp = AfxGetApp();
@@ -549,6 +554,7 @@ int AfxWinMain(int argc, char** argv) {
   pApp->m_pMainWnd = nullptr;
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   vimo::platform::RemovePrivateTempDirIfEmpty();
+  AfxWinTerm();
   return nCode;
 }
 
@@ -585,4 +591,24 @@ std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) 
     pixels.insert(pixels.end(), row, row + image.width());
   }
   return pixels;
+}
+
+int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, const char* lpszPngPath,
+                     const std::function<bool()>& isReady, DWORD nTimeoutMs) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  AfxWinInit(argc, argv);
+  CWinApp* pApp = AfxGetApp();
+  if (pApp == nullptr || !pApp->StartForTest(args)) {
+    std::fputs("vimo: no window to take a picture of\n", stderr);
+    return 1;
+  }
+  AfxPumpMessagesUntil(isReady, nTimeoutMs);
+  // Let the repaint that follows the image settle.
+  AfxPumpMessagesUntil([] { return false; }, 100);
+  const BOOL bSaved = AfxSaveWindowImage(pApp->m_pMainWnd, lpszPngPath);
+  pApp->StopForTest();
+  vimo::platform::RemovePrivateTempDirIfEmpty();
+  AfxWinTerm();
+  if (!bSaved) std::fprintf(stderr, "vimo: cannot write %s\n", lpszPngPath);
+  return bSaved ? 0 : 1;
 }

@@ -206,9 +206,15 @@ BOOL AfxOleInit();
 // Creates Qt's application for this process (the plain Unix event dispatcher, the Japanese
 // user-interface font, the idle hook) once. Call before any window exists.
 void AfxWinInit(int argc, char** argv);
+// Ends Qt's application (after the last window went). Call before main returns.
+void AfxWinTerm();
 // Processes messages, with idle processing, until pred() holds or nTimeoutMs passed.
 // Returns whether pred() held.
 BOOL AfxPumpMessagesUntil(const std::function<bool()>& pred, DWORD nTimeoutMs);
+// Runs the application without a display (unless QT_QPA_PLATFORM names one) on args until
+// isReady() holds or nTimeoutMs passed, writes the main window as PNG, and ends it.
+int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, const char* lpszPngPath,
+                     const std::function<bool()>& isReady, DWORD nTimeoutMs);
 // Writes the window as it is painted now into a PNG file.
 BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath);
 // The window's pixels as 0xAARRGGBB, row by row from the top; empty when it has none.

@@ -1,0 +1,123 @@
+#include "app/VimoApp.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/GiftSettingsFile.h"
+#include "app/Globals.h"
+#include "doc/VimoDoc.h"
+#include "frame/MainFrm.h"
+#include "res/Resource.h"
+#include "view/VimoView.h"
+
+// The About box: template 100, no members, no data exchange.
+class CAboutDlg : public CDialog {
+ public:
+  CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+
+ protected:
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
+END_MESSAGE_MAP()
+
+CVimoApp theApp;
+
+BEGIN_MESSAGE_MAP(CVimoApp, CWinApp)
+  ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
+  ON_COMMAND(ID_FILE_NEW, CWinApp::OnFileNew)
+  ON_COMMAND(ID_FILE_OPEN, CWinApp::OnFileOpen)
+END_MESSAGE_MAP()
+
+namespace {
+
+// folder of the executable + name, when it fits the buffer; an empty buffer otherwise.
+void BuildBesideExecutable(char* buffer, size_t size, const char* exePath, const char* name) {
+  buffer[0] = '\0';
+  const char* slash = std::strrchr(exePath, PATH_SEPARATOR);
+  const size_t folderLength = slash != nullptr ? static_cast<size_t>(slash - exePath + 1) : 0;
+  if (folderLength + std::strlen(name) + 1 > size) return;
+  std::memcpy(buffer, exePath, folderLength);
+  std::strcpy(buffer + folderLength, name);
+}
+
+}  // namespace
+
+BOOL IsAcceptedExtension(const char* path) {
+  size_t position = std::strlen(path);
+  while (position > 0 && path[position] != '.') --position;
+  CString extension(path + position);
+  extension.MakeLower();
+  return std::strstr(".bmp.jpg.jpeg.jpe.pcd.gif", extension) != nullptr ? TRUE : FALSE;
+}
+
+CVimoApp::CVimoApp() = default;
+
+CVimoApp::~CVimoApp() = default;
+
+BOOL CVimoApp::InitInstance() {
+  AfxOleInit();
+  Enable3dControls();
+  LoadStdProfileSettings(16);
+
+  AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CVimoDoc), RUNTIME_CLASS(CMainFrame),
+                                        RUNTIME_CLASS(CVimoView)));
+
+  EnableShellOpen();
+  RegisterShellFileTypes(TRUE);
+
+  CCommandLineInfo cmdInfo;
+  ParseCommandLine(cmdInfo);
+  if (!ProcessShellCommand(cmdInfo)) return FALSE;
+
+  m_pMainWnd->DragAcceptFiles(TRUE);
+
+  BuildBesideExecutable(g_szSettingsPath, sizeof(g_szSettingsPath), m_pszHelpFilePath, "vimo.txt");
+  BuildBesideExecutable(g_szLogPath, sizeof(g_szLogPath), m_pszHelpFilePath, "vimolog.txt");
+  if (g_szSettingsPath[0] != '\0') ReadGiftSettings(g_szSettingsPath);
+  return TRUE;
+}
+
+CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
+  if (g_bDragging) return nullptr;
+  if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
+  CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
+  if (auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument)) pVimoDoc->OpenImages(lpszFileName);
+  return pDocument;
+}
+
+BOOL CVimoApp::OnIdle(LONG lCount) {
+  if (g_bPollQueue && m_pMainWnd != nullptr && IsWindow(m_pMainWnd->m_hWnd)) {
+    PostMessageA(m_pMainWnd->m_hWnd, WM_POLL_QUEUE, 0, 0);
+    g_bPollQueue = 0;
+  }
+  return CWinApp::OnIdle(lCount);
+}
+
+int CVimoApp::ExitInstance() {
+  if (g_bSettingsChanged && g_szSettingsPath[0] != '\0') WriteGiftSettings(g_szSettingsPath);
+  return CWinApp::ExitInstance();
+}
+
+void CVimoApp::OnAppAbout() {
+  CAboutDlg aboutDlg;
+  aboutDlg.DoModal();
+}
+
+BOOL CVimoApp::IsImageShown() const {
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  auto* pDocument = pTemplate != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pTemplate->GetDocument()) : nullptr;
+  return pDocument != nullptr && pDocument->m_pDib != nullptr ? TRUE : FALSE;
+}
+
+int RunScreenshot(int argc, char** argv) {
+  if (argc < 3) {
+    std::fputs("usage: vimo --screenshot PNG [FILE]\n", stderr);
+    return 2;
+  }
+  const char* pngPath = argv[2];
+  std::vector<CString> args;
+  for (int i = 3; i < argc; ++i) args.emplace_back(argv[i]);
+  return AfxWinScreenshot(argc, argv, args, pngPath, [] { return theApp.IsImageShown() != FALSE; }, 8000);
+}

@@ -1,0 +1,35 @@
+// The application: start-up, the extension filter for every opened path, idle polling of the
+// conversion worker, and shutdown.
+#pragma once
+
+#include "afx/afxwin.h"
+
+class CVimoApp : public CWinApp {
+ public:
+  CVimoApp();
+  ~CVimoApp() override;
+
+  BOOL InitInstance() override;
+  // Turns g_bPollQueue into the frame's WM_USER+101 while the main window exists.
+  BOOL OnIdle(LONG lCount) override;
+  int ExitInstance() override;
+  // Opens only paths whose extension occurs in ".bmp.jpg.jpeg.jpe.pcd.gif" (a substring test),
+  // and nothing while the view drags its own image out; then starts browsing from the path.
+  CDocument* OpenDocumentFile(const char* lpszFileName) override;
+
+  // TRUE once the document shows an image (for the screenshot mode).
+  BOOL IsImageShown() const;
+
+ protected:
+  void OnAppAbout();
+  DECLARE_MESSAGE_MAP()
+};
+
+extern CVimoApp theApp;
+
+// TRUE when the lower-cased extension of path (from its last '.') occurs in the image list.
+BOOL IsAcceptedExtension(const char* path);
+
+// `vimo --screenshot PNG [FILE]`: runs the viewer without a display until the first image is
+// shown (or a few seconds passed), writes the window as PNG. Returns the exit code.
+int RunScreenshot(int argc, char** argv);

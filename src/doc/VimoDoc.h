@@ -1,0 +1,65 @@
+// The one document: the shown image as a packed bitmap, the browsing state of a folder or of a
+// multiple selection, and the conversion queue whose worker converts ahead of the user.
+#pragma once
+
+#include <memory>
+
+#include "afx/afxwin.h"
+#include "convert/ConvertQueue.h"
+
+class CVimoDoc : public CDocument {
+  DECLARE_DYNCREATE(CVimoDoc)
+
+ protected:
+  CVimoDoc();
+
+ public:
+  // Empties the queue (deleting every temporary file), frees the image, closes the drawing
+  // handle and the folder search, then the queue joins its worker.
+  ~CVimoDoc() override;
+
+  // Nothing is read or written here: the image comes through LoadDib.
+  void Serialize(CArchive& ar) override;
+  BOOL OnNewDocument() override;
+
+  // Starts browsing from path (its folder), or with NULL from the Open dialog's choice.
+  void OpenImages(const char* path);
+  // One read-ahead step: queues the next image of the folder or of the selection.
+  void QueueNextImage();
+  // Loads a converted BMP file as the shown image; success and failure show in the title.
+  void LoadDib(const char* path);
+  // The pixel rows inside m_pDib (never beyond the bytes loaded).
+  BYTE* GetBits();
+  // Asks for a name and copies path there byte for byte.
+  void SaveCopyAs(const char* path);
+
+  char m_szFolder[256];  // ends with '/' unless empty; at most 255 bytes of text
+  HDRAWDIB m_hDrawDib;   // opened at construction, closed at destruction
+  std::unique_ptr<BYTE[]> m_pDib;  // the shown image: the BMP file after its 14-byte header
+  std::size_t m_nDibSize = 0;      // bytes of m_pDib that were read from the file
+  BYTE* m_pBits;                   // the pixel rows inside m_pDib
+  CConvertQueue m_queue;
+  WIN32_FIND_DATAA m_findData;
+  HANDLE m_hFind;        // the folder search in progress, NULL when none is open
+  int m_nReadAhead;      // read-ahead steps still allowed; below 0 once used up
+  CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
+  std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
+  int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
+
+  static constexpr int kOpenBufSize = 16384;
+
+ protected:
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  void CloseSearch();
+  // Hands path to the queue and counts it for this browsing start.
+  void Queue(const char* path);
+  int m_nQueued = 0;
+  // Runs the Open dialog; FALSE when cancelled. Sets rPath and, for several files, the folder,
+  // the selection offset and the read-ahead count.
+  BOOL RunOpenDialog(CString& rPath);
+};
+
+// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg.
+BOOL IsImageName(const char* name);

@@ -1,0 +1,96 @@
+#include "frame/MainFrm.h"
+
+#include "app/Globals.h"
+#include "doc/VimoDoc.h"
+#include "res/Resource.h"
+
+IMPLEMENT_DYNCREATE(CMainFrame, CSDIRememberFrame)
+
+BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
+  ON_WM_CREATE()
+  ON_COMMAND(ID_IMAGE_OPEN, OnImageOpen)
+  ON_MESSAGE(WM_FIT_IMAGE, OnFitImage)
+  ON_MESSAGE(WM_POLL_QUEUE, OnPollQueue)
+END_MESSAGE_MAP()
+
+namespace {
+
+// The status bar has the message pane only.
+constexpr UINT kIndicators[] = {ID_SEPARATOR};
+
+constexpr DWORD kToolBarStyle = 0x50002800;    // child, visible, top, border below
+constexpr DWORD kStatusBarStyle = 0x50008200;  // child, visible, bottom, border above
+
+}  // namespace
+
+CMainFrame::CMainFrame() = default;
+
+CMainFrame::~CMainFrame() = default;
+
+BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
+  cs.cx = 400;
+  cs.cy = 400;
+  return CFrameWnd::PreCreateWindow(cs);
+}
+
+int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
+  if (CFrameWnd::OnCreate(lpCreateStruct) == -1) return -1;
+  if (!m_wndToolBar.Create(this, kToolBarStyle, AFX_IDW_TOOLBAR) || !m_wndToolBar.LoadToolBar(IDR_MAINFRAME))
+    return -1;
+  if (!m_wndStatusBar.Create(this, kStatusBarStyle, AFX_IDW_STATUS_BAR) ||
+      !m_wndStatusBar.SetIndicators(kIndicators, static_cast<int>(std::size(kIndicators))))
+    return -1;
+  m_wndToolBar.SetBarStyle(m_wndToolBar.GetBarStyle() | CBRS_TOOLTIPS | CBRS_FLYBY | CBRS_SIZE_DYNAMIC);
+  m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
+  EnableDocking(CBRS_ALIGN_ANY);
+  DockControlBar(&m_wndToolBar);
+  return 0;
+}
+
+CVimoDoc* CMainFrame::GetVimoDocument() const {
+  CView* pView = GetActiveView();
+  return pView != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pView->GetDocument()) : nullptr;
+}
+
+void CMainFrame::OnImageOpen() {
+  if (CVimoDoc* pDoc = GetVimoDocument()) pDoc->OpenImages(nullptr);
+}
+
+LRESULT CMainFrame::OnFitImage(WPARAM wParam, LPARAM lParam) {
+  WINDOWPLACEMENT wp;
+  wp.length = sizeof(WINDOWPLACEMENT);
+  GetWindowPlacement(&wp);
+  wp.rcNormalPosition.right = wp.rcNormalPosition.left + static_cast<LONG>(wParam) + 14;
+  wp.rcNormalPosition.bottom = wp.rcNormalPosition.top + static_cast<LONG>(lParam) + 136;
+  SetWindowPlacement(&wp);
+  return 0;
+}
+
+LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return 0;
+  CConvertQueue& queue = pDoc->m_queue;
+  int nBudget = 5000;
+  while (!queue.CanNext()) {
+    Sleep(50);
+    const CString error = queue.TakeError();
+    if (_mbscmp(reinterpret_cast<const unsigned char*>(static_cast<const char*>(error)),
+                reinterpret_cast<const unsigned char*>("")) != 0) {
+      pDoc->QueueNextImage();
+      AfxMessageBox(error, MB_OK, 0);
+      return 0;
+    }
+    nBudget -= 50;
+    if (nBudget < 0) {
+      g_bPollQueue = 1;
+      return 0;
+    }
+  }
+  const CString* pPath = queue.Next();
+  if (pPath != nullptr) {
+    const CString path = *pPath;
+    pDoc->LoadDib(path);
+  }
+  if (queue.HistoryCount() - queue.Index() < 3) pDoc->QueueNextImage();
+  return 0;
+}

@@ -1,0 +1,35 @@
+// The main frame: menu, tool bar, status bar, the Open command and the private messages that
+// show converted images (WM_USER+101) and fit the window to an image (WM_USER+100).
+#pragma once
+
+#include "frame/SDIRememberFrame.h"
+
+class CVimoDoc;
+
+class CMainFrame : public CSDIRememberFrame {
+  DECLARE_DYNCREATE(CMainFrame)
+
+ protected:
+  CMainFrame();
+
+ public:
+  ~CMainFrame() override;
+  // The window starts 400 x 400.
+  BOOL PreCreateWindow(CREATESTRUCT& cs) override;
+
+  CStatusBar m_wndStatusBar;
+  CToolBar m_wndToolBar;
+
+ protected:
+  int OnCreate(LPCREATESTRUCT lpCreateStruct);
+  void OnImageOpen();
+  // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
+  LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
+  // Waits up to about 5 s, in 50 ms steps, for a converted image (shown at once) or an error
+  // (shown, read-ahead advanced); re-arms the wait through g_bPollQueue when neither came.
+  LRESULT OnPollQueue(WPARAM wParam, LPARAM lParam);
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  CVimoDoc* GetVimoDocument() const;
+};
