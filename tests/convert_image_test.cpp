@@ -527,13 +527,45 @@ TEST(ConvertImage, ImagesBeyondTheLibrarysResourceLimitsGiveNoImage) {
   WriteFile(dir / "wide.gif", MakeGif({FlatFrame(300, 2, {1, 2, 3})}));
   RunConvert("-size 300x2 xc:red " + (dir / "wide.jpg").string());
   const MagickSizeType width = GetMagickResourceLimit(WidthResource);
-  ASSERT_EQ(SetMagickResourceLimit(WidthResource, 200), MagickTrue);
+  ASSERT_EQ(SetMagickResourceLimit(WidthResource, 200), MagickTrue);  // the images are 300 wide
   const int gif = Convert(dir / "wide.gif", dir / "a.bmp");
   const int jpeg = Convert(dir / "wide.jpg", dir / "b.bmp");
+  const int reduced = Convert(dir / "wide.jpg", dir / "c.bmp", 4);
   (void)SetMagickResourceLimit(WidthResource, width);
   EXPECT_EQ(gif, 0);
   EXPECT_EQ(jpeg, 0);
-  EXPECT_EQ(Convert(dir / "wide.gif", dir / "c.bmp"), 1);
+  EXPECT_EQ(reduced, 0);
+  EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "b.bmp") || fs::exists(dir / "c.bmp"));
+  EXPECT_EQ(Convert(dir / "wide.gif", dir / "d.bmp"), 1);
+}
+
+TEST(ConvertImage, ImagesBeyondTheMemoryAreaAreStillConverted) {
+  // Beyond the area limit the library keeps the pixels on disk instead of refusing them.
+  using namespace vimo::convert;
+  EnsureImageLibrary();
+  TempDir dir;
+  RunConvert("-seed 2 -size 30x20 plasma:fractal " + (dir / "p.jpg").string());
+  const MagickSizeType area = GetMagickResourceLimit(AreaResource);
+  ASSERT_EQ(SetMagickResourceLimit(AreaResource, 500), MagickTrue);  // 600 pixels
+  const int result = Convert(dir / "p.jpg", dir / "p.bmp");
+  (void)SetMagickResourceLimit(AreaResource, area);
+  ASSERT_EQ(result, 1);
+  const auto images = ReadBmpFile(dir / "p.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_TRUE(images[0].pixels == DecodeWithMagick("JPEG:" + (dir / "p.jpg").string()).at(0).pixels);
+}
+
+TEST(ConvertImage, TrueColourJpegWithFewColoursIsWrittenAtEightBitsExactly) {
+  TempDir dir;
+  RunConvert("-size 16x8 xc:#336699 xc:#CC9933 +append -quality 100 " + (dir / "two.jpg").string());
+  ASSERT_EQ(Convert(dir / "two.jpg", dir / "two.bmp"), 1);
+  const auto images = ReadBmpFile(dir / "two.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  const auto reference = DecodeWithMagick("JPEG:" + (dir / "two.jpg").string());
+  ASSERT_EQ(reference.size(), 1u);
+  ASSERT_LE(DistinctColours(reference[0].pixels).size(), 256u);
+  EXPECT_EQ(images[0].bitsPerPixel, 8);
+  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
 }
 
 // ---- the writer's form and run rules ---------------------------------------------------------

@@ -157,8 +157,8 @@ void Put32(std::uint8_t* at, std::uint32_t value) {
   Put16(at + 2, value >> 16);
 }
 
-bool WriteHeaders(std::FILE* file, const Image* image, std::uint32_t bitsPerPixel, std::uint32_t compression,
-                  std::uint64_t pixelDataSize) {
+bool WriteHeaders(std::FILE* file, std::size_t width, std::size_t height, std::uint32_t bitsPerPixel,
+                  std::uint32_t compression, std::uint64_t pixelDataSize) {
   const std::uint32_t offset = kFileHeaderSize + kInfoHeaderSize + (bitsPerPixel == 8 ? kColourTableSize : 0);
   const std::uint64_t total = offset + pixelDataSize;
   if (total > std::numeric_limits<std::uint32_t>::max()) return false;  // beyond what the format can say
@@ -168,8 +168,8 @@ bool WriteHeaders(std::FILE* file, const Image* image, std::uint32_t bitsPerPixe
   Put32(&header[2], static_cast<std::uint32_t>(total));
   Put32(&header[10], offset);
   Put32(&header[14], kInfoHeaderSize);
-  Put32(&header[18], static_cast<std::uint32_t>(image->columns));
-  Put32(&header[22], static_cast<std::uint32_t>(image->rows));
+  Put32(&header[18], static_cast<std::uint32_t>(width));
+  Put32(&header[22], static_cast<std::uint32_t>(height));
   Put16(&header[26], 1);
   Put16(&header[28], bitsPerPixel);
   Put32(&header[30], compression);
@@ -181,9 +181,7 @@ bool WriteHeaders(std::FILE* file, const Image* image, std::uint32_t bitsPerPixe
   return std::fwrite(header.data(), 1, header.size(), file) == header.size();
 }
 
-bool WriteIndexed(std::FILE* file, const Image* image, const IndexedImage& indexed) {
-  const std::size_t width = image->columns;
-  const std::size_t height = image->rows;
+bool WriteIndexed(std::FILE* file, std::size_t width, std::size_t height, const IndexedImage& indexed) {
   const std::size_t runs = CountRuns(indexed.indexes);
   const bool compressed = 2 * runs < indexed.indexes.size();
   std::vector<std::uint8_t> pixelData;
@@ -195,7 +193,7 @@ bool WriteIndexed(std::FILE* file, const Image* image, const IndexedImage& index
     for (std::size_t y = 0; y < height; ++y)
       std::memcpy(pixelData.data() + (height - 1 - y) * stride, indexed.indexes.data() + y * width, width);
   }
-  if (!WriteHeaders(file, image, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size())) return false;
+  if (!WriteHeaders(file, width, height, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size())) return false;
   std::array<std::uint8_t, kColourTableSize> table{};
   for (std::size_t i = 0; i < indexed.colours.size() && i < kColourTableEntries; ++i) {
     table[i * 4] = indexed.colours[i].blue;
@@ -211,7 +209,7 @@ bool WriteTrueColour(std::FILE* file, const Image* image, ExceptionInfo* excepti
   const std::size_t width = image->columns;
   const std::size_t height = image->rows;
   const std::size_t stride = (width * 24 + 31) / 32 * 4;
-  if (!WriteHeaders(file, image, 24, kCompressionNone, std::uint64_t{stride} * height)) return false;
+  if (!WriteHeaders(file, width, height, 24, kCompressionNone, std::uint64_t{stride} * height)) return false;
   std::vector<std::uint8_t> row(stride, 0);
   for (std::size_t y = height; y-- > 0;) {
     const PixelPacket* pixels = GetVirtualPixels(image, 0, static_cast<ssize_t>(y), width, 1, exception);
@@ -227,18 +225,51 @@ bool WriteTrueColour(std::FILE* file, const Image* image, ExceptionInfo* excepti
   return true;
 }
 
+// The rows-based twin of TryIndexTrueColour: rows are BMP rows (bottom row first, blue, green, red).
+bool TryIndexRows(std::size_t width, std::size_t height, const std::uint8_t* rows, IndexedImage& out) {
+  const std::size_t stride = (width * 24 + 31) / 32 * 4;
+  CColourCounter counter;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) out.indexes.resize(width * height);
+    for (std::size_t y = 0; y < height; ++y) {
+      const std::uint8_t* row = rows + (height - 1 - y) * stride;
+      for (std::size_t x = 0; x < width; ++x) {
+        const int index = counter.IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+        if (index < 0) return false;
+        if (pass == 1) out.indexes[y * width + x] = static_cast<std::uint8_t>(index);
+      }
+    }
+  }
+  out.colours = counter.Colours();
+  return true;
+}
+
 bool WriteOneImage(std::FILE* file, const Image* image, ExceptionInfo* exception) {
   IndexedImage indexed;
   if (image->storage_class == PseudoClass && image->colors <= kColourTableEntries) {
     if (!ReadColourMapped(image, indexed, exception)) return false;
-    return WriteIndexed(file, image, indexed);
+    return WriteIndexed(file, image->columns, image->rows, indexed);
   }
   if (image->matte == MagickFalse && TryIndexTrueColour(image, indexed, exception))
-    return WriteIndexed(file, image, indexed);
+    return WriteIndexed(file, image->columns, image->rows, indexed);
   return WriteTrueColour(file, image, exception);
 }
 
 }  // namespace
+
+std::size_t TrueColourStride(std::size_t width) { return (width * 24 + 31) / 32 * 4; }
+
+bool WriteBmpFromRows(std::FILE* file, std::size_t width, std::size_t height, const std::uint8_t* rows) {
+  IndexedImage indexed;
+  if (TryIndexRows(width, height, rows, indexed)) {
+    if (!WriteIndexed(file, width, height, indexed)) return false;
+    return std::fflush(file) == 0;
+  }
+  const std::size_t size = TrueColourStride(width) * height;
+  if (!WriteHeaders(file, width, height, 24, kCompressionNone, size)) return false;
+  if (std::fwrite(rows, 1, size, file) != size) return false;
+  return std::fflush(file) == 0;
+}
 
 bool WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception) {
   for (const Image* image = images; image != nullptr; image = GetNextImageInList(image)) {

@@ -11,6 +11,8 @@
 // pixels) than half the pixel count.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "convert/MagickLibrary.h"
@@ -20,5 +22,13 @@ namespace vimo::convert {
 // Writes every image of the list starting at images, in list order. The images must be in an RGB
 // or grey colour space. Returns false when writing failed (the file is then incomplete).
 bool WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception);
+
+// Bytes per row of a 24-bit image: three per pixel, padded to a multiple of 4.
+std::size_t TrueColourStride(std::size_t width);
+
+// Writes one true-colour image without transparency given as its 24-bit BMP rows (bottom row
+// first; blue, green, red; TrueColourStride bytes each, padding zero), by the same form and run
+// rules. The 24-bit form goes out in one write.
+bool WriteBmpFromRows(std::FILE* file, std::size_t width, std::size_t height, const std::uint8_t* rows);
 
 }  // namespace vimo::convert

@@ -11,6 +11,7 @@
 
 #include "convert/BmpWriter.h"
 #include "convert/GifReader.h"
+#include "convert/JpegStream.h"
 #include "convert/MagickLibrary.h"
 #include "convert/PhotoCdReader.h"
 #include "convert/ReadThroughLibrary.h"
@@ -121,6 +122,13 @@ void NormaliseImages(Image* images, ExceptionInfo* exception) {
   }
 }
 
+// The reader for a file: by its name, then by its content (the content wins).
+Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* exception) {
+  std::string format = FormatFromName(fileName, exception);
+  FormatFromContent(file, format);
+  return ReaderFor(format);
+}
+
 // The JPEG reader reports a fatal decoder error as an error (a decoder warning, such as data
 // ending early, only as a warning) but may still hand back what it had; a fatal error means no image.
 Image* ReadJpeg(std::FILE* file, const ImageInfo* info) {
@@ -147,12 +155,10 @@ Image* DropEmptyImages(Image* images) {
 
 // Reads one input file with the reader its name and content select; nullptr when none.
 Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
-  std::string format = FormatFromName(fileName, exception);
   FilePtr file(std::fopen(fileName, "rb"));
   if (!file) return nullptr;
-  FormatFromContent(file.get(), format);
   Image* images = nullptr;
-  switch (ReaderFor(format)) {
+  switch (DetectReader(fileName, file.get(), exception)) {
     case Reader::kGif:
       file.reset();
       images = ReadGifImages(fileName, info, exception);
@@ -213,16 +219,35 @@ void ApplyOptions(const std::vector<const char*>& args, std::size_t input, Image
     ReduceColours(image, static_cast<std::size_t>(colours));
 }
 
-// Writes the list when the destination's name gives a format beginning with 'B'.
-void WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
+// Whether the destination's name gives a format beginning with 'B' (".bmp" in any case).
+bool IsBmpDestination(const char* destination, ExceptionInfo* exception) {
   const std::string format = FormatFromName(destination, exception);
-  if (format.empty() || format[0] != 'B') return;
+  return !format.empty() && format[0] == 'B';
+}
+
+// Writes the list when the destination's name selects the BMP writer.
+void WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
+  if (!IsBmpDestination(destination, exception)) return;
   FilePtr file(std::fopen(destination, "wb"));
   if (!file) return;
   try {
     (void)WriteBmpImages(file.get(), images, exception);
   } catch (const std::bad_alloc&) {
     // the file stays incomplete; the viewer's load reports it
+  }
+}
+
+// The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG:
+// streamed from the decoder into the BMP rows, without the library's pixel cache.
+StreamResult TryStreaming(const char* source, const char* destination, const ImageInfo* info,
+                          ExceptionInfo* exception) {
+  if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return StreamResult::kNotStreamable;
+  FilePtr file(std::fopen(source, "rb"));
+  if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return StreamResult::kNotStreamable;
+  try {
+    return StreamJpegToBmp(file.get(), destination, info);
+  } catch (const std::bad_alloc&) {
+    return StreamResult::kNotStreamable;  // the general path decides
   }
 }
 
@@ -250,6 +275,12 @@ int ConvertImage(const char* src, const char* dst, int colours) {
   info->compression = RLECompression;
   info->dither = MagickTrue;
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
+
+  if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
+    const StreamResult streamed = TryStreaming(src, dst, info.get(), exception.get());
+    if (streamed == StreamResult::kWritten) return 1;
+    if (streamed == StreamResult::kNoImage) return 0;
+  }
 
   ImageListPtr list;
   for (std::size_t i = 1; i + 1 < args.size(); ++i) {
