@@ -363,6 +363,17 @@ TEST_F(ConvertGif, TransparentFrameIsWrittenTrueColourKeepingItsColours) {
   EXPECT_EQ(images[1].bitsPerPixel, 8) << "the extension governs only the next frame";
 }
 
+TEST_F(ConvertGif, ColoursReduceATransparentFrameToEightBits) {
+  GifFrame frame = NoiseFrame(20, 20, 8);
+  frame.transparentIndex = 3;
+  WriteFile(m_dir / "in.gif", MakeGif({frame}));
+  ASSERT_EQ(Convert(m_dir / "in.gif", m_dir / "out.bmp", 16), 1);
+  const auto images = ReadBmpFile(m_dir / "out.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].bitsPerPixel, 8);
+  EXPECT_LE(DistinctColours(images[0].pixels).size(), 16u);
+}
+
 TEST_F(ConvertGif, InvalidCodeFillsTheRestOfTheFrameWithEntryZeroAndStopsReading) {
   GifFrame broken = NoiseFrame(30, 10, 5);
   broken.invalidCodeAfter = 100;
