@@ -176,7 +176,11 @@ TEST_F(ConvertJpeg, CommandLineExitCodes) {
     std::vector<std::string> words = c.words;
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(ConvertCommandMain(static_cast<int>(argv.size()), argv.data()), c.exitCode) << ::testing::PrintToString(c.words);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    if (c.exitCode == 2) EXPECT_NE(errors.find("usage: vimo --convert SRC DST [--colors N]"), std::string::npos);
+    if (c.exitCode != 2) EXPECT_EQ(errors, "");
   }
   const auto images = ReadBmpFile(destination);
   ASSERT_EQ(images.size(), 1u);
