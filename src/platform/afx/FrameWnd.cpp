@@ -384,7 +384,8 @@ void CFrameWnd::ActivateFrame(int nCmdShow) {
   }
   if (nCmdShow == -1 || GetWidget() == nullptr) return;
   ShowWindow(nCmdShow);
-  if (nCmdShow != SW_HIDE && nCmdShow != SW_SHOWMINNOACTIVE) {
+  // The offscreen platform has no stacking order to change.
+  if (nCmdShow != SW_HIDE && nCmdShow != SW_SHOWMINNOACTIVE && QGuiApplication::platformName() != "offscreen") {
     GetWidget()->raise();
     GetWidget()->activateWindow();
   }
@@ -639,21 +640,29 @@ void CFrameWnd::RefreshCommandStates() {
   }
 }
 
-BOOL CFrameWnd::IsMenuItemEnabled(UINT nID) {
+QAction* CFrameWnd::FindMenuAction(UINT nID) {
   for (size_t i = 0; i < m_pMenus->menus.size(); ++i) UpdateMenu(static_cast<int>(i));
-  const auto it = m_pMenus->items.find(nID);
-  return it != m_pMenus->items.end() && it->second->isEnabled() && it->second->isVisible() ? TRUE : FALSE;
+  const auto range = m_pMenus->items.equal_range(nID);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second->isVisible()) return it->second;
+  }
+  return nullptr;
+}
+
+BOOL CFrameWnd::IsMenuItemEnabled(UINT nID) {
+  QAction* pAction = FindMenuAction(nID);
+  return pAction != nullptr && pAction->isEnabled() ? TRUE : FALSE;
 }
 
 BOOL CFrameWnd::IsMenuItemChecked(UINT nID) {
-  for (size_t i = 0; i < m_pMenus->menus.size(); ++i) UpdateMenu(static_cast<int>(i));
-  const auto it = m_pMenus->items.find(nID);
-  return it != m_pMenus->items.end() && it->second->isChecked() ? TRUE : FALSE;
+  QAction* pAction = FindMenuAction(nID);
+  return pAction != nullptr && pAction->isChecked() ? TRUE : FALSE;
 }
 
 BOOL CFrameWnd::TriggerMenuItem(UINT nID) {
-  if (!IsMenuItemEnabled(nID)) return FALSE;
-  m_pMenus->items.find(nID)->second->trigger();
+  QAction* pAction = FindMenuAction(nID);
+  if (pAction == nullptr || !pAction->isEnabled()) return FALSE;
+  pAction->trigger();
   return TRUE;
 }
 

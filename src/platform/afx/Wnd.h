@@ -11,6 +11,7 @@
 #include "afx/CmdTarget.h"
 #include "win32/User.h"
 
+class QAction;
 class QWidget;
 class QPainter;
 class CDocument;
@@ -284,6 +285,7 @@ class CFrameWnd : public CWnd {
   void BuildMenu(UINT nIDResource);
   void BuildAccelerators(UINT nIDResource);
   void UpdateMenu(int nMenu);
+  QAction* FindMenuAction(UINT nID);
   void ShowStatusPrompt(const CString& prompt);
   void OnDropFiles(const std::vector<CString>& paths);
 

@@ -1,0 +1,165 @@
+#include "support/ui/ViewerSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/Globals.h"
+
+namespace vimo::test {
+
+int RunWindowTests(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("QT_NO_GLIB", "1", 0);
+  AfxWinInit(argc, argv);
+  const int result = RUN_ALL_TESTS();
+  AfxWinTerm();
+  return result;
+}
+
+Rgb Pixels::At(int x, int y) const {
+  const DWORD value = argb[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  return Rgb{static_cast<std::uint8_t>((value >> 16) & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
+             static_cast<std::uint8_t>(value & 0xFF)};
+}
+
+ViewerSession::ViewerSession() {
+  setenv("XDG_CONFIG_HOME", (m_home.Path() / "config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (m_home.Path() / "data").c_str(), 1);
+  AfxSetModalHook([this](AfxModalRequest& request) {
+    switch (request.kind) {
+      case AfxModalRequest::Kind::MessageBox:
+        messages.emplace_back(request.strText.str());
+        captions.emplace_back(request.strCaption.str());
+        return IDOK;
+      case AfxModalRequest::Kind::FileDialog: {
+        if (fileDialogAnswers.empty()) return IDCANCEL;
+        const std::vector<std::string> answer = fileDialogAnswers.front();
+        fileDialogAnswers.erase(fileDialogAnswers.begin());
+        for (const std::string& path : answer) request.files.emplace_back(path);
+        return answer.empty() ? IDCANCEL : IDOK;
+      }
+      default:
+        return IDOK;
+    }
+  });
+  g_bPollQueue = 0;
+  g_bDragging = 0;
+}
+
+ViewerSession::~ViewerSession() {
+  if (m_bRunning) Stop();
+  AfxSetModalHook(nullptr);
+  SetConvertFunctionForTesting(nullptr);
+  g_bPollQueue = 0;
+}
+
+bool ViewerSession::Start(const std::vector<std::string>& args) {
+  std::vector<CString> arguments;
+  for (const std::string& arg : args) arguments.emplace_back(arg);
+  m_bRunning = theApp.StartForTest(arguments) != FALSE;
+  return m_bRunning;
+}
+
+void ViewerSession::Stop() {
+  theApp.StopForTest();
+  m_bRunning = false;
+  g_bPollQueue = 0;
+}
+
+CMainFrame* ViewerSession::Frame() const { return DYNAMIC_DOWNCAST(CMainFrame, theApp.m_pMainWnd); }
+
+CVimoDoc* ViewerSession::Doc() const {
+  CSingleDocTemplate* pTemplate = theApp.GetDocTemplate();
+  return pTemplate != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pTemplate->GetDocument()) : nullptr;
+}
+
+CVimoView* ViewerSession::View() const {
+  CMainFrame* pFrame = Frame();
+  return pFrame != nullptr ? DYNAMIC_DOWNCAST(CVimoView, pFrame->GetActiveView()) : nullptr;
+}
+
+bool ViewerSession::WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+  return AfxPumpMessagesUntil(pred, static_cast<DWORD>(timeoutMs)) != FALSE;
+}
+
+bool ViewerSession::WaitForImage(const std::string& title, int timeoutMs) {
+  return WaitFor([this, &title] { return Doc() != nullptr && Doc()->m_pDib != nullptr && Doc()->GetTitle() == title.c_str(); },
+                 timeoutMs);
+}
+
+Pixels ViewerSession::ViewPixels() const {
+  Pixels pixels;
+  pixels.argb = AfxGrabWindowPixels(View(), &pixels.width, &pixels.height);
+  return pixels;
+}
+
+std::filesystem::path ViewerSession::ProfilePath() const { return m_home.Path() / "config" / "vimo.ini"; }
+
+std::string ViewerSession::ProfileText() const {
+  std::ifstream file(ProfilePath(), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void ViewerSession::WriteProfile(const std::string& text) const {
+  std::filesystem::create_directories(ProfilePath().parent_path());
+  std::ofstream(ProfilePath(), std::ios::binary) << text;
+}
+
+Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
+  const int stride = (width * 3 + 3) & ~3;
+  const std::uint32_t imageSize = static_cast<std::uint32_t>(stride * height);
+  Bytes bytes;
+  auto put16 = [&bytes](std::uint32_t v) {
+    bytes.push_back(static_cast<std::uint8_t>(v));
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  auto put32 = [&put16](std::uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  bytes.push_back('B');
+  bytes.push_back('M');
+  put32(54 + imageSize);
+  put32(0);
+  put32(54);
+  put32(40);
+  put32(static_cast<std::uint32_t>(width));
+  put32(static_cast<std::uint32_t>(height));
+  put16(1);
+  put16(24);
+  put32(0);
+  put32(imageSize);
+  put32(2925);
+  put32(2925);
+  put32(0);
+  put32(0);
+  for (int row = height - 1; row >= 0; --row) {
+    for (int x = 0; x < width; ++x) {
+      const Rgb& c = pixels[static_cast<size_t>(row * width + x)];
+      bytes.push_back(c.blue);
+      bytes.push_back(c.green);
+      bytes.push_back(c.red);
+    }
+    for (int pad = width * 3; pad < stride; ++pad) bytes.push_back(0);
+  }
+  return bytes;
+}
+
+std::vector<Rgb> Pattern(int width, int height, unsigned seed) {
+  std::vector<Rgb> pixels;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const unsigned v = (static_cast<unsigned>(x) * 2654435761u) ^ (static_cast<unsigned>(y) * 40503u) ^ seed;
+      pixels.push_back(Rgb{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(x * 7 + y)});
+    }
+  }
+  return pixels;
+}
+
+}  // namespace vimo::test

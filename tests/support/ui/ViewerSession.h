@@ -1,0 +1,73 @@
+// Drives the real application object on Qt's offscreen platform: starts it with a command line
+// as the program would, answers its message boxes and dialogs, and waits for conditions.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/VimoApp.h"
+#include "doc/VimoDoc.h"
+#include "frame/MainFrm.h"
+#include "support/ImageFixtures.h"
+#include "view/VimoView.h"
+
+namespace vimo::test {
+
+// The main of a window test program: Qt's application, then every test.
+int RunWindowTests(int argc, char** argv);
+
+struct Pixels {
+  int width = 0;
+  int height = 0;
+  std::vector<DWORD> argb;  // 0xAARRGGBB, top row first
+  Rgb At(int x, int y) const;
+};
+
+class ViewerSession {
+ public:
+  // Profile and desktop entry go into a folder of this session (XDG_CONFIG_HOME, XDG_DATA_HOME).
+  ViewerSession();
+  ~ViewerSession();
+  ViewerSession(const ViewerSession&) = delete;
+  ViewerSession& operator=(const ViewerSession&) = delete;
+
+  // InitInstance with these arguments; its result.
+  bool Start(const std::vector<std::string>& args = {});
+  // Closes the main window as the user would and runs ExitInstance.
+  void Stop();
+  bool Running() const { return m_bRunning; }
+
+  CMainFrame* Frame() const;
+  CVimoDoc* Doc() const;
+  CVimoView* View() const;
+
+  // Processes messages (idle processing included) until pred holds; false after timeoutMs.
+  static bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 30000);
+  // Waits until the document shows an image titled title.
+  bool WaitForImage(const std::string& title, int timeoutMs = 30000);
+  // The view's client area as painted now.
+  Pixels ViewPixels() const;
+
+  std::filesystem::path ProfilePath() const;
+  // The profile's text.
+  std::string ProfileText() const;
+  void WriteProfile(const std::string& text) const;
+
+  // Every message box shown, in order (their texts); the captions alongside.
+  std::vector<std::string> messages;
+  std::vector<std::string> captions;
+  // Answers for file dialogs, taken in order: chosen full paths (empty: cancel).
+  std::vector<std::vector<std::string>> fileDialogAnswers;
+
+ private:
+  TempDir m_home;
+  bool m_bRunning = false;
+};
+
+// A 24-bit bottom-up BMP file of the given colours (top row first).
+Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels);
+// A colourful test pattern: every pixel differs from its neighbours.
+std::vector<Rgb> Pattern(int width, int height, unsigned seed);
+
+}  // namespace vimo::test

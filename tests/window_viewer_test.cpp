@@ -1,0 +1,182 @@
+// The viewer started as the program is: a file on the command line, its folder browsed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Globals.h"
+#include "res/Resource.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+
+namespace {
+
+// The temporary file names of the history, turned back into source names.
+std::vector<std::string> HistoryNames(CVimoDoc* pDoc) {
+  std::vector<std::string> names;
+  CSingleLock lock(&pDoc->m_queue.m_csLock, TRUE);
+  POSITION pos = pDoc->m_queue.m_listHistory.GetHeadPosition();
+  while (pos != nullptr) {
+    const std::string path = static_cast<CString*>(pDoc->m_queue.m_listHistory.GetNext(pos))->str();
+    const std::string name = path.substr(path.rfind('/') + 1);
+    names.push_back(name.substr(0, name.size() - 4));
+  }
+  return names;
+}
+
+// The folder's image names in the order the file system lists them.
+std::vector<std::string> ListingOrder(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
+  if (hFind == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
+      names.emplace_back(entry.cFileName);
+  } while (FindNextFileA(hFind, &entry));
+  FindClose(hFind);
+  return names;
+}
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Five small JPEG images and things that are not images.
+    const char* colours[] = {"red", "green", "blue", "yellow", "purple"};
+    const char* names[] = {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
+    for (int i = 0; i < 5; ++i) {
+      RunConvert(std::string("-size 60x40 gradient:") + colours[i] + "-white -quality 95 " + (m_dir / names[i]).string());
+    }
+    WriteFile(m_dir / "notes.txt", Bytes{'h', 'i'});
+    std::filesystem::create_directory(m_dir / "sub.jpg");
+  }
+
+  TempDir m_dir;
+  ViewerSession m_session;
+};
+
+TEST_F(ViewerTest, FileOnTheCommandLineAppearsAtNaturalSizeInTheTopLeftCorner) {
+  const std::string path = (m_dir / "c.jpg").string();
+  ASSERT_TRUE(m_session.Start({path}));
+  ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+  EXPECT_EQ(m_session.Frame()->GetWindowText(), "c.jpg - Vimo");
+  EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+
+  const DecodedImage source = DecodeWithMagick("JPEG:" + path).at(0);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > source.width; }));
+  const Pixels painted = m_session.ViewPixels();
+  ASSERT_GE(painted.height, source.height);
+  int differing = 0;
+  for (int y = 0; y < source.height; ++y) {
+    for (int x = 0; x < source.width; ++x) {
+      if (!(painted.At(x, y) == source.pixels[static_cast<size_t>(y * source.width + x)])) ++differing;
+    }
+  }
+  EXPECT_EQ(differing, 0) << "pixels painted differently from the source";
+  const COLORREF window = GetSysColor(COLOR_WINDOW);
+  const Rgb background{GetRValue(window), GetGValue(window), GetBValue(window)};
+  EXPECT_EQ(painted.At(source.width + 5, 5), background);
+  EXPECT_EQ(painted.At(5, source.height + 5), background);
+  EXPECT_EQ(painted.At(painted.width - 1, painted.height - 1), background);
+}
+
+TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenInListingOrder) {
+  ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
+  ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+  CVimoDoc* pDoc = m_session.Doc();
+  // Take the remaining read-ahead steps, as moving forward would.
+  for (int i = 0; i < 5; ++i) pDoc->QueueNextImage();
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return pDoc->m_queue.HistoryCount() == 5; }));
+
+  std::vector<std::string> expected = {"c.jpg"};
+  for (const std::string& name : ListingOrder(m_dir.Path())) {
+    if (name != "c.jpg") expected.push_back(name);
+  }
+  EXPECT_EQ(HistoryNames(pDoc), expected);
+  EXPECT_EQ(g_bPollQueue, 0);
+}
+
+TEST_F(ViewerTest, StartShowsReadingTitleAndQueuesTwoAhead) {
+  ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
+  // Before the first idle moment: the opened file plus two read-ahead steps are queued.
+  EXPECT_EQ(m_session.Doc()->GetTitle(), CString("Reading...") + (m_dir.Path().string() + "/").c_str());
+  EXPECT_EQ(m_session.Doc()->m_nReadAhead, 3);
+  EXPECT_EQ(g_bPollQueue, 1);
+}
+
+TEST_F(ViewerTest, RecentFileListHoldsTheFileAndSurvivesARestart) {
+  const std::string path = (m_dir / "c.jpg").string();
+  ASSERT_TRUE(m_session.Start({path}));
+  ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+  ASSERT_FALSE(theApp.GetRecentFileList().empty());
+  EXPECT_EQ(theApp.GetRecentFileList().front(), path.c_str());
+  m_session.Stop();
+  EXPECT_NE(m_session.ProfileText().find("[Recent File List]\nFile1=" + path + "\n"), std::string::npos)
+      << m_session.ProfileText();
+
+  ASSERT_TRUE(m_session.Start());
+  ASSERT_EQ(theApp.GetRecentFileList().size(), 1u);
+  EXPECT_EQ(theApp.GetRecentFileList().front(), path.c_str());
+  const std::vector<CString> fileMenu = m_session.Frame()->GetMenuItems(0);
+  EXPECT_NE(std::find(fileMenu.begin(), fileMenu.end(), CString("&1 " + path + "|57616")), fileMenu.end());
+
+  // Choosing the entry opens the file again through the application.
+  ASSERT_TRUE(m_session.Frame()->TriggerMenuItem(ID_FILE_MRU_FILE1));
+  EXPECT_TRUE(m_session.WaitForImage("c.jpg"));
+}
+
+TEST_F(ViewerTest, RecentEntryThatIsRefusedLeavesTheList) {
+  const std::string path = (m_dir / "notes.txt").string();
+  m_session.WriteProfile("[Recent File List]\nFile1=" + path + "\n");
+  ASSERT_TRUE(m_session.Start());
+  ASSERT_EQ(theApp.GetRecentFileList().size(), 1u);
+  m_session.Frame()->TriggerMenuItem(ID_FILE_MRU_FILE1);
+  EXPECT_TRUE(theApp.GetRecentFileList().empty());
+  EXPECT_TRUE(m_session.messages.empty());
+}
+
+TEST_F(ViewerTest, RefusedExtensionEndsWithoutAWindow) {
+  for (const char* name : {"notes.txt", "photo.tif", "a.jpgx"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(m_session.Start({(m_dir / name).string()}));
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+    EXPECT_EQ(theApp.GetDocTemplate(), nullptr);
+    EXPECT_TRUE(m_session.messages.empty());
+  }
+}
+
+TEST_F(ViewerTest, AcceptedExtensionThatCannotBeOpenedIsReportedAndEndsTheProgram) {
+  const std::string missing = (m_dir / "missing.jpg").string();
+  EXPECT_FALSE(m_session.Start({missing}));
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_NE(m_session.messages[0].find(missing), std::string::npos);
+  EXPECT_EQ(m_session.captions[0], "Vimo V 3.00");
+  EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST(ExtensionFilter, IsASubstringTestOnTheLowerCasedExtension) {
+  struct Case {
+    const char* path;
+    bool accepted;
+  } cases[] = {
+      {"/img/A.JPG", true},     {"/img/a.jp", true},         {"/img/a.tif", false},  {"/img/a.jpgx", false},
+      {"/my.pics/photo", false}, {"/img/photo.", true},      {"/img/a.pcd", true},   {"/img/a.Jpeg", true},
+      {"noextension", false},    {"/img/a.gif", true},       {"/img/a.bmp", true},   {"/img/a.pc", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsAcceptedExtension(c.path) != FALSE, c.accepted) << c.path;
+}
+
+TEST(ImageName, EndsInAnImageExtensionWhateverTheCase) {
+  struct Case {
+    const char* name;
+    bool image;
+  } cases[] = {
+      {"PHOTO.JPG", true}, {"Photo.Jpeg", true}, {"photo.jpg.txt", false}, {"a.jpe", true}, {"a.pcd", true},
+      {"a.gif", true},     {"a.bmp", true},      {"jpeg", false},          {".jpg", true},  {"a.jp", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsImageName(c.name) != FALSE, c.image) << c.name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
