@@ -44,6 +44,7 @@ class ConvertJpeg : public ::testing::Test {
     RunConvert("-seed 7 -size 97x61 plasma:fractal -quality 90 " + (*s_dir / "colour.jpg").string());
     RunConvert((*s_dir / "colour.jpg").string() + " -colorspace CMYK " + (*s_dir / "cmyk.jpg").string());
     RunConvert("-size 37x29 gradient:black-white -colorspace gray " + (*s_dir / "grey.jpg").string());
+    RunConvert((*s_dir / "colour.jpg").string() + " -interlace JPEG " + (*s_dir / "progressive.jpg").string());
   }
   static void TearDownTestSuite() {
     delete s_dir;
@@ -64,6 +65,15 @@ TEST_F(ConvertJpeg, ColourJpegIsOneTrueColourImageDecodedWithTheFloatIdct) {
   ASSERT_EQ(reference.size(), 1u);
   EXPECT_EQ(images[0].width, 97);
   EXPECT_EQ(images[0].height, 61);
+  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+}
+
+TEST_F(ConvertJpeg, ProgressiveJpegIsDecodedLikeImageMagickDoes) {
+  ASSERT_EQ(Convert(*s_dir / "progressive.jpg", m_out / "p.bmp"), 1);
+  const auto images = ReadBmpFile(m_out / "p.bmp");
+  ASSERT_EQ(images.size(), 1u);
+  const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "progressive.jpg").string());
+  ASSERT_EQ(reference.size(), 1u);
   EXPECT_TRUE(images[0].pixels == reference[0].pixels);
 }
 
