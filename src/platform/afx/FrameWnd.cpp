@@ -98,6 +98,14 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     }
     return QMainWindow::event(pEvent);
   }
+  void moveEvent(QMoveEvent* pEvent) override {
+    QMainWindow::moveEvent(pEvent);
+    if (m_pOwner != nullptr) m_pOwner->NoteRestoredRect();
+  }
+  void resizeEvent(QResizeEvent* pEvent) override {
+    QMainWindow::resizeEvent(pEvent);
+    if (m_pOwner != nullptr) m_pOwner->NoteRestoredRect();
+  }
   void dragEnterEvent(QDragEnterEvent* pEvent) override {
     if (pEvent->mimeData()->hasUrls()) pEvent->acceptProposedAction();
   }

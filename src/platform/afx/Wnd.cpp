@@ -265,12 +265,8 @@ BOOL CWnd::GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const {
   lpwndpl->ptMinPosition = POINT{-1, -1};
   lpwndpl->ptMaxPosition = POINT{-1, -1};
   QRect normal(m_pWidget->pos(), m_pWidget->size());
-  if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
-    // The restored rectangle, placed by its frame's corner like pos() and move().
-    const QPoint frameOffset = m_pWidget->geometry().topLeft() - m_pWidget->pos();
-    normal = m_pWidget->normalGeometry();
-    if (normal.isEmpty()) normal = QRect(m_pWidget->pos(), m_pWidget->size());
-    else normal.translate(-frameOffset);
+  if ((state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) && m_bHasRestored) {
+    normal = QRect(QPoint(m_rcRestored.left, m_rcRestored.top), QPoint(m_rcRestored.right - 1, m_rcRestored.bottom - 1));
   }
   if (state & Qt::WindowMinimized) {
     lpwndpl->showCmd = SW_SHOWMINIMIZED;
@@ -289,6 +285,8 @@ BOOL CWnd::SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl) {
   if (m_pWidget == nullptr || lpwndpl == nullptr) return FALSE;
   const RECT& rc = lpwndpl->rcNormalPosition;
   m_pWidget->setWindowState(Qt::WindowNoState);
+  m_rcRestored = rc;
+  m_bHasRestored = true;
   m_pWidget->move(rc.left, rc.top);
   m_pWidget->resize(std::max<int>(1, rc.right - rc.left), std::max<int>(1, rc.bottom - rc.top));
   switch (lpwndpl->showCmd) {
@@ -308,6 +306,14 @@ BOOL CWnd::SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl) {
     default: m_pWidget->show(); break;
   }
   return TRUE;
+}
+
+void CWnd::NoteRestoredRect() {
+  if (m_pWidget == nullptr || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    return;
+  const QPoint pos = m_pWidget->pos();
+  m_rcRestored = RECT{pos.x(), pos.y(), pos.x() + m_pWidget->width(), pos.y() + m_pWidget->height()};
+  m_bHasRestored = true;
 }
 
 void CWnd::DragAcceptFiles(BOOL bAccept) {

@@ -116,6 +116,10 @@ class CWnd : public CCmdTarget {
   BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
   virtual void DoDataExchange(CDataExchange* pDX);
 
+  // Remembers the window's rectangle while it is neither minimized nor maximized: the restored
+  // rectangle that GetWindowPlacement reports (the layer's frame widget calls it).
+  void NoteRestoredRect();
+
   // The layer's entry for every message: the map's handler, else DefWindowProc.
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -142,6 +146,8 @@ class CWnd : public CCmdTarget {
   QWidget* m_pWidget = nullptr;  // owned; see AttachWidget
   AfxWidgetLink* m_pLink = nullptr;
   const AFX_MSGARGS* m_pCurrentMessage = nullptr;
+  RECT m_rcRestored = {0, 0, 0, 0};
+  bool m_bHasRestored = false;
 };
 
 // Control-bar styles.
