@@ -1,0 +1,174 @@
+// The main frame's WM_USER+101: waiting for the worker, which delivers at once, late, never or
+// with an error. The worker's conversion is replaced by one the test controls.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+#include "app/Globals.h"
+#include "res/Resource.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+
+namespace {
+
+// What the replaced conversion does, by source name.
+struct Converter {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool gateOpen = true;
+  std::set<std::string> held;     // wait for the gate
+  std::set<std::string> failing;  // report failure
+  std::set<std::string> late;     // take about a second
+  Bytes bmp;
+
+  static int Convert(const char* src, const char* dst, int /*colours*/) {
+    Converter& c = Instance();
+    const std::string source(src);
+    const std::string name = source.substr(source.rfind('/') + 1);
+    {
+      std::unique_lock<std::mutex> lock(c.mutex);
+      if (c.held.count(name) != 0) c.released.wait(lock, [&c] { return c.gateOpen; });
+    }
+    if (c.late.count(name) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    if (c.failing.count(name) != 0) return 0;
+    WriteFile(dst, c.bmp);
+    return 1;
+  }
+  static Converter& Instance() {
+    static Converter converter;
+    return converter;
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    gateOpen = true;
+    held.clear();
+    failing.clear();
+    late.clear();
+    bmp = MakeBmp24(20, 10, Pattern(20, 10, 7));
+  }
+  void CloseGate() {
+    std::lock_guard<std::mutex> lock(mutex);
+    gateOpen = false;
+  }
+  void OpenGate() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      gateOpen = true;
+    }
+    released.notify_all();
+  }
+};
+
+class PollTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Converter::Instance().Reset();
+    SetConvertFunctionForTesting(&Converter::Convert);
+    for (const char* name : {"x1.jpg", "x2.jpg", "x3.jpg"}) WriteFile(m_dir / name, Bytes{'j', 'p', 'g'});
+    ASSERT_TRUE(m_session.Start());
+    m_pDoc = m_session.Doc();
+    m_pFrame = m_session.Frame();
+  }
+  void TearDown() override {
+    Converter::Instance().OpenGate();
+    m_session.Stop();
+  }
+
+  // Starts browsing at x1.jpg, with the idle hand-over held back so that the test sends the
+  // message itself.
+  void Browse() {
+    m_pDoc->OpenImages((m_dir / "x1.jpg").c_str());
+    ASSERT_EQ(g_bPollQueue, 1);
+    g_bPollQueue = 0;
+  }
+
+  // Sends WM_USER+101 and returns how long the handler took.
+  std::chrono::milliseconds Poll() {
+    const auto start = std::chrono::steady_clock::now();
+    m_pFrame->SendMessage(WM_POLL_QUEUE, 0, 0);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  }
+
+  TempDir m_dir;
+  ViewerSession m_session;
+  CVimoDoc* m_pDoc = nullptr;
+  CMainFrame* m_pFrame = nullptr;
+};
+
+TEST_F(PollTest, ImageAlreadyWaitingIsShownAtOnceAndOneMoreIsQueued) {
+  Browse();
+  // x1 and x2 are queued at the start (three images: one read-ahead step).
+  EXPECT_EQ(m_pDoc->m_nReadAhead, 2);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
+  const auto took = Poll();
+  EXPECT_LT(took.count(), 50) << "the handler slept although an image was ready";
+  EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
+  EXPECT_EQ(m_pDoc->m_nReadAhead, 1) << "fewer than three ahead: one more read-ahead step";
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 3; }));
+  EXPECT_EQ(g_bPollQueue, 0);
+  EXPECT_TRUE(m_session.messages.empty());
+}
+
+TEST_F(PollTest, LateImageIsShownWhenItArrives) {
+  Converter::Instance().late.insert("x1.jpg");
+  Browse();
+  const auto took = Poll();
+  EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
+  EXPECT_GE(took.count(), 900);
+  EXPECT_LT(took.count(), 5000);
+  EXPECT_EQ(g_bPollQueue, 0);
+}
+
+TEST_F(PollTest, NothingWithinTheBudgetRearmsTheWaitAndTheNextIdleMomentTriesAgain) {
+  Converter::Instance().held.insert("x1.jpg");
+  Converter::Instance().CloseGate();
+  Browse();
+  const auto took = Poll();
+  EXPECT_GE(took.count(), 5000);
+  EXPECT_LT(took.count(), 15000);
+  EXPECT_EQ(g_bPollQueue, 1);
+  EXPECT_TRUE(m_session.messages.empty());
+  EXPECT_EQ(m_pDoc->m_pDib, nullptr);
+
+  // The worker delivers; the idle hand-over posts the message again and the image appears.
+  Converter::Instance().OpenGate();
+  EXPECT_TRUE(m_session.WaitForImage("x1.jpg"));
+  EXPECT_EQ(g_bPollQueue, 0);
+}
+
+TEST_F(PollTest, ErrorIsShownOnceAndBrowsingGoesOnPastIt) {
+  Converter::Instance().failing.insert("x1.jpg");
+  Converter::Instance().held.insert("x2.jpg");
+  Converter::Instance().CloseGate();
+  Browse();
+  EXPECT_EQ(m_pDoc->m_nReadAhead, 2);
+  Poll();
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_EQ(m_session.messages[0].rfind("Convert Error ", 0), 0u) << m_session.messages[0];
+  EXPECT_NE(m_session.messages[0].find("x1.jpg"), std::string::npos) << m_session.messages[0];
+  EXPECT_EQ(m_session.captions[0], "Vimo V 3.00");
+  EXPECT_EQ(m_pDoc->m_nReadAhead, 1) << "the read-ahead was advanced past the failed file";
+  EXPECT_EQ(g_bPollQueue, 0);
+  EXPECT_EQ(m_pDoc->m_pDib, nullptr);
+  Converter::Instance().OpenGate();
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
+  EXPECT_EQ(m_session.messages.size(), 1u);
+}
+
+TEST_F(PollTest, IdleHandOverPostsOnlyWhileTheFlagIsSet) {
+  Browse();
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() >= 1; }));
+  ViewerSession::WaitFor([] { return false; }, 100);
+  EXPECT_EQ(m_pDoc->m_pDib, nullptr) << "no hand-over without the flag";
+  g_bPollQueue = 1;
+  EXPECT_TRUE(m_session.WaitForImage("x1.jpg"));
+  EXPECT_EQ(g_bPollQueue, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
