@@ -1,0 +1,169 @@
+// The view's painting and scrolling, and what the window offers before the view's commands come.
+#include <gtest/gtest.h>
+
+#include "app/Globals.h"
+#include "res/Resource.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+
+namespace {
+
+Rgb WindowColour() {
+  const COLORREF colour = GetSysColor(COLOR_WINDOW);
+  return Rgb{GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+}
+
+struct ScrollSizes {
+  SIZE total;
+  SIZE page;
+  SIZE line;
+};
+
+ScrollSizes SizesOf(CVimoView* pView) {
+  int mapMode = 0;
+  ScrollSizes sizes{};
+  pView->GetScrollSizes(mapMode, sizes.total, sizes.page, sizes.line);
+  EXPECT_EQ(mapMode, MM_TEXT);
+  return sizes;
+}
+
+class ViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_session.Start());
+    m_pDoc = m_session.Doc();
+    m_pView = m_session.View();
+  }
+  void TearDown() override { g_mapGiftState.RemoveAll(); }
+
+  // Loads a BMP file of the given size and waits until the view has painted it.
+  void Show(int width, int height, const std::string& name = "shown.bmp") {
+    const auto file = m_dir / (name + ".bmp");
+    WriteFile(file, MakeBmp24(width, height, Pattern(width, height, 9)));
+    std::snprintf(m_pDoc->m_szFolder, sizeof(m_pDoc->m_szFolder), "%s/", m_dir.Path().c_str());
+    m_pDoc->LoadDib(file.c_str());
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return SizesOf(m_pView).total.cx == width; }));
+  }
+
+  TempDir m_dir;
+  ViewerSession m_session;
+  CVimoDoc* m_pDoc = nullptr;
+  CVimoView* m_pView = nullptr;
+};
+
+TEST_F(ViewTest, BeforeAnyImageTheViewShowsTheWindowColourOver200By200) {
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > 0; }));
+  const ScrollSizes sizes = SizesOf(m_pView);
+  EXPECT_EQ(sizes.total.cx, 200);
+  EXPECT_EQ(sizes.total.cy, 200);
+  EXPECT_EQ(sizes.page.cx, 20);
+  EXPECT_EQ(sizes.page.cy, 20);
+  EXPECT_EQ(sizes.line.cx, 2);
+  EXPECT_EQ(sizes.line.cy, 2);
+  const Pixels painted = m_session.ViewPixels();
+  for (int y = 0; y < painted.height; y += 7) {
+    for (int x = 0; x < painted.width; x += 7) ASSERT_EQ(painted.At(x, y), WindowColour()) << x << "," << y;
+  }
+}
+
+TEST_F(ViewTest, LargeImageScrollsOverItsOwnSizeByPagesOf120By140) {
+  Show(800, 600);
+  const ScrollSizes sizes = SizesOf(m_pView);
+  EXPECT_EQ(sizes.total.cx, 800);
+  EXPECT_EQ(sizes.total.cy, 600);
+  EXPECT_EQ(sizes.page.cx, 120);
+  EXPECT_EQ(sizes.page.cy, 140);
+  EXPECT_EQ(sizes.line.cx, 12);
+  EXPECT_EQ(sizes.line.cy, 14);
+  EXPECT_TRUE(m_pView->OnScroll(0xFF03, 0, TRUE));  // one page right
+  EXPECT_EQ(m_pView->GetScrollPosition().x, 120);
+  EXPECT_TRUE(m_pView->OnScroll(0x03FF, 0, TRUE));  // one page down
+  EXPECT_EQ(m_pView->GetScrollPosition().y, 140);
+  EXPECT_TRUE(m_pView->OnScroll(0xFF02, 0, TRUE));  // one page left
+  EXPECT_EQ(m_pView->GetScrollPosition().x, 0);
+  EXPECT_FALSE(m_pView->OnScroll(0xFF02, 0, TRUE)) << "nothing further left";
+
+  // The painted pixels follow the scroll position.
+  const std::vector<Rgb> pattern = Pattern(800, 600, 9);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > 0; }));
+  const Pixels painted = m_session.ViewPixels();
+  EXPECT_EQ(painted.At(0, 0), pattern[static_cast<size_t>(140 * 800)]);
+  EXPECT_EQ(painted.At(33, 21), pattern[static_cast<size_t>((140 + 21) * 800 + 33)]);
+}
+
+TEST_F(ViewTest, TopDownBitmapIsNotPaintedAndLeavesTheScrollSizes) {
+  const auto file = m_dir / "topdown.bmp.bmp";
+  Bytes bytes = MakeBmp24(30, 20, Pattern(30, 20, 4));
+  const std::uint32_t negative = static_cast<std::uint32_t>(-20);
+  for (int i = 0; i < 4; ++i) bytes[22 + static_cast<size_t>(i)] = static_cast<std::uint8_t>(negative >> (8 * i));
+  WriteFile(file, bytes);
+  m_pDoc->LoadDib(file.c_str());
+  ASSERT_EQ(m_pDoc->GetTitle(), "topdown.bmp");
+  ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > 0; });
+  EXPECT_EQ(SizesOf(m_pView).total.cx, 200);
+  EXPECT_EQ(SizesOf(m_pView).total.cy, 200);
+}
+
+TEST_F(ViewTest, GiftStateCaptionIsPaintedAtTenTenOverTheImage) {
+  Show(120, 80, "gift.jpg");
+  const std::string path = m_dir.Path().string() + "/gift.jpg";
+  // Text pixels: dark on the white text background (the pattern below has few such pixels).
+  auto blackPixelsNearTheCorner = [&] {
+    const Pixels painted = m_session.ViewPixels();
+    int dark = 0;
+    int white = 0;
+    for (int y = 10; y < 30; ++y) {
+      for (int x = 10; x < 60; ++x) {
+        const Rgb c = painted.At(x, y);
+        dark += c.red + c.green + c.blue < 150 ? 1 : 0;
+        white += c == Rgb{255, 255, 255} ? 1 : 0;
+      }
+    }
+    return white > 100 ? dark : 0;
+  };
+  EXPECT_EQ(blackPixelsNearTheCorner(), 0) << "no caption for an image never stacked";
+  for (std::intptr_t state : {1, 0}) {
+    g_mapGiftState.SetAt(path.c_str(), reinterpret_cast<void*>(state));
+    m_pView->Invalidate();
+    EXPECT_GT(blackPixelsNearTheCorner(), 10) << "state " << state;
+    const Pixels painted = m_session.ViewPixels();
+    EXPECT_EQ(painted.At(10, 10), (Rgb{255, 255, 255})) << "opaque white behind the text";
+  }
+}
+
+TEST_F(ViewTest, ViewCommandsWaitForTheirHandlersAndStayDisabled) {
+  Show(50, 40);
+  CMainFrame* pFrame = m_session.Frame();
+  for (UINT nID : {ID_GO_NEXT, ID_GO_PREV, ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_SEND, ID_GIFT_STACK}) {
+    EXPECT_FALSE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_FALSE(pFrame->ExecuteCommand(nID)) << std::hex << nID;
+  }
+  for (UINT nID : {ID_IMAGE_OPEN, ID_APP_ABOUT, ID_APP_EXIT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR})
+    EXPECT_TRUE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+  EXPECT_TRUE(pFrame->PressAccelerator("Tab"));
+  EXPECT_TRUE(pFrame->PressAccelerator("Shift+Tab"));
+  EXPECT_EQ(m_pDoc->GetTitle(), "shown.bmp");
+}
+
+TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
+  CMainFrame* pFrame = m_session.Frame();
+  const char* titles[] = {"ﾌｧｲﾙ(&F)", "表示(&V)", "移動(&G)", "Gift(&I)", "ﾍﾙﾌﾟ(&H)"};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(pFrame->GetMenuItems(i).at(0), titles[i]);
+  const std::vector<CString> fileMenu = pFrame->GetMenuItems(0);
+  const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "名前を付けて保存(&A)...|57610",
+                                         "削除(&D)\tCtrl+Del|57608", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
+                                         "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|57665"};
+  EXPECT_EQ(fileMenu, expected);
+  EXPECT_EQ(pFrame->GetMessageText(), "ﾚﾃﾞｨ");
+  EXPECT_EQ(m_session.Frame()->m_wndToolBar.GetCount(), 11);
+}
+
+TEST_F(ViewTest, AboutBoxIsModalAndAnsweredWithOk) {
+  m_session.Frame()->TriggerMenuItem(ID_APP_ABOUT);
+  EXPECT_TRUE(m_session.messages.empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
