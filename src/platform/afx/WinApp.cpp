@@ -38,6 +38,14 @@ CString FullPath(const char* lpszPath) {
   return CString(QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath())).toStdString());
 }
 
+QtMessageHandler g_pPreviousHandler = nullptr;
+
+// The offscreen platform reports every window operation it cannot do; those say nothing here.
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support"))) return;
+  if (g_pPreviousHandler != nullptr) g_pPreviousHandler(type, context, message);
+}
+
 void RunIdle() {
   if (g_bInIdle || g_pApp == nullptr || AfxModalScope::Active()) return;
   g_bInIdle = true;
@@ -516,6 +524,7 @@ void AfxWinInit(int argc, char** argv) {
   if (g_pQtApp != nullptr) return;
   // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
   if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+  g_pPreviousHandler = qInstallMessageHandler(&FilterMessages);
   g_argc = argc;
   g_argv.assign(argv, argv + argc);
   g_argv.push_back(nullptr);
