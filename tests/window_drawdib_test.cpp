@@ -1,0 +1,242 @@
+// DrawDib paints every bitmap layout the viewer may load pixel for pixel, as the format
+// describes it. Bitmaps are built byte by byte; the expected colours come from the same model
+// the bytes were made from.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+
+namespace {
+
+constexpr int kWidth = 16;
+constexpr int kHeight = 4;
+
+Rgb PaletteColour(int index) {
+  return Rgb{static_cast<std::uint8_t>(index * 7), static_cast<std::uint8_t>(index * 13), static_cast<std::uint8_t>(255 - index)};
+}
+
+struct Layout {
+  const char* name;
+  int bitCount;
+  std::uint32_t compression;
+  int paletteSize;                  // colour-table entries written
+  std::vector<std::uint32_t> masks; // bit-field masks written after the header
+  Bytes pixelBytes;                 // stored rows, bottom row first
+  std::vector<Rgb> expected;        // top row first
+  int tolerance = 0;                // per channel, for the 16-bit layouts
+};
+
+void Add16(Bytes& b, std::uint32_t v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Add32(Bytes& b, std::uint32_t v) {
+  Add16(b, v & 0xFFFF);
+  Add16(b, v >> 16);
+}
+
+Bytes FileOf(const Layout& layout) {
+  Bytes b = {'B', 'M'};
+  const std::uint32_t offBits = 54 + static_cast<std::uint32_t>(4 * layout.paletteSize + 4 * layout.masks.size());
+  Add32(b, 0);
+  Add32(b, 0);
+  Add32(b, offBits);
+  Add32(b, 40);
+  Add32(b, kWidth);
+  Add32(b, kHeight);
+  Add16(b, 1);
+  Add16(b, static_cast<std::uint32_t>(layout.bitCount));
+  Add32(b, layout.compression);
+  Add32(b, static_cast<std::uint32_t>(layout.pixelBytes.size()));
+  Add32(b, 2925);
+  Add32(b, 2925);
+  Add32(b, static_cast<std::uint32_t>(layout.paletteSize));
+  Add32(b, 0);
+  for (std::uint32_t mask : layout.masks) Add32(b, mask);
+  for (int i = 0; i < layout.paletteSize; ++i) {
+    const Rgb c = PaletteColour(i);
+    b.insert(b.end(), {c.blue, c.green, c.red, 0});
+  }
+  b.insert(b.end(), layout.pixelBytes.begin(), layout.pixelBytes.end());
+  while (b.size() < 200) b.push_back(0);
+  return b;
+}
+
+// Uncompressed indexed rows: index(x, y) with y from the top.
+Layout Indexed(const char* name, int bitCount, const std::function<int(int, int)>& index) {
+  Layout layout{name, bitCount, 0, 1 << bitCount, {}, {}, {}};
+  const int stride = ((kWidth * bitCount + 31) / 32) * 4;
+  for (int row = kHeight - 1; row >= 0; --row) {
+    Bytes bytes(static_cast<size_t>(stride), 0);
+    for (int x = 0; x < kWidth; ++x) {
+      const int bit = x * bitCount;
+      bytes[static_cast<size_t>(bit / 8)] |= static_cast<std::uint8_t>(index(x, row) << (8 - bitCount - bit % 8));
+    }
+    layout.pixelBytes.insert(layout.pixelBytes.end(), bytes.begin(), bytes.end());
+  }
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) layout.expected.push_back(PaletteColour(index(x, y)));
+  }
+  return layout;
+}
+
+Rgb Colour(int x, int y) {
+  return Rgb{static_cast<std::uint8_t>(x * 16), static_cast<std::uint8_t>(y * 60), static_cast<std::uint8_t>(255 - x * 8)};
+}
+
+// Direct-colour rows: a pixel's stored value from its colour.
+Layout Direct(const char* name, int bitCount, std::uint32_t compression, std::vector<std::uint32_t> masks,
+              const std::function<std::uint32_t(Rgb)>& store, const std::function<Rgb(Rgb)>& shown, int tolerance) {
+  Layout layout{name, bitCount, compression, 0, std::move(masks), {}, {}, tolerance};
+  const int stride = ((kWidth * bitCount + 31) / 32) * 4;
+  for (int row = kHeight - 1; row >= 0; --row) {
+    Bytes bytes;
+    for (int x = 0; x < kWidth; ++x) {
+      const std::uint32_t v = store(Colour(x, row));
+      if (bitCount == 16) Add16(bytes, v);
+      else Add32(bytes, v);
+    }
+    bytes.resize(static_cast<size_t>(stride), 0);
+    layout.pixelBytes.insert(layout.pixelBytes.end(), bytes.begin(), bytes.end());
+  }
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) layout.expected.push_back(shown(Colour(x, y)));
+  }
+  return layout;
+}
+
+// Run-length rows, bottom row first: each row a list of codes, with the indexes they give.
+Layout Rle8() {
+  Layout layout{"RLE8", 8, 1, 256, {}, {}, {}};
+  std::vector<std::vector<int>> rows(kHeight, std::vector<int>(kWidth, 0));
+  for (int stored = 0; stored < kHeight; ++stored) {
+    const int y = kHeight - 1 - stored;
+    const int a = 20 + stored;
+    Bytes& b = layout.pixelBytes;
+    if (stored == 2) {
+      // A run, a delta of two pixels (left at index 0), a run.
+      b.insert(b.end(), {4, static_cast<std::uint8_t>(a), 0, 2, 2, 0, 10, 99});
+      for (int x = 0; x < 4; ++x) rows[y][x] = a;
+      for (int x = 6; x < 16; ++x) rows[y][x] = 99;
+    } else {
+      // A run of five, three literal pixels (padded to a word), a run of eight.
+      b.insert(b.end(), {5, static_cast<std::uint8_t>(a), 0, 3, 200, 201, 202, 0, 8, 150});
+      for (int x = 0; x < 5; ++x) rows[y][x] = a;
+      rows[y][5] = 200;
+      rows[y][6] = 201;
+      rows[y][7] = 202;
+      for (int x = 8; x < 16; ++x) rows[y][x] = 150;
+    }
+    if (stored == kHeight - 1) b.insert(b.end(), {0, 1});
+    else b.insert(b.end(), {0, 0});
+  }
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) layout.expected.push_back(PaletteColour(rows[y][x]));
+  }
+  return layout;
+}
+
+Layout Rle4() {
+  Layout layout{"RLE4", 4, 2, 16, {}, {}, {}};
+  const int literal[5] = {3, 4, 5, 6, 7};
+  for (int stored = 0; stored < kHeight; ++stored) {
+    Bytes& b = layout.pixelBytes;
+    // Six pixels alternating 1 and 2, five literal pixels, five of index 9.
+    b.insert(b.end(), {6, 0x12, 0, 5, 0x34, 0x56, 0x70, 0, 5, 0x99});
+    if (stored == kHeight - 1) b.insert(b.end(), {0, 1});
+    else b.insert(b.end(), {0, 0});
+  }
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const int index = x < 6 ? (x % 2 == 0 ? 1 : 2) : x < 11 ? literal[x - 6] : 9;
+      layout.expected.push_back(PaletteColour(index));
+    }
+  }
+  return layout;
+}
+
+std::uint8_t Expand(std::uint32_t value, int bits) { return static_cast<std::uint8_t>(value * 255 / ((1u << bits) - 1)); }
+
+std::vector<Layout> Layouts() {
+  std::vector<Layout> layouts;
+  layouts.push_back(Indexed("1 bit", 1, [](int x, int y) { return (x + y) % 2; }));
+  layouts.push_back(Indexed("4 bits", 4, [](int x, int y) { return (x + 3 * y) % 16; }));
+  layouts.push_back(Indexed("8 bits", 8, [](int x, int y) { return (x * 16 + y * 37) % 256; }));
+  layouts.push_back(Direct(
+      "16 bits 5-5-5", 16, 0, {},
+      [](Rgb c) { return static_cast<std::uint32_t>(((c.red >> 3) << 10) | ((c.green >> 3) << 5) | (c.blue >> 3)); },
+      [](Rgb c) { return Rgb{Expand(c.red >> 3, 5), Expand(c.green >> 3, 5), Expand(c.blue >> 3, 5)}; }, 8));
+  layouts.push_back(Direct(
+      "16 bits 5-6-5 fields", 16, 3, {0xF800, 0x07E0, 0x001F},
+      [](Rgb c) { return static_cast<std::uint32_t>(((c.red >> 3) << 11) | ((c.green >> 2) << 5) | (c.blue >> 3)); },
+      [](Rgb c) { return Rgb{Expand(c.red >> 3, 5), Expand(c.green >> 2, 6), Expand(c.blue >> 3, 5)}; }, 8));
+  layouts.push_back(Direct(
+      "32 bits", 32, 0, {},
+      [](Rgb c) { return static_cast<std::uint32_t>((c.red << 16) | (c.green << 8) | c.blue); },
+      [](Rgb c) { return c; }, 0));
+  layouts.push_back(Direct(
+      "32 bits, red in the low byte", 32, 3, {0x000000FF, 0x0000FF00, 0x00FF0000},
+      [](Rgb c) { return static_cast<std::uint32_t>((c.blue << 16) | (c.green << 8) | c.red); },
+      [](Rgb c) { return c; }, 0));
+  layouts.push_back(Rle8());
+  layouts.push_back(Rle4());
+  return layouts;
+}
+
+class DrawDibTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m_session.Start()); }
+  TempDir m_dir;
+  ViewerSession m_session;
+};
+
+TEST_F(DrawDibTest, EveryLayoutIsPaintedAsTheFormatDescribesIt) {
+  CVimoDoc* pDoc = m_session.Doc();
+  for (const Layout& layout : Layouts()) {
+    SCOPED_TRACE(layout.name);
+    const auto file = m_dir / "layout.bmp.bmp";
+    WriteFile(file, FileOf(layout));
+    pDoc->LoadDib(file.c_str());
+    ASSERT_EQ(pDoc->GetTitle(), "layout.bmp");
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > kWidth; }));
+    const Pixels painted = m_session.ViewPixels();
+    int wrong = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const Rgb got = painted.At(x, y);
+        const Rgb want = layout.expected[static_cast<size_t>(y * kWidth + x)];
+        const bool close = std::abs(got.red - want.red) <= layout.tolerance &&
+                           std::abs(got.green - want.green) <= layout.tolerance &&
+                           std::abs(got.blue - want.blue) <= layout.tolerance;
+        if (!close && wrong++ < 3) {
+          ADD_FAILURE() << "pixel " << x << "," << y << ": painted " << int(got.red) << "/" << int(got.green) << "/"
+                        << int(got.blue) << ", expected " << int(want.red) << "/" << int(want.green) << "/"
+                        << int(want.blue);
+        }
+      }
+    }
+  }
+}
+
+TEST_F(DrawDibTest, RunLengthDataThatRunsOffItsImageStaysInside) {
+  // Runs far longer than a row, deltas beyond the image, literal runs cut by the end of the file.
+  Layout layout{"hostile RLE8", 8, 1, 256, {}, {}, {}};
+  layout.pixelBytes = {255, 7, 0, 2, 250, 250, 255, 9, 0, 200, 1, 2};
+  const auto file = m_dir / "hostile.bmp.bmp";
+  Bytes bytes = FileOf(layout);
+  bytes.resize(54 + 1024 + layout.pixelBytes.size());
+  if (bytes.size() < 200) bytes.resize(200);
+  WriteFile(file, bytes);
+  m_session.Doc()->LoadDib(file.c_str());
+  ASSERT_EQ(m_session.Doc()->GetTitle(), "hostile.bmp");
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > kWidth; }));
+  EXPECT_EQ(m_session.ViewPixels().At(0, kHeight - 1), PaletteColour(7));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
