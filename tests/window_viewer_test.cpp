@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 #include "app/Globals.h"
 #include "res/Resource.h"
@@ -152,6 +155,31 @@ TEST_F(ViewerTest, AcceptedExtensionThatCannotBeOpenedIsReportedAndEndsTheProgra
   EXPECT_NE(m_session.messages[0].find(missing), std::string::npos);
   EXPECT_EQ(m_session.captions[0], "Vimo V 3.00");
   EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST_F(ViewerTest, SecondStartHandsItsFileToTheRunningViewerAndEnds) {
+  TempDir runtime;
+  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+  ASSERT_TRUE(m_session.Start());
+  const std::string command = std::string(VIMO_BINARY_DIR) + "/vimo " + (m_dir / "d.jpg").string();
+  std::atomic<int> exitCode{-1};
+  std::thread second([&] { exitCode = std::system((command + " >/dev/null 2>&1").c_str()); });
+  const bool shown = m_session.WaitForImage("d.jpg");
+  second.join();
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(exitCode.load(), 0);
+  EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+}
+
+TEST_F(ViewerTest, StartWritesTheDesktopEntryForImageFiles) {
+  ASSERT_TRUE(m_session.Start());
+  const std::filesystem::path entry = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "applications" / "vimo.desktop";
+  const Bytes bytes = ReadFile(entry);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("MimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Exec=\"" + std::string(VIMO_BINARY_DIR)), std::string::npos) << text;
+  EXPECT_NE(text.find("\" %f\n"), std::string::npos) << text;
 }
 
 TEST(ExtensionFilter, IsASubstringTestOnTheLowerCasedExtension) {

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QTimer>
 
 #include <minIni.h>
@@ -29,6 +31,7 @@ std::unique_ptr<QApplication> g_pQtApp;
 int g_argc = 0;
 std::vector<char*> g_argv;
 bool g_bInIdle = false;
+bool g_bNoShellOpen = false;  // a screenshot run neither hands over nor listens
 
 constexpr const char* kRecentSection = "Recent File List";
 
@@ -257,6 +260,66 @@ void CSingleDocTemplate::CloseAllDocuments() {
   if (m_pOnlyDoc != nullptr) m_pOnlyDoc->OnCloseDocument();
 }
 
+// ---- opens handed over by a second start ---------------------------------------------------
+
+struct CWinApp::ShellOpen {
+  QLocalServer server;
+};
+
+namespace {
+
+// The socket of this user's viewer: only in the user's private runtime folder.
+QString ShellOpenSocket() {
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (runtime.isEmpty() || !runtime.startsWith('/')) return QString();
+  return QFile::decodeName(runtime) + QStringLiteral("/vimo-open");
+}
+
+}  // namespace
+
+void CWinApp::EnableShellOpen() {
+  m_bHandedOver = FALSE;
+  const QString name = ShellOpenSocket();
+  if (name.isEmpty() || g_bNoShellOpen) return;
+  CCommandLineInfo info;
+  ParseCommandLine(info);
+  if (info.m_nShellCommand == CCommandLineInfo::FileOpen) {
+    QLocalSocket socket;
+    socket.connectToServer(name);
+    if (socket.waitForConnected(1000)) {
+      const QByteArray path = QByteArray(FullPath(info.m_strFileName).str().c_str()) + '\n';
+      socket.write(path);
+      m_bHandedOver = socket.waitForBytesWritten(2000) ? TRUE : FALSE;
+      socket.disconnectFromServer();
+      if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
+      if (m_bHandedOver) return;
+    }
+  }
+  auto pShellOpen = std::make_unique<ShellOpen>();
+  pShellOpen->server.setSocketOptions(QLocalServer::UserAccessOption);
+  if (!pShellOpen->server.listen(name)) {
+    // Nobody answered above: a socket left by a viewer that is gone.
+    QLocalServer::removeServer(name);
+    if (!pShellOpen->server.listen(name)) return;
+  }
+  QLocalServer* pServer = &pShellOpen->server;
+  QObject::connect(pServer, &QLocalServer::newConnection, pServer, [this, pServer] {
+    while (QLocalSocket* pSocket = pServer->nextPendingConnection()) {
+      QObject::connect(pSocket, &QLocalSocket::disconnected, pSocket, &QObject::deleteLater);
+      QObject::connect(pSocket, &QLocalSocket::readyRead, pSocket, [this, pSocket] {
+        while (pSocket->canReadLine()) {
+          const QByteArray line = pSocket->readLine(4096).chopped(1);
+          if (!line.isEmpty()) OpenDocumentFile(line.constData());
+          if (CWnd* pMain = m_pMainWnd) {
+            if (auto* pFrame = DynamicDownCast<CFrameWnd>(pMain, RUNTIME_CLASS(CFrameWnd))) pFrame->ActivateFrame();
+          }
+        }
+      });
+    }
+  });
+  m_pShellOpen = std::move(pShellOpen);
+}
+
 // ---- CWinApp ----------------------------------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
@@ -333,6 +396,8 @@ void CWinApp::ParseCommandLine(CCommandLineInfo& rCmdInfo) {
 }
 
 BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
+  // The running viewer has the file: this start ends here, without a window.
+  if (m_bHandedOver) return FALSE;
   switch (rCmdInfo.m_nShellCommand) {
     case CCommandLineInfo::FileNew:
       OnFileNew();
@@ -497,6 +562,7 @@ BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
   m_args = args;
   ResetForNextRun();
   if (InitInstance()) return TRUE;
+  m_pShellOpen.reset();
   ExitInstance();
   m_templates.clear();
   m_pMainWnd = nullptr;
@@ -505,6 +571,7 @@ BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
 }
 
 int CWinApp::StopForTest() {
+  m_pShellOpen.reset();
   if (m_pMainWnd != nullptr) m_pMainWnd->SendMessage(WM_CLOSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   const int nCode = ExitInstance();
@@ -559,6 +626,7 @@ int AfxWinMain(int argc, char** argv) {
   } else {
     nCode = pApp->Run();
   }
+  pApp->m_pShellOpen.reset();
   pApp->m_templates.clear();
   pApp->m_pMainWnd = nullptr;
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -605,6 +673,7 @@ std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) 
 int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, const char* lpszPngPath,
                      const std::function<bool()>& isReady, DWORD nTimeoutMs) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  g_bNoShellOpen = true;
   AfxWinInit(argc, argv);
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr || !pApp->StartForTest(args)) {

@@ -138,7 +138,10 @@ class CWinApp : public CCmdTarget {
   BOOL Enable3dControls() { return TRUE; }
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
   void AddDocTemplate(CSingleDocTemplate* pTemplate);  // takes ownership
-  void EnableShellOpen() {}
+  // Desktop opens of a running viewer: a start with a file hands the file to the viewer already
+  // running for this user (over a local socket in $XDG_RUNTIME_DIR) and ends; otherwise this
+  // viewer listens, and files handed to it arrive at OpenDocumentFile.
+  void EnableShellOpen();
   // Writes the desktop entry that makes the desktop open image files with this program.
   void RegisterShellFileTypes(BOOL bCompat = FALSE);
   void ParseCommandLine(CCommandLineInfo& rCmdInfo);
@@ -189,6 +192,9 @@ class CWinApp : public CCmdTarget {
   CString m_strHelpPath;
   std::vector<CString> m_args;
   BOOL m_bRunning = FALSE;
+  struct ShellOpen;
+  std::unique_ptr<ShellOpen> m_pShellOpen;
+  BOOL m_bHandedOver = FALSE;
   friend int AfxWinMain(int argc, char** argv);
   friend void AfxPostQuitMessage(int nExitCode);
 };
