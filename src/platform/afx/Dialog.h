@@ -36,6 +36,8 @@ class CDialog : public CWnd {
   CString GetDlgItemText(int nID) const;
   void SetDlgItemText(int nID, const char* lpszString);
   BOOL HasDlgItem(int nID) const;
+  // Where control nID lies in the dialog, in pixels.
+  BOOL GetDlgItemRect(int nID, RECT* lpRect) const;
   UINT GetTemplateID() const { return m_nIDTemplate; }
   BOOL IsEnded() const { return m_bEnded; }
 

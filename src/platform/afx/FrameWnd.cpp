@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEnterEvent>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -110,6 +111,7 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     if (pEvent->mimeData()->hasUrls()) pEvent->acceptProposedAction();
   }
   void dropEvent(QDropEvent* pEvent) override {
+    if (!acceptDrops()) return;
     std::vector<CString> paths;
     for (const QUrl& url : pEvent->mimeData()->urls()) {
       if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
@@ -242,6 +244,34 @@ void CToolBar::UpdateButtons() {
     state.DoUpdate(m_pDockSite);
     if (pAction->isEnabled() != (state.m_bEnabled != FALSE)) pAction->setEnabled(state.m_bEnabled != FALSE);
   }
+}
+
+void CToolBar::HoverButton(int nIndex, BOOL bEnter) {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return;
+  const UINT nID = GetItemID(nIndex);
+  for (QAction* pAction : pToolBar->actions()) {
+    if (pAction->data().toUInt() != nID || nID == 0) continue;
+    QWidget* pButton = pToolBar->widgetForAction(pAction);
+    if (pButton == nullptr) return;
+    if (bEnter) {
+      QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+      QCoreApplication::sendEvent(pButton, &enter);
+    } else {
+      QEvent leave(QEvent::Leave);
+      QCoreApplication::sendEvent(pButton, &leave);
+    }
+  }
+}
+
+CString CToolBar::GetButtonToolTip(int nIndex) const {
+  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
+  if (pToolBar == nullptr) return CString();
+  const UINT nID = GetItemID(nIndex);
+  for (QAction* pAction : pToolBar->actions()) {
+    if (pAction->data().toUInt() == nID && nID != 0) return (m_dwStyle & CBRS_TOOLTIPS) ? AfxFromQString(pAction->toolTip()) : CString();
+  }
+  return CString();
 }
 
 void CToolBar::ClickButton(int nIndex) {
@@ -698,6 +728,28 @@ std::vector<CString> CFrameWnd::GetMenuItems(int nMenu) {
     lines.push_back(line);
   }
   return lines;
+}
+
+BOOL CFrameWnd::HoverMenuItem(UINT nID) {
+  QAction* pAction = FindMenuAction(nID);
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pAction == nullptr || pMain == nullptr) return FALSE;
+  return pAction->showStatusText(pMain->menuBar()) ? TRUE : FALSE;
+}
+
+void CFrameWnd::SimulateDrop(const std::vector<CString>& paths) {
+  QWidget* pWidget = GetWidget();
+  if (pWidget == nullptr) return;
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const CString& path : paths) urls << QUrl::fromLocalFile(QFile::decodeName(path.str().c_str()));
+  data.setUrls(urls);
+  const QPointF center(pWidget->width() / 2.0, pWidget->height() / 2.0);
+  QDragEnterEvent enter(center.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(pWidget, &enter);
+  if (!enter.isAccepted()) return;
+  QDropEvent drop(center, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(pWidget, &drop);
 }
 
 void CFrameWnd::OnDropFiles(const std::vector<CString>& paths) {

@@ -200,8 +200,11 @@ class CToolBar : public CControlBar {
   UINT GetItemID(int nIndex) const { return m_nIDs[static_cast<size_t>(nIndex)]; }
   // Asks each button's update handler through the frame and applies the answer.
   void UpdateButtons();
-  // Clicks button nIndex (tests).
+  // Clicks button nIndex; moves the pointer onto (bEnter) or off it (tests).
   void ClickButton(int nIndex);
+  void HoverButton(int nIndex, BOOL bEnter);
+  // The tool tip button nIndex shows (empty without CBRS_TOOLTIPS).
+  CString GetButtonToolTip(int nIndex) const;
 
  private:
   void ApplyTexts();
@@ -271,6 +274,10 @@ class CFrameWnd : public CWnd {
   BOOL TriggerMenuItem(UINT nID);
   BOOL PressAccelerator(const char* lpszKeys);
   std::vector<CString> GetMenuItems(int nMenu);
+  // Puts the pointer on menu item nID, as when the user runs through a menu (tests).
+  BOOL HoverMenuItem(UINT nID);
+  // Drops files on the window as the desktop does (tests).
+  void SimulateDrop(const std::vector<CString>& paths);
   void RefreshCommandStates();
 
   CString m_strTitle;  // the window title after the document's title

@@ -36,6 +36,7 @@ ViewerSession::ViewerSession() {
         captions.emplace_back(request.strCaption.str());
         return IDOK;
       case AfxModalRequest::Kind::FileDialog: {
+        fileDialogTitles.emplace_back(request.strText.str());
         if (fileDialogAnswers.empty()) return IDCANCEL;
         const std::vector<std::string> answer = fileDialogAnswers.front();
         fileDialogAnswers.erase(fileDialogAnswers.begin());
@@ -43,7 +44,8 @@ ViewerSession::ViewerSession() {
         return answer.empty() ? IDCANCEL : IDOK;
       }
       default:
-        return IDOK;
+        dialogs.emplace_back(request.strText.str());
+        return dialogHandler ? dialogHandler(request.pDialog) : IDOK;
     }
   });
   g_bPollQueue = 0;

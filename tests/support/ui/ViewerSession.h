@@ -59,6 +59,12 @@ class ViewerSession {
   std::vector<std::string> captions;
   // Answers for file dialogs, taken in order: chosen full paths (empty: cancel).
   std::vector<std::vector<std::string>> fileDialogAnswers;
+  // The titles of the file dialogs shown, in order.
+  std::vector<std::string> fileDialogTitles;
+  // The captions of the dialogs shown, in order; dialogHandler, when set, fills a dialog's
+  // controls and says which button it presses (IDOK when unset).
+  std::vector<std::string> dialogs;
+  std::function<int(CDialog*)> dialogHandler;
 
  private:
   TempDir m_home;
