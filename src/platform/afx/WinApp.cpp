@@ -446,6 +446,7 @@ BOOL CWinApp::OnOpenRecentFile(UINT nID) {
   if (OpenDocumentFile(path) == nullptr) {
     const auto it = std::find(m_recentFiles.begin(), m_recentFiles.end(), path);
     if (it != m_recentFiles.end()) m_recentFiles.erase(it);
+    m_bRecentChanged = TRUE;
   }
   return TRUE;
 }
@@ -454,6 +455,7 @@ void CWinApp::OnUpdateRecentFileMenu(CCmdUI* pCmdUI) { pCmdUI->Enable(!m_recentF
 
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
   m_nMaxMRU = nMaxMRU;
+  m_bRecentChanged = FALSE;
   m_recentFiles.clear();
   for (UINT i = 1; i <= nMaxMRU; ++i) {
     CString entry;
@@ -464,7 +466,8 @@ void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
 }
 
 void CWinApp::SaveStdProfileSettings() {
-  if (m_nMaxMRU == 0) return;
+  if (m_nMaxMRU == 0 || !m_bRecentChanged) return;
+  m_bRecentChanged = FALSE;
   for (UINT i = 1; i <= m_nMaxMRU; ++i) {
     CString entry;
     entry.Format("File%u", i);
@@ -479,10 +482,13 @@ void CWinApp::AddToRecentFileList(const char* lpszPathName) {
   std::erase(m_recentFiles, path);
   m_recentFiles.insert(m_recentFiles.begin(), path);
   if (m_recentFiles.size() > m_nMaxMRU) m_recentFiles.resize(m_nMaxMRU);
+  m_bRecentChanged = TRUE;
 }
 
 void CWinApp::RemoveRecentFile(int nIndex) {
-  if (nIndex >= 0 && nIndex < static_cast<int>(m_recentFiles.size())) m_recentFiles.erase(m_recentFiles.begin() + nIndex);
+  if (nIndex < 0 || nIndex >= static_cast<int>(m_recentFiles.size())) return;
+  m_recentFiles.erase(m_recentFiles.begin() + nIndex);
+  m_bRecentChanged = TRUE;
 }
 
 CString CWinApp::GetProfilePath() {

@@ -188,6 +188,7 @@ class CWinApp : public CCmdTarget {
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;
   UINT m_nMaxMRU = 0;
+  BOOL m_bRecentChanged = FALSE;  // the list differs from the profile's
   CString m_strAppName;
   CString m_strHelpPath;
   std::vector<CString> m_args;
