@@ -1,14 +1,35 @@
 #include "view/VimoView.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
+#include "res/Resource.h"
+#include "view/GiftMailJob.h"
+#include "view/GiftSettingsDlg.h"
+#include "win32/GlobalMemory.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
 
 BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
+  ON_COMMAND(ID_GO_NEXT, OnGoNext)
+  ON_UPDATE_COMMAND_UI(ID_GO_NEXT, OnUpdateGoNext)
+  ON_COMMAND(ID_GO_PREV, OnGoPrev)
+  ON_UPDATE_COMMAND_UI(ID_GO_PREV, OnUpdateGoPrev)
+  ON_COMMAND(ID_IMAGE_DELETE, OnImageDelete)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateImageCommand)
+  ON_COMMAND(ID_IMAGE_SAVE_AS, OnImageSaveAs)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_AS, OnUpdateImageCommand)
+  ON_WM_LBUTTONDOWN()
+  ON_WM_LBUTTONUP()
+  ON_WM_KEYDOWN()
   ON_WM_ERASEBKGND()
+  ON_UPDATE_COMMAND_UI(ID_GIFT_SEND, OnUpdateImageCommand)
+  ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateImageCommand)
+  ON_COMMAND(ID_GIFT_SETTINGS, OnGiftSettings)
+  ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
+  ON_COMMAND(ID_GIFT_SEND, OnGiftSend)
 END_MESSAGE_MAP()
 
 CVimoView::CVimoView() : m_mapStack(10) {}
@@ -55,4 +76,176 @@ BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
   CBrush brush(GetSysColor(COLOR_WINDOW));
   FillOutsideRect(pDC, &brush);
   return TRUE;
+}
+
+void CVimoView::OnGoNext() {
+  CVimoDoc* pDoc = GetDocument();
+  CConvertQueue& queue = pDoc->m_queue;
+  const CString* pPath = queue.Next();
+  if (pPath == nullptr) {
+    g_bPollQueue = 1;
+    return;
+  }
+  pDoc->LoadDib(*pPath);
+  if (queue.HistoryCount() - queue.Index() < 3) pDoc->QueueNextImage();
+  const CString error = queue.TakeError();
+  if (!error.IsEmpty()) AfxMessageBox(error);
+}
+
+void CVimoView::OnUpdateGoNext(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->m_queue.CanNext()); }
+
+void CVimoView::OnGoPrev() {
+  CVimoDoc* pDoc = GetDocument();
+  const CString* pPath = pDoc->m_queue.Previous();
+  if (pPath != nullptr) pDoc->LoadDib(*pPath);
+}
+
+void CVimoView::OnUpdateGoPrev(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->m_queue.CanPrevious()); }
+
+CString CVimoView::ShownImagePath() const {
+  CVimoDoc* pDoc = GetDocument();
+  return CString(pDoc->m_szFolder) + pDoc->GetTitle();
+}
+
+void CVimoView::OnImageDelete() {
+  const CString path = ShownImagePath();
+  if (std::remove(path) != 0) {
+    AfxMessageBox("delete error\n" + path);
+    return;
+  }
+  CVimoDoc* pDoc = GetDocument();
+  pDoc->SetTitle("");
+  pDoc->m_queue.DeleteCurrent();
+}
+
+void CVimoView::OnImageSaveAs() { GetDocument()->SaveCopyAs(ShownImagePath()); }
+
+void CVimoView::OnUpdateImageCommand(CCmdUI* pCmdUI) {
+  CVimoDoc* pDoc = GetDocument();
+  pCmdUI->Enable(pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty());
+}
+
+void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
+  // A page each time: 120 pixels across, 140 down, never a line.
+  switch (nChar) {
+    case VK_LEFT:
+      OnScroll(0xFF02, 0, TRUE);
+      break;
+    case VK_UP:
+      OnScroll(0x02FF, 0, TRUE);
+      break;
+    case VK_RIGHT:
+      OnScroll(0xFF03, 0, TRUE);
+      break;
+    case VK_DOWN:
+      OnScroll(0x03FF, 0, TRUE);
+      break;
+    default:
+      break;
+  }
+  Default();
+}
+
+HGLOBAL CVimoView::CreateDropFiles(const char* path) {
+  const std::size_t length = std::strlen(path);
+  HGLOBAL hDrop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 22);
+  if (hDrop == nullptr) return nullptr;
+  auto* bytes = static_cast<char*>(GlobalLock(hDrop));
+  DROPFILES header{};
+  header.pFiles = sizeof(DROPFILES);
+  std::memcpy(bytes, &header, sizeof(header));
+  std::memcpy(bytes + sizeof(DROPFILES), path, length + 1);
+  GlobalUnlock(hDrop);
+  return hDrop;
+}
+
+void CVimoView::OnLButtonDown(UINT nFlags, CPoint point) {
+  CVimoDoc* pDoc = GetDocument();
+  if (pDoc->GetTitle().IsEmpty() || pDoc->m_pDib == nullptr) return;
+  HGLOBAL hDrop = CreateDropFiles(ShownImagePath());
+  if (hDrop == nullptr) return;
+  m_dataSource.CacheGlobalData(CF_HDROP, hDrop);
+  g_bDragging = 1;
+  m_dataSource.DoDragDrop(DROPEFFECT_COPY | DROPEFFECT_MOVE, nullptr, nullptr);
+  // Cleared only once the messages the drag left queued have been handled.
+  PostMessage(WM_LBUTTONUP, nFlags, MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
+}
+
+void CVimoView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) {
+  g_bDragging = 0;
+  Default();
+}
+
+void CVimoView::OnGiftSettings() {
+  CGiftSettingsDlg dlg;
+  dlg.m_strServer = g_strServer;
+  dlg.m_strTo = g_strTo;
+  dlg.m_strSubject = g_strSubject;
+  dlg.m_strFrom = g_strFrom;
+  dlg.m_strComment = g_strBody;
+  if (dlg.DoModal() != IDOK) return;
+  g_strServer = dlg.m_strServer;
+  g_strTo = dlg.m_strTo;
+  g_strSubject = dlg.m_strSubject;
+  g_strFrom = dlg.m_strFrom;
+  g_strBody = dlg.m_strComment;
+  g_bSettingsChanged = 1;
+}
+
+void CVimoView::OnGiftStack() {
+  const CString path = ShownImagePath();
+  void* value = nullptr;
+  if (m_mapStack.Lookup(path, value)) return;
+  m_mapStack[path] = nullptr;
+  g_mapGiftState[path] = reinterpret_cast<void*>(1);
+  InvalidateRect(nullptr, TRUE);
+}
+
+void CVimoView::OnGiftSend() {
+  if (g_strServer.IsEmpty() || g_strTo.IsEmpty() || g_strFrom.IsEmpty()) {
+    OnGiftSettings();
+    return;
+  }
+  const CString shown = ShownImagePath();
+  void* value = nullptr;
+  if (!m_mapStack.Lookup(shown, value)) m_mapStack[shown] = nullptr;
+
+  CString attachments;
+  for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
+    CString path;
+    m_mapStack.GetNextAssoc(pos, path, value);
+    g_mapGiftState[path] = nullptr;  // sent
+    if (!attachments.IsEmpty()) attachments += '\t';
+    attachments += path;
+  }
+  m_mapStack.RemoveAll();
+
+  char tempFolder[256] = "";
+  char jobPath[MAX_PATH] = "";
+  const DWORD folderLength = GetTempPathA(sizeof(tempFolder), tempFolder);
+  if (folderLength == 0 || folderLength >= sizeof(tempFolder) ||
+      GetTempFileNameA(tempFolder, "VIM", 0, jobPath) == 0) {
+    AfxMessageBox("cannot open temp file");
+    return;
+  }
+  const CString text = MakeMailJobText(g_szLogPath, g_strServer, g_strTo, g_strFrom, g_strSubject, attachments, g_strBody);
+  const int written = WriteMailJobFile(jobPath, text);
+  if (written == 0) {
+    DeleteFileA(jobPath);
+    AfxMessageBox("cannot open temp file");
+    return;
+  }
+  if (written < 0) {
+    DeleteFileA(jobPath);
+    AfxMessageBox("cannot write temp file");
+    return;
+  }
+  CString command;
+  command.Format("Postmx.exe /d %s", jobPath);
+  if (command.GetLength() >= 512 || WinExec(command, 0) <= 31) {
+    DeleteFileA(jobPath);
+    AfxMessageBox("Postmx.exe cannot start");
+    return;
+  }
+  InvalidateRect(nullptr, TRUE);
 }
