@@ -87,6 +87,9 @@ TEST_F(DocumentTest, TwoHundredBytesIsTheSmallestFileAccepted) {
 }
 
 TEST_F(DocumentTest, FileTooLargeForMemoryIsReportedAsNoMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer stops at an allocation this large instead of failing it";
+#endif
   const auto file = m_dir / "huge.bmp.bmp";
   WriteFile(file, MakeHeaderFile(200, 2, 2, 24, 0));
   std::error_code error;
