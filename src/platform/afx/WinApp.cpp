@@ -681,6 +681,12 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   g_bNoShellOpen = true;
   AfxWinInit(argc, argv);
+  // Nobody is there to answer: boxes are printed and answered with OK, dialogs cancelled.
+  AfxSetModalHook([](AfxModalRequest& request) {
+    if (request.kind != AfxModalRequest::Kind::MessageBox) return IDCANCEL;
+    std::fprintf(stderr, "vimo: %s\n", static_cast<const char*>(request.strText));
+    return IDOK;
+  });
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr || !pApp->StartForTest(args)) {
     std::fputs("vimo: no window to take a picture of\n", stderr);
