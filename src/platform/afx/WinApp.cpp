@@ -303,21 +303,25 @@ void CWinApp::EnableShellOpen() {
     if (!pShellOpen->server.listen(name)) return;
   }
   QLocalServer* pServer = &pShellOpen->server;
-  QObject::connect(pServer, &QLocalServer::newConnection, pServer, [this, pServer] {
-    while (QLocalSocket* pSocket = pServer->nextPendingConnection()) {
-      QObject::connect(pSocket, &QLocalSocket::disconnected, pSocket, &QObject::deleteLater);
-      QObject::connect(pSocket, &QLocalSocket::readyRead, pSocket, [this, pSocket] {
-        while (pSocket->canReadLine()) {
-          const QByteArray line = pSocket->readLine(4096).chopped(1);
-          if (!line.isEmpty()) OpenDocumentFile(line.constData());
-          if (CWnd* pMain = m_pMainWnd) {
-            if (auto* pFrame = DynamicDownCast<CFrameWnd>(pMain, RUNTIME_CLASS(CFrameWnd))) pFrame->ActivateFrame();
-          }
-        }
-      });
-    }
-  });
+  QObject::connect(pServer, &QLocalServer::newConnection, pServer, [this, pServer] { AcceptShellOpens(pServer); });
   m_pShellOpen = std::move(pShellOpen);
+}
+
+void CWinApp::AcceptShellOpens(QLocalServer* pServer) {
+  while (QLocalSocket* pSocket = pServer->nextPendingConnection()) {
+    QObject::connect(pSocket, &QLocalSocket::disconnected, pSocket, &QObject::deleteLater);
+    QObject::connect(pSocket, &QLocalSocket::readyRead, pSocket, [this, pSocket] { ReadShellOpens(pSocket); });
+  }
+}
+
+// Each line a second start sent is a path to open, as if the desktop had opened it here.
+void CWinApp::ReadShellOpens(QLocalSocket* pSocket) {
+  while (pSocket->canReadLine()) {
+    QByteArray line = pSocket->readLine(4096);
+    if (line.endsWith('\n')) line.chop(1);
+    if (!line.isEmpty()) OpenDocumentFile(line.constData());
+    if (auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd))) pFrame->ActivateFrame();
+  }
 }
 
 // ---- CWinApp ----------------------------------------------------------------------------------

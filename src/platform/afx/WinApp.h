@@ -12,6 +12,8 @@
 #include "afx/Wnd.h"
 
 class CSingleDocTemplate;
+class QLocalServer;
+class QLocalSocket;
 
 inline constexpr UINT ID_FILE_NEW = 0xE100;
 inline constexpr UINT ID_FILE_OPEN = 0xE101;
@@ -195,6 +197,8 @@ class CWinApp : public CCmdTarget {
   BOOL m_bRunning = FALSE;
   struct ShellOpen;
   std::unique_ptr<ShellOpen> m_pShellOpen;
+  void AcceptShellOpens(QLocalServer* pServer);
+  void ReadShellOpens(QLocalSocket* pSocket);
   BOOL m_bHandedOver = FALSE;
   friend int AfxWinMain(int argc, char** argv);
   friend void AfxPostQuitMessage(int nExitCode);
