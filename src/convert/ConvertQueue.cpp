@@ -63,6 +63,11 @@ int CConvertQueue::CanNext() {
   return (count > 0 && m_nIndex < count) ? 1 : 0;
 }
 
+int CConvertQueue::IsNextComing() {
+  CSingleLock lock(&m_csLock, TRUE);
+  return (!m_listPending.IsEmpty() || m_nBusy != 0 || !m_listErrors.IsEmpty()) ? 1 : 0;
+}
+
 int CConvertQueue::CanPrevious() {
   CSingleLock lock(&m_csLock, TRUE);
   return (m_listHistory.GetCount() != 0 && m_nIndex >= 2) ? 1 : 0;

@@ -26,6 +26,9 @@ class CConvertQueue : public CMultiThread {
   CString* Previous();
   int CanNext();
   int CanPrevious();
+  // 1 while the worker still owes something: a source waiting or in conversion, or an error
+  // not yet taken. Next then has nothing yet, but waiting for the worker will bring it.
+  int IsNextComing();
 
   // Drops the shown entry and its file; the entry before it becomes the shown one.
   void DeleteCurrent();

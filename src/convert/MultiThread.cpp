@@ -13,9 +13,16 @@ namespace {
 constexpr size_t kDestinationLimit = 512;
 constexpr DWORD kTempPathLimit = 256;
 
-void Append(CObList* list, CCriticalSection* lock, const std::string& text) {
-  CSingleLock guard(lock, TRUE);
+// Hands the result of the source in work to the user-interface thread.
+void Deliver(ConvertThreadParam* param, CObList* list, const std::string& text) {
+  CSingleLock guard(param->pLock, TRUE);
   list->AddTail(std::make_unique<CString>(text));
+  *param->pnBusy = 0;
+}
+
+void Drop(ConvertThreadParam* param) {
+  CSingleLock guard(param->pLock, TRUE);
+  *param->pnBusy = 0;
 }
 
 // The file name part of a source path: the bytes after its last separator, looked for from the
@@ -47,7 +54,8 @@ int CMultiThread::BeginThread(CObList* pPending, CObList* pHistory, CObList* pEr
   m_bStop = 0;
   m_pEndEvent = std::make_unique<CEvent>(FALSE, TRUE);
   m_pWorkEvent = std::make_unique<CEvent>(FALSE, FALSE);
-  m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock};
+  m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock,
+                               &m_nBusy};
   m_pWorker = AfxBeginThread(&CMultiThread::ConvertThreadProc, &m_param);
   return 1;
 }
@@ -80,18 +88,19 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       if (pParam->pPending->IsEmpty()) break;
       const std::unique_ptr<CObject> head = pParam->pPending->RemoveHead();
       source = static_cast<CString*>(head.get())->str();
+      *pParam->pnBusy = 1;
     }
     const std::string destination = std::string(haveTempFolder ? tempPath : "") + BaseName(source) + ".bmp";
     if (!haveTempFolder || destination.size() >= kDestinationLimit) {
       // No room to convert into: report the source as failed rather than write elsewhere.
-      Append(pParam->pErrors, pParam->pLock, ErrorFor(destination));
+      Deliver(pParam, pParam->pErrors, ErrorFor(destination));
       continue;
     }
 
     const char last = source.empty() ? '\0' : source.back();
     if (last == 'p' || last == 'P') {
       CopyFileA(source.c_str(), destination.c_str(), FALSE);
-      Append(pParam->pHistory, pParam->pLock, destination);
+      Deliver(pParam, pParam->pHistory, destination);
       continue;
     }
 
@@ -99,13 +108,17 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
     const bool stopping = pParam->pbStop->load() != 0;
     if (converted != 0 && stopping) {
       std::remove(destination.c_str());
+      Drop(pParam);
       break;
     }
-    if (converted == 0 && stopping) break;
+    if (converted == 0 && stopping) {
+      Drop(pParam);
+      break;
+    }
     if (converted != 0) {
-      Append(pParam->pHistory, pParam->pLock, destination);
+      Deliver(pParam, pParam->pHistory, destination);
     } else {
-      Append(pParam->pErrors, pParam->pLock, ErrorFor(destination));
+      Deliver(pParam, pParam->pErrors, ErrorFor(destination));
     }
   }
 }

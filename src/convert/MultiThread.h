@@ -17,6 +17,8 @@ struct ConvertThreadParam {
   CObList* pHistory;           // converted files, oldest first
   CObList* pErrors;            // "Convert Error " messages, oldest first
   CCriticalSection* pLock;     // guards the three lists
+  int* pnBusy;                 // 1 while a source taken from the pending list has no result yet
+                               // (read and written under pLock)
 };
 
 // The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
@@ -50,6 +52,7 @@ class CMultiThread : public CWinThread {
   std::unique_ptr<CEvent> m_pWorkEvent;
   std::unique_ptr<CEvent> m_pEndEvent;
   std::atomic<int> m_bStop{0};
+  int m_nBusy = 0;  // see ConvertThreadParam::pnBusy
   ConvertThreadParam m_param{};
 
  private:

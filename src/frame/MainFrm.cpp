@@ -73,6 +73,10 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   int nBudget = 5000;
   while (!queue.CanNext()) {
     Sleep(50);
+    // An image that became ready during the sleep is shown before any error that came with
+    // it, so an opened file is never hidden behind the error of the one after it; the error
+    // waits for the next step forward.
+    if (queue.CanNext()) break;
     const CString error = queue.TakeError();
     if (_mbscmp(reinterpret_cast<const unsigned char*>(static_cast<const char*>(error)),
                 reinterpret_cast<const unsigned char*>("")) != 0) {

@@ -92,7 +92,12 @@ void CVimoView::OnGoNext() {
   if (!error.IsEmpty()) AfxMessageBox(error);
 }
 
-void CVimoView::OnUpdateGoNext(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->m_queue.CanNext()); }
+// Also enabled while the worker still owes an image or an error: Next then waits for it
+// (through the frame's poll) instead of leaving Tab dead until the conversion is done.
+void CVimoView::OnUpdateGoNext(CCmdUI* pCmdUI) {
+  CConvertQueue& queue = GetDocument()->m_queue;
+  pCmdUI->Enable(queue.CanNext() || queue.IsNextComing());
+}
 
 void CVimoView::OnGoPrev() {
   CVimoDoc* pDoc = GetDocument();

@@ -1,0 +1,17 @@
+// Real keyboard and mouse input, delivered as the window system would: key presses reach the
+// main window's accelerators before the focused window sees them.
+#pragma once
+
+#include "afx/afxwin.h"
+
+namespace vimo::test {
+
+// Presses and releases a key (a Qt key code) with modifiers (Qt modifier flags) in the
+// focused window of the main frame.
+void PressKey(CFrameWnd* pFrame, int qtKey, int qtModifiers = 0);
+
+// Presses the left mouse button at (x, y), client coordinates, in the view; with bRelease the
+// button is released there too.
+void ClickView(CView* pView, int x, int y, bool bRelease = true);
+
+}  // namespace vimo::test

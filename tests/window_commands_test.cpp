@@ -1,0 +1,295 @@
+// Commands on the shown image through real key and mouse input: browsing with Tab and
+// Shift+Tab, deleting, saving a copy, scrolling with the arrow keys, and dragging the file out.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "app/Globals.h"
+#include "convert/ConvertImage.h"
+#include "res/Resource.h"
+#include "support/ui/UserInput.h"
+#include "support/ui/ViewerSession.h"
+#include "win32/GlobalMemory.h"
+
+using namespace vimo::test;
+
+namespace {
+
+std::vector<std::string> ImagesInListingOrder(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
+  if (hFind == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
+      names.emplace_back(entry.cFileName);
+  } while (FindNextFileA(hFind, &entry));
+  FindClose(hFind);
+  return names;
+}
+
+// A conversion the test can hold back: sources whose name holds "late" wait for Release.
+struct LateConverter {
+  static std::mutex mutex;
+  static std::condition_variable released;
+  static bool open;
+  static std::atomic<int> waiting;
+
+  static int Convert(const char* src, const char* dst, int colours) {
+    if (std::strstr(src, "late") != nullptr) {
+      std::unique_lock<std::mutex> lock(mutex);
+      ++waiting;
+      released.wait(lock, [] { return open; });
+      --waiting;
+    }
+    return ConvertImage(src, dst, colours);
+  }
+  static void Release() {
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      open = true;
+    }
+    released.notify_all();
+  }
+};
+std::mutex LateConverter::mutex;
+std::condition_variable LateConverter::released;
+bool LateConverter::open = false;
+std::atomic<int> LateConverter::waiting{0};
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void MakeJpeg(const std::string& name, const char* gradient, const char* size = "60x40") {
+    RunConvert(std::string("-size ") + size + " gradient:" + gradient + " -quality 95 " + (m_dir / name).string());
+  }
+
+  void StartOn(const std::string& name) {
+    ASSERT_TRUE(m_session.Start({(m_dir / name).string()}));
+    ASSERT_TRUE(m_session.WaitForImage(name)) << "title " << Title() << ", messages: " << testing::PrintToString(m_session.messages);
+  }
+
+  CMainFrame* Frame() { return m_session.Frame(); }
+  CVimoDoc* Doc() { return m_session.Doc(); }
+  std::string Title() { return Doc()->GetTitle().str(); }
+
+  void Tab() { PressKey(Frame(), Qt::Key_Tab); }
+  void ShiftTab() { PressKey(Frame(), Qt::Key_Tab, Qt::ShiftModifier); }
+
+  TempDir m_dir;
+  ViewerSession m_session;
+};
+
+TEST_F(CommandsTest, TabAndShiftTabWalkTheFolderInBrowseOrder) {
+  const char* colours[] = {"red-white", "green-white", "blue-white", "yellow-white", "purple-white"};
+  const char* names[] = {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
+  for (int i = 0; i < 5; ++i) MakeJpeg(names[i], colours[i]);
+  StartOn("c.jpg");
+
+  std::vector<std::string> order = {"c.jpg"};
+  for (const std::string& name : ImagesInListingOrder(m_dir.Path())) {
+    if (name != "c.jpg") order.push_back(name);
+  }
+  EXPECT_FALSE(Frame()->IsMenuItemEnabled(ID_GO_PREV)) << "nothing before the first image";
+  ShiftTab();
+  EXPECT_EQ(Title(), "c.jpg");
+
+  for (size_t i = 1; i < order.size(); ++i) {
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }))
+        << "image " << order[i] << " never converted";
+    Tab();
+    ASSERT_TRUE(m_session.WaitForImage(order[i])) << "after Tab number " << i << " the title is " << Title();
+    EXPECT_EQ(Frame()->GetWindowText().str(), order[i] + " - Vimo");
+  }
+  for (size_t i = order.size() - 1; i-- > 0;) {
+    ShiftTab();
+    EXPECT_EQ(Title(), order[i]);
+  }
+  EXPECT_FALSE(Frame()->IsMenuItemEnabled(ID_GO_PREV));
+  EXPECT_TRUE(m_session.messages.empty());
+}
+
+TEST_F(CommandsTest, TabOnAnImageStillConvertingShowsItWhenReady) {
+  MakeJpeg("first.jpg", "red-white");
+  MakeJpeg("late.jpg", "blue-white");
+  SetConvertFunctionForTesting(&LateConverter::Convert);
+  StartOn("first.jpg");
+  ASSERT_TRUE(ViewerSession::WaitFor([] { return LateConverter::waiting.load() == 1; }));
+
+  EXPECT_TRUE(Frame()->IsMenuItemEnabled(ID_GO_NEXT)) << "an image is on its way";
+  Tab();
+  EXPECT_EQ(Title(), "first.jpg") << "nothing changes while the image converts";
+  EXPECT_EQ(g_bPollQueue, 1) << "the window waits for the worker";
+
+  LateConverter::Release();
+  EXPECT_TRUE(m_session.WaitForImage("late.jpg"));
+  EXPECT_TRUE(m_session.messages.empty());
+}
+
+TEST_F(CommandsTest, EachTabShowsAtMostOneConversionErrorAndBrowsingGoesOn) {
+  MakeJpeg("a.jpg", "red-white");
+  for (const char* broken : {"b.jpg", "c.jpg", "d.jpg"}) WriteFile(m_dir / broken, Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00});
+  MakeJpeg("e.jpg", "blue-white");
+  MakeJpeg("f.jpg", "green-white");
+  StartOn("a.jpg");
+  std::set<std::string> titles = {Title()};
+
+  for (int press = 0; press < 12; ++press) {
+    if (!ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }, 10000)) break;
+    const size_t before = m_session.messages.size();
+    Tab();
+    ASSERT_TRUE(ViewerSession::WaitFor([] { return g_bPollQueue == 0; }));
+    EXPECT_LE(m_session.messages.size() - before, 1u) << "press " << press;
+    titles.insert(Title());
+  }
+  EXPECT_EQ(m_session.messages.size(), 3u);
+  for (const std::string& message : m_session.messages) {
+    EXPECT_EQ(message.rfind("Convert Error ", 0), 0u) << message;
+  }
+  for (const char* name : {"a.jpg", "e.jpg", "f.jpg"}) EXPECT_EQ(titles.count(name), 1u) << name << " never shown";
+}
+
+TEST_F(CommandsTest, CtrlDelDeletesTheShownFileAndKeepsItPainted) {
+  MakeJpeg("a.jpg", "red-white");
+  MakeJpeg("b.jpg", "blue-white");
+  StartOn("a.jpg");
+  const Pixels before = m_session.ViewPixels();
+
+  PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "a.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "b.jpg"));
+  EXPECT_EQ(Title(), "");
+  EXPECT_EQ(Frame()->GetWindowText().str(), " - Vimo");
+  for (UINT nID : {ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_STACK, ID_GIFT_SEND})
+    EXPECT_FALSE(Frame()->IsMenuItemEnabled(nID)) << std::hex << nID;
+  ASSERT_NE(Doc()->m_pDib, nullptr);
+  const Pixels after = m_session.ViewPixels();
+  EXPECT_EQ(after.At(5, 5), before.At(5, 5));
+  EXPECT_EQ(after.At(50, 30), before.At(50, 30));
+  EXPECT_TRUE(m_session.messages.empty());
+
+  // The next image is reached with Tab as before.
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }));
+  Tab();
+  EXPECT_TRUE(m_session.WaitForImage("b.jpg"));
+}
+
+TEST_F(CommandsTest, DeletingAFileAlreadyGoneReportsItOnTwoLines) {
+  MakeJpeg("a.jpg", "red-white");
+  StartOn("a.jpg");
+  std::filesystem::remove(m_dir / "a.jpg");
+  PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_EQ(m_session.messages[0], "delete error\n" + (m_dir / "a.jpg").string());
+  EXPECT_EQ(m_session.captions[0], "Vimo V 3.00");
+  EXPECT_EQ(Title(), "a.jpg");
+}
+
+TEST_F(CommandsTest, SaveAsCopiesTheSourceBytesWhateverTheName) {
+  MakeJpeg("a.jpg", "red-white");
+  StartOn("a.jpg");
+  m_session.fileDialogAnswers.push_back({(m_dir / "copy.bmp").string()});
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_IMAGE_SAVE_AS));
+  ASSERT_TRUE(std::filesystem::exists(m_dir / "copy.bmp"));
+  EXPECT_EQ(ReadFile(m_dir / "copy.bmp"), ReadFile(m_dir / "a.jpg"));
+  const Bytes copy = ReadFile(m_dir / "copy.bmp");
+  EXPECT_EQ(copy[0], 0xFF);
+  EXPECT_EQ(copy[1], 0xD8);  // still a JPEG
+}
+
+TEST_F(CommandsTest, ArrowKeysScrollByAPage) {
+  MakeJpeg("big.jpg", "red-blue", "800x600");
+  StartOn("big.jpg");
+  CVimoView* pView = m_session.View();
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return pView->GetTotalSize().cx == 800; }));
+  pView->GetWidget()->setFocus();
+
+  const struct {
+    int key;
+    CPoint expected;
+  } steps[] = {
+      {Qt::Key_Right, {120, 0}}, {Qt::Key_Right, {240, 0}}, {Qt::Key_Down, {240, 140}},
+      {Qt::Key_Left, {120, 140}}, {Qt::Key_Up, {120, 0}},
+  };
+  for (const auto& step : steps) {
+    PressKey(Frame(), step.key);
+    const CPoint at = pView->GetScrollPosition();
+    EXPECT_EQ(at.x, step.expected.x) << "key " << step.key;
+    EXPECT_EQ(at.y, step.expected.y) << "key " << step.key;
+  }
+}
+
+TEST(DropBlock, HoldsOnePathAsAnAnsiFileList) {
+  const std::string path = "/home/user/写真/photo 1.jpg";
+  HGLOBAL hDrop = CVimoView::CreateDropFiles(path.c_str());
+  ASSERT_NE(hDrop, nullptr);
+  ASSERT_EQ(GlobalSize(hDrop), path.size() + 22);
+  const auto* bytes = static_cast<const std::uint8_t*>(GlobalLock(hDrop));
+  const auto u32 = [bytes](size_t at) {
+    return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24);
+  };
+  const struct {
+    size_t offset;
+    std::uint32_t value;
+    const char* field;
+  } header[] = {{0, 20, "pFiles"}, {4, 0, "pt.x"}, {8, 0, "pt.y"}, {12, 0, "fNC"}, {16, 0, "fWide"}};
+  for (const auto& field : header) EXPECT_EQ(u32(field.offset), field.value) << field.field;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes) + 20, path.size()), path);
+  EXPECT_EQ(bytes[20 + path.size()], 0);
+  EXPECT_EQ(bytes[21 + path.size()], 0);
+  GlobalUnlock(hDrop);
+  EXPECT_EQ(COleDataSource::FilesOfDropBlock(hDrop), std::vector<std::string>{path});
+  GlobalFree(hDrop);
+}
+
+TEST_F(CommandsTest, DraggedFileDroppedOnTheViewerItselfOpensNothing) {
+  MakeJpeg("a.jpg", "red-white");
+  MakeJpeg("b.jpg", "blue-white");
+  StartOn("a.jpg");
+  std::vector<std::string> offered;
+  int draggingDuringDrop = -1;
+  CDocument* dropResult = reinterpret_cast<CDocument*>(1);
+  SetDragDropHookForTesting([&](const std::vector<std::string>& files, DWORD effects) -> DROPEFFECT {
+    offered = files;
+    EXPECT_EQ(effects, DROPEFFECT_COPY | DROPEFFECT_MOVE);
+    draggingDuringDrop = g_bDragging;
+    dropResult = theApp.OpenDocumentFile(files.at(0).c_str());
+    return DROPEFFECT_COPY;
+  });
+
+  ClickView(m_session.View(), 10, 10, /*bRelease=*/false);
+  SetDragDropHookForTesting(nullptr);
+  EXPECT_EQ(offered, std::vector<std::string>{(m_dir / "a.jpg").string()});
+  EXPECT_EQ(draggingDuringDrop, 1);
+  EXPECT_EQ(dropResult, nullptr);
+  EXPECT_EQ(g_bDragging, 1) << "cleared only by the posted button-up";
+  EXPECT_TRUE(ViewerSession::WaitFor([] { return g_bDragging == 0; }));
+  EXPECT_EQ(Title(), "a.jpg");
+
+  // Once the drag is over, a drop of the same file opens it again.
+  EXPECT_NE(theApp.OpenDocumentFile((m_dir / "b.jpg").string().c_str()), nullptr);
+}
+
+TEST_F(CommandsTest, ButtonDownWithoutATitleStartsNoDrag) {
+  MakeJpeg("a.jpg", "red-white");
+  StartOn("a.jpg");
+  Doc()->SetTitle("");
+  bool dragged = false;
+  SetDragDropHookForTesting([&](const std::vector<std::string>&, DWORD) -> DROPEFFECT {
+    dragged = true;
+    return DROPEFFECT_NONE;
+  });
+  ClickView(m_session.View(), 10, 10);
+  SetDragDropHookForTesting(nullptr);
+  EXPECT_FALSE(dragged);
+  EXPECT_EQ(g_bDragging, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
