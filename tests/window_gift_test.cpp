@@ -1,0 +1,272 @@
+// Image Gift through the real window: stacking with F5, sending with F12 through a stand-in
+// sender program, the settings dialog and its checks, and the settings file at exit.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "app/Globals.h"
+#include "res/Resource.h"
+#include "support/ui/UserInput.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + separator.size();
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+std::vector<std::string> JobFilesLeft() {
+  std::vector<std::string> jobs;
+  char folder[256];
+  GetTempPathA(sizeof(folder), folder);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("VIM", 0) == 0) jobs.push_back(entry.path().string());
+  }
+  return jobs;
+}
+
+class GiftTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_exeDir = m_dir / "app";
+    fs::create_directories(m_exeDir);
+    fs::create_directories(m_dir / "pics");
+    vimo::platform::SetExecutablePathForTesting((m_exeDir / "vimo").c_str());
+    for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+    g_bSettingsChanged = 0;
+    g_mapGiftState.RemoveAll();
+    const char* colours[] = {"red-white", "green-white", "blue-white"};
+    for (int i = 0; i < 3; ++i) {
+      RunConvert(std::string("-size 60x40 gradient:") + colours[i] + " " + Pic(i).string());
+    }
+  }
+
+  void TearDown() override {
+    if (m_session.Running()) m_session.Stop();
+    vimo::platform::SetExecutablePathForTesting(nullptr);
+  }
+
+  fs::path Pic(int i) const { return m_dir / "pics" / (std::string(1, static_cast<char>('a' + i)) + ".jpg"); }
+
+  void WriteSettings(const std::string& text) const { WriteText(m_exeDir / "vimo.txt", text); }
+
+  // A sender that records its command line and keeps a copy of the job file, then deletes the
+  // job file as the real one does with /d.
+  void InstallStandInSender() const {
+    const fs::path script = m_exeDir / "Postmx.exe";
+    WriteText(script,
+              "#!/bin/sh\n"
+              "printf '%s\\n' \"$@\" > \"" + (m_exeDir / "args.txt").string() + ".tmp\"\n"
+              "cp \"$2\" \"" + (m_exeDir / "job.txt").string() + "\"\n"
+              "rm -f \"$2\"\n"
+              "mv \"" + (m_exeDir / "args.txt").string() + ".tmp\" \"" + (m_exeDir / "args.txt").string() + "\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+  }
+
+  void StartOnFirst() {
+    ASSERT_TRUE(m_session.Start({Pic(0).string()}));
+    ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
+  }
+
+  void TabTo(const std::string& title) {
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }));
+    PressKey(Frame(), Qt::Key_Tab);
+    ASSERT_TRUE(m_session.WaitForImage(title));
+  }
+
+  CMainFrame* Frame() { return m_session.Frame(); }
+  CVimoView* View() { return m_session.View(); }
+
+  int State(const fs::path& path) {
+    void* value = nullptr;
+    if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
+  }
+
+  TempDir m_dir;
+  fs::path m_exeDir;
+  ViewerSession m_session;
+};
+
+const char* const kCompleteSettings =
+    "\tServer\tsmtp.example.jp\r\n\tTo\r\nalice@example.jp\r\nbob@example.jp\r\n\r\n"
+    "\tFrom\tme@example.jp\r\n\tSubject\tPhotos\r\n\tBody\r\nHello\r\n\r\nBye";
+
+TEST_F(GiftTest, StackMarksTheShownImageOnce) {
+  StartOnFirst();
+  PressKey(Frame(), Qt::Key_F5);
+  EXPECT_EQ(State(Pic(0)), 1);
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+  PressKey(Frame(), Qt::Key_F5);
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 1) << "the stack is a set";
+  EXPECT_EQ(State(Pic(1)), -1);
+}
+
+TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
+  WriteSettings(kCompleteSettings);
+  InstallStandInSender();
+  StartOnFirst();
+  PressKey(Frame(), Qt::Key_F5);
+  TabTo("b.jpg");
+  PressKey(Frame(), Qt::Key_F5);
+  TabTo("c.jpg");
+  PressKey(Frame(), Qt::Key_F12);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
+
+  const std::vector<std::string> args = Split(ReadText(m_exeDir / "args.txt"), "\n");
+  ASSERT_GE(args.size(), 2u);
+  EXPECT_EQ(args[0], "/d");
+  EXPECT_EQ(fs::path(args[1]).parent_path().string() + "/", [] {
+    char folder[256];
+    GetTempPathA(sizeof(folder), folder);
+    return std::string(folder);
+  }());
+  EXPECT_EQ(fs::path(args[1]).filename().string().rfind("VIM", 0), 0u);
+
+  const std::string job = ReadText(m_exeDir / "job.txt");
+  const std::vector<std::string> lines = Split(job, "\r\n");
+  ASSERT_EQ(lines.size(), 9u) << job;
+  EXPECT_EQ(lines[0], (m_exeDir / "vimolog.txt").string());
+  EXPECT_EQ(lines[1], "smtp.example.jp");
+  EXPECT_EQ(lines[2], "alice@example.jp\tbob@example.jp");
+  EXPECT_EQ(lines[3], "me@example.jp");
+  EXPECT_EQ(lines[4], "Photos");
+  const std::vector<std::string> attached = Split(lines[5], "\t");
+  EXPECT_EQ(std::set<std::string>(attached.begin(), attached.end()),
+            (std::set<std::string>{Pic(0).string(), Pic(1).string(), Pic(2).string()}));
+  EXPECT_EQ(lines[6], "Hello");
+  EXPECT_EQ(lines[7], "");
+  EXPECT_EQ(lines[8], "Bye");
+
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(State(Pic(i)), 0) << Pic(i);
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
+  EXPECT_TRUE(m_session.messages.empty());
+
+  // A sent image can be stacked again.
+  PressKey(Frame(), Qt::Key_F5);
+  EXPECT_EQ(State(Pic(2)), 1);
+}
+
+TEST_F(GiftTest, SendWithoutTheSenderReportsItAndLeavesNoJobFile) {
+  WriteSettings(kCompleteSettings);
+  StartOnFirst();
+  PressKey(Frame(), Qt::Key_F5);
+  const std::vector<std::string> before = JobFilesLeft();
+  PressKey(Frame(), Qt::Key_F12);
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_EQ(m_session.messages[0], "Postmx.exe cannot start");
+  EXPECT_EQ(JobFilesLeft(), before);
+  EXPECT_EQ(State(Pic(0)), 0) << "the image counts as sent all the same";
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
+}
+
+TEST_F(GiftTest, IncompleteSettingsOpenTheDialogAndSendNothing) {
+  WriteSettings("\tServer\tsmtp.example.jp\r\n\tTo\r\n\r\n\r\n\tFrom\tme@example.jp\r\n");
+  InstallStandInSender();
+  StartOnFirst();
+  PressKey(Frame(), Qt::Key_F5);
+  m_session.dialogHandler = [](CDialog* pDialog) {
+    pDialog->SetDlgItemText(1000, "alice@example.jp");
+    return IDOK;
+  };
+  PressKey(Frame(), Qt::Key_F12);
+  ASSERT_EQ(m_session.dialogs.size(), 1u);
+  EXPECT_EQ(m_session.dialogs[0], "Image Gift 設定");
+  EXPECT_EQ(g_strTo, "alice@example.jp") << "the dialog's OK still takes the settings";
+  EXPECT_FALSE(fs::exists(m_exeDir / "args.txt"));
+  EXPECT_EQ(State(Pic(0)), 1) << "still stacked, not sent";
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+}
+
+TEST_F(GiftTest, SettingsDialogChecksAddressesAndServer) {
+  StartOnFirst();
+  int round = 0;
+  m_session.dialogHandler = [&round](CDialog* pDialog) {
+    switch (round++) {
+      case 0:  // everything empty
+        return IDOK;
+      case 1:
+        pDialog->SetDlgItemText(1000, "alice@example.jp\nbob@example.jp");
+        pDialog->SetDlgItemText(1001, "me@example.jp");
+        return IDOK;  // no server
+      default:
+        pDialog->SetDlgItemText(1004, "   ");
+        pDialog->SetDlgItemText(1003, "line one\nline two");
+        return IDOK;
+    }
+  };
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  const std::vector<std::string> expected = {"@がメールIDに含まれていません", "SMTP サーバ名を指定してください"};
+  EXPECT_EQ(m_session.messages, expected);
+  EXPECT_EQ(round, 3);
+  EXPECT_EQ(g_strTo, "alice@example.jp\r\nbob@example.jp");
+  EXPECT_EQ(g_strFrom, "me@example.jp");
+  EXPECT_EQ(g_strServer, "   ") << "blanks are a server name";
+  EXPECT_EQ(g_strBody, "line one\r\nline two");
+  EXPECT_EQ(g_strSubject, "");
+  EXPECT_EQ(g_bSettingsChanged, 1);
+}
+
+TEST_F(GiftTest, DialogShowsTheCurrentSettingsOneEntryPerLine) {
+  WriteSettings(kCompleteSettings);
+  StartOnFirst();
+  std::string recipients;
+  std::string comment;
+  m_session.dialogHandler = [&](CDialog* pDialog) {
+    recipients = pDialog->GetDlgItemText(1000).str();
+    comment = pDialog->GetDlgItemText(1003).str();
+    return IDCANCEL;
+  };
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  EXPECT_EQ(recipients, "alice@example.jp\r\nbob@example.jp");
+  EXPECT_EQ(comment, "Hello\r\n\r\nBye");
+}
+
+TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
+  WriteSettings(kCompleteSettings);
+  StartOnFirst();
+  m_session.dialogHandler = [](CDialog*) { return IDCANCEL; };
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  // Edited by hand while the program runs: must survive the exit.
+  WriteSettings(std::string(kCompleteSettings) + "\r\nedited by hand");
+  m_session.Stop();
+  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), std::string(kCompleteSettings) + "\r\nedited by hand");
+  EXPECT_EQ(g_bSettingsChanged, 0);
+
+  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+  WriteSettings(kCompleteSettings);
+  StartOnFirst();
+  m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  EXPECT_EQ(g_bSettingsChanged, 1);
+  WriteSettings("replaced");
+  m_session.Stop();
+  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), kCompleteSettings);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
