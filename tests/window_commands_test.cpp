@@ -21,19 +21,6 @@ using namespace vimo::test;
 
 namespace {
 
-std::vector<std::string> ImagesInListingOrder(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
-  if (hFind == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
-      names.emplace_back(entry.cFileName);
-  } while (FindNextFileA(hFind, &entry));
-  FindClose(hFind);
-  return names;
-}
-
 // A conversion the test can hold back: sources whose name holds "late" wait for Release.
 struct LateConverter {
   static std::mutex mutex;
@@ -92,7 +79,7 @@ TEST_F(CommandsTest, TabAndShiftTabWalkTheFolderInBrowseOrder) {
   StartOn("c.jpg");
 
   std::vector<std::string> order = {"c.jpg"};
-  for (const std::string& name : ImagesInListingOrder(m_dir.Path())) {
+  for (const std::string& name : ImageNamesInListingOrder(m_dir.Path())) {
     if (name != "c.jpg") order.push_back(name);
   }
   EXPECT_FALSE(Frame()->IsMenuItemEnabled(ID_GO_PREV)) << "nothing before the first image";

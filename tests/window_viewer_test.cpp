@@ -27,20 +27,6 @@ std::vector<std::string> HistoryNames(CVimoDoc* pDoc) {
   return names;
 }
 
-// The folder's image names in the order the file system lists them.
-std::vector<std::string> ListingOrder(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
-  if (hFind == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
-      names.emplace_back(entry.cFileName);
-  } while (FindNextFileA(hFind, &entry));
-  FindClose(hFind);
-  return names;
-}
-
 class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,7 +78,7 @@ TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenInListingOrder) {
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return pDoc->m_queue.HistoryCount() == 5; }));
 
   std::vector<std::string> expected = {"c.jpg"};
-  for (const std::string& name : ListingOrder(m_dir.Path())) {
+  for (const std::string& name : ImageNamesInListingOrder(m_dir.Path())) {
     if (name != "c.jpg") expected.push_back(name);
   }
   EXPECT_EQ(HistoryNames(pDoc), expected);

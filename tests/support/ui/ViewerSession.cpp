@@ -113,6 +113,19 @@ void ViewerSession::WriteProfile(const std::string& text) const {
   std::ofstream(ProfilePath(), std::ios::binary) << text;
 }
 
+std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
+  if (hFind == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
+      names.emplace_back(entry.cFileName);
+  } while (FindNextFileA(hFind, &entry));
+  FindClose(hFind);
+  return names;
+}
+
 Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
   const int stride = (width * 3 + 3) & ~3;
   const std::uint32_t imageSize = static_cast<std::uint32_t>(stride * height);

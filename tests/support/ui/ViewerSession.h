@@ -71,6 +71,9 @@ class ViewerSession {
   bool m_bRunning = false;
 };
 
+// The image names of a folder in the order the file system lists them.
+std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder);
+
 // A 24-bit bottom-up BMP file of the given colours (top row first).
 Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels);
 // A colourful test pattern: every pixel differs from its neighbours.
