@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/SmtpSink.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,14 +29,11 @@ namespace {
 // A sender that hangs on a dead server is a failure: it must give up within a minute.
 constexpr double kMaxSecondsForADeadServer = 60.0;
 
-std::string ShellQuoted(std::string_view text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted + "'";
-}
+using vimo::test::LoopbackServer;
+using vimo::test::ReadMessage;
+using vimo::test::ReceivedMessage;
+using vimo::test::ReceivedPart;
+using vimo::test::ShellQuoted;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -92,91 +91,6 @@ void WriteJobLines(const fs::path& path, const std::vector<std::string>& lines,
                    std::string_view lineEnd = "\r\n") {
   WriteFile(path, Joined(lines, lineEnd));
 }
-
-// A message as the loopback server received and decoded it.
-struct ReceivedPart {
-  std::map<std::string, std::string> meta;  // type, charset, filename, disposition, encoding
-  std::string data;                         // decoded bytes
-};
-struct ReceivedMessage {
-  std::vector<std::string> envelope;  // "MAIL FROM:<a>", "RCPT TO:<b>", ...
-  std::map<std::string, std::string> headers;
-  std::string defects;
-  std::string raw;
-  std::vector<ReceivedPart> parts;
-};
-
-ReceivedMessage ReadMessage(const fs::path& folder) {
-  ReceivedMessage message;
-  message.envelope = SplitLines(ReadFile(folder / "envelope.txt"));
-  for (const std::string& line : SplitLines(ReadFile(folder / "headers.txt"))) {
-    const std::size_t colon = line.find(": ");
-    if (colon != std::string::npos) message.headers[line.substr(0, colon)] = line.substr(colon + 2);
-  }
-  message.defects = ReadFile(folder / "defects.txt");
-  message.raw = ReadFile(folder / "raw.eml");
-  for (int index = 0; fs::exists(folder / ("part-" + std::to_string(index) + ".meta")); ++index) {
-    ReceivedPart part;
-    const std::string stem = "part-" + std::to_string(index);
-    for (const std::string& line : SplitLines(ReadFile(folder / (stem + ".meta")))) {
-      const std::size_t colon = line.find(':');
-      const std::size_t value = std::min(line.size(), colon + 2);
-      part.meta[line.substr(0, colon)] = line.substr(value);
-    }
-    part.data = ReadFile(folder / (stem + ".data"));
-    message.parts.push_back(std::move(part));
-  }
-  return message;
-}
-
-// A loopback server run by smtp_sink.py: "serve" (a mail server), "silent" (accepts, never
-// answers) or "closed" (a port nobody listens on). It runs while its input pipe is open.
-class LoopbackServer {
- public:
-  LoopbackServer(const fs::path& folder, const std::string& mode,
-                 const std::vector<std::string>& refused = {})
-      : m_messageFolder(folder / "received") {
-    fs::create_directories(m_messageFolder);
-    const fs::path portFile = folder / ("port-" + mode);
-    std::string command = "exec /usr/bin/python3 " +
-                          ShellQuoted(VIMO_SOURCE_DIR "/tests/support/smtp_sink.py") + " " + mode +
-                          " " + ShellQuoted(portFile.string());
-    if (mode == "serve") command += " " + ShellQuoted(m_messageFolder.string());
-    for (const std::string& address : refused) command += " " + ShellQuoted(address);
-    m_input.reset(popen(command.c_str(), "w"));
-    if (!m_input) return;
-    // Ready means the port file is there (it is written aside and renamed when listening).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!fs::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_portFileText = ReadFile(portFile);
-    if (!m_portFileText.empty()) m_port = std::stoi(m_portFileText);
-  }
-
-  int Port() const { return m_port; }
-  // Why the server did not come up, when Port() is 0.
-  const std::string& PortFileText() const { return m_portFileText; }
-  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-  std::vector<fs::path> Messages() const {
-    std::vector<fs::path> messages;
-    for (int number = 1; fs::exists(m_messageFolder / ("msg-" + std::to_string(number)));
-         ++number) {
-      messages.push_back(m_messageFolder / ("msg-" + std::to_string(number)));
-    }
-    return messages;
-  }
-
- private:
-  struct PipeCloser {
-    void operator()(FILE* pipe) const { pclose(pipe); }  // the server sees end of input and stops
-  };
-  fs::path m_messageFolder;
-  std::unique_ptr<FILE, PipeCloser> m_input;
-  std::string m_portFileText;
-  int m_port = 0;
-};
 
 struct RunResult {
   int exitCode = -1;
