@@ -1,0 +1,216 @@
+// Image Gift from key press to mailbox: the viewer reads its mail settings from vimo.txt beside
+// the executable, F5 stacks images, F12 hands the stack and the shown image to Postmx.exe, and a
+// real mail server on loopback (tests/support/smtp_sink.py) receives the message.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "res/Resource.h"
+#include "support/SmtpSink.h"
+#include "support/ui/UserInput.h"
+#include "support/ui/ViewerSession.h"
+#include "win32/Kernel.h"
+
+using namespace vimo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Mail delivery runs in another process; a slow machine gets two minutes.
+constexpr int kMailTimeoutMs = 120000;
+// The caption is painted at (10, 10); this corner holds it, the rest of the image never does.
+constexpr int kCaptionWidth = 80;
+constexpr int kCaptionHeight = 40;
+
+std::string TextOf(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+bool InCaptionCorner(int x, int y) { return x < kCaptionWidth && y < kCaptionHeight; }
+
+// The pixels of the image's area (width x height from the top left) inside or outside the
+// caption corner.
+std::vector<Rgb> Area(const Pixels& pixels, int width, int height, bool captionCorner) {
+  std::vector<Rgb> area;
+  for (int y = 0; y < height && y < pixels.height; ++y) {
+    for (int x = 0; x < width && x < pixels.width; ++x) {
+      if (InCaptionCorner(x, y) == captionCorner) area.push_back(pixels.At(x, y));
+    }
+  }
+  return area;
+}
+
+// The job files the viewer left in its private temporary folder.
+std::vector<std::string> JobFilesInTempFolder() {
+  char folder[MAX_PATH] = "";
+  const DWORD length = GetTempPathA(sizeof(folder), folder);
+  std::vector<std::string> jobs;
+  if (length == 0 || length >= sizeof(folder)) return jobs;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    if (entry.path().filename().string().rfind("VIM", 0) == 0) jobs.push_back(entry.path().string());
+  }
+  return jobs;
+}
+
+class GiftMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The test's own "executable's folder": vimo.txt, vimolog.txt and Postmx.exe live there.
+    m_executable = (m_program / "vimo").string();
+    vimo::platform::SetExecutablePathForTesting(m_executable.c_str());
+    fs::create_symlink(VIMO_BINARY_DIR "/Postmx.exe", m_program / "Postmx.exe");
+  }
+  void TearDown() override {
+    if (m_session.Running()) m_session.Stop();
+    vimo::platform::SetExecutablePathForTesting(nullptr);
+    g_mapGiftState.RemoveAll();
+  }
+
+  void WriteSettings(const LoopbackServer& server) {
+    const std::string text = "\tServer\t" + server.HostAndPort() +
+                             "\r\n\tTo\r\nalice@example.jp\r\n\r\n\tFrom\tme@example.jp\r\n"
+                             "\tSubject\tPhotos\r\n\tBody\r\nHello\r\n";
+    std::ofstream(m_program / "vimo.txt", std::ios::binary) << text;
+  }
+
+  // A flat colour JPEG: every image shows the same colour under the caption, so captions can
+  // be compared across images; the sizes make the files differ.
+  void MakeJpeg(const std::string& name, int width) {
+    RunConvert("-size " + std::to_string(width) + "x120 xc:#3a6ea5 -quality 95 " + (m_images / name).string());
+  }
+
+  std::string Title() { return m_session.Doc()->GetTitle().str(); }
+  std::string PathOf(const std::string& name) { return (m_images / name).string(); }
+
+  // Tab to the next image and wait until it is shown; its name.
+  std::string TabToNextImage(const std::set<std::string>& seen) {
+    CMainFrame* pFrame = m_session.Frame();
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return pFrame->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }))
+        << "the next image never converted";
+    PressKey(pFrame, Qt::Key_Tab);
+    EXPECT_TRUE(ViewerSession::WaitFor([&] {
+      return m_session.Doc()->m_pDib != nullptr && seen.count(Title()) == 0 && !Title().empty();
+    })) << "Tab did not show a new image; the title is " << Title();
+    return Title();
+  }
+
+  // The gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
+  static int GiftState(const std::string& path) {
+    void* value = nullptr;
+    if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
+  }
+
+  TempDir m_program;
+  TempDir m_images;
+  TempDir m_mail;
+  std::string m_executable;
+  ViewerSession m_session;
+};
+
+TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent) {
+  const LoopbackServer server(m_mail.Path(), "serve");
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
+  WriteSettings(server);
+  const std::map<std::string, int> widths = {{"one.jpg", 160}, {"two.jpg", 168}, {"three.jpg", 176}};
+  for (const auto& [name, width] : widths) MakeJpeg(name, width);
+
+  // The first image the viewer is started on; the others in the order Tab shows them.
+  std::vector<std::string> shown = {"one.jpg"};
+  ASSERT_TRUE(m_session.Start({PathOf("one.jpg")}));
+  ASSERT_TRUE(m_session.WaitForImage("one.jpg")) << testing::PrintToString(m_session.messages);
+  CMainFrame* pFrame = m_session.Frame();
+  ASSERT_EQ(g_strServer.str(), server.HostAndPort()) << "vimo.txt beside the executable was not read";
+
+  PressKey(pFrame, Qt::Key_F5);
+  EXPECT_EQ(GiftState(PathOf(shown[0])), 1) << "F5 stacks the shown image";
+  const Pixels stacked = m_session.ViewPixels();
+
+  shown.push_back(TabToNextImage({shown.begin(), shown.end()}));
+  PressKey(pFrame, Qt::Key_F5);
+  EXPECT_EQ(GiftState(PathOf(shown[1])), 1);
+
+  shown.push_back(TabToNextImage({shown.begin(), shown.end()}));
+  ASSERT_EQ(std::set<std::string>(shown.begin(), shown.end()).size(), 3u);
+  EXPECT_EQ(GiftState(PathOf(shown[2])), -1) << "the third image was never stacked";
+  const Pixels plain = m_session.ViewPixels();
+  ASSERT_TRUE(JobFilesInTempFolder().empty());
+
+  PressKey(pFrame, Qt::Key_F12);
+  EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
+  EXPECT_TRUE(m_session.dialogs.empty()) << "complete settings send without asking";
+
+  // The viewer marks all three as sent and captions the shown one.
+  for (const std::string& name : shown) EXPECT_EQ(GiftState(PathOf(name)), 0) << name;
+  EXPECT_EQ(g_mapGiftState.GetCount(), 3);
+  const Pixels sent = m_session.ViewPixels();
+  const int width = widths.at(shown[2]);
+  EXPECT_NE(Area(sent, width, 120, true), Area(plain, width, 120, true)) << "no caption painted";
+  EXPECT_EQ(Area(sent, width, 120, false), Area(plain, width, 120, false)) << "the image itself changed";
+
+  // The server receives exactly one message, from the settings, with the body and three files.
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return !server.Messages().empty(); }, kMailTimeoutMs))
+      << "no message arrived; log: " << TextOf(m_program / "vimolog.txt");
+  const fs::path logPath = m_program / "vimolog.txt";
+  ASSERT_TRUE(ViewerSession::WaitFor(
+      [&] { return TextOf(logPath).find('\n') != std::string::npos; }, kMailTimeoutMs))
+      << "the sender wrote no log line";
+  ASSERT_EQ(server.Messages().size(), 1u);
+  const ReceivedMessage message = ReadMessage(server.Messages()[0]);
+  EXPECT_EQ(message.envelope, (std::vector<std::string>{"MAIL FROM:<me@example.jp>", "RCPT TO:<alice@example.jp>"}));
+  EXPECT_EQ(message.headers.count("Subject") ? message.headers.at("Subject") : "", "Photos");
+  EXPECT_EQ(message.defects, "");
+  ASSERT_EQ(message.parts.size(), 4u) << "the body and three attachments";
+  EXPECT_EQ(message.parts[0].meta.at("type"), "text/plain");
+  EXPECT_NE(message.parts[0].data.find("Hello"), std::string::npos) << message.parts[0].data;
+  std::set<std::string> attached;
+  for (std::size_t i = 1; i < message.parts.size(); ++i) {
+    const ReceivedPart& part = message.parts[i];
+    const std::string name = part.meta.at("filename");
+    SCOPED_TRACE(name);
+    ASSERT_EQ(widths.count(name), 1u) << "not one of the images";
+    EXPECT_EQ(part.meta.at("type"), "image/jpeg");
+    EXPECT_TRUE(part.data == TextOf(m_images / name)) << "decoded bytes differ from the file";
+    attached.insert(name);
+  }
+  EXPECT_EQ(attached.size(), 3u) << "an image was attached twice";
+
+  // The send log beside the executable gains one "sent" line; Postmx /d removed the job file.
+  const std::vector<std::string> log = LinesOf(TextOf(logPath));
+  ASSERT_EQ(log.size(), 1u) << TextOf(logPath);
+  EXPECT_NE(log[0].find("\tsent\tto: alice@example.jp\tattachments: 3"), std::string::npos) << log[0];
+  EXPECT_TRUE(JobFilesInTempFolder().empty()) << testing::PrintToString(JobFilesInTempFolder());
+
+  // Browsing back, the stacked images now carry the same caption as the shown one.
+  const std::vector<Rgb> sentCaption = Area(sent, kCaptionWidth, kCaptionHeight, true);
+  for (int back = 1; back >= 0; --back) {
+    PressKey(pFrame, Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_TRUE(m_session.WaitForImage(shown[back])) << "title " << Title();
+    EXPECT_EQ(Area(m_session.ViewPixels(), kCaptionWidth, kCaptionHeight, true), sentCaption) << shown[back];
+  }
+  EXPECT_NE(Area(stacked, kCaptionWidth, kCaptionHeight, true), sentCaption) << "Stacked and Sent look alike";
+  EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
