@@ -78,10 +78,19 @@ class GiftMailTest : public ::testing::Test {
     m_executable = (m_program / "vimo").string();
     vimo::platform::SetExecutablePathForTesting(m_executable.c_str());
     fs::create_symlink(VIMO_BINARY_DIR "/Postmx.exe", m_program / "Postmx.exe");
+    ClearGiftGlobals();
   }
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
     vimo::platform::SetExecutablePathForTesting(nullptr);
+    ClearGiftGlobals();
+  }
+
+  // A real run reads vimo.txt once, into empty settings (recipients and body are appended);
+  // a run in the same process must not inherit the previous one's.
+  static void ClearGiftGlobals() {
+    for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+    g_bSettingsChanged = 0;
     g_mapGiftState.RemoveAll();
   }
 
