@@ -170,16 +170,26 @@ TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
   EXPECT_EQ(State(Pic(2)), 1);
 }
 
-TEST_F(GiftTest, SendWithoutTheSenderReportsItAndLeavesNoJobFile) {
+TEST_F(GiftTest, SendWithoutTheSenderReportsItAndKeepsTheStackForAnotherTry) {
   WriteSettings(kCompleteSettings);
   StartOnFirst();
   PressKey(Frame(), Qt::Key_F5);
+  TabTo("b.jpg");
   const std::vector<std::string> before = JobFilesLeft();
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_EQ(m_session.messages.size(), 1u);
   EXPECT_EQ(m_session.messages[0], "Postmx.exe cannot start");
-  EXPECT_EQ(JobFilesLeft(), before);
-  EXPECT_EQ(State(Pic(0)), 0) << "the image counts as sent all the same";
+  EXPECT_EQ(JobFilesLeft(), before) << "no job file left behind";
+  EXPECT_EQ(State(Pic(0)), 1) << "nothing was sent: still stacked";
+  EXPECT_EQ(State(Pic(1)), -1) << "the shown image was never stacked";
+  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+
+  // With the sender in place the same keys send both.
+  InstallStandInSender();
+  PressKey(Frame(), Qt::Key_F12);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
+  EXPECT_EQ(State(Pic(0)), 0);
+  EXPECT_EQ(State(Pic(1)), 0);
   EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
 }
 

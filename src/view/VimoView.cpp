@@ -211,46 +211,58 @@ void CVimoView::OnGiftSend() {
     OnGiftSettings();
     return;
   }
+  // The shown image is always attached, stacked or not.
   const CString shown = ShownImagePath();
   void* value = nullptr;
-  if (!m_mapStack.Lookup(shown, value)) m_mapStack[shown] = nullptr;
+  const bool shownWasStacked = m_mapStack.Lookup(shown, value) != FALSE;
+  if (!shownWasStacked) m_mapStack[shown] = nullptr;
 
   CString attachments;
   for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
     CString path;
     m_mapStack.GetNextAssoc(pos, path, value);
-    g_mapGiftState[path] = nullptr;  // sent
     if (!attachments.IsEmpty()) attachments += '\t';
     attachments += path;
   }
-  m_mapStack.RemoveAll();
 
+  // The images count as sent only once the sender has them; after a failure the stack stays
+  // as it was, so that the user can send again.
+  if (!HandOverMailJob(attachments)) {
+    if (!shownWasStacked) m_mapStack.RemoveKey(shown);
+    return;
+  }
+  for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
+    CString path;
+    m_mapStack.GetNextAssoc(pos, path, value);
+    g_mapGiftState[path] = nullptr;  // sent
+  }
+  m_mapStack.RemoveAll();
+  InvalidateRect(nullptr, TRUE);
+}
+
+BOOL CVimoView::HandOverMailJob(const CString& attachments) {
   char tempFolder[256] = "";
   char jobPath[MAX_PATH] = "";
   const DWORD folderLength = GetTempPathA(sizeof(tempFolder), tempFolder);
   if (folderLength == 0 || folderLength >= sizeof(tempFolder) ||
       GetTempFileNameA(tempFolder, "VIM", 0, jobPath) == 0) {
     AfxMessageBox("cannot open temp file");
-    return;
+    return FALSE;
   }
-  const CString text = MakeMailJobText(g_szLogPath, g_strServer, g_strTo, g_strFrom, g_strSubject, attachments, g_strBody);
+  const CString text =
+      MakeMailJobText(g_szLogPath, g_strServer, g_strTo, g_strFrom, g_strSubject, attachments, g_strBody);
   const int written = WriteMailJobFile(jobPath, text);
-  if (written == 0) {
+  if (written <= 0) {
     DeleteFileA(jobPath);
-    AfxMessageBox("cannot open temp file");
-    return;
-  }
-  if (written < 0) {
-    DeleteFileA(jobPath);
-    AfxMessageBox("cannot write temp file");
-    return;
+    AfxMessageBox(written == 0 ? "cannot open temp file" : "cannot write temp file");
+    return FALSE;
   }
   CString command;
   command.Format("Postmx.exe /d %s", jobPath);
   if (command.GetLength() >= 512 || WinExec(command, 0) <= 31) {
     DeleteFileA(jobPath);
     AfxMessageBox("Postmx.exe cannot start");
-    return;
+    return FALSE;
   }
-  InvalidateRect(nullptr, TRUE);
+  return TRUE;
 }

@@ -55,5 +55,8 @@ class CVimoView : public CScrollView {
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it.
   void OnGiftSend();
+  // Writes the job file into the temporary folder and starts "Postmx.exe /d" with it. On
+  // failure the user is told and no job file is left behind.
+  BOOL HandOverMailJob(const CString& attachments);
   DECLARE_MESSAGE_MAP()
 };
