@@ -32,18 +32,6 @@ constexpr int kMailTimeoutMs = 120000;
 constexpr int kCaptionWidth = 80;
 constexpr int kCaptionHeight = 40;
 
-std::string TextOf(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
-
 bool InCaptionCorner(int x, int y) { return x < kCaptionWidth && y < kCaptionHeight; }
 
 // The pixels of the image's area (width x height from the top left) inside or outside the
@@ -178,10 +166,10 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
 
   // The server receives exactly one message, from the settings, with the body and three files.
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return !server.Messages().empty(); }, kMailTimeoutMs))
-      << "no message arrived; log: " << TextOf(m_program / "vimolog.txt");
+      << "no message arrived; log: " << TextOfFile(m_program / "vimolog.txt");
   const fs::path logPath = m_program / "vimolog.txt";
   ASSERT_TRUE(ViewerSession::WaitFor(
-      [&] { return TextOf(logPath).find('\n') != std::string::npos; }, kMailTimeoutMs))
+      [&] { return TextOfFile(logPath).find('\n') != std::string::npos; }, kMailTimeoutMs))
       << "the sender wrote no log line";
   ASSERT_EQ(server.Messages().size(), 1u);
   const ReceivedMessage message = ReadMessage(server.Messages()[0]);
@@ -198,14 +186,14 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
     SCOPED_TRACE(name);
     ASSERT_EQ(widths.count(name), 1u) << "not one of the images";
     EXPECT_EQ(part.meta.at("type"), "image/jpeg");
-    EXPECT_TRUE(part.data == TextOf(m_images / name)) << "decoded bytes differ from the file";
+    EXPECT_TRUE(part.data == TextOfFile(m_images / name)) << "decoded bytes differ from the file";
     attached.insert(name);
   }
   EXPECT_EQ(attached.size(), 3u) << "an image was attached twice";
 
   // The send log beside the executable gains one "sent" line; Postmx /d removed the job file.
-  const std::vector<std::string> log = LinesOf(TextOf(logPath));
-  ASSERT_EQ(log.size(), 1u) << TextOf(logPath);
+  const std::vector<std::string> log = LinesOf(TextOfFile(logPath));
+  ASSERT_EQ(log.size(), 1u) << TextOfFile(logPath);
   EXPECT_NE(log[0].find("\tsent\tto: alice@example.jp\tattachments: 3"), std::string::npos) << log[0];
   EXPECT_TRUE(JobFilesInTempFolder().empty()) << testing::PrintToString(JobFilesInTempFolder());
 

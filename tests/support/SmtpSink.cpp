@@ -12,6 +12,8 @@ namespace vimo::test {
 
 namespace {
 
+}  // namespace
+
 std::string TextOfFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -24,7 +26,6 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-}  // namespace
 
 std::string ShellQuoted(std::string_view text) {
   std::string quoted = "'";
