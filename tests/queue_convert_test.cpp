@@ -346,22 +346,37 @@ TEST_F(QueueTest, ClearAllDeletesEveryHistoryFile) {
   EXPECT_EQ(queue.CanNext(), 0);
 }
 
-TEST_F(QueueTest, ConversionRunningThroughClearAllLandsAfterIt) {
+TEST_F(QueueTest, ConversionRunningThroughClearAllIsDropped) {
   CConvertQueue queue;
   queue.StartThread();
   FakeConverter::Get().Hold(true);
   queue.Enqueue(Source("old.jpg").c_str());
   ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
   queue.Enqueue(Source("dropped.jpg").c_str());
+  EXPECT_EQ(queue.IsNextComing(), 1);
 
   queue.ClearAll();
   queue.Enqueue(Source("new.jpg").c_str());
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
-  EXPECT_EQ(queue.Next()->str(), TempFolder() + "old.jpg.bmp");
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; }));
+  // The old browsing's image never shows up under the new folder, and leaves no file behind.
   EXPECT_EQ(queue.Next()->str(), TempFolder() + "new.jpg.bmp");
+  EXPECT_FALSE(fs::exists(TempFolder() + "old.jpg.bmp"));
   for (const auto& source : FakeConverter::Get().Sources()) EXPECT_EQ(source.find("dropped"), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
   queue.ClearAll();
+}
+
+TEST_F(QueueTest, ErrorOfAConversionRunningThroughClearAllIsDropped) {
+  CConvertQueue queue;
+  queue.StartThread();
+  FakeConverter::Get().Hold(true);
+  queue.Enqueue(Source("bad-old.jpg").c_str());
+  ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
+  queue.ClearAll();
+  FakeConverter::Get().Hold(false);
+  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  EXPECT_TRUE(queue.TakeError().IsEmpty());
 }
 
 TEST_F(QueueTest, DestroyingAnIdleQueueStopsTheWorker) {

@@ -118,6 +118,15 @@ TEST(PlacementText, IsReadAtFixedPositionsAndLongerTextsByTheirBlanks) {
   }
 }
 
+TEST_F(PlacementTest, StartThatOpensNothingKeepsTheSavedPlacement) {
+  const std::string saved = "[Window size]\nRect=0100 0050 0740 0530\niconized=0\nmaximized=1\n";
+  m_session.WriteProfile(saved);
+  // The framework cannot open the file: the frame goes before it was ever shown.
+  EXPECT_FALSE(m_session.Start({"/nonexistent-folder/missing.jpg"}));
+  EXPECT_NE(m_session.ProfileText().find("Rect=0100 0050 0740 0530"), std::string::npos) << m_session.ProfileText();
+  EXPECT_NE(m_session.ProfileText().find("maximized=1"), std::string::npos) << m_session.ProfileText();
+}
+
 TEST_F(PlacementTest, HiddenToolBarStaysHiddenAfterARestart) {
   ASSERT_TRUE(m_session.Start());
   CMainFrame* pFrame = m_session.Frame();

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include <sys/wait.h>
+
 #include "app/Globals.h"
 #include "res/Resource.h"
 #include "support/ui/ViewerSession.h"
@@ -83,6 +85,27 @@ TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenInListingOrder) {
   }
   EXPECT_EQ(HistoryNames(pDoc), expected);
   EXPECT_EQ(g_bPollQueue, 0);
+}
+
+TEST_F(ViewerTest, RelativePathOnTheCommandLineIsBrowsedByItsFullPath) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
+  const bool started = m_session.Start({"c.jpg"});
+  std::filesystem::current_path(before);
+  ASSERT_TRUE(started);
+  // Folder changes made later (the file dialogs make them) cannot redirect the shown file.
+  EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+  EXPECT_TRUE(m_session.WaitForImage("c.jpg"));
+}
+
+TEST(ScreenshotCommand, StartThatOpensNothingEndsWithAnError) {
+  const TempDir folder;
+  const std::string command = std::string(VIMO_BINARY_DIR "/vimo --screenshot ") + (folder / "shot.png").string() +
+                              " /nonexistent-folder/missing.jpg 2>/dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << "the program crashed";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_FALSE(std::filesystem::exists(folder / "shot.png"));
 }
 
 TEST_F(ViewerTest, StartShowsReadingTitleAndQueuesTwoAhead) {

@@ -94,6 +94,7 @@ void CConvertQueue::ClearAll() {
   m_listErrors.RemoveAll();
   while (!m_listHistory.IsEmpty()) DeleteEntry(m_listHistory.RemoveHead());
   m_nIndex = 0;
+  ++m_nGeneration;  // a conversion still running belongs to what was just cleared
 }
 
 int CConvertQueue::HistoryCount() {

@@ -34,7 +34,8 @@ class CConvertQueue : public CMultiThread {
   void DeleteCurrent();
   // The oldest error message of the worker, or an empty string.
   CString TakeError();
-  // Empties the three lists, deleting every history file, and resets the position.
+  // Empties the three lists, deleting every history file, and resets the position. The
+  // result of a conversion still running is dropped (its file deleted) when it comes.
   void ClearAll();
 
   // Consistent reads for "how many converted images lie ahead".

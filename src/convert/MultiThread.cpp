@@ -13,11 +13,17 @@ namespace {
 constexpr size_t kDestinationLimit = 512;
 constexpr DWORD kTempPathLimit = 256;
 
-// Hands the result of the source in work to the user-interface thread.
-void Deliver(ConvertThreadParam* param, CObList* list, const std::string& text) {
+// Hands the result of the source in work to the user-interface thread, unless the queue was
+// cleared since the source was taken: then the result belongs to a browsing that is over, and
+// a converted file is deleted instead of showing up under the new folder's name.
+void Deliver(ConvertThreadParam* param, int generation, CObList* list, const std::string& text, bool isFile) {
   CSingleLock guard(param->pLock, TRUE);
-  list->AddTail(std::make_unique<CString>(text));
   *param->pnBusy = 0;
+  if (generation != *param->pnGeneration) {
+    if (isFile) std::remove(text.c_str());
+    return;
+  }
+  list->AddTail(std::make_unique<CString>(text));
 }
 
 void Drop(ConvertThreadParam* param) {
@@ -55,7 +61,7 @@ int CMultiThread::BeginThread(CObList* pPending, CObList* pHistory, CObList* pEr
   m_pEndEvent = std::make_unique<CEvent>(FALSE, TRUE);
   m_pWorkEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock,
-                               &m_nBusy};
+                               &m_nBusy, &m_nGeneration};
   m_pWorker = AfxBeginThread(&CMultiThread::ConvertThreadProc, &m_param);
   return 1;
 }
@@ -83,24 +89,26 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
 
   while (pParam->pbStop->load() == 0) {
     std::string source;
+    int generation = 0;
     {
       CSingleLock guard(pParam->pLock, TRUE);
       if (pParam->pPending->IsEmpty()) break;
       const std::unique_ptr<CObject> head = pParam->pPending->RemoveHead();
       source = static_cast<CString*>(head.get())->str();
+      generation = *pParam->pnGeneration;
       *pParam->pnBusy = 1;
     }
     const std::string destination = std::string(haveTempFolder ? tempPath : "") + BaseName(source) + ".bmp";
     if (!haveTempFolder || destination.size() >= kDestinationLimit) {
       // No room to convert into: report the source as failed rather than write elsewhere.
-      Deliver(pParam, pParam->pErrors, ErrorFor(destination));
+      Deliver(pParam, generation, pParam->pErrors, ErrorFor(destination), false);
       continue;
     }
 
     const char last = source.empty() ? '\0' : source.back();
     if (last == 'p' || last == 'P') {
       CopyFileA(source.c_str(), destination.c_str(), FALSE);
-      Deliver(pParam, pParam->pHistory, destination);
+      Deliver(pParam, generation, pParam->pHistory, destination, true);
       continue;
     }
 
@@ -116,9 +124,9 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       break;
     }
     if (converted != 0) {
-      Deliver(pParam, pParam->pHistory, destination);
+      Deliver(pParam, generation, pParam->pHistory, destination, true);
     } else {
-      Deliver(pParam, pParam->pErrors, ErrorFor(destination));
+      Deliver(pParam, generation, pParam->pErrors, ErrorFor(destination), false);
     }
   }
 }

@@ -18,7 +18,8 @@ struct ConvertThreadParam {
   CObList* pErrors;            // "Convert Error " messages, oldest first
   CCriticalSection* pLock;     // guards the three lists
   int* pnBusy;                 // 1 while a source taken from the pending list has no result yet
-                               // (read and written under pLock)
+  int* pnGeneration;           // raised by every clear: results of sources taken before it are
+                               // dropped (both read and written under pLock)
 };
 
 // The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
@@ -52,7 +53,8 @@ class CMultiThread : public CWinThread {
   std::unique_ptr<CEvent> m_pWorkEvent;
   std::unique_ptr<CEvent> m_pEndEvent;
   std::atomic<int> m_bStop{0};
-  int m_nBusy = 0;  // see ConvertThreadParam::pnBusy
+  int m_nBusy = 0;        // see ConvertThreadParam::pnBusy
+  int m_nGeneration = 0;  // see ConvertThreadParam::pnGeneration
   ConvertThreadParam m_param{};
 
  private:

@@ -84,6 +84,8 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
       AfxMessageBox(error, MB_OK, 0);
       return 0;
     }
+    // Nothing converting, waiting or failed: no image can come, so there is nothing to wait for.
+    if (!queue.CanNext() && !queue.IsNextComing()) return 0;
     nBudget -= 50;
     if (nBudget < 0) {
       g_bPollQueue = 1;

@@ -84,7 +84,9 @@ void CSDIRememberFrame::OnClose() {
 void CSDIRememberFrame::OnDestroy() {
   WINDOWPLACEMENT wp;
   wp.length = sizeof(WINDOWPLACEMENT);
-  if (GetWindowPlacement(&wp)) {
+  // A frame that was never shown (a start whose file could not be opened) has no placement
+  // the user chose; the saved one stays.
+  if (!m_bFirstTime && GetWindowPlacement(&wp)) {
     int nIconic = 0;
     int nMaximized = 0;
     if (wp.showCmd == SW_SHOWMAXIMIZED) {

@@ -393,7 +393,9 @@ void CWinApp::ParseCommandLine(CCommandLineInfo& rCmdInfo) {
   for (const CString& arg : m_args) {
     if (arg.GetLength() > 1 && arg.GetAt(0) == '-') continue;
     if (rCmdInfo.m_strFileName.IsEmpty()) {
-      rCmdInfo.m_strFileName = arg;
+      // A file named relative to the shell's folder is opened by its full path, so that later
+      // changes of the current folder (the file dialogs make them) cannot redirect it.
+      rCmdInfo.m_strFileName = FullPath(arg);
       rCmdInfo.m_nShellCommand = CCommandLineInfo::FileOpen;
     }
   }
@@ -694,6 +696,8 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr || !pApp->StartForTest(args)) {
     std::fputs("vimo: no window to take a picture of\n", stderr);
+    vimo::platform::RemovePrivateTempDirIfEmpty();
+    AfxWinTerm();
     return 1;
   }
   AfxPumpMessagesUntil(isReady, nTimeoutMs);
