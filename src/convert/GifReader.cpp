@@ -237,7 +237,7 @@ bool FillTransparent(Image* image, const std::vector<Colour>& colours, const std
 enum class FrameResult { kComplete, kBroken, kRefused };
 
 // Reads the frame whose descriptor giflib has just read and appends it to images.
-FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* info, ImageListPtr& images,
+FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* info, ImageListBuilder& images,
                       ExceptionInfo* exception) {
   const auto width = static_cast<std::size_t>(gif->Image.Width);
   const auto height = static_cast<std::size_t>(gif->Image.Height);
@@ -251,9 +251,7 @@ FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* i
                           ? FillTransparent(image.get(), colours, indexes, transparentIndex, exception)
                           : FillColourMapped(image.get(), colours, indexes, exception);
   if (!filled) return FrameResult::kRefused;
-  Image* list = images.release();
-  AppendImageToList(&list, image.release());
-  images.reset(list);
+  if (!images.Append(std::move(image))) return FrameResult::kRefused;  // memory runs out
   return complete ? FrameResult::kComplete : FrameResult::kBroken;
 }
 
@@ -279,7 +277,7 @@ Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exc
   int error = 0;
   GifPtr gif(DGifOpen(file.get(), ReadFromFile, &error));
   if (!gif) return nullptr;
-  ImageListPtr images;
+  ImageListBuilder images;
   int transparentIndex = -1;
   MagickSizeType frames = 0;
   for (;;) {
@@ -292,7 +290,7 @@ Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exc
       if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) break;
       if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr) transparentIndex = TransparentIndexOf(block);
       while (block != nullptr) {
-        if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return images.release();
+        if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return images.Release();
       }
       continue;
     }
@@ -300,11 +298,11 @@ Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exc
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR) break;
     if (++frames > GetMagickResourceLimit(ListLengthResource)) return nullptr;  // the policy's "list-length"
     const FrameResult result = ReadFrame(gif.get(), transparentIndex, info, images, exception);
-    if (result == FrameResult::kRefused) return nullptr;  // images is freed on the way out
+    if (result == FrameResult::kRefused) return nullptr;  // the frames so far are freed on the way out
     if (result == FrameResult::kBroken) break;
     transparentIndex = -1;  // a graphic-control extension governs only the next frame
   }
-  return images.release();
+  return images.Release();
 }
 
 }  // namespace vimo::convert

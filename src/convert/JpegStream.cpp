@@ -57,6 +57,13 @@ bool Begin(StreamState& state, const Image* image, std::size_t columns) {
     return false;
   }
   state.stride = TrueColourStride(state.width);
+  // The rows, and the colour indexes that may follow, must fit the memory the library may use;
+  // larger images take the general path, whose pixel cache can move to disk.
+  const MagickSizeType needed = static_cast<MagickSizeType>(state.stride + state.width) * state.height;
+  if (needed > GetMagickResourceLimit(MemoryResource)) {
+    state.notStreamable = true;
+    return false;
+  }
   state.rows.reset(new (std::nothrow) std::uint8_t[state.stride * state.height]);
   if (!state.rows) {
     state.notStreamable = true;  // the general path may still manage with a disk cache

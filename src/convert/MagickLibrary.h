@@ -33,4 +33,21 @@ using ImageListPtr = std::unique_ptr<Image, ImageListDeleter>;
 using ImageInfoPtr = std::unique_ptr<ImageInfo, ImageInfoDeleter>;
 using ExceptionInfoPtr = std::unique_ptr<ExceptionInfo, ExceptionInfoDeleter>;
 
+// Builds an image list in reading order. Appending takes constant time, and the builder keeps
+// an estimate of the memory the list holds, so that a file of very many frames reads as
+// "memory runs out" instead of exhausting the machine: the list may hold at most what the
+// policy lets the library keep in memory and on disk together.
+class ImageListBuilder {
+ public:
+  // Appends image; false (and the image freed) when the list would outgrow that budget.
+  bool Append(ImageListPtr image);
+  bool Empty() const { return m_head == nullptr; }
+  Image* Release();  // the whole list, now the caller's
+
+ private:
+  ImageListPtr m_head;
+  Image* m_tail = nullptr;  // the last image of m_head's list
+  MagickSizeType m_bytes = 0;
+};
+
 }  // namespace vimo::convert

@@ -86,18 +86,16 @@ Image* ReadOverview(std::FILE* file, const std::array<std::uint8_t, 12>& header,
                     ExceptionInfo* exception) {
   const std::size_t count = (std::size_t{header[10]} << 8) | header[11];
   if (std::fseek(file, kOverviewDataOffset, SEEK_SET) != 0) return nullptr;
-  ImageListPtr images;
+  ImageListBuilder images;
   std::vector<std::uint8_t> luma, chroma1, chroma2;
   for (std::size_t n = 0; n < count; ++n) {
     const bool complete = ReadThumbnailPlanes(file, luma, chroma1, chroma2);
     Image* thumbnail = MakeThumbnail(info, luma, chroma1, chroma2, exception);
     if (thumbnail == nullptr) return nullptr;
-    Image* list = images.release();
-    AppendImageToList(&list, thumbnail);
-    images.reset(list);
+    if (!images.Append(ImageListPtr(thumbnail))) return nullptr;  // memory runs out
     if (!complete) break;
   }
-  return images.release();
+  return images.Release();
 }
 
 // Undoes the quarter turn the library's reader applies for the orientation bits 1 and 3.
