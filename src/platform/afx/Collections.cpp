@@ -60,8 +60,6 @@ void CObList::RemoveAll() {
   while (m_pHead != nullptr) RemoveHead();
 }
 
-CObject* CObList::GetHead() const { return m_pHead != nullptr ? m_pHead->data.get() : nullptr; }
-
 POSITION CObList::GetHeadPosition() const { return ToPosition(m_pHead); }
 
 CObject* CObList::GetNext(POSITION& rPosition) const {

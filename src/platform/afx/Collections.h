@@ -29,7 +29,6 @@ class CObList : public CObject {
   std::unique_ptr<CObject> RemoveAt(POSITION position);
   void RemoveAll();
 
-  CObject* GetHead() const;
   POSITION GetHeadPosition() const;
   CObject* GetNext(POSITION& rPosition) const;  // returns the element at rPosition and advances it
   CObject* GetAt(POSITION position) const;
