@@ -12,6 +12,13 @@
 
 #include "afx/afx.h"
 #include "win32/GlobalMemory.h"
+#include "win32/Kernel.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <cerrno>
 
 namespace fs = std::filesystem;
 
@@ -119,6 +126,41 @@ TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
 TEST_F(KernelTest, SearchOfMissingFolderFails) {
   WIN32_FIND_DATAA data;
   EXPECT_EQ(FindFirstFileA((m_dir / "gone" / "*.*").c_str(), &data), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(KernelTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
+  WriteBytes(m_dir / "a.jpg", "bytes");
+  ASSERT_EQ(mkfifo((m_dir / "fifo.jpg").c_str(), 0600), 0);
+  fs::create_directory(m_dir / "folder.jpg");
+  fs::create_symlink(m_dir / "fifo.jpg", m_dir / "to-fifo.jpg");
+  fs::create_symlink(m_dir / "a.jpg", m_dir / "to-file.jpg");
+  fs::create_symlink(m_dir / "loop.jpg", m_dir / "loop.jpg");
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (m_dir / "s.jpg").string();
+  ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  const struct {
+    const char* name;
+    int error;  // 0: opened
+  } cases[] = {{"a.jpg", 0},         {"to-file.jpg", 0},     {"fifo.jpg", ENXIO}, {"to-fifo.jpg", ENXIO},
+               {"folder.jpg", EISDIR}, {"s.jpg", ENXIO},      {"loop.jpg", ELOOP}, {"missing.jpg", ENOENT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    std::FILE* file = vimo::platform::OpenRegularFile((m_dir / c.name).c_str());
+    EXPECT_EQ(file != nullptr, c.error == 0);
+    if (file != nullptr) {
+      char buffer[8] = {};
+      EXPECT_EQ(std::fread(buffer, 1, sizeof(buffer), file), 5u);
+      std::fclose(file);
+    } else {
+      EXPECT_EQ(errno, c.error);
+    }
+  }
+  close(sock);
 }
 
 TEST_F(KernelTest, WinExecFindsProgramsAndReportsMissingOnes) {

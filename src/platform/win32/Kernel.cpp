@@ -132,6 +132,13 @@ bool NextEntry(FindState& state, WIN32_FIND_DATAA* data) {
   return false;
 }
 
+// Whether info is a regular file; otherwise errno says what it is instead.
+bool IsRegular(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return true;
+  errno = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
+  return false;
+}
+
 bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 bool EndsWith(const std::string& text, const char* suffix) {
@@ -310,6 +317,24 @@ int _mbscmp(const unsigned char* string1, const unsigned char* string2) {
 }
 
 namespace vimo::platform {
+
+std::FILE* OpenRegularFile(const char* path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  // The status is looked at twice: before the open, so that a device is never opened at all,
+  // and after it, in case the name was replaced in between.
+  struct stat info {};
+  if (stat(path, &info) != 0 || !IsRegular(info)) return nullptr;
+  FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.fd < 0 || fstat(file.fd, &info) != 0 || !IsRegular(info)) return nullptr;
+  const int flags = fcntl(file.fd, F_GETFL);
+  if (flags < 0 || fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+  std::FILE* stream = fdopen(file.fd, "rb");
+  if (stream != nullptr) file.fd = -1;  // the stream owns it now
+  return stream;
+}
 
 void CleanStaleTempDirs() {
   const std::string root = TempRoot();

@@ -5,6 +5,7 @@
 // converted files and nothing is written under a predictable name in a shared directory.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "win32/WinTypes.h"
@@ -48,6 +49,11 @@ char* _itoa(int value, char* buffer, int radix);
 int _mbscmp(const unsigned char* string1, const unsigned char* string2);
 
 namespace vimo::platform {
+
+// Opens path for reading ("rb") only when it is a regular file, symlinks followed. Nothing
+// else is opened, and the open never blocks: a FIFO, socket or device named like an image gives
+// nullptr with errno ENXIO, a folder nullptr with errno EISDIR.
+std::FILE* OpenRegularFile(const char* path);
 
 // Removes what earlier runs left behind: directories vimo-<pid>-* of this user in the temporary
 // root whose process is gone lose their *.bmp files and are removed when empty.
