@@ -10,7 +10,7 @@ int g_bSettingsChanged = 0;
 int g_bDragging = 0;
 int g_bPollQueue = 0;
 
-char g_szSettingsPath[260] = "";
-char g_szLogPath[256] = "";
+char g_szSettingsPath[PATH_MAX] = "";
+char g_szLogPath[PATH_MAX] = "";
 
 CMapStringToPtr g_mapGiftState(10);

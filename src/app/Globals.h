@@ -2,6 +2,8 @@
 // one object. All of it is read and written on the user-interface thread only.
 #pragma once
 
+#include <climits>
+
 #include "afx/afx.h"
 
 // Image Gift mail settings; recipients and body hold lines joined by CR LF.
@@ -15,8 +17,9 @@ extern int g_bSettingsChanged;  // the settings dialog ended with OK in this run
 extern int g_bDragging;         // the view is dragging the shown image file out
 extern int g_bPollQueue;        // the window waits for a converted image or an error
 
-extern char g_szSettingsPath[260];  // full path of "vimo.txt"
-extern char g_szLogPath[256];       // full path of "vimolog.txt"
+// Full paths of "vimo.txt" and "vimolog.txt"; empty when the path would not fit.
+extern char g_szSettingsPath[PATH_MAX];
+extern char g_szLogPath[PATH_MAX];
 
 // Image Gift state by full image path: 1 = stacked, not yet sent; 0 = sent.
 extern CMapStringToPtr g_mapGiftState;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
@@ -9,6 +10,7 @@
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
+#include "win32/InstalledCopy.h"
 
 // The About box: template 100, no members, no data exchange.
 class CAboutDlg : public CDialog {
@@ -32,14 +34,12 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// folder of the executable + name, when it fits the buffer; an empty buffer otherwise.
-void BuildBesideExecutable(char* buffer, size_t size, const char* exePath, const char* name) {
+// folder + name, when it fits the buffer; an empty buffer otherwise.
+void BuildInFolder(char* buffer, size_t size, const std::string& folder, const char* name) {
   buffer[0] = '\0';
-  const char* slash = std::strrchr(exePath, PATH_SEPARATOR);
-  const size_t folderLength = slash != nullptr ? static_cast<size_t>(slash - exePath + 1) : 0;
-  if (folderLength + std::strlen(name) + 1 > size) return;
-  std::memcpy(buffer, exePath, folderLength);
-  std::strcpy(buffer + folderLength, name);
+  if (folder.empty() || folder.size() + std::strlen(name) + 1 > size) return;
+  std::memcpy(buffer, folder.data(), folder.size());
+  std::strcpy(buffer + folder.size(), name);
 }
 
 }  // namespace
@@ -73,8 +73,10 @@ BOOL CVimoApp::InitInstance() {
 
   m_pMainWnd->DragAcceptFiles(TRUE);
 
-  BuildBesideExecutable(g_szSettingsPath, sizeof(g_szSettingsPath), m_pszHelpFilePath, "vimo.txt");
-  BuildBesideExecutable(g_szLogPath, sizeof(g_szLogPath), m_pszHelpFilePath, "vimolog.txt");
+  // The executable's folder, or for an installed copy the user's configuration folder.
+  const std::string folder = vimo::platform::SettingsFolder();
+  BuildInFolder(g_szSettingsPath, sizeof(g_szSettingsPath), folder, "vimo.txt");
+  BuildInFolder(g_szLogPath, sizeof(g_szLogPath), folder, "vimolog.txt");
   if (g_szSettingsPath[0] != '\0') ReadGiftSettings(g_szSettingsPath);
   return TRUE;
 }
