@@ -15,13 +15,17 @@
 
 #include <minIni.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 #include "afx/Dialog.h"
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
+#include "win32/InstalledCopy.h"
 #include "win32/Kernel.h"
 
 namespace {
@@ -528,37 +532,83 @@ BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry,
   return ini_puts(lpszSection, lpszEntry, lpszValue, GetProfilePath()) != 0 ? TRUE : FALSE;
 }
 
-void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
+namespace {
+
+// $XDG_DATA_HOME/applications/vimo.desktop (else ~/.local/share/...); empty without a home.
+std::string UserDesktopEntryPath() {
   const char* data = std::getenv("XDG_DATA_HOME");
-  std::string folder;
-  if (data != nullptr && data[0] == '/') folder = data;
-  else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr) return;
-    folder = std::string(home) + "/.local/share";
-  }
-  folder += "/applications";
-  char exePath[4096] = "";
-  if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
-  // Desktop-entry quoting: the path in double quotes, with \ " ` $ escaped.
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/applications/vimo.desktop";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr) return {};
+  return std::string(home) + "/.local/share/applications/vimo.desktop";
+}
+
+// The entry a copy of the program at exePath writes for itself at start.
+std::string WrittenDesktopEntry(const std::string& exePath, const std::string& typeName) {
+  // The path in double quotes. Inside them " ` $ \ take a backslash, and the value's own
+  // escaping doubles every backslash: "\\$" for $, "\\\\" for a backslash.
   std::string quoted = "\"";
-  for (const char* p = exePath; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '"' || *p == '`' || *p == '$') quoted += '\\';
-    quoted += *p;
+  for (const char c : exePath) {
+    if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
+    if (c == '\\') quoted += "\\\\\\";
+    quoted += c;
   }
   quoted += '"';
+  return "[Desktop Entry]\nType=Application\nName=Vimo\nComment=" + typeName + "\nExec=" + quoted +
+         " %f\nMimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\nTerminal=false\nCategories=Graphics;Viewer;\n";
+}
+
+// The program path of an entry's Exec="..." line as WrittenDesktopEntry quotes it; empty when
+// there is none.
+std::string QuotedExecPath(const std::string& entry) {
+  const size_t start = entry.find("\nExec=\"");
+  if (start == std::string::npos) return {};
+  std::string path;
+  for (size_t i = start + 7; i < entry.size() && entry[i] != '\n'; ++i) {
+    if (entry[i] == '"') return path;
+    if (entry.compare(i, 4, "\\\\\\\\") == 0) i += 3;
+    else if (entry.compare(i, 2, "\\\\") == 0) i += 2;
+    path += entry[i];
+  }
+  return {};
+}
+
+std::string TextOfFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An entry that a build or portable copy wrote would hide the installed one from the desktop,
+// so an installed copy removes it. An entry of the user's own making stays, and so does the
+// installed entry itself (an install into ~/.local puts it at the same place).
+void RemoveWrittenEntry(const std::string& path, const std::string& typeName) {
+  if (vimo::platform::IsInstalledDesktopEntry(path)) return;
+  const std::string entry = TextOfFile(path);
+  const std::string exePath = QuotedExecPath(entry);
+  if (exePath.empty() || entry != WrittenDesktopEntry(exePath, typeName)) return;
+  std::remove(path.c_str());
+}
+
+}  // namespace
+
+void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
+  const std::string path = UserDesktopEntryPath();
+  if (path.empty()) return;
   CSingleDocTemplate* pTemplate = GetDocTemplate();
   CString typeName = "Image Document";
   if (pTemplate != nullptr) pTemplate->GetDocString(typeName, CSingleDocTemplate::regFileTypeName);
-  const std::string entry = "[Desktop Entry]\nType=Application\nName=Vimo\nComment=" + typeName.str() +
-                            "\nExec=" + quoted + " %f\nMimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\n"
-                            "Terminal=false\nCategories=Graphics;Viewer;\n";
-  const QString path = QFile::decodeName((folder + "/vimo.desktop").c_str());
-  QFile existing(path);
-  if (existing.open(QIODevice::ReadOnly) && existing.readAll().toStdString() == entry) return;
-  existing.close();
-  QDir().mkpath(QFile::decodeName(folder.c_str()));
-  QFile file(path);
+  // An installed copy is registered by the entry its install put in place.
+  if (vimo::platform::IsInstalledCopy()) {
+    RemoveWrittenEntry(path, typeName.str());
+    return;
+  }
+  char exePath[PATH_MAX] = "";
+  if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
+  const std::string entry = WrittenDesktopEntry(exePath, typeName.str());
+  if (TextOfFile(path) == entry) return;
+  const QString qPath = QFile::decodeName(path.c_str());
+  QDir().mkpath(QFileInfo(qPath).absolutePath());
+  QFile file(qPath);
   if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(entry.data(), static_cast<qint64>(entry.size()));
 }
 
