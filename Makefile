@@ -2,8 +2,9 @@
 BUILD      ?= build
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run test test-asan test-tsan bench install uninstall clean
 
 all: build
 
@@ -37,6 +38,15 @@ test-tsan: deps
 
 bench: build
 	@bench/convert $(BUILD)
+
+# make install [PREFIX=/usr/local] [DESTDIR=staging folder]; make uninstall removes it again.
+install: deps
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+
+uninstall:
+	@DESTDIR=$(DESTDIR) cmake --build $(BUILD) --target uninstall
 
 clean:
 	@rm -rf $(BUILD) build-asan build-tsan

@@ -8,10 +8,19 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vimo [FILE]\n"
-    "       vimo --convert SRC DST [--colors N]\n"
-    "       vimo --screenshot PNG [FILE]\n"
-    "       vimo --help | --version\n";
+    "Usage: vimo [FILE]\n"
+    "  or:  vimo --convert SRC DST [--colors N]\n"
+    "  or:  vimo --screenshot PNG [FILE]\n"
+    "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
+    "images of its folder. A second start with a file hands it to the viewer already running.\n"
+    "\n"
+    "Options:\n"
+    "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
+    "                                  when an image was read\n"
+    "  --screenshot PNG [FILE]         run the viewer without a display, write its window as\n"
+    "                                  PNG and exit\n"
+    "  --help                          show this help and exit\n"
+    "  --version                       show the version and exit\n";
 
 }  // namespace
 
