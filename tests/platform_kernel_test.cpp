@@ -1,5 +1,6 @@
-// The kernel stand-ins the program relies on: the private temporary folder, temporary files,
-// copies, folder listing, starting programs, and the cleanup of folders left by earlier runs.
+// The kernel stand-ins the program relies on: the private temporary folder and its lock,
+// temporary files, copies, folder listing, starting programs, and the cleanup of folders left
+// by viewers that are gone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,13 +8,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "afx/afx.h"
+#include "support/ImageFixtures.h"
 #include "win32/GlobalMemory.h"
 #include "win32/Kernel.h"
+#include "win32/TempFolder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -41,6 +47,43 @@ std::string TempFolder() {
   return std::string(path, length);
 }
 
+constexpr const char* kLock = "vimo.lock";
+
+// The folder's lock taken as another viewer would take it: its descriptor, or -1 when taken.
+int LockFolder(const std::string& folder) {
+  const int fd = open((folder + kLock).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// An environment variable set (nullptr: unset) for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (m_old) setenv(m_name, m_old->c_str(), 1);
+    else unsetenv(m_name);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
 class KernelTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -51,14 +94,141 @@ class KernelTest : public testing::Test {
   fs::path m_dir;
 };
 
-TEST(TempFolder, IsPrivateToThisProcessAndEndsWithSlash) {
+TEST(TempFolder, IsPrivateToThisProcessAndLockedForItsLife) {
   const std::string folder = TempFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), '/');
-  EXPECT_NE(folder.find("/vimo-"), std::string::npos);
+  EXPECT_EQ(fs::path(folder).parent_path().filename().string().rfind("vimo-" + std::to_string(getpid()) + "-", 0), 0u);
   const auto perms = fs::status(folder).permissions();
   EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_all);
   EXPECT_EQ(TempFolder(), folder);  // the same folder for the whole run
+  // Another viewer's cleanup cannot take the lock.
+  EXPECT_EQ(LockFolder(folder), -1);
+}
+
+TEST(TempFolder, ExitTakesConvertedFilesAndTheFolderButLeavesMailJobs) {
+  const fs::path folder = TempFolder();
+  for (const char* name : {"a.jpg.bmp", "magick-Ab12Cd", "VIMx1y2z3"}) WriteBytes(folder / name, "x");
+  vimo::platform::RemovePrivateTempDir();
+  EXPECT_EQ(Names(folder), (std::vector<std::string>{"VIMx1y2z3", kLock}));  // the sender still needs its job
+
+  fs::remove(folder / "VIMx1y2z3");
+  vimo::platform::RemovePrivateTempDir();
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_NE(TempFolder(), folder.string());  // later needs get a new folder
+}
+
+TEST(TempFolder, ImageMagickSpillsIntoThePrivateFolderUnlessToldOtherwise) {
+  {
+    const ScopedEnv unset("MAGICK_TEMPORARY_PATH", nullptr);
+    vimo::platform::PrepareTempFolder();
+    ASSERT_NE(std::getenv("MAGICK_TEMPORARY_PATH"), nullptr);
+    EXPECT_EQ(std::string(std::getenv("MAGICK_TEMPORARY_PATH")) + "/", TempFolder());
+  }
+  const ScopedEnv chosen("MAGICK_TEMPORARY_PATH", "/var/tmp");
+  vimo::platform::PrepareTempFolder();
+  EXPECT_STREQ(std::getenv("MAGICK_TEMPORARY_PATH"), "/var/tmp");
+}
+
+TEST(TempFolder, OnTmpfsConvertedFilesGoToAPrivateCacheFolder) {
+  const vimo::test::TempDir home;
+  const fs::path elsewhere = home / "elsewhere";
+  fs::create_directory(elsewhere);
+  enum class Cache { Missing, Symlink, OpenToOthers };
+  const struct {
+    const char* why;
+    std::optional<bool> tmpfs;  // nullopt: as the file system says
+    fs::path tmpdir;
+    Cache cache;
+    bool cacheHomeSet;  // else ~/.cache
+    bool expectCache;
+  } cases[] = {
+      {"tmpfs detected", std::nullopt, "/dev/shm", Cache::Missing, true, true},
+      {"a disk detected", std::nullopt, "/proc", Cache::Missing, true, false},
+      {"tmpfs, cache under the home folder", true, home.Path(), Cache::Missing, false, true},
+      {"tmpfs, cache folder readable by others is closed", true, home.Path(), Cache::OpenToOthers, true, true},
+      {"tmpfs, a planted symlink is not followed", true, home.Path(), Cache::Symlink, true, false},
+      {"not tmpfs", false, home.Path(), Cache::Missing, true, false},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    if (c.tmpdir == "/dev/shm" && !fs::is_directory(c.tmpdir)) continue;
+    const fs::path cacheHome = home / ("cache" + std::to_string(row++));
+    const fs::path cache = (c.cacheHomeSet ? cacheHome : home / ".cache") / "vimo";
+    fs::remove_all(home / ".cache");
+    if (c.cache == Cache::Symlink) {
+      fs::create_directories(cacheHome);
+      fs::create_directory_symlink(elsewhere, cache);
+    } else if (c.cache == Cache::OpenToOthers) {
+      fs::create_directories(cache);
+      fs::permissions(cache, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    }
+    const ScopedEnv tmpdir("TMPDIR", c.tmpdir.c_str());
+    const ScopedEnv cacheVariable("XDG_CACHE_HOME", c.cacheHomeSet ? cacheHome.c_str() : nullptr);
+    const ScopedEnv homeVariable("HOME", home.Path().c_str());
+    vimo::platform::SetTmpfsForTesting(c.tmpfs);
+    const std::string root = vimo::platform::TempRoot();
+    vimo::platform::SetTmpfsForTesting(std::nullopt);
+
+    EXPECT_EQ(root, c.expectCache ? cache.string() : c.tmpdir.string());
+    if (c.expectCache) {
+      EXPECT_TRUE(fs::is_directory(fs::symlink_status(cache)));
+      EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+  }
+}
+
+TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
+  const vimo::test::TempDir tmp;
+  const vimo::test::TempDir cacheHome;
+  const vimo::test::TempDir elsewhere;
+  fs::create_directory(cacheHome / "vimo");
+  fs::permissions(cacheHome / "vimo", fs::perms::owner_all);
+  const ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());
+  const ScopedEnv cacheVariable("XDG_CACHE_HOME", cacheHome.Path().c_str());
+  const std::string running = std::to_string(getpid());
+  enum class Lock { Held, Free, None };
+  // Process ids above the kernel's limit (99999999) never belong to a running process.
+  const struct {
+    const char* why;
+    fs::path folder;
+    Lock lock;
+    std::vector<std::string> files;
+    std::vector<std::string> left;  // sorted; empty: the folder is gone
+  } cases[] = {
+      {"a viewer holds the lock, though its process id looks dead", tmp / "vimo-99999999-held01", Lock::Held,
+       {"a.jpg.bmp"}, {"a.jpg.bmp", kLock}},
+      {"nobody holds the lock", tmp / "vimo-99999999-free01", Lock::Free, {"a.jpg.bmp", "magick-Xy12Zw"}, {}},
+      {"a mail job stays for its sender", tmp / "vimo-99999998-job001", Lock::Free, {"b.bmp", "VIMab12cd"},
+       {"VIMab12cd", kLock}},
+      {"a folder from before the lock, process gone", tmp / "vimo-99999997-old001", Lock::None, {"c.bmp"}, {}},
+      {"a folder from before the lock, process running", tmp / ("vimo-" + running + "-old002"), Lock::None,
+       {"d.bmp"}, {"d.bmp"}},
+      {"a folder still being made", tmp / ".vimo-new-Ab12Cd", Lock::Free, {"e.bmp"}, {"e.bmp", kLock}},
+      {"the cache folder is cleaned too", cacheHome / "vimo" / "vimo-99999999-cache1", Lock::Free, {"f.bmp"}, {}},
+      {"a symlink is not followed", elsewhere.Path(), Lock::Free, {"g.bmp"}, {"g.bmp", kLock}},
+  };
+  fs::create_directory_symlink(elsewhere.Path(), tmp / "vimo-99999996-link01");
+  std::vector<int> held;
+  for (const auto& c : cases) {
+    fs::create_directories(c.folder);
+    for (const std::string& name : c.files) WriteBytes(c.folder / name, "x");
+    if (c.lock != Lock::None) WriteBytes(c.folder / kLock, "");
+    if (c.lock == Lock::Held) held.push_back(LockFolder(c.folder.string() + "/"));
+  }
+
+  vimo::platform::CleanStaleTempDirs();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(fs::exists(c.folder), !c.left.empty());
+    if (fs::exists(c.folder)) {
+      EXPECT_EQ(Names(c.folder), c.left);
+    }
+  }
+  EXPECT_TRUE(fs::is_symlink(tmp / "vimo-99999996-link01"));
+  for (const int fd : held) close(fd);
 }
 
 TEST(TempFolder, TooSmallBufferGetsTheSizeNeeded) {
@@ -182,28 +352,6 @@ TEST(RuntimeNames, ItoaAndStat) {
   EXPECT_EQ(_stat("/nonexistent-vimo", &info), -1);
   EXPECT_EQ(_mbscmp(reinterpret_cast<const unsigned char*>("a"), reinterpret_cast<const unsigned char*>("")) != 0,
             true);
-}
-
-TEST(StaleFolders, DeadProcessFoldersLoseTheirBmpFiles) {
-  const fs::path root = fs::path(TempFolder()).parent_path().parent_path();
-  // PIDs above the kernel's limit never belong to a running process.
-  const fs::path stale = root / "vimo-99999999-test01";
-  const fs::path withJob = root / "vimo-99999998-test02";
-  fs::create_directories(stale);
-  fs::create_directories(withJob);
-  WriteBytes(stale / "a.jpg.bmp", "x");
-  WriteBytes(withJob / "b.bmp", "x");
-  WriteBytes(withJob / "VIMabc123", "job");
-  const fs::path mine = fs::path(TempFolder());
-  WriteBytes(mine / "live.bmp", "x");
-
-  vimo::platform::CleanStaleTempDirs();
-  EXPECT_FALSE(fs::exists(stale));
-  EXPECT_FALSE(fs::exists(withJob / "b.bmp"));
-  EXPECT_TRUE(fs::exists(withJob / "VIMabc123"));  // a mail job belongs to its sender
-  EXPECT_TRUE(fs::exists(mine / "live.bmp"));
-  fs::remove_all(withJob);
-  fs::remove(mine / "live.bmp");
 }
 
 TEST(CStringOps, SearchSliceAndLowerCase) {

@@ -27,6 +27,7 @@
 #include "afx/Resource.h"
 #include "win32/InstalledCopy.h"
 #include "win32/Kernel.h"
+#include "win32/TempFolder.h"
 
 namespace {
 
@@ -651,6 +652,9 @@ void AfxPostQuitMessage(int nExitCode) {
 
 void AfxWinInit(int argc, char** argv) {
   if (g_pQtApp != nullptr) return;
+  // Before any thread starts: the private folder is made and ImageMagick pointed into it.
+  vimo::platform::CleanStaleTempDirs();
+  vimo::platform::PrepareTempFolder();
   // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
   if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   g_pPreviousHandler = qInstallMessageHandler(&FilterMessages);
@@ -667,7 +671,6 @@ void AfxWinInit(int argc, char** argv) {
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
                    &RunIdle);
-  vimo::platform::CleanStaleTempDirs();
 }
 
 void AfxWinTerm() {
@@ -692,7 +695,7 @@ int AfxWinMain(int argc, char** argv) {
   pApp->m_templates.clear();
   pApp->m_pMainWnd = nullptr;
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  vimo::platform::RemovePrivateTempDirIfEmpty();
+  vimo::platform::RemovePrivateTempDir();
   AfxWinTerm();
   return nCode;
 }
@@ -746,7 +749,7 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr || !pApp->StartForTest(args)) {
     std::fputs("vimo: no window to take a picture of\n", stderr);
-    vimo::platform::RemovePrivateTempDirIfEmpty();
+    vimo::platform::RemovePrivateTempDir();
     AfxWinTerm();
     return 1;
   }
@@ -755,7 +758,7 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   AfxPumpMessagesUntil([] { return false; }, 100);
   const BOOL bSaved = AfxSaveWindowImage(pApp->m_pMainWnd, lpszPngPath);
   pApp->StopForTest();
-  vimo::platform::RemovePrivateTempDirIfEmpty();
+  vimo::platform::RemovePrivateTempDir();
   AfxWinTerm();
   if (!bSaved) std::fprintf(stderr, "vimo: cannot write %s\n", lpszPngPath);
   return bSaved ? 0 : 1;

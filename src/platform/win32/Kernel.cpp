@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,15 +23,6 @@
 
 namespace {
 
-std::string TempRoot() {
-  const char* env = std::getenv("TMPDIR");
-  std::string root = (env != nullptr && *env != '\0') ? env : "/tmp";
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  return root;
-}
-
-std::string PrefixForPid(long pid) { return "vimo-" + std::to_string(pid) + "-"; }
-
 std::mutex g_exePathMutex;
 std::string g_exePathOverride;
 
@@ -45,19 +35,6 @@ std::string ExecutablePath() {
   const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (length <= 0) return {};
   return std::string(buffer.data(), static_cast<size_t>(length));
-}
-
-std::mutex g_tempDirMutex;
-std::string g_tempDir;  // empty until first use; ends with '/'
-
-const std::string& PrivateTempDir() {
-  std::lock_guard<std::mutex> guard(g_tempDirMutex);
-  if (!g_tempDir.empty()) return g_tempDir;
-  std::string templ = TempRoot() + "/" + PrefixForPid(getpid()) + "XXXXXX";
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) != nullptr) g_tempDir = std::string(buffer.data()) + "/";
-  return g_tempDir;
 }
 
 bool CopyAll(int from, int to) {
@@ -139,13 +116,6 @@ bool IsRegular(const struct stat& info) {
   return false;
 }
 
-bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
-
-bool EndsWith(const std::string& text, const char* suffix) {
-  const size_t n = std::strlen(suffix);
-  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
-}
-
 std::string FindProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
   const std::string beside = vimo::platform::ExecutableFolder() + name;
@@ -167,34 +137,6 @@ std::string FindProgram(const std::string& name) {
 }
 
 }  // namespace
-
-DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-  const std::string& dir = PrivateTempDir();
-  if (dir.empty()) return 0;
-  const auto needed = static_cast<DWORD>(dir.size() + 1);
-  if (lpBuffer == nullptr || nBufferLength < needed) return needed;
-  std::memcpy(lpBuffer, dir.c_str(), needed);
-  return needed - 1;
-}
-
-UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT /*uUnique*/, LPSTR lpTempFileName) {
-  if (lpPathName == nullptr || lpTempFileName == nullptr) return 0;
-  std::string templ = lpPathName;
-  if (!templ.empty() && templ.back() != '/') templ += '/';
-  templ += (lpPrefixString != nullptr ? lpPrefixString : "");
-  templ += "XXXXXX";
-  if (templ.size() + 1 > static_cast<size_t>(MAX_PATH)) return 0;
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  const int fd = mkstemp(buffer.data());
-  if (fd < 0) return 0;
-  close(fd);
-  std::memcpy(lpTempFileName, buffer.data(), buffer.size());
-  struct stat info {};
-  stat(buffer.data(), &info);
-  const UINT unique = static_cast<UINT>(info.st_ino & 0xFFFF);
-  return unique == 0 ? 1 : unique;
-}
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return FALSE;
@@ -334,36 +276,6 @@ std::FILE* OpenRegularFile(const char* path) {
   std::FILE* stream = fdopen(file.fd, "rb");
   if (stream != nullptr) file.fd = -1;  // the stream owns it now
   return stream;
-}
-
-void CleanStaleTempDirs() {
-  const std::string root = TempRoot();
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(root.c_str()), &closedir);
-  if (!dir) return;
-  const uid_t me = getuid();
-  while (dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name.rfind("vimo-", 0) != 0) continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + 5, &end, 10);
-    if (end == name.c_str() + 5 || *end != '-' || pid == getpid() || ProcessAlive(pid)) continue;
-    const std::string path = root + "/" + name;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != me) continue;
-    std::unique_ptr<DIR, int (*)(DIR*)> inner(opendir(path.c_str()), &closedir);
-    if (!inner) continue;
-    while (dirent* file = readdir(inner.get())) {
-      const std::string fileName = file->d_name;
-      if (EndsWith(fileName, ".bmp")) unlink((path + "/" + fileName).c_str());
-    }
-    rmdir(path.c_str());  // fails, and keeps the folder, while a mail job file is still in it
-  }
-}
-
-void RemovePrivateTempDirIfEmpty() {
-  std::lock_guard<std::mutex> guard(g_tempDirMutex);
-  if (g_tempDir.empty()) return;
-  if (rmdir(g_tempDir.c_str()) == 0) g_tempDir.clear();
 }
 
 std::string ExecutableFolder() {

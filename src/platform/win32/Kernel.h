@@ -1,8 +1,8 @@
 // Kernel and C runtime stand-ins: temporary files, file copies, directory search, processes.
 //
-// "The temporary folder" is a private directory of this process, created on first use as
-// $TMPDIR (else /tmp) + "vimo-<pid>-XXXXXX/" with mode 0700. Two running viewers never share
-// converted files and nothing is written under a predictable name in a shared directory.
+// "The temporary folder" is a private folder of this process (win32/TempFolder.h says where):
+// two running viewers never share converted files, and nothing is written under a predictable
+// name in a shared folder.
 #pragma once
 
 #include <cstdio>
@@ -54,13 +54,6 @@ namespace vimo::platform {
 // else is opened, and the open never blocks: a FIFO, socket or device named like an image gives
 // nullptr with errno ENXIO, a folder nullptr with errno EISDIR.
 std::FILE* OpenRegularFile(const char* path);
-
-// Removes what earlier runs left behind: directories vimo-<pid>-* of this user in the temporary
-// root whose process is gone lose their *.bmp files and are removed when empty.
-void CleanStaleTempDirs();
-
-// Removes this process's private temporary directory when it is empty.
-void RemovePrivateTempDirIfEmpty();
 
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();

@@ -1,0 +1,26 @@
+// Files and folders made so that nothing planted by someone else is followed, and files
+// replaced whole, so that a crash or a full disk never leaves half of one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vimo::platform {
+
+// Replaces the file at path with bytes: they are written to a new file beside it, flushed to
+// the disk and renamed over the old one, so readers see the old content or the new, never a
+// part. An existing regular file keeps its mode; a new file (or one that was a symlink, which
+// is replaced rather than followed) gets newFileMode less the umask. False, with the old file
+// left as it was and no new file behind, when any step fails.
+bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode);
+
+// Whether path is a real folder (not a symlink) of this user that nobody else can write to,
+// so nothing can be planted in it.
+bool IsOwnFolder(const std::string& path);
+
+// Makes path a private folder: creates it (and missing parents, mode 0700) or takes the one
+// there when it is a real folder owned by this user, closing it to others. False when path is
+// a symlink, belongs to someone else or cannot be made.
+bool MakePrivateFolder(const std::string& path);
+
+}  // namespace vimo::platform
