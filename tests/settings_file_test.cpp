@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
+#include "support/ImageFixtures.h"
 
 namespace {
 
@@ -98,6 +100,53 @@ TEST_F(SettingsFileTest, WriterIntoAMissingFolderWritesNothing) {
   SetGlobals({"s", "a@b", "c@d", "", ""});
   WriteGiftSettings(path.c_str());
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(SettingsFileTest, WriteThatFailsMidwayLeavesTheOldFileWhole) {
+  const std::string old = "\tServer\told.example.jp\r\n\tTo\r\n\r\n\r\n\tFrom\t\r\n\tSubject\t\r\n\tBody\r\nkeep me";
+  WriteFile(old);
+  SetGlobals({"new.example.jp", "a@b", "c@d", "s", std::string(100000, 'b')});
+  {
+    const vimo::test::FileSizeLimit fullDisk(4096);
+    WriteGiftSettings(m_path.c_str());
+  }
+  EXPECT_EQ(FileBytes(), old);
+  const auto entries = std::distance(std::filesystem::directory_iterator(m_dir), std::filesystem::directory_iterator());
+  EXPECT_EQ(entries, 1);  // nothing half-written left beside it
+}
+
+TEST_F(SettingsFileTest, NewFileIsTheUsersAloneAndAnExistingOneKeepsItsMode) {
+  using std::filesystem::perms;
+  const perms ownerOnly = perms::owner_read | perms::owner_write;
+  const struct {
+    const char* why;
+    std::optional<perms> before;  // nullopt: no file
+    bool symlink;
+    perms after;
+  } cases[] = {
+      {"a new file may hold a password", std::nullopt, false, ownerOnly},
+      {"the user shared the file with the group", ownerOnly | perms::group_read, false, ownerOnly | perms::group_read},
+      {"a symlink at the name is replaced, not followed", std::nullopt, true, ownerOnly},
+  };
+  const std::filesystem::path target = m_dir / "target.txt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    std::filesystem::remove(m_path);
+    WriteFile("\tServer\told\r\n");
+    if (c.before) std::filesystem::permissions(m_path, *c.before);
+    else std::filesystem::remove(m_path);
+    if (c.symlink) {
+      std::ofstream(target, std::ios::binary) << "untouched";
+      std::filesystem::create_symlink(target, m_path);
+    }
+    SetGlobals({"new", "", "", "", ""});
+    WriteGiftSettings(m_path.c_str());
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(m_path)));
+    EXPECT_EQ(std::filesystem::status(m_path).permissions() & perms::all, c.after);
+    EXPECT_EQ(ReadBack().server, "new");
+  }
+  std::ifstream in(target, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "untouched");
 }
 
 struct ReaderCase {

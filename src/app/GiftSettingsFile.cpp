@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/Globals.h"
+#include "win32/SafeFiles.h"
 
 namespace {
 
@@ -93,15 +94,17 @@ void ReadBody(LineReader& reader) {
 }  // namespace
 
 void WriteGiftSettings(const char* path) {
-  FilePtr file(std::fopen(path, "wb"), &std::fclose);
-  if (!file) return;
-  std::fputs("\tServer\t" + g_strServer + "\r\n", file.get());
-  std::fputs("\tTo\r\n", file.get());
-  std::fputs(g_strTo + "\r\n\r\n", file.get());
-  std::fputs("\tFrom\t" + g_strFrom + "\r\n", file.get());
-  std::fputs("\tSubject\t" + g_strSubject + "\r\n", file.get());
-  std::fputs("\tBody\r\n", file.get());
-  std::fputs(g_strBody, file.get());
+  if (path == nullptr) return;
+  // Each part ends at its first NUL byte, as a C string written out does.
+  std::string bytes;
+  for (const CString& part : {"\tServer\t" + g_strServer + "\r\n", CString("\tTo\r\n"), g_strTo + "\r\n\r\n",
+                              "\tFrom\t" + g_strFrom + "\r\n", "\tSubject\t" + g_strSubject + "\r\n",
+                              CString("\tBody\r\n"), g_strBody}) {
+    bytes += static_cast<const char*>(part);
+  }
+  // The server may carry a password: a new file is the user's alone. The old file is replaced
+  // whole, never truncated first, so a failed write keeps it.
+  vimo::platform::ReplaceFileAtomically(path, bytes, 0600);
 }
 
 void ReadGiftSettings(const char* path) {

@@ -7,8 +7,10 @@
 //   "\tBody" CR LF  body, unchanged, to the end of the file
 #pragma once
 
-// Writes the five global settings to path, replacing the file. Failures are silent: a file
-// that cannot be created loses this run's changes.
+// Writes the five global settings to path, replacing the file whole: a new file is written
+// beside it and renamed over it, so a failed write leaves the old file as it was. A new file
+// gets mode 0600 (the server can carry a password); an existing one keeps its mode. Failures
+// are silent: this run's changes are then lost.
 void WriteGiftSettings(const char* path);
 
 // Reads path into the five global settings. A missing file leaves them as they are; lines

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -260,6 +263,24 @@ std::vector<DecodedImage> DecodeWithMagick(const std::string& name) {
     decoded.push_back(std::move(out));
   }
   return decoded;
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t maxBytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  m_previous = limit.rlim_cur;
+  // Without this the kernel ends the process instead of failing the write.
+  m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = maxBytes;
+  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = m_previous;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, m_previousHandler);
 }
 
 TempDir::TempDir() {

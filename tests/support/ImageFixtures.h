@@ -88,6 +88,20 @@ class TempDir {
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadFile(const std::filesystem::path& path);
 
+// While it lives, files of this process cannot grow beyond maxBytes: a write past that fails
+// (EFBIG) as on a full disk, also for root. The process's own limit comes back at the end.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(std::uint64_t maxBytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  std::uint64_t m_previous = 0;
+  void (*m_previousHandler)(int) = nullptr;
+};
+
 // Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
 void RunConvert(const std::string& arguments);
 

@@ -13,8 +13,6 @@
 #include <QLocalSocket>
 #include <QTimer>
 
-#include <minIni.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +21,7 @@
 #include <sys/stat.h>
 
 #include "afx/Dialog.h"
+#include "afx/ProfileFile.h"
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "win32/InstalledCopy.h"
@@ -514,23 +513,21 @@ CString CWinApp::GetProfilePath() {
 }
 
 UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
-  return static_cast<UINT>(ini_getl(lpszSection, lpszEntry, nDefault, GetProfilePath()));
+  return static_cast<UINT>(vimo::platform::ReadProfileInt(GetProfilePath(), lpszSection, lpszEntry, nDefault));
 }
 
 CString CWinApp::GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault) {
-  char buffer[4096];
-  ini_gets(lpszSection, lpszEntry, lpszDefault != nullptr ? lpszDefault : "", buffer, sizeof(buffer), GetProfilePath());
-  return CString(buffer);
+  return CString(vimo::platform::ReadProfileString(GetProfilePath(), lpszSection, lpszEntry, lpszDefault));
 }
 
 BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue) {
-  QDir().mkpath(QFileInfo(QFile::decodeName(GetProfilePath().str().c_str())).absolutePath());
-  return ini_putl(lpszSection, lpszEntry, nValue, GetProfilePath()) != 0 ? TRUE : FALSE;
+  return WriteProfileString(lpszSection, lpszEntry, std::to_string(nValue).c_str());
 }
 
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
-  QDir().mkpath(QFileInfo(QFile::decodeName(GetProfilePath().str().c_str())).absolutePath());
-  return ini_puts(lpszSection, lpszEntry, lpszValue, GetProfilePath()) != 0 ? TRUE : FALSE;
+  const CString path = GetProfilePath();
+  QDir().mkpath(QFileInfo(QFile::decodeName(path.str().c_str())).absolutePath());
+  return vimo::platform::WriteProfileString(path, lpszSection, lpszEntry, lpszValue) ? TRUE : FALSE;
 }
 
 namespace {

@@ -1,0 +1,86 @@
+// The application's profile file: entries written keep every other line, read back as they
+// were written, and a write that fails leaves the previous profile whole.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "afx/ProfileFile.h"
+#include "support/ImageFixtures.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vimo::platform::ReadProfileString;
+using vimo::platform::WriteProfileString;
+
+std::string Text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void SetText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+TEST(ProfileFile, AnEntryIsSetAddedOrRemovedAndOtherLinesStay) {
+  const vimo::test::TempDir dir;
+  const fs::path path = dir / "vimo.ini";
+  const std::string tooLong(600, 'p');
+  const struct {
+    const char* why;
+    const char* before;  // nullptr: no file
+    const char* section;
+    const char* entry;
+    const char* value;  // nullptr: remove
+    const char* after;
+  } cases[] = {
+      {"a new file", nullptr, "Window size", "Rect", "0100 0050 0740 0530", "[Window size]\nRect=0100 0050 0740 0530\n"},
+      {"names compare without case", "[window SIZE]\nrect=1\n; note\n", "Window size", "Rect", "2",
+       "[window SIZE]\nRect=2\n; note\n"},
+      {"added after the section's last line", "[A]\nx=1\n\n[B]\ny=2\n", "A", "z", "3", "[A]\nx=1\nz=3\n\n[B]\ny=2\n"},
+      {"a new section at the end", "[A]\nx=1", "B", "y", "2", "[A]\nx=1\n[B]\ny=2\n"},
+      {"removed", "[A]\nx=1\ny=2\n[B]\nx=3\n", "A", "x", nullptr, "[A]\ny=2\n[B]\nx=3\n"},
+      {"removing what is not there changes nothing", "[A]\r\nx=1\r\n", "B", "x", nullptr, "[A]\r\nx=1\r\n"},
+      {"a line break cannot be stored", "[A]\nx=1\n", "A", "x", "two\nlines", "[A]\n"},
+      {"nor a line longer than the reader takes", "[A]\nx=1\n", "A", "x", tooLong.c_str(), "[A]\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    fs::remove(path);
+    if (c.before != nullptr) SetText(path, c.before);
+    const bool stored = WriteProfileString(path.c_str(), c.section, c.entry, c.value);
+    EXPECT_EQ(Text(path), c.after);
+    EXPECT_EQ(stored, c.value == nullptr || std::string(c.after).find(c.value) != std::string::npos);
+  }
+}
+
+TEST(ProfileFile, ValuesComeBackAsWritten) {
+  const vimo::test::TempDir dir;
+  const fs::path path = dir / "vimo.ini";
+  for (const std::string& value : std::vector<std::string>{"/pics/#1;2.jpg", "say \"hi\"", " blanks around ", "C:\\dir\\", "a\\\"b", "",
+                                  "写真/名前.jpg", std::string(490, 'n')}) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(WriteProfileString(path.c_str(), "Recent File List", "File1", value.c_str()));
+    ASSERT_TRUE(WriteProfileString(path.c_str(), "Recent File List", "File2", "next"));
+    EXPECT_EQ(ReadProfileString(path.c_str(), "Recent File List", "File1", "-"), value);
+    EXPECT_EQ(ReadProfileString(path.c_str(), "Recent File List", "File2", "-"), "next");
+  }
+}
+
+TEST(ProfileFile, WriteThatFailsMidwayLeavesTheOldProfileWhole) {
+  const vimo::test::TempDir dir;
+  const fs::path path = dir / "vimo.ini";
+  std::string old = "[Recent File List]\n";
+  for (int i = 1; i <= 16; ++i) old += "File" + std::to_string(i) + "=/pictures/holiday/" + std::string(200, 'x') + "\n";
+  SetText(path, old);
+  {
+    const vimo::test::FileSizeLimit fullDisk(1024);
+    EXPECT_FALSE(WriteProfileString(path.c_str(), "Window size", "Rect", "0100 0050 0740 0530"));
+  }
+  EXPECT_EQ(Text(path), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
