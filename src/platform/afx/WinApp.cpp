@@ -22,6 +22,7 @@
 
 #include "afx/Dialog.h"
 #include "afx/ProfileFile.h"
+#include "afx/ShutdownSignals.h"
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "win32/InstalledCopy.h"
@@ -677,6 +678,7 @@ void AfxWinTerm() {
 
 int AfxWinMain(int argc, char** argv) {
   AfxWinInit(argc, argv);
+  AfxCatchShutdownSignals();
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr) return 1;
   pApp->m_args.clear();
@@ -694,6 +696,7 @@ int AfxWinMain(int argc, char** argv) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   vimo::platform::RemovePrivateTempDir();
   AfxWinTerm();
+  AfxRaiseShutdownSignal();
   return nCode;
 }
 
