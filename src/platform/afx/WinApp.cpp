@@ -27,6 +27,7 @@
 #include "afx/Resource.h"
 #include "win32/InstalledCopy.h"
 #include "win32/Kernel.h"
+#include "win32/SafeFiles.h"
 #include "win32/TempFolder.h"
 
 namespace {
@@ -277,6 +278,8 @@ namespace {
 QString ShellOpenSocket() {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
   if (runtime.isEmpty() || !runtime.startsWith('/')) return QString();
+  // A folder that others can write to could hold a planted socket or link.
+  if (!vimo::platform::IsOwnFolder(runtime.toStdString())) return QString();
   return QFile::decodeName(runtime) + QStringLiteral("/vimo-open");
 }
 
