@@ -20,14 +20,21 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include "support/SmtpSink.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A sender that hangs on a dead server is a failure: it must give up within a minute.
-constexpr double kMaxSecondsForADeadServer = 60.0;
+// A server that refuses connections or recipients is reported at once, not after a time-out.
+constexpr double kMaxSecondsForARefusal = 30.0;
+// The sender's memory, whatever it sends or refuses.
+constexpr long kMaxSenderRssKiB = 64 * 1024;
 
 using vimo::test::LoopbackServer;
 using vimo::test::ReadMessage;
@@ -51,6 +58,31 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::istringstream stream(text);
   for (std::string line; std::getline(stream, line);) lines.push_back(line);
   return lines;
+}
+
+// The header lines of a raw message, the parts' included, without their CR.
+std::vector<std::string> HeaderLines(const std::string& raw) {
+  std::vector<std::string> lines;
+  bool inHeader = true;
+  for (std::string line : SplitLines(raw)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) {
+      inHeader = false;
+    } else if (inHeader) {
+      lines.push_back(line);
+    } else if (line.rfind("--", 0) == 0) {
+      inHeader = true;  // a part's boundary: the part's header follows
+    }
+  }
+  return lines;
+}
+
+// Header lines pass 78 characters only where no blank would allow a fold, and never 998.
+void ExpectFoldedHeaderLines(const std::string& raw) {
+  for (const std::string& line : HeaderLines(raw)) {
+    const bool foldable = line.size() > 1 && line.find_first_of(" \t", 1) != std::string::npos;
+    EXPECT_LE(line.size(), foldable ? 78u : 998u) << line;
+  }
 }
 
 std::string Joined(const std::vector<std::string>& items, std::string_view separator) {
@@ -95,6 +127,7 @@ void WriteJobLines(const fs::path& path, const std::vector<std::string>& lines,
 struct RunResult {
   int exitCode = -1;
   double seconds = 0;
+  long maxRssKiB = 0;  // the sender's peak resident memory
   std::string errors;  // what the sender wrote to its standard error stream
 };
 
@@ -126,22 +159,44 @@ class PostmxTest : public ::testing::Test {
     return job;
   }
 
-  // Runs Postmx.exe with the given, already quoted arguments, as the viewer would.
-  RunResult Run(const std::string& arguments) const {
+  // Runs Postmx.exe with the given arguments as the viewer starts it (no shell), and waits.
+  RunResult Run(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment = {}) const {
     const fs::path errorFile = m_folder / "stderr.txt";
-    const std::string command = ShellQuoted(VIMO_BINARY_DIR "/Postmx.exe") + " " + arguments +
-                                " 2> " + ShellQuoted(errorFile.string());
+    std::vector<std::string> words = {"Postmx.exe"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> settings(environment);
+    for (char** variable = environ; *variable != nullptr; ++variable) settings.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : settings) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
     RunResult result;
     const auto start = std::chrono::steady_clock::now();
-    const int status = std::system(command.c_str());
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, VIMO_BINARY_DIR "/Postmx.exe", &actions, nullptr,
+                                    argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    if (spawned != 0) return result;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.maxRssKiB = usage.ru_maxrss;
     result.errors = ReadFile(errorFile);
     return result;
   }
 
-  RunResult RunJob(const fs::path& jobFile) const { return Run("/d " + ShellQuoted(jobFile.string())); }
+  RunResult RunJob(const fs::path& jobFile) const { return Run({"/d", jobFile.string()}); }
 
   fs::path m_folder;
 };
@@ -216,6 +271,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
     ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "bare LF at byte " << at;
   }
   for (const std::string& line : SplitLines(raw)) ASSERT_LE(line.size(), 999u);
+  ExpectFoldedHeaderLines(raw);
   const std::string rawHeaders = raw.substr(0, raw.find("\r\n\r\n"));
   for (const char c : rawHeaders) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
 
@@ -240,7 +296,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_TRUE(std::regex_search(log[0], kLogTime)) << log[0];
   EXPECT_TRUE(log[0].ends_with(
-      "\tsent\tto: alice@example.com, 山田 太郎 <taro@example.jp>\tattachments: 9"))
+      "\tsent\tto: alice@example.com, 山田 太郎 <taro@example.jp>\tattachments: 9\tjob: VIM1A2B.tmp"))
       << log[0];
 }
 
@@ -253,7 +309,7 @@ TEST_F(PostmxTest, ReadsJobFilesWithEitherLineEndAndKeepsTheJobWithoutSwitch) {
     SCOPED_TRACE(i == 0 ? "CR LF" : "LF");
     const fs::path jobFile = m_folder / ("job" + std::to_string(i));
     WriteJobLines(jobFile, job.Lines(), lineEnds[i]);
-    const RunResult result = Run(ShellQuoted(jobFile.string()));
+    const RunResult result = Run({jobFile.string()});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(jobFile)) << "without /d the job file is the caller's";
     ASSERT_EQ(server.Messages().size(), i + 1);
@@ -293,27 +349,38 @@ TEST_F(PostmxTest, ShiftJisTextFromAWindowsSettingsFileIsLabelledSo) {
   EXPECT_EQ(message.parts[1].data, ReadFile(picture));
 }
 
-TEST_F(PostmxTest, JobPathCutAtBlanksIsJoinedAgain) {
-  // The viewer passes the path unquoted and its command line is split at blanks.
+TEST_F(PostmxTest, JobPathCutAtBlanksIsFoundWhateverBlanksStoodBetweenThePieces) {
+  // The viewer passes the path unquoted and its command line is split at blanks and TABs.
   const LoopbackServer server(m_folder, "serve");
   ASSERT_NE(server.Port(), 0) << server.PortFileText();
-  const fs::path folder = m_folder / "temp folder with blanks";
-  fs::create_directories(folder);
-  const fs::path jobFile = folder / "VIM 7.tmp";
-  WriteJobLines(jobFile, SmallJob(server).Lines());
+  const std::vector<std::string> jobPaths = {"temp folder/VIM 7.tmp", "two  blanks/VIMa1b2c3",
+                                             "tab\tand blank /x/VIM9", "no-blank/VIM1"};
+  for (std::size_t i = 0; i < jobPaths.size(); ++i) {
+    SCOPED_TRACE(jobPaths[i]);
+    const fs::path jobFile = m_folder / jobPaths[i];
+    fs::create_directories(jobFile.parent_path());
+    WriteJobLines(jobFile, SmallJob(server).Lines());
+    std::vector<std::string> pieces = {"/d"};
+    std::string piece;
+    for (const char c : jobFile.string()) {
+      if (c != ' ' && c != '\t') {
+        piece += c;
+        continue;
+      }
+      if (!piece.empty()) pieces.push_back(piece);
+      piece.clear();
+    }
+    pieces.push_back(piece);
+    const RunResult result = Run(pieces);
 
-  std::string arguments = "/d";
-  std::istringstream pieces(jobFile.string());
-  for (std::string piece; std::getline(pieces, piece, ' ');) arguments += " " + ShellQuoted(piece);
-  const RunResult result = Run(arguments);
-
-  EXPECT_EQ(result.exitCode, 0) << result.errors;
-  EXPECT_EQ(server.Messages().size(), 1u);
-  EXPECT_FALSE(fs::exists(jobFile));
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(server.Messages().size(), i + 1);
+    EXPECT_FALSE(fs::exists(jobFile));
+  }
 }
 
 TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
-  const LoopbackServer server(m_folder, "serve", {"nobody@example.com"});
+  const LoopbackServer server(m_folder, "serve", {"--refuse", "nobody@example.com"});
   ASSERT_NE(server.Port(), 0) << server.PortFileText();
   Job job = SmallJob(server);
   job.recipients = {"alice@example.com", "nobody@example.com"};
@@ -323,7 +390,7 @@ TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
   const RunResult result = RunJob(jobFile);
 
   EXPECT_NE(result.exitCode, 0);
-  EXPECT_LT(result.seconds, kMaxSecondsForADeadServer);
+  EXPECT_LT(result.seconds, kMaxSecondsForARefusal);
   EXPECT_TRUE(server.Messages().empty());
   EXPECT_FALSE(fs::exists(jobFile));
   const std::vector<std::string> log = LogLines();
@@ -333,50 +400,148 @@ TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
   EXPECT_NE(log[0].find("550 5.1.1 <nobody@example.com>: Recipient address rejected"),
             std::string::npos)
       << log[0];
-  EXPECT_TRUE(log[0].ends_with("\tto: alice@example.com, nobody@example.com\tattachments: 1"))
+  EXPECT_TRUE(log[0].ends_with("\tto: alice@example.com, nobody@example.com\tattachments: 1\tjob: job"))
       << log[0];
 }
 
-TEST_F(PostmxTest, PasswordIsNeverSentOverAConnectionWithoutTls) {
-  // The loopback server offers no STARTTLS, so a URL with credentials must not be used.
+// A throwaway certificate authority and a server certificate it signed for 127.0.0.1.
+struct TestCertificates {
+  explicit TestCertificates(const fs::path& folder)
+      : authority(folder / "ca.pem"), certificate(folder / "server.pem"), key(folder / "server.key") {
+    const fs::path authorityKey = folder / "ca.key";
+    const fs::path request = folder / "server.csr";
+    const fs::path names = folder / "names.cnf";
+    std::ofstream(names) << "subjectAltName=IP:127.0.0.1\n";
+    const std::string quiet = " 2>/dev/null";
+    const std::string curve = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string commands[] = {
+        "openssl req -x509" + curve + " -days 1 -subj /CN=vimo-test-ca -keyout " +
+            ShellQuoted(authorityKey.string()) + " -out " + ShellQuoted(authority.string()),
+        "openssl req -new" + curve + " -subj /CN=127.0.0.1 -keyout " + ShellQuoted(key.string()) +
+            " -out " + ShellQuoted(request.string()),
+        "openssl x509 -req -days 1 -in " + ShellQuoted(request.string()) + " -CA " +
+            ShellQuoted(authority.string()) + " -CAkey " + ShellQuoted(authorityKey.string()) +
+            " -CAcreateserial -extfile " + ShellQuoted(names.string()) + " -out " +
+            ShellQuoted(certificate.string()),
+    };
+    for (const std::string& command : commands) ready = ready && std::system((command + quiet).c_str()) == 0;
+  }
+  fs::path authority;
+  fs::path certificate;
+  fs::path key;
+  bool ready = true;
+};
+
+TEST_F(PostmxTest, StartTlsCarriesTheLoginAndAPasswordNeverTravelsInTheClear) {
+  const TestCertificates certificates(m_folder);
+  ASSERT_TRUE(certificates.ready) << "openssl could not make the test certificates";
+  const std::vector<std::string> tls = {"--tls", certificates.certificate.string(), certificates.key.string()};
+  const std::vector<std::string> auth = {"--auth", "vimo", "secret-word"};
+  const std::string trusted = "CURL_CA_BUNDLE=" + certificates.authority.string();
+
+  struct Case {
+    const char* what;
+    bool offersTls;
+    bool withLogin;
+    bool trustsCertificate;
+    int exitCode;
+    const char* session;  // as the server saw the message; empty: no message
+  };
+  const std::vector<Case> cases = {
+      {"login over STARTTLS", true, true, true, 0, "tls: 1\nlogin: vimo\n"},
+      {"no login, STARTTLS taken when offered", true, false, true, 0, "tls: 1\nlogin: \n"},
+      {"login, server without STARTTLS", false, true, true, 1, ""},
+      {"login, certificate not trusted", true, true, false, 1, ""},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
+    const fs::path serverFolder = m_folder / ("server" + std::to_string(i));
+    std::vector<std::string> options = auth;
+    if (c.offersTls) options.insert(options.end(), tls.begin(), tls.end());
+    const LoopbackServer server(serverFolder, "serve", options);
+    ASSERT_NE(server.Port(), 0) << server.PortFileText();
+    Job job = SmallJob(server);
+    if (c.withLogin) job.server = "smtp://vimo:secret-word@" + server.HostAndPort();
+    const fs::path jobFile = m_folder / ("job" + std::to_string(i));
+    WriteJobLines(jobFile, job.Lines());
+
+    const RunResult result = Run({"/d", jobFile.string()}, c.trustsCertificate ? std::vector{trusted}
+                                                                                : std::vector<std::string>{});
+
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    const std::vector<fs::path> messages = server.Messages();
+    ASSERT_EQ(messages.size(), c.session[0] == '\0' ? 0u : 1u);
+    if (!messages.empty()) {
+      EXPECT_EQ(ReadMessage(messages[0]).session, c.session);
+    }
+    // Every password the server was given, and whether TLS protected it.
+    const std::string attempts = ReadFile(serverFolder / "auth.txt");
+    for (const std::string& attempt : SplitLines(attempts)) {
+      EXPECT_EQ(attempt.rfind("tls=1 ", 0), 0u) << "password sent in the clear: " << attempt;
+    }
+    EXPECT_EQ(attempts.empty(), !(c.withLogin && c.exitCode == 0)) << attempts;
+    const std::string log = ReadFile(LogPath());
+    EXPECT_EQ(log.find("secret-word"), std::string::npos) << log;
+    EXPECT_EQ(result.errors.find("secret-word"), std::string::npos) << result.errors;
+  }
+}
+
+TEST_F(PostmxTest, EveryHeaderLineIsFoldedToAtMost78Characters) {
   const LoopbackServer server(m_folder, "serve");
   ASSERT_NE(server.Port(), 0) << server.PortFileText();
-  Job job = SmallJob(server);
-  job.server = "smtp://vimo:secret-word@" + server.HostAndPort();
+  std::string words;
+  for (int i = 0; words.size() < 2000; ++i) {
+    words += "word" + std::to_string(i) + (i % 7 == 0 ? "  " : " ");
+  }
+  words += "end";
+  const std::string longName =
+      "Very Long Display Name Of The Recipient Who Has Many Given Names And A Long Family Name";
+  const std::vector<std::pair<std::string, std::string>> subjects = {
+      {"2,000 characters of words", words},
+      {"2,000 characters without a blank", std::string(2000, 's')},
+      {"Japanese words", "写真 " + std::string(60, 'x') + " の件 " + std::string(300, 'y')},
+      {"looks like an encoded word", "=?UTF-8?B?eA==?= is plain text"},
+  };
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    SCOPED_TRACE(subjects[i].first);
+    Job job = SmallJob(server);
+    job.subject = subjects[i].second;
+    job.recipients = {"alice@example.com", longName + " <bob@example.com>", "carol@example.com"};
+    const fs::path picture = m_folder / (std::string(100, 'p') + " " + std::string(100, 'q') + ".jpg");
+    WriteFile(picture, "picture");
+    job.attachments = {picture.string()};
+    const fs::path jobFile = m_folder / "job";
+    WriteJobLines(jobFile, job.Lines());
+
+    const RunResult result = RunJob(jobFile);
+
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    ASSERT_EQ(server.Messages().size(), i + 1);
+    const ReceivedMessage message = ReadMessage(server.Messages()[i]);
+    EXPECT_EQ(message.defects, "");
+    EXPECT_EQ(message.headers.at("Subject"), job.subject);
+    EXPECT_EQ(message.headers.at("To"), "alice@example.com, " + longName + " <bob@example.com>, carol@example.com");
+    ASSERT_EQ(message.parts.size(), 2u);
+    EXPECT_EQ(message.parts[1].meta.at("filename"), picture.filename().string());
+    ExpectFoldedHeaderLines(message.raw);
+  }
+}
+
+TEST_F(PostmxTest, ServerThatRefusesTheConnectionIsReportedAtOnce) {
+  const LoopbackServer server(m_folder, "closed");
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
   const fs::path jobFile = m_folder / "job";
-  WriteJobLines(jobFile, job.Lines());
+  WriteJobLines(jobFile, SmallJob(server).Lines());
 
   const RunResult result = RunJob(jobFile);
 
   EXPECT_EQ(result.exitCode, 1) << result.errors;
-  EXPECT_TRUE(server.Messages().empty());
+  EXPECT_LT(result.seconds, kMaxSecondsForARefusal);
+  EXPECT_FALSE(fs::exists(jobFile));
   const std::vector<std::string> log = LogLines();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_NE(log[0].find("\tnot sent: "), std::string::npos) << log[0];
-  EXPECT_EQ(log[0].find("secret-word"), std::string::npos) << log[0];
-  EXPECT_EQ(result.errors.find("secret-word"), std::string::npos) << result.errors;
-}
-
-TEST_F(PostmxTest, DeadAndSilentServersAreGivenUpWithinAMinute) {
-  for (const std::string mode : {"closed", "silent"}) {
-    SCOPED_TRACE(mode);
-    const LoopbackServer server(m_folder, mode);
-    ASSERT_NE(server.Port(), 0) << server.PortFileText();
-    const std::size_t linesBefore = LogLines().size();
-    const fs::path jobFile = m_folder / ("job-" + mode);
-    WriteJobLines(jobFile, SmallJob(server).Lines());
-
-    const RunResult result = RunJob(jobFile);
-
-    EXPECT_EQ(result.exitCode, 1) << result.errors;
-    EXPECT_LT(result.seconds, kMaxSecondsForADeadServer);
-    EXPECT_FALSE(fs::exists(jobFile));
-    const std::vector<std::string> log = LogLines();
-    ASSERT_EQ(log.size(), linesBefore + 1);
-    EXPECT_NE(log.back().find("\tnot sent: "), std::string::npos) << log.back();
-    std::printf("[ figure   ] %s server given up after %.1f s: %s\n", mode.c_str(),
-                result.seconds, log.back().c_str());
-  }
+  EXPECT_NE(log.back().find("\tnot sent: "), std::string::npos) << log.back();
 }
 
 TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
@@ -400,10 +565,20 @@ TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
   const std::string present = good.attachments[0];
   const std::string missing = (m_folder / "gone.jpg").string();
   const std::string folder = (m_folder / "a folder.jpg").string();
+  // Larger than the sender takes, and sparse: reading it would show in the sender's memory.
+  const fs::path oversize = m_folder / "huge.jpg";
+  { std::ofstream(oversize, std::ios::binary).put('x'); }
+  fs::resize_file(oversize, (256u << 20) + 1);
   const std::vector<Case> cases = {
       {"missing attachment after a good one", with(6, present + "\t" + missing),
        "attachment " + missing + " cannot be read: no such file"},
       {"folder as attachment", with(6, folder), "cannot be read: not a regular file"},
+      {"relative attachment path", with(6, present + "\tx/.netrc"),
+       "attachment path x/.netrc is not absolute"},
+      {"attachment path with a control byte", with(6, present + "\x01.jpg"), "holds a control character"},
+      {"attachment path with a CR", with(6, present + "\r.jpg"), "holds a control character"},
+      {"oversize attachment", with(6, present + "\t" + oversize.string()),
+       "attachments together larger than 256 MiB"},
       {"no recipient", with(3, "\t \t"), "no recipient on line 3"},
       {"no sender", with(4, " "), "no sender on line 4"},
       {"no server", with(2, ""), "no mail server named on line 2"},
@@ -422,6 +597,7 @@ TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {
     const RunResult result = RunJob(jobFile);
 
     EXPECT_EQ(result.exitCode, 2) << result.errors;
+    EXPECT_LT(result.maxRssKiB, kMaxSenderRssKiB) << "a refused attachment was read";
     EXPECT_FALSE(fs::exists(jobFile));
     const std::vector<std::string> log = LogLines();
     ASSERT_EQ(log.size(), linesBefore + 1);

@@ -10,10 +10,6 @@ namespace fs = std::filesystem;
 
 namespace vimo::test {
 
-namespace {
-
-}  // namespace
-
 std::string TextOfFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -39,6 +35,7 @@ std::string ShellQuoted(std::string_view text) {
 ReceivedMessage ReadMessage(const fs::path& folder) {
   ReceivedMessage message;
   message.envelope = LinesOf(TextOfFile(folder / "envelope.txt"));
+  message.session = TextOfFile(folder / "session.txt");
   for (const std::string& line : LinesOf(TextOfFile(folder / "headers.txt"))) {
     const std::size_t colon = line.find(": ");
     if (colon != std::string::npos) message.headers[line.substr(0, colon)] = line.substr(colon + 2);
@@ -60,7 +57,7 @@ ReceivedMessage ReadMessage(const fs::path& folder) {
 }
 
 LoopbackServer::LoopbackServer(const fs::path& folder, const std::string& mode,
-                               const std::vector<std::string>& refused)
+                               const std::vector<std::string>& options)
     : m_messageFolder(folder / "received") {
   fs::create_directories(m_messageFolder);
   const fs::path portFile = folder / ("port-" + mode);
@@ -68,7 +65,7 @@ LoopbackServer::LoopbackServer(const fs::path& folder, const std::string& mode,
                         ShellQuoted(VIMO_SOURCE_DIR "/tests/support/smtp_sink.py") + " " + mode +
                         " " + ShellQuoted(portFile.string());
   if (mode == "serve") command += " " + ShellQuoted(m_messageFolder.string());
-  for (const std::string& address : refused) command += " " + ShellQuoted(address);
+  for (const std::string& option : options) command += " " + ShellQuoted(option);
   m_input.reset(popen(command.c_str(), "w"));
   if (!m_input) return;
   // Ready means the port file is there (it is written aside and renamed when listening).

@@ -30,6 +30,7 @@ struct ReceivedPart {
 // A message as the loopback server received and decoded it.
 struct ReceivedMessage {
   std::vector<std::string> envelope;  // "MAIL FROM:<a>", "RCPT TO:<b>", ...
+  std::string session;                // "tls: 1\nlogin: user\n"
   std::map<std::string, std::string> headers;
   std::string defects;
   std::string raw;
@@ -39,13 +40,14 @@ struct ReceivedMessage {
 // Reads a message folder the server saved (msg-N).
 ReceivedMessage ReadMessage(const std::filesystem::path& folder);
 
-// A loopback server run by smtp_sink.py: "serve" (a mail server), "silent" (accepts, never
-// answers) or "closed" (a port nobody listens on). Its files go below folder; it runs while
-// this object lives (its input pipe is open) and is ready when the constructor returns.
+// A loopback server run by smtp_sink.py: "serve" (a mail server, with the script's options
+// such as "--refuse", "--delay-data", "--tls", "--auth"), "silent" (accepts, never answers) or
+// "closed" (a port nobody listens on). Its files go below folder; it runs while this object
+// lives (its input pipe is open) and is ready when the constructor returns.
 class LoopbackServer {
  public:
   LoopbackServer(const std::filesystem::path& folder, const std::string& mode,
-                 const std::vector<std::string>& refused = {});
+                 const std::vector<std::string>& options = {});
 
   int Port() const { return m_port; }
   // Why the server did not come up, when Port() is 0.

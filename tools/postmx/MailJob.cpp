@@ -2,11 +2,18 @@
 
 #include "MimeText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <system_error>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace postmx {
 namespace {
@@ -30,49 +37,131 @@ std::vector<std::string> SplitAtTabs(std::string_view text) {
   }
 }
 
-// Reads a regular file whole, but never more than limit bytes of it: an oversized file is
-// noticed (tooLarge) without being held whole.
-bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
-                   bool& tooLarge, std::string& error) {
-  tooLarge = false;
-  std::error_code status;
-  const std::filesystem::file_type type = std::filesystem::status(path, status).type();
-  if (type == std::filesystem::file_type::not_found) {
-    error = "no such file";
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// Opens path for reading when it is a regular file (symlinks followed) and takes its size. The
+// status is looked at before the open, so that a device or FIFO is never opened at all, and
+// after it, in case the name was replaced in between.
+bool OpenRegularFile(const std::string& path, FileDescriptor& file, std::uint64_t& size,
+                     std::string& error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    error = errno == ENOENT ? "no such file" : std::strerror(errno);
     return false;
   }
-  if (type != std::filesystem::file_type::regular) {
-    error = status ? status.message() : std::string("not a regular file");
+  if (!S_ISREG(info.st_mode)) {
+    error = "not a regular file";
     return false;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  file.Reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.Get() < 0) {
     error = std::strerror(errno);
     return false;
   }
-  bytes.clear();
-  std::vector<char> chunk(64 * 1024);
-  while (file) {
-    file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    bytes.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
-    if (bytes.size() > limit) {
-      tooLarge = true;
-      error = "larger than " + std::to_string(limit >> 20) + " MiB";
-      return false;
-    }
-  }
-  if (file.bad()) {
-    error = "read error";
+  if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "not a regular file";
     return false;
   }
+  size = static_cast<std::uint64_t>(info.st_size);
   return true;
+}
+
+// Follows a path character by character against the pieces of a command line split at blanks:
+// the path must be the pieces in order, with one or more blanks or TABs between them and none
+// anywhere else.
+class SplitPathMatcher {
+ public:
+  explicit SplitPathMatcher(const std::vector<std::string>& pieces) : m_pieces(&pieces) {}
+
+  void Feed(char c) {
+    if (m_failed) return;
+    const std::string& piece = (*m_pieces)[m_piece];
+    if (c == ' ' || c == '\t') {
+      if (m_inGap) return;
+      if (m_offset != piece.size() || m_piece + 1 == m_pieces->size()) {
+        m_failed = true;
+        return;
+      }
+      ++m_piece;
+      m_offset = 0;
+      m_inGap = true;
+      return;
+    }
+    m_inGap = false;
+    if (m_offset < piece.size() && piece[m_offset] == c) {
+      ++m_offset;
+      return;
+    }
+    m_failed = true;
+  }
+  bool Failed() const { return m_failed; }
+  bool Complete() const {
+    return !m_failed && !m_inGap && m_piece + 1 == m_pieces->size() &&
+           m_offset == (*m_pieces)[m_piece].size();
+  }
+
+ private:
+  const std::vector<std::string>* m_pieces;
+  std::size_t m_piece = 0;
+  std::size_t m_offset = 0;
+  bool m_inGap = false;
+  bool m_failed = false;
+};
+
+// Lists folder (a path ending in '/', or empty for the current folder) and follows every entry
+// that fits the pieces so far; regular files that complete them are added to found. Stops once
+// two are found: the path is then ambiguous anyway.
+void SearchSplitPath(const std::string& folder, const SplitPathMatcher& matcher,
+                     std::vector<std::string>& found) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), &closedir);
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (found.size() > 1) return;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    SplitPathMatcher next = matcher;
+    for (const char c : name) next.Feed(c);
+    if (next.Failed()) continue;
+    const std::string path = folder + name;
+    std::error_code ignored;
+    if (next.Complete()) {
+      if (std::filesystem::is_regular_file(path, ignored)) found.push_back(path);
+      continue;
+    }
+    next.Feed('/');
+    if (!next.Failed() && std::filesystem::is_directory(path, ignored)) {
+      SearchSplitPath(path + "/", next, found);
+    }
+  }
 }
 
 }  // namespace
 
 bool ReadJobFile(const std::string& path, std::string& text, std::string& error) {
-  bool tooLarge = false;
-  return ReadWholeFile(path, kMaxJobFileBytes, text, tooLarge, error);
+  FileDescriptor file;
+  std::uint64_t size = 0;
+  if (!OpenRegularFile(path, file, size, error)) return false;
+  if (size > kMaxJobFileBytes) {
+    error = "larger than " + std::to_string(kMaxJobFileBytes >> 20) + " MiB";
+    return false;
+  }
+  text.assign(static_cast<std::size_t>(size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t got = read(file.Get(), text.data() + done, text.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  text.resize(done);
+  return true;
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -138,30 +227,66 @@ bool ParseMailJob(std::string_view text, MailJob& job, std::string& error) {
     error = "unusable sender address \"" + SanitizeForLine(job.sender) + "\"";
     return false;
   }
+  for (const std::string& path : job.attachmentPaths) {
+    if (std::find_if(path.begin(), path.end(), IsControl) != path.end()) {
+      error = "attachment path " + SanitizeForLine(path) + " holds a control character";
+      return false;
+    }
+    if (path.front() != '/') {
+      error = "attachment path " + path + " is not absolute";
+      return false;
+    }
+  }
   return true;
 }
 
-bool LoadAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
+FileDescriptor::~FileDescriptor() { Reset(-1); }
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) Reset(std::exchange(other.m_fd, -1));
+  return *this;
+}
+
+void FileDescriptor::Reset(int fd) {
+  if (m_fd >= 0) close(m_fd);
+  m_fd = fd;
+}
+
+bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error) {
   attachments.clear();
-  std::size_t total = 0;
+  std::uint64_t total = 0;
   for (const std::string& path : paths) {
     Attachment attachment;
     attachment.path = path;
     attachment.fileName = path.substr(path.rfind('/') + 1);
     attachment.contentType = ContentTypeForName(attachment.fileName);
     std::string reason;
-    bool tooLarge = false;
-    if (!ReadWholeFile(path, kMaxAttachmentBytes - total, attachment.bytes, tooLarge, reason)) {
-      error = tooLarge ? "attachments together larger than " +
-                             std::to_string(kMaxAttachmentBytes >> 20) + " MiB"
-                       : "attachment " + SanitizeForLine(path) + " cannot be read: " + reason;
+    if (!OpenRegularFile(path, attachment.file, attachment.size, reason)) {
+      error = "attachment " + SanitizeForLine(path) + " cannot be read: " + reason;
       return false;
     }
-    total += attachment.bytes.size();
+    total += attachment.size;
+    if (total > kMaxAttachmentBytes) {
+      error = "attachments together larger than " + std::to_string(kMaxAttachmentBytes >> 20) + " MiB";
+      return false;
+    }
     attachments.push_back(std::move(attachment));
   }
   return true;
+}
+
+std::string FindJobPath(const std::vector<std::string>& pieces) {
+  if (pieces.empty()) return {};
+  if (pieces.size() == 1) return pieces[0];
+  // The first piece holds no blank, so the folders it names are taken as they are.
+  const std::size_t lastSlash = pieces[0].rfind('/');
+  const std::string start = lastSlash == std::string::npos ? "" : pieces[0].substr(0, lastSlash + 1);
+  SplitPathMatcher matcher(pieces);
+  for (const char c : start) matcher.Feed(c);
+  std::vector<std::string> found;
+  SearchSplitPath(start, matcher, found);
+  return found.size() == 1 ? found[0] : std::string();
 }
 
 }  // namespace postmx

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace postmx {
@@ -19,11 +21,31 @@ struct MailJob {
   std::vector<std::string> bodyLines;        // lines 7 and on, at least one (possibly empty)
 };
 
+// A file descriptor, closed with its holder.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  void Reset(int fd);
+  int Get() const { return m_fd; }
+
+ private:
+  int m_fd = -1;
+};
+
+// An attachment's file, open for reading. Its bytes are read only while the message is sent,
+// and never more than the size it had when it was opened.
 struct Attachment {
   std::string path;
   std::string fileName;     // the text after the path's last '/'
   std::string contentType;  // from the name's ending
-  std::string bytes;        // the whole file
+  FileDescriptor file;      // open for reading
+  std::uint64_t size = 0;   // bytes to send
 };
 
 // A job file larger than this is refused rather than held in memory.
@@ -40,12 +62,21 @@ std::vector<std::string> SplitLines(std::string_view text);
 
 // Fills job from the file's text. The log path is filled as soon as line 1 is complete, so a
 // caller can log even a refused job. False with a reason in error when the job cannot be sent:
-// fewer than 7 lines, no server, no recipient, no sender.
+// fewer than 7 lines, no server, no recipient, no sender, an unusable address, or an attachment
+// path that is not absolute or holds a control byte (a relative path would be resolved against
+// whatever folder this program was started in).
 bool ParseMailJob(std::string_view text, MailJob& job, std::string& error);
 
-// Reads every attachment completely, so that nothing is sent half-built. False with a reason
-// in error when one of them cannot be read or they are too large together.
-bool LoadAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
+// Opens every attachment and takes its size, without reading any of them, so that nothing is
+// sent half-built. False with a reason in error when one of them is missing, is not a regular
+// file or cannot be opened, or when they are too large together.
+bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error);
+
+// The job file named by the pieces of a command line that was split at blanks. One piece is the
+// path itself. Several pieces are the parts of a path that held blanks, however many and of
+// whichever kind (blank or TAB): the file system is searched for the one regular file whose
+// path splits into exactly these pieces. Empty when there is none, or more than one.
+std::string FindJobPath(const std::vector<std::string>& pieces);
 
 }  // namespace postmx

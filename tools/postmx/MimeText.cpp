@@ -8,9 +8,18 @@
 namespace postmx {
 namespace {
 
-constexpr std::string_view kFold = "\r\n ";
-constexpr std::size_t kMaxEncodedWord = 75;
-constexpr std::size_t kMaxParameterSection = 60;
+// Encoded words are kept short enough to follow a field name on the field's first line
+// ("Subject: " and the word within 78 characters).
+constexpr std::size_t kMaxEncodedWord = 66;
+// Bytes of a file name per RFC 2231 section: percent-encoded, a section and its parameter name
+// fit one folded line.
+constexpr std::size_t kMaxParameterSectionBytes = 16;
+// Header lines are folded to at most this many characters where a blank allows it.
+constexpr std::size_t kMaxFoldedLine = 78;
+// The longest address SMTP carries (RFC 5321 4.5.3.1.3, less the angle brackets).
+constexpr std::size_t kMaxAddress = 254;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
@@ -23,9 +32,26 @@ bool IsPrintableAscii(std::string_view text) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
+}
+
+// True when text holds a run of characters without a blank too long for a folded line of its
+// own: such text is sent as encoded words, which can be cut anywhere.
+bool HasUnfoldableRun(std::string_view text) {
+  std::size_t run = 0;
+  for (const char c : text) {
+    run = IsBlank(c) ? 0 : run + 1;
+    if (run >= kMaxFoldedLine) return true;
+  }
+  return false;
+}
+
+// Plain text that can stand in a header as it is.
+bool CanStandUnencoded(std::string_view text) {
+  return IsPrintableAscii(text) && !HasUnfoldableRun(text) &&
+         text.find("=?") == std::string_view::npos;
 }
 
 // Length in bytes of the character starting at text[at], in the given charset.
@@ -143,15 +169,40 @@ std::string EncodeWords(std::string_view text) {
   const std::size_t bytesPerWord = encodedRoom / 4 * 3;
   std::string words;
   CutAtCharacters(text, bytesPerWord, [&](std::string_view piece) {
-    if (!words.empty()) words += kFold;
+    if (!words.empty()) words += ' ';
     words += prefix + Base64(piece) + "?=";
   });
   return words;
 }
 
 std::string SubjectField(std::string_view subject) {
-  if (IsPrintableAscii(subject)) return std::string(subject);
+  if (CanStandUnencoded(subject)) return std::string(subject);
   return EncodeWords(subject);
+}
+
+std::string FoldField(std::string_view name, std::string_view value) {
+  const std::string text = std::string(name) + ": " + std::string(value);
+  // A fold goes before a blank; every line keeps a visible character, so no fold is placed in
+  // the blanks at the end, nor right after the name (some readers keep that blank).
+  const std::size_t lastVisible = text.find_last_not_of(" \t");
+  std::string folded;
+  std::size_t lineStart = 0;
+  while (lastVisible != std::string::npos && text.size() - lineStart > kMaxFoldedLine) {
+    const std::size_t firstVisible = text.find_first_not_of(" \t", lineStart);
+    std::size_t fold = std::string::npos;
+    for (std::size_t at = std::max(firstVisible + 1, name.size() + 2); at < lastVisible; ++at) {
+      if (!IsBlank(text[at]) || IsBlank(text[at - 1])) continue;
+      if (at - lineStart > kMaxFoldedLine && fold != std::string::npos) break;
+      fold = at;
+      if (at - lineStart > kMaxFoldedLine) break;  // nothing fitted: the shortest longer line
+    }
+    if (fold == std::string::npos) break;
+    folded.append(text, lineStart, fold - lineStart);
+    folded += "\r\n";
+    lineStart = fold;
+  }
+  folded.append(text, lineStart);
+  return folded;
 }
 
 std::string EnvelopeAddress(std::string_view text) {
@@ -166,6 +217,7 @@ std::string EnvelopeAddress(std::string_view text) {
     text = text.substr(open + 1, close - open - 1);
   }
   text = TrimBlanks(text);
+  if (text.size() > kMaxAddress) return {};
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte == ' ' || IsControl(byte) || c == '<' || c == '>') return {};
@@ -179,7 +231,7 @@ std::string AddressField(std::string_view text) {
   const std::string_view name =
       open == std::string_view::npos ? std::string_view() : TrimBlanks(text.substr(0, open));
   if (name.empty()) return address;
-  if (!IsPrintableAscii(name)) return EncodeWords(name) + " <" + address + ">";
+  if (!CanStandUnencoded(name)) return EncodeWords(name) + " <" + address + ">";
   const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
   const bool plain = name.find_first_of("()<>[]:;@\\,.\"") == std::string_view::npos;
   if (quoted || plain) return std::string(name) + " <" + address + ">";
@@ -201,33 +253,22 @@ std::string ContentTypeForName(std::string_view fileName) {
 
 std::string AttachmentTypeField(std::string_view fileName) {
   const std::string type = ContentTypeForName(fileName);
-  if (IsPrintableAscii(fileName)) return type + ";" + std::string(kFold) + "name=" + Quoted(fileName);
-  // Encoded words inside the quotes are joined by blanks, not folded: a quoted string may not
-  // be broken across lines.
-  std::string words = EncodeWords(fileName);
-  std::string joined;
-  for (std::size_t at = 0; at < words.size();) {
-    const std::size_t fold = words.find(kFold, at);
-    joined += words.substr(at, fold == std::string::npos ? std::string::npos : fold - at);
-    if (fold == std::string::npos) break;
-    joined += ' ';
-    at = fold + kFold.size();
-  }
-  return type + ";" + std::string(kFold) + "name=\"" + joined + "\"";
+  if (IsPrintableAscii(fileName)) return type + "; name=" + Quoted(fileName);
+  return type + "; name=\"" + EncodeWords(fileName) + "\"";
 }
 
 std::string AttachmentDispositionField(std::string_view fileName) {
-  if (IsPrintableAscii(fileName) && fileName.size() <= kMaxParameterSection) {
-    return "attachment;" + std::string(kFold) + "filename=" + Quoted(fileName);
+  if (IsPrintableAscii(fileName) && fileName.size() <= 3 * kMaxParameterSectionBytes) {
+    return "attachment; filename=" + Quoted(fileName);
   }
   // RFC 2231: filename*=charset''name, cut into continuations filename*0*=charset''first;
   // filename*1*=second; ... when it is long.
   std::vector<std::string> sections;
-  CutAtCharacters(fileName, kMaxParameterSection / 3,
+  CutAtCharacters(fileName, kMaxParameterSectionBytes,
                   [&](std::string_view piece) { sections.push_back(PercentEncode(piece)); });
   std::string field = "attachment";
   for (std::size_t section = 0; section < sections.size(); ++section) {
-    field += ";" + std::string(kFold) + "filename*";
+    field += "; filename*";
     if (sections.size() > 1) field += std::to_string(section) + "*";
     field += "=";
     if (section == 0) field += std::string(CharsetOf(fileName)) + "''";

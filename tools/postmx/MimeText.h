@@ -18,20 +18,28 @@ bool IsValidUtf8(std::string_view text);
 // settings file may come from).
 const char* CharsetOf(std::string_view text);
 
-// The text as RFC 2047 encoded words ("=?UTF-8?B?...?="), each at most 75 characters and cut
-// only between characters, joined by folding white space (CR LF blank).
+// The text as RFC 2047 encoded words ("=?UTF-8?B?...?="), each at most 66 characters and cut
+// only between characters, joined by blanks (where FoldField may fold).
 std::string EncodeWords(std::string_view text);
 
-// The Subject field's value: the text itself when it is plain ASCII, else encoded words.
+// The Subject field's value: the text itself when it is plain ASCII that folds into lines of
+// 78 characters, else encoded words (non-ASCII text, or a run without blanks too long for a
+// line; encoded words can be cut anywhere).
 std::string SubjectField(std::string_view subject);
+
+// The header field "name: value", folded (RFC 5322 2.2.3) by a line break before a blank
+// wherever a line would pass 78 characters. A line grows longer only where no blank allows a
+// fold; the values built here keep every run without blanks short enough for 998.
+std::string FoldField(std::string_view name, std::string_view value);
 
 // The bare address for the SMTP envelope: the part inside <...> when there is one, else the
 // whole text, blanks around it removed. Empty when no usable address is there: the address
-// is empty or holds blanks or angle brackets, or the text holds a control byte anywhere.
+// is empty, longer than 254 bytes or holds blanks or angle brackets, or the text holds a
+// control byte anywhere.
 std::string EnvelopeAddress(std::string_view text);
 
 // An address as a From or To field shows it: "addr", or "Name <addr>" with the name quoted
-// when it holds special characters and encoded when it is not ASCII.
+// when it holds special characters and encoded as SubjectField encodes.
 std::string AddressField(std::string_view text);
 
 // image/jpeg, image/gif, image/bmp, image/x-photo-cd or application/octet-stream, from the

@@ -49,7 +49,8 @@ bool AppendToFile(const std::string& path, const std::string& line, std::string&
 }  // namespace
 
 void AppendLogLine(const std::string& logPath, const std::string& result,
-                   const std::vector<std::string>& recipients, std::size_t attachmentCount) {
+                   const std::vector<std::string>& recipients, std::size_t attachmentCount,
+                   const std::string& jobName) {
   std::string to;
   for (const std::string& recipient : recipients) {
     if (!to.empty()) to += ", ";
@@ -57,7 +58,8 @@ void AppendLogLine(const std::string& logPath, const std::string& result,
   }
   const std::string line = LocalTimeText() + "\t" + SanitizeForLine(result) + "\tto: " +
                            SanitizeForLine(to) + "\tattachments: " +
-                           std::to_string(attachmentCount) + "\n";
+                           std::to_string(attachmentCount) + "\tjob: " +
+                           SanitizeForLine(jobName) + "\n";
   std::string error = "no log file named";
   if (!logPath.empty() && AppendToFile(logPath, line, error)) return;
   std::fprintf(stderr, "Postmx.exe: cannot write the log %s (%s): %s", logPath.c_str(),

@@ -21,9 +21,10 @@ std::string ServerUrl(const std::string& server);
 // handed to another protocol.
 bool IsMailUrl(const std::string& url);
 
-// Builds the whole message in memory (the attachments are already read) and sends it.
-// Blocks for at most the time-outs: a dead or silent server is given up within a minute.
-// Needs curl_global_init to have been called.
+// Builds the message and sends it, reading the attachments' files while it goes out. Blocks
+// while the server keeps answering; a server silent for longer than RFC 5321 allows (5 minutes
+// for a command, 10 for the message data) is given up. The environment's CURL_CA_BUNDLE, when
+// set, names the certificate authorities TLS trusts. Needs curl_global_init to have been called.
 SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachments);
 
 }  // namespace postmx
