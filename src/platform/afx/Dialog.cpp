@@ -215,10 +215,12 @@ BOOL CDialog::GetDlgItemRect(int nID, RECT* lpRect) const {
 CString CDialog::GetDlgItemText(int nID) const {
   const auto it = m_controls.find(nID);
   if (it == m_controls.end()) return CString();
+  // Edit controls keep the bytes they were given (settings may be Shift_JIS).
+  if (qobject_cast<QLineEdit*>(it->second) != nullptr || qobject_cast<QPlainTextEdit*>(it->second) != nullptr) {
+    return AfxGetEditBytes(it->second);
+  }
   QString text;
-  if (auto* pLine = qobject_cast<QLineEdit*>(it->second)) text = pLine->text();
-  else if (auto* pText = qobject_cast<QPlainTextEdit*>(it->second)) text = pText->toPlainText().replace('\n', "\r\n");
-  else if (auto* pLabel = qobject_cast<QLabel*>(it->second)) text = pLabel->text();
+  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) text = pLabel->text();
   else if (auto* pButton = qobject_cast<QPushButton*>(it->second)) text = pButton->text();
   return AfxFromQString(text);
 }
@@ -226,10 +228,11 @@ CString CDialog::GetDlgItemText(int nID) const {
 void CDialog::SetDlgItemText(int nID, const char* lpszString) {
   const auto it = m_controls.find(nID);
   if (it == m_controls.end()) return;
-  const QString text = AfxToQString(lpszString);
-  if (auto* pLine = qobject_cast<QLineEdit*>(it->second)) pLine->setText(text);
-  else if (auto* pText = qobject_cast<QPlainTextEdit*>(it->second)) pText->setPlainText(QString(text).replace("\r\n", "\n"));
-  else if (auto* pLabel = qobject_cast<QLabel*>(it->second)) pLabel->setText(text);
+  if (qobject_cast<QLineEdit*>(it->second) != nullptr || qobject_cast<QPlainTextEdit*>(it->second) != nullptr) {
+    AfxSetEditBytes(it->second, lpszString);
+    return;
+  }
+  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) pLabel->setText(AfxToQString(lpszString));
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {

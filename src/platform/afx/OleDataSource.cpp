@@ -4,14 +4,13 @@
 #include <QCursor>
 #include <QDrag>
 #include <QFile>
-#include <QList>
 #include <QMimeData>
-#include <QUrl>
 #include <QWidget>
 
 #include <cstring>
 #include <utility>
 
+#include "afx/QtBridge.h"
 #include "win32/GlobalMemory.h"
 
 namespace {
@@ -105,9 +104,9 @@ DROPEFFECT COleDataSource::DoDragDrop(DWORD dwEffects, const RECT* /*lpRectStart
   if (source == nullptr) source = qApp;
   auto* drag = new QDrag(source);  // Qt deletes the drag when it ends
   auto* data = new QMimeData;      // owned by the drag
-  QList<QUrl> urls;
-  for (const std::string& file : files) urls << QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(file)));
-  data->setUrls(urls);
+  // The list is built from the paths' bytes: a QString on the way would change a name that is
+  // not UTF-8.
+  data->setData(QStringLiteral("text/uri-list"), AfxUriListOfFiles(files));
   drag->setMimeData(data);
   return FromQt(drag->exec(ToQt(dwEffects), Qt::CopyAction));
 }

@@ -1,13 +1,12 @@
 #include "win32/Kernel.h"
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -202,26 +201,11 @@ DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
 }
 
 UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
-  if (lpCmdLine == nullptr) return 2;
-  std::vector<std::string> words;
-  std::string current;
-  for (const char* p = lpCmdLine; *p != '\0'; ++p) {
-    if (*p == ' ' || *p == '\t') {
-      if (!current.empty()) words.push_back(current);
-      current.clear();
-    } else {
-      current += *p;
-    }
-  }
-  if (!current.empty()) words.push_back(current);
-  if (words.empty()) return 2;
-  const std::string program = FindProgram(words[0]);
-  if (program.empty()) return 2;
-  QStringList arguments;
-  for (size_t i = 1; i < words.size(); ++i) arguments << QString::fromLocal8Bit(words[i].c_str());
-  // A detached start leaves no child behind to be reaped, and reports a failed exec.
-  const bool started = QProcess::startDetached(QString::fromLocal8Bit(program.c_str()), arguments);
-  return started ? 33 : 2;
+  long pid = 0;
+  const UINT result = vimo::platform::StartCommandLine(lpCmdLine, &pid);
+  // Nobody waits for this program: a thread of its own reaps it, so no zombie is left.
+  if (result > 31) std::thread([pid] { waitpid(static_cast<pid_t>(pid), nullptr, 0); }).detach();
+  return result;
 }
 
 int _stat(const char* path, struct _stat* buffer) {
@@ -259,6 +243,51 @@ int _mbscmp(const unsigned char* string1, const unsigned char* string2) {
 }
 
 namespace vimo::platform {
+
+UINT StartCommandLine(const char* cmdLine, long* pPid) {
+  if (cmdLine == nullptr || pPid == nullptr) return 2;
+  // Split at blanks as Windows splits an unquoted command line; the words stay bytes.
+  std::vector<std::string> words;
+  std::string current;
+  for (const char* p = cmdLine; *p != '\0'; ++p) {
+    if (*p != ' ' && *p != '\t') {
+      current += *p;
+      continue;
+    }
+    if (!current.empty()) words.push_back(current);
+    current.clear();
+  }
+  if (!current.empty()) words.push_back(current);
+  if (words.empty()) return 2;
+  const std::string program = FindProgram(words[0]);
+  if (program.empty()) return 2;
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  // The program starts clean: no input, none of this process's descriptors, default signal
+  // handling, and a session of its own, so that a signal meant for the viewer's terminal does
+  // not cut a mail short.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigfillset(&signals);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return 2;
+  *pPid = pid;
+  return 33;
+}
 
 std::FILE* OpenRegularFile(const char* path) {
   if (path == nullptr) {

@@ -34,9 +34,8 @@ void Sleep(DWORD dwMilliseconds);
 // The executable's full path (hModule must be NULL). Returns its length, 0 on failure.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
-// Starts a program without a shell: the command line is split at blanks; a bare program name is
-// searched in the executable's folder first, then in PATH. Returns 33 when the program was
-// started, 2 when it was not found or could not be started.
+// Starts a program without a shell, as StartCommandLine does, and leaves it to itself. Returns 33
+// when the program was started, 2 when it was not found or could not be started.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // C runtime names that standard C lacks.
@@ -49,6 +48,14 @@ char* _itoa(int value, char* buffer, int radix);
 int _mbscmp(const unsigned char* string1, const unsigned char* string2);
 
 namespace vimo::platform {
+
+// Starts a program without a shell (posix_spawn): the command line is split at blanks and TABs
+// into its words, which are passed as they are, byte for byte; a bare program name is searched
+// in the executable's folder first, then in PATH. The program gets no input, no descriptor of
+// this process beyond the standard ones, default signal handling and a session of its own.
+// Returns 33 and the process id in *pPid when it was started (the caller reaps it), 2 when it
+// was not found or could not be started.
+UINT StartCommandLine(const char* cmdLine, long* pPid);
 
 // Opens path for reading ("rb") only when it is a regular file, symlinks followed. Nothing
 // else is opened, and the open never blocks: a FIFO, socket or device named like an image gives

@@ -2,6 +2,9 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QWidget>
 
@@ -21,6 +24,26 @@ void ClickView(CView* pView, int x, int y, bool bRelease) {
   if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
   QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
   if (bRelease) QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+}
+
+void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend) {
+  RECT rect{};
+  if (!pDialog->GetDlgItemRect(nID, &rect)) return;
+  QWidget* edit = pDialog->GetWidget()->childAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  while (edit != nullptr && qobject_cast<QLineEdit*>(edit) == nullptr && qobject_cast<QPlainTextEdit*>(edit) == nullptr) {
+    edit = edit->parentWidget();
+  }
+  if (edit == nullptr) return;
+  if (bAppend) QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
+  else QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+  const QString text = QString::fromUtf8(utf8Text);
+  const QStringList lines = text.split('\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (i > 0) QTest::keyClick(edit, Qt::Key_Return);
+    QInputMethodEvent commit;
+    commit.setCommitString(lines[i]);
+    QApplication::sendEvent(edit, &commit);
+  }
 }
 
 }  // namespace vimo::test

@@ -2,6 +2,9 @@
 // main window's accelerators before the focused window sees them.
 #pragma once
 
+#include <string>
+
+#include "afx/Dialog.h"
 #include "afx/afxwin.h"
 
 namespace vimo::test {
@@ -13,5 +16,10 @@ void PressKey(CFrameWnd* pFrame, int qtKey, int qtModifiers = 0);
 // Presses the left mouse button at (x, y), client coordinates, in the view; with bRelease the
 // button is released there too.
 void ClickView(CView* pView, int x, int y, bool bRelease = true);
+
+// Edits the text of edit control nID in a dialog as a user would: selects all of it (or, with
+// bAppend, goes to its end), then enters utf8Text through the input method, as a Japanese input
+// method commits text, pressing Return for each "\n".
+void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend = false);
 
 }  // namespace vimo::test
