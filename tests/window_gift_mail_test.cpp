@@ -1,12 +1,18 @@
 // Image Gift from key press to mailbox: the viewer reads its mail settings from vimo.txt beside
 // the executable, F5 stacks images, F12 hands the stack and the shown image to Postmx.exe, and a
-// real mail server on loopback (tests/support/smtp_sink.py) receives the message.
+// real mail server on loopback (tests/support/smtp_sink.py) receives the message; the viewer
+// learns the outcome when the sender ends.
+//
+// The whole program runs with a temporary folder whose path holds two blanks in a row, so every
+// job path crosses the unquoted command line in pieces.
 #include <gtest/gtest.h>
 
 #include <QTest>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <map>
 #include <set>
@@ -28,6 +34,9 @@ namespace {
 
 // Mail delivery runs in another process; a slow machine gets two minutes.
 constexpr int kMailTimeoutMs = 120000;
+// The slow server's pause before it accepts a message: longer than any reply time-out a sender
+// might wrongly apply to the end of the data (20 s was one).
+constexpr char kSlowServerSeconds[] = "25";
 // The caption is painted at (10, 10); this corner holds it, the rest of the image never does.
 constexpr int kCaptionWidth = 80;
 constexpr int kCaptionHeight = 40;
@@ -92,8 +101,21 @@ class GiftMailTest : public ::testing::Test {
   // A flat colour JPEG: every image shows the same colour under the caption, so captions can
   // be compared across images; the sizes make the files differ.
   void MakeJpeg(const std::string& name, int width) {
-    RunConvert("-size " + std::to_string(width) + "x120 xc:#3a6ea5 -quality 95 " + (m_images / name).string());
+    RunConvert("-size " + std::to_string(width) + "x120 xc:#3a6ea5 -quality 95 " + ShellQuoted((m_images / name).string()));
   }
+
+  // Starts the viewer on the image name of the images folder and waits until it shows.
+  void StartOn(const std::string& name) {
+    ASSERT_TRUE(m_session.Start({PathOf(name)}));
+    ASSERT_TRUE(m_session.WaitForImage(name)) << testing::PrintToString(m_session.messages);
+  }
+
+  // Waits until every sender the view started has ended and the view has heard of it.
+  bool WaitForSendersToEnd() {
+    return ViewerSession::WaitFor([&] { return m_session.View()->m_mapSending.empty(); }, kMailTimeoutMs);
+  }
+
+  std::string LogText() const { return TextOfFile(m_program / "vimolog.txt"); }
 
   std::string Title() { return m_session.Doc()->GetTitle().str(); }
   std::string PathOf(const std::string& name) { return (m_images / name).string(); }
@@ -151,6 +173,9 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
   EXPECT_EQ(GiftState(PathOf(shown[2])), -1) << "the third image was never stacked";
   const Pixels plain = m_session.ViewPixels();
   ASSERT_TRUE(JobFilesInTempFolder().empty());
+  char tempFolder[MAX_PATH] = "";
+  GetTempPathA(sizeof(tempFolder), tempFolder);
+  ASSERT_NE(std::string(tempFolder).find("two  blanks"), std::string::npos) << tempFolder;
 
   PressKey(pFrame, Qt::Key_F12);
   EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
@@ -208,6 +233,88 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
   EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
 }
 
+TEST_F(GiftMailTest, NameWithATabOrLineBreakIsRefusedAndNothingOfItIsMailed) {
+  const LoopbackServer server(m_mail.Path(), "serve");
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
+  WriteSettings(server);
+  // Split at its TAB, the job line would name "x" and the relative ".netrc" of the sender's folder.
+  const std::string crafted = "x\t.netrc\n.jpg";
+  MakeJpeg(crafted, 160);
+  std::ofstream(m_images / "x") << "not an image";
+  StartOn(crafted);
+  const std::string expected = "cannot mail a file whose name holds a tab or line break:\n" +
+                               (m_images / "x\\t.netrc\\n.jpg").string();
+
+  PressKey(m_session.Frame(), Qt::Key_F5);
+  EXPECT_EQ(m_session.messages, std::vector<std::string>{expected});
+  EXPECT_EQ(GiftState(PathOf(crafted)), -1) << "stacked all the same";
+  PressKey(m_session.Frame(), Qt::Key_F12);
+  EXPECT_EQ(m_session.messages, (std::vector<std::string>{expected, expected}));
+  EXPECT_TRUE(m_session.View()->m_mapSending.empty()) << "a sender was started";
+  EXPECT_TRUE(JobFilesInTempFolder().empty());
+  EXPECT_EQ(GiftState(PathOf(crafted)), -1);
+  EXPECT_FALSE(fs::exists(m_program / "vimolog.txt"));
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST_F(GiftMailTest, RefusedMailPutsTheImagesBackOnTheStackAndShowsTheServersReason) {
+  const LoopbackServer server(m_mail.Path(), "serve", {"--refuse", "alice@example.jp"});
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
+  WriteSettings(server);
+  MakeJpeg("one.jpg", 160);
+  MakeJpeg("two.jpg", 168);
+  StartOn("one.jpg");
+  PressKey(m_session.Frame(), Qt::Key_F5);
+  const Pixels stacked = m_session.ViewPixels();
+  const std::string second = TabToNextImage({"one.jpg"});
+  const std::vector<std::string> images = {PathOf("one.jpg"), PathOf(second)};
+
+  PressKey(m_session.Frame(), Qt::Key_F12);
+  for (const std::string& path : images) EXPECT_EQ(GiftState(path), 0) << "sent, as far as the viewer knows yet";
+  ASSERT_TRUE(WaitForSendersToEnd()) << LogText();
+
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_EQ(m_session.messages[0].rfind("Postmx.exe: not sent: ", 0), 0u) << m_session.messages[0];
+  EXPECT_NE(m_session.messages[0].find("550 5.1.1 <alice@example.jp>: Recipient address rejected"), std::string::npos)
+      << m_session.messages[0];
+  for (const std::string& path : images) EXPECT_EQ(GiftState(path), 1) << path;
+  EXPECT_EQ(m_session.View()->m_mapStack.GetCount(), 2);
+  const Pixels shown = m_session.ViewPixels();
+  EXPECT_EQ(Area(shown, kCaptionWidth, kCaptionHeight, true), Area(stacked, kCaptionWidth, kCaptionHeight, true))
+      << "the shown image does not read \"Stacked\" again";
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST_F(GiftMailTest, ServerThatTakesLongToAcceptTheMessageEndsInSent) {
+  const LoopbackServer server(m_mail.Path(), "serve", {"--delay-data", kSlowServerSeconds});
+  ASSERT_NE(server.Port(), 0) << server.PortFileText();
+  WriteSettings(server);
+  MakeJpeg("one.jpg", 160);
+  StartOn("one.jpg");
+
+  PressKey(m_session.Frame(), Qt::Key_F12);
+  ASSERT_TRUE(WaitForSendersToEnd()) << LogText();
+
+  EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
+  EXPECT_EQ(GiftState(PathOf("one.jpg")), 0);
+  const std::vector<std::string> log = LinesOf(LogText());
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("\tsent\t"), std::string::npos) << log[0];
+  EXPECT_EQ(server.Messages().size(), 1u);
+}
+
 }  // namespace
 
-int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
+// Every job file goes into the temporary folder, and this one's path holds two blanks in a row
+// (under either root the viewer may choose).
+int main(int argc, char** argv) {
+  const fs::path base = fs::temp_directory_path() / ("vimo-gift-mail-" + std::to_string(std::random_device{}()));
+  const fs::path awkward = base / "two  blanks";
+  fs::create_directories(awkward);
+  setenv("TMPDIR", awkward.c_str(), 1);
+  setenv("XDG_CACHE_HOME", awkward.c_str(), 1);
+  const int result = RunWindowTests(argc, argv);
+  std::error_code ignored;
+  fs::remove_all(base, ignored);
+  return result;
+}

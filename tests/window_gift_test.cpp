@@ -219,12 +219,12 @@ TEST_F(GiftTest, SettingsDialogChecksAddressesAndServer) {
       case 0:  // everything empty
         return IDOK;
       case 1:
-        pDialog->SetDlgItemText(1000, "alice@example.jp\nbob@example.jp");
-        pDialog->SetDlgItemText(1001, "me@example.jp");
+        TypeInDialog(pDialog, 1000, "alice@example.jp\nbob@example.jp");
+        TypeInDialog(pDialog, 1001, "me@example.jp");
         return IDOK;  // no server
       default:
-        pDialog->SetDlgItemText(1004, "   ");
-        pDialog->SetDlgItemText(1003, "line one\nline two");
+        TypeInDialog(pDialog, 1004, "   ");
+        TypeInDialog(pDialog, 1003, "line one\nline two");
         return IDOK;
     }
   };
@@ -275,6 +275,62 @@ TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
   WriteSettings("replaced");
   m_session.Stop();
   EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), kCompleteSettings);
+}
+
+TEST_F(GiftTest, StackedFilesDeletedSinceAreLeftOutAndNamed) {
+  WriteSettings(kCompleteSettings);
+  InstallStandInSender();
+  StartOnFirst();
+  PressKey(Frame(), Qt::Key_F5);
+  TabTo("b.jpg");
+  PressKey(Frame(), Qt::Key_F5);
+  TabTo("c.jpg");
+  fs::remove(Pic(0));
+
+  PressKey(Frame(), Qt::Key_F12);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
+  const std::vector<std::string> lines = Split(ReadText(m_exeDir / "job.txt"), "\r\n");
+  ASSERT_GE(lines.size(), 6u);
+  const std::vector<std::string> attached = Split(lines[5], "\t");
+  EXPECT_EQ(std::set<std::string>(attached.begin(), attached.end()),
+            (std::set<std::string>{Pic(1).string(), Pic(2).string()}));
+  EXPECT_EQ(m_session.messages, std::vector<std::string>{"not found, left out of the mail:\n" + Pic(0).string()});
+  EXPECT_EQ(State(Pic(0)), -1) << "a file that is gone is neither stacked nor sent";
+  EXPECT_EQ(State(Pic(1)), 0);
+  EXPECT_EQ(State(Pic(2)), 0);
+
+  // With every file gone there is nothing to send.
+  fs::remove(m_exeDir / "args.txt");
+  fs::remove(Pic(2));
+  m_session.messages.clear();
+  PressKey(Frame(), Qt::Key_F12);
+  EXPECT_EQ(m_session.messages, std::vector<std::string>{"not found, nothing sent:\n" + Pic(2).string()});
+  EXPECT_FALSE(fs::exists(m_exeDir / "args.txt"));
+}
+
+TEST_F(GiftTest, ShiftJisSettingsFromWindowsSurviveTheDialogByteForByte) {
+  // 山田 <yamada@...>, 春の写真, こんにちは: the bytes a settings file written on Windows holds.
+  const std::string windowsSettings =
+      "\tServer\tsmtp.example.jp\r\n\tTo\r\n\x8E\x52\x93\x63 <yamada@example.jp>\r\n\r\n"
+      "\tFrom\tme@example.jp\r\n\tSubject\t\x8F\x74\x82\xCC\x8E\xCA\x90\x5E\r\n"
+      "\tBody\r\n\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n";
+  WriteSettings(windowsSettings);
+  StartOnFirst();
+  m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  m_session.Stop();
+  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), windowsSettings);
+
+  // A field the user edits stays in the encoding it was read in.
+  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+  StartOnFirst();
+  m_session.dialogHandler = [](CDialog* pDialog) {
+    TypeInDialog(pDialog, 1002, "です", true);
+    return IDOK;
+  };
+  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  EXPECT_EQ(g_strSubject, "\x8F\x74\x82\xCC\x8E\xCA\x90\x5E\x82\xC5\x82\xB7");
+  EXPECT_EQ(g_strBody, "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n");
 }
 
 }  // namespace

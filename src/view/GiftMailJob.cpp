@@ -1,5 +1,6 @@
 #include "view/GiftMailJob.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -49,4 +50,68 @@ int WriteMailJobFile(const char* path, const CString& text) {
   const size_t taken = std::fwrite(stored.data(), 1, stored.size(), file.get());
   const int closed = std::fclose(file.release());
   return (taken == stored.size() && closed == 0) ? 1 : -1;
+}
+
+namespace {
+
+bool IsControlByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// The sender's log grows by one line per send; the lines of a send just ended are at its end.
+constexpr long kLogTailBytes = 64 * 1024;
+
+}  // namespace
+
+BOOL IsMailablePath(const char* path) {
+  const std::string text = path;
+  return std::none_of(text.begin(), text.end(), IsControlByte) ? TRUE : FALSE;
+}
+
+CString VisiblePath(const char* path) {
+  std::string visible;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (!IsControlByte(*p)) {
+      visible += *p;
+      continue;
+    }
+    if (*p == '\t') visible += "\\t";
+    else if (*p == '\r') visible += "\\r";
+    else if (*p == '\n') visible += "\\n";
+    else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*p));
+      visible += escaped;
+    }
+  }
+  return CString(visible);
+}
+
+CString SendFailureReason(const char* logPath, const char* jobName, int exitStatus) {
+  const std::string fallback = "Postmx.exe ended with status " + std::to_string(exitStatus);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(logPath, "rb"), &std::fclose);
+  if (!file) return CString(fallback);
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return CString(fallback);
+  const long size = std::ftell(file.get());
+  const long start = std::max(0L, size - kLogTailBytes);
+  if (size < 0 || std::fseek(file.get(), start, SEEK_SET) != 0) return CString(fallback);
+  std::string tail(static_cast<size_t>(size - start), '\0');
+  tail.resize(std::fread(tail.data(), 1, tail.size(), file.get()));
+  // Lines are "<time>\t<result>\tto: ...\tattachments: N\tjob: <name>".
+  const std::string ending = std::string("\tjob: ") + jobName;
+  std::string reason;
+  for (size_t lineStart = 0; lineStart < tail.size();) {
+    size_t lineEnd = tail.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = tail.size();
+    const std::string line = tail.substr(lineStart, lineEnd - lineStart);
+    lineStart = lineEnd + 1;
+    if (!line.ends_with(ending)) continue;
+    const size_t resultStart = line.find('\t');
+    const size_t resultEnd = line.find('\t', resultStart + 1);
+    if (resultStart != std::string::npos && resultEnd != std::string::npos) {
+      reason = line.substr(resultStart + 1, resultEnd - resultStart - 1);
+    }
+  }
+  return CString(reason.empty() ? fallback : "Postmx.exe: " + reason);
 }

@@ -18,3 +18,14 @@ CString MakeMailJobText(const char* logPath, const CString& server, const CStrin
 // Writes text to the file at path, storing each LF as CR LF. Returns 0 when the file cannot be
 // opened, -1 when not all of the text was taken, 1 on success.
 int WriteMailJobFile(const char* path, const CString& text);
+
+// True when path can stand on the job's attachment line: it holds no control byte (a TAB or
+// line break would split it into other paths, since nothing in the job file is quoted).
+BOOL IsMailablePath(const char* path);
+
+// path as a message box can show it: control bytes written as \t, \r, \n or \xNN.
+CString VisiblePath(const char* path);
+
+// Why the sender of job jobName ended with exitStatus: the result of the last line the sender
+// logged for that job in the log at logPath, or the exit status when it logged none.
+CString SendFailureReason(const char* logPath, const char* jobName, int exitStatus);

@@ -9,6 +9,7 @@
 #include "view/GiftMailJob.h"
 #include "view/GiftSettingsDlg.h"
 #include "win32/GlobalMemory.h"
+#include "win32/ProcessWatch.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
 
@@ -30,6 +31,7 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_COMMAND(ID_GIFT_SETTINGS, OnGiftSettings)
   ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
   ON_COMMAND(ID_GIFT_SEND, OnGiftSend)
+  ON_MESSAGE(WM_GIFT_SENDER_EXIT, OnGiftSenderExit)
 END_MESSAGE_MAP()
 
 CVimoView::CVimoView() : m_mapStack(10) {}
@@ -197,8 +199,15 @@ void CVimoView::OnGiftSettings() {
   g_bSettingsChanged = 1;
 }
 
+BOOL CVimoView::CheckMailablePath(const CString& path) {
+  if (IsMailablePath(path)) return TRUE;
+  AfxMessageBox("cannot mail a file whose name holds a tab or line break:\n" + VisiblePath(path));
+  return FALSE;
+}
+
 void CVimoView::OnGiftStack() {
   const CString path = ShownImagePath();
+  if (!CheckMailablePath(path)) return;
   void* value = nullptr;
   if (m_mapStack.Lookup(path, value)) return;
   m_mapStack[path] = nullptr;
@@ -213,34 +222,51 @@ void CVimoView::OnGiftSend() {
   }
   // The shown image is always attached, stacked or not.
   const CString shown = ShownImagePath();
+  if (!CheckMailablePath(shown)) return;
+  std::vector<CString> candidates;
   void* value = nullptr;
-  const bool shownWasStacked = m_mapStack.Lookup(shown, value) != FALSE;
-  if (!shownWasStacked) m_mapStack[shown] = nullptr;
-
-  CString attachments;
   for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
     CString path;
     m_mapStack.GetNextAssoc(pos, path, value);
+    candidates.push_back(path);
+  }
+  if (!m_mapStack.Lookup(shown, value)) candidates.push_back(shown);
+
+  // A stacked file deleted since would make the sender refuse the whole mail: it is left out.
+  std::vector<CString> paths;
+  CString attachments;
+  CString missing;
+  for (const CString& path : candidates) {
+    struct _stat status {};
+    if (_stat(path, &status) != 0) {
+      missing += "\n" + path;
+      m_mapStack.RemoveKey(path);
+      g_mapGiftState.RemoveKey(path);
+      continue;
+    }
+    paths.push_back(path);
     if (!attachments.IsEmpty()) attachments += '\t';
     attachments += path;
+  }
+  if (paths.empty()) {
+    InvalidateRect(nullptr, TRUE);
+    AfxMessageBox("not found, nothing sent:" + missing);
+    return;
   }
 
   // The images count as sent only once the sender has them; after a failure the stack stays
   // as it was, so that the user can send again.
-  if (!HandOverMailJob(attachments)) {
-    if (!shownWasStacked) m_mapStack.RemoveKey(shown);
-    return;
-  }
-  for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
-    CString path;
-    m_mapStack.GetNextAssoc(pos, path, value);
-    g_mapGiftState[path] = nullptr;  // sent
-  }
+  const LPARAM nSend = m_nNextSend++;
+  CString strJobName;
+  if (!HandOverMailJob(attachments, nSend, strJobName)) return;
+  for (const CString& path : paths) g_mapGiftState[path] = nullptr;  // sent
+  m_mapSending[nSend] = CGiftSend{paths, strJobName};
   m_mapStack.RemoveAll();
   InvalidateRect(nullptr, TRUE);
+  if (!missing.IsEmpty()) AfxMessageBox("not found, left out of the mail:" + missing);
 }
 
-BOOL CVimoView::HandOverMailJob(const CString& attachments) {
+BOOL CVimoView::HandOverMailJob(const CString& attachments, LPARAM nSend, CString& strJobName) {
   char tempFolder[256] = "";
   char jobPath[MAX_PATH] = "";
   const DWORD folderLength = GetTempPathA(sizeof(tempFolder), tempFolder);
@@ -259,10 +285,28 @@ BOOL CVimoView::HandOverMailJob(const CString& attachments) {
   }
   CString command;
   command.Format("Postmx.exe /d %s", jobPath);
-  if (command.GetLength() >= 512 || WinExec(command, 0) <= 31) {
+  if (command.GetLength() >= 512 || WinExecNotify(command, 0, m_hWnd, WM_GIFT_SENDER_EXIT, nSend) <= 31) {
     DeleteFileA(jobPath);
     AfxMessageBox("Postmx.exe cannot start");
     return FALSE;
   }
+  const char* name = std::strrchr(jobPath, '/');
+  strJobName = name != nullptr ? name + 1 : jobPath;
   return TRUE;
+}
+
+LRESULT CVimoView::OnGiftSenderExit(WPARAM wParam, LPARAM lParam) {
+  const auto sending = m_mapSending.find(lParam);
+  if (sending == m_mapSending.end()) return 0;
+  const CGiftSend send = sending->second;
+  m_mapSending.erase(sending);
+  if (wParam == 0) return 0;
+  // The mail did not go out: the images are stacked again, ready for another try.
+  for (const CString& path : send.paths) {
+    m_mapStack[path] = nullptr;
+    g_mapGiftState[path] = reinterpret_cast<void*>(1);
+  }
+  InvalidateRect(nullptr, TRUE);
+  AfxMessageBox(SendFailureReason(g_szLogPath, send.strJobName, static_cast<int>(wParam)));
+  return 0;
 }

@@ -2,10 +2,17 @@
 // its Image Gift caption.
 #pragma once
 
+#include <map>
+#include <vector>
+
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
 
 class CVimoDoc;
+
+// Posted to the view when a sender it started has ended: wParam its exit status, lParam the
+// send's number.
+inline constexpr UINT WM_GIFT_SENDER_EXIT = WM_USER + 102;
 
 class CVimoView : public CScrollView {
   DECLARE_DYNCREATE(CVimoView)
@@ -24,6 +31,14 @@ class CVimoView : public CScrollView {
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
   COleDataSource m_dataSource; // offered by every drag of the shown image
+
+  // A send whose sender has not ended yet: what it attached and its job file's name.
+  struct CGiftSend {
+    std::vector<CString> paths;
+    CString strJobName;
+  };
+  std::map<LPARAM, CGiftSend> m_mapSending;  // by the send's number
+  LPARAM m_nNextSend = 1;
 
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
@@ -52,11 +67,20 @@ class CVimoView : public CScrollView {
   void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
   // Erases only outside the image, so that a repaint does not flash over it.
   BOOL OnEraseBkgnd(CDC* pDC);
+  // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
-  // Writes the mail job file and starts the sender with it.
+  // Writes the mail job file and starts the sender with it. Stacked files that are gone are
+  // left out (the user is told which); a shown image whose name the job file cannot carry
+  // stops the send with a message.
   void OnGiftSend();
-  // Writes the job file into the temporary folder and starts "Postmx.exe /d" with it. On
-  // failure the user is told and no job file is left behind.
-  BOOL HandOverMailJob(const CString& attachments);
+  // Writes the job file into the temporary folder and starts "Postmx.exe /d" with it, watched:
+  // its end arrives as WM_GIFT_SENDER_EXIT with lParam nSend. On failure the user is told and
+  // no job file is left behind.
+  BOOL HandOverMailJob(const CString& attachments, LPARAM nSend, CString& strJobName);
+  // A sender has ended. When it failed, its images go back on the stack ("Stacked") and the
+  // user reads the reason it logged.
+  LRESULT OnGiftSenderExit(WPARAM wParam, LPARAM lParam);
+  // FALSE, after telling the user, when path cannot be mailed.
+  BOOL CheckMailablePath(const CString& path);
   DECLARE_MESSAGE_MAP()
 };
