@@ -20,6 +20,15 @@ CString MakeRecipientLine(const CString& strTo) {
   return CString(list);
 }
 
+CString MakeAttachmentLine(const std::vector<CString>& paths) {
+  CString line;
+  for (const CString& path : paths) {
+    if (!line.IsEmpty()) line += '\t';
+    line += path;
+  }
+  return line;
+}
+
 CString MakeMailJobText(const char* logPath, const CString& server, const CString& to, const CString& from,
                         const CString& subject, const CString& attachments, const CString& body) {
   std::string text = logPath;

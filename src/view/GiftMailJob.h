@@ -5,10 +5,15 @@
 //   6 attachment paths joined by TAB, 7.. the body's lines.
 #pragma once
 
+#include <vector>
+
 #include "afx/afx.h"
 
 // The non-empty lines of a CR LF-separated recipient list, joined by single TABs.
 CString MakeRecipientLine(const CString& strTo);
+
+// The attachment line: the paths joined by single TABs.
+CString MakeAttachmentLine(const std::vector<CString>& paths);
 
 // The job text with a single LF between its parts; every body line (split at CR LF, empty ones
 // included) is a part of its own.

@@ -215,14 +215,7 @@ void CVimoView::OnGiftStack() {
   InvalidateRect(nullptr, TRUE);
 }
 
-void CVimoView::OnGiftSend() {
-  if (g_strServer.IsEmpty() || g_strTo.IsEmpty() || g_strFrom.IsEmpty()) {
-    OnGiftSettings();
-    return;
-  }
-  // The shown image is always attached, stacked or not.
-  const CString shown = ShownImagePath();
-  if (!CheckMailablePath(shown)) return;
+std::vector<CString> CVimoView::ExistingAttachments(const CString& shown, CString& missing) {
   std::vector<CString> candidates;
   void* value = nullptr;
   for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
@@ -231,34 +224,40 @@ void CVimoView::OnGiftSend() {
     candidates.push_back(path);
   }
   if (!m_mapStack.Lookup(shown, value)) candidates.push_back(shown);
-
-  // A stacked file deleted since would make the sender refuse the whole mail: it is left out.
+  // A stacked file deleted since would make the sender refuse the whole mail.
   std::vector<CString> paths;
-  CString attachments;
-  CString missing;
   for (const CString& path : candidates) {
     struct _stat status {};
-    if (_stat(path, &status) != 0) {
-      missing += "\n" + path;
-      m_mapStack.RemoveKey(path);
-      g_mapGiftState.RemoveKey(path);
+    if (_stat(path, &status) == 0) {
+      paths.push_back(path);
       continue;
     }
-    paths.push_back(path);
-    if (!attachments.IsEmpty()) attachments += '\t';
-    attachments += path;
+    missing += "\n" + path;
+    m_mapStack.RemoveKey(path);
+    g_mapGiftState.RemoveKey(path);
   }
+  return paths;
+}
+
+void CVimoView::OnGiftSend() {
+  if (g_strServer.IsEmpty() || g_strTo.IsEmpty() || g_strFrom.IsEmpty()) {
+    OnGiftSettings();
+    return;
+  }
+  const CString shown = ShownImagePath();
+  if (!CheckMailablePath(shown)) return;
+  CString missing;
+  const std::vector<CString> paths = ExistingAttachments(shown, missing);
   if (paths.empty()) {
     InvalidateRect(nullptr, TRUE);
     AfxMessageBox("not found, nothing sent:" + missing);
     return;
   }
-
   // The images count as sent only once the sender has them; after a failure the stack stays
   // as it was, so that the user can send again.
   const LPARAM nSend = m_nNextSend++;
   CString strJobName;
-  if (!HandOverMailJob(attachments, nSend, strJobName)) return;
+  if (!HandOverMailJob(MakeAttachmentLine(paths), nSend, strJobName)) return;
   for (const CString& path : paths) g_mapGiftState[path] = nullptr;  // sent
   m_mapSending[nSend] = CGiftSend{paths, strJobName};
   m_mapStack.RemoveAll();

@@ -82,5 +82,9 @@ class CVimoView : public CScrollView {
   LRESULT OnGiftSenderExit(WPARAM wParam, LPARAM lParam);
   // FALSE, after telling the user, when path cannot be mailed.
   BOOL CheckMailablePath(const CString& path);
+  // The stack's paths and the shown image's (always attached), without the files that are gone:
+  // those leave the stack, lose their Image Gift state and are listed in missing, each after a
+  // line feed.
+  std::vector<CString> ExistingAttachments(const CString& shown, CString& missing);
   DECLARE_MESSAGE_MAP()
 };
