@@ -48,6 +48,10 @@ std::vector<std::string> JobFilesLeft() {
   return jobs;
 }
 
+const char* const kCompleteSettings =
+    "\tServer\tsmtp.example.jp\r\n\tTo\r\nalice@example.jp\r\nbob@example.jp\r\n\r\n"
+    "\tFrom\tme@example.jp\r\n\tSubject\tPhotos\r\n\tBody\r\nHello\r\n\r\nBye";
+
 class GiftTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,6 +90,17 @@ class GiftTest : public ::testing::Test {
     fs::permissions(script, fs::perms::owner_all);
   }
 
+  // With complete settings and the stand-in sender: stacks a.jpg and b.jpg, then shows c.jpg.
+  void StackTwoAndShowTheThird() {
+    WriteSettings(kCompleteSettings);
+    InstallStandInSender();
+    StartOnFirst();
+    PressKey(Frame(), Qt::Key_F5);
+    TabTo("b.jpg");
+    PressKey(Frame(), Qt::Key_F5);
+    TabTo("c.jpg");
+  }
+
   void StartOnFirst() {
     ASSERT_TRUE(m_session.Start({Pic(0).string()}));
     ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
@@ -111,10 +126,6 @@ class GiftTest : public ::testing::Test {
   ViewerSession m_session;
 };
 
-const char* const kCompleteSettings =
-    "\tServer\tsmtp.example.jp\r\n\tTo\r\nalice@example.jp\r\nbob@example.jp\r\n\r\n"
-    "\tFrom\tme@example.jp\r\n\tSubject\tPhotos\r\n\tBody\r\nHello\r\n\r\nBye";
-
 TEST_F(GiftTest, StackMarksTheShownImageOnce) {
   StartOnFirst();
   PressKey(Frame(), Qt::Key_F5);
@@ -126,13 +137,7 @@ TEST_F(GiftTest, StackMarksTheShownImageOnce) {
 }
 
 TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
-  WriteSettings(kCompleteSettings);
-  InstallStandInSender();
-  StartOnFirst();
-  PressKey(Frame(), Qt::Key_F5);
-  TabTo("b.jpg");
-  PressKey(Frame(), Qt::Key_F5);
-  TabTo("c.jpg");
+  StackTwoAndShowTheThird();
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
 
@@ -278,13 +283,7 @@ TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
 }
 
 TEST_F(GiftTest, StackedFilesDeletedSinceAreLeftOutAndNamed) {
-  WriteSettings(kCompleteSettings);
-  InstallStandInSender();
-  StartOnFirst();
-  PressKey(Frame(), Qt::Key_F5);
-  TabTo("b.jpg");
-  PressKey(Frame(), Qt::Key_F5);
-  TabTo("c.jpg");
+  StackTwoAndShowTheThird();
   fs::remove(Pic(0));
 
   PressKey(Frame(), Qt::Key_F12);
