@@ -255,7 +255,9 @@ void CVimoView::OnGiftSend() {
   }
   // The images count as sent only once the sender has them; after a failure the stack stays
   // as it was, so that the user can send again.
-  const LPARAM nSend = m_nNextSend++;
+  // Numbered across the whole run, so that the end of a send can never be taken for another's.
+  static LPARAM nLastSend = 0;
+  const LPARAM nSend = ++nLastSend;
   CString strJobName;
   if (!HandOverMailJob(MakeAttachmentLine(paths), nSend, strJobName)) return;
   for (const CString& path : paths) g_mapGiftState[path] = nullptr;  // sent

@@ -38,7 +38,6 @@ class CVimoView : public CScrollView {
     CString strJobName;
   };
   std::map<LPARAM, CGiftSend> m_mapSending;  // by the send's number
-  LPARAM m_nNextSend = 1;
 
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
