@@ -23,7 +23,14 @@ int CConvertQueue::StartThread() {
 }
 
 void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
-  if (entry) std::remove(*AsString(entry.get()));
+  if (!entry) return;
+  // A source queued twice (a folder walked again) gives two entries of one file: the file
+  // goes with the last of them.
+  const CString& path = *AsString(entry.get());
+  for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr;) {
+    if (*AsString(m_listHistory.GetNext(pos)) == path) return;
+  }
+  std::remove(path);
 }
 
 void CConvertQueue::Enqueue(const char* path) {

@@ -49,5 +49,7 @@ class CConvertQueue : public CMultiThread {
   CCriticalSection m_csLock;
 
  private:
-  static void DeleteEntry(std::unique_ptr<CObject> entry);
+  // Frees an entry taken out of the history and deletes its file, unless another entry still
+  // names that file.
+  void DeleteEntry(std::unique_ptr<CObject> entry);
 };
