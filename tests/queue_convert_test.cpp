@@ -296,6 +296,23 @@ TEST_F(QueueTest, TrimAtSeventeenKeepsTheShownImage) {
   queue.ClearAll();
 }
 
+TEST_F(QueueTest, ReadAheadOutrunningTheWorkerStillKeepsSeventeenFiles) {
+  CConvertQueue queue;
+  queue.StartThread();
+  Fill(queue, 16);
+  for (int i = 0; i < 5; ++i) ASSERT_NE(queue.Next(), nullptr);
+  FakeConverter::Get().Hold(true);
+  queue.Enqueue(Source("first-ahead.jpg").c_str());
+  ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
+  queue.Enqueue(Source("second-ahead.jpg").c_str());  // 16 converted and 2 on their way
+  EXPECT_EQ(queue.HistoryCount(), 15);
+  EXPECT_EQ(queue.m_nIndex, 4);
+  FakeConverter::Get().Hold(false);
+  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  EXPECT_EQ(queue.HistoryCount(), 17);
+  queue.ClearAll();
+}
+
 TEST_F(QueueTest, NothingIsTrimmedBeforeTheFirstImageIsShown) {
   CConvertQueue queue;
   queue.StartThread();
