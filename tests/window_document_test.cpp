@@ -297,6 +297,23 @@ TEST_F(DocumentTest, PathsTooLongForThePlatformAreRefusedWithAMessage) {
   EXPECT_EQ(m_pDoc->m_szFolder[0], '\0');
 }
 
+TEST_F(DocumentTest, FolderEntryWhosePathIsTooLongIsPassedOverWithAMessage) {
+  // A folder deep enough that a long name in it makes a path the platform cannot reach.
+  std::filesystem::path folder = m_dir.Path();
+  while (folder.string().size() < 3700) folder /= std::string(240, 'd');
+  std::filesystem::create_directories(folder);
+  WriteFile(folder / "a.bmp", MakeBmp24(20, 10, Pattern(20, 10, 6)));
+  const std::string longName = std::string(250, 'n') + ".bmp";
+  std::filesystem::current_path(folder);  // only a relative name reaches it
+  WriteFile(longName, MakeBmp24(20, 10, Pattern(20, 10, 7)));
+
+  m_pDoc->OpenImages((folder / "a.bmp").c_str());
+  EXPECT_TRUE(m_session.WaitForImage("a.bmp"));
+  ASSERT_EQ(m_session.messages.size(), 1u);
+  EXPECT_EQ(m_session.messages[0], "path too long\n" + folder.string() + "/" + longName);
+  std::filesystem::remove(longName);
+}
+
 TEST_F(DocumentTest, SaveCopyThatFailsSaysSo) {
   const auto source = m_dir / "photo.jpg";
   WriteFile(source, Bytes{'j', 'p', 'g'});
