@@ -16,6 +16,8 @@
 
 #include "convert/ConvertQueue.h"
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -58,6 +60,7 @@ struct FakeConverter {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::string> sources;
+  std::vector<std::string> destinations;
   bool hold = false;
   bool inside = false;
   int overlapping = 0;
@@ -71,6 +74,7 @@ struct FakeConverter {
   void Reset() {
     std::lock_guard<std::mutex> guard(mutex);
     sources.clear();
+    destinations.clear();
     hold = inside = false;
     overlapping = maxOverlap = 0;
   }
@@ -93,10 +97,16 @@ struct FakeConverter {
     return sources;
   }
 
+  std::vector<std::string> Destinations() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return destinations;
+  }
+
   static int Convert(const char* src, const char* dst, int colours) {
     FakeConverter& self = Get();
     std::unique_lock<std::mutex> lock(self.mutex);
     self.sources.emplace_back(src);
+    self.destinations.emplace_back(dst);
     self.maxOverlap = std::max(self.maxOverlap, ++self.overlapping);
     self.inside = true;
     self.changed.notify_all();
@@ -286,6 +296,23 @@ TEST_F(QueueTest, TrimAtSeventeenKeepsTheShownImage) {
   queue.ClearAll();
 }
 
+TEST_F(QueueTest, ReadAheadOutrunningTheWorkerStillKeepsSeventeenFiles) {
+  CConvertQueue queue;
+  queue.StartThread();
+  Fill(queue, 16);
+  for (int i = 0; i < 5; ++i) ASSERT_NE(queue.Next(), nullptr);
+  FakeConverter::Get().Hold(true);
+  queue.Enqueue(Source("first-ahead.jpg").c_str());
+  ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
+  queue.Enqueue(Source("second-ahead.jpg").c_str());  // 16 converted and 2 on their way
+  EXPECT_EQ(queue.HistoryCount(), 15);
+  EXPECT_EQ(queue.m_nIndex, 4);
+  FakeConverter::Get().Hold(false);
+  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  EXPECT_EQ(queue.HistoryCount(), 17);
+  queue.ClearAll();
+}
+
 TEST_F(QueueTest, NothingIsTrimmedBeforeTheFirstImageIsShown) {
   CConvertQueue queue;
   queue.StartThread();
@@ -320,6 +347,80 @@ TEST_F(QueueTest, RejectedSourceGivesOneErrorAndNoEntry) {
   EXPECT_TRUE(queue.TakeError().IsEmpty());
   EXPECT_FALSE(fs::exists(TempFolder() + "bad1.jpg.bmp"));
   EXPECT_EQ(queue.Next()->str(), TempFolder() + "good.jpg.bmp");
+  queue.ClearAll();
+}
+
+TEST_F(QueueTest, SourcesThatCannotBeReadFailWithoutWaitingOnThem) {
+  CConvertQueue queue;
+  queue.StartThread();
+  ASSERT_EQ(mkfifo((m_sources / "fifo.bmp").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((m_sources / "fifo.jpg").c_str(), 0600), 0);
+  fs::create_directory(m_sources / "folder.jpg");
+  const std::vector<std::string> failing = {"fifo.bmp", "fifo.jpg", "folder.jpg", "missing.bmp"};
+  for (const std::string& name : failing) queue.Enqueue((m_sources / name).c_str());
+  queue.Enqueue(Source("after.bmp").c_str());
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; })) << "the worker is stuck";
+
+  for (const std::string& name : failing) EXPECT_EQ(queue.TakeError().str(), "Convert Error " + TempFolder() + name);
+  EXPECT_TRUE(queue.TakeError().IsEmpty());
+  EXPECT_EQ(queue.Next()->str(), TempFolder() + "after.bmp.bmp");
+  EXPECT_TRUE(FakeConverter::Get().Sources().empty());
+  queue.ClearAll();
+}
+
+TEST_F(QueueTest, EachResultIsWrittenUnderAFreshNameThenRenamedIntoPlace) {
+  CConvertQueue queue;
+  queue.StartThread();
+  fs::create_directories(m_sources / "one");
+  fs::create_directories(m_sources / "two");
+  queue.Enqueue(Source("one/x.jpg").c_str());
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; }));
+  const std::string converted = TempFolder() + "x.jpg.bmp";
+  const std::string first = ReadBytes(converted);
+
+  FakeConverter::Get().Hold(true);
+  queue.Enqueue(Source("two/x.jpg").c_str());
+  ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
+  const std::string written = FakeConverter::Get().Destinations().back();
+  EXPECT_NE(written, converted);
+  EXPECT_EQ(written.rfind(TempFolder(), 0), 0u);
+  EXPECT_EQ(written.substr(written.size() - 4), ".bmp");
+  EXPECT_EQ(ReadBytes(converted), first) << "the file in place is untouched while the next one is written";
+  FakeConverter::Get().Hold(false);
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
+  EXPECT_EQ(ReadBytes(converted), "converted from " + (m_sources / "two" / "x.jpg").string() + " colours 0");
+
+  // A failed conversion leaves nothing behind either: the folder holds the one converted file.
+  queue.Enqueue(Source("bad.jpg").c_str());
+  ASSERT_TRUE(WaitFor([&] { return !queue.TakeError().IsEmpty(); }));
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(TempFolder())) {
+    if (entry.path().extension() == ".bmp") files.push_back(entry.path().string());
+  }
+  EXPECT_EQ(files, std::vector<std::string>{converted});
+  queue.ClearAll();
+}
+
+TEST_F(QueueTest, FileOfTwoEntriesStaysUntilTheLastOfThemGoes) {
+  CConvertQueue queue;
+  queue.StartThread();
+  const std::string twice = Source("twice.jpg");
+  queue.Enqueue(twice.c_str());
+  queue.Enqueue(twice.c_str());
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
+  Fill(queue, 15);
+  ASSERT_EQ(queue.HistoryCount(), 17);
+  ASSERT_NE(queue.Next(), nullptr);
+  ASSERT_NE(queue.Next(), nullptr);
+  const std::string converted = TempFolder() + "twice.jpg.bmp";
+
+  FakeConverter::Get().Hold(true);
+  queue.Enqueue(Source("more.jpg").c_str());  // trims the first entry
+  EXPECT_TRUE(fs::exists(converted)) << "the second entry still shows it";
+  queue.DeleteCurrent();
+  EXPECT_FALSE(fs::exists(converted));
+  FakeConverter::Get().Hold(false);
+  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 16; }));
   queue.ClearAll();
 }
 

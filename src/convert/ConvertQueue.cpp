@@ -23,15 +23,25 @@ int CConvertQueue::StartThread() {
 }
 
 void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
-  if (entry) std::remove(*AsString(entry.get()));
+  if (!entry) return;
+  // A source queued twice (a folder walked again) gives two entries of one file: the file
+  // goes with the last of them.
+  const CString& path = *AsString(entry.get());
+  for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr;) {
+    if (*AsString(m_listHistory.GetNext(pos)) == path) return;
+  }
+  std::remove(path);
 }
 
 void CConvertQueue::Enqueue(const char* path) {
   {
     CSingleLock lock(&m_csLock, TRUE);
     m_listPending.AddTail(std::make_unique<CString>(path));
-    // With nothing shown yet every entry still lies ahead of the user: none is dropped.
-    if (m_listHistory.GetCount() > kHistoryLimit && m_nIndex > 0) {
+    // The converted files, counting those still on their way, stay within 17: a read-ahead
+    // that runs before the worker has delivered must not push the folder past that. With
+    // nothing shown yet every entry still lies ahead of the user: none is dropped.
+    const int onTheirWay = m_listPending.GetCount() + m_nBusy;
+    if (m_listHistory.GetCount() + onTheirWay > kHistoryLimit + 1 && m_nIndex > 0) {
       --m_nIndex;
       DeleteEntry(m_listHistory.RemoveHead());
     }

@@ -15,8 +15,9 @@ class CConvertQueue : public CMultiThread {
   // Starts the worker. Returns 1.
   int StartThread();
 
-  // Queues a source path and wakes the worker. Keeps the history near 16 entries: above 16,
-  // the oldest entry and its file go (never while nothing has been shown yet).
+  // Queues a source path and wakes the worker. Keeps the converted files at 17 at most: when
+  // the history and the sources on their way to it are more, the oldest entry and its file go
+  // (never while nothing has been shown yet).
   void Enqueue(const char* path);
 
   // Steps forward; the converted file now shown, or NULL when none is ready. The string stays
@@ -49,5 +50,7 @@ class CConvertQueue : public CMultiThread {
   CCriticalSection m_csLock;
 
  private:
-  static void DeleteEntry(std::unique_ptr<CObject> entry);
+  // Frees an entry taken out of the history and deletes its file, unless another entry still
+  // names that file.
+  void DeleteEntry(std::unique_ptr<CObject> entry);
 };

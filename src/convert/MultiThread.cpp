@@ -1,6 +1,8 @@
 #include "convert/MultiThread.h"
 
+#include <climits>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "convert/ConvertImage.h"
@@ -10,20 +12,16 @@ IMPLEMENT_DYNCREATE(CMultiThread, CWinThread)
 namespace {
 
 // The worker builds each destination in a buffer of this size; a longer one is refused.
-constexpr size_t kDestinationLimit = 512;
-constexpr DWORD kTempPathLimit = 256;
+constexpr size_t kDestinationLimit = PATH_MAX;
+constexpr DWORD kTempPathLimit = PATH_MAX;
 
-// Hands the result of the source in work to the user-interface thread, unless the queue was
-// cleared since the source was taken: then the result belongs to a browsing that is over, and
-// a converted file is deleted instead of showing up under the new folder's name.
-void Deliver(ConvertThreadParam* param, int generation, CObList* list, const std::string& text, bool isFile) {
+// Hands the error of the source in work to the user-interface thread, unless the queue was
+// cleared since the source was taken: then it belongs to a browsing that is over.
+void DeliverError(ConvertThreadParam* param, int generation, const std::string& message) {
   CSingleLock guard(param->pLock, TRUE);
   *param->pnBusy = 0;
-  if (generation != *param->pnGeneration) {
-    if (isFile) std::remove(text.c_str());
-    return;
-  }
-  list->AddTail(std::make_unique<CString>(text));
+  if (generation != *param->pnGeneration) return;
+  param->pErrors->AddTail(std::make_unique<CString>(message));
 }
 
 void Drop(ConvertThreadParam* param) {
@@ -44,6 +42,34 @@ std::atomic<ConvertFunction> g_convert{&ConvertImage};
 
 std::string ErrorFor(const std::string& destination) {
   return "Convert Error " + destination.substr(0, destination.size() - 4);
+}
+
+// Puts a finished file in place under its real name, replacing any earlier file of that name,
+// and hands it over; or, when the queue was cleared since the source was taken, deletes it
+// rather than let it show up under the new browsing. A file the window shows therefore never
+// changes under it: the name moves to the new file. The rename happens under the lock, so the
+// user-interface thread's trim or clear never runs between it and the history entry.
+void DeliverFile(ConvertThreadParam* param, int generation, const std::string& written, const std::string& destination) {
+  CSingleLock guard(param->pLock, TRUE);
+  *param->pnBusy = 0;
+  if (generation != *param->pnGeneration) {
+    std::remove(written.c_str());
+    return;
+  }
+  if (std::rename(written.c_str(), destination.c_str()) != 0) {
+    std::remove(written.c_str());
+    param->pErrors->AddTail(std::make_unique<CString>(ErrorFor(destination)));
+    return;
+  }
+  param->pHistory->AddTail(std::make_unique<CString>(destination));
+}
+
+// Only a regular file is read, and the check never blocks: a FIFO named like an image would
+// otherwise hold the worker, and with it the window's close, for good.
+bool IsRegularSource(const std::string& source) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(source.c_str()),
+                                                              &std::fclose);
+  return file != nullptr;
 }
 
 }  // namespace
@@ -99,34 +125,43 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       *pParam->pnBusy = 1;
     }
     const std::string destination = std::string(haveTempFolder ? tempPath : "") + BaseName(source) + ".bmp";
-    if (!haveTempFolder || destination.size() >= kDestinationLimit) {
-      // No room to convert into: report the source as failed rather than write elsewhere.
-      Deliver(pParam, generation, pParam->pErrors, ErrorFor(destination), false);
+    if (!haveTempFolder || destination.size() >= kDestinationLimit || !IsRegularSource(source)) {
+      // No room to convert into, or nothing that can be read: the source fails.
+      DeliverError(pParam, generation, ErrorFor(destination));
+      continue;
+    }
+    // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
+    // writer), then renamed into place.
+    const std::string written = vimo::platform::CreateFreshFile(tempPath, ".bmp");
+    if (written.empty()) {
+      DeliverError(pParam, generation, ErrorFor(destination));
       continue;
     }
 
-    const char last = source.empty() ? '\0' : source.back();
+    const char last = source.back();
     if (last == 'p' || last == 'P') {
-      CopyFileA(source.c_str(), destination.c_str(), FALSE);
-      Deliver(pParam, generation, pParam->pHistory, destination, true);
+      // A copy that failed would leave an earlier file of this name, or none, to be shown as
+      // this source: it fails like a conversion instead.
+      if (CopyFileA(source.c_str(), written.c_str(), FALSE)) {
+        DeliverFile(pParam, generation, written, destination);
+      } else {
+        std::remove(written.c_str());
+        DeliverError(pParam, generation, ErrorFor(destination));
+      }
       continue;
     }
 
-    const int converted = g_convert.load()(source.c_str(), destination.c_str(), 0);
-    const bool stopping = pParam->pbStop->load() != 0;
-    if (converted != 0 && stopping) {
-      std::remove(destination.c_str());
-      Drop(pParam);
-      break;
-    }
-    if (converted == 0 && stopping) {
+    const int converted = g_convert.load()(source.c_str(), written.c_str(), 0);
+    if (pParam->pbStop->load() != 0) {
+      std::remove(written.c_str());
       Drop(pParam);
       break;
     }
     if (converted != 0) {
-      Deliver(pParam, generation, pParam->pHistory, destination, true);
+      DeliverFile(pParam, generation, written, destination);
     } else {
-      Deliver(pParam, generation, pParam->pErrors, ErrorFor(destination), false);
+      std::remove(written.c_str());
+      DeliverError(pParam, generation, ErrorFor(destination));
     }
   }
 }

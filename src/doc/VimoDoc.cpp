@@ -1,8 +1,8 @@
 #include "doc/VimoDoc.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "app/Globals.h"
 #include "view/VimoView.h"
@@ -14,6 +14,10 @@ END_MESSAGE_MAP()
 
 namespace {
 
+// The 12-byte core header: size, 16-bit width, height, planes, then the bits per pixel.
+constexpr DWORD kCoreHeaderSize = 12;
+constexpr std::size_t kCoreBitCountAt = 10;
+
 // The two filters of the Open and Save dialogs.
 constexpr char kImageFilter[] = "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd\0他のファイル (*.*)\0*.*\0";
 
@@ -23,11 +27,17 @@ const char* NameOf(const char* path) {
 }
 
 // Copies text into m_szFolder-sized storage; FALSE (and nothing copied) when it does not fit.
-BOOL SetFolder(char (&folder)[256], const char* text, std::size_t length) {
+BOOL SetFolder(char (&folder)[PATH_MAX], const char* text, std::size_t length) {
   if (length >= sizeof(folder)) return FALSE;
   std::memcpy(folder, text, length);
   folder[length] = '\0';
   return TRUE;
+}
+
+// Folders and devices (FIFOs, sockets, devices, broken links) are never browsed: only
+// regular files can be converted, and opening anything else could block.
+bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 }  // namespace
@@ -47,7 +57,6 @@ BOOL IsImageName(const char* name) {
 
 CVimoDoc::CVimoDoc() {
   m_queue.StartThread();
-  m_pDib = nullptr;
   m_hFind = nullptr;
   m_hDrawDib = DrawDibOpen();
   m_pOpenBuf = std::make_unique<char[]>(kOpenBufSize);
@@ -88,6 +97,10 @@ void CVimoDoc::OpenImages(const char* path) {
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;
   } else {
+    if (std::strlen(path) >= PATH_MAX) {
+      RefuseLongPath(path);
+      return;
+    }
     m_queue.ClearAll();
     Queue(path);
     m_strFileName = NameOf(path);
@@ -96,19 +109,16 @@ void CVimoDoc::OpenImages(const char* path) {
   CloseSearch();
   if (m_nNextName == 0) {
     const char* name = NameOf(openedPath);
-    if (!SetFolder(m_szFolder, openedPath, static_cast<std::size_t>(name - openedPath.str().c_str()))) {
-      // A folder too long to hold: nothing is browsed, and no earlier folder can be mistaken
-      // for this file's.
-      m_queue.ClearAll();
-      m_szFolder[0] = '\0';
-      SetTitle("");
+    const auto folderLength = static_cast<std::size_t>(name - openedPath.str().c_str());
+    if (!SetFolder(m_szFolder, openedPath, folderLength)) {
+      RefuseLongPath(CString(openedPath, static_cast<int>(folderLength)));
       return;
     }
     WIN32_FIND_DATAA entry;
     const HANDLE hCount = FindFirstFileA(CString(m_szFolder) + "*.*", &entry);
     if (hCount != INVALID_HANDLE_VALUE) {
       do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsImageName(entry.cFileName)) ++m_nReadAhead;
+        if (IsBrowsable(entry) && IsImageName(entry.cFileName)) ++m_nReadAhead;
       } while (FindNextFileA(hCount, &entry));
       FindClose(hCount);
     }
@@ -121,7 +131,20 @@ void CVimoDoc::OpenImages(const char* path) {
   if (m_nQueued > 0) g_bPollQueue = 1;
 }
 
+void CVimoDoc::RefuseLongPath(const char* path) {
+  m_queue.ClearAll();
+  m_nNextName = 0;
+  m_nReadAhead = 0;
+  m_szFolder[0] = '\0';
+  SetTitle("");
+  AfxMessageBox("path too long\n" + CString(path));
+}
+
 void CVimoDoc::Queue(const char* path) {
+  if (std::strlen(path) >= PATH_MAX) {
+    AfxMessageBox("path too long\n" + CString(path));
+    return;
+  }
   m_queue.Enqueue(path);
   ++m_nQueued;
 }
@@ -155,7 +178,7 @@ void CVimoDoc::QueueNextImage() {
     bFound = FindNextFileA(m_hFind, &m_findData);
   }
   for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
-    if (m_findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (!IsBrowsable(m_findData)) continue;
     if (_mbscmp(reinterpret_cast<const unsigned char*>(m_findData.cFileName),
                 reinterpret_cast<const unsigned char*>(static_cast<const char*>(m_strFileName))) == 0)
       continue;
@@ -179,38 +202,40 @@ void CVimoDoc::LoadDib(const char* path) {
     SetTitle(CString("stat error ") + path);
     return;
   }
-  const std::int64_t size = status.st_size;
-  if (size < 200) {
-    SetTitle("Invalid File Size");
-    return;
-  }
-  const auto blockSize = static_cast<std::size_t>(size - 14);
-  std::unique_ptr<BYTE[]> pBlock(new (std::nothrow) BYTE[blockSize]);
-  if (pBlock == nullptr) {
-    SetTitle("No memory");
-    return;
-  }
-  std::FILE* pFile = std::fopen(path, "rb");
-  if (pFile == nullptr) {
+  // A folder, FIFO, socket or device cannot be opened as an image, whatever its size says.
+  if ((status.st_mode & _S_IFMT) != _S_IFREG) {
     SetTitle("Open error");
     return;
   }
-  BITMAPFILEHEADER fileHeader;
-  const std::size_t headerRead = std::fread(&fileHeader, 1, sizeof(fileHeader), pFile);
-  std::size_t bytesRead = 0;
-  if (headerRead == sizeof(fileHeader)) bytesRead = std::fread(pBlock.get(), 1, blockSize, pFile);
-  std::fclose(pFile);
-  // A file that shrank since its status was read leaves the rest of the block unread: it is
-  // cleared, and drawing stops at the bytes that were read.
-  if (bytesRead < blockSize) std::memset(pBlock.get() + bytesRead, 0, blockSize - bytesRead);
+  if (status.st_size < 200) {
+    SetTitle("Invalid File Size");
+    return;
+  }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  if (!file) {
+    SetTitle("Open error");
+    return;
+  }
+  // The block is the file itself, mapped from offset 14: nothing is copied, and drawing reads
+  // only the rows it shows.
+  vimo::platform::MappedFile block = vimo::platform::MappedFile::Map(file.get(), sizeof(BITMAPFILEHEADER));
+  if (block == nullptr && errno == ENOMEM) {
+    SetTitle("No memory");
+    return;
+  }
+  // The name may have been given to a shorter file since its status was read.
+  if (block == nullptr || block.size() + sizeof(BITMAPFILEHEADER) < 200) {
+    SetTitle(block == nullptr ? "Open error" : "Invalid File Size");
+    return;
+  }
 
   const char* name = std::strrchr(path, PATH_SEPARATOR);
   name = name != nullptr ? name + 1 : path;
   const std::size_t nameLength = std::strlen(name);
   SetTitle(nameLength > 4 ? CString(name, static_cast<int>(nameLength - 4)) : CString());
 
-  m_pDib = std::move(pBlock);
-  m_nDibSize = bytesRead;
+  m_pDib = std::move(block);
+  m_nDibSize = m_pDib.size();
   m_pBits = GetBits();
   DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize);
 
@@ -218,18 +243,31 @@ void CVimoDoc::LoadDib(const char* path) {
   UpdateAllViews(nullptr, 0, nullptr);
 }
 
-BYTE* CVimoDoc::GetBits() {
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, m_pDib.get(), sizeof(header));
-  std::uint64_t entries = 0;
-  if (header.biSize >= 36 && header.biClrUsed != 0) entries = header.biClrUsed;
-  else if (header.biBitCount <= 8) entries = 1ull << header.biBitCount;
-  // 16 and 32 bits per pixel carry no colour table; their bit-field masks follow a 40-byte header.
-  std::uint64_t offset = static_cast<std::uint64_t>(header.biSize) + 4 * entries;
-  if (header.biBitCount > 8 && header.biClrUsed == 0 && header.biCompression == BI_BITFIELDS && header.biSize == 40)
-    offset += 12;
+const BYTE* CVimoDoc::GetBits() {
+  const BYTE* pDib = m_pDib.get();
+  DWORD headerSize = 0;
+  std::memcpy(&headerSize, pDib, sizeof(headerSize));
+  std::uint64_t offset = 0;
+  if (headerSize == kCoreHeaderSize) {
+    // The core header's colour table has 3-byte entries, 2^bits of them up to 8 bits.
+    WORD bitCount = 0;
+    std::memcpy(&bitCount, pDib + kCoreBitCountAt, sizeof(bitCount));
+    const std::uint64_t entries = bitCount <= 8 ? 1ull << bitCount : 0;
+    offset = headerSize + 3 * entries;
+  } else {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, pDib, sizeof(header));
+    std::uint64_t entries = 0;
+    if (header.biSize >= 36 && header.biClrUsed != 0) entries = header.biClrUsed;
+    else if (header.biBitCount <= 8) entries = 1ull << header.biBitCount;
+    offset = static_cast<std::uint64_t>(header.biSize) + 4 * entries;
+    // 16 and 32 bits per pixel carry no colour table; their bit-field masks follow a 40-byte
+    // header. Other depths never look at the compression field.
+    const bool masked = header.biBitCount == 16 || header.biBitCount == 32;
+    if (masked && header.biClrUsed == 0 && header.biCompression == BI_BITFIELDS && header.biSize == 40) offset += 12;
+  }
   const std::uint64_t limit = m_nDibSize;
-  return m_pDib.get() + (offset < limit ? offset : limit);
+  return pDib + (offset < limit ? offset : limit);
 }
 
 // ---- dialogs ----------------------------------------------------------------------------------
@@ -253,7 +291,7 @@ BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
     CString folder(buffer);
     if (folder.GetLength() == 0 || folder.GetAt(folder.GetLength() - 1) != PATH_SEPARATOR) folder += PATH_SEPARATOR;
     if (!SetFolder(m_szFolder, folder, static_cast<std::size_t>(folder.GetLength()))) {
-      m_nNextName = 0;
+      RefuseLongPath(folder);
       return FALSE;
     }
     rPath = CString(m_szFolder) + (buffer + m_nNextName);
@@ -268,14 +306,19 @@ BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
 }
 
 void CVimoDoc::SaveCopyAs(const char* path) {
-  char fileName[MAX_PATH];
+  char fileName[PATH_MAX];
   std::snprintf(fileName, sizeof(fileName), "%s", NameOf(path));
   CFileDialog dialog(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
   dialog.m_ofn.lpstrFilter = kImageFilter;
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = fileName;
-  dialog.m_ofn.nMaxFile = MAX_PATH;
+  dialog.m_ofn.nMaxFile = PATH_MAX;
   dialog.m_ofn.lpstrTitle = "Save File - Vimo";
-  if (dialog.DoModal() != IDOK) return;
-  CopyFileA(path, dialog.GetFileName(), FALSE);
+  if (dialog.DoModal() != IDOK) {
+    // The dialog leaves what fit of a refused name in the buffer.
+    if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) AfxMessageBox("path too long\n" + CString(fileName));
+    return;
+  }
+  // A copy that fails is said, so that nobody believes the file was saved.
+  if (!CopyFileA(path, dialog.GetFileName(), FALSE)) AfxMessageBox("cannot save\n" + dialog.GetPathName());
 }

@@ -2,10 +2,12 @@
 // multiple selection, and the conversion queue whose worker converts ahead of the user.
 #pragma once
 
+#include <climits>
 #include <memory>
 
 #include "afx/afxwin.h"
 #include "convert/ConvertQueue.h"
+#include "win32/MappedFile.h"
 
 class CVimoDoc : public CDocument {
   DECLARE_DYNCREATE(CVimoDoc)
@@ -29,15 +31,17 @@ class CVimoDoc : public CDocument {
   // Loads a converted BMP file as the shown image; success and failure show in the title.
   void LoadDib(const char* path);
   // The pixel rows inside m_pDib (never beyond the bytes loaded).
-  BYTE* GetBits();
+  const BYTE* GetBits();
   // Asks for a name and copies path there byte for byte.
   void SaveCopyAs(const char* path);
 
-  char m_szFolder[256];  // ends with '/' unless empty; at most 255 bytes of text
+  char m_szFolder[PATH_MAX];  // ends with '/' unless empty; a longer folder is refused with a message
   HDRAWDIB m_hDrawDib;   // opened at construction, closed at destruction
-  std::unique_ptr<BYTE[]> m_pDib;  // the shown image: the BMP file after its 14-byte header
-  std::size_t m_nDibSize = 0;      // bytes of m_pDib that were read from the file
-  BYTE* m_pBits;                   // the pixel rows inside m_pDib
+  // The shown image: the converted BMP file after its 14-byte header, mapped read-only (the
+  // worker never rewrites a converted file: new ones are renamed into place).
+  vimo::platform::MappedFile m_pDib;
+  std::size_t m_nDibSize = 0;      // bytes of m_pDib, all that the file holds
+  const BYTE* m_pBits;             // the pixel rows inside m_pDib
   CConvertQueue m_queue;
   WIN32_FIND_DATAA m_findData;
   HANDLE m_hFind;        // the folder search in progress, NULL when none is open
@@ -53,7 +57,11 @@ class CVimoDoc : public CDocument {
 
  private:
   void CloseSearch();
-  // Hands path to the queue and counts it for this browsing start.
+  // Ends a browsing start on a path longer than the platform's paths, saying so: nothing is
+  // browsed, and no earlier folder can be mistaken for this one.
+  void RefuseLongPath(const char* path);
+  // Hands path to the queue and counts it for this browsing start; a path too long for the
+  // platform is refused with a message instead.
   void Queue(const char* path);
   int m_nQueued = 0;
   // Runs the Open dialog; FALSE when cancelled. Sets rPath and, for several files, the folder,

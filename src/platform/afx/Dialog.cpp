@@ -244,6 +244,10 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
 
 // ---- CFileDialog ------------------------------------------------------------------------------
 
+namespace {
+DWORD g_dwFileDialogError = 0;  // the user-interface thread's only
+}  // namespace
+
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt, LPCSTR lpszFileName, DWORD dwFlags,
                          LPCSTR lpszFilter, CWnd* pParentWnd)
     : m_bOpenFileDialog(bOpenFileDialog) {
@@ -289,12 +293,23 @@ BOOL CFileDialog::StoreResult(const std::vector<CString>& paths) {
     result.push_back('\0');
     m_ofn.nFileOffset = static_cast<WORD>(folder.size() + 1);
   }
-  if (result.size() > m_ofn.nMaxFile) return FALSE;
+  if (result.size() > m_ofn.nMaxFile) {
+    g_dwFileDialogError = FNERR_BUFFERTOOSMALL;
+    if (m_ofn.nMaxFile > 0) {
+      const size_t fits = m_ofn.nMaxFile - 1;
+      std::memcpy(m_ofn.lpstrFile, result.data(), fits);
+      m_ofn.lpstrFile[fits] = '\0';
+    }
+    return FALSE;
+  }
   std::memcpy(m_ofn.lpstrFile, result.data(), result.size());
   return TRUE;
 }
 
+DWORD CommDlgExtendedError() { return g_dwFileDialogError; }
+
 int CFileDialog::DoModal() {
+  g_dwFileDialogError = 0;
   AfxModalScope scope;
   std::vector<CString> chosen;
   QString folder;

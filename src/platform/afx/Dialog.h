@@ -77,6 +77,11 @@ struct OPENFILENAME {
   LPCSTR lpstrDefExt;
 };
 
+inline constexpr DWORD FNERR_BUFFERTOOSMALL = 0x3003;
+
+// Why the last file dialog ended without IDOK: FNERR_BUFFERTOOSMALL, or 0 when it was cancelled.
+DWORD CommDlgExtendedError();
+
 class CFileDialog : public CCmdTarget {
  public:
   explicit CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt = nullptr, LPCSTR lpszFileName = nullptr,
@@ -85,7 +90,9 @@ class CFileDialog : public CCmdTarget {
 
   // Shows Qt's own file dialog. On IDOK the result is in m_ofn.lpstrFile in the Windows
   // layout: one file as its full path and two NULs; several as the folder, a NUL, each name
-  // with its NUL, and a closing NUL. A result that does not fit nMaxFile counts as cancelled.
+  // with its NUL, and a closing NUL. A result that does not fit nMaxFile counts as cancelled:
+  // CommDlgExtendedError then says FNERR_BUFFERTOOSMALL, and the buffer holds as much of the
+  // result as fits, NUL-terminated, so the caller can name what was refused.
   // The process's current folder is left at the chosen folder.
   int DoModal();
   CString GetPathName() const;  // the first string of the result

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
 
 namespace {
 
@@ -66,46 +69,89 @@ struct FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
-struct FindState {
-  DIR* dir = nullptr;
-  std::string folder;   // with trailing '/', or empty for the current folder
-  std::string pattern;  // name part of the search pattern
-  ~FindState() {
-    if (dir != nullptr) closedir(dir);
-  }
-};
-
 bool PatternMatches(const std::string& pattern, const char* name) {
   if (pattern == "*.*" || pattern == "*" || pattern.empty()) return true;
   return fnmatch(pattern.c_str(), name, 0) == 0;
 }
 
-// Fills data with the next matching entry of the search; false when the folder is exhausted.
-bool NextEntry(FindState& state, WIN32_FIND_DATAA* data) {
-  while (dirent* entry = readdir(state.dir)) {
-    if (!PatternMatches(state.pattern, entry->d_name)) continue;
-    const size_t length = std::strlen(entry->d_name);
-    if (length >= sizeof(data->cFileName)) continue;
-    std::memset(data, 0, sizeof(*data));
-    std::memcpy(data->cFileName, entry->d_name, length + 1);
-    struct stat info {};
-    const std::string path = (state.folder.empty() ? std::string("./") : state.folder) + entry->d_name;
-    if (stat(path.c_str(), &info) == 0) {
-      data->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-      if (access(path.c_str(), W_OK) != 0 && !S_ISDIR(info.st_mode)) {
-        data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
-      }
-      const auto size = static_cast<std::uint64_t>(info.st_size);
-      data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
-      data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    } else if (entry->d_type == DT_DIR) {
-      data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    } else {
-      data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+struct FoundEntry {
+  std::string name;
+  DWORD attributes;
+};
+
+// A search lists its folder once, when it starts; the steps walk that snapshot.
+struct FindState {
+  std::vector<FoundEntry> entries;
+  size_t next = 0;
+};
+
+DWORD AttributesOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return FILE_ATTRIBUTE_NORMAL;
+  return S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_DEVICE;
+}
+
+// The file type comes from the listing itself; only a symlink (judged by what it leads to) or
+// a file system that does not say costs a stat.
+DWORD AttributesOf(DIR* dir, const dirent& entry) {
+  switch (entry.d_type) {
+    case DT_REG:
+      return FILE_ATTRIBUTE_NORMAL;
+    case DT_DIR:
+      return FILE_ATTRIBUTE_DIRECTORY;
+    case DT_LNK:
+    case DT_UNKNOWN: {
+      struct stat info {};
+      if (fstatat(dirfd(dir), entry.d_name, &info, 0) != 0) return FILE_ATTRIBUTE_DEVICE;  // broken or looping
+      return AttributesOfMode(info.st_mode);
     }
-    return true;
+    default:
+      return FILE_ATTRIBUTE_DEVICE;
   }
-  return false;
+}
+
+unsigned char FoldCase(unsigned char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<unsigned char>(ch - 'A' + 'a') : ch; }
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// How a file manager orders two names, ties left at 0: letters without case, digit runs by
+// their value.
+int CompareAsFileManager(const std::string& a, const std::string& b) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t endA = i;
+      while (endA < a.size() && IsDigit(a[endA])) ++endA;
+      size_t endB = j;
+      while (endB < b.size() && IsDigit(b[endB])) ++endB;
+      while (i + 1 < endA && a[i] == '0') ++i;  // leading zeros do not change the value
+      while (j + 1 < endB && b[j] == '0') ++j;
+      // Without leading zeros the longer run is the larger number; equal lengths compare as text.
+      if (endA - i != endB - j) return endA - i < endB - j ? -1 : 1;
+      const int digits = a.compare(i, endA - i, b, j, endB - j);
+      if (digits != 0) return digits;
+      i = endA;
+      j = endB;
+      continue;
+    }
+    const unsigned char left = FoldCase(static_cast<unsigned char>(a[i]));
+    const unsigned char right = FoldCase(static_cast<unsigned char>(b[j]));
+    if (left != right) return left < right ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  if (i < a.size()) return 1;
+  return j < b.size() ? -1 : 0;
+}
+
+bool InListingOrder(const FoundEntry& a, const FoundEntry& b) {
+  const int order = CompareAsFileManager(a.name, b.name);
+  return order != 0 ? order < 0 : a.name < b.name;
+}
+
+void Fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
+  std::memset(data, 0, sizeof(*data));
+  data->dwFileAttributes = entry.attributes;
+  std::memcpy(data->cFileName, entry.name.c_str(), entry.name.size() + 1);
 }
 
 // Whether info is a regular file; otherwise errno says what it is instead.
@@ -139,10 +185,12 @@ std::string FindProgram(const std::string& name) {
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return FALSE;
-  FileDescriptor from(open(lpExistingFileName, O_RDONLY | O_CLOEXEC));
-  if (from.fd < 0) return FALSE;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> from(vimo::platform::OpenRegularFile(lpExistingFileName),
+                                                              &std::fclose);
+  if (!from) return FALSE;
+  const int fromFd = fileno(from.get());
   struct stat source {};
-  if (fstat(from.fd, &source) != 0 || S_ISDIR(source.st_mode)) return FALSE;
+  if (fstat(fromFd, &source) != 0) return FALSE;
   struct stat target {};
   if (stat(lpNewFileName, &target) == 0) {
     if (bFailIfExists) return FALSE;
@@ -152,7 +200,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (bFailIfExists ? O_EXCL : O_TRUNC);
   FileDescriptor to(open(lpNewFileName, flags, source.st_mode & 0777));
   if (to.fd < 0) return FALSE;
-  if (!CopyAll(from.fd, to.fd)) return FALSE;
+  if (!CopyAll(fromFd, to.fd)) return FALSE;
   const int result = close(to.fd);
   to.fd = -1;
   return result == 0 ? TRUE : FALSE;
@@ -164,24 +212,31 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
   if (lpFileName == nullptr || lpFindFileData == nullptr) return INVALID_HANDLE_VALUE;
-  auto state = std::make_unique<FindState>();
   const std::string pattern = lpFileName;
   const size_t slash = pattern.rfind('/');
-  if (slash == std::string::npos) {
-    state->pattern = pattern;
-  } else {
-    state->folder = pattern.substr(0, slash + 1);
-    state->pattern = pattern.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? std::string(".") : pattern.substr(0, slash + 1);
+  const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
+  if (!dir) return INVALID_HANDLE_VALUE;
+  auto state = std::make_unique<FindState>();
+  while (const dirent* entry = readdir(dir.get())) {
+    if (!PatternMatches(namePattern, entry->d_name)) continue;
+    if (std::strlen(entry->d_name) >= sizeof(lpFindFileData->cFileName)) continue;
+    state->entries.push_back(FoundEntry{entry->d_name, AttributesOf(dir.get(), *entry)});
   }
-  state->dir = opendir(state->folder.empty() ? "." : state->folder.c_str());
-  if (state->dir == nullptr) return INVALID_HANDLE_VALUE;
-  if (!NextEntry(*state, lpFindFileData)) return INVALID_HANDLE_VALUE;
+  if (state->entries.empty()) return INVALID_HANDLE_VALUE;
+  std::sort(state->entries.begin(), state->entries.end(), &InListingOrder);
+  Fill(state->entries[0], lpFindFileData);
+  state->next = 1;
   return state.release();  // owned by the caller until FindClose
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
   if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE || lpFindFileData == nullptr) return FALSE;
-  return NextEntry(*static_cast<FindState*>(hFindFile), lpFindFileData) ? TRUE : FALSE;
+  auto& state = *static_cast<FindState*>(hFindFile);
+  if (state.next >= state.entries.size()) return FALSE;
+  Fill(state.entries[state.next++], lpFindFileData);
+  return TRUE;
 }
 
 BOOL FindClose(HANDLE hFindFile) {
@@ -305,6 +360,15 @@ std::FILE* OpenRegularFile(const char* path) {
   std::FILE* stream = fdopen(file.fd, "rb");
   if (stream != nullptr) file.fd = -1;  // the stream owns it now
   return stream;
+}
+
+std::string CreateFreshFile(const std::string& folder, const char* suffix) {
+  const std::string ending = suffix != nullptr ? suffix : "";
+  std::string templ = folder + ".new-XXXXXX" + ending;
+  const int fd = mkstemps(templ.data(), static_cast<int>(ending.size()));
+  if (fd < 0) return {};
+  close(fd);
+  return templ;
 }
 
 std::string ExecutableFolder() {

@@ -18,12 +18,19 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 // into tempFileName (MAX_PATH bytes). Returns nonzero on success, 0 on failure.
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 
-// Copies a file byte for byte. Fails (FALSE) when the source cannot be read, when bFailIfExists
-// is set and the destination exists, or when source and destination are the same file.
+// Copies a file byte for byte. Fails (FALSE) when the source is not a regular file or cannot be
+// read (its open never blocks), when bFailIfExists is set and the destination exists, or when
+// source and destination are the same file.
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL DeleteFileA(LPCSTR lpFileName);
 
-// Directory search. The pattern's folder part is listed; "*.*" and "*" match every entry.
+// Directory search. The pattern's folder part is listed once, when the search starts, and the
+// entries come sorted by name as a Linux file manager sorts them: letters compared without
+// case, digit runs by their value (img2 before img10), the raw bytes deciding ties. "*.*" and
+// "*" match every entry. Attributes: FILE_ATTRIBUTE_DIRECTORY for a folder,
+// FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for anything else (FIFO,
+// socket, device, a symlink that is broken, loops or leads to one of those); symlinks are
+// judged by what they lead to. Sizes are not filled in.
 // Returns INVALID_HANDLE_VALUE when the folder cannot be listed or holds no matching entry.
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
@@ -44,6 +51,10 @@ struct _stat {
   std::uint32_t st_mode;
 };
 int _stat(const char* path, struct _stat* buffer);
+// The file-type bits of st_mode.
+inline constexpr std::uint32_t _S_IFMT = 0xF000;
+inline constexpr std::uint32_t _S_IFDIR = 0x4000;
+inline constexpr std::uint32_t _S_IFREG = 0x8000;
 char* _itoa(int value, char* buffer, int radix);
 int _mbscmp(const unsigned char* string1, const unsigned char* string2);
 
@@ -61,6 +72,11 @@ UINT StartCommandLine(const char* cmdLine, long* pPid);
 // else is opened, and the open never blocks: a FIFO, socket or device named like an image gives
 // nullptr with errno ENXIO, a folder nullptr with errno EISDIR.
 std::FILE* OpenRegularFile(const char* path);
+
+// Creates a new empty file (mode 0600) in folder (which ends with '/') under a name no other
+// file has, ending in suffix, and returns its path; empty on failure. For writing a file
+// completely before renaming it over its real name.
+std::string CreateFreshFile(const std::string& folder, const char* suffix);
 
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();

@@ -34,6 +34,7 @@ inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<
 
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // The path separator of this platform: the byte after which a file's name begins.

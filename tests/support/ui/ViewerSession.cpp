@@ -119,7 +119,8 @@ std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& f
   const HANDLE hFind = FindFirstFileA((folder.string() + "/*.*").c_str(), &entry);
   if (hFind == INVALID_HANDLE_VALUE) return names;
   do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsImageName(entry.cFileName))
+    const bool browsable = (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    if (browsable && IsImageName(entry.cFileName))
       names.emplace_back(entry.cFileName);
   } while (FindNextFileA(hFind, &entry));
   FindClose(hFind);

@@ -71,7 +71,8 @@ class ViewerSession {
   bool m_bRunning = false;
 };
 
-// The image names of a folder in the order the file system lists them.
+// The image names of a folder that browsing visits (regular files only), in listing order: by
+// name as a file manager sorts them (the folder search's order, pinned by its own test).
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder);
 
 // A 24-bit bottom-up BMP file of the given colours (top row first).
