@@ -83,6 +83,16 @@ struct BITMAPINFOHEADER {
 };
 static_assert(sizeof(BITMAPINFOHEADER) == 40);
 
+// The 12-byte header of older bitmaps: unsigned 16-bit sizes, a colour table of 3-byte entries.
+struct BITMAPCOREHEADER {
+  DWORD bcSize;
+  WORD bcWidth;
+  WORD bcHeight;
+  WORD bcPlanes;
+  WORD bcBitCount;
+};
+static_assert(sizeof(BITMAPCOREHEADER) == 12);
+
 struct RGBQUAD {
   BYTE rgbBlue;
   BYTE rgbGreen;
