@@ -28,6 +28,7 @@ struct Layout {
   Bytes pixelBytes;                 // stored rows, bottom row first
   std::vector<Rgb> expected;        // top row first
   int tolerance = 0;                // per channel, for the 16-bit layouts
+  bool core = false;                // a 12-byte core header: 16-bit sizes, 3-byte colour entries
 };
 
 void Add16(Bytes& b, std::uint32_t v) {
@@ -41,29 +42,46 @@ void Add32(Bytes& b, std::uint32_t v) {
 
 Bytes FileOf(const Layout& layout) {
   Bytes b = {'B', 'M'};
-  const std::uint32_t offBits = 54 + static_cast<std::uint32_t>(4 * layout.paletteSize + 4 * layout.masks.size());
+  const std::uint32_t headerSize = layout.core ? 12 : 40;
+  const std::uint32_t entrySize = layout.core ? 3 : 4;
+  const std::uint32_t offBits =
+      14 + headerSize + static_cast<std::uint32_t>(entrySize * layout.paletteSize + 4 * layout.masks.size());
   Add32(b, 0);
   Add32(b, 0);
   Add32(b, offBits);
-  Add32(b, 40);
-  Add32(b, kWidth);
-  Add32(b, kHeight);
-  Add16(b, 1);
-  Add16(b, static_cast<std::uint32_t>(layout.bitCount));
-  Add32(b, layout.compression);
-  Add32(b, static_cast<std::uint32_t>(layout.pixelBytes.size()));
-  Add32(b, 2925);
-  Add32(b, 2925);
-  Add32(b, static_cast<std::uint32_t>(layout.paletteSize));
-  Add32(b, 0);
+  Add32(b, headerSize);
+  if (layout.core) {
+    Add16(b, kWidth);
+    Add16(b, kHeight);
+    Add16(b, 1);
+    Add16(b, static_cast<std::uint32_t>(layout.bitCount));
+  } else {
+    Add32(b, kWidth);
+    Add32(b, kHeight);
+    Add16(b, 1);
+    Add16(b, static_cast<std::uint32_t>(layout.bitCount));
+    Add32(b, layout.compression);
+    Add32(b, static_cast<std::uint32_t>(layout.pixelBytes.size()));
+    Add32(b, 2925);
+    Add32(b, 2925);
+    Add32(b, static_cast<std::uint32_t>(layout.paletteSize));
+    Add32(b, 0);
+  }
   for (std::uint32_t mask : layout.masks) Add32(b, mask);
   for (int i = 0; i < layout.paletteSize; ++i) {
     const Rgb c = PaletteColour(i);
-    b.insert(b.end(), {c.blue, c.green, c.red, 0});
+    b.insert(b.end(), {c.blue, c.green, c.red});
+    if (!layout.core) b.push_back(0);
   }
   b.insert(b.end(), layout.pixelBytes.begin(), layout.pixelBytes.end());
   while (b.size() < 200) b.push_back(0);
   return b;
+}
+
+// The same layout under a 12-byte core header.
+Layout Core(Layout layout) {
+  layout.core = true;
+  return layout;
 }
 
 // Uncompressed indexed rows: index(x, y) with y from the top.
@@ -98,6 +116,7 @@ Layout Direct(const char* name, int bitCount, std::uint32_t compression, std::ve
     for (int x = 0; x < kWidth; ++x) {
       const std::uint32_t v = store(Colour(x, row));
       if (bitCount == 16) Add16(bytes, v);
+      else if (bitCount == 24) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16)});
       else Add32(bytes, v);
     }
     bytes.resize(static_cast<size_t>(stride), 0);
@@ -184,6 +203,13 @@ std::vector<Layout> Layouts() {
       [](Rgb c) { return c; }, 0));
   layouts.push_back(Rle8());
   layouts.push_back(Rle4());
+  layouts.push_back(Core(Indexed("core header, 1 bit", 1, [](int x, int y) { return (x + y) % 2; })));
+  layouts.push_back(Core(Indexed("core header, 4 bits", 4, [](int x, int y) { return (x + 3 * y) % 16; })));
+  layouts.push_back(Core(Indexed("core header, 8 bits", 8, [](int x, int y) { return (x * 16 + y * 37) % 256; })));
+  layouts.push_back(Core(Direct(
+      "core header, 24 bits", 24, 0, {},
+      [](Rgb c) { return static_cast<std::uint32_t>((c.red << 16) | (c.green << 8) | c.blue); },
+      [](Rgb c) { return c; }, 0)));
   return layouts;
 }
 
@@ -202,6 +228,9 @@ TEST_F(DrawDibTest, EveryLayoutIsPaintedAsTheFormatDescribesIt) {
     WriteFile(file, FileOf(layout));
     pDoc->LoadDib(file.c_str());
     ASSERT_EQ(pDoc->GetTitle(), "layout.bmp");
+    // The rows follow the colour table (the document's own finding of them is tested with it).
+    const std::size_t header = layout.core ? 12 : 40;
+    pDoc->m_pBits = pDoc->m_pDib.get() + header + (layout.core ? 3 : 4) * layout.paletteSize + 4 * layout.masks.size();
     ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > kWidth; }));
     const Pixels painted = m_session.ViewPixels();
     int wrong = 0;

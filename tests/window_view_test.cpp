@@ -92,6 +92,22 @@ TEST_F(ViewTest, LargeImageScrollsOverItsOwnSizeByPagesOf120By140) {
   EXPECT_EQ(painted.At(33, 21), pattern[static_cast<size_t>((140 + 21) * 800 + 33)]);
 }
 
+TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {
+  // 14-byte file header, 12-byte core header (100 x 80, 24 bits), then the rows.
+  const int width = 100;
+  const int height = 80;
+  const int stride = (width * 3 + 3) & ~3;
+  Bytes bytes = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 26, 0, 0, 0, 12, 0, 0, 0, width, 0, height, 0, 1, 0, 24, 0};
+  bytes.resize(bytes.size() + static_cast<size_t>(stride * height), 0x80);
+  const auto file = m_dir / "core.bmp.bmp";
+  WriteFile(file, bytes);
+  m_pDoc->LoadDib(file.c_str());
+  ASSERT_EQ(m_pDoc->GetTitle(), "core.bmp");
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.ViewPixels().width > 0; }));
+  EXPECT_EQ(SizesOf(m_pView).total.cx, width);
+  EXPECT_EQ(SizesOf(m_pView).total.cy, height);
+}
+
 TEST_F(ViewTest, TopDownBitmapIsNotPaintedAndLeavesTheScrollSizes) {
   const auto file = m_dir / "topdown.bmp.bmp";
   Bytes bytes = MakeBmp24(30, 20, Pattern(30, 20, 4));

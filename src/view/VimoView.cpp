@@ -61,17 +61,40 @@ void CVimoView::OnDraw(CDC* pDC) {
   void* pValue = nullptr;
   if (g_mapGiftState.Lookup(path, pValue)) nState = static_cast<int>(reinterpret_cast<std::intptr_t>(pValue));
 
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, pDoc->m_pDib.get(), sizeof(header));
-  const LONG width = header.biWidth;
-  const LONG height = header.biHeight;
-  if (width < 0 || height < 0) return;
-
-  SetScrollSizes(MM_TEXT, CSize(width, height), CSize(120, 140));
-  DrawDibDraw(pDoc->m_hDrawDib, pDC, 0, 0, width, height, reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()),
-              pDoc->m_pBits, 0, 0, width, height, 0);
+  CSize size;
+  if (!FitScrollSizesToImage(size)) return;
+  DrawDibDraw(pDoc->m_hDrawDib, pDC, 0, 0, size.cx, size.cy, reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()),
+              pDoc->m_pBits, 0, 0, size.cx, size.cy, 0);
   if (nState == 0) pDC->TextOut(10, 10, "Sent");
   else if (nState == 1) pDC->TextOut(10, 10, "Stacked");
+}
+
+// The new image's size is known before the repaint, so that the erase that precedes it already
+// clears everything the previous, larger image covered.
+void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
+  CSize size;
+  FitScrollSizesToImage(size);
+  CScrollView::OnUpdate(pSender, lHint, pHint);
+}
+
+BOOL CVimoView::FitScrollSizesToImage(CSize& size) {
+  CVimoDoc* pDoc = GetDocument();
+  if (pDoc == nullptr || pDoc->m_pDib == nullptr) return FALSE;
+  const BYTE* pHeader = pDoc->m_pDib.get();
+  DWORD headerSize = 0;
+  std::memcpy(&headerSize, pHeader, sizeof(headerSize));
+  if (headerSize == sizeof(BITMAPCOREHEADER)) {
+    BITMAPCOREHEADER core;
+    std::memcpy(&core, pHeader, sizeof(core));
+    size = CSize(core.bcWidth, core.bcHeight);
+  } else {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, pHeader, sizeof(header));
+    size = CSize(header.biWidth, header.biHeight);
+  }
+  if (size.cx < 0 || size.cy < 0) return FALSE;
+  SetScrollSizes(MM_TEXT, size, CSize(120, 140));
+  return TRUE;
 }
 
 BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {

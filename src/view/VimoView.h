@@ -28,6 +28,8 @@ class CVimoView : public CScrollView {
   BOOL PreCreateWindow(CREATESTRUCT& cs) override;
   void OnInitialUpdate() override;
   void OnDraw(CDC* pDC) override;
+  // Follows the document's image: the scroll area takes its size, then the view repaints.
+  void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
   COleDataSource m_dataSource; // offered by every drag of the shown image
@@ -49,6 +51,10 @@ class CVimoView : public CScrollView {
  protected:
   // The shown image's source file: the browsed folder followed by the document title.
   CString ShownImagePath() const;
+  // Sets the scroll area to the shown image's size (the 16-bit sizes of a 12-byte core header,
+  // else the signed 32-bit ones), pages of 120 x 140. FALSE, changing nothing, without an image
+  // or for a negative size (a top-down bitmap).
+  BOOL FitScrollSizesToImage(CSize& size);
 
   void OnGoNext();
   void OnUpdateGoNext(CCmdUI* pCmdUI);
