@@ -23,6 +23,19 @@ std::set<const CWnd*>& LiveWindows() {
   return windows;
 }
 
+// The client area of a window: a view's viewport, else the widget itself.
+QWidget* ClientOf(QWidget* pWidget) {
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport();
+  return pWidget;
+}
+
+// Framework units per Qt pixel of a window's client area: device pixels inside a view, Qt's own
+// pixels elsewhere.
+double UnitRatio(QWidget* pWidget) {
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport()->devicePixelRatioF();
+  return 1.0;
+}
+
 }  // namespace
 
 // ---- Qt bridge ---------------------------------------------------------------------------------
@@ -88,6 +101,11 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
 
 // ---- CDC --------------------------------------------------------------------------------------
 
+CDC::CDC(QPainter* pPainter) : m_pPainter(pPainter) {
+  if (pPainter->device() != nullptr) m_dDeviceRatio = pPainter->device()->devicePixelRatioF();
+  SetViewportOrg(0, 0);
+}
+
 void CDC::FillRect(const RECT* lpRect, CBrush* pBrush) {
   if (lpRect == nullptr || pBrush == nullptr) return;
   m_pPainter->fillRect(QRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top),
@@ -97,21 +115,26 @@ void CDC::FillRect(const RECT* lpRect, CBrush* pBrush) {
 BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
   if (lpszString == nullptr || nCount < 0) return FALSE;
   const QString text = QString::fromUtf8(lpszString, nCount);
+  // The text starts at the device point (x, y) but is laid out in Qt's pixels, at the size the
+  // user's scale gives the system font.
+  const QPointF at = m_pPainter->transform().map(QPointF(x, y));
   m_pPainter->save();
+  m_pPainter->resetTransform();
   m_pPainter->setFont(QApplication::font());
   m_pPainter->setPen(Qt::black);
   m_pPainter->setBackgroundMode(Qt::OpaqueMode);
   m_pPainter->setBackground(Qt::white);
   const QFontMetrics metrics(m_pPainter->font());
-  m_pPainter->fillRect(QRect(x, y, metrics.horizontalAdvance(text), metrics.height()), Qt::white);
-  m_pPainter->drawText(QPoint(x, y + metrics.ascent()), text);
+  m_pPainter->fillRect(QRectF(at, QSizeF(metrics.horizontalAdvance(text), metrics.height())), Qt::white);
+  m_pPainter->drawText(at + QPointF(0, metrics.ascent()), text);
   m_pPainter->restore();
   return TRUE;
 }
 
 void CDC::SetViewportOrg(int x, int y) {
   m_ptViewportOrg = CPoint(x, y);
-  m_pPainter->setTransform(QTransform::fromTranslate(x, y));
+  const double scale = 1.0 / m_dDeviceRatio;
+  m_pPainter->setTransform(QTransform::fromScale(scale, scale).translate(x, y));
 }
 
 // ---- CWnd -------------------------------------------------------------------------------------
@@ -222,23 +245,25 @@ BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimi
 void CWnd::GetClientRect(RECT* lpRect) const {
   *lpRect = RECT{0, 0, 0, 0};
   if (m_pWidget == nullptr) return;
-  QWidget* pClient = m_pWidget;
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(m_pWidget)) pClient = pArea->viewport();
-  lpRect->right = pClient->width();
-  lpRect->bottom = pClient->height();
+  const QWidget* pClient = ClientOf(m_pWidget);
+  const double ratio = UnitRatio(m_pWidget);
+  lpRect->right = qRound(pClient->width() * ratio);
+  lpRect->bottom = qRound(pClient->height() * ratio);
 }
 
 void CWnd::Invalidate(BOOL bErase) { InvalidateRect(nullptr, bErase); }
 
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL /*bErase*/) {
   if (m_pWidget == nullptr) return;
-  QWidget* pClient = m_pWidget;
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(m_pWidget)) pClient = pArea->viewport();
+  QWidget* pClient = ClientOf(m_pWidget);
   if (lpRect == nullptr) {
     pClient->update();
     return;
   }
-  pClient->update(QRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top));
+  const double ratio = UnitRatio(m_pWidget);
+  const QRectF area(lpRect->left / ratio, lpRect->top / ratio, (lpRect->right - lpRect->left) / ratio,
+                    (lpRect->bottom - lpRect->top) / ratio);
+  pClient->update(area.toAlignedRect());
 }
 
 void CWnd::UpdateWindow() {
@@ -380,13 +405,16 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   }
   void mousePressEvent(QMouseEvent* pEvent) override {
     if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
-    const QPoint pt = pEvent->position().toPoint();
-    View()->WindowProc(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(static_cast<WORD>(pt.x()), static_cast<WORD>(pt.y())));
+    View()->WindowProc(WM_LBUTTONDOWN, MK_LBUTTON, PointParam(pEvent));
   }
   void mouseReleaseEvent(QMouseEvent* pEvent) override {
     if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
-    const QPoint pt = pEvent->position().toPoint();
-    View()->WindowProc(WM_LBUTTONUP, 0, MAKELPARAM(static_cast<WORD>(pt.x()), static_cast<WORD>(pt.y())));
+    View()->WindowProc(WM_LBUTTONUP, 0, PointParam(pEvent));
+  }
+  // The event's position in the view's units (device pixels) as a message's lParam.
+  LPARAM PointParam(const QMouseEvent* pEvent) const {
+    const QPointF pt = pEvent->position() * viewport()->devicePixelRatioF();
+    return MAKELPARAM(static_cast<WORD>(qRound(pt.x())), static_cast<WORD>(qRound(pt.y())));
   }
 
   static UINT VirtualKey(int key) {
@@ -488,19 +516,25 @@ void CScrollView::GetScrollSizes(int& nMapMode, SIZE& sizeTotal, SIZE& sizePage,
   sizeLine = m_lineDev;
 }
 
+double CScrollView::DeviceRatio() const { return UnitRatio(GetWidget()); }
+
+// The bars count in device pixels, as the sizes do: the range ends where the image's last pixel
+// meets the client area's edge, and a page is a page of image pixels whatever the scale.
 void CScrollView::UpdateBars() {
   auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
   if (pArea == nullptr) return;
+  const double ratio = DeviceRatio();
+  auto device = [ratio](int qtPixels) { return static_cast<int>(qRound(qtPixels * ratio)); };
   // The bars' presence changes the viewport, which changes the ranges: settle in a few rounds.
   for (int round = 0; round < 3; ++round) {
     const QSize client = pArea->maximumViewportSize();
-    const bool needH = m_totalDev.cx > client.width();
-    const bool needV = m_totalDev.cy > client.height();
-    const int width = client.width() - (needV ? pArea->verticalScrollBar()->sizeHint().width() : 0);
-    const int height = client.height() - (needH ? pArea->horizontalScrollBar()->sizeHint().height() : 0);
+    const bool needH = m_totalDev.cx > device(client.width());
+    const bool needV = m_totalDev.cy > device(client.height());
+    const int width = device(client.width() - (needV ? pArea->verticalScrollBar()->sizeHint().width() : 0));
+    const int height = device(client.height() - (needH ? pArea->horizontalScrollBar()->sizeHint().height() : 0));
     pArea->horizontalScrollBar()->setRange(0, std::max(0, m_totalDev.cx - width));
     pArea->verticalScrollBar()->setRange(0, std::max(0, m_totalDev.cy - height));
-    if (pArea->viewport()->width() == width || round == 2) break;
+    if (device(pArea->viewport()->width()) == width || round == 2) break;
   }
   pArea->horizontalScrollBar()->setPageStep(std::max(1, m_pageDev.cx));
   pArea->verticalScrollBar()->setPageStep(std::max(1, m_pageDev.cy));

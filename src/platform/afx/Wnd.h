@@ -58,9 +58,13 @@ class CBrush {
 
 // A device context: paints through a Qt painter. Its defaults are those of a fresh device
 // context: the system font, black text on an opaque white background.
+//
+// Its units are device pixels: on a scaled screen (a device pixel ratio above 1) one unit is one
+// pixel of the screen, not one of Qt's device-independent pixels, so that a bitmap drawn 1:1 is
+// sharp. Text keeps the size the user's scale gives it, so that it stays legible.
 class CDC {
  public:
-  explicit CDC(QPainter* pPainter) : m_pPainter(pPainter) {}
+  explicit CDC(QPainter* pPainter);
   QPainter* GetPainter() const { return m_pPainter; }
 
   void FillRect(const RECT* lpRect, CBrush* pBrush);
@@ -74,8 +78,13 @@ class CDC {
  private:
   QPainter* m_pPainter;
   CPoint m_ptViewportOrg;
+  double m_dDeviceRatio = 1.0;  // device pixels per Qt pixel of the painted window
 };
 
+// Pixel units. Inside a view (its client rectangle, painting, scroll sizes and positions, mouse
+// points) one unit is one device pixel, so that an image shown 1:1 covers as many screen pixels
+// as it has. Window geometry (placement, frame and bar sizes) is in Qt's device-independent
+// pixels, as the desktop sizes windows, so a remembered window keeps its size on the user's scale.
 class CWnd : public CCmdTarget {
   DECLARE_DYNAMIC(CWnd)
 
@@ -374,6 +383,8 @@ class CScrollView : public CView {
 
  private:
   void UpdateBars();
+  // Device pixels per Qt pixel of the view's client area.
+  double DeviceRatio() const;
   int m_nMapMode = 0;
   CSize m_totalDev;
   CSize m_pageDev;

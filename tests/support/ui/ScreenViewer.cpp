@@ -1,0 +1,236 @@
+#include "support/ui/ScreenViewer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace vimo::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The process's environment with entries replaced or added ("NAME=value").
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes) {
+  std::map<std::string, std::string> entries;
+  for (char** p = environ; *p != nullptr; ++p) {
+    const std::string entry(*p);
+    entries[entry.substr(0, entry.find('='))] = entry;
+  }
+  for (const std::string& entry : changes) entries[entry.substr(0, entry.find('='))] = entry;
+  std::vector<std::string> merged;
+  for (const auto& [name, entry] : entries) merged.push_back(entry);
+  return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Starts argv with standard output and error into the given files; the process id or -1.
+pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, const std::string& outPath,
+            const std::string& errPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> envp = Pointers(env);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits for the process to end; its exit status, or -1 when it was killed at the deadline.
+int WaitForExit(pid_t pid, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string Hex(unsigned long window) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "0x%lx", window);
+  return text;
+}
+
+// A binary PPM (P6) as pixels.
+Pixels ParsePpm(const std::string& bytes) {
+  Pixels pixels;
+  std::size_t at = 0;
+  auto field = [&]() {
+    while (at < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[at])) || bytes[at] == '#')) {
+      if (bytes[at] == '#') at = bytes.find('\n', at);
+      else ++at;
+    }
+    const std::size_t start = at;
+    while (at < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    return bytes.substr(start, at - start);
+  };
+  if (field() != "P6") return pixels;
+  const int width = std::atoi(field().c_str());
+  const int height = std::atoi(field().c_str());
+  const int max = std::atoi(field().c_str());
+  ++at;
+  if (width <= 0 || height <= 0 || max != 255 || bytes.size() < at + 3ull * width * height) return pixels;
+  pixels.width = width;
+  pixels.height = height;
+  pixels.argb.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::size_t i = 0; i < static_cast<std::size_t>(width) * static_cast<std::size_t>(height); ++i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at + 3 * i);
+    pixels.argb.push_back(0xFF000000u | (DWORD(p[0]) << 16) | (DWORD(p[1]) << 8) | DWORD(p[2]));
+  }
+  return pixels;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env, int timeoutMs) {
+  static int counter = 0;
+  const TempDir outputs;
+  const std::string out = (outputs / ("out" + std::to_string(counter))).string();
+  const std::string err = (outputs / ("err" + std::to_string(counter++))).string();
+  RunResult result;
+  const pid_t pid = Spawn(argv, MergedEnvironment(env), out, err);
+  if (pid < 0) return result;
+  result.status = WaitForExit(pid, timeoutMs);
+  result.out = ReadText(out);
+  result.err = ReadText(err);
+  return result;
+}
+
+std::string ViewerProgram() { return VIMO_BINARY_DIR "/vimo"; }
+
+ScreenViewer::ScreenViewer(std::vector<std::string> env) : m_env(std::move(env)) {
+  for (const char* folder : {"run", "config", "data", "cache"}) std::filesystem::create_directory(m_home / folder);
+  chmod((m_home / "run").c_str(), 0700);
+}
+
+ScreenViewer::~ScreenViewer() {
+  if (Running()) Stop();
+}
+
+std::vector<std::string> ScreenViewer::Changes() const {
+  std::vector<std::string> env = {"QT_QPA_PLATFORM=xcb",
+                                  "XDG_RUNTIME_DIR=" + (m_home / "run").string(),
+                                  "XDG_CONFIG_HOME=" + (m_home / "config").string(),
+                                  "XDG_DATA_HOME=" + (m_home / "data").string(),
+                                  "XDG_CACHE_HOME=" + (m_home / "cache").string()};
+  env.insert(env.end(), m_env.begin(), m_env.end());
+  return env;
+}
+
+bool ScreenViewer::Start(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {ViewerProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  m_pid = Spawn(argv, MergedEnvironment(Changes()), "/dev/null", (m_home / "stderr.txt").string());
+  return m_pid > 0;
+}
+
+RunResult ScreenViewer::StartAgain(const std::vector<std::string>& args, int timeoutMs) const {
+  std::vector<std::string> argv = {ViewerProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, Changes(), timeoutMs);
+}
+
+bool ScreenViewer::Running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+
+int ScreenViewer::Stop() {
+  if (m_pid <= 0) return -1;
+  kill(m_pid, SIGTERM);
+  const int status = WaitForExit(m_pid, 30000);
+  m_pid = -1;
+  return status;
+}
+
+std::string ScreenViewer::Errors() const { return ReadText(m_home / "stderr.txt"); }
+
+unsigned long ScreenViewer::WaitForTitle(const std::string& title, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string pattern = "^";
+  for (char c : title) {
+    if (std::strchr(".^$*+?()[]{}|\\", c) != nullptr) pattern += '\\';
+    pattern += c;
+  }
+  pattern += '$';
+  while (Clock::now() < deadline) {
+    const RunResult found = RunProgram({"xdotool", "search", "--onlyvisible", "--name", pattern});
+    if (found.status == 0 && !found.out.empty()) return std::stoul(found.out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+void ScreenViewer::Type(unsigned long window, const std::string& keys) {
+  RunProgram({"xdotool", "windowfocus", "--sync", std::to_string(window)});
+  std::vector<std::string> argv = {"xdotool", "key", "--delay", "0"};
+  std::istringstream words(keys);
+  for (std::string key; words >> key;) argv.push_back(key);
+  RunProgram(argv);
+}
+
+Pixels ScreenViewer::Grab(unsigned long window) {
+  return ParsePpm(RunProgram({"import", "-window", Hex(window), "-depth", "8", "ppm:-"}).out);
+}
+
+Pixels ScreenViewer::WaitForScreen(unsigned long window, const std::function<bool(const Pixels&)>& pred,
+                                   int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    Pixels grab = Grab(window);
+    if (grab.width > 0 && pred(grab)) return grab;
+  }
+  return Pixels{};
+}
+
+Place FindBlock(const Pixels& screen, const std::vector<Rgb>& image, int imageWidth, int x, int y, int w, int h) {
+  auto pixel = [&](int bx, int by) { return image[static_cast<std::size_t>((y + by) * imageWidth + x + bx)]; };
+  auto matchesAt = [&](int x0, int y0) {
+    for (int by = 0; by < h; ++by) {
+      for (int bx = 0; bx < w; ++bx) {
+        if (!(screen.At(x0 + bx, y0 + by) == pixel(bx, by))) return false;
+      }
+    }
+    return true;
+  };
+  for (int y0 = 0; y0 + h <= screen.height; ++y0) {
+    for (int x0 = 0; x0 + w <= screen.width; ++x0) {
+      if (screen.At(x0, y0) == pixel(0, 0) && matchesAt(x0, y0)) return Place{x0, y0};
+    }
+  }
+  return Place{};
+}
+
+}  // namespace vimo::test

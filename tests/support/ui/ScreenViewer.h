@@ -1,0 +1,83 @@
+// The real program on a real display: starts `vimo` as a process of its own on the X server of
+// $DISPLAY (screen tests run under xvfb-run) and reads back what the server shows of its window,
+// as a user sees it, not a fresh repaint. Keys are typed through the server (xdotool); pixels
+// are read with ImageMagick's import.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/ui/ViewerSession.h"
+
+namespace vimo::test {
+
+struct RunResult {
+  int status = -1;  // the exit status; -1 when it did not run or end in time
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs a program (searched in PATH) with extra "NAME=value" environment entries and waits for
+// its end; after timeoutMs it is killed.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                     int timeoutMs = 60000);
+
+// The viewer built beside the tests.
+std::string ViewerProgram();
+
+class ScreenViewer {
+ public:
+  // env: "NAME=value" entries for every start (QT_SCALE_FACTOR=2, QT_QPA_PLATFORM=wayland, ...).
+  // Each viewer has its own runtime, configuration and data folders.
+  explicit ScreenViewer(std::vector<std::string> env = {});
+  ~ScreenViewer();  // ends the viewer
+  ScreenViewer(const ScreenViewer&) = delete;
+  ScreenViewer& operator=(const ScreenViewer&) = delete;
+
+  // Starts the viewer with these arguments.
+  bool Start(const std::vector<std::string>& args);
+  // Another start of the program with the same folders (a hand-over when it names a file).
+  RunResult StartAgain(const std::vector<std::string>& args, int timeoutMs = 60000) const;
+  // Ends the viewer as the desktop ends a program (SIGTERM); its exit status.
+  int Stop();
+  bool Running() const;
+  // Extra entries for the next starts.
+  void SetEnvironment(std::vector<std::string> env) { m_env = std::move(env); }
+
+  // Waits until a top-level window has exactly this title; its X window id, 0 after the timeout.
+  static unsigned long WaitForTitle(const std::string& title, int timeoutMs = 30000);
+  // Types keys, separated by blanks (xdotool names: "F5", "Down Down", "ctrl+o"), into the window.
+  static void Type(unsigned long window, const std::string& keys);
+  // What the X server shows of the window now.
+  static Pixels Grab(unsigned long window);
+  // Grabs until pred holds; that grab, or an empty one (width 0) after the timeout.
+  static Pixels WaitForScreen(unsigned long window, const std::function<bool(const Pixels&)>& pred,
+                              int timeoutMs = 30000);
+
+  const std::filesystem::path& Home() const { return m_home.Path(); }
+  std::filesystem::path ProfilePath() const { return m_home.Path() / "config" / "vimo.ini"; }
+  // What the viewer wrote on standard error so far.
+  std::string Errors() const;
+
+ private:
+  // The environment entries of a start: the viewer's own folders, the platform, m_env.
+  std::vector<std::string> Changes() const;
+  TempDir m_home;
+  std::vector<std::string> m_env;
+  pid_t m_pid = -1;
+};
+
+struct Place {
+  int x = -1;
+  int y = -1;
+  bool Found() const { return x >= 0; }
+};
+
+// Where the block (x, y, w, h) of image (imageWidth wide, top row first) lies whole and unscaled
+// in the grab: the screen position of the block's top-left pixel; not found when it is not there.
+Place FindBlock(const Pixels& screen, const std::vector<Rgb>& image, int imageWidth, int x, int y, int w, int h);
+
+}  // namespace vimo::test
