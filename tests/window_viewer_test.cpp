@@ -10,6 +10,7 @@
 
 #include "app/Globals.h"
 #include "res/Resource.h"
+#include "support/ui/ScreenViewer.h"
 #include "support/ui/ViewerSession.h"
 
 using namespace vimo::test;
@@ -179,6 +180,21 @@ TEST_F(ViewerTest, SecondStartHandsItsFileToTheRunningViewerAndEnds) {
   EXPECT_TRUE(shown);
   EXPECT_EQ(exitCode.load(), 0);
   EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+}
+
+TEST_F(ViewerTest, StartWithoutAFileRunsBesideTheRunningViewerAndLeavesItsHandOverAlone) {
+  ScreenViewer first({"QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(first.Start({}));
+  const std::filesystem::path socket = first.Home() / "run" / "vimo-open";
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return std::filesystem::exists(socket); })) << first.Errors();
+  setenv("XDG_RUNTIME_DIR", socket.parent_path().c_str(), 1);
+  const bool started = m_session.Start();
+  m_session.Stop();
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_TRUE(started) << "a start without a file is a window of its own";
+  // A file opened from the desktop still reaches the first viewer: that start ends at once.
+  EXPECT_EQ(first.StartAgain({(m_dir / "d.jpg").string()}, 20000).status, 0);
+  EXPECT_TRUE(first.Running());
 }
 
 TEST_F(ViewerTest, StartWritesTheDesktopEntryForImageFiles) {

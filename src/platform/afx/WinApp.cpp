@@ -289,19 +289,20 @@ void CWinApp::EnableShellOpen() {
   m_bHandedOver = FALSE;
   const QString name = ShellOpenSocket();
   if (name.isEmpty() || g_bNoShellOpen) return;
-  CCommandLineInfo info;
-  ParseCommandLine(info);
-  if (info.m_nShellCommand == CCommandLineInfo::FileOpen) {
-    QLocalSocket socket;
-    socket.connectToServer(name);
-    if (socket.waitForConnected(1000)) {
-      const QByteArray path = QByteArray(FullPath(info.m_strFileName).str().c_str()) + '\n';
-      socket.write(path);
+  QLocalSocket socket;
+  socket.connectToServer(name);
+  if (socket.waitForConnected(1000)) {
+    // A viewer is running and owns the socket. A start with a file hands the file over and
+    // ends; a start without one runs as a window of its own and leaves the socket alone.
+    CCommandLineInfo info;
+    ParseCommandLine(info);
+    if (info.m_nShellCommand == CCommandLineInfo::FileOpen) {
+      socket.write(QByteArray(FullPath(info.m_strFileName).str().c_str()) + '\n');
       m_bHandedOver = socket.waitForBytesWritten(2000) ? TRUE : FALSE;
-      socket.disconnectFromServer();
-      if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
-      if (m_bHandedOver) return;
     }
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
+    return;
   }
   auto pShellOpen = std::make_unique<ShellOpen>();
   pShellOpen->server.setSocketOptions(QLocalServer::UserAccessOption);

@@ -141,8 +141,9 @@ class CWinApp : public CCmdTarget {
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
   void AddDocTemplate(CSingleDocTemplate* pTemplate);  // takes ownership
   // Desktop opens of a running viewer: a start with a file hands the file to the viewer already
-  // running for this user (over a local socket in $XDG_RUNTIME_DIR) and ends; otherwise this
-  // viewer listens, and files handed to it arrive at OpenDocumentFile.
+  // running for this user (over a local socket in $XDG_RUNTIME_DIR) and ends; a start without
+  // one runs beside it and leaves its socket alone. Only a start that finds no live viewer
+  // listens, and files handed to it arrive at OpenDocumentFile.
   void EnableShellOpen();
   // Writes the desktop entry that makes the desktop open image files with this program.
   void RegisterShellFileTypes(BOOL bCompat = FALSE);
