@@ -255,6 +255,11 @@ TEST_F(FrameworkTest, ControlOOpensThroughTheFrameworkDialogAndTheExtensionFilte
   EXPECT_TRUE(m_session.Frame()->PressAccelerator("Ctrl+O"));
   ASSERT_EQ(m_session.fileDialogTitles.size(), 1u);
   EXPECT_EQ(m_session.fileDialogTitles[0], "開く");
+  // It lists what its label names, and the label reads as written; "*.*" lists every file.
+  const std::vector<std::string> labels = {"Vimo Files (*.bmp;*.jpg;*.jpeg;*.jpe;*.gif;*.pcd)", "すべてのﾌｧｲﾙ (*.*)"};
+  EXPECT_EQ(m_session.fileDialogFilters[0], labels);
+  const std::vector<std::string> patterns = {"*.bmp", "*.jpg", "*.jpeg", "*.jpe", "*.gif", "*.pcd"};
+  EXPECT_EQ(m_session.fileDialogPatterns[0], patterns);
   EXPECT_TRUE(m_session.WaitForImage("pic.bmp"));
 
   // The File menu's open item runs the program's own dialog instead.

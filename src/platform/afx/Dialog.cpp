@@ -246,6 +246,44 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
 
 namespace {
 DWORD g_dwFileDialogError = 0;  // the user-interface thread's only
+
+struct NameFilter {
+  CString label;                  // shown as given
+  std::vector<CString> patterns;  // what the dialog lists
+};
+
+// The display text and pattern pairs of a filter ("text\0*.a;*.b\0...\0"). The pattern "*.*"
+// lists every file, as it does on the system such filters were written for (on Linux it would
+// pass over names without a dot).
+std::vector<NameFilter> ParseFilters(const char* lpstrFilter) {
+  std::vector<NameFilter> filters;
+  for (const char* p = lpstrFilter; p != nullptr && *p != '\0';) {
+    NameFilter filter;
+    filter.label = p;
+    p += std::strlen(p) + 1;
+    if (*p == '\0') break;  // a text without patterns ends the list
+    const std::string patterns = p;
+    p += patterns.size() + 1;
+    for (std::size_t start = 0; start <= patterns.size();) {
+      std::size_t end = patterns.find(';', start);
+      if (end == std::string::npos) end = patterns.size();
+      const std::string pattern = patterns.substr(start, end - start);
+      if (!pattern.empty()) filter.patterns.emplace_back(pattern == "*.*" ? "*" : pattern.c_str());
+      start = end + 1;
+    }
+    filters.push_back(filter);
+  }
+  return filters;
+}
+
+// A name filter for Qt's dialog: the label, then the patterns in parentheses, which the dialog
+// hides (HideNameFilterDetails) so that the label reads exactly as given.
+QString QtNameFilter(const NameFilter& filter) {
+  QStringList patterns;
+  for (const CString& pattern : filter.patterns) patterns << AfxToQString(pattern);
+  return AfxToQString(filter.label) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
 }  // namespace
 
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt, LPCSTR lpszFileName, DWORD dwFlags,
@@ -313,29 +351,27 @@ int CFileDialog::DoModal() {
   AfxModalScope scope;
   std::vector<CString> chosen;
   QString folder;
+  const std::vector<NameFilter> filters = ParseFilters(m_ofn.lpstrFilter);
+  const std::size_t nSelected = m_ofn.nFilterIndex >= 1 ? m_ofn.nFilterIndex - 1 : 0;
   if (AfxHasModalHook()) {
     AfxModalRequest request;
     request.kind = AfxModalRequest::Kind::FileDialog;
     request.strText = m_ofn.lpstrTitle != nullptr ? m_ofn.lpstrTitle : "";
     request.bOpenFileDialog = m_bOpenFileDialog;
     request.strInitialName = m_ofn.lpstrFile != nullptr ? m_ofn.lpstrFile : "";
+    for (const NameFilter& filter : filters) request.filterLabels.push_back(filter.label);
+    if (nSelected < filters.size()) request.patterns = filters[nSelected].patterns;
     if (AfxCallModalHook(request) != IDOK) return IDCANCEL;
     chosen = request.files;
   } else {
     QFileDialog dialog(MainWidget(), AfxToQString(m_ofn.lpstrTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    QStringList filters;
-    for (const char* p = m_ofn.lpstrFilter; p != nullptr && *p != '\0';) {
-      const QString display = AfxToQString(p);
-      p += std::strlen(p) + 1;
-      QString patterns = AfxToQString(p);
-      p += std::strlen(p) + 1;
-      filters << display + QStringLiteral(" (") + patterns.replace(QLatin1Char(';'), QLatin1Char(' ')) + QLatin1Char(')');
-    }
-    if (!filters.isEmpty()) {
-      dialog.setNameFilters(filters);
-      const int nIndex = m_ofn.nFilterIndex >= 1 ? static_cast<int>(m_ofn.nFilterIndex) - 1 : 0;
-      if (nIndex < filters.size()) dialog.selectNameFilter(filters[nIndex]);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    QStringList nameFilters;
+    for (const NameFilter& filter : filters) nameFilters << QtNameFilter(filter);
+    if (!nameFilters.isEmpty()) {
+      dialog.setNameFilters(nameFilters);
+      if (nSelected < filters.size()) dialog.selectNameFilter(nameFilters[static_cast<qsizetype>(nSelected)]);
     }
     dialog.setDirectory(QDir::current());
     if (m_bOpenFileDialog) {

@@ -119,6 +119,8 @@ struct AfxModalRequest {
   CDialog* pDialog = nullptr;  // dialog: its controls exist and show the members' data
   BOOL bOpenFileDialog = FALSE;
   CString strInitialName;     // file dialog: the name it was given
+  std::vector<CString> filterLabels;  // file dialog: its filters as they read
+  std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the

@@ -428,6 +428,23 @@ void CWinApp::OnFileNew() {
   if (CSingleDocTemplate* pTemplate = GetDocTemplate()) pTemplate->OpenDocumentFile(nullptr);
 }
 
+namespace {
+
+// The patterns of the document type's filter: those its name lists in parentheses, as in
+// "Vimo Files (*.bmp;*.jpg)", so that the dialog lists what its label promises; without such a
+// list, "*" and the filter extension.
+std::string FilterPatterns(const CString& filterName, const CString& filterExt) {
+  const std::string& name = filterName.str();
+  const std::size_t open = name.rfind('(');
+  const std::size_t close = name.rfind(')');
+  if (open != std::string::npos && close != std::string::npos && close > open + 1 &&
+      name.find('*', open) < close)
+    return name.substr(open + 1, close - open - 1);
+  return "*" + filterExt.str();
+}
+
+}  // namespace
+
 void CWinApp::OnFileOpen() {
   CSingleDocTemplate* pTemplate = GetDocTemplate();
   if (pTemplate == nullptr) return;
@@ -436,9 +453,7 @@ void CWinApp::OnFileOpen() {
   pTemplate->GetDocString(filterName, CSingleDocTemplate::filterName);
   pTemplate->GetDocString(filterExt, CSingleDocTemplate::filterExt);
   std::string filter;
-  if (!filterName.IsEmpty() && !filterExt.IsEmpty()) {
-    filter += filterName.str() + '\0' + "*" + filterExt.str() + '\0';
-  }
+  if (!filterName.IsEmpty() && !filterExt.IsEmpty()) filter += filterName.str() + '\0' + FilterPatterns(filterName, filterExt) + '\0';
   filter += AfxLoadString(AFX_IDS_ALLFILTER).str() + '\0' + "*.*" + '\0' + '\0';
   CFileDialog dialog(TRUE);
   const CString title = AfxLoadString(AFX_IDS_OPENFILE);

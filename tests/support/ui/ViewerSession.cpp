@@ -37,6 +37,8 @@ ViewerSession::ViewerSession() {
         return IDOK;
       case AfxModalRequest::Kind::FileDialog: {
         fileDialogTitles.emplace_back(request.strText.str());
+        fileDialogFilters.emplace_back(request.filterLabels.begin(), request.filterLabels.end());
+        fileDialogPatterns.emplace_back(request.patterns.begin(), request.patterns.end());
         if (fileDialogAnswers.empty()) return IDCANCEL;
         const std::vector<std::string> answer = fileDialogAnswers.front();
         fileDialogAnswers.erase(fileDialogAnswers.begin());

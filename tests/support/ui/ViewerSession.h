@@ -61,6 +61,9 @@ class ViewerSession {
   std::vector<std::vector<std::string>> fileDialogAnswers;
   // The titles of the file dialogs shown, in order.
   std::vector<std::string> fileDialogTitles;
+  // Of each file dialog shown: its filters as they read, and what the filter it starts with lists.
+  std::vector<std::vector<std::string>> fileDialogFilters;
+  std::vector<std::vector<std::string>> fileDialogPatterns;
   // The captions of the dialogs shown, in order; dialogHandler, when set, fills a dialog's
   // controls and says which button it presses (IDOK when unset).
   std::vector<std::string> dialogs;
