@@ -1,6 +1,8 @@
 // The main window reappears where it was left: placement and bars through the profile.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "res/Resource.h"
 #include "support/ui/ViewerSession.h"
 
@@ -147,10 +149,36 @@ TEST_F(PlacementTest, HiddenToolBarStaysHiddenAfterARestart) {
   EXPECT_TRUE(m_session.Frame()->m_wndStatusBar.IsVisible());
 }
 
-TEST_F(PlacementTest, ToolBarDockedOnTheLeftComesBackThere) {
-  m_session.WriteProfile("[vimo-Bar0]\nBarID=59392\nVisible=1\nDocking=Left\n");
-  ASSERT_TRUE(m_session.Start());
-  EXPECT_EQ(m_session.Frame()->m_wndToolBar.GetDockSide(), CBRS_ALIGN_LEFT);
+TEST_F(PlacementTest, ToolBarComesBackDockedOrFloatingWhereItWasLeft) {
+  struct Case {
+    const char* name;
+    std::function<void(CMainFrame*)> leave;
+    DWORD dockSide;
+    std::string profile;
+  };
+  const std::vector<Case> cases = {
+      {"docked on the left", [](CMainFrame* p) { p->DockControlBar(&p->m_wndToolBar, AFX_IDW_DOCKBAR_LEFT); },
+       CBRS_ALIGN_LEFT, "Docking=Left\n"},
+      {"floating", [](CMainFrame* p) { p->FloatControlBar(&p->m_wndToolBar, CPoint(300, 200)); }, 0,
+       "Docking=Floating\nXPos=300\nYPos=200\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(m_session.Start());
+    c.leave(m_session.Frame());
+    m_session.Stop();
+    EXPECT_NE(m_session.ProfileText().find("[vimo-Bar0]\nBarID=59392\nVisible=1\n" + c.profile), std::string::npos)
+        << m_session.ProfileText();
+    ASSERT_TRUE(m_session.Start());
+    CToolBar& bar = m_session.Frame()->m_wndToolBar;
+    EXPECT_EQ(bar.GetDockSide(), c.dockSide);
+    EXPECT_TRUE(bar.IsVisible());
+    if (c.dockSide == 0) {
+      EXPECT_EQ(Placement(&bar).rcNormalPosition.left, 300);
+      EXPECT_EQ(Placement(&bar).rcNormalPosition.top, 200);
+    }
+    m_session.Stop();
+  }
 }
 
 TEST_F(PlacementTest, FitImageMessageSizesTheRestoredWindowAroundTheImage) {

@@ -466,12 +466,34 @@ void CFrameWnd::EnableDocking(DWORD dwDockStyle) {
   if (pMain != nullptr && dwDockStyle != 0) pMain->setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
 }
 
-void CFrameWnd::DockControlBar(CControlBar* pBar) {
+void CFrameWnd::DockControlBar(CControlBar* pBar, UINT nDockBarID) {
   auto* pMain = static_cast<QMainWindow*>(GetWidget());
-  auto* pToolBar = qobject_cast<QToolBar*>(pBar->GetWidget());
+  auto* pToolBar = pBar != nullptr ? qobject_cast<QToolBar*>(pBar->GetWidget()) : nullptr;
   if (pMain == nullptr || pToolBar == nullptr) return;
+  Qt::ToolBarArea area = Qt::TopToolBarArea;
+  switch (nDockBarID) {
+    case AFX_IDW_DOCKBAR_LEFT: area = Qt::LeftToolBarArea; break;
+    case AFX_IDW_DOCKBAR_RIGHT: area = Qt::RightToolBarArea; break;
+    case AFX_IDW_DOCKBAR_BOTTOM: area = Qt::BottomToolBarArea; break;
+    default: break;
+  }
+  if (!pToolBar->isAreaAllowed(area)) return;
   const bool bVisible = !pToolBar->isHidden();
-  pMain->addToolBar(Qt::TopToolBarArea, pToolBar);
+  if (pToolBar->isWindow()) pToolBar->setWindowFlags(Qt::Widget);  // floating: back into the frame
+  pMain->addToolBar(area, pToolBar);
+  pToolBar->setVisible(bVisible);
+}
+
+void CFrameWnd::FloatControlBar(CControlBar* pBar, CPoint point) {
+  auto* pToolBar = pBar != nullptr ? qobject_cast<QToolBar*>(pBar->GetWidget()) : nullptr;
+  if (pToolBar == nullptr || !pToolBar->isFloatable()) return;
+  // What Qt's own undocking does, which it offers no call for: the bar becomes a tool window of
+  // the frame and stays in the frame's layout, which passes over it while it floats and takes it
+  // back when the user docks it again.
+  const bool bVisible = !pToolBar->isHidden();
+  pToolBar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+  pToolBar->adjustSize();
+  pToolBar->move(point.x, point.y);
   pToolBar->setVisible(bVisible);
 }
 
@@ -515,11 +537,11 @@ const char* DockName(DWORD dwSide) {
   }
 }
 
-Qt::ToolBarArea AreaOfDockName(const CString& name) {
-  if (name == "Bottom") return Qt::BottomToolBarArea;
-  if (name == "Left") return Qt::LeftToolBarArea;
-  if (name == "Right") return Qt::RightToolBarArea;
-  return Qt::TopToolBarArea;
+UINT DockBarOfName(const CString& name) {
+  if (name == "Bottom") return AFX_IDW_DOCKBAR_BOTTOM;
+  if (name == "Left") return AFX_IDW_DOCKBAR_LEFT;
+  if (name == "Right") return AFX_IDW_DOCKBAR_RIGHT;
+  return AFX_IDW_DOCKBAR_TOP;
 }
 
 }  // namespace
@@ -533,7 +555,12 @@ void CFrameWnd::SaveBarState(const char* lpszProfileName) const {
     section.Format("%s-Bar%d", lpszProfileName, nBar++);
     pApp->WriteProfileInt(section, "BarID", static_cast<int>(pBar->GetDlgCtrlID()));
     pApp->WriteProfileInt(section, "Visible", pBar->IsVisible() ? 1 : 0);
-    pApp->WriteProfileString(section, "Docking", DockName(pBar->GetDockSide()));
+    const DWORD dwSide = pBar->GetDockSide();
+    pApp->WriteProfileString(section, "Docking", DockName(dwSide));
+    if (dwSide != 0 || pBar->GetWidget() == nullptr) continue;
+    // A floating bar's place on the desktop.
+    pApp->WriteProfileInt(section, "XPos", pBar->GetWidget()->x());
+    pApp->WriteProfileInt(section, "YPos", pBar->GetWidget()->y());
   }
 }
 
@@ -549,10 +576,12 @@ void CFrameWnd::LoadBarState(const char* lpszProfileName) {
     CControlBar* pBar = GetControlBar(nID);
     if (pBar == nullptr) continue;
     const CString docking = pApp->GetProfileString(section, "Docking", "");
-    auto* pToolBar = qobject_cast<QToolBar*>(pBar->GetWidget());
-    if (pToolBar != nullptr && !docking.IsEmpty() && docking != "Floating" &&
-        pToolBar->isAreaAllowed(AreaOfDockName(docking)))
-      pMain->addToolBar(AreaOfDockName(docking), pToolBar);
+    if (docking == "Floating") {
+      FloatControlBar(pBar, CPoint(static_cast<int>(pApp->GetProfileInt(section, "XPos", 0)),
+                                   static_cast<int>(pApp->GetProfileInt(section, "YPos", 0))));
+    } else if (!docking.IsEmpty()) {
+      DockControlBar(pBar, DockBarOfName(docking));
+    }
     ShowControlBar(pBar, pApp->GetProfileInt(section, "Visible", 1) != 0, FALSE);
   }
 }

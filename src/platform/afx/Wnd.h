@@ -175,6 +175,10 @@ inline constexpr DWORD WS_VISIBLE = 0x10000000;
 inline constexpr UINT AFX_IDW_TOOLBAR = 0xE800;
 inline constexpr UINT AFX_IDW_STATUS_BAR = 0xE801;
 inline constexpr UINT ID_SEPARATOR = 0;
+inline constexpr UINT AFX_IDW_DOCKBAR_TOP = 0xE81B;
+inline constexpr UINT AFX_IDW_DOCKBAR_LEFT = 0xE81C;
+inline constexpr UINT AFX_IDW_DOCKBAR_RIGHT = 0xE81D;
+inline constexpr UINT AFX_IDW_DOCKBAR_BOTTOM = 0xE81E;
 
 class CControlBar : public CWnd {
   DECLARE_DYNAMIC(CControlBar)
@@ -260,10 +264,14 @@ class CFrameWnd : public CWnd {
   CDocument* GetActiveDocument() const;
 
   void EnableDocking(DWORD dwDockStyle);
-  void DockControlBar(CControlBar* pBar);
+  // Docks the bar on the side nDockBarID names (AFX_IDW_DOCKBAR_TOP when 0), floating or not.
+  void DockControlBar(CControlBar* pBar, UINT nDockBarID = 0);
+  // Undocks the bar (one that may dock) and puts it at point, in desktop coordinates.
+  void FloatControlBar(CControlBar* pBar, CPoint point);
   void ShowControlBar(CControlBar* pBar, BOOL bShow, BOOL bDelay);
   CControlBar* GetControlBar(UINT nID) const;
-  // Control bars as readable profile sections "<name>-Bar<n>" with BarID, Visible, Docking.
+  // Control bars as readable profile sections "<name>-Bar<n>" with BarID, Visible, Docking
+  // (Top, Bottom, Left, Right or Floating) and, for a floating bar, its place XPos, YPos.
   void SaveBarState(const char* lpszProfileName) const;
   void LoadBarState(const char* lpszProfileName);
 
