@@ -1,6 +1,7 @@
 // Vimo: an image viewer. Creates the application object and runs it.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/VimoApp.h"
 #include "convert/ConvertCommand.h"
@@ -13,31 +14,61 @@ constexpr const char* kUsage =
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
     "images of its folder. A second start with a file hands it to the viewer already running.\n"
+    "A FILE it does not open (x.png, a folder) ends it with exit status 1 and one line on\n"
+    "standard error saying why.\n"
     "\n"
     "Options:\n"
     "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
-    "                                  when an image was read\n"
+    "                                  when an image was read and written, else 1 with one\n"
+    "                                  line on standard error saying why\n"
     "  --screenshot PNG [FILE]         run the viewer without a display, write its window as\n"
-    "                                  PNG and exit\n"
-    "  --help                          show this help and exit\n"
+    "                                  PNG and exit; the profile is not written\n"
+    "  -h, --help                      show this help and exit\n"
     "  --version                       show the version and exit\n";
+
+constexpr const char* kImageTypes = ".bmp .jpg .jpeg .jpe .gif .pcd";
+
+// The file the command line names, as the framework takes it: the first argument that is not an
+// option; NULL when there is none.
+const char* FileArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strlen(argv[i]) > 1 && argv[i][0] == '-') continue;
+    return argv[i];
+  }
+  return nullptr;
+}
+
+// A start whose file the viewer would refuse ends here, saying why, instead of ending silently.
+bool IsRefusedStart(const char* file) {
+  if (file == nullptr || IsAcceptedExtension(file)) return false;
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error))
+    std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, kImageTypes);
+  else
+    std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, kImageTypes);
+  return true;
+}
+
+bool IsOption(const char* arg, const char* name) { return arg != nullptr && std::strcmp(arg, name) == 0; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--convert") == 0) return ConvertCommandMain(argc - 2, argv + 2);
-  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+  const char* first = argc >= 2 ? argv[1] : nullptr;
+  if (IsOption(first, "--convert")) return ConvertCommandMain(argc - 2, argv + 2);
+  if (IsOption(first, "--help") || IsOption(first, "-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (IsOption(first, "--version")) {
     std::puts("Vimo Version 3.2 Build 140");
     return 0;
   }
-  if (argc >= 2 && std::strcmp(argv[1], "--screenshot") == 0) return RunScreenshot(argc, argv);
-  if (argc >= 2 && std::strncmp(argv[1], "--", 2) == 0) {
+  if (IsOption(first, "--screenshot")) return RunScreenshot(argc, argv);
+  if (first != nullptr && std::strncmp(first, "--", 2) == 0) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (IsRefusedStart(FileArgument(argc, argv))) return 1;
   return AfxWinMain(argc, argv);
 }

@@ -109,6 +109,53 @@ TEST(ScreenshotCommand, StartThatOpensNothingEndsWithAnError) {
   EXPECT_FALSE(std::filesystem::exists(folder / "shot.png"));
 }
 
+TEST_F(ViewerTest, CommandLineSaysInOneLineWhyItDoesNothing) {
+  WriteFile(m_dir / "x.png", Bytes{'P', 'N', 'G'});
+  const std::string jpeg = (m_dir / "c.jpg").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string error;  // a part of the one line on standard error; empty: nothing there
+  };
+  const std::vector<Case> cases = {
+      {{"-h"}, 0, ""},
+      {{(m_dir / "x.png").string()}, 1, (m_dir / "x.png").string() + " is not an image file"},
+      {{m_dir.Path().string()}, 1, m_dir.Path().string() + " is a folder"},
+      {{"--convert", (m_dir / "missing.jpg").string(), (m_dir / "out.bmp").string()}, 1, "missing.jpg: No such file"},
+      {{"--convert", (m_dir / "notes.txt").string(), (m_dir / "out.bmp").string()}, 1, "no JPEG, GIF or Photo CD image"},
+      {{"--convert", jpeg, (m_dir / "out.png").string()}, 1, "nothing was written to " + (m_dir / "out.png").string()},
+      {{"--convert", jpeg, (m_dir / "out.bmp").string()}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {ViewerProgram()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const RunResult run = RunProgram(argv, {"QT_QPA_PLATFORM=offscreen"});
+    SCOPED_TRACE(c.args.front() + " ...: " + run.err);
+    EXPECT_EQ(run.status, c.status);
+    if (c.error.empty()) {
+      EXPECT_EQ(run.err, "");
+      continue;
+    }
+    EXPECT_NE(run.err.find(c.error), std::string::npos);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_EQ(run.err.rfind("vimo: ", 0), 0u);
+  }
+  EXPECT_NE(RunProgram({ViewerProgram(), "-h"}).out.find("Usage: vimo [FILE]"), std::string::npos);
+}
+
+TEST_F(ViewerTest, ScreenshotLeavesTheUsersProfileAsItWas) {
+  const std::string profile = "[Window size]\nRect=0100 0050 0740 0530\niconized=0\nmaximized=0\n";
+  std::filesystem::create_directory(m_dir / "config");
+  WriteFile(m_dir / "config" / "vimo.ini", Bytes(profile.begin(), profile.end()));
+  const RunResult run = RunProgram({ViewerProgram(), "--screenshot", (m_dir / "shot.png").string(), (m_dir / "c.jpg").string()},
+                                   {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + (m_dir / "config").string(),
+                                    "XDG_DATA_HOME=" + (m_dir / "data").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "shot.png"));
+  const Bytes after = ReadFile(m_dir / "config" / "vimo.ini");
+  EXPECT_EQ(std::string(after.begin(), after.end()), profile) << "no recent files, no placement written";
+}
+
 TEST_F(ViewerTest, StartShowsReadingTitleAndQueuesTwoAhead) {
   ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
   // Before the first idle moment: the opened file plus two read-ahead steps are queued.

@@ -38,6 +38,7 @@ int g_argc = 0;
 std::vector<char*> g_argv;
 bool g_bInIdle = false;
 bool g_bNoShellOpen = false;  // a screenshot run neither hands over nor listens
+bool g_bProfileReadOnly = false;  // a screenshot run reads the user's profile but never writes it
 
 constexpr const char* kRecentSection = "Recent File List";
 
@@ -545,6 +546,7 @@ BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, in
 }
 
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
+  if (g_bProfileReadOnly) return FALSE;
   const CString path = GetProfilePath();
   QDir().mkpath(QFileInfo(QFile::decodeName(path.str().c_str())).absolutePath());
   return vimo::platform::WriteProfileString(path, lpszSection, lpszEntry, lpszValue) ? TRUE : FALSE;
@@ -758,6 +760,7 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
                      const std::function<bool()>& isReady, DWORD nTimeoutMs) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   g_bNoShellOpen = true;
+  g_bProfileReadOnly = true;  // the picture is no use of the program: recent files and placement stay
   AfxWinInit(argc, argv);
   // Nobody is there to answer: boxes are printed and answered with OK, dialogs cancelled.
   AfxSetModalHook([](AfxModalRequest& request) {
