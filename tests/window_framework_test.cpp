@@ -2,6 +2,8 @@
 // dialogs from templates, file dialogs, message boxes, bars and drops.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 #include "app/Globals.h"
@@ -276,6 +278,11 @@ TEST_F(FrameworkTest, RecentFileListKeepsSixteenNewestFirst) {
   EXPECT_EQ(files[0], (m_dir.Path().string() + "/f5.jpg").c_str());
   EXPECT_EQ(files[1], (m_dir.Path().string() + "/f17.jpg").c_str());
   EXPECT_EQ(std::count(files.begin(), files.end(), CString((m_dir.Path().string() + "/f5.jpg").c_str())), 1);
+}
+
+TEST(QtTexts, AreJapaneseWhateverTheLocale) {
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "キャンセル");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(), "アドレス:");
 }
 
 TEST(IdleHandOver, WaitsForAMainWindow) {

@@ -9,9 +9,12 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <climits>
 #include <cstdio>
@@ -34,6 +37,7 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 std::unique_ptr<QApplication> g_pQtApp;
+std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in Japanese, while the application lives
 int g_argc = 0;
 std::vector<char*> g_argv;
 bool g_bInIdle = false;
@@ -682,10 +686,17 @@ void AfxWinInit(int argc, char** argv) {
   g_argv.push_back(nullptr);
   g_pQtApp = std::make_unique<QApplication>(g_argc, g_argv.data());
   QApplication::setQuitOnLastWindowClosed(false);
-  const QString japanese = QStringLiteral("IPAPGothic");
-  if (QFontDatabase::families().contains(japanese)) {
+  // The interface is Japanese whatever the user's locale: Qt's own dialogs and buttons too.
+  const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+  QLocale::setDefault(japanese);
+  g_pQtTexts = std::make_unique<QTranslator>();
+  if (g_pQtTexts->load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(g_pQtTexts.get());
+  const QString gothic = QStringLiteral("IPAPGothic");
+  if (QFontDatabase::families().contains(gothic)) {
     QFont font = QApplication::font();
-    font.setFamily(japanese);
+    font.setFamily(gothic);
     QApplication::setFont(font);
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
@@ -694,6 +705,8 @@ void AfxWinInit(int argc, char** argv) {
 
 void AfxWinTerm() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  if (g_pQtTexts != nullptr) QCoreApplication::removeTranslator(g_pQtTexts.get());
+  g_pQtTexts.reset();
   g_pQtApp.reset();
 }
 

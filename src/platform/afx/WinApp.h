@@ -216,7 +216,8 @@ const char* AfxGetAppName();
 BOOL AfxOleInit();
 
 // Creates Qt's application for this process (the plain Unix event dispatcher, the Japanese
-// user-interface font, the idle hook) once. Call before any window exists.
+// user-interface font, Qt's own texts in Japanese, the idle hook) once. Call before any window
+// exists.
 void AfxWinInit(int argc, char** argv);
 // Ends Qt's application (after the last window went). Call before main returns.
 void AfxWinTerm();
