@@ -557,7 +557,7 @@ void CFrameWnd::SaveBarState(const char* lpszProfileName) const {
     pApp->WriteProfileInt(section, "Visible", pBar->IsVisible() ? 1 : 0);
     const DWORD dwSide = pBar->GetDockSide();
     pApp->WriteProfileString(section, "Docking", DockName(dwSide));
-    if (dwSide != 0 || pBar->GetWidget() == nullptr) continue;
+    if (dwSide != 0 || pBar->GetWidget() == nullptr || AfxCompositorPlacesWindows()) continue;
     // A floating bar's place on the desktop.
     pApp->WriteProfileInt(section, "XPos", pBar->GetWidget()->x());
     pApp->WriteProfileInt(section, "YPos", pBar->GetWidget()->y());

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -59,6 +60,10 @@ bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
   const auto* pMessage = static_cast<AfxPostedMessage*>(pEvent);
   pOwner->WindowProc(pMessage->m_nMessage, pMessage->m_wParam, pMessage->m_lParam);
   return true;
+}
+
+BOOL AfxCompositorPlacesWindows() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? TRUE : FALSE;
 }
 
 // ---- Win32 user functions ---------------------------------------------------------------------
@@ -289,7 +294,7 @@ BOOL CWnd::GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const {
   lpwndpl->flags = 0;
   lpwndpl->ptMinPosition = POINT{-1, -1};
   lpwndpl->ptMaxPosition = POINT{-1, -1};
-  QRect normal(m_pWidget->pos(), m_pWidget->size());
+  QRect normal(WindowPosition(), m_pWidget->size());
   if ((state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) && m_bHasRestored) {
     normal = QRect(QPoint(m_rcRestored.left, m_rcRestored.top), QPoint(m_rcRestored.right - 1, m_rcRestored.bottom - 1));
   }
@@ -333,10 +338,15 @@ BOOL CWnd::SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl) {
   return TRUE;
 }
 
+QPoint CWnd::WindowPosition() const {
+  if (!AfxCompositorPlacesWindows()) return m_pWidget->pos();
+  return m_bHasRestored ? QPoint(m_rcRestored.left, m_rcRestored.top) : QPoint(0, 0);
+}
+
 void CWnd::NoteRestoredRect() {
   if (m_pWidget == nullptr || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
     return;
-  const QPoint pos = m_pWidget->pos();
+  const QPoint pos = WindowPosition();
   m_rcRestored = RECT{pos.x(), pos.y(), pos.x() + m_pWidget->width(), pos.y() + m_pWidget->height()};
   m_bHasRestored = true;
 }

@@ -12,6 +12,7 @@
 #include "win32/User.h"
 
 class QAction;
+class QPoint;
 class QWidget;
 class QPainter;
 class CDocument;
@@ -81,6 +82,11 @@ class CDC {
   double m_dDeviceRatio = 1.0;  // device pixels per Qt pixel of the painted window
 };
 
+// TRUE where the compositor alone places windows (Wayland): a program can neither read nor set
+// where its top-level windows are. A window's position is then taken to be the one last set, so
+// that a placement read back and saved again keeps what the user had on a desktop that allows it.
+BOOL AfxCompositorPlacesWindows();
+
 // Pixel units. Inside a view (its client rectangle, painting, scroll sizes and positions, mouse
 // points) one unit is one device pixel, so that an image shown 1:1 covers as many screen pixels
 // as it has. Window geometry (placement, frame and bar sizes) is in Qt's device-independent
@@ -147,6 +153,9 @@ class CWnd : public CCmdTarget {
   void AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink);
   // Hides the widget and lets Qt delete it once the current event is done.
   void ReleaseWidget();
+  // The top-left corner of a top-level window; where the compositor alone places windows
+  // (Wayland), the position last set.
+  QPoint WindowPosition() const;
 
   DECLARE_MESSAGE_MAP()
 
