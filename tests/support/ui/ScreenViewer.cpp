@@ -177,20 +177,35 @@ int ScreenViewer::Stop() {
 
 std::string ScreenViewer::Errors() const { return ReadText(m_home / "stderr.txt"); }
 
-unsigned long ScreenViewer::WaitForTitle(const std::string& title, int timeoutMs) {
+namespace {
+
+// Waits until xdotool's search with these criteria finds a window; its id, 0 after the timeout.
+unsigned long WaitForSearch(const std::vector<std::string>& criteria, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::vector<std::string> argv = {"xdotool", "search"};
+  argv.insert(argv.end(), criteria.begin(), criteria.end());
+  while (Clock::now() < deadline) {
+    const RunResult found = RunProgram(argv);
+    if (found.status == 0 && !found.out.empty()) return std::stoul(found.out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+}  // namespace
+
+unsigned long ScreenViewer::WaitForTitle(const std::string& title, int timeoutMs) {
   std::string pattern = "^";
   for (char c : title) {
     if (std::strchr(".^$*+?()[]{}|\\", c) != nullptr) pattern += '\\';
     pattern += c;
   }
   pattern += '$';
-  while (Clock::now() < deadline) {
-    const RunResult found = RunProgram({"xdotool", "search", "--onlyvisible", "--name", pattern});
-    if (found.status == 0 && !found.out.empty()) return std::stoul(found.out);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return 0;
+  return WaitForSearch({"--onlyvisible", "--name", pattern}, timeoutMs);
+}
+
+unsigned long ScreenViewer::WaitForClass(const std::string& windowClass, int timeoutMs) {
+  return WaitForSearch({"--onlyvisible", "--class", windowClass}, timeoutMs);
 }
 
 void ScreenViewer::Type(unsigned long window, const std::string& keys) {

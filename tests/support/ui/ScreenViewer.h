@@ -49,6 +49,8 @@ class ScreenViewer {
 
   // Waits until a top-level window has exactly this title; its X window id, 0 after the timeout.
   static unsigned long WaitForTitle(const std::string& title, int timeoutMs = 30000);
+  // The same for a window of this class (WM_CLASS), for windows that set no plain title.
+  static unsigned long WaitForClass(const std::string& windowClass, int timeoutMs = 30000);
   // Types keys, separated by blanks (xdotool names: "F5", "Down Down", "ctrl+o"), into the window.
   static void Type(unsigned long window, const std::string& keys);
   // What the X server shows of the window now.
