@@ -56,7 +56,7 @@ TEST_F(WaylandTest, ShowsTheImageAndTakesFilesHandedOverBySecondStarts) {
 TEST_F(WaylandTest, PlacementKeepsSizeStateAndTheSavedPosition) {
   struct Case {
     const char* state;
-    int showCmd;
+    UINT showCmd;
   };
   for (const Case& c : {Case{"iconized=0\nmaximized=0\n", SW_SHOWNORMAL}, Case{"iconized=0\nmaximized=1\n", SW_SHOWMAXIMIZED}}) {
     SCOPED_TRACE(c.state);
