@@ -11,11 +11,6 @@ using namespace vimo::test;
 
 namespace {
 
-Rgb WindowColour() {
-  const COLORREF colour = GetSysColor(COLOR_WINDOW);
-  return Rgb{GetRValue(colour), GetGValue(colour), GetBValue(colour)};
-}
-
 struct Area {
   int left, top, right, bottom;  // right and bottom exclusive
 };

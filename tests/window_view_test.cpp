@@ -9,11 +9,6 @@ using namespace vimo::test;
 
 namespace {
 
-Rgb WindowColour() {
-  const COLORREF colour = GetSysColor(COLOR_WINDOW);
-  return Rgb{GetRValue(colour), GetGValue(colour), GetBValue(colour)};
-}
-
 struct ScrollSizes {
   SIZE total;
   SIZE page;

@@ -65,8 +65,7 @@ TEST_F(ViewerTest, FileOnTheCommandLineAppearsAtNaturalSizeInTheTopLeftCorner) {
     }
   }
   EXPECT_EQ(differing, 0) << "pixels painted differently from the source";
-  const COLORREF window = GetSysColor(COLOR_WINDOW);
-  const Rgb background{GetRValue(window), GetGValue(window), GetBValue(window)};
+  const Rgb background = WindowColour();
   EXPECT_EQ(painted.At(source.width + 5, 5), background);
   EXPECT_EQ(painted.At(5, source.height + 5), background);
   EXPECT_EQ(painted.At(painted.width - 1, painted.height - 1), background);

@@ -169,6 +169,11 @@ Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
   return bytes;
 }
 
+Rgb WindowColour() {
+  const COLORREF colour = GetSysColor(COLOR_WINDOW);
+  return Rgb{GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+}
+
 std::vector<Rgb> Pattern(int width, int height, unsigned seed) {
   std::vector<Rgb> pixels;
   for (int y = 0; y < height; ++y) {

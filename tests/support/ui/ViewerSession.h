@@ -80,6 +80,8 @@ std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& f
 
 // A 24-bit bottom-up BMP file of the given colours (top row first).
 Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels);
+// The user's window colour, which the view shows where there is no image.
+Rgb WindowColour();
 // A colourful test pattern: every pixel differs from its neighbours.
 std::vector<Rgb> Pattern(int width, int height, unsigned seed);
 
