@@ -1,8 +1,10 @@
 // The image conversion call: what the written BMP file holds for every kind of source, checked
 // by decoding the file back and against ImageMagick's own decoding of the source.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -446,14 +448,15 @@ TEST_F(ConvertGif, ColoursLeavesAColourMappedImageWithFewerColoursAlone) {
 
 // ---- other sources and failures --------------------------------------------------------------
 
-TEST(ConvertImage, PngNamedGifMissingFileBmpAndUnsignedFilesGiveNoImage) {
+TEST(ConvertImage, PngNamedGifMissingFileBmpUnsignedFilesAndFifosGiveNoImage) {
   TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);  // no writer: an open that waits would hang
   RunConvert("rose: " + (dir / "rose.png").string());
   fs::copy_file(dir / "rose.png", dir / "rose.gif");
   RunConvert("rose: " + (dir / "rose.bmp").string());
   const Bytes text(5000, 'x');
   for (const char* name : {"text.jpg", "text.jpeg", "text.pcd", "text.gif"}) WriteFile(dir / name, text);
-  for (const char* source : {"rose.gif", "missing.jpg", "rose.bmp", "text.jpg", "text.jpeg", "text.pcd", "text.gif"}) {
+  for (const char* source : {"rose.gif", "missing.jpg", "rose.bmp", "text.jpg", "text.jpeg", "text.pcd", "text.gif", "fifo.jpg"}) {
     SCOPED_TRACE(source);
     EXPECT_EQ(Convert(dir / source, dir / "out.bmp"), 0);
     EXPECT_FALSE(fs::exists(dir / "out.bmp"));
@@ -578,6 +581,98 @@ TEST(ConvertImage, ImagesBeyondTheMemoryAreaAreStillConverted) {
   const auto images = ReadBmpFile(dir / "p.bmp");
   ASSERT_EQ(images.size(), 1u);
   EXPECT_TRUE(images[0].pixels == DecodeWithMagick("JPEG:" + (dir / "p.jpg").string()).at(0).pixels);
+}
+
+// ---- what the image library hands out comes back ------------------------------------------------
+
+// The library's counts of what it has handed out. (Its area figure is the last request, not a count.)
+struct LibraryResources {
+  MagickSizeType memory = 0;
+  MagickSizeType map = 0;
+  MagickSizeType disk = 0;
+  MagickSizeType files = 0;
+  friend bool operator==(const LibraryResources&, const LibraryResources&) = default;
+};
+
+LibraryResources CurrentResources() {
+  return {GetMagickResource(MemoryResource), GetMagickResource(MapResource), GetMagickResource(DiskResource),
+          GetMagickResource(FileResource)};
+}
+
+std::size_t CacheFilesIn(const fs::path& folder) {
+  std::size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) count += entry.path().filename().string().rfind("magick-", 0) == 0;
+  return count;
+}
+
+// Memory and map limits so low that every image's pixels spill into cache files in the library's
+// temporary folder, as a 24-megapixel photograph's do under the default limits.
+class LibraryResourcesComeBack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vimo::convert::EnsureImageLibrary();
+    const char* previous = std::getenv("MAGICK_TEMPORARY_PATH");
+    if (previous != nullptr) m_previousTemporary = previous;
+    setenv("MAGICK_TEMPORARY_PATH", m_temporary.Path().c_str(), 1);
+    m_memory = GetMagickResourceLimit(MemoryResource);
+    m_map = GetMagickResourceLimit(MapResource);
+    (void)SetMagickResourceLimit(MemoryResource, 4 * 1024);
+    (void)SetMagickResourceLimit(MapResource, 4 * 1024);
+  }
+  void TearDown() override {
+    (void)SetMagickResourceLimit(MemoryResource, m_memory);
+    (void)SetMagickResourceLimit(MapResource, m_map);
+    if (m_previousTemporary.empty()) unsetenv("MAGICK_TEMPORARY_PATH");
+    else setenv("MAGICK_TEMPORARY_PATH", m_previousTemporary.c_str(), 1);
+  }
+  TempDir m_temporary;
+  TempDir m_dir;
+  std::string m_previousTemporary;
+  MagickSizeType m_memory = 0;
+  MagickSizeType m_map = 0;
+};
+
+TEST_F(LibraryResourcesComeBack, EveryReadPathOnSuccessAndFailure) {
+  RunConvert("-seed 4 -size 160x120 plasma:fractal -quality 90 " + (m_dir / "colour.jpg").string());
+  RunConvert((m_dir / "colour.jpg").string() + " -colorspace CMYK " + (m_dir / "cmyk.jpg").string());
+  RunConvert((m_dir / "colour.jpg").string() + " -colorspace gray " + (m_dir / "grey.jpg").string());
+  RunConvert((m_dir / "colour.jpg").string() + " -resize 32x24! " + (m_dir / "small.jpg").string());  // quantized from disk
+  RunConvert("-seed 3 -size 96x64 plasma:fractal -resize 768x512! " + (m_dir / "photo.pcd").string());
+  const Bytes colour = ReadFile(m_dir / "colour.jpg");
+  const Bytes cmyk = ReadFile(m_dir / "cmyk.jpg");
+  const Bytes photoCd = ReadFile(m_dir / "photo.pcd");
+  WriteFile(m_dir / "colour-head.jpg", Bytes(colour.begin(), colour.begin() + 200));
+  WriteFile(m_dir / "colour-half.jpg", Bytes(colour.begin(), colour.begin() + static_cast<std::ptrdiff_t>(colour.size() / 2)));
+  WriteFile(m_dir / "cmyk-head.jpg", Bytes(cmyk.begin(), cmyk.begin() + 300));
+  WriteFile(m_dir / "photo-cut.pcd", Bytes(photoCd.begin(), photoCd.begin() + 3 * 0x800));
+  GifFrame broken = NoiseFrame(150, 100, 2);
+  broken.invalidCodeAfter = 5000;
+  WriteFile(m_dir / "anim.gif", MakeGif({NoiseFrame(150, 100, 1), FlatFrame(120, 90, {1, 2, 3})}));
+  WriteFile(m_dir / "broken.gif", MakeGif({broken}));
+  WriteFile(m_dir / "empty.gif", MakeGif({}));
+  struct Case {
+    const char* source;
+    int colours;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {"anim.gif", 0, 1},        {"broken.gif", 0, 1},      {"empty.gif", 0, 0},      // GIF reader
+      {"photo.pcd", 0, 1},       {"photo-cut.pcd", 0, 0},                             // Photo CD reader
+      {"colour.jpg", 0, 1},      {"colour-half.jpg", 0, 1}, {"colour-head.jpg", 0, 0},  // streamed JPEG
+      {"cmyk.jpg", 0, 1},        {"grey.jpg", 0, 1},        {"small.jpg", 16, 1},     // library's JPEG reader
+      {"cmyk-head.jpg", 0, 0},
+  };
+  const LibraryResources before = CurrentResources();
+  for (const Case& c : cases) {
+    for (int round = 1; round <= 2; ++round) {
+      SCOPED_TRACE(std::string(c.source) + " colours " + std::to_string(c.colours) + " round " + std::to_string(round));
+      EXPECT_EQ(Convert(m_dir / c.source, m_dir / "out.bmp", c.colours), c.result);
+      EXPECT_EQ(CacheFilesIn(m_temporary.Path()), 0u);
+      const LibraryResources after = CurrentResources();
+      EXPECT_TRUE(after == before) << "memory " << after.memory << " map " << after.map << " disk " << after.disk
+                                   << " files " << after.files;
+    }
+  }
 }
 
 TEST(ConvertImage, TrueColourJpegWithFewColoursIsWrittenAtEightBitsExactly) {

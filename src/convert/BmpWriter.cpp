@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 namespace vimo::convert {
@@ -19,11 +20,15 @@ constexpr std::uint32_t kCompressionRle8 = 1;
 constexpr std::size_t kLongestCountedRun = 256;  // the run rule's counting
 constexpr std::size_t kLongestEncodedRun = 255;  // what one count byte holds
 
+}  // namespace
+
 struct Rgb {
   std::uint8_t red;
   std::uint8_t green;
   std::uint8_t blue;
 };
+
+namespace {
 
 Rgb ToRgb(const PixelPacket& pixel) {
   return {ScaleQuantumToChar(GetPixelRed(&pixel)), ScaleQuantumToChar(GetPixelGreen(&pixel)),
@@ -33,6 +38,8 @@ Rgb ToRgb(const PixelPacket& pixel) {
 std::uint32_t Pack(Rgb colour) {
   return (std::uint32_t{colour.red} << 16) | (std::uint32_t{colour.green} << 8) | colour.blue;
 }
+
+}  // namespace
 
 // The distinct colours of a true-colour image in order of first appearance, counted up to one
 // more than a colour table holds.
@@ -64,6 +71,8 @@ class CColourCounter {
   std::array<Slot, kSlotCount> m_slots{};
   std::vector<Rgb> m_colours;
 };
+
+namespace {
 
 // An 8-bit image ready for writing: its colour table and one index per pixel, top row first.
 struct IndexedImage {
@@ -225,25 +234,6 @@ bool WriteTrueColour(std::FILE* file, const Image* image, ExceptionInfo* excepti
   return true;
 }
 
-// The rows-based twin of TryIndexTrueColour: rows are BMP rows (bottom row first, blue, green, red).
-bool TryIndexRows(std::size_t width, std::size_t height, const std::uint8_t* rows, IndexedImage& out) {
-  const std::size_t stride = (width * 24 + 31) / 32 * 4;
-  CColourCounter counter;
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass == 1) out.indexes.resize(width * height);
-    for (std::size_t y = 0; y < height; ++y) {
-      const std::uint8_t* row = rows + (height - 1 - y) * stride;
-      for (std::size_t x = 0; x < width; ++x) {
-        const int index = counter.IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]});
-        if (index < 0) return false;
-        if (pass == 1) out.indexes[y * width + x] = static_cast<std::uint8_t>(index);
-      }
-    }
-  }
-  out.colours = counter.Colours();
-  return true;
-}
-
 bool WriteOneImage(std::FILE* file, const Image* image, ExceptionInfo* exception) {
   IndexedImage indexed;
   if (image->storage_class == PseudoClass && image->colors <= kColourTableEntries) {
@@ -259,16 +249,77 @@ bool WriteOneImage(std::FILE* file, const Image* image, ExceptionInfo* exception
 
 std::size_t TrueColourStride(std::size_t width) { return (width * 24 + 31) / 32 * 4; }
 
-bool WriteBmpFromRows(std::FILE* file, std::size_t width, std::size_t height, const std::uint8_t* rows) {
-  IndexedImage indexed;
-  if (TryIndexRows(width, height, rows, indexed)) {
-    if (!WriteIndexed(file, width, height, indexed)) return false;
-    return std::fflush(file) == 0;
+CBmpRowWriter::CBmpRowWriter(const char* path, std::size_t width, std::size_t height)
+    : m_path(path),
+      m_file(std::fopen(path, "w+b")),
+      m_width(width),
+      m_height(height),
+      m_stride(TrueColourStride(width)),
+      m_colours(std::make_unique<CColourCounter>()) {
+  if (m_file == nullptr) return;
+  // Each row goes out in one write at its own offset; a stream buffer would only add a copy.
+  (void)std::setvbuf(m_file, nullptr, _IONBF, 0);
+  m_failed = !WriteHeaders(m_file, width, height, 24, kCompressionNone, std::uint64_t{m_stride} * height);
+}
+
+CBmpRowWriter::~CBmpRowWriter() {
+  if (m_file != nullptr) std::fclose(m_file);
+}
+
+void CBmpRowWriter::PutRow(std::size_t y, const std::uint8_t* row) {
+  if (m_colours) {
+    for (std::size_t x = 0; x < m_width; ++x) {
+      if (m_colours->IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]}) >= 0) continue;
+      m_colours.reset();  // a 257th colour: the image stays at 24 bits per pixel
+      break;
+    }
   }
-  const std::size_t size = TrueColourStride(width) * height;
-  if (!WriteHeaders(file, width, height, 24, kCompressionNone, size)) return false;
-  if (std::fwrite(rows, 1, size, file) != size) return false;
-  return std::fflush(file) == 0;
+  if (m_file == nullptr || m_failed) return;
+  const std::uint64_t offset = kFileHeaderSize + kInfoHeaderSize + std::uint64_t{m_height - 1 - y} * m_stride;
+  m_failed = std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 ||
+             std::fwrite(row, 1, m_stride, m_file) != m_stride;
+}
+
+bool CBmpRowWriter::Finish() {
+  if (m_file == nullptr) return false;
+  bool written = !m_failed && (!m_colours || ReencodeAsIndexed());
+  if (m_file != nullptr && std::fclose(m_file) != 0) written = false;
+  m_file = nullptr;
+  return written;
+}
+
+void CBmpRowWriter::Discard() {
+  if (m_file == nullptr) return;
+  std::fclose(m_file);
+  m_file = nullptr;
+  (void)std::remove(m_path.c_str());
+}
+
+// Reads the 24-bit rows back (top row first, so the colour table keeps the order in which the
+// colours first appeared) and writes the file again in the 8-bit form. The indexes take one
+// byte per pixel; when memory runs out for them the complete 24-bit file is kept.
+bool CBmpRowWriter::ReencodeAsIndexed() {
+  IndexedImage indexed;
+  std::vector<std::uint8_t> row(m_stride);
+  try {
+    indexed.indexes.resize(m_width * m_height);
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+  for (std::size_t y = 0; y < m_height; ++y) {
+    const std::uint64_t offset = kFileHeaderSize + kInfoHeaderSize + std::uint64_t{m_height - 1 - y} * m_stride;
+    if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(row.data(), 1, m_stride, m_file) != m_stride)
+      return false;
+    std::uint8_t* out = indexed.indexes.data() + y * m_width;
+    for (std::size_t x = 0; x < m_width; ++x)
+      out[x] = static_cast<std::uint8_t>(m_colours->IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]}));
+  }
+  indexed.colours = m_colours->Colours();
+  // Reopened by name: the 8-bit form can be shorter than the 24-bit one, and only a fresh
+  // truncation drops the rest.
+  m_file = std::freopen(m_path.c_str(), "wb", m_file);
+  if (m_file == nullptr) return false;
+  return WriteIndexed(m_file, m_width, m_height, indexed) && std::fflush(m_file) == 0;
 }
 
 bool WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception) {

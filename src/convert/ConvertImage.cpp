@@ -155,20 +155,18 @@ Image* DropEmptyImages(Image* images) {
 
 // Reads one input file with the reader its name and content select; nullptr when none.
 Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
-  FilePtr file(std::fopen(fileName, "rb"));
+  FilePtr file(vimo::platform::OpenRegularFile(fileName));
   if (!file) return nullptr;
   Image* images = nullptr;
   switch (DetectReader(fileName, file.get(), exception)) {
     case Reader::kGif:
-      file.reset();
-      images = ReadGifImages(fileName, info, exception);
+      images = ReadGifImages(file.get(), info, exception);
       break;
     case Reader::kJpeg:
       images = ReadJpeg(file.get(), info);
       break;
     case Reader::kPhotoCd:
-      file.reset();
-      images = ReadPhotoCdImages(fileName, info, exception);
+      images = ReadPhotoCdImages(file.get(), info, exception);
       break;
     case Reader::kNone:
       return nullptr;
@@ -238,14 +236,13 @@ void WriteOutput(const char* destination, const Image* images, ExceptionInfo* ex
 }
 
 // The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG:
-// streamed from the decoder into the BMP rows, without the library's pixel cache.
-StreamResult TryStreaming(const char* source, const char* destination, const ImageInfo* info,
-                          ExceptionInfo* exception) {
+// decoded by libjpeg straight into the BMP file, without the library's pixel cache.
+StreamResult TryStreaming(const char* source, const char* destination, ExceptionInfo* exception) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return StreamResult::kNotStreamable;
-  FilePtr file(std::fopen(source, "rb"));
+  FilePtr file(vimo::platform::OpenRegularFile(source));
   if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return StreamResult::kNotStreamable;
   try {
-    return StreamJpegToBmp(file.get(), destination, info);
+    return StreamJpegToBmp(file.get(), destination);
   } catch (const std::bad_alloc&) {
     return StreamResult::kNotStreamable;  // the general path decides
   }
@@ -277,7 +274,7 @@ int ConvertImage(const char* src, const char* dst, int colours) {
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
 
   if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const StreamResult streamed = TryStreaming(src, dst, info.get(), exception.get());
+    const StreamResult streamed = TryStreaming(src, dst, exception.get());
     if (streamed == StreamResult::kWritten) return 1;
     if (streamed == StreamResult::kNoImage) return 0;
   }

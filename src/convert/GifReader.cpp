@@ -12,11 +12,6 @@
 namespace vimo::convert {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 struct GifCloser {
   void operator()(GifFileType* gif) const {
     int error = 0;
@@ -262,6 +257,7 @@ int TransparentIndexOf(const GifByteType* block) {
 }
 
 bool HasGifHeader(std::FILE* file) {
+  std::rewind(file);
   std::array<char, 6> header{};
   const bool ok = std::fread(header.data(), 1, 6, file) == 6 &&
                   (std::memcmp(header.data(), "GIF87", 5) == 0 || std::memcmp(header.data(), "GIF89", 5) == 0);
@@ -271,11 +267,10 @@ bool HasGifHeader(std::FILE* file) {
 
 }  // namespace
 
-Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exception) {
-  FilePtr file(std::fopen(path, "rb"));
-  if (!file || !HasGifHeader(file.get())) return nullptr;
+Image* ReadGifImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception) {
+  if (!HasGifHeader(file)) return nullptr;
   int error = 0;
-  GifPtr gif(DGifOpen(file.get(), ReadFromFile, &error));
+  GifPtr gif(DGifOpen(file, ReadFromFile, &error));
   if (!gif) return nullptr;
   ImageListBuilder images;
   int transparentIndex = -1;

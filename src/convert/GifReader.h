@@ -5,11 +5,13 @@
 // keeps the frames read so far; one reader for intact and damaged files keeps them alike.
 #pragma once
 
+#include <cstdio>
+
 #include "convert/MagickLibrary.h"
 
 namespace vimo::convert {
 
-// Reads one image per image descriptor, in file order, each at its own descriptor's size
+// Reads the GIF in file (from its start; the caller keeps the file): one image per image descriptor, in file order, each at its own descriptor's size
 // (logical screen and frame offsets play no part), interlaced frames put in row order.
 // A frame is colour-mapped with only the colour-map entries its pixels use, in their map order;
 // a frame after a graphic-control extension with the transparency flag is a true-colour image
@@ -18,6 +20,6 @@ namespace vimo::convert {
 // colour-map entry 0 and reading stops after it. Returns the image list, or nullptr when the
 // file is not a GIF87/GIF89 stream, holds no image, or a frame exceeds the library's resource
 // limits.
-Image* ReadGifImages(const char* path, const ImageInfo* info, ExceptionInfo* exception);
+Image* ReadGifImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception);
 
 }  // namespace vimo::convert

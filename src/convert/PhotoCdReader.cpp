@@ -17,11 +17,6 @@ constexpr std::size_t kThumbWidth = 192;
 constexpr std::size_t kThumbHeight = 128;
 constexpr long kOverviewDataOffset = 5 * kSector;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 // One chroma plane of half width and height doubled in both directions, averaging between samples.
 std::vector<std::uint8_t> Upsample(const std::vector<std::uint8_t>& half, std::size_t width, std::size_t height) {
   const std::size_t halfWidth = width / 2;
@@ -109,18 +104,17 @@ Image* RestoreStoredOrientation(Image* image, int orientation, ExceptionInfo* ex
 
 }  // namespace
 
-Image* ReadPhotoCdImages(const char* path, const ImageInfo* info, ExceptionInfo* exception) {
-  FilePtr file(std::fopen(path, "rb"));
-  if (!file) return nullptr;
+Image* ReadPhotoCdImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception) {
+  std::rewind(file);
   std::array<std::uint8_t, 12> header{};
-  if (std::fread(header.data(), 1, header.size(), file.get()) != header.size()) return nullptr;
-  if (std::memcmp(header.data(), "PCD_OPA", 7) == 0) return ReadOverview(file.get(), header, info, exception);
+  if (std::fread(header.data(), 1, header.size(), file) != header.size()) return nullptr;
+  if (std::memcmp(header.data(), "PCD_OPA", 7) == 0) return ReadOverview(file, header, info, exception);
   int orientation = 0;
-  if (std::fseek(file.get(), kOrientationOffset, SEEK_SET) == 0) {
-    const int byte = std::fgetc(file.get());
+  if (std::fseek(file, kOrientationOffset, SEEK_SET) == 0) {
+    const int byte = std::fgetc(file);
     if (byte != EOF) orientation = byte & 0x03;
   }
-  Image* image = ReadThroughLibrary("PCD", file.get(), info, exception);
+  Image* image = ReadThroughLibrary("PCD", file, info, exception);
   if (image == nullptr) return nullptr;
   return RestoreStoredOrientation(image, orientation, exception);
 }
