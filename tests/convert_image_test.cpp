@@ -419,6 +419,40 @@ TEST_F(ConvertGif, DataEndingEarlyKeepsTheFramesReadSoFar) {
   for (std::size_t i = decoded + 8; i < expected.size(); ++i) ASSERT_EQ(images[1].pixels[i], frame.palette[0]) << i;
 }
 
+TEST_F(ConvertGif, FrameCutAfterItsDescriptorIsAllEntryZero) {
+  // MakeGif's layout: 13 bytes of header and screen, then per frame a 10-byte descriptor, its
+  // colour map and the LZW code size. The flat frames' maps hold two entries.
+  const std::size_t firstCodeSize = 13 + 10 + 2 * 3;
+  const Bytes one = MakeGif({FlatFrame(6, 3, {10, 20, 30})});
+  const Bytes two = MakeGif({FlatFrame(4, 4, {1, 2, 3}), FlatFrame(5, 2, {40, 50, 60})});
+  const std::size_t secondCodeSize = MakeGif({FlatFrame(4, 4, {1, 2, 3})}).size() - 1 + 10 + 2 * 3;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::size_t frames;
+  };
+  const std::vector<Case> cases = {
+      {"one frame, cut before the code size", Bytes(one.begin(), one.begin() + firstCodeSize), 1},
+      {"one frame, cut after the code size", Bytes(one.begin(), one.begin() + firstCodeSize + 1), 1},
+      {"second frame, cut before the code size", Bytes(two.begin(), two.begin() + secondCodeSize), 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto images = Run(c.bytes);
+    EXPECT_EQ(m_result, 1);
+    ASSERT_EQ(images.size(), c.frames);
+    const BmpImage& last = images.back();
+    EXPECT_EQ(last.width, c.frames == 1 ? 6 : 5);
+    const Rgb entryZero = c.frames == 1 ? Rgb{10, 20, 30} : Rgb{40, 50, 60};
+    EXPECT_TRUE(last.pixels == std::vector<Rgb>(last.pixels.size(), entryZero));
+  }
+  // Cut within the descriptor or its colour map, the frame is not there: no image.
+  for (const std::size_t cut : {firstCodeSize - 1, std::size_t{13 + 5}}) {
+    Run(Bytes(one.begin(), one.begin() + static_cast<std::ptrdiff_t>(cut)));
+    EXPECT_EQ(m_result, 0) << cut;
+  }
+}
+
 TEST_F(ConvertGif, FilesThatAreNoReadableGifGiveNoImageAndNoFile) {
   struct Case {
     const char* name;

@@ -153,10 +153,12 @@ class CLzwDecoder {
 
 // Decodes the frame's pixels into indexes (one byte per pixel, row order). Returns false when
 // the data ended early or held an invalid code; the pixels not decoded then stay 0.
-bool DecodeFrame(GifFileType* gif, std::size_t width, std::size_t height, std::vector<std::uint8_t>& indexes) {
+// A frame whose data is missing altogether (withData false) is all entry 0.
+bool DecodeFrame(GifFileType* gif, bool withData, std::size_t width, std::size_t height,
+                 std::vector<std::uint8_t>& indexes) {
   std::vector<std::uint8_t> data;
   int codeSize = 0;
-  const bool wholeStream = ReadFrameData(gif, codeSize, data);
+  const bool wholeStream = withData && ReadFrameData(gif, codeSize, data);
   std::vector<std::uint8_t> stored(width * height, 0);
   bool complete = false;
   if (codeSize >= 2 && codeSize <= 8) {
@@ -232,7 +234,7 @@ bool FillTransparent(Image* image, const std::vector<Colour>& colours, const std
 enum class FrameResult { kComplete, kBroken, kRefused };
 
 // Reads the frame whose descriptor giflib has just read and appends it to images.
-FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* info, ImageListBuilder& images,
+FrameResult ReadFrame(GifFileType* gif, bool withData, int transparentIndex, const ImageInfo* info, ImageListBuilder& images,
                       ExceptionInfo* exception) {
   const auto width = static_cast<std::size_t>(gif->Image.Width);
   const auto height = static_cast<std::size_t>(gif->Image.Height);
@@ -240,7 +242,7 @@ FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* i
   ImageListPtr image(AcquireImage(info));
   if (!image || SetImageExtent(image.get(), width, height) == MagickFalse) return FrameResult::kRefused;
   std::vector<std::uint8_t> indexes;
-  const bool complete = DecodeFrame(gif, width, height, indexes);
+  const bool complete = DecodeFrame(gif, withData, width, height, indexes);
   const std::vector<Colour> colours = FrameColours(gif);
   const bool filled = transparentIndex >= 0
                           ? FillTransparent(image.get(), colours, indexes, transparentIndex, exception)
@@ -254,6 +256,20 @@ FrameResult ReadFrame(GifFileType* gif, int transparentIndex, const ImageInfo* i
 int TransparentIndexOf(const GifByteType* block) {
   if (block[0] < 4 || (block[1] & 0x01) == 0) return -1;
   return block[4];
+}
+
+// Whether the image descriptor starting at start, its local colour map included, lies wholly
+// in what giflib has read so far (up to the file's position; giflib reads nothing ahead).
+bool DescriptorIsComplete(std::FILE* file, long start) {
+  constexpr long kDescriptorSize = 9;  // after the ',' that introduces it
+  const long end = std::ftell(file);
+  std::array<std::uint8_t, kDescriptorSize> descriptor{};
+  if (start < 0 || end - start < kDescriptorSize || std::fseek(file, start, SEEK_SET) != 0) return false;
+  const bool read = std::fread(descriptor.data(), 1, descriptor.size(), file) == descriptor.size();
+  if (std::fseek(file, end, SEEK_SET) != 0 || !read) return false;
+  const std::uint8_t flags = descriptor[8];
+  const long mapSize = (flags & 0x80) != 0 ? 3L << ((flags & 0x07) + 1) : 0;
+  return end - start >= kDescriptorSize + mapSize;
 }
 
 bool HasGifHeader(std::FILE* file) {
@@ -290,9 +306,13 @@ Image* ReadGifImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exce
       continue;
     }
     if (record != IMAGE_DESC_RECORD_TYPE) break;
-    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) break;
+    // giflib reads the LZW code size with the descriptor and fails the whole descriptor when that
+    // byte is missing (or out of range): a frame whose data ends before it has begun.
+    const long descriptorStart = std::ftell(file);
+    const bool withData = DGifGetImageDesc(gif.get()) != GIF_ERROR;
+    if (!withData && !DescriptorIsComplete(file, descriptorStart)) break;
     if (++frames > GetMagickResourceLimit(ListLengthResource)) return nullptr;  // the policy's "list-length"
-    const FrameResult result = ReadFrame(gif.get(), transparentIndex, info, images, exception);
+    const FrameResult result = ReadFrame(gif.get(), withData, transparentIndex, info, images, exception);
     if (result == FrameResult::kRefused) return nullptr;  // the frames so far are freed on the way out
     if (result == FrameResult::kBroken) break;
     transparentIndex = -1;  // a graphic-control extension governs only the next frame
