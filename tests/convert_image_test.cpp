@@ -46,7 +46,6 @@ class ConvertJpeg : public ::testing::Test {
     RunConvert("-seed 7 -size 97x61 plasma:fractal -quality 90 " + (*s_dir / "colour.jpg").string());
     RunConvert((*s_dir / "colour.jpg").string() + " -colorspace CMYK " + (*s_dir / "cmyk.jpg").string());
     RunConvert("-size 37x29 gradient:black-white -colorspace gray " + (*s_dir / "grey.jpg").string());
-    RunConvert((*s_dir / "colour.jpg").string() + " -interlace JPEG " + (*s_dir / "progressive.jpg").string());
   }
   static void TearDownTestSuite() {
     delete s_dir;
@@ -70,13 +69,34 @@ TEST_F(ConvertJpeg, ColourJpegIsOneTrueColourImageDecodedWithTheFloatIdct) {
   EXPECT_TRUE(images[0].pixels == reference[0].pixels);
 }
 
-TEST_F(ConvertJpeg, ProgressiveJpegIsDecodedLikeImageMagickDoes) {
-  ASSERT_EQ(Convert(*s_dir / "progressive.jpg", m_out / "p.bmp"), 1);
-  const auto images = ReadBmpFile(m_out / "p.bmp");
-  ASSERT_EQ(images.size(), 1u);
-  const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "progressive.jpg").string());
-  ASSERT_EQ(reference.size(), 1u);
-  EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+TEST_F(ConvertJpeg, EveryColourEncodingGivesImageMagicksPixels) {
+  RunConvert((*s_dir / "colour.jpg").string() + " " + (m_out / "source.ppm").string());
+  const std::vector<std::pair<const char*, const char*>> encodings = {
+      {"4:2:0", ""},
+      {"4:4:4", "-sample 1x1"},
+      {"4:2:2", "-sample 2x1"},
+      {"4:4:0", "-sample 1x2"},
+      {"4:1:1", "-sample 4x1"},
+      {"restart every row of blocks", "-restart 1"},
+      {"restart every block", "-restart 1B"},
+      {"progressive", "-progressive"},
+      {"arithmetic coding", "-arithmetic"},
+      {"RGB, no YCbCr", "-rgb"},
+  };
+  for (const auto& [name, options] : encodings) {
+    SCOPED_TRACE(name);
+    const fs::path jpeg = m_out / "encoded.jpg";
+    const std::string command = std::string("cjpeg -quality 85 ") + options + " -outfile " + jpeg.string() + " " +
+                                (m_out / "source.ppm").string();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_EQ(Convert(jpeg, m_out / "e.bmp"), 1);
+    const auto images = ReadBmpFile(m_out / "e.bmp");
+    ASSERT_EQ(images.size(), 1u);
+    const auto reference = DecodeWithMagick("JPEG:" + jpeg.string());
+    ASSERT_EQ(reference.size(), 1u);
+    EXPECT_EQ(images[0].bitsPerPixel, 24);
+    EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+  }
 }
 
 TEST_F(ConvertJpeg, CmykJpegIsTurnedIntoRgb) {
