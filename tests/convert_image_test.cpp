@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -174,6 +175,22 @@ TEST_F(ConvertJpeg, JpegDataEndingEarlyStillGivesTheWholeImage) {
   WriteFile(m_out / "head.jpg", jpeg);
   EXPECT_EQ(Convert(m_out / "head.jpg", m_out / "none.bmp"), 0);
   EXPECT_FALSE(fs::exists(m_out / "none.bmp"));
+}
+
+TEST_F(ConvertJpeg, FatalDecoderErrorGivesNoImageOnEitherPath) {
+  // A DC Huffman table with a symbol above 15: the decoder stops at the first row.
+  for (const char* name : {"grey.jpg", "colour.jpg"}) {
+    SCOPED_TRACE(name);
+    Bytes jpeg = ReadFile(*s_dir / name);
+    const std::uint8_t marker[] = {0xFF, 0xC4};
+    const auto table = std::search(jpeg.begin(), jpeg.end(), std::begin(marker), std::end(marker));
+    ASSERT_NE(table, jpeg.end());
+    ASSERT_EQ(table[4], 0x00) << "the first table is DC table 0";
+    table[4 + 1 + 16] = 0xA8;  // its first symbol
+    WriteFile(m_out / "bogus.jpg", jpeg);
+    EXPECT_EQ(Convert(m_out / "bogus.jpg", m_out / "b.bmp"), 0);
+    EXPECT_FALSE(fs::exists(m_out / "b.bmp"));
+  }
 }
 
 TEST_F(ConvertJpeg, ConvertsOnAThreadOtherThanTheOneThatStartedTheProgram) {

@@ -130,11 +130,14 @@ Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* except
 }
 
 // The JPEG reader reports a fatal decoder error as an error (a decoder warning, such as data
-// ending early, only as a warning) but may still hand back what it had; a fatal error means no image.
+// ending early, only as a warning) but may still hand back what it had; a fatal error means no
+// image. An error in the middle of the rows goes only into the image's own record, and the rows
+// not decoded then hold whatever the pixel cache's memory held.
 Image* ReadJpeg(std::FILE* file, const ImageInfo* info) {
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
   ImageListPtr images(ReadThroughLibrary("JPEG", file, info, exception.get()));
   if (exception->severity >= ErrorException) return nullptr;
+  if (images && images->exception.severity >= ErrorException) return nullptr;
   return images.release();
 }
 
