@@ -4,7 +4,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-asan test-tsan bench install uninstall clean
+.PHONY: all deps configure build run test test-asan test-tsan bench install uninstall fuzz clean
 
 all: build
 
@@ -48,5 +48,12 @@ install: deps
 uninstall:
 	@DESTDIR=$(DESTDIR) cmake --build $(BUILD) --target uninstall
 
+# The fuzz targets, built with clang, ASan, UBSan and libFuzzer into build-fuzz/fuzz/;
+# run one with fuzz/run TARGET SECONDS.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIMO_FUZZ=ON \
+	  -DVIMO_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
+
 clean:
-	@rm -rf $(BUILD) build-asan build-tsan
+	@rm -rf $(BUILD) build-asan build-tsan build-fuzz
