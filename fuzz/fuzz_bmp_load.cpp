@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "doc/VimoDoc.h"
@@ -26,22 +28,36 @@ CVimoDoc* Document() {
   return document;
 }
 
+// Paints the bitmap at its place in an offscreen image, as the view's OnDraw does.
+void Paint(HDRAWDIB drawDib, const BYTE* block, const BYTE* bits) {
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, block, sizeof(header));
+  QImage canvas(256, 256, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&canvas);
+  CDC dc(&painter);
+  (void)DrawDibDraw(drawDib, &dc, 0, 0, header.biWidth, header.biHeight, reinterpret_cast<const BITMAPINFOHEADER*>(block),
+                    bits, 0, 0, header.biWidth, header.biHeight, 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = vimo::fuzz::ScratchPath("in.bmp");
   CVimoDoc* document = Document();
+  // A fresh file each time, as the worker renames a fresh file into place: the document may
+  // still map the previous one, which must not change under it.
+  std::filesystem::remove(path);
   vimo::fuzz::WriteBytes(path, data, size);
   document->LoadDib(path.c_str());
-  if (!document->m_pDib) return 0;
-  const BYTE* block = &document->m_pDib[0];
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, block, sizeof(header));
-  const BYTE* bits = document->GetBits();
-  QImage canvas(256, 256, QImage::Format_ARGB32_Premultiplied);
-  QPainter painter(&canvas);
-  CDC dc(&painter);
-  (void)DrawDibDraw(document->m_hDrawDib, &dc, 0, 0, header.biWidth, header.biHeight,
-                    reinterpret_cast<const BITMAPINFOHEADER*>(block), bits, 0, 0, header.biWidth, header.biHeight, 0);
+  if (document->m_pDib == nullptr || document->m_nDibSize < sizeof(BITMAPINFOHEADER)) return 0;
+  const BYTE* block = document->m_pDib.get();
+  const std::size_t loaded = document->m_nDibSize;
+  Paint(document->m_hDrawDib, block, document->GetBits());
+  // The same bytes again from a block of exactly their size, so that the address sanitizer sees
+  // any read past them (a mapping ends on a page boundary, beyond the file's last byte).
+  const std::vector<BYTE> copy(block, block + loaded);
+  DrawDibSetSource(document->m_hDrawDib, copy.data(), loaded);
+  Paint(document->m_hDrawDib, copy.data(), copy.data() + (document->GetBits() - block));
+  DrawDibSetSource(document->m_hDrawDib, block, loaded);
   return 0;
 }
