@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 
+#include "convert/BmpWriter.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::fuzz {
@@ -165,6 +167,25 @@ void StartImageLibrary() {
     return true;
   }();
   (void)started;
+}
+
+void ReadWriteAndCheck(ImageReader reader, const std::uint8_t* data, std::size_t size) {
+  StartImageLibrary();
+  if (size == 0) return;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> input(fmemopen(const_cast<std::uint8_t*>(data), size, "rb"), std::fclose);
+  const convert::ImageInfoPtr info(AcquireImageInfo());
+  const convert::ExceptionInfoPtr exception(AcquireExceptionInfo());
+  const convert::ImageListPtr images(reader(input.get(), info.get(), exception.get()));
+  if (!images) return;
+  const std::string path = ScratchPath("read.bmp");
+  {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> output(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!output || !convert::WriteBmpImages(output.get(), images.get(), exception.get())) {
+      std::fprintf(stderr, "writing the images read failed\n");
+      std::abort();
+    }
+  }
+  CheckBmpFile(ReadBytes(path));
 }
 
 void CheckBmpFile(const std::vector<std::uint8_t>& b) {

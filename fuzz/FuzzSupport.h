@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "convert/MagickLibrary.h"
 
 namespace vimo::fuzz {
 
@@ -25,5 +28,12 @@ void StartImageLibrary();
 // are exactly its first ones (the rest zero), RLE8 of encoded runs only that fills every row and
 // ends with end-of-bitmap, chosen by the run rule. An empty file passes (nothing written).
 void CheckBmpFile(const std::vector<std::uint8_t>& bytes);
+
+// One of the conversion's readers (the file open at its start; the caller keeps it).
+using ImageReader = Image* (*)(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception);
+
+// Reads data with reader and, when it yields images, writes them with the BMP writer and checks
+// the file (CheckBmpFile).
+void ReadWriteAndCheck(ImageReader reader, const std::uint8_t* data, std::size_t size);
 
 }  // namespace vimo::fuzz
