@@ -144,6 +144,13 @@ TEST_F(ConvertJpeg, ExistingDestinationIsOverwritten) {
   const auto images = ReadBmpFile(m_out / "c.bmp");  // fails on trailing old bytes
   ASSERT_EQ(images.size(), 1u);
   EXPECT_EQ(fs::file_size(m_out / "c.bmp"), images[0].bytes.size());
+
+  // A colour JPEG named .bmp converted onto itself: read whole before it is overwritten.
+  fs::copy_file(*s_dir / "colour.jpg", m_out / "self.bmp");
+  ASSERT_EQ(Convert(m_out / "self.bmp", m_out / "self.bmp"), 1);
+  const auto self = ReadBmpFile(m_out / "self.bmp");
+  ASSERT_EQ(self.size(), 1u);
+  EXPECT_TRUE(self[0].pixels == DecodeWithMagick("JPEG:" + (*s_dir / "colour.jpg").string()).at(0).pixels);
 }
 
 TEST_F(ConvertJpeg, ContentDecidesTheReaderWhateverTheName) {

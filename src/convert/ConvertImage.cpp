@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -240,8 +242,16 @@ void WriteOutput(const char* destination, const Image* images, ExceptionInfo* ex
 
 // The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG:
 // decoded by libjpeg straight into the BMP file, without the library's pixel cache.
+// Streaming writes the destination while the source is still being read: a file converted onto
+// itself (a JPEG named .bmp) takes the general path, which reads it whole first.
+bool IsSameFile(const char* source, const char* destination) {
+  std::error_code error;
+  return std::filesystem::equivalent(source, destination, error);
+}
+
 StreamResult TryStreaming(const char* source, const char* destination, ExceptionInfo* exception) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return StreamResult::kNotStreamable;
+  if (IsSameFile(source, destination)) return StreamResult::kNotStreamable;
   FilePtr file(vimo::platform::OpenRegularFile(source));
   if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return StreamResult::kNotStreamable;
   try {
