@@ -203,6 +203,12 @@ std::vector<Layout> Layouts() {
       [](Rgb c) { return c; }, 0));
   layouts.push_back(Rle8());
   layouts.push_back(Rle4());
+  // Bit fields describe 16- and 32-bit pixels only; 8-bit rows claiming them are not read as 32-bit.
+  Layout fields8 = Indexed("8 bits claiming bit fields", 8, [](int x, int y) { return 1 + (x + y) % 255; });
+  fields8.compression = 3;
+  fields8.masks = {0xFF0000, 0x00FF00, 0x0000FF};
+  fields8.expected.assign(fields8.expected.size(), Rgb{0, 0, 0});
+  layouts.push_back(fields8);
   layouts.push_back(Core(Indexed("core header, 1 bit", 1, [](int x, int y) { return (x + y) % 2; })));
   layouts.push_back(Core(Indexed("core header, 4 bits", 4, [](int x, int y) { return (x + 3 * y) % 16; })));
   layouts.push_back(Core(Indexed("core header, 8 bits", 8, [](int x, int y) { return (x * 16 + y * 37) % 256; })));

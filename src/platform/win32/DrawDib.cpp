@@ -217,6 +217,8 @@ QImage StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm
   const bool compressed = bm.compression == BI_RLE8 || bm.compression == BI_RLE4;
   if (compressed && (bm.compression == BI_RLE8 ? bm.bitCount != 8 : bm.bitCount != 4)) return QImage();
   if (!compressed && bm.compression != BI_RGB && bm.compression != BI_BITFIELDS) return QImage();
+  // Masks describe 16- and 32-bit pixels; other depths would be read four bytes a pixel.
+  if (bm.compression == BI_BITFIELDS && bm.bitCount != 16 && bm.bitCount != 32) return QImage();
   const std::uint64_t fullRows = bm.stride == 0 ? 0 : bm.available / bm.stride;
   nRows = compressed ? bm.height : static_cast<int>(std::min<std::uint64_t>(fullRows, static_cast<std::uint64_t>(bm.height)));
   if (nRows <= 0) return QImage();
