@@ -227,6 +227,23 @@ TEST_F(QueueTest, NextWaitsAtTheEndUntilTheWorkerDelivers) {
   queue.ClearAll();
 }
 
+// The window's wait for the worker ends at the hand-over of a converted file or of an error,
+// not when its time runs out.
+TEST_F(QueueTest, WaitForWorkerEndsAtEachHandOver) {
+  for (const char* name : {"good.jpg", "bad.jpg"}) {
+    CConvertQueue queue;
+    queue.StartThread();
+    FakeConverter::Get().Hold(true);
+    queue.Enqueue(Source(name).c_str());
+    ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
+    EXPECT_FALSE(queue.WaitForWorker(0)) << name << ": nothing handed over yet";
+    FakeConverter::Get().Hold(false);
+    EXPECT_TRUE(queue.WaitForWorker(30000)) << name;
+    EXPECT_TRUE(queue.CanNext() || !queue.TakeError().IsEmpty()) << name;
+    queue.ClearAll();
+  }
+}
+
 TEST_F(QueueTest, PreviousAtTheFirstEntryLeavesNothingShown) {
   CConvertQueue queue;
   queue.StartThread();

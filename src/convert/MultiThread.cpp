@@ -22,6 +22,7 @@ void DeliverError(ConvertThreadParam* param, int generation, const std::string& 
   *param->pnBusy = 0;
   if (generation != *param->pnGeneration) return;
   param->pErrors->AddTail(std::make_unique<CString>(message));
+  param->pResultEvent->SetEvent();
 }
 
 void Drop(ConvertThreadParam* param) {
@@ -59,9 +60,11 @@ void DeliverFile(ConvertThreadParam* param, int generation, const std::string& w
   if (std::rename(written.c_str(), destination.c_str()) != 0) {
     std::remove(written.c_str());
     param->pErrors->AddTail(std::make_unique<CString>(ErrorFor(destination)));
+    param->pResultEvent->SetEvent();
     return;
   }
   param->pHistory->AddTail(std::make_unique<CString>(destination));
+  param->pResultEvent->SetEvent();
 }
 
 // Only a regular file is read, and the check never blocks: a FIFO named like an image would
@@ -86,10 +89,20 @@ int CMultiThread::BeginThread(CObList* pPending, CObList* pHistory, CObList* pEr
   m_bStop = 0;
   m_pEndEvent = std::make_unique<CEvent>(FALSE, TRUE);
   m_pWorkEvent = std::make_unique<CEvent>(FALSE, FALSE);
+  m_pResultEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock,
-                               &m_nBusy, &m_nGeneration};
+                               &m_nBusy, &m_nGeneration, m_pResultEvent.get()};
   m_pWorker = AfxBeginThread(&CMultiThread::ConvertThreadProc, &m_param);
   return 1;
+}
+
+BOOL CMultiThread::WaitForWorker(DWORD dwTimeout) {
+  if (!m_pResultEvent) {
+    Sleep(dwTimeout);
+    return FALSE;
+  }
+  CSingleLock wait(m_pResultEvent.get());
+  return wait.Lock(dwTimeout);
 }
 
 UINT CMultiThread::ConvertThreadProc(LPVOID pParam) {
@@ -176,4 +189,5 @@ void CMultiThread::StopThread() {
   m_pWorker.reset();  // joins the thread, which has nothing left to do but return
   m_pWorkEvent.reset();
   m_pEndEvent.reset();
+  m_pResultEvent.reset();
 }

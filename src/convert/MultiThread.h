@@ -20,6 +20,7 @@ struct ConvertThreadParam {
   int* pnBusy;                 // 1 while a source taken from the pending list has no result yet
   int* pnGeneration;           // raised by every clear: results of sources taken before it are
                                // dropped (both read and written under pLock)
+  CEvent* pResultEvent;        // auto reset: signalled when a file or an error was handed over
 };
 
 // The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
@@ -38,6 +39,11 @@ class CMultiThread : public CWinThread {
   // Creates the events and starts the worker on the given lists. Returns 1.
   int BeginThread(CObList* pPending, CObList* pHistory, CObList* pErrors, CCriticalSection* pLock);
 
+  // Waits until the worker hands over a converted file or an error, at most dwTimeout
+  // milliseconds; FALSE when the time ran out. A hand-over since the last wait ends the next
+  // wait at once. Lets the window show a result as soon as it exists instead of polling.
+  BOOL WaitForWorker(DWORD dwTimeout);
+
   // The worker's procedure: waits for work, drains the pending list, until stopped. Returns 1.
   static UINT ConvertThreadProc(LPVOID pParam);
   // One pass over the pending list. A conversion that ends after stopping began is discarded.
@@ -52,6 +58,7 @@ class CMultiThread : public CWinThread {
 
   std::unique_ptr<CEvent> m_pWorkEvent;
   std::unique_ptr<CEvent> m_pEndEvent;
+  std::unique_ptr<CEvent> m_pResultEvent;
   std::atomic<int> m_bStop{0};
   int m_nBusy = 0;        // see ConvertThreadParam::pnBusy
   int m_nGeneration = 0;  // see ConvertThreadParam::pnGeneration

@@ -72,8 +72,10 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   CConvertQueue& queue = pDoc->m_queue;
   int nBudget = 5000;
   while (!queue.CanNext()) {
-    Sleep(50);
-    // An image that became ready during the sleep is shown before any error that came with
+    // Woken by the worker's hand-over, so an image is shown as soon as it is converted; only a
+    // step that ran its full 50 ms counts against the budget.
+    const BOOL bHandedOver = queue.WaitForWorker(50);
+    // An image that became ready during the wait is shown before any error that came with
     // it, so an opened file is never hidden behind the error of the one after it; the error
     // waits for the next step forward.
     if (queue.CanNext()) break;
@@ -86,6 +88,7 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     }
     // Nothing converting, waiting or failed: no image can come, so there is nothing to wait for.
     if (!queue.CanNext() && !queue.IsNextComing()) return 0;
+    if (bHandedOver) continue;
     nBudget -= 50;
     if (nBudget < 0) {
       g_bPollQueue = 1;

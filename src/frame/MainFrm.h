@@ -25,8 +25,9 @@ class CMainFrame : public CSDIRememberFrame {
   void OnImageOpen();
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
-  // Waits up to about 5 s, in 50 ms steps, for a converted image (shown at once) or an error
-  // (shown, read-ahead advanced); re-arms the wait through g_bPollQueue when neither came.
+  // Waits up to about 5 s for a converted image (shown at once) or an error (shown, read-ahead
+  // advanced), woken by the worker's hand-over; re-arms the wait through g_bPollQueue when
+  // neither came.
   LRESULT OnPollQueue(WPARAM wParam, LPARAM lParam);
   DECLARE_MESSAGE_MAP()
 
