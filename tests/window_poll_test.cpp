@@ -2,6 +2,8 @@
 // with an error. The worker's conversion is replaced by one the test controls.
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +11,7 @@
 
 #include "app/Globals.h"
 #include "res/Resource.h"
+#include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 
 using namespace vimo::test;
@@ -157,6 +160,23 @@ TEST_F(PollTest, ErrorIsShownOnceAndBrowsingGoesOnPastIt) {
   Converter::Instance().OpenGate();
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
   EXPECT_EQ(m_session.messages.size(), 1u);
+}
+
+// Tab pressed twice while the worker was still converting: each press gets its own image, in
+// order, rather than the second press being lost in the first one's wait.
+TEST_F(PollTest, EveryNextPressWhileTheWorkerIsBehindShowsOneMoreImage) {
+  Converter::Instance().held = {"x2.jpg", "x3.jpg"};
+  Converter::Instance().CloseGate();
+  Browse();
+  Poll();
+  ASSERT_EQ(m_pDoc->GetTitle(), "x1.jpg");
+  for (int press = 0; press < 2; ++press) PressKey(m_pFrame, Qt::Key_Tab);
+  EXPECT_EQ(g_bPollQueue, 1);
+  EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
+  Converter::Instance().OpenGate();
+  EXPECT_TRUE(m_session.WaitForImage("x3.jpg"));
+  EXPECT_EQ(g_bPollQueue, 0);
+  EXPECT_TRUE(m_session.messages.empty());
 }
 
 TEST_F(PollTest, IdleHandOverPostsOnlyWhileTheFlagIsSet) {

@@ -93,6 +93,7 @@ void CVimoDoc::OpenImages(const char* path) {
   m_nNextName = 0;
   m_nReadAhead = 0;
   m_nQueued = 0;
+  m_nNextWanted = 0;
   CString openedPath;
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;

@@ -49,6 +49,8 @@ class CVimoDoc : public CDocument {
   CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
   int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
+  int m_nNextWanted = 0; // Next presses that found no converted image yet; the frame's wait
+                         // answers them one image each, in history order
 
   static constexpr int kOpenBufSize = 16384;
 

@@ -83,11 +83,15 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     if (_mbscmp(reinterpret_cast<const unsigned char*>(static_cast<const char*>(error)),
                 reinterpret_cast<const unsigned char*>("")) != 0) {
       pDoc->QueueNextImage();
+      pDoc->m_nNextWanted = 0;  // the error answers the presses; browsing stops there
       AfxMessageBox(error, MB_OK, 0);
       return 0;
     }
     // Nothing converting, waiting or failed: no image can come, so there is nothing to wait for.
-    if (!queue.CanNext() && !queue.IsNextComing()) return 0;
+    if (!queue.CanNext() && !queue.IsNextComing()) {
+      pDoc->m_nNextWanted = 0;
+      return 0;
+    }
     if (bHandedOver) continue;
     nBudget -= 50;
     if (nBudget < 0) {
@@ -101,5 +105,8 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     pDoc->LoadDib(path);
   }
   if (queue.HistoryCount() - queue.Index() < 3) pDoc->QueueNextImage();
+  // Further presses that came while the worker was behind: the next one is waited for at the
+  // next idle moment, after this image has been painted, so every press shows its own image.
+  if (pDoc->m_nNextWanted > 0 && --pDoc->m_nNextWanted > 0) g_bPollQueue = 1;
   return 0;
 }

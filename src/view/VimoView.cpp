@@ -108,6 +108,7 @@ void CVimoView::OnGoNext() {
   CConvertQueue& queue = pDoc->m_queue;
   const CString* pPath = queue.Next();
   if (pPath == nullptr) {
+    ++pDoc->m_nNextWanted;
     g_bPollQueue = 1;
     return;
   }
