@@ -4,7 +4,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-asan test-tsan bench install uninstall fuzz clean
+.PHONY: all deps configure build run test test-asan test-tsan bench bench-peers install uninstall fuzz clean
 
 all: build
 
@@ -36,8 +36,13 @@ test-tsan: deps
 	@cmake --build build-tsan -j $(JOBS)
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan -L threaded --output-on-failure -j $(JOBS)
 
+# Speed and memory figures in one table (a few minutes; pictures are made once in
+# $(BUILD)/bench-data). bench-peers installs other Debian viewers and measures them alike.
 bench: build
-	@bench/convert $(BUILD)
+	@bench/run $(BUILD)
+
+bench-peers: build
+	@bench/peers $(BUILD)
 
 # make install [PREFIX=/usr/local] [DESTDIR=staging folder]; make uninstall removes it again.
 install: deps

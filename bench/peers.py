@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Vimo side by side with the image viewers people use, measured alike (see benchlib):
+
+  bench/peers.py BUILD_DIR [VIEWER...]   (under xvfb-run at 1600 x 1000; bench/peers does that)
+
+For every viewer: the next image with the read-ahead caught up (figure 1: next key every 2 s,
+19 times forward then 19 back through twenty 24 MP JPEGs), the first image from process start
+(figure 3: a 1 MP and a 24 MP JPEG alone in a folder, three starts each, the viewers taking
+turns) and the peak resident set size of the browsing run (figure 5). Prints each viewer's
+figures and Vimo's ratio to the best of the others; the goal is below 1.00 on every figure.
+Exit status 1 when a ratio is 1.00 or more."""
+
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchlib as b  # noqa: E402
+
+PEERS = ["qimgv", "geeqie", "feh", "eog"]
+
+
+def viewers(vimo):
+    """How each viewer is started on a file (browsing its folder) and its next/previous keys."""
+    return {
+        "vimo": (lambda f: [vimo, f], "Tab", "shift+Tab"),
+        "qimgv": (lambda f: ["qimgv", f], "Right", "Left"),
+        "geeqie": (lambda f: ["geeqie", f], "space", "BackSpace"),
+        # feh shows images larger than the window scaled down only when asked.
+        "feh": (lambda f: ["feh", "--geometry", "%dx%d+0+0" % b.SCREEN, "--scale-down", "--start-at", f,
+                           os.path.dirname(f)], "space", "BackSpace"),
+        "eog": (lambda f: ["eog", f], "Right", "Left"),
+    }
+
+
+def home_bytes(home):
+    total = 0
+    for root, _, files in os.walk(home):
+        for name in files:
+            try:
+                total += os.lstat(os.path.join(root, name)).st_blocks * 512
+            except OSError:
+                pass
+    return total
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    build = os.path.abspath(sys.argv[1])
+    chosen = sys.argv[2:] or ["vimo"] + PEERS
+    table = viewers(os.path.join(build, "vimo"))
+    xwatch = os.path.join(build, "bench", "vimo-xwatch")
+    data = b.ensure_data(os.path.join(build, "bench-data"))
+    logs = os.path.join(build, "bench-data", "logs-peers")
+    os.makedirs(logs, exist_ok=True)
+
+    def home(name):
+        return os.path.join(build, "bench-data", "home-" + name)
+
+    def run(name, label, path, **options):
+        return b.watch(xwatch, os.path.join(logs, "%s-%s.log" % (name, label)), table[name][0](path), home(name),
+                       **options)
+
+    figures = {name: {} for name in chosen}
+    print("warming up (one untimed start each)...", flush=True)
+    for name in chosen:
+        run(name, "warm-up", data["first1"], settle=500)
+
+    print("first image, three starts each...", flush=True)
+    starts = {name: {"1": [], "24": []} for name in chosen}
+    for attempt in range(3):
+        for size, path in (("1", data["first1"]), ("24", data["first24"])):
+            for name in chosen:
+                first, _ = b.first_picture(run(name, "first-%smp-%d" % (size, attempt), path))
+                starts[name][size].append(first)
+    for name in chosen:
+        figures[name]["3 first image, 1 MP JPEG (ms)"] = b.median(starts[name]["1"])
+        figures[name]["3 first image, 24 MP JPEG (ms)"] = b.median(starts[name]["24"])
+
+    for name in chosen:
+        print("browsing with %s (about 90 s)..." % name, flush=True)
+        _, next_key, prev_key = table[name]
+        before = home_bytes(home(name))
+        events = run(name, "browse", data["browse"][0], wait=4000,
+                     keys=["%s*19@2000" % next_key, "%s*19@2000" % prev_key])
+        first = [f for _, f, _ in b.key_latencies(events) if f is not None]
+        settled = [s for _, _, s in b.key_latencies(events) if s is not None]
+        figures[name]["1 next image, median (ms)"] = b.median(first)
+        figures[name]["1 next image, worst (ms)"] = max(first) if first else None
+        figures[name]["1 next image settled, median (ms)"] = b.median(settled)
+        rss = b.hwm_mib(events)
+        disk, folders = b.disk_peak(events)
+        on_tmpfs = any(b.fs_type(folder) == "tmpfs" for folder in folders)
+        figures[name]["5 peak RSS browsing (MiB)"] = None if rss is None else rss + (disk if on_tmpfs else 0)
+        figures[name]["5 files written, peak (MiB)"] = max(disk, (home_bytes(home(name)) - before) / 2**20)
+        figures[name]["presses that changed nothing"] = len(b.key_latencies(events)) - len(first)
+
+    rows = ["3 first image, 1 MP JPEG (ms)", "3 first image, 24 MP JPEG (ms)", "1 next image, median (ms)",
+            "1 next image, worst (ms)", "5 peak RSS browsing (MiB)"]
+    info = ["1 next image settled, median (ms)", "5 files written, peak (MiB)", "presses that changed nothing"]
+    width = 38
+    print()
+    print("machine: %d cores; Xvfb %dx%d; the same pictures and window size for every viewer" %
+          ((os.cpu_count(),) + b.SCREEN))
+    print("%-*s" % (width, "figure") + "".join("%9s" % n for n in chosen) + "   best peer   vimo/best  result")
+    failed = False
+    for label in rows + info:
+        values = [figures[n].get(label) for n in chosen]
+        line = "%-*s" % (width, label) + "".join("%9s" % ("n/a" if v is None else "%.0f" % v) for v in values)
+        peers = [(figures[n].get(label), n) for n in chosen if n != "vimo" and figures[n].get(label) is not None]
+        if label in rows and peers and "vimo" in chosen and figures["vimo"].get(label) is not None:
+            best, best_name = min(peers)
+            ratio = figures["vimo"][label] / best if best > 0 else float("inf")
+            failed = failed or ratio >= 1.0
+            line += "   %-10s  %8.2f   %s" % (best_name, ratio, "pass" if ratio < 1.0 else "fail")
+        print(line)
+    print()
+    print("  1: ms from the key (XTest) to the first pixels of the next picture in the region at the screen's")
+    print("     centre (read back on XDamage); 'settled' is until the form it kept (some viewers draw a quick")
+    print("     scaling first). 5: converted files count as memory when they are on tmpfs.")
+    print("  event logs: %s" % logs)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

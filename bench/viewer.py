@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Vimo's own figures, measured from outside the viewer under an X server (see benchlib):
+
+  bench/viewer.py BUILD_DIR [RUNS]      (run under xvfb-run at 1600 x 1000; bench/run does that)
+
+Prints table rows (figure, goal, measured, result) and, after them, notes. Exit status 1 when a
+goal is missed. RUNS (default 1) repeats the browsing run of figures 1 and 5."""
+
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchlib as b  # noqa: E402
+
+
+class Bench:
+    def __init__(self, build, runs):
+        self.build = os.path.abspath(build)
+        self.runs = runs
+        self.vimo = os.path.join(self.build, "vimo")
+        self.xwatch = os.path.join(self.build, "bench", "vimo-xwatch")
+        self.data = b.ensure_data(os.path.join(self.build, "bench-data"))
+        self.logs = os.path.join(self.build, "bench-data", "logs")
+        os.makedirs(self.logs, exist_ok=True)
+        self.home = os.path.join(self.build, "bench-data", "home-vimo")
+        self.rows = []
+        self.notes = []
+        self.failed = False
+
+    def add(self, figure, goal, measured, ok):
+        self.rows.append(b.row(figure, goal, measured, b.verdict(ok)))
+        if ok is False:
+            self.failed = True
+
+    def watch(self, name, path, **options):
+        return b.watch(self.xwatch, os.path.join(self.logs, name + ".log"), [self.vimo, path], self.home, **options)
+
+    # 3 and 7: the first image, process start to pixels; then 30 s with the image shown.
+    def first_image(self):
+        self.watch("warm-up", self.data["first1"], settle=500)
+        firsts, idle = [], None
+        for run in range(3):
+            events = self.watch("first-1mp-%d" % run, self.data["first1"], idle=30 if run == 0 else 0)
+            firsts.append(b.first_picture(events)[0])
+            if run == 0:
+                idle = b.value(events, "cpu")
+        first = b.median(firsts)
+        self.add("3 first image: 1 MP JPEG, start to pixels", "<= 200 ms", b.ms(first),
+                 None if first is None else first <= 200)
+
+        firsts = [b.first_picture(self.watch("first-24mp-%d" % run, self.data["first24"]))[0] for run in range(3)]
+        out = os.path.join(self.logs, "convert-24mp.bmp")
+        conversion = b.timed([self.vimo, "--convert", self.data["first24"], out], 3)
+        os.remove(out)
+        first = b.median(firsts)
+        extra = None if first is None else first - conversion
+        self.add("3 first image: 24 MP JPEG, beyond conversion", "<= 100 ms",
+                 "%s (%s - %s)" % (b.ms(extra), b.ms(first), b.ms(conversion)),
+                 None if extra is None else extra <= 100)
+        self.notes.append("3: conversion = `vimo --convert` of the same file alone, median of 3")
+        self.add("7 idle: CPU over 30 s with an image shown", "0.0 s", "n/a" if idle is None else idle + " s",
+                 None if idle is None else float(idle) < 0.05)
+
+    # 6: one image in a folder of 20,000 files.
+    def large_folder(self):
+        firsts = [b.first_picture(self.watch("large-%d" % run, self.data["large_open"]))[0] for run in range(3)]
+        first = b.median(firsts)
+        self.add("6 large folder (20,000 files): first image", "<= 150 ms", b.ms(first),
+                 None if first is None else first <= 150)
+
+        steps = 5
+        trace = os.path.join(self.logs, "large-strace.txt")
+        log = os.path.join(self.logs, "large-strace.log")
+        command = ["strace", "-f", "-ttt", "-e", "trace=openat,open,getdents64,close", "-o", trace,
+                   self.vimo, self.data["large_open"]]
+        b.watch(self.xwatch, log, command, self.home, keys=["Tab*%d@1000" % steps], timeout=60000)
+        events = b.read_log(log)
+        keys = [t for t, kind, _ in events if kind == "key"]
+        clock = next((float(v) - t / 1000 for t, kind, v in events if kind == "clock"), None)
+        if len(keys) != steps or clock is None:
+            self.add("6 large folder: entries read per step", "<= 1 buffer", "n/a (trace failed)", None)
+            return
+        start, after = folder_reads(trace, self.data["large"], clock + keys[0] / 1000)
+        per_step = after["entries"] / steps
+        self.add("6 large folder: entries read per step", "<= next image", "%.0f entries, %d opens" %
+                 (per_step, after["opens"]), per_step <= 1000 and after["opens"] == 0)
+        self.notes.append("6: at start the folder was opened %d times and %d entries read (%d calls); "
+                          "%d Tab presses then read %d entries in %d calls and opened it %d times; images are "
+                          "%d entries apart, one read returns up to ~800 (strace -f getdents64)" %
+                          (start["opens"], start["entries"], start["calls"], steps, after["entries"],
+                           after["calls"], after["opens"], b.LARGE_IMAGE_EVERY))
+
+    # 1 and 5: Tab every 2 s forward through twenty 24 MP JPEGs, then Shift+Tab back.
+    def browse(self):
+        latencies, unchanged, hwms, disks, folders = [], 0, [], [], set()
+        for run in range(self.runs):
+            events = self.watch("browse-%d" % run, self.data["browse"][0], wait=4000,
+                                keys=["Tab*19@2000", "shift+Tab*19@2000"])
+            self.popups("1", events)
+            for _, latency, _ in b.key_latencies(events):
+                if latency is None:
+                    unchanged += 1
+                else:
+                    latencies.append(latency)
+            hwms.append(b.hwm_mib(events))
+            peak, where = b.disk_peak(events)
+            disks.append(peak)
+            folders.update(where)
+        med = b.median(latencies)
+        worst = max(latencies) if latencies else None
+        self.add("1 next image, caught up: median", "<= 15 ms", b.ms(med), None if med is None else med <= 15)
+        self.add("1 next image, caught up: worst", "<= 30 ms", b.ms(worst), None if worst is None else worst <= 30)
+        self.notes.append("1: %d presses that changed the picture over %d run(s) (Tab x19 then Shift+Tab x19, "
+                          "every 2 s); %d changed nothing (the history keeps 16 images)" %
+                          (len(latencies), self.runs, unchanged))
+
+        rss = max([h for h in hwms if h is not None] or [0]) or None
+        disk = max(disks or [0])
+        kinds = sorted({b.fs_type(folder) for folder in folders}) or ["?"]
+        on_tmpfs = "tmpfs" in kinds
+        total = None if rss is None else rss + (disk if on_tmpfs else 0)
+        self.add("5 browsing 20 x 24 MP: peak RSS" + (" + files" if on_tmpfs else ""), "<= 120 MiB",
+                 "n/a" if total is None else "%.0f MiB" % total, None if total is None else total <= 120)
+        self.add("5 converted files, peak (%s)" % ",".join(kinds), "counted",
+                 "%.0f MiB%s" % (disk, " in memory" if on_tmpfs else " on disk"), None)
+        self.notes.append("5: converted files in %s" % (", ".join(sorted(folders)) or "?"))
+
+    # 2: Tab every 200 ms, faster than the worker converts.
+    def behind(self):
+        events = self.watch("behind", self.data["browse"][0], keys=["Tab*19@200"], tail=60000, quiet=4000)
+        self.popups("2", events)
+        result = worker_behind(events)
+        late = result["late"]
+        self.add("2 worker behind: image after its conversion", "<= 20 ms",
+                 "n/a" if not late else "worst %.0f, median %.0f ms" % (max(late), statistics.median(late)),
+                 None if not late else max(late) <= 20)
+        self.add("2 worker behind: key presses lost", "0", "%d of %d" % (result["lost"], result["keys"]),
+                 result["lost"] == 0)
+        self.notes.append("2: images shown, in order: %s%s" % (" ".join(n[3:5] for n in result["order"]),
+                          " (%d shown twice)" % result["repeats"] if result["repeats"] else ""))
+
+    def popups(self, figure, events):
+        keys = [t for t, kind, _ in events if kind == "key"]
+        for t, kind, _ in events:
+            if kind == "popup":
+                after = sum(1 for k in keys if k <= t)
+                self.notes.append("%s: a message box or dialog appeared after key %d" % (figure, after))
+                return
+
+    def run(self):
+        parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
+                 "behind": self.behind}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind").split(","):
+            parts[name]()
+        for line in self.rows:
+            print(line)
+        print()
+        for note in self.notes:
+            print("  " + note)
+        return 1 if self.failed else 0
+
+
+def worker_behind(events):
+    """Each image after the first: milliseconds from the later of its conversion's end and the
+    key that asked for it (the n-th key asks for the (n+1)-th image) to its pixels on screen;
+    and how many key presses did not move the viewer on."""
+    keys = [t for t, kind, _ in events if kind == "key"]
+    shown = []  # (time of the title, image name), one entry per change of image
+    for t, kind, text in events:
+        match = b.TITLE_IMAGE.search(text) if kind == "title" else None
+        if match and (not shown or shown[-1][1] != match.group(1)):
+            shown.append((t, match.group(1)))
+    files = [(t, os.path.basename(text.rsplit(" ", 1)[0])) for t, kind, text in events if kind == "file"]
+    pixels = [t for t, kind, _ in events if kind == "pixels"]
+    late = []
+    for index, (t_title, name) in enumerate(shown[1:], start=1):
+        on_screen = next((t for t in pixels if t >= t_title), None)
+        converted = max((t for t, f in files if f == name + ".bmp" and t <= t_title), default=None)
+        asked = keys[index - 1] if index - 1 < len(keys) else None
+        if on_screen is None or converted is None or asked is None:
+            continue
+        late.append(on_screen - max(converted, asked))
+    names = [name for _, name in shown]
+    repeats = len(names) - len(set(names))
+    possible = min(len(keys), b.BROWSE_COUNT - 1)
+    return {"late": late, "order": names, "keys": len(keys), "repeats": repeats,
+            "lost": max(possible - (len(shown) - 1), 0)}
+
+
+TRACE_LINE = re.compile(r"^(\d+)\s+(\d+\.\d+)\s+(.*)$")
+
+
+def folder_reads(trace, folder, split_epoch):
+    """Counts the opens of FOLDER and the entries read from it, before and after SPLIT_EPOCH."""
+    folder = os.path.normpath(folder)
+    phases = {"start": {"opens": 0, "entries": 0, "calls": 0}, "after": {"opens": 0, "entries": 0, "calls": 0}}
+    open_fds, pending = set(), {}
+    with open(trace, errors="replace") as lines:
+        for line in lines:
+            match = TRACE_LINE.match(line)
+            if not match:
+                continue
+            pid, epoch, call = match.group(1), float(match.group(2)), match.group(3)
+            phase = phases["start" if epoch < split_epoch else "after"]
+            if call.endswith("<unfinished ...>"):
+                pending[pid] = call[: -len("<unfinished ...>")]
+                continue
+            resumed = re.match(r"<\.\.\. \w+ resumed>(.*)$", call)
+            if resumed:
+                call = pending.pop(pid, "") + resumed.group(1)
+            opened = re.match(r'open(?:at)?\((?:[^,]+, )?"([^"]*)".*O_DIRECTORY.*\)\s+=\s+(\d+)', call)
+            if opened and os.path.normpath(opened.group(1)) == folder:
+                open_fds.add(opened.group(2))
+                phase["opens"] += 1
+                continue
+            closed = re.match(r"close\((\d+)\)", call)
+            if closed:
+                open_fds.discard(closed.group(1))
+                continue
+            read = re.match(r"getdents64\((\d+),", call)
+            if read and read.group(1) in open_fds:
+                entries = re.search(r"/\* (\d+) entries \*/", call)
+                phase["calls"] += 1
+                phase["entries"] += int(entries.group(1)) if entries else 0
+    return phases["start"], phases["after"]
+
+
+def main():
+    if len(sys.argv) not in (2, 3):
+        print(__doc__, file=sys.stderr)
+        return 2
+    return Bench(sys.argv[1], int(sys.argv[2]) if len(sys.argv) == 3 else 1).run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
