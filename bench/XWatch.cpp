@@ -344,7 +344,7 @@ void Watcher::HandleFolderEvents() {
     const std::string folder = m_folders[event->wd];
     const std::string name = event->name;
     const std::string own = "vimo-" + std::to_string(m_child) + "-";
-    if ((event->mask & IN_CREATE) && (event->mask & IN_ISDIR)) {
+    if ((event->mask & (IN_CREATE | IN_MOVED_TO)) && (event->mask & IN_ISDIR)) {  // made, or renamed into place
       if (name == "vimo" || name.rfind(own, 0) == 0) WatchFolder(folder + "/" + name, false);
       continue;
     }

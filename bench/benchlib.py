@@ -55,11 +55,12 @@ def ensure_data(data):
         os.makedirs(os.path.dirname(paths["first24"]), exist_ok=True)
         shutil.copyfile(paths["browse"][0], paths["first24"])
 
-    # A folder of 20,000 files of which every 100th is a 640 x 480 JPEG (hard links of one).
+    # A folder of 20,000 files of which every 100th is a 960 x 640 JPEG (hard links of one; big
+    # enough to reach the watched region at the screen's centre at natural size).
     large = os.path.join(data, "large")
     done = os.path.join(large, ".complete")
-    small = os.path.join(data, "small-640x480.jpg")
-    _make_jpeg(small, 102, "640x480", "320x240")
+    small = os.path.join(data, "small-960x640.jpg")
+    _make_jpeg(small, 102, "960x640", "480x320")
     if not os.path.exists(done):
         print("generating %d files into %s (once)..." % (LARGE_FILES, large), flush=True)
         os.makedirs(large, exist_ok=True)
