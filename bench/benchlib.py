@@ -215,6 +215,10 @@ def disk_peak(events):
 
 
 def fs_type(path):
+    """The file system type of PATH, or of its nearest existing parent (a viewer's private
+    folder is gone once it has closed)."""
+    while path and not os.path.exists(path):
+        path = os.path.dirname(path)
     try:
         return subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True,
                               check=True).stdout.strip()
