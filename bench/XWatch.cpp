@@ -10,7 +10,7 @@
 //   launch PID | map WINDOW WIDTHxHEIGHT | pixels HASH COLOURS (the watched region changed; up
 //   to 64 distinct colours counted) | popup WINDOW WIDTHxHEIGHT (a later top-level window, such
 //   as a message box)
-//   title TEXT | key SPEC N | file PATH BYTES (a *.bmp file was completed in a watched folder)
+//   title TEXT | key KEY N | file PATH BYTES (a *.bmp file was completed in a watched folder)
 //   disk BYTES (the *.bmp files of the watched folders together) | settled | timeout
 //   cpu SECONDS (over the idle time) | hwm KB (peak resident set size) | exit STATUS
 //
@@ -25,7 +25,7 @@
 //                          32 colours, so not a plain background) unchanged this long (default 1000)
 //   --timeout MS           give up waiting for the first picture after this long (default 20000)
 //   --wait MS              pause between the settled picture and the first key (default 0)
-//   --keys SPEC*N@MS       press SPEC (Tab, shift+Tab, space, Right...) N times, one every MS
+//   --keys KEY*N@MS       press KEY (Tab, shift+Tab, space, Right...) N times, one every MS
 //                          milliseconds; may be repeated, the groups run in order
 //   --tail MS              keep watching this long after the last key (default 2000)
 //   --quiet MS             end the tail early once nothing at all happened for this long
@@ -43,10 +43,10 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -61,7 +61,7 @@
 namespace {
 
 struct KeyGroup {
-  std::string spec;
+  std::string chord;
   int count = 0;
   int intervalMs = 0;
 };
@@ -87,9 +87,7 @@ struct Options {
 }
 
 double MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 class Watcher {
@@ -111,7 +109,7 @@ class Watcher {
   void ReportDisk();
   void GrabRegion();
   void ReadTitle();
-  void PressKey(const std::string& spec);
+  void PressKey(const std::string& chord);
   bool WaitForSettledPicture();
   void WaitForTail();
   void CloseViewer();
@@ -237,10 +235,10 @@ void Watcher::Launch() {
     _exit(127);
   }
   Log("launch", std::to_string(m_child));
-  timespec wall{};
-  clock_gettime(CLOCK_REALTIME, &wall);
+  const long long wall = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch()).count();
   char text[64];
-  std::snprintf(text, sizeof text, "%lld.%06ld", static_cast<long long>(wall.tv_sec), wall.tv_nsec / 1000);
+  std::snprintf(text, sizeof text, "%lld.%06lld", wall / 1000000, wall % 1000000);
   Log("clock", text);  // wall-clock time of the start, to line up traces of other tools
 }
 
@@ -405,9 +403,9 @@ void Watcher::WaitForTail() {
   }
 }
 
-void Watcher::PressKey(const std::string& spec) {
+void Watcher::PressKey(const std::string& chord) {
   std::vector<KeyCode> modifiers;
-  std::string key = spec;
+  std::string key = chord;
   for (size_t plus; (plus = key.find('+')) != std::string::npos && plus + 1 < key.size();) {
     const std::string modifier = key.substr(0, plus);
     key = key.substr(plus + 1);
@@ -497,8 +495,8 @@ int Watcher::Run() {
     for (const KeyGroup& group : m_options.keys) {
       for (int n = 1; n <= group.count && ChildAlive(); ++n) {
         PumpUntil(Now() + group.intervalMs);
-        PressKey(group.spec);
-        Log("key", group.spec + " " + std::to_string(n));
+        PressKey(group.chord);
+        Log("key", group.chord + " " + std::to_string(n));
       }
     }
     WaitForTail();
@@ -561,11 +559,11 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--idle") {
       options.idleSeconds = ToInt(value("--idle"), "--idle");
     } else if (arg == "--keys") {
-      const std::string spec = value("--keys");
-      const size_t star = spec.rfind('*'), at = spec.rfind('@');
-      if (star == std::string::npos || at == std::string::npos || at < star) Fail("--keys wants SPEC*N@MS");
-      options.keys.push_back({spec.substr(0, star), ToInt(spec.substr(star + 1, at - star - 1).c_str(), "count"),
-                              ToInt(spec.substr(at + 1).c_str(), "interval")});
+      const std::string chord = value("--keys");
+      const size_t star = chord.rfind('*'), at = chord.rfind('@');
+      if (star == std::string::npos || at == std::string::npos || at < star) Fail("--keys wants KEY*N@MS");
+      options.keys.push_back({chord.substr(0, star), ToInt(chord.substr(star + 1, at - star - 1).c_str(), "count"),
+                              ToInt(chord.substr(at + 1).c_str(), "interval")});
     } else {
       Fail("unknown option " + arg);
     }
