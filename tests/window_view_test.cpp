@@ -85,6 +85,11 @@ TEST_F(ViewTest, LargeImageScrollsOverItsOwnSizeByPagesOf120By140) {
   const Pixels painted = m_session.ViewPixels();
   EXPECT_EQ(painted.At(0, 0), pattern[static_cast<size_t>(140 * 800)]);
   EXPECT_EQ(painted.At(33, 21), pattern[static_cast<size_t>((140 + 21) * 800 + 33)]);
+  // Scrolled across too: the painted columns start at the scroll position.
+  EXPECT_TRUE(m_pView->OnScroll(0xFF03, 0, TRUE));
+  const Pixels across = m_session.ViewPixels();
+  EXPECT_EQ(across.At(0, 0), pattern[static_cast<size_t>(140 * 800 + 120)]);
+  EXPECT_EQ(across.At(33, 21), pattern[static_cast<size_t>((140 + 21) * 800 + 120 + 33)]);
 }
 
 TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {

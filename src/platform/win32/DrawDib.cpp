@@ -212,8 +212,20 @@ QImage ConvertRows(const Bitmap& bm, int rows) {
   return image;
 }
 
-// The stored rows available, as an image in stored order; nRows says how many it holds.
-QImage StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm, int& nRows) {
+QImage::Format FormatOf(int bitCount) {
+  switch (bitCount) {
+    case 1: return QImage::Format_Mono;
+    case 8: return QImage::Format_Indexed8;
+    case 16: return QImage::Format_RGB555;
+    case 24: return QImage::Format_BGR888;
+    default: return QImage::Format_RGB32;
+  }
+}
+
+// The stored rows available, as an image in stored order; nRows says how many it holds. Rows Qt
+// can wrap in place give a null image with bWrap set: the caller wraps the rows it paints.
+QImage StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm, int& nRows, bool& bWrap) {
+  bWrap = false;
   const bool compressed = bm.compression == BI_RLE8 || bm.compression == BI_RLE4;
   if (compressed && (bm.compression == BI_RLE8 ? bm.bitCount != 8 : bm.bitCount != 4)) return QImage();
   if (!compressed && bm.compression != BI_RGB && bm.compression != BI_BITFIELDS) return QImage();
@@ -222,43 +234,46 @@ QImage StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm
   const std::uint64_t fullRows = bm.stride == 0 ? 0 : bm.available / bm.stride;
   nRows = compressed ? bm.height : static_cast<int>(std::min<std::uint64_t>(fullRows, static_cast<std::uint64_t>(bm.height)));
   if (nRows <= 0) return QImage();
-  const bool needsCopy = compressed || bm.bitCount == 4 || bm.compression == BI_BITFIELDS ||
-                         (reinterpret_cast<std::uintptr_t>(bm.bits) % 4) != 0;
-  if (needsCopy) {
-    if (dd.pDecodedFor != lpbi || dd.decoded.isNull()) {
-      if (static_cast<std::uint64_t>(bm.width) * static_cast<std::uint64_t>(nRows) > kMaxDecodedPixels) return QImage();
-      if (compressed) dd.decoded = DecodeRle(bm);
-      else if (bm.bitCount == 4 || bm.compression == BI_BITFIELDS) dd.decoded = ConvertRows(bm, nRows);
-      else {
-        // Unaligned rows: copy them once to aligned memory.
-        QImage copy(bm.width, nRows, bm.bitCount == 1 ? QImage::Format_Mono : bm.bitCount == 8 ? QImage::Format_Indexed8
-                                     : bm.bitCount == 16 ? QImage::Format_RGB555 : bm.bitCount == 24 ? QImage::Format_BGR888
-                                                                                   : QImage::Format_RGB32);
-        for (int y = 0; !copy.isNull() && y < nRows; ++y)
-          std::memcpy(copy.scanLine(y), bm.bits + bm.stride * static_cast<std::uint64_t>(y),
-                      std::min<std::size_t>(static_cast<std::size_t>(copy.bytesPerLine()), bm.stride));
-        dd.decoded = copy;
-      }
-      dd.pDecodedFor = lpbi;
-      dd.nDecodedRows = nRows;
-    }
-    nRows = dd.decoded.height();
-    QImage image = dd.decoded;
-    if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono) image.setColorTable(bm.colors);
-    return image;
+  if (!compressed && bm.bitCount != 4 && bm.compression != BI_BITFIELDS) {
+    bWrap = bm.stride <= static_cast<std::uint64_t>(INT32_MAX);
+    return QImage();
   }
-  QImage::Format format = QImage::Format_RGB32;
-  switch (bm.bitCount) {
-    case 1: format = QImage::Format_Mono; break;
-    case 8: format = QImage::Format_Indexed8; break;
-    case 16: format = QImage::Format_RGB555; break;
-    case 24: format = QImage::Format_BGR888; break;
-    default: format = QImage::Format_RGB32; break;
+  if (dd.pDecodedFor != lpbi || dd.decoded.isNull()) {
+    if (static_cast<std::uint64_t>(bm.width) * static_cast<std::uint64_t>(nRows) > kMaxDecodedPixels) return QImage();
+    dd.decoded = compressed ? DecodeRle(bm) : ConvertRows(bm, nRows);
+    dd.pDecodedFor = lpbi;
+    dd.nDecodedRows = nRows;
   }
-  if (bm.stride > static_cast<std::uint64_t>(INT32_MAX)) return QImage();
-  QImage image(bm.bits, bm.width, nRows, static_cast<qsizetype>(bm.stride), format);
-  if (!image.isNull() && bm.bitCount <= 8) image.setColorTable(bm.colors);
+  nRows = dd.decoded.height();
+  QImage image = dd.decoded;
+  if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono) image.setColorTable(bm.colors);
   return image;
+}
+
+// Stored rows rowFrom..rowTo of a bitmap Qt can read in place. Rows that are 4-byte aligned are
+// wrapped without a copy; others (a mapped file puts them 2 bytes off) are copied, only the
+// columns xFrom..xTo when whole bytes hold whole pixels; xFrom then says where the piece starts.
+QImage WrappedRows(const Bitmap& bm, int rowFrom, int rowTo, int& xFrom, int xTo) {
+  const BYTE* first = bm.bits + bm.stride * static_cast<std::uint64_t>(rowFrom);
+  const int count = rowTo - rowFrom;
+  const QImage::Format format = FormatOf(bm.bitCount);
+  QImage piece;
+  if (reinterpret_cast<std::uintptr_t>(first) % 4 == 0) {
+    xFrom = 0;
+    piece = QImage(first, bm.width, count, static_cast<qsizetype>(bm.stride), format);
+  } else {
+    if (bm.bitCount < 8) xFrom = 0;
+    const int columns = (bm.bitCount < 8 ? bm.width : xTo) - xFrom;
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(bm.bitCount) / 8;
+    const std::size_t offset = bytesPerPixel * static_cast<std::size_t>(xFrom);
+    piece = QImage(columns, count, format);
+    const std::size_t length = bm.bitCount < 8 ? static_cast<std::size_t>(bm.stride) : bytesPerPixel * columns;
+    for (int y = 0; !piece.isNull() && y < count; ++y)
+      std::memcpy(piece.scanLine(y), first + bm.stride * static_cast<std::uint64_t>(y) + offset,
+                  std::min<std::size_t>(length, static_cast<std::size_t>(piece.bytesPerLine())));
+  }
+  if (!piece.isNull() && bm.bitCount <= 8) piece.setColorTable(bm.colors);
+  return piece;
 }
 
 }  // namespace
@@ -296,20 +311,27 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   const int top = visible.top() - yDst;           // first visible line, from the image's top
   const int bottom = visible.bottom() + 1 - yDst;  // one past the last
   int nRows = 0;
-  const QImage stored = StoredRows(*hdd, lpbi, bm, nRows);
+  bool bWrap = false;
+  const QImage stored = StoredRows(*hdd, lpbi, bm, nRows, bWrap);
   // Lines with no stored row behind them are painted black.
   auto lineOfRow = [&bm](int row) { return bm.bottomUp ? bm.height - 1 - row : row; };
   const int firstRow = bm.bottomUp ? bm.height - bottom : top;
   const int lastRow = bm.bottomUp ? bm.height - top : bottom;  // exclusive
   const int rowFrom = std::max(0, firstRow);
-  const int rowTo = std::min(lastRow, stored.isNull() ? 0 : nRows);
-  pPainter->fillRect(QRect(visible.left(), visible.top(), visible.width(), visible.height()), Qt::black);
+  const int rowTo = std::min(lastRow, stored.isNull() && !bWrap ? 0 : nRows);
+  pPainter->fillRect(visible, Qt::black);
   if (rowFrom >= rowTo) return TRUE;
-  const QImage rows(stored.constScanLine(rowFrom), stored.width(), rowTo - rowFrom,
-                    stored.bytesPerLine(), stored.format());
-  QImage piece = rows;
-  if (stored.format() == QImage::Format_Indexed8 || stored.format() == QImage::Format_Mono)
-    piece.setColorTable(stored.colorTable());
+  int xFrom = visible.left() - xDst;  // the piece's first column in the image
+  QImage piece;
+  if (bWrap) {
+    piece = WrappedRows(bm, rowFrom, rowTo, xFrom, visible.right() + 1 - xDst);
+  } else {
+    xFrom = 0;
+    piece = QImage(stored.constScanLine(rowFrom), stored.width(), rowTo - rowFrom, stored.bytesPerLine(), stored.format());
+    if (stored.format() == QImage::Format_Indexed8 || stored.format() == QImage::Format_Mono)
+      piece.setColorTable(stored.colorTable());
+  }
+  if (piece.isNull()) return TRUE;
   pPainter->save();
   if (bm.bottomUp) {
     pPainter->translate(xDst, yDst + lineOfRow(rowFrom) + 1);
@@ -317,8 +339,8 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   } else {
     pPainter->translate(xDst, yDst + rowFrom);
   }
-  pPainter->drawImage(QRect(0, 0, std::min(width, piece.width()), piece.height()), piece,
-                      QRect(0, 0, std::min(width, piece.width()), piece.height()));
+  const int pieceWidth = std::min(width - xFrom, piece.width());
+  pPainter->drawImage(QRect(xFrom, 0, pieceWidth, piece.height()), piece, QRect(0, 0, pieceWidth, piece.height()));
   pPainter->restore();
   return TRUE;
 }
