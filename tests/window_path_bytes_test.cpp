@@ -204,13 +204,20 @@ class RealDialogs {
     if (auto* pBox = qobject_cast<QMessageBox*>(pModal)) {
       messages.push_back(pBox->text().toStdString());
       pBox->accept();
-    } else if (auto* pDialog = qobject_cast<QFileDialog*>(pModal); pDialog != nullptr && pDialog != m_answered) {
-      m_answered = pDialog;
-      // Typed into the name field, as the user does.
-      auto* pName = pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      if (!m_typed.isEmpty() && pName != nullptr) pName->setText(m_typed);
-      QMetaObject::invokeMethod(pDialog, "accept");  // as the dialog's own button does
+      return;
     }
+    auto* pDialog = qobject_cast<QFileDialog*>(pModal);
+    if (pDialog == nullptr) return;
+    if (pDialog == m_answered) {
+      // Still open: the dialog did not take the answer. Cancelled, so the test fails, not hangs.
+      QMetaObject::invokeMethod(pDialog, "reject");
+      return;
+    }
+    m_answered = pDialog;
+    // Typed into the name field, as the user does.
+    auto* pName = pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!m_typed.isEmpty() && pName != nullptr) pName->setText(m_typed);
+    QMetaObject::invokeMethod(pDialog, "accept");  // as the dialog's own button does
   }
   QString m_typed;
   QTimer m_timer;
