@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
@@ -15,7 +12,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
@@ -219,10 +220,9 @@ CString CDialog::GetDlgItemText(int nID) const {
   if (qobject_cast<QLineEdit*>(it->second) != nullptr || qobject_cast<QPlainTextEdit*>(it->second) != nullptr) {
     return AfxGetEditBytes(it->second);
   }
-  QString text;
-  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) text = pLabel->text();
-  else if (auto* pButton = qobject_cast<QPushButton*>(it->second)) text = pButton->text();
-  return AfxFromQString(text);
+  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) return AfxGetLabelText(pLabel);
+  if (auto* pButton = qobject_cast<QPushButton*>(it->second)) return AfxFromQString(pButton->text());
+  return CString();
 }
 
 void CDialog::SetDlgItemText(int nID, const char* lpszString) {
@@ -232,7 +232,7 @@ void CDialog::SetDlgItemText(int nID, const char* lpszString) {
     AfxSetEditBytes(it->second, lpszString);
     return;
   }
-  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) pLabel->setText(AfxToQString(lpszString));
+  if (auto* pLabel = qobject_cast<QLabel*>(it->second)) AfxSetLabelText(pLabel, lpszString);
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
@@ -282,6 +282,27 @@ QString QtNameFilter(const NameFilter& filter) {
   QStringList patterns;
   for (const CString& pattern : filter.patterns) patterns << AfxToQString(pattern);
   return AfxToQString(filter.label) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+// The paths of the names chosen in Qt's dialog. A name that Qt may have changed (see
+// AfxPathOfQtFileName), or an opened one that does not exist by the bytes it came back as, is
+// refused with a message: opening or writing it would reach another file than the one listed.
+bool TakeQtChoice(const QStringList& names, bool bOpen, std::vector<CString>& rPaths) {
+  for (const QString& name : names) {
+    CString path;
+    if (!AfxPathOfQtFileName(name, path)) {
+      AfxMessageBox("This name is not UTF-8, and the file dialog cannot pass it on exactly:\n" +
+                    AfxFromQString(name) + (bOpen ? "\nOpen the file by dropping it on the window." : "\nType another name."));
+      return false;
+    }
+    struct stat status {};
+    if (bOpen && ::stat(path, &status) != 0) {
+      AfxMessageBox("cannot find\n" + path);
+      return false;
+    }
+    rPaths.push_back(path);
+  }
+  return true;
 }
 
 }  // namespace
@@ -350,7 +371,6 @@ int CFileDialog::DoModal() {
   g_dwFileDialogError = 0;
   AfxModalScope scope;
   std::vector<CString> chosen;
-  QString folder;
   const std::vector<NameFilter> filters = ParseFilters(m_ofn.lpstrFilter);
   const std::size_t nSelected = m_ofn.nFilterIndex >= 1 ? m_ofn.nFilterIndex - 1 : 0;
   if (AfxHasModalHook()) {
@@ -373,7 +393,9 @@ int CFileDialog::DoModal() {
       dialog.setNameFilters(nameFilters);
       if (nSelected < filters.size()) dialog.selectNameFilter(nameFilters[static_cast<qsizetype>(nSelected)]);
     }
-    dialog.setDirectory(QDir::current());
+    // The current folder as Qt lists it; a name in it that is not UTF-8 is refused on return.
+    const std::unique_ptr<char, decltype(&std::free)> current(getcwd(nullptr, 0), &std::free);
+    if (current != nullptr) dialog.setDirectory(AfxQtFileName(current.get()));
     if (m_bOpenFileDialog) {
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
       dialog.setFileMode((m_ofn.Flags & OFN_ALLOWMULTISELECT) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -382,14 +404,21 @@ int CFileDialog::DoModal() {
       dialog.setFileMode(QFileDialog::AnyFile);
       dialog.setOption(QFileDialog::DontConfirmOverwrite, (m_ofn.Flags & OFN_OVERWRITEPROMPT) == 0);
     }
-    if (m_ofn.lpstrFile != nullptr && m_ofn.lpstrFile[0] != '\0') dialog.selectFile(AfxToQString(m_ofn.lpstrFile));
+    // A given name that is not UTF-8 shows with U+FFFD, and comes back refused unless edited.
+    if (m_ofn.lpstrFile != nullptr && m_ofn.lpstrFile[0] != '\0') dialog.selectFile(AfxQtFileName(m_ofn.lpstrFile));
     if (dialog.exec() != QDialog::Accepted) return IDCANCEL;
-    for (const QString& file : dialog.selectedFiles()) chosen.emplace_back(QFile::encodeName(file).toStdString());
+    if (!TakeQtChoice(dialog.selectedFiles(), m_bOpenFileDialog != FALSE, chosen)) return IDCANCEL;
   }
   if (chosen.empty() || !StoreResult(chosen)) return IDCANCEL;
-  // Like the system dialog, leave the process in the chosen folder.
-  folder = QFileInfo(QFile::decodeName(chosen[0].str().c_str())).absolutePath();
-  QDir::setCurrent(folder);
+  // Like the system dialog, leave the process in the chosen folder. A Save caller may go on with
+  // the bare file name, which must not land in another folder.
+  const std::string& first = chosen[0].str();
+  const std::size_t nSlash = first.rfind(PATH_SEPARATOR);
+  const std::string folder = nSlash == std::string::npos ? "." : (nSlash == 0 ? "/" : first.substr(0, nSlash));
+  if (chdir(folder.c_str()) != 0 && !m_bOpenFileDialog) {
+    AfxMessageBox(("cannot enter folder\n" + folder).c_str());
+    return IDCANCEL;
+  }
   return IDOK;
 }
 

@@ -4,7 +4,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEnterEvent>
-#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -114,7 +113,8 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     if (!acceptDrops()) return;
     std::vector<CString> paths;
     for (const QUrl& url : pEvent->mimeData()->urls()) {
-      if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
+      CString path;
+      if (AfxPathOfFileUrl(url, path)) paths.push_back(path);
     }
     pEvent->acceptProposedAction();
     if (Frame() != nullptr) Frame()->OnDropFiles(paths);
@@ -309,12 +309,12 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
 
 CString CStatusBar::GetPaneText(int nIndex) const {
   if (nIndex < 0 || nIndex >= static_cast<int>(m_panes.size()) || GetWidget() == nullptr) return CString();
-  return AfxFromQString(static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)])->text());
+  return AfxGetLabelText(static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)]));
 }
 
 void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
   if (nIndex < 0 || nIndex >= static_cast<int>(m_panes.size()) || GetWidget() == nullptr) return;
-  static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)])->setText(AfxToQString(lpszNewText));
+  AfxSetLabelText(static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)]), lpszNewText);
 }
 
 // ---- CFrameWnd --------------------------------------------------------------------------------
@@ -753,7 +753,7 @@ std::vector<CString> CFrameWnd::GetMenuItems(int nMenu) {
   for (QAction* pAction : pMenu->actions()) {
     if (!pAction->isVisible()) continue;
     CString line;
-    line.Format("%s|%u", pAction->isSeparator() ? "-" : pAction->text().toUtf8().constData(), pAction->data().toUInt());
+    line.Format("%s|%u", pAction->isSeparator() ? "-" : AfxFromQString(pAction->text()).str().c_str(), pAction->data().toUInt());
     lines.push_back(line);
   }
   return lines;
@@ -769,10 +769,11 @@ BOOL CFrameWnd::HoverMenuItem(UINT nID) {
 void CFrameWnd::SimulateDrop(const std::vector<CString>& paths) {
   QWidget* pWidget = GetWidget();
   if (pWidget == nullptr) return;
+  // The list a file manager sends: every byte of each name kept.
   QMimeData data;
-  QList<QUrl> urls;
-  for (const CString& path : paths) urls << QUrl::fromLocalFile(QFile::decodeName(path.str().c_str()));
-  data.setUrls(urls);
+  std::vector<std::string> files;
+  for (const CString& path : paths) files.push_back(path.str());
+  data.setData(QStringLiteral("text/uri-list"), AfxUriListOfFiles(files));
   const QPointF center(pWidget->width() / 2.0, pWidget->height() / 2.0);
   QDragEnterEvent enter(center.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(pWidget, &enter);

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDrag>
-#include <QFile>
 #include <QMimeData>
 #include <QWidget>
 
@@ -86,7 +85,8 @@ std::vector<std::string> COleDataSource::FilesOfDropBlock(HGLOBAL hGlobal) {
         name += QChar(unit);
       }
       if (name.isEmpty()) break;
-      files.push_back(QFile::encodeName(name).toStdString());
+      // Wide names are characters, not bytes: a Linux name holds them as UTF-8.
+      files.push_back(AfxFromQString(name).str());
     }
   }
   GlobalUnlock(hGlobal);

@@ -2,9 +2,11 @@
 // conversions between the program's byte strings and Qt's strings. Only the layer's own .cpp
 // files include this header.
 //
-// The program's strings are bytes. Where bytes must come back from Qt unchanged (settings in
-// edit controls, file names in a drag), the functions below keep them exact; the plain
-// conversions are for the program's own texts (UTF-8 sources) and for text that is only shown.
+// The program's strings are bytes. Every conversion between them and Qt's strings is here.
+// Where bytes must come back from Qt unchanged (settings in edit controls, titles, file names
+// in a drag or a drop), the functions below keep them exact; where Qt cannot keep them (its file
+// names), they say so, and the caller refuses the name with a message. The plain conversions
+// are for the program's own texts (UTF-8 sources) and for text that is only shown.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -14,13 +16,43 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "afx/Wnd.h"
 
-inline QString AfxToQString(const char* psz) { return QString::fromUtf8(psz != nullptr ? psz : ""); }
+class QLabel;
+class QUrl;
+
+// Text that is only shown (titles, boxes, menus, labels, captions): UTF-8, and each byte that is
+// not part of a UTF-8 character as its code, \xNN. The program joins its own UTF-8 texts with
+// file names, so a text is never read whole in another encoding (the program's part would turn
+// into other characters), and names that differ in a byte never look alike.
+QString AfxToQString(const char* psz);
+QString AfxToQString(const char* pch, std::size_t nLength);
+// Text that Qt made (its own texts, what the program's texts became in a widget) as UTF-8.
 inline CString AfxFromQString(const QString& text) { return CString(text.toUtf8().toStdString()); }
+
+// A window's title and a label's text given bytes: shown as AfxToQString shows them, and read
+// back as those same bytes while the widget still shows that text.
+void AfxSetWindowTitle(QWidget* pWidget, const char* psz);
+CString AfxGetWindowTitle(const QWidget* pWidget);
+void AfxSetLabelText(QLabel* pLabel, const char* psz);
+CString AfxGetLabelText(const QLabel* pLabel);
+
+// Paths in Qt's file names. Qt decodes a file name as UTF-8 and puts U+FFFD for each byte that
+// is not part of a character, so a name that is not UTF-8 comes back from Qt as another name.
+// The name as Qt's file dialogs show it (U+FFFD where bytes could not be decoded).
+QString AfxQtFileName(const char* path);
+// The name for a Qt file API that reaches exactly path; false when Qt would reach another file.
+bool AfxExactQtFileName(const char* path, QString& rName);
+// The bytes of a name that came back from Qt (a file dialog's choice); false when the name holds
+// U+FFFD: Qt may have put it for bytes it could not decode, so the file meant may be another.
+bool AfxPathOfQtFileName(const QString& name, CString& rPath);
+// The path of a file: URL of a drop, its percent-encoded bytes decoded one by one; false for
+// other URLs, another machine's files and paths that hold a NUL.
+bool AfxPathOfFileUrl(const QUrl& url, CString& rPath);
 
 // The two encodings a settings text can be in: UTF-8 (Linux) or Shift_JIS (a file from Windows).
 enum class AfxTextEncoding { Utf8, ShiftJis };

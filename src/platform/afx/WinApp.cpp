@@ -2,11 +2,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QDir>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLibraryInfo>
@@ -21,7 +19,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "afx/Dialog.h"
 #include "afx/ProfileFile.h"
@@ -46,10 +47,47 @@ bool g_bProfileReadOnly = false;  // a screenshot run reads the user's profile b
 
 constexpr const char* kRecentSection = "Recent File List";
 
-// The absolute form of a path, as the framework records documents; no links are resolved.
+// The absolute form of a path, as the framework records documents: below the current folder
+// when relative, without empty, "." and ".." steps. No links are resolved, and the bytes of
+// the names are kept whatever they are.
 CString FullPath(const char* lpszPath) {
-  const QString path = QFile::decodeName(lpszPath);
-  return CString(QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath())).toStdString());
+  std::string path = lpszPath != nullptr ? lpszPath : "";
+  if (path.empty()) return CString();
+  if (path[0] != '/') {
+    // Without a current folder (it was removed) the path can only be taken as given.
+    const std::unique_ptr<char, decltype(&std::free)> current(getcwd(nullptr, 0), &std::free);
+    if (current == nullptr) return CString(path);
+    path = std::string(current.get()) + "/" + path;
+  }
+  std::vector<std::string> steps;
+  for (std::size_t start = 1; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string step = path.substr(start, end - start);
+    if (step == "..") {
+      if (!steps.empty()) steps.pop_back();
+    } else if (!step.empty() && step != ".") {
+      steps.push_back(step);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string& step : steps) full += "/" + step;
+  return CString(full.empty() ? "/" : full);
+}
+
+// Makes the folders of path that are missing (mode 0700, as the user's own); bytes as they are.
+void MakeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  mkdir(path.c_str(), 0700);
+}
+
+// The folder part of path (before its last slash); "/" for a file at the root.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 QtMessageHandler g_pPreviousHandler = nullptr;
@@ -281,12 +319,18 @@ namespace {
 
 // The socket of this user's viewer: only in the user's private runtime folder.
 QString ShellOpenSocket() {
-  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (runtime.isEmpty() || !runtime.startsWith('/')) return QString();
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || runtime[0] != '/') return QString();
   // A folder that others can write to could hold a planted socket or link.
-  if (!vimo::platform::IsOwnFolder(runtime.toStdString())) return QString();
-  return QFile::decodeName(runtime) + QStringLiteral("/vimo-open");
+  if (!vimo::platform::IsOwnFolder(runtime)) return QString();
+  // Qt would reach another socket than the one named: no hand-over then, as without a folder.
+  QString name;
+  if (!AfxExactQtFileName((std::string(runtime) + "/vimo-open").c_str(), name)) return QString();
+  return name;
 }
+
+// A path that a second start hands over ends in a NUL, the one byte no path holds.
+constexpr char kHandOverEnd = '\0';
 
 }  // namespace
 
@@ -302,7 +346,7 @@ void CWinApp::EnableShellOpen() {
     CCommandLineInfo info;
     ParseCommandLine(info);
     if (info.m_nShellCommand == CCommandLineInfo::FileOpen) {
-      socket.write(QByteArray(FullPath(info.m_strFileName).str().c_str()) + '\n');
+      socket.write(QByteArray::fromStdString(FullPath(info.m_strFileName).str()) + kHandOverEnd);
       m_bHandedOver = socket.waitForBytesWritten(2000) ? TRUE : FALSE;
     }
     socket.disconnectFromServer();
@@ -328,12 +372,18 @@ void CWinApp::AcceptShellOpens(QLocalServer* pServer) {
   }
 }
 
-// Each line a second start sent is a path to open, as if the desktop had opened it here.
+// Each path a second start sent is opened, as if the desktop had opened it here.
 void CWinApp::ReadShellOpens(QLocalSocket* pSocket) {
-  while (pSocket->canReadLine()) {
-    QByteArray line = pSocket->readLine(4096);
-    if (line.endsWith('\n')) line.chop(1);
-    if (!line.isEmpty()) OpenDocumentFile(line.constData());
+  for (;;) {
+    const QByteArray waiting = pSocket->peek(pSocket->bytesAvailable());
+    const qsizetype nEnd = waiting.indexOf(kHandOverEnd);
+    if (nEnd < 0) {
+      // No path is that long: whatever sends it is no second start.
+      if (waiting.size() > PATH_MAX) pSocket->abort();
+      return;
+    }
+    const QByteArray path = pSocket->read(nEnd + 1).chopped(1);
+    if (!path.isEmpty()) OpenDocumentFile(path.constData());
     if (auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd))) pFrame->ActivateFrame();
   }
 }
@@ -552,7 +602,7 @@ BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, in
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
   if (g_bProfileReadOnly) return FALSE;
   const CString path = GetProfilePath();
-  QDir().mkpath(QFileInfo(QFile::decodeName(path.str().c_str())).absolutePath());
+  MakeFolders(FolderOf(path.str()));
   return vimo::platform::WriteProfileString(path, lpszSection, lpszEntry, lpszValue) ? TRUE : FALSE;
 }
 
@@ -630,10 +680,8 @@ void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
   if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
   const std::string entry = WrittenDesktopEntry(exePath, typeName.str());
   if (TextOfFile(path) == entry) return;
-  const QString qPath = QFile::decodeName(path.c_str());
-  QDir().mkpath(QFileInfo(qPath).absolutePath());
-  QFile file(qPath);
-  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(entry.data(), static_cast<qint64>(entry.size()));
+  MakeFolders(FolderOf(path));
+  vimo::platform::ReplaceFileAtomically(path.c_str(), entry, 0644);
 }
 
 int CWinApp::Run() {
@@ -748,8 +796,15 @@ BOOL AfxPumpMessagesUntil(const std::function<bool()>& pred, DWORD nTimeoutMs) {
 }
 
 BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath) {
-  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return FALSE;
-  return pWnd->GetWidget()->grab().save(QFile::decodeName(lpszPngPath), "PNG") ? TRUE : FALSE;
+  if (pWnd == nullptr || pWnd->GetWidget() == nullptr || lpszPngPath == nullptr) return FALSE;
+  // Made in memory and written by its path's bytes, which Qt's file names could change.
+  QBuffer png;
+  png.open(QIODevice::WriteOnly);
+  if (!pWnd->GetWidget()->grab().save(&png, "PNG")) return FALSE;
+  const QByteArray& bytes = png.data();
+  return vimo::platform::ReplaceFileAtomically(lpszPngPath, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), 0666)
+             ? TRUE
+             : FALSE;
 }
 
 std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) {

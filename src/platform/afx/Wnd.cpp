@@ -119,7 +119,7 @@ void CDC::FillRect(const RECT* lpRect, CBrush* pBrush) {
 
 BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
   if (lpszString == nullptr || nCount < 0) return FALSE;
-  const QString text = QString::fromUtf8(lpszString, nCount);
+  const QString text = AfxToQString(lpszString, static_cast<std::size_t>(nCount));
   // The text starts at the device point (x, y) but is laid out in Qt's pixels, at the size the
   // user's scale gives the system font.
   const QPointF at = m_pPainter->transform().map(QPointF(x, y));
@@ -281,11 +281,11 @@ void CWnd::UpdateWindow() {
 }
 
 void CWnd::SetWindowText(const char* lpszString) {
-  if (m_pWidget != nullptr) m_pWidget->setWindowTitle(AfxToQString(lpszString));
+  if (m_pWidget != nullptr) AfxSetWindowTitle(m_pWidget, lpszString);
 }
 
 CString CWnd::GetWindowText() const {
-  return m_pWidget != nullptr ? AfxFromQString(m_pWidget->windowTitle()) : CString();
+  return m_pWidget != nullptr ? AfxGetWindowTitle(m_pWidget) : CString();
 }
 
 BOOL CWnd::GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const {
