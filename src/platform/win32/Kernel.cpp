@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "win32/UniqueFd.h"
+
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
 
 namespace {
@@ -58,16 +60,6 @@ bool CopyAll(int from, int to) {
     }
   }
 }
-
-struct FileDescriptor {
-  int fd = -1;
-  explicit FileDescriptor(int value) : fd(value) {}
-  ~FileDescriptor() {
-    if (fd >= 0) close(fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-};
 
 bool PatternMatches(const std::string& pattern, const char* name) {
   if (pattern == "*.*" || pattern == "*" || pattern.empty()) return true;
@@ -198,11 +190,10 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) return FALSE;
   }
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (bFailIfExists ? O_EXCL : O_TRUNC);
-  FileDescriptor to(open(lpNewFileName, flags, source.st_mode & 0777));
-  if (to.fd < 0) return FALSE;
-  if (!CopyAll(fromFd, to.fd)) return FALSE;
-  const int result = close(to.fd);
-  to.fd = -1;
+  UniqueFd to(open(lpNewFileName, flags, source.st_mode & 0777));
+  if (!to.valid()) return FALSE;
+  if (!CopyAll(fromFd, to.get())) return FALSE;
+  const int result = close(to.release());
   return result == 0 ? TRUE : FALSE;
 }
 
@@ -353,12 +344,12 @@ std::FILE* OpenRegularFile(const char* path) {
   // and after it, in case the name was replaced in between.
   struct stat info {};
   if (stat(path, &info) != 0 || !IsRegular(info)) return nullptr;
-  FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.fd < 0 || fstat(file.fd, &info) != 0 || !IsRegular(info)) return nullptr;
-  const int flags = fcntl(file.fd, F_GETFL);
-  if (flags < 0 || fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
-  std::FILE* stream = fdopen(file.fd, "rb");
-  if (stream != nullptr) file.fd = -1;  // the stream owns it now
+  UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid() || fstat(file.get(), &info) != 0 || !IsRegular(info)) return nullptr;
+  const int flags = fcntl(file.get(), F_GETFL);
+  if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+  std::FILE* stream = fdopen(file.get(), "rb");
+  if (stream != nullptr) file.release();  // the stream owns it now
   return stream;
 }
 

@@ -22,6 +22,7 @@
 
 #include "win32/Kernel.h"
 #include "win32/SafeFiles.h"
+#include "win32/UniqueFd.h"
 
 namespace {
 
@@ -30,25 +31,6 @@ constexpr const char* kFolderPrefix = "vimo-";
 // name only once their lock is taken.
 constexpr const char* kStagingPrefix = ".vimo-new-";
 constexpr const char* kLockName = "vimo.lock";
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return m_fd; }
-  int release() { return std::exchange(m_fd, -1); }
-  void reset(int fd) {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
 
 using DirPtr = std::unique_ptr<DIR, int (*)(DIR*)>;
 

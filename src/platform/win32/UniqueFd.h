@@ -1,0 +1,26 @@
+// Owns one file descriptor of the platform layer and closes it when it goes.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return m_fd; }
+  bool valid() const { return m_fd >= 0; }
+  // Gives the descriptor up to a new owner (a stream, the caller).
+  int release() { return std::exchange(m_fd, -1); }
+  void reset(int fd = -1) {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd;
+};
