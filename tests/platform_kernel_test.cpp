@@ -333,6 +333,27 @@ TEST_F(KernelTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
   close(sock);
 }
 
+TEST_F(KernelTest, RemovingLetsGoOfTheNameAtOnceWhateverItNames) {
+  WriteBytes(m_dir / "a.bmp", "bytes");
+  WriteBytes(m_dir / "kept.bmp", "kept");
+  ASSERT_EQ(mkfifo((m_dir / "fifo.bmp").c_str(), 0600), 0);
+  fs::create_symlink(m_dir / "kept.bmp", m_dir / "link.bmp");
+  const struct {
+    const char* name;
+    int error;  // 0: removed
+  } cases[] = {{"a.bmp", 0}, {"fifo.bmp", 0}, {"link.bmp", 0}, {"missing.bmp", ENOENT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    EXPECT_EQ(vimo::platform::RemoveFileReleasingLater((m_dir / c.name).c_str()), c.error == 0 ? 0 : -1);
+    if (c.error != 0) {
+      EXPECT_EQ(errno, c.error);
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(m_dir / c.name)));
+  }
+  EXPECT_TRUE(fs::exists(m_dir / "kept.bmp"));  // a link goes, not what it points at
+}
+
 TEST_F(KernelTest, WinExecFindsProgramsAndReportsMissingOnes) {
   const fs::path marker = m_dir / "started";
   const std::string command = "touch " + marker.string();

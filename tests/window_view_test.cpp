@@ -1,6 +1,9 @@
 // The view's painting and scrolling, and what the window offers before the view's commands come.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "app/Globals.h"
 #include "res/Resource.h"
 #include "support/ui/ViewerSession.h"
@@ -90,6 +93,77 @@ TEST_F(ViewTest, LargeImageScrollsOverItsOwnSizeByPagesOf120By140) {
   const Pixels across = m_session.ViewPixels();
   EXPECT_EQ(across.At(0, 0), pattern[static_cast<size_t>(140 * 800 + 120)]);
   EXPECT_EQ(across.At(33, 21), pattern[static_cast<size_t>((140 + 21) * 800 + 120 + 33)]);
+}
+
+// Compares every pixel the view shows with the image scrolled to `at`; at most a few failures.
+void ExpectViewShows(const Pixels& painted, POINT at, const std::function<Rgb(int, int)>& imageAt) {
+  int wrong = 0;
+  for (int y = 0; y < painted.height; ++y) {
+    for (int x = 0; x < painted.width; ++x) {
+      const Rgb want = imageAt(x + at.x, y + at.y);
+      if (painted.At(x, y) != want && wrong++ < 3) ADD_FAILURE() << "pixel " << x << "," << y << " scrolled to " << at.x << "," << at.y;
+    }
+  }
+}
+
+TEST_F(ViewTest, ScrolledImageIsPaintedPixelForPixelAt8And24Bits) {
+  const int width = 1500;
+  const int height = 1100;
+  const std::vector<Rgb> pattern = Pattern(width, height, 5);
+  std::vector<Rgb> palette;
+  for (int i = 0; i < 256; ++i)
+    palette.push_back(Rgb{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 37)});
+  std::vector<std::uint8_t> indexes;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) indexes.push_back(static_cast<std::uint8_t>(x * 7 + y * 13));
+  }
+  struct Case {
+    const char* name;
+    Bytes file;
+    std::function<Rgb(int, int)> imageAt;
+  };
+  const std::vector<Case> cases = {
+      {"24 bits", MakeBmp24(width, height, pattern), [&](int x, int y) { return pattern[static_cast<size_t>(y * width + x)]; }},
+      {"8 bits", MakeBmp8(width, height, palette, indexes),
+       [&](int x, int y) { return palette[indexes[static_cast<size_t>(y * width + x)]]; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = m_dir / (std::string(c.name) + ".bmp.bmp");
+    WriteFile(file, c.file);
+    m_pDoc->LoadDib(file.c_str());
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return SizesOf(m_pView).total.cx == width; }));
+    // Odd offsets: the first column shown starts inside a 4-byte word of the stored rows.
+    for (const POINT at : {POINT{0, 0}, POINT{333, 217}}) {
+      m_pView->ScrollToPosition(at);
+      ASSERT_EQ(m_pView->GetScrollPosition().x, at.x);
+      const Pixels painted = m_session.ViewPixels();
+      ASSERT_LT(painted.width + at.x, width);
+      ASSERT_LT(painted.height + at.y, height);
+      ExpectViewShows(painted, at, c.imageAt);
+    }
+  }
+}
+
+TEST_F(ViewTest, FileCutShortWhileShownIsPaintedAsFarAsItGoesWithTheRestBlack) {
+  // Another program shortens the shown file to its bottom 50 rows: the rows gone are black,
+  // and nothing beyond the end of the file is read (which would end the program with SIGBUS).
+  const int width = 600;
+  const int height = 1000;
+  const std::vector<Rgb> pattern = Pattern(width, height, 8);
+  const auto file = m_dir / "cut.bmp.bmp";
+  WriteFile(file, MakeBmp24(width, height, pattern));
+  m_pDoc->LoadDib(file.c_str());
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return SizesOf(m_pView).total.cx == width; }));
+  std::filesystem::resize_file(file, 54 + 50 * width * 3);
+  m_pView->ScrollToPosition(POINT{0, height});  // as far down as it goes
+  const POINT bottom = m_pView->GetScrollPosition();
+  const Pixels painted = m_session.ViewPixels();
+  ASSERT_EQ(bottom.y + painted.height, height);
+  ASSERT_GT(painted.height, 50);
+  ExpectViewShows(painted, bottom, [&](int x, int y) {
+    return y >= height - 50 ? pattern[static_cast<size_t>(y * width + x)] : Rgb{0, 0, 0};
+  });
 }
 
 TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {

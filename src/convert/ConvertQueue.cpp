@@ -30,7 +30,7 @@ void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
   for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr;) {
     if (*AsString(m_listHistory.GetNext(pos)) == path) return;
   }
-  std::remove(path);
+  vimo::platform::RemoveFileReleasingLater(path);
 }
 
 void CConvertQueue::Enqueue(const char* path) {

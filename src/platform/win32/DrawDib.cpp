@@ -3,6 +3,12 @@
 #include <QImage>
 #include <QPainter>
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -11,10 +17,13 @@
 struct HDRAWDIB__ {
   const BYTE* pBlock = nullptr;
   std::size_t cbBlock = 0;
-  // A decoded copy for the formats Qt cannot wrap, made once per bitmap.
+  // Run-length rows decoded to one byte per pixel, once per bitmap.
   QImage decoded;
   const void* pDecodedFor = nullptr;
-  int nDecodedRows = 0;
+  // The visible part in 32-bit colour, and the stored bytes it is made from, kept from paint to
+  // paint so that their memory is reused.
+  QImage piece;
+  std::vector<BYTE> staged;
 };
 
 namespace {
@@ -97,7 +106,8 @@ bool Describe(const HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const void* lp
   const std::uint64_t headerEnd = static_cast<std::uint64_t>(header - dd.pBlock) + info.size;
   if (bm.bitCount <= 8) {
     const int entries = 1 << bm.bitCount;
-    bm.colors.fill(qRgb(0, 0, 0), entries);
+    // 256 entries whatever the depth, so that any byte of decoded run-length rows has a colour.
+    bm.colors.fill(qRgb(0, 0, 0), 256);
     const std::uint64_t used = info.colorsUsed != 0 ? std::min<std::uint64_t>(info.colorsUsed, entries) : entries;
     for (std::uint64_t i = 0; i < used; ++i) {
       const std::uint64_t at = headerEnd + info.entrySize * i;
@@ -169,111 +179,173 @@ QImage DecodeRle(const Bitmap& bm) {
   return image;
 }
 
-int MaskShift(DWORD mask) {
+// One channel of a bit-field pixel: where it sits and how many steps it has.
+struct Channel {
+  DWORD mask = 0;
   int shift = 0;
+  DWORD max = 0;
+};
+
+Channel ChannelOf(DWORD mask) {
+  Channel channel{mask, 0, 0};
   while (mask != 0 && (mask & 1) == 0) {
     mask >>= 1;
-    ++shift;
+    ++channel.shift;
   }
-  return shift;
+  channel.max = mask;
+  return channel;
 }
 
-BYTE MaskedChannel(DWORD value, DWORD mask) {
-  if (mask == 0) return 0;
-  const int shift = MaskShift(mask);
-  const DWORD max = mask >> shift;
-  return static_cast<BYTE>(((value & mask) >> shift) * 255u / max);
+BYTE Scale(DWORD value, const Channel& c) {
+  return c.max == 0 ? 0 : static_cast<BYTE>(((value & c.mask) >> c.shift) * 255u / c.max);
 }
 
-// Rows the Qt formats cannot wrap, converted: 4 bits to 8, bit fields to 32-bit colour.
-QImage ConvertRows(const Bitmap& bm, int rows) {
-  if (bm.bitCount == 4) {
-    QImage image(bm.width, rows, QImage::Format_Indexed8);
-    if (image.isNull()) return image;
-    for (int y = 0; y < rows; ++y) {
-      const BYTE* src = bm.bits + bm.stride * static_cast<std::uint64_t>(y);
-      BYTE* dst = image.scanLine(y);
-      for (int x = 0; x < bm.width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+// Where the stored rows are read from: the block itself, or the decoded copy of run-length rows.
+struct Rows {
+  const BYTE* first = nullptr;
+  std::uint64_t stride = 0;
+  int count = 0;  // whole rows available, in stored order
+  int bitCount = 0;
+  bool inBlock = false;
+};
+
+// The bytes of a stored row that hold columns x .. x + n, and the first column's place in its
+// byte (pixels of 1 and 4 bits share bytes, the first one in the high bits).
+struct Span {
+  std::size_t first = 0;
+  std::size_t length = 0;
+  int phase = 0;
+};
+
+Span SpanOf(int x, int n, int bitCount) {
+  if (bitCount <= 0) return Span();
+  const std::size_t bits = static_cast<std::size_t>(bitCount);
+  const std::size_t first = static_cast<std::size_t>(x) * bits / 8;
+  const std::size_t end = (static_cast<std::size_t>(x + n) * bits + 7) / 8;
+  return Span{first, end - first, bitCount < 8 ? x % (8 / bitCount) : 0};
+}
+
+// Converts n pixels of a stored row to 32-bit colour, straight into the painted piece. src is the
+// byte that holds the first pixel, phase that pixel's place in it.
+class RowConverter {
+ public:
+  RowConverter(const Bitmap& bm, int bitCount) : m_bm(bm), m_bitCount(bitCount) {
+    for (int i = 0; i < 3; ++i) m_channels[i] = ChannelOf(bm.masks[i]);
+    m_bitFields = bm.compression == BI_BITFIELDS;
+  }
+
+  void operator()(const BYTE* src, int phase, int n, QRgb* dst) const {
+    const QRgb* palette = m_bm.colors.constData();
+    switch (m_bitCount) {
+      case 1:
+        for (int i = 0, x = phase; i < n; ++i, ++x) dst[i] = palette[(src[x >> 3] >> (7 - (x & 7))) & 1];
+        return;
+      case 4:
+        for (int i = 0, x = phase; i < n; ++i, ++x) dst[i] = palette[(x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4)];
+        return;
+      case 8:
+        for (int i = 0; i < n; ++i) dst[i] = palette[src[i]];
+        return;
+      case 16: return Convert16(src, n, dst);
+      case 24: return Convert24(src, n, dst);
+      default: return Convert32(src, n, dst);
     }
-    return image;
   }
-  QImage image(bm.width, rows, QImage::Format_RGB32);
-  if (image.isNull()) return image;
-  for (int y = 0; y < rows; ++y) {
-    const BYTE* src = bm.bits + bm.stride * static_cast<std::uint64_t>(y);
-    auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < bm.width; ++x) {
-      DWORD value = 0;
-      if (bm.bitCount == 16) value = static_cast<DWORD>(src[2 * x] | (src[2 * x + 1] << 8));
-      else value = ReadDword(src + 4 * static_cast<std::size_t>(x));
-      dst[x] = qRgb(MaskedChannel(value, bm.masks[0]), MaskedChannel(value, bm.masks[1]), MaskedChannel(value, bm.masks[2]));
+
+ private:
+  void Convert16(const BYTE* src, int n, QRgb* dst) const {
+    for (int i = 0; i < n; ++i, src += 2) {
+      const DWORD value = static_cast<DWORD>(src[0] | (src[1] << 8));
+      if (m_bitFields) {
+        dst[i] = qRgb(Scale(value, m_channels[0]), Scale(value, m_channels[1]), Scale(value, m_channels[2]));
+      } else {
+        // 5-5-5: each channel's top bits repeated into the low ones, as Qt widens them.
+        const int r = (value >> 10) & 0x1F, g = (value >> 5) & 0x1F, b = value & 0x1F;
+        dst[i] = qRgb((r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2));
+      }
     }
   }
-  return image;
-}
 
-QImage::Format FormatOf(int bitCount) {
-  switch (bitCount) {
-    case 1: return QImage::Format_Mono;
-    case 8: return QImage::Format_Indexed8;
-    case 16: return QImage::Format_RGB555;
-    case 24: return QImage::Format_BGR888;
-    default: return QImage::Format_RGB32;
+  // Blue, green, red bytes to 0xFFRRGGBB: four pixels (three 32-bit words) at a time.
+  static void Convert24(const BYTE* src, int n, QRgb* dst) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4, src += 12) {
+      std::uint32_t w[3];
+      std::memcpy(w, src, sizeof(w));
+      dst[i] = 0xFF000000u | (w[0] & 0xFFFFFFu);
+      dst[i + 1] = 0xFF000000u | (w[0] >> 24) | ((w[1] & 0xFFFFu) << 8);
+      dst[i + 2] = 0xFF000000u | (w[1] >> 16) | ((w[2] & 0xFFu) << 16);
+      dst[i + 3] = 0xFF000000u | (w[2] >> 8);
+    }
+    for (; i < n; ++i, src += 3) dst[i] = qRgb(src[2], src[1], src[0]);
   }
-}
 
-// The stored rows available, as an image in stored order; nRows says how many it holds. Rows Qt
-// can wrap in place give a null image with bWrap set: the caller wraps the rows it paints.
-QImage StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm, int& nRows, bool& bWrap) {
-  bWrap = false;
+  void Convert32(const BYTE* src, int n, QRgb* dst) const {
+    for (int i = 0; i < n; ++i, src += 4) {
+      const DWORD value = ReadDword(src);
+      dst[i] = m_bitFields ? qRgb(Scale(value, m_channels[0]), Scale(value, m_channels[1]), Scale(value, m_channels[2]))
+                           : 0xFF000000u | (value & 0xFFFFFFu);
+    }
+  }
+
+  const Bitmap& m_bm;
+  int m_bitCount;
+  bool m_bitFields = false;
+  Channel m_channels[3];
+};
+
+// The stored rows that can be read, or none (count 0) for a layout that is not drawn.
+// Run-length rows are decoded once per bitmap, into one byte per pixel.
+Rows StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm) {
   const bool compressed = bm.compression == BI_RLE8 || bm.compression == BI_RLE4;
-  if (compressed && (bm.compression == BI_RLE8 ? bm.bitCount != 8 : bm.bitCount != 4)) return QImage();
-  if (!compressed && bm.compression != BI_RGB && bm.compression != BI_BITFIELDS) return QImage();
+  if (compressed && (bm.compression == BI_RLE8 ? bm.bitCount != 8 : bm.bitCount != 4)) return Rows();
+  if (!compressed && bm.compression != BI_RGB && bm.compression != BI_BITFIELDS) return Rows();
   // Masks describe 16- and 32-bit pixels; other depths would be read four bytes a pixel.
-  if (bm.compression == BI_BITFIELDS && bm.bitCount != 16 && bm.bitCount != 32) return QImage();
-  const std::uint64_t fullRows = bm.stride == 0 ? 0 : bm.available / bm.stride;
-  nRows = compressed ? bm.height : static_cast<int>(std::min<std::uint64_t>(fullRows, static_cast<std::uint64_t>(bm.height)));
-  if (nRows <= 0) return QImage();
-  if (!compressed && bm.bitCount != 4 && bm.compression != BI_BITFIELDS) {
-    bWrap = bm.stride <= static_cast<std::uint64_t>(INT32_MAX);
-    return QImage();
+  if (bm.compression == BI_BITFIELDS && bm.bitCount != 16 && bm.bitCount != 32) return Rows();
+  if (!compressed) {
+    const std::uint64_t fullRows = bm.stride == 0 ? 0 : bm.available / bm.stride;
+    return Rows{bm.bits, bm.stride, static_cast<int>(std::min<std::uint64_t>(fullRows, static_cast<std::uint64_t>(bm.height))),
+                bm.bitCount, true};
   }
   if (dd.pDecodedFor != lpbi || dd.decoded.isNull()) {
-    if (static_cast<std::uint64_t>(bm.width) * static_cast<std::uint64_t>(nRows) > kMaxDecodedPixels) return QImage();
-    dd.decoded = compressed ? DecodeRle(bm) : ConvertRows(bm, nRows);
+    if (static_cast<std::uint64_t>(bm.width) * static_cast<std::uint64_t>(bm.height) > kMaxDecodedPixels) return Rows();
+    dd.decoded = DecodeRle(bm);
     dd.pDecodedFor = lpbi;
-    dd.nDecodedRows = nRows;
   }
-  nRows = dd.decoded.height();
-  QImage image = dd.decoded;
-  if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono) image.setColorTable(bm.colors);
-  return image;
+  if (dd.decoded.isNull()) return Rows();
+  return Rows{dd.decoded.constBits(), static_cast<std::uint64_t>(dd.decoded.bytesPerLine()), dd.decoded.height(), 8, false};
 }
 
-// Stored rows rowFrom..rowTo of a bitmap Qt can read in place. Rows that are 4-byte aligned are
-// wrapped without a copy; others (a mapped file puts them 2 bytes off) are copied, only the
-// columns xFrom..xTo when whole bytes hold whole pixels; xFrom then says where the piece starts.
-QImage WrappedRows(const Bitmap& bm, int rowFrom, int rowTo, int& xFrom, int xTo) {
-  const BYTE* first = bm.bits + bm.stride * static_cast<std::uint64_t>(rowFrom);
-  const int count = rowTo - rowFrom;
-  const QImage::Format format = FormatOf(bm.bitCount);
-  QImage piece;
-  if (reinterpret_cast<std::uintptr_t>(first) % 4 == 0) {
-    xFrom = 0;
-    piece = QImage(first, bm.width, count, static_cast<qsizetype>(bm.stride), format);
-  } else {
-    if (bm.bitCount < 8) xFrom = 0;
-    const int columns = (bm.bitCount < 8 ? bm.width : xTo) - xFrom;
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(bm.bitCount) / 8;
-    const std::size_t offset = bytesPerPixel * static_cast<std::size_t>(xFrom);
-    piece = QImage(columns, count, format);
-    const std::size_t length = bm.bitCount < 8 ? static_cast<std::size_t>(bm.stride) : bytesPerPixel * columns;
-    for (int y = 0; !piece.isNull() && y < count; ++y)
-      std::memcpy(piece.scanLine(y), first + bm.stride * static_cast<std::uint64_t>(y) + offset,
-                  std::min<std::size_t>(length, static_cast<std::size_t>(piece.bytesPerLine())));
+// Copies the bytes span of the stored row rowOf(line) for every line into dd.staged (line y at
+// y * span.length), through the kernel rather than by reading the block: a fresh mapping read
+// from the program faults on nearly every page it touches (and under shadow page tables each page
+// costs a further exit), while the kernel copies through its own mapping of the page cache. A row
+// it cannot read (a file cut short under the mapping) is left out instead of raising SIGBUS:
+// read[y] says which lines arrived. False when the kernel refuses such copies altogether.
+template <typename RowOf>
+bool StageLines(HDRAWDIB__& dd, const Rows& rows, Span span, int lines, RowOf rowOf, std::vector<char>& read) {
+  dd.staged.resize(span.length * static_cast<std::size_t>(lines));
+  read.assign(static_cast<std::size_t>(lines), 0);
+  std::vector<iovec> local, remote;
+  std::vector<int> lineOf;
+  for (int y = 0; y < lines; ++y) {
+    const int row = rowOf(y);
+    if (row < 0 || row >= rows.count) continue;
+    local.push_back({dd.staged.data() + span.length * static_cast<std::size_t>(y), span.length});
+    remote.push_back({const_cast<BYTE*>(rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first), span.length});
+    lineOf.push_back(y);
   }
-  if (!piece.isNull() && bm.bitCount <= 8) piece.setColorTable(bm.colors);
-  return piece;
+  const std::size_t count = local.size();
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t batch = std::min<std::size_t>(count - done, IOV_MAX);
+    const ssize_t got = process_vm_readv(getpid(), &local[done], batch, &remote[done], batch, 0);
+    if (got < 0 && errno != EFAULT) return false;
+    // Whole rows arrived up to the first one that could not be read, which is left out.
+    const std::size_t whole = got < 0 ? 0 : static_cast<std::size_t>(got) / span.length;
+    for (std::size_t i = 0; i < whole; ++i) read[static_cast<std::size_t>(lineOf[done + i])] = 1;
+    done += whole < batch ? whole + 1 : batch;
+  }
+  return true;
 }
 
 }  // namespace
@@ -291,7 +363,6 @@ void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock) {
   hdd->cbBlock = pBlock != nullptr ? cbBlock : 0;
   hdd->decoded = QImage();
   hdd->pDecodedFor = nullptr;
-  hdd->nDecodedRows = 0;
 }
 
 BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
@@ -303,44 +374,37 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   QPainter* pPainter = pDC->GetPainter();
   const int width = std::min(dxDst, bm.width);
   const int height = std::min(dyDst, bm.height);
-  // Only the rows that can be seen are painted.
+  // Only what can be seen is painted.
   const QRect device(0, 0, pPainter->device()->width(), pPainter->device()->height());
   QRect visible = pPainter->transform().inverted().mapRect(pPainter->hasClipping() ? pPainter->clipBoundingRect().toAlignedRect() : device);
   visible = visible.intersected(QRect(xDst, yDst, width, height));
   if (visible.isEmpty()) return TRUE;
-  const int top = visible.top() - yDst;           // first visible line, from the image's top
-  const int bottom = visible.bottom() + 1 - yDst;  // one past the last
-  int nRows = 0;
-  bool bWrap = false;
-  const QImage stored = StoredRows(*hdd, lpbi, bm, nRows, bWrap);
-  // Lines with no stored row behind them are painted black.
-  auto lineOfRow = [&bm](int row) { return bm.bottomUp ? bm.height - 1 - row : row; };
-  const int firstRow = bm.bottomUp ? bm.height - bottom : top;
-  const int lastRow = bm.bottomUp ? bm.height - top : bottom;  // exclusive
-  const int rowFrom = std::max(0, firstRow);
-  const int rowTo = std::min(lastRow, stored.isNull() && !bWrap ? 0 : nRows);
-  pPainter->fillRect(visible, Qt::black);
-  if (rowFrom >= rowTo) return TRUE;
-  int xFrom = visible.left() - xDst;  // the piece's first column in the image
-  QImage piece;
-  if (bWrap) {
-    piece = WrappedRows(bm, rowFrom, rowTo, xFrom, visible.right() + 1 - xDst);
-  } else {
-    xFrom = 0;
-    piece = QImage(stored.constScanLine(rowFrom), stored.width(), rowTo - rowFrom, stored.bytesPerLine(), stored.format());
-    if (stored.format() == QImage::Format_Indexed8 || stored.format() == QImage::Format_Mono)
-      piece.setColorTable(stored.colorTable());
+  // The visible lines are converted top-down into one 32-bit piece, drawn without any scaling
+  // or flipping, so that it is copied as it is. Lines with no stored row behind them are black.
+  if (hdd->piece.size() != visible.size()) hdd->piece = QImage(visible.size(), QImage::Format_RGB32);
+  QImage& piece = hdd->piece;
+  if (piece.isNull()) return FALSE;
+  const Rows rows = StoredRows(*hdd, lpbi, bm);
+  const RowConverter convert(bm, rows.bitCount);
+  const Span span = SpanOf(visible.left() - xDst, visible.width(), rows.bitCount);
+  auto rowOf = [&](int y) {
+    const int line = visible.top() - yDst + y;
+    return bm.bottomUp ? bm.height - 1 - line : line;
+  };
+  // Decoded run-length rows are the program's own memory and are read in place.
+  std::vector<char> read;
+  const bool staged = rows.inBlock && StageLines(*hdd, rows, span, visible.height(), rowOf, read);
+  for (int y = 0; y < visible.height(); ++y) {
+    const int row = rowOf(y);
+    auto* dst = reinterpret_cast<QRgb*>(piece.scanLine(y));
+    if (row >= rows.count || (staged && !read[static_cast<std::size_t>(y)])) {
+      std::fill_n(dst, visible.width(), qRgb(0, 0, 0));
+      continue;
+    }
+    const BYTE* src = staged ? hdd->staged.data() + span.length * static_cast<std::size_t>(y)
+                             : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
+    convert(src, span.phase, visible.width(), dst);
   }
-  if (piece.isNull()) return TRUE;
-  pPainter->save();
-  if (bm.bottomUp) {
-    pPainter->translate(xDst, yDst + lineOfRow(rowFrom) + 1);
-    pPainter->scale(1, -1);
-  } else {
-    pPainter->translate(xDst, yDst + rowFrom);
-  }
-  const int pieceWidth = std::min(width - xFrom, piece.width());
-  pPainter->drawImage(QRect(xFrom, 0, pieceWidth, piece.height()), piece, QRect(0, 0, pieceWidth, piece.height()));
-  pPainter->restore();
+  pPainter->drawImage(visible.topLeft(), piece);
   return TRUE;
 }

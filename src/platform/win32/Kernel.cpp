@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -360,6 +361,25 @@ std::string CreateFreshFile(const std::string& folder, const char* suffix) {
   if (fd < 0) return {};
   close(fd);
   return templ;
+}
+
+int RemoveFileReleasingLater(const char* path) {
+  // A path descriptor keeps the file alive past the unlink without opening it (nothing happens
+  // to a FIFO or device); the file is freed when the last descriptor is closed.
+  const int holder = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (unlink(path) != 0) {
+    const int error = errno;
+    if (holder >= 0) close(holder);
+    errno = error;
+    return -1;
+  }
+  if (holder < 0) return 0;
+  try {
+    std::thread([holder] { close(holder); }).detach();
+  } catch (const std::system_error&) {
+    close(holder);
+  }
+  return 0;
 }
 
 std::string ExecutableFolder() {

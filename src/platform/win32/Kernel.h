@@ -78,6 +78,11 @@ std::FILE* OpenRegularFile(const char* path);
 // completely before renaming it over its real name.
 std::string CreateFreshFile(const std::string& folder, const char* suffix);
 
+// Removes the file's name at once, as std::remove does (0, or -1 with errno), and lets go of the
+// file itself on a thread of its own: freeing the cached pages of a large file takes tens of
+// milliseconds that the caller need not wait for.
+int RemoveFileReleasingLater(const char* path);
+
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();
 

@@ -129,8 +129,13 @@ std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& f
   return names;
 }
 
-Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
-  const int stride = (width * 3 + 3) & ~3;
+namespace {
+
+// The file and information headers of a bottom-up BMP whose rows follow a colour table of
+// `colours` entries.
+Bytes BmpHeaders(int width, int height, int bitCount, int colours) {
+  const int stride = ((width * bitCount + 31) / 32) * 4;
+  const std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(colours);
   const std::uint32_t imageSize = static_cast<std::uint32_t>(stride * height);
   Bytes bytes;
   auto put16 = [&bytes](std::uint32_t v) {
@@ -143,20 +148,28 @@ Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
   };
   bytes.push_back('B');
   bytes.push_back('M');
-  put32(54 + imageSize);
+  put32(offset + imageSize);
   put32(0);
-  put32(54);
+  put32(offset);
   put32(40);
   put32(static_cast<std::uint32_t>(width));
   put32(static_cast<std::uint32_t>(height));
   put16(1);
-  put16(24);
+  put16(static_cast<std::uint32_t>(bitCount));
   put32(0);
   put32(imageSize);
   put32(2925);
   put32(2925);
+  put32(static_cast<std::uint32_t>(colours));
   put32(0);
-  put32(0);
+  return bytes;
+}
+
+}  // namespace
+
+Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
+  Bytes bytes = BmpHeaders(width, height, 24, 0);
+  const int stride = (width * 3 + 3) & ~3;
   for (int row = height - 1; row >= 0; --row) {
     for (int x = 0; x < width; ++x) {
       const Rgb& c = pixels[static_cast<size_t>(row * width + x)];
@@ -165,6 +178,21 @@ Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels) {
       bytes.push_back(c.red);
     }
     for (int pad = width * 3; pad < stride; ++pad) bytes.push_back(0);
+  }
+  return bytes;
+}
+
+Bytes MakeBmp8(int width, int height, const std::vector<Rgb>& palette, const std::vector<std::uint8_t>& indexes) {
+  Bytes bytes = BmpHeaders(width, height, 8, 256);
+  for (int i = 0; i < 256; ++i) {
+    const Rgb c = static_cast<size_t>(i) < palette.size() ? palette[static_cast<size_t>(i)] : Rgb{};
+    bytes.insert(bytes.end(), {c.blue, c.green, c.red, 0});
+  }
+  const int stride = (width + 3) & ~3;
+  for (int row = height - 1; row >= 0; --row) {
+    const auto first = indexes.begin() + static_cast<std::ptrdiff_t>(row) * width;
+    bytes.insert(bytes.end(), first, first + width);
+    bytes.resize(bytes.size() + static_cast<size_t>(stride - width), 0);
   }
   return bytes;
 }

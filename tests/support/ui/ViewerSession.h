@@ -80,6 +80,8 @@ std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& f
 
 // A 24-bit bottom-up BMP file of the given colours (top row first).
 Bytes MakeBmp24(int width, int height, const std::vector<Rgb>& pixels);
+// An 8-bit bottom-up BMP file: a 256-entry colour table and one index per pixel (top row first).
+Bytes MakeBmp8(int width, int height, const std::vector<Rgb>& palette, const std::vector<std::uint8_t>& indexes);
 // The user's window colour, which the view shows where there is no image.
 Rgb WindowColour();
 // A colourful test pattern: every pixel differs from its neighbours.
