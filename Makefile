@@ -34,7 +34,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVIMO_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
-	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan -L threaded --output-on-failure -j $(JOBS)
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp ctest --test-dir build-tsan -L threaded --output-on-failure -j $(JOBS)
 
 # Speed and memory figures in one table (a few minutes; pictures are made once in
 # $(BUILD)/bench-data). bench-peers installs other Debian viewers and measures them alike.
