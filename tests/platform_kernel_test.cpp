@@ -207,6 +207,9 @@ TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
       {"a folder from before the lock, process running", tmp / ("vimo-" + running + "-old002"), Lock::None,
        {"d.bmp"}, {"d.bmp"}},
       {"a folder still being made", tmp / ".vimo-new-Ab12Cd", Lock::Free, {"e.bmp"}, {"e.bmp", kLock}},
+      {"a test's folder is not the viewer's", tmp / "vimo-convert-test-1", Lock::Free, {"h.bmp"}, {"h.bmp", kLock}},
+      {"nor a name that only starts like one", tmp / "vimo-99999995-abcdef-x", Lock::Free, {"i.bmp"},
+       {"i.bmp", kLock}},
       {"the cache folder is cleaned too", cacheHome / "vimo" / "vimo-99999999-cache1", Lock::Free, {"f.bmp"}, {}},
       {"a symlink is not followed", elsewhere.Path(), Lock::Free, {"g.bmp"}, {"g.bmp", kLock}},
   };
