@@ -289,7 +289,14 @@ TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
   do {
     seen.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   } while (FindNextFileA(search, &data));
+  // Started over, the search walks the listing it took at its start, not the folder as it is now.
+  WriteBytes(m_dir / "c.jpg", "c");
+  std::vector<std::pair<std::string, bool>> again;
+  for (BOOL found = vimo::platform::FindRestart(search, &data); found; found = FindNextFileA(search, &data)) {
+    again.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  }
   EXPECT_TRUE(FindClose(search));
+  EXPECT_EQ(again, seen);
   std::sort(seen.begin(), seen.end());
   const std::vector<std::pair<std::string, bool>> expected = {
       {".", true}, {"..", true}, {"B.GIF", false}, {"a.jpg", false}, {"sub.jpg", true}};
