@@ -207,6 +207,9 @@ TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
       {"a folder from before the lock, process running", tmp / ("vimo-" + running + "-old002"), Lock::None,
        {"d.bmp"}, {"d.bmp"}},
       {"a folder still being made", tmp / ".vimo-new-Ab12Cd", Lock::Free, {"e.bmp"}, {"e.bmp", kLock}},
+      {"a test's folder is not the viewer's", tmp / "vimo-convert-test-1", Lock::Free, {"h.bmp"}, {"h.bmp", kLock}},
+      {"nor a name that only starts like one", tmp / "vimo-99999995-abcdef-x", Lock::Free, {"i.bmp"},
+       {"i.bmp", kLock}},
       {"the cache folder is cleaned too", cacheHome / "vimo" / "vimo-99999999-cache1", Lock::Free, {"f.bmp"}, {}},
       {"a symlink is not followed", elsewhere.Path(), Lock::Free, {"g.bmp"}, {"g.bmp", kLock}},
   };
@@ -286,7 +289,14 @@ TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
   do {
     seen.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   } while (FindNextFileA(search, &data));
+  // Started over, the search walks the listing it took at its start, not the folder as it is now.
+  WriteBytes(m_dir / "c.jpg", "c");
+  std::vector<std::pair<std::string, bool>> again;
+  for (BOOL found = vimo::platform::FindRestart(search, &data); found; found = FindNextFileA(search, &data)) {
+    again.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  }
   EXPECT_TRUE(FindClose(search));
+  EXPECT_EQ(again, seen);
   std::sort(seen.begin(), seen.end());
   const std::vector<std::pair<std::string, bool>> expected = {
       {".", true}, {"..", true}, {"B.GIF", false}, {"a.jpg", false}, {"sub.jpg", true}};

@@ -4,6 +4,8 @@
 
 #include "afx/afxwin.h"
 
+class CVimoDoc;
+
 class CVimoApp : public CWinApp {
  public:
   CVimoApp();
@@ -22,6 +24,7 @@ class CVimoApp : public CWinApp {
 
  protected:
   void OnAppAbout();
+  void ShowIfConverted(CVimoDoc& doc);
   DECLARE_MESSAGE_MAP()
 };
 

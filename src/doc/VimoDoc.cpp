@@ -85,6 +85,7 @@ BOOL CVimoDoc::OnNewDocument() { return CDocument::OnNewDocument() ? TRUE : FALS
 void CVimoDoc::CloseSearch() {
   if (m_hFind != nullptr) FindClose(m_hFind);
   m_hFind = nullptr;
+  m_bSearchAtStart = false;
 }
 
 // ---- browsing ---------------------------------------------------------------------------------
@@ -115,15 +116,19 @@ void CVimoDoc::OpenImages(const char* path) {
       RefuseLongPath(CString(openedPath, static_cast<int>(folderLength)));
       return;
     }
+    // The folder is read once: the walk that follows starts over on the count's listing.
     WIN32_FIND_DATAA entry;
     const HANDLE hCount = FindFirstFileA(CString(m_szFolder) + "*.*", &entry);
-    if (hCount != INVALID_HANDLE_VALUE) {
-      do {
-        if (IsBrowsable(entry) && IsImageName(entry.cFileName)) ++m_nReadAhead;
-      } while (FindNextFileA(hCount, &entry));
+    if (hCount == INVALID_HANDLE_VALUE) return;
+    do {
+      if (IsBrowsable(entry) && IsImageName(entry.cFileName)) ++m_nReadAhead;
+    } while (FindNextFileA(hCount, &entry));
+    if (m_nReadAhead == 0) {
       FindClose(hCount);
+      return;
     }
-    if (m_nReadAhead == 0) return;
+    m_hFind = hCount;
+    m_bSearchAtStart = true;
   }
   SetTitle(CString("Reading...") + m_szFolder);
   QueueNextImage();
@@ -175,6 +180,9 @@ void CVimoDoc::QueueNextImage() {
     if (hFind == INVALID_HANDLE_VALUE) return;
     m_hFind = hFind;
     bFound = TRUE;
+  } else if (m_bSearchAtStart) {
+    m_bSearchAtStart = false;
+    bFound = vimo::platform::FindRestart(m_hFind, &m_findData);
   } else {
     bFound = FindNextFileA(m_hFind, &m_findData);
   }

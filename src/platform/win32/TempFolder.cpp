@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -160,13 +161,29 @@ bool IsAbandoned(int folderFd, const char* name, UniqueFd& lock) {
   return end != digits && *end == '-' && !ProcessAlive(pid);
 }
 
+// Whether name has the shape of a viewer's own folder, vimo-<pid>-XXXXXX (mkdtemp's six letters
+// or digits); other vimo-* names (a test's folder, say) are never opened.
+bool IsViewerFolderName(const char* name) {
+  const size_t prefix = std::strlen(kFolderPrefix);
+  if (std::strncmp(name, kFolderPrefix, prefix) != 0) return false;
+  const char* digits = name + prefix;
+  const char* dash = digits;
+  while (*dash >= '0' && *dash <= '9') ++dash;
+  if (dash == digits || *dash != '-') return false;
+  const char* suffix = dash + 1;
+  for (const char* c = suffix; *c != '\0'; ++c) {
+    if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
+  }
+  return std::strlen(suffix) == 6;
+}
+
 void CleanStaleIn(const std::string& root) {
   const UniqueFd rootFd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (rootFd.get() < 0) return;
   const DirPtr listing = ListFolder(rootFd.get());
   if (!listing) return;
   while (const dirent* entry = readdir(listing.get())) {
-    if (std::strncmp(entry->d_name, kFolderPrefix, std::strlen(kFolderPrefix)) != 0) continue;
+    if (!IsViewerFolderName(entry->d_name)) continue;
     // Never through a symlink, never someone else's folder.
     const UniqueFd folder(openat(rootFd.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
