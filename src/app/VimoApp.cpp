@@ -85,20 +85,8 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bDragging) return nullptr;
   if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
   CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
-  if (auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument)) {
-    pVimoDoc->OpenImages(lpszFileName);
-    ShowIfConverted(*pVimoDoc);
-  }
+  if (auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument)) pVimoDoc->OpenImages(lpszFileName);
   return pDocument;
-}
-
-// The worker often finishes the first image while the folder is being read: it is taken now,
-// through the frame's own poll, so the window's first paint shows it instead of a blank frame
-// with the picture one paint later.
-void CVimoApp::ShowIfConverted(CVimoDoc& doc) {
-  if (!g_bPollQueue || !doc.m_queue.CanNext() || m_pMainWnd == nullptr || !IsWindow(m_pMainWnd->m_hWnd)) return;
-  g_bPollQueue = 0;
-  m_pMainWnd->SendMessage(WM_POLL_QUEUE);
 }
 
 BOOL CVimoApp::OnIdle(LONG lCount) {

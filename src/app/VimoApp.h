@@ -4,8 +4,6 @@
 
 #include "afx/afxwin.h"
 
-class CVimoDoc;
-
 class CVimoApp : public CWinApp {
  public:
   CVimoApp();
@@ -24,7 +22,6 @@ class CVimoApp : public CWinApp {
 
  protected:
   void OnAppAbout();
-  void ShowIfConverted(CVimoDoc& doc);
   DECLARE_MESSAGE_MAP()
 };
 
