@@ -292,7 +292,8 @@ TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
   // Started over, the search walks the listing it took at its start, not the folder as it is now.
   WriteBytes(m_dir / "c.jpg", "c");
   std::vector<std::pair<std::string, bool>> again;
-  for (BOOL found = vimo::platform::FindRestart(search, &data); found; found = FindNextFileA(search, &data)) {
+  ASSERT_TRUE(vimo::platform::FindRewind(search));
+  for (BOOL found = FindNextFileA(search, &data); found; found = FindNextFileA(search, &data)) {
     again.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   }
   EXPECT_TRUE(FindClose(search));

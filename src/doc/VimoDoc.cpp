@@ -85,7 +85,6 @@ BOOL CVimoDoc::OnNewDocument() { return CDocument::OnNewDocument() ? TRUE : FALS
 void CVimoDoc::CloseSearch() {
   if (m_hFind != nullptr) FindClose(m_hFind);
   m_hFind = nullptr;
-  m_bSearchAtStart = false;
 }
 
 // ---- browsing ---------------------------------------------------------------------------------
@@ -127,8 +126,8 @@ void CVimoDoc::OpenImages(const char* path) {
       FindClose(hCount);
       return;
     }
+    vimo::platform::FindRewind(hCount);
     m_hFind = hCount;
-    m_bSearchAtStart = true;
   }
   SetTitle(CString("Reading...") + m_szFolder);
   QueueNextImage();
@@ -180,9 +179,6 @@ void CVimoDoc::QueueNextImage() {
     if (hFind == INVALID_HANDLE_VALUE) return;
     m_hFind = hFind;
     bFound = TRUE;
-  } else if (m_bSearchAtStart) {
-    m_bSearchAtStart = false;
-    bFound = vimo::platform::FindRestart(m_hFind, &m_findData);
   } else {
     bFound = FindNextFileA(m_hFind, &m_findData);
   }

@@ -45,7 +45,6 @@ class CVimoDoc : public CDocument {
   CConvertQueue m_queue;
   WIN32_FIND_DATAA m_findData;
   HANDLE m_hFind;        // the folder search in progress, NULL when none is open
-  bool m_bSearchAtStart = false;  // m_hFind is the opening count's search, to be walked again
   int m_nReadAhead;      // read-ahead steps still allowed; below 0 once used up
   CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result

@@ -231,11 +231,10 @@ BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
   return TRUE;
 }
 
-BOOL vimo::platform::FindRestart(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
-  if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE || lpFindFileData == nullptr) return FALSE;
-  auto& state = *static_cast<FindState*>(hFindFile);
-  state.next = 0;
-  return FindNextFileA(hFindFile, lpFindFileData);
+BOOL vimo::platform::FindRewind(HANDLE hFindFile) {
+  if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE) return FALSE;
+  static_cast<FindState*>(hFindFile)->next = 0;
+  return TRUE;
 }
 
 BOOL FindClose(HANDLE hFindFile) {

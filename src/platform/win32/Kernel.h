@@ -83,9 +83,10 @@ std::string CreateFreshFile(const std::string& folder, const char* suffix);
 // milliseconds that the caller need not wait for.
 int RemoveFileReleasingLater(const char* path);
 
-// Starts the search over from its first entry, on the listing it took when it started: the
-// folder is not read again. FALSE for a handle that is not an open search.
-BOOL FindRestart(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
+// Takes the search back to its first entry, on the listing it took when it started: the next
+// FindNextFileA gives that entry again, and the folder is not read again. FALSE for a handle
+// that is not an open search.
+BOOL FindRewind(HANDLE hFindFile);
 
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();
