@@ -5,12 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <memory>
-#include <system_error>
 #include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,75 +63,6 @@ bool OpenRegularFile(const std::string& path, FileDescriptor& file, std::uint64_
   }
   size = static_cast<std::uint64_t>(info.st_size);
   return true;
-}
-
-// Follows a path character by character against the pieces of a command line split at blanks:
-// the path must be the pieces in order, with one or more blanks or TABs between them and none
-// anywhere else.
-class SplitPathMatcher {
- public:
-  explicit SplitPathMatcher(const std::vector<std::string>& pieces) : m_pieces(&pieces) {}
-
-  void Feed(char c) {
-    if (m_failed) return;
-    const std::string& piece = (*m_pieces)[m_piece];
-    if (c == ' ' || c == '\t') {
-      if (m_inGap) return;
-      if (m_offset != piece.size() || m_piece + 1 == m_pieces->size()) {
-        m_failed = true;
-        return;
-      }
-      ++m_piece;
-      m_offset = 0;
-      m_inGap = true;
-      return;
-    }
-    m_inGap = false;
-    if (m_offset < piece.size() && piece[m_offset] == c) {
-      ++m_offset;
-      return;
-    }
-    m_failed = true;
-  }
-  bool Failed() const { return m_failed; }
-  bool Complete() const {
-    return !m_failed && !m_inGap && m_piece + 1 == m_pieces->size() &&
-           m_offset == (*m_pieces)[m_piece].size();
-  }
-
- private:
-  const std::vector<std::string>* m_pieces;
-  std::size_t m_piece = 0;
-  std::size_t m_offset = 0;
-  bool m_inGap = false;
-  bool m_failed = false;
-};
-
-// Lists folder (a path ending in '/', or empty for the current folder) and follows every entry
-// that fits the pieces so far; regular files that complete them are added to found. Stops once
-// two are found: the path is then ambiguous anyway.
-void SearchSplitPath(const std::string& folder, const SplitPathMatcher& matcher,
-                     std::vector<std::string>& found) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), &closedir);
-  if (!dir) return;
-  while (const dirent* entry = readdir(dir.get())) {
-    if (found.size() > 1) return;
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    SplitPathMatcher next = matcher;
-    for (const char c : name) next.Feed(c);
-    if (next.Failed()) continue;
-    const std::string path = folder + name;
-    std::error_code ignored;
-    if (next.Complete()) {
-      if (std::filesystem::is_regular_file(path, ignored)) found.push_back(path);
-      continue;
-    }
-    next.Feed('/');
-    if (!next.Failed() && std::filesystem::is_directory(path, ignored)) {
-      SearchSplitPath(path + "/", next, found);
-    }
-  }
 }
 
 }  // namespace
@@ -274,19 +201,6 @@ bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachme
     attachments.push_back(std::move(attachment));
   }
   return true;
-}
-
-std::string FindJobPath(const std::vector<std::string>& pieces) {
-  if (pieces.empty()) return {};
-  if (pieces.size() == 1) return pieces[0];
-  // The first piece holds no blank, so the folders it names are taken as they are.
-  const std::size_t lastSlash = pieces[0].rfind('/');
-  const std::string start = lastSlash == std::string::npos ? "" : pieces[0].substr(0, lastSlash + 1);
-  SplitPathMatcher matcher(pieces);
-  for (const char c : start) matcher.Feed(c);
-  std::vector<std::string> found;
-  SearchSplitPath(start, matcher, found);
-  return found.size() == 1 ? found[0] : std::string();
 }
 
 }  // namespace postmx

@@ -73,10 +73,4 @@ bool ParseMailJob(std::string_view text, MailJob& job, std::string& error);
 bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error);
 
-// The job file named by the pieces of a command line that was split at blanks. One piece is the
-// path itself. Several pieces are the parts of a path that held blanks, however many and of
-// whichever kind (blank or TAB): the file system is searched for the one regular file whose
-// path splits into exactly these pieces. Empty when there is none, or more than one.
-std::string FindJobPath(const std::vector<std::string>& pieces);
-
 }  // namespace postmx
