@@ -7,9 +7,10 @@
 #include <cstring>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "posix/RegularFile.h"
 
 namespace postmx {
 namespace {
@@ -38,39 +39,27 @@ bool IsControl(char c) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-// Opens path for reading when it is a regular file (symlinks followed) and takes its size. The
-// status is looked at before the open, so that a device or FIFO is never opened at all, and
-// after it, in case the name was replaced in between.
-bool OpenRegularFile(const std::string& path, FileDescriptor& file, std::uint64_t& size,
-                     std::string& error) {
+// Opens path for reading when it is a regular file, without ever blocking, and takes its size.
+// An invalid descriptor, with the reason in error, when it cannot.
+vimo::posix::UniqueFd OpenRegularFile(const std::string& path, std::uint64_t& size, std::string& error) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    error = errno == ENOENT ? "no such file" : std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-    return false;
-  }
-  file.Reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.Get() < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-    return false;
+  vimo::posix::UniqueFd file = vimo::posix::OpenRegularFd(path.c_str(), &info);
+  if (!file.valid()) {
+    error = errno == ENOENT ? "no such file"
+            : errno == EISDIR || errno == ENXIO ? "not a regular file"
+                                                : std::strerror(errno);
+    return file;
   }
   size = static_cast<std::uint64_t>(info.st_size);
-  return true;
+  return file;
 }
 
 }  // namespace
 
 bool ReadJobFile(const std::string& path, std::string& text, std::string& error) {
-  FileDescriptor file;
   std::uint64_t size = 0;
-  if (!OpenRegularFile(path, file, size, error)) return false;
+  const vimo::posix::UniqueFd file = OpenRegularFile(path, size, error);
+  if (!file.valid()) return false;
   if (size > kMaxJobFileBytes) {
     error = "larger than " + std::to_string(kMaxJobFileBytes >> 20) + " MiB";
     return false;
@@ -78,7 +67,7 @@ bool ReadJobFile(const std::string& path, std::string& text, std::string& error)
   text.assign(static_cast<std::size_t>(size), '\0');
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t got = read(file.Get(), text.data() + done, text.size() - done);
+    const ssize_t got = read(file.get(), text.data() + done, text.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       error = std::strerror(errno);
@@ -167,18 +156,6 @@ bool ParseMailJob(std::string_view text, MailJob& job, std::string& error) {
   return true;
 }
 
-FileDescriptor::~FileDescriptor() { Reset(-1); }
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) Reset(std::exchange(other.m_fd, -1));
-  return *this;
-}
-
-void FileDescriptor::Reset(int fd) {
-  if (m_fd >= 0) close(m_fd);
-  m_fd = fd;
-}
-
 bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error) {
   attachments.clear();
@@ -189,7 +166,8 @@ bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachme
     attachment.fileName = path.substr(path.rfind('/') + 1);
     attachment.contentType = ContentTypeForName(attachment.fileName);
     std::string reason;
-    if (!OpenRegularFile(path, attachment.file, attachment.size, reason)) {
+    attachment.file = OpenRegularFile(path, attachment.size, reason);
+    if (!attachment.file.valid()) {
       error = "attachment " + SanitizeForLine(path) + " cannot be read: " + reason;
       return false;
     }

@@ -24,9 +24,12 @@
 #include <utility>
 #include <vector>
 
-#include "win32/UniqueFd.h"
+#include "posix/RegularFile.h"
+#include "posix/UniqueFd.h"
 
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
+
+using vimo::posix::UniqueFd;
 
 namespace {
 
@@ -147,13 +150,6 @@ void Fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
   std::memset(data, 0, sizeof(*data));
   data->dwFileAttributes = entry.attributes;
   std::memcpy(data->cFileName, entry.name.c_str(), entry.name.size() + 1);
-}
-
-// Whether info is a regular file; otherwise errno says what it is instead.
-bool IsRegular(const struct stat& info) {
-  if (S_ISREG(info.st_mode)) return true;
-  errno = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
-  return false;
 }
 
 std::string FindProgram(const std::string& name) {
@@ -384,18 +380,8 @@ std::string QuoteCommandLineArgument(const char* argument) {
 }
 
 std::FILE* OpenRegularFile(const char* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  // The status is looked at twice: before the open, so that a device is never opened at all,
-  // and after it, in case the name was replaced in between.
-  struct stat info {};
-  if (stat(path, &info) != 0 || !IsRegular(info)) return nullptr;
-  UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!file.valid() || fstat(file.get(), &info) != 0 || !IsRegular(info)) return nullptr;
-  const int flags = fcntl(file.get(), F_GETFL);
-  if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+  UniqueFd file = vimo::posix::OpenRegularFd(path);
+  if (!file.valid()) return nullptr;
   std::FILE* stream = fdopen(file.get(), "rb");
   if (stream != nullptr) file.release();  // the stream owns it now
   return stream;
