@@ -245,8 +245,7 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
       Append(headers, FoldField("From", AddressField(job.sender))) &&
       Append(headers, FoldField("To", ToField(job.recipients))) &&
       Append(headers, FoldField("Subject", SubjectField(job.subject))) &&
-      Append(headers, FoldField("Message-ID", MessageIdField(senderAddress))) &&
-      Append(headers, "Content-Type: multipart/mixed\r\n ");
+      Append(headers, FoldField("Message-ID", MessageIdField(senderAddress)));
   const MimeHandle mime(curl_mime_init(curl));
   bool partsBuilt = headersBuilt && mime && AddBodyPart(mime.get(), job.bodyLines);
   std::vector<AttachmentReader> readers;
