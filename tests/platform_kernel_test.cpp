@@ -375,6 +375,33 @@ TEST_F(KernelTest, WinExecFindsProgramsAndReportsMissingOnes) {
   EXPECT_EQ(WinExec("", 0), 2u);
 }
 
+// Each line splits into its words as on Windows; each word, quoted, comes back whole.
+TEST(CommandLine, SplitsAsWindowsDoesAndQuotedWordsComeBackWhole) {
+  const struct {
+    const char* line;
+    std::vector<std::string> words;
+  } cases[] = {
+      {" a \t b\t", {"a", "b"}},
+      {"\"two  blanks/VIM 1\" x", {"two  blanks/VIM 1", "x"}},
+      {"\"tab\there\" a\"b c\"d", {"tab\there", "ab cd"}},
+      {"\"\" x", {"", "x"}},
+      {"a\\b\\\\c\\", {"a\\b\\\\c\\"}},           // not before a quote: literal
+      {"a\\\\\"b c\"", {"a\\b c"}},               // 2n before a quote: n, and the quote groups
+      {"a\\\\\\\"b c", {"a\\\"b", "c"}},          // 2n+1 before a quote: n and a literal quote
+      {"\"ends in \\\\\\\\\"", {"ends in \\\\"}},
+      {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
+      {"caf\xE9 \x8F\x74 \"\x82\xA0 \xFF\"", {"caf\xE9", "\x8F\x74", "\x82\xA0 \xFF"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(vimo::platform::SplitCommandLine(c.line), c.words);
+    for (const std::string& word : c.words) {
+      const std::string line = "Postmx.exe /d " + vimo::platform::QuoteCommandLineArgument(word.c_str());
+      EXPECT_EQ(vimo::platform::SplitCommandLine(line.c_str()), (std::vector<std::string>{"Postmx.exe", "/d", word}));
+    }
+  }
+}
+
 TEST(RuntimeNames, ItoaAndStat) {
   char buffer[16];
   EXPECT_STREQ(_itoa(16, buffer, 10), "16");

@@ -4,7 +4,7 @@
 // learns the outcome when the sender ends.
 //
 // The whole program runs with a temporary folder whose path holds two blanks in a row, so every
-// job path crosses the unquoted command line in pieces.
+// job path reaches the sender whole only when the viewer's command line quotes it.
 #include <gtest/gtest.h>
 
 #include <QTest>

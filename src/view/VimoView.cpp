@@ -308,8 +308,9 @@ BOOL CVimoView::HandOverMailJob(const CString& attachments, LPARAM nSend, CStrin
     AfxMessageBox(written == 0 ? "cannot open temp file" : "cannot write temp file");
     return FALSE;
   }
+  // Quoted, the path reaches the sender as one argument whatever blanks it holds.
   CString command;
-  command.Format("Postmx.exe /d %s", jobPath);
+  command.Format("Postmx.exe /d %s", vimo::platform::QuoteCommandLineArgument(jobPath).c_str());
   if (command.GetLength() >= 512 || WinExecNotify(command, 0, m_hWnd, WM_GIFT_SENDER_EXIT, nSend) <= 31) {
     DeleteFileA(jobPath);
     AfxMessageBox("Postmx.exe cannot start");

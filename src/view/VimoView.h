@@ -78,9 +78,9 @@ class CVimoView : public CScrollView {
   // left out (the user is told which); a shown image whose name the job file cannot carry
   // stops the send with a message.
   void OnGiftSend();
-  // Writes the job file into the temporary folder and starts "Postmx.exe /d" with it, watched:
-  // its end arrives as WM_GIFT_SENDER_EXIT with lParam nSend. On failure the user is told and
-  // no job file is left behind.
+  // Writes the job file into the temporary folder and starts "Postmx.exe /d" with its path,
+  // quoted, watched: its end arrives as WM_GIFT_SENDER_EXIT with lParam nSend. On failure the
+  // user is told and no job file is left behind.
   BOOL HandOverMailJob(const CString& attachments, LPARAM nSend, CString& strJobName);
   // A sender has ended. When it failed, its images go back on the stack ("Stacked") and the
   // user reads the reason it logged.

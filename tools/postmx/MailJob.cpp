@@ -5,15 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <memory>
-#include <system_error>
 #include <utility>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "posix/RegularFile.h"
 
 namespace postmx {
 namespace {
@@ -42,108 +39,27 @@ bool IsControl(char c) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-// Opens path for reading when it is a regular file (symlinks followed) and takes its size. The
-// status is looked at before the open, so that a device or FIFO is never opened at all, and
-// after it, in case the name was replaced in between.
-bool OpenRegularFile(const std::string& path, FileDescriptor& file, std::uint64_t& size,
-                     std::string& error) {
+// Opens path for reading when it is a regular file, without ever blocking, and takes its size.
+// An invalid descriptor, with the reason in error, when it cannot.
+vimo::posix::UniqueFd OpenRegularFile(const std::string& path, std::uint64_t& size, std::string& error) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    error = errno == ENOENT ? "no such file" : std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-    return false;
-  }
-  file.Reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.Get() < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-    return false;
+  vimo::posix::UniqueFd file = vimo::posix::OpenRegularFd(path.c_str(), &info);
+  if (!file.valid()) {
+    error = errno == ENOENT ? "no such file"
+            : errno == EISDIR || errno == ENXIO ? "not a regular file"
+                                                : std::strerror(errno);
+    return file;
   }
   size = static_cast<std::uint64_t>(info.st_size);
-  return true;
-}
-
-// Follows a path character by character against the pieces of a command line split at blanks:
-// the path must be the pieces in order, with one or more blanks or TABs between them and none
-// anywhere else.
-class SplitPathMatcher {
- public:
-  explicit SplitPathMatcher(const std::vector<std::string>& pieces) : m_pieces(&pieces) {}
-
-  void Feed(char c) {
-    if (m_failed) return;
-    const std::string& piece = (*m_pieces)[m_piece];
-    if (c == ' ' || c == '\t') {
-      if (m_inGap) return;
-      if (m_offset != piece.size() || m_piece + 1 == m_pieces->size()) {
-        m_failed = true;
-        return;
-      }
-      ++m_piece;
-      m_offset = 0;
-      m_inGap = true;
-      return;
-    }
-    m_inGap = false;
-    if (m_offset < piece.size() && piece[m_offset] == c) {
-      ++m_offset;
-      return;
-    }
-    m_failed = true;
-  }
-  bool Failed() const { return m_failed; }
-  bool Complete() const {
-    return !m_failed && !m_inGap && m_piece + 1 == m_pieces->size() &&
-           m_offset == (*m_pieces)[m_piece].size();
-  }
-
- private:
-  const std::vector<std::string>* m_pieces;
-  std::size_t m_piece = 0;
-  std::size_t m_offset = 0;
-  bool m_inGap = false;
-  bool m_failed = false;
-};
-
-// Lists folder (a path ending in '/', or empty for the current folder) and follows every entry
-// that fits the pieces so far; regular files that complete them are added to found. Stops once
-// two are found: the path is then ambiguous anyway.
-void SearchSplitPath(const std::string& folder, const SplitPathMatcher& matcher,
-                     std::vector<std::string>& found) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), &closedir);
-  if (!dir) return;
-  while (const dirent* entry = readdir(dir.get())) {
-    if (found.size() > 1) return;
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    SplitPathMatcher next = matcher;
-    for (const char c : name) next.Feed(c);
-    if (next.Failed()) continue;
-    const std::string path = folder + name;
-    std::error_code ignored;
-    if (next.Complete()) {
-      if (std::filesystem::is_regular_file(path, ignored)) found.push_back(path);
-      continue;
-    }
-    next.Feed('/');
-    if (!next.Failed() && std::filesystem::is_directory(path, ignored)) {
-      SearchSplitPath(path + "/", next, found);
-    }
-  }
+  return file;
 }
 
 }  // namespace
 
 bool ReadJobFile(const std::string& path, std::string& text, std::string& error) {
-  FileDescriptor file;
   std::uint64_t size = 0;
-  if (!OpenRegularFile(path, file, size, error)) return false;
+  const vimo::posix::UniqueFd file = OpenRegularFile(path, size, error);
+  if (!file.valid()) return false;
   if (size > kMaxJobFileBytes) {
     error = "larger than " + std::to_string(kMaxJobFileBytes >> 20) + " MiB";
     return false;
@@ -151,7 +67,7 @@ bool ReadJobFile(const std::string& path, std::string& text, std::string& error)
   text.assign(static_cast<std::size_t>(size), '\0');
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t got = read(file.Get(), text.data() + done, text.size() - done);
+    const ssize_t got = read(file.get(), text.data() + done, text.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       error = std::strerror(errno);
@@ -240,18 +156,6 @@ bool ParseMailJob(std::string_view text, MailJob& job, std::string& error) {
   return true;
 }
 
-FileDescriptor::~FileDescriptor() { Reset(-1); }
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) Reset(std::exchange(other.m_fd, -1));
-  return *this;
-}
-
-void FileDescriptor::Reset(int fd) {
-  if (m_fd >= 0) close(m_fd);
-  m_fd = fd;
-}
-
 bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error) {
   attachments.clear();
@@ -262,7 +166,8 @@ bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachme
     attachment.fileName = path.substr(path.rfind('/') + 1);
     attachment.contentType = ContentTypeForName(attachment.fileName);
     std::string reason;
-    if (!OpenRegularFile(path, attachment.file, attachment.size, reason)) {
+    attachment.file = OpenRegularFile(path, attachment.size, reason);
+    if (!attachment.file.valid()) {
       error = "attachment " + SanitizeForLine(path) + " cannot be read: " + reason;
       return false;
     }
@@ -274,19 +179,6 @@ bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachme
     attachments.push_back(std::move(attachment));
   }
   return true;
-}
-
-std::string FindJobPath(const std::vector<std::string>& pieces) {
-  if (pieces.empty()) return {};
-  if (pieces.size() == 1) return pieces[0];
-  // The first piece holds no blank, so the folders it names are taken as they are.
-  const std::size_t lastSlash = pieces[0].rfind('/');
-  const std::string start = lastSlash == std::string::npos ? "" : pieces[0].substr(0, lastSlash + 1);
-  SplitPathMatcher matcher(pieces);
-  for (const char c : start) matcher.Feed(c);
-  std::vector<std::string> found;
-  SearchSplitPath(start, matcher, found);
-  return found.size() == 1 ? found[0] : std::string();
 }
 
 }  // namespace postmx

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+#include "posix/UniqueFd.h"
 
 namespace postmx {
 
@@ -21,31 +22,14 @@ struct MailJob {
   std::vector<std::string> bodyLines;        // lines 7 and on, at least one (possibly empty)
 };
 
-// A file descriptor, closed with its holder.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  ~FileDescriptor();
-  FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  void Reset(int fd);
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd = -1;
-};
-
 // An attachment's file, open for reading. Its bytes are read only while the message is sent,
 // and never more than the size it had when it was opened.
 struct Attachment {
   std::string path;
-  std::string fileName;     // the text after the path's last '/'
-  std::string contentType;  // from the name's ending
-  FileDescriptor file;      // open for reading
-  std::uint64_t size = 0;   // bytes to send
+  std::string fileName;        // the text after the path's last '/'
+  std::string contentType;     // from the name's ending
+  vimo::posix::UniqueFd file;  // open for reading
+  std::uint64_t size = 0;      // bytes to send
 };
 
 // A job file larger than this is refused rather than held in memory.
@@ -72,11 +56,5 @@ bool ParseMailJob(std::string_view text, MailJob& job, std::string& error);
 // file or cannot be opened, or when they are too large together.
 bool OpenAttachments(const std::vector<std::string>& paths, std::vector<Attachment>& attachments,
                      std::string& error);
-
-// The job file named by the pieces of a command line that was split at blanks. One piece is the
-// path itself. Several pieces are the parts of a path that held blanks, however many and of
-// whichever kind (blank or TAB): the file system is searched for the one regular file whose
-// path splits into exactly these pieces. Empty when there is none, or more than one.
-std::string FindJobPath(const std::vector<std::string>& pieces);
 
 }  // namespace postmx

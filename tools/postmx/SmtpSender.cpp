@@ -105,7 +105,7 @@ size_t ReadAttachment(char* buffer, size_t size, size_t count, void* readerData)
       std::min<curl_off_t>(total - reader->position, static_cast<curl_off_t>(size * count)));
   if (wanted == 0) return 0;
   for (;;) {
-    const ssize_t got = pread(reader->attachment->file.Get(), buffer, wanted, reader->position);
+    const ssize_t got = pread(reader->attachment->file.get(), buffer, wanted, reader->position);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       reader->shrank = true;
@@ -245,8 +245,7 @@ SendResult SendMail(const MailJob& job, const std::vector<Attachment>& attachmen
       Append(headers, FoldField("From", AddressField(job.sender))) &&
       Append(headers, FoldField("To", ToField(job.recipients))) &&
       Append(headers, FoldField("Subject", SubjectField(job.subject))) &&
-      Append(headers, FoldField("Message-ID", MessageIdField(senderAddress))) &&
-      Append(headers, "Content-Type: multipart/mixed\r\n ");
+      Append(headers, FoldField("Message-ID", MessageIdField(senderAddress)));
   const MimeHandle mime(curl_mime_init(curl));
   bool partsBuilt = headersBuilt && mime && AddBodyPart(mime.get(), job.bodyLines);
   std::vector<AttachmentReader> readers;

@@ -18,13 +18,18 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "win32/UniqueFd.h"
+#include "posix/RegularFile.h"
+#include "posix/UniqueFd.h"
 
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
+
+using vimo::posix::UniqueFd;
 
 namespace {
 
@@ -145,13 +150,6 @@ void Fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
   std::memset(data, 0, sizeof(*data));
   data->dwFileAttributes = entry.attributes;
   std::memcpy(data->cFileName, entry.name.c_str(), entry.name.size() + 1);
-}
-
-// Whether info is a regular file; otherwise errno says what it is instead.
-bool IsRegular(const struct stat& info) {
-  if (S_ISREG(info.st_mode)) return true;
-  errno = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
-  return false;
 }
 
 std::string FindProgram(const std::string& name) {
@@ -299,18 +297,7 @@ namespace vimo::platform {
 
 UINT StartCommandLine(const char* cmdLine, long* pPid) {
   if (cmdLine == nullptr || pPid == nullptr) return 2;
-  // Split at blanks as Windows splits an unquoted command line; the words stay bytes.
-  std::vector<std::string> words;
-  std::string current;
-  for (const char* p = cmdLine; *p != '\0'; ++p) {
-    if (*p != ' ' && *p != '\t') {
-      current += *p;
-      continue;
-    }
-    if (!current.empty()) words.push_back(current);
-    current.clear();
-  }
-  if (!current.empty()) words.push_back(current);
+  std::vector<std::string> words = SplitCommandLine(cmdLine);
   if (words.empty()) return 2;
   const std::string program = FindProgram(words[0]);
   if (program.empty()) return 2;
@@ -342,19 +329,59 @@ UINT StartCommandLine(const char* cmdLine, long* pPid) {
   return 33;
 }
 
-std::FILE* OpenRegularFile(const char* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
+std::vector<std::string> SplitCommandLine(const char* cmdLine) {
+  std::vector<std::string> words;
+  if (cmdLine == nullptr) return words;
+  const std::string_view line = cmdLine;
+  std::string word;
+  bool inWord = false;  // a word has begun, perhaps with a pair of quotes around nothing
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if ((c == ' ' || c == '\t') && !quoted) {
+      if (inWord) words.push_back(std::exchange(word, std::string()));
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      const std::size_t end = std::min(line.find_first_not_of('\\', i), line.size());
+      const std::size_t count = end - i;
+      const bool beforeQuote = end < line.size() && line[end] == '"';
+      word.append(beforeQuote ? count / 2 : count, '\\');
+      i = beforeQuote ? end : end - 1;
+      if (beforeQuote && count % 2 == 1) word += '"';
+      else if (beforeQuote) quoted = !quoted;
+      continue;
+    }
+    if (c == '"') quoted = !quoted;
+    else word += c;
   }
-  // The status is looked at twice: before the open, so that a device is never opened at all,
-  // and after it, in case the name was replaced in between.
-  struct stat info {};
-  if (stat(path, &info) != 0 || !IsRegular(info)) return nullptr;
-  UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!file.valid() || fstat(file.get(), &info) != 0 || !IsRegular(info)) return nullptr;
-  const int flags = fcntl(file.get(), F_GETFL);
-  if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+std::string QuoteCommandLineArgument(const char* argument) {
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;  // the run just read, written once its end is known
+  for (const char* p = argument != nullptr ? argument : ""; *p != '\0'; ++p) {
+    if (*p == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Before a quote the run is doubled and one more escapes the quote; elsewhere it stays.
+    quoted.append(*p == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    quoted += *p;
+    backslashes = 0;
+  }
+  // Before the closing quote the run is doubled, so that the quote still groups.
+  quoted.append(2 * backslashes, '\\');
+  return quoted + '"';
+}
+
+std::FILE* OpenRegularFile(const char* path) {
+  UniqueFd file = vimo::posix::OpenRegularFd(path);
+  if (!file.valid()) return nullptr;
   std::FILE* stream = fdopen(file.get(), "rb");
   if (stream != nullptr) file.release();  // the stream owns it now
   return stream;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "win32/WinTypes.h"
 
@@ -60,13 +61,23 @@ int _mbscmp(const unsigned char* string1, const unsigned char* string2);
 
 namespace vimo::platform {
 
-// Starts a program without a shell (posix_spawn): the command line is split at blanks and TABs
-// into its words, which are passed as they are, byte for byte; a bare program name is searched
+// Starts a program without a shell (posix_spawn): the command line is split into its words as
+// SplitCommandLine says, and the words are passed byte for byte; a bare program name is searched
 // in the executable's folder first, then in PATH. The program gets no input, no descriptor of
 // this process beyond the standard ones, default signal handling and a session of its own.
 // Returns 33 and the process id in *pPid when it was started (the caller reaps it), 2 when it
 // was not found or could not be started.
 UINT StartCommandLine(const char* cmdLine, long* pPid);
+
+// The words of a command line, split as Windows splits one: blanks and TABs separate words
+// except between double quotes, which group and are dropped ("" is an empty word); backslashes
+// are literal except before a double quote, where 2n of them give n backslashes and a grouping
+// quote, and 2n+1 give n backslashes and a literal quote. Other bytes pass unchanged.
+std::vector<std::string> SplitCommandLine(const char* cmdLine);
+
+// argument quoted for a command line, so that SplitCommandLine gives it back as one word, byte
+// for byte, whatever blanks, TABs, quotes or backslashes it holds.
+std::string QuoteCommandLineArgument(const char* argument);
 
 // Opens path for reading ("rb") only when it is a regular file, symlinks followed. Nothing
 // else is opened, and the open never blocks: a FIFO, socket or device named like an image gives

@@ -21,9 +21,11 @@
 #include <utility>
 #include <vector>
 
+#include "posix/UniqueFd.h"
 #include "win32/Kernel.h"
 #include "win32/SafeFiles.h"
-#include "win32/UniqueFd.h"
+
+using vimo::posix::UniqueFd;
 
 namespace {
 

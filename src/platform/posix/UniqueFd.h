@@ -1,14 +1,22 @@
-// Owns one file descriptor of the platform layer and closes it when it goes.
+// Owns one file descriptor and closes it when it goes. Shared by the viewer's platform layer and
+// the mail sender.
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
+namespace vimo::posix {
+
 class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) : m_fd(fd) {}
   ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
 
@@ -24,3 +32,5 @@ class UniqueFd {
  private:
   int m_fd;
 };
+
+}  // namespace vimo::posix

@@ -1,0 +1,43 @@
+#include "posix/RegularFile.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+namespace vimo::posix {
+namespace {
+
+// Whether status is a regular file's; otherwise errno says what it is instead.
+bool IsRegular(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return true;
+  errno = S_ISDIR(status.st_mode) ? EISDIR : ENXIO;
+  return false;
+}
+
+// Closes file without letting the close change errno, which still says why the open failed.
+UniqueFd Refuse(UniqueFd& file) {
+  const int reason = errno;
+  file.reset();
+  errno = reason;
+  return UniqueFd();
+}
+
+}  // namespace
+
+UniqueFd OpenRegularFd(const char* path, struct stat* info) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return UniqueFd();
+  }
+  struct stat status {};
+  if (stat(path, &status) != 0 || !IsRegular(status)) return UniqueFd();
+  UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) return file;
+  if (fstat(file.get(), &status) != 0 || !IsRegular(status)) return Refuse(file);
+  const int flags = fcntl(file.get(), F_GETFL);
+  if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Refuse(file);
+  if (info != nullptr) *info = status;
+  return file;
+}
+
+}  // namespace vimo::posix
