@@ -11,9 +11,8 @@
 #include "afx/Collections.h"
 #include "afx/Wnd.h"
 
+class AfxShellOpen;
 class CSingleDocTemplate;
-class QLocalServer;
-class QLocalSocket;
 
 inline constexpr UINT ID_FILE_NEW = 0xE100;
 inline constexpr UINT ID_FILE_OPEN = 0xE101;
@@ -133,7 +132,8 @@ class CWinApp : public CCmdTarget {
 
   virtual BOOL InitInstance() { return TRUE; }
   virtual int ExitInstance();
-  // Called when the message queue has run dry; nonzero asks for another call.
+  // Called when the message queue has run dry (never while a modal box or dialog runs); nonzero
+  // asks for another call. Files other starts handed over meanwhile are opened just before.
   virtual BOOL OnIdle(LONG lCount);
   virtual CDocument* OpenDocumentFile(const char* lpszFileName);
 
@@ -196,11 +196,11 @@ class CWinApp : public CCmdTarget {
   CString m_strHelpPath;
   std::vector<CString> m_args;
   BOOL m_bRunning = FALSE;
-  struct ShellOpen;
-  std::unique_ptr<ShellOpen> m_pShellOpen;
-  void AcceptShellOpens(QLocalServer* pServer);
-  void ReadShellOpens(QLocalSocket* pSocket);
+  std::unique_ptr<AfxShellOpen> m_pShellOpen;  // listening for files handed over, when this viewer is the one
   BOOL m_bHandedOver = FALSE;
+  // Opens the files that later starts handed over, as if the desktop had opened them here.
+  void OpenHandedOverFiles();
+  friend void AfxRunIdle();
   friend int AfxWinMain(int argc, char** argv);
   friend void AfxPostQuitMessage(int nExitCode);
 };
