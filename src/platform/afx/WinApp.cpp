@@ -389,11 +389,15 @@ void CWinApp::ResetForNextRun() {
 
 int CWinApp::ExitInstance() {
   SaveStdProfileSettings();
+  FlushProfile();
   return 0;
 }
 
 BOOL CWinApp::OnIdle(LONG lCount) {
   if (lCount <= 0) {
+    // A file opened stays in the recent list even if the program never ends normally.
+    SaveStdProfileSettings();
+    FlushProfile();
     auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd));
     if (pFrame != nullptr && pFrame->m_hWnd != nullptr) pFrame->RefreshCommandStates();
     return TRUE;
@@ -554,10 +558,12 @@ CString CWinApp::GetProfilePath() {
 }
 
 UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
+  FlushProfile();
   return static_cast<UINT>(vimo::platform::ReadProfileInt(GetProfilePath(), lpszSection, lpszEntry, nDefault));
 }
 
 CString CWinApp::GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault) {
+  FlushProfile();
   return CString(vimo::platform::ReadProfileString(GetProfilePath(), lpszSection, lpszEntry, lpszDefault));
 }
 
@@ -566,10 +572,19 @@ BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, in
 }
 
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
-  if (g_bProfileReadOnly) return FALSE;
+  if (g_bProfileReadOnly || lpszSection == nullptr || lpszEntry == nullptr) return FALSE;
+  vimo::platform::ProfileEdit edit{lpszSection, lpszEntry, std::nullopt};
+  if (lpszValue != nullptr) edit.value = lpszValue;
+  m_profileEdits.push_back(std::move(edit));
+  return lpszValue == nullptr || vimo::platform::IsStorableProfileValue(lpszEntry, lpszValue) ? TRUE : FALSE;
+}
+
+void CWinApp::FlushProfile() {
+  if (m_profileEdits.empty()) return;
   const CString path = GetProfilePath();
   MakeFolders(FolderOf(path.str()));
-  return vimo::platform::WriteProfileString(path, lpszSection, lpszEntry, lpszValue) ? TRUE : FALSE;
+  vimo::platform::WriteProfileStrings(path, m_profileEdits);
+  m_profileEdits.clear();
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "afx/Collections.h"
+#include "afx/ProfileFile.h"
 #include "afx/Wnd.h"
 
 class AfxShellOpen;
@@ -155,6 +156,10 @@ class CWinApp : public CCmdTarget {
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
+  // Writes go out together: what is written while one message is handled (the bars' state,
+  // the placement, the recent files at exit) replaces the profile once, at the next idle moment
+  // or at the end of ExitInstance, so the profile never holds half of a save. FALSE for a value
+  // that cannot be stored (a line break in it, or a line too long); its entry is removed.
   BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
   BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
   // The profile's path.
@@ -187,6 +192,9 @@ class CWinApp : public CCmdTarget {
 
  private:
   void SaveStdProfileSettings();
+  // Writes the profile changes made since the last write, in one replacement of the file.
+  void FlushProfile();
+  std::vector<vimo::platform::ProfileEdit> m_profileEdits;
   void ResetForNextRun();
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;
