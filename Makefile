@@ -4,12 +4,22 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-asan test-tsan bench bench-peers install uninstall fuzz clean
+.PHONY: all deps deps-test deps-bench deps-fuzz configure build run test test-asan test-tsan bench bench-peers install uninstall fuzz clean
 
 all: build
 
+# What building and running need; the test, benchmark and fuzzing tools come with their targets.
 deps:
-	@scripts/install-deps
+	@scripts/install-deps build
+
+deps-test:
+	@scripts/install-deps build test
+
+deps-bench:
+	@scripts/install-deps build test bench
+
+deps-fuzz:
+	@scripts/install-deps build fuzz
 
 configure: deps
 	@cmake -S . -B $(BUILD) -G $(GENERATOR) >/dev/null
@@ -20,10 +30,10 @@ build: configure
 run: build
 	@scripts/run-viewer $(BUILD)
 
-test: build
+test: deps-test build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-asan: deps
+test-asan: deps-test
 	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVIMO_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -31,17 +41,17 @@ test-asan: deps
 	 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	 ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-test-tsan: deps
+test-tsan: deps-test
 	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVIMO_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp ctest --test-dir build-tsan -L threaded --output-on-failure -j $(JOBS)
 
 # Speed and memory figures in one table (a few minutes; pictures are made once in
 # $(BUILD)/bench-data). bench-peers installs other Debian viewers and measures them alike.
-bench: build
+bench: deps-bench build
 	@bench/run $(BUILD)
 
-bench-peers: build
+bench-peers: deps-bench build
 	@bench/peers $(BUILD)
 
 # make install [PREFIX=/usr/local] [DESTDIR=staging folder]; make uninstall removes it again.
@@ -55,7 +65,7 @@ uninstall:
 
 # The fuzz targets, built with clang, ASan, UBSan and libFuzzer into build-fuzz/fuzz/;
 # run one with fuzz/run TARGET SECONDS.
-fuzz: deps
+fuzz: deps-fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIMO_FUZZ=ON \
 	  -DVIMO_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers

@@ -1,4 +1,5 @@
 // Vimo: an image viewer. Creates the application object and runs it.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,8 +15,8 @@ constexpr const char* kUsage =
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
     "images of its folder. A second start with a file hands it to the viewer already running.\n"
-    "A FILE it does not open (x.png, a folder) ends it with exit status 1 and one line on\n"
-    "standard error saying why.\n"
+    "A FILE it does not open (x.png, a folder, a path too long) ends it with exit status 1\n"
+    "and one line on standard error saying why.\n"
     "\n"
     "Options:\n"
     "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
@@ -40,8 +41,15 @@ const char* FileArgument(int argc, char** argv) {
 
 // A start whose file the viewer would refuse ends here, saying why, instead of ending silently.
 bool IsRefusedStart(const char* file) {
-  if (file == nullptr || IsAcceptedExtension(file)) return false;
+  if (file == nullptr) return false;
   std::error_code error;
+  // The viewer, or the viewer this start hands the file to, opens it by its full path.
+  const std::filesystem::path full = std::filesystem::absolute(file, error);
+  if (std::strlen(file) >= PATH_MAX || full.native().size() >= PATH_MAX) {
+    std::fprintf(stderr, "vimo: path too long (at most %d bytes): %s\n", PATH_MAX - 1, file);
+    return true;
+  }
+  if (IsAcceptedExtension(file)) return false;
   if (std::filesystem::is_directory(file, error))
     std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, kImageTypes);
   else

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include "app/Globals.h"
@@ -226,6 +227,86 @@ TEST_F(ViewerTest, SecondStartHandsItsFileToTheRunningViewerAndEnds) {
   EXPECT_TRUE(shown);
   EXPECT_EQ(exitCode.load(), 0);
   EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+}
+
+// Second starts with a file the viewer cannot show are each answered: by a box in the viewer,
+// held open here until the start that sent the file has ended, or by the start itself. The viewer
+// keeps running and takes the next hand-over.
+TEST_F(ViewerTest, HandOversThatCannotBeShownAreAnsweredAndTheViewerTakesTheNext) {
+  const TempDir runtime;
+  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+  ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
+  ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
+  const struct {
+    std::string path;
+    int status;         // of the second start
+    std::string reply;  // in the viewer's box (status 0) or on the start's standard error
+    const char* next;   // handed over afterwards
+  } cases[] = {
+      {(m_dir / "missing.jpg").string(), 0, (m_dir / "missing.jpg").string(), "b.jpg"},
+      {(m_dir / "sub.jpg").string(), 0, (m_dir / "sub.jpg").string(), "c.jpg"},
+      {(m_dir / "notes.txt").string(), 1, "is not an image file", "d.jpg"},
+      {(m_dir / (std::string(PATH_MAX, 'x') + ".jpg")).string(), 1, "path too long", "e.jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    const size_t boxesBefore = m_session.messages.size();
+    std::atomic<bool> ended{false};
+    RunResult second;
+    std::thread start([&] {
+      second = RunProgram({ViewerProgram(), c.path});
+      ended = true;
+    });
+    m_session.whileMessageShown = [&] { ViewerSession::WaitFor([&] { return ended.load(); }); };
+    ViewerSession::WaitFor([&] { return ended.load() && (c.status != 0 || m_session.messages.size() > boxesBefore); });
+    start.join();
+    m_session.whileMessageShown = nullptr;
+    EXPECT_EQ(second.status, c.status) << second.err;
+    const std::string reply = c.status == 0 && m_session.messages.size() > boxesBefore ? m_session.messages.back() : second.err;
+    EXPECT_NE(reply.find(c.reply), std::string::npos) << reply;
+
+    EXPECT_EQ(RunProgram({ViewerProgram(), (m_dir / c.next).string()}).status, 0);
+    EXPECT_TRUE(m_session.WaitForImage(c.next));
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+// Ten starts at the same moment with no viewer running: one becomes the viewer, the nine others
+// hand their files to it and end, and it receives every one of them.
+TEST_F(ViewerTest, StartsAtTheSameMomentLeaveOneViewerThatReceivesEveryFile) {
+  ScreenViewer viewers({"QT_QPA_PLATFORM=offscreen"});
+  std::vector<std::string> files;
+  for (int i = 0; i < 10; ++i) {
+    files.push_back((m_dir / ("same" + std::to_string(i) + ".bmp")).string());
+    WriteFile(files.back(), MakeBmp24(8, 8, Pattern(8, 8, static_cast<unsigned>(i))));
+  }
+  std::vector<pid_t> starts;
+  for (const std::string& file : files) starts.push_back(viewers.Launch({file}));
+  // The nine that hand over end by themselves; the viewer ends when asked to.
+  std::vector<int> statuses(starts.size(), -1);
+  pid_t viewer = -1;
+  ASSERT_TRUE(ViewerSession::WaitFor([&] {
+    int running = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      int status = 0;
+      if (statuses[i] == -1 && waitpid(starts[i], &status, WNOHANG) == starts[i]) statuses[i] = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      if (statuses[i] == -1) {
+        ++running;
+        viewer = starts[i];
+      }
+    }
+    return running <= 1 && std::count(statuses.begin(), statuses.end(), 0) == 9;
+  })) << viewers.Errors();
+  // Each file it opens joins its recent files, which it keeps in its profile.
+  const auto received = [&] {
+    const Bytes profile = ReadFile(viewers.ProfilePath());
+    const std::string text(profile.begin(), profile.end());
+    return std::all_of(files.begin(), files.end(), [&](const std::string& file) { return text.find(file) != std::string::npos; });
+  };
+  EXPECT_TRUE(ViewerSession::WaitFor(received)) << ReadFile(viewers.ProfilePath()).size();
+  EXPECT_EQ(waitpid(viewer, nullptr, WNOHANG), 0) << "the viewer keeps running";
+  kill(viewer, SIGTERM);
+  WaitForExit(viewer, 30000);
 }
 
 TEST_F(ViewerTest, StartWithoutAFileRunsBesideTheRunningViewerAndLeavesItsHandOverAlone) {

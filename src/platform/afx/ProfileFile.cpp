@@ -133,20 +133,35 @@ long ReadProfileInt(const char* path, const char* section, const char* entry, lo
   return ini_getl(section, entry, fallback, path);
 }
 
-bool WriteProfileString(const char* path, const char* section, const char* entry, const char* value) {
-  if (path == nullptr || section == nullptr || entry == nullptr) return false;
+bool IsStorableProfileValue(const char* entry, const char* value) {
+  if (entry == nullptr || value == nullptr) return false;
+  const std::string line = std::string(entry) + "=" + Quoted(value);
+  return std::string_view(value).find_first_of("\r\n") == std::string_view::npos && line.size() <= kLongestLine;
+}
+
+bool WriteProfileStrings(const char* path, const std::vector<ProfileEdit>& edits) {
+  if (path == nullptr) return false;
   const std::optional<std::string> old = ReadAll(path);
   if (!old) return false;
-  std::optional<std::string> line;
+  std::string text = *old;
   bool storable = true;
-  if (value != nullptr) {
-    line = std::string(entry) + "=" + Quoted(value);
-    storable = std::string_view(value).find_first_of("\r\n") == std::string_view::npos && line->size() <= kLongestLine;
-    if (!storable) line.reset();
+  for (const ProfileEdit& edit : edits) {
+    std::optional<std::string> line;
+    if (edit.value) {
+      if (IsStorableProfileValue(edit.entry.c_str(), edit.value->c_str())) line = edit.entry + "=" + Quoted(*edit.value);
+      else storable = false;
+    }
+    text = Edited(text, edit.section, edit.entry, line);
   }
-  const std::string text = Edited(*old, section, entry, line);
   if (text == *old) return storable;
   return ReplaceFileAtomically(path, text, 0666) && storable;
+}
+
+bool WriteProfileString(const char* path, const char* section, const char* entry, const char* value) {
+  if (section == nullptr || entry == nullptr) return false;
+  ProfileEdit edit{section, entry, std::nullopt};
+  if (value != nullptr) edit.value = value;
+  return WriteProfileStrings(path, {edit});
 }
 
 }  // namespace vimo::platform

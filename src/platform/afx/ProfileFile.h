@@ -3,7 +3,9 @@
 // during a write leaves the previous profile, never half of one.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace vimo::platform {
 
@@ -11,10 +13,23 @@ namespace vimo::platform {
 std::string ReadProfileString(const char* path, const char* section, const char* entry, const char* fallback);
 long ReadProfileInt(const char* path, const char* section, const char* entry, long fallback);
 
-// Sets entry in section to value, or removes the entry when value is nullptr; every other line
-// stays as it was. A value that could not be read back whole (a line break in it, or a line
-// longer than the reader takes) is not stored: its entry is removed and the result is false.
-// False, with the file unchanged, when it cannot be read or written.
+// One change of a profile: entry in section set to value, or removed when value is empty.
+struct ProfileEdit {
+  std::string section;
+  std::string entry;
+  std::optional<std::string> value;
+};
+
+// Whether value can be stored for entry and read back whole: no line break in it, and its line
+// no longer than the reader takes.
+bool IsStorableProfileValue(const char* entry, const char* value);
+
+// Makes the edits in order, every other line staying as it was, and replaces the file once, so
+// that after a crash the file holds all of them or none. A value that could not be read back
+// whole is not stored: its entry is removed and the result is false. False, with the file
+// unchanged, when it cannot be read or written.
+bool WriteProfileStrings(const char* path, const std::vector<ProfileEdit>& edits);
+// The same for one entry (value nullptr: remove it).
 bool WriteProfileString(const char* path, const char* section, const char* entry, const char* value);
 
 }  // namespace vimo::platform

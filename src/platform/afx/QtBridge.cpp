@@ -104,11 +104,6 @@ CString AfxGetLabelText(const QLabel* pLabel) { return RecallBytes(pLabel, "afxL
 
 QString AfxQtFileName(const char* path) { return QFile::decodeName(QByteArray(path != nullptr ? path : "")); }
 
-bool AfxExactQtFileName(const char* path, QString& rName) {
-  rName = AfxQtFileName(path);
-  return QFile::encodeName(rName) == QByteArray(path != nullptr ? path : "");
-}
-
 bool AfxPathOfQtFileName(const QString& name, CString& rPath) {
   if (name.contains(QChar::ReplacementCharacter)) return false;
   QStringEncoder encoder(Utf8());

@@ -45,8 +45,6 @@ CString AfxGetLabelText(const QLabel* pLabel);
 // is not part of a character, so a name that is not UTF-8 comes back from Qt as another name.
 // The name as Qt's file dialogs show it (U+FFFD where bytes could not be decoded).
 QString AfxQtFileName(const char* path);
-// The name for a Qt file API that reaches exactly path; false when Qt would reach another file.
-bool AfxExactQtFileName(const char* path, QString& rName);
 // The bytes of a name that came back from Qt (a file dialog's choice); false when the name holds
 // U+FFFD: Qt may have put it for bytes it could not decode, so the file meant may be another.
 bool AfxPathOfQtFileName(const QString& name, CString& rPath);

@@ -8,8 +8,6 @@
 #include <QFontDatabase>
 #include <QImage>
 #include <QLibraryInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLocale>
 #include <QTimer>
 #include <QTranslator>
@@ -29,6 +27,7 @@
 #include "afx/ShutdownSignals.h"
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
+#include "afx/ShellOpen.h"
 #include "win32/InstalledCopy.h"
 #include "win32/Kernel.h"
 #include "win32/SafeFiles.h"
@@ -98,15 +97,18 @@ void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QSt
   if (g_pPreviousHandler != nullptr) g_pPreviousHandler(type, context, message);
 }
 
-void RunIdle() {
+}  // namespace
+
+// The application's idle processing. Files handed over by other starts are opened first, so that
+// the program's own idle work (the wait for a converted image) sees the browsing they started.
+void AfxRunIdle() {
   if (g_bInIdle || g_pApp == nullptr || AfxModalScope::Active()) return;
   g_bInIdle = true;
+  g_pApp->OpenHandedOverFiles();
   for (LONG lCount = 0; g_pApp->OnIdle(lCount); ++lCount) {
   }
   g_bInIdle = false;
 }
-
-}  // namespace
 
 CString AfxLoadString(UINT nID) {
   const char* text = AfxFindStringResource(nID);
@@ -311,79 +313,43 @@ void CSingleDocTemplate::CloseAllDocuments() {
 
 // ---- opens handed over by a second start ---------------------------------------------------
 
-struct CWinApp::ShellOpen {
-  QLocalServer server;
-};
-
 namespace {
 
-// The socket of this user's viewer: only in the user's private runtime folder.
-QString ShellOpenSocket() {
+// The socket of this user's viewer: only in the user's private runtime folder, named after the
+// program; empty when there is no such folder.
+std::string ShellOpenSocket(const char* lpszProgramName) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] != '/') return QString();
+  if (runtime == nullptr || runtime[0] != '/' || lpszProgramName == nullptr) return {};
   // A folder that others can write to could hold a planted socket or link.
-  if (!vimo::platform::IsOwnFolder(runtime)) return QString();
-  // Qt would reach another socket than the one named: no hand-over then, as without a folder.
-  QString name;
-  if (!AfxExactQtFileName((std::string(runtime) + "/vimo-open").c_str(), name)) return QString();
-  return name;
+  if (!vimo::platform::IsOwnFolder(runtime)) return {};
+  return std::string(runtime) + "/" + lpszProgramName + "-open";
 }
-
-// A path that a second start hands over ends in a NUL, the one byte no path holds.
-constexpr char kHandOverEnd = '\0';
 
 }  // namespace
 
 void CWinApp::EnableShellOpen() {
   m_bHandedOver = FALSE;
-  const QString name = ShellOpenSocket();
-  if (name.isEmpty() || g_bNoShellOpen) return;
-  QLocalSocket socket;
-  socket.connectToServer(name);
-  if (socket.waitForConnected(1000)) {
-    // A viewer is running and owns the socket. A start with a file hands the file over and
-    // ends; a start without one runs as a window of its own and leaves the socket alone.
-    CCommandLineInfo info;
-    ParseCommandLine(info);
-    if (info.m_nShellCommand == CCommandLineInfo::FileOpen) {
-      socket.write(QByteArray::fromStdString(FullPath(info.m_strFileName).str()) + kHandOverEnd);
-      m_bHandedOver = socket.waitForBytesWritten(2000) ? TRUE : FALSE;
-    }
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
-    return;
-  }
-  auto pShellOpen = std::make_unique<ShellOpen>();
-  pShellOpen->server.setSocketOptions(QLocalServer::UserAccessOption);
-  if (!pShellOpen->server.listen(name)) {
-    // Nobody answered above: a socket left by a viewer that is gone.
-    QLocalServer::removeServer(name);
-    if (!pShellOpen->server.listen(name)) return;
-  }
-  QLocalServer* pServer = &pShellOpen->server;
-  QObject::connect(pServer, &QLocalServer::newConnection, pServer, [this, pServer] { AcceptShellOpens(pServer); });
-  m_pShellOpen = std::move(pShellOpen);
-}
-
-void CWinApp::AcceptShellOpens(QLocalServer* pServer) {
-  while (QLocalSocket* pSocket = pServer->nextPendingConnection()) {
-    QObject::connect(pSocket, &QLocalSocket::disconnected, pSocket, &QObject::deleteLater);
-    QObject::connect(pSocket, &QLocalSocket::readyRead, pSocket, [this, pSocket] { ReadShellOpens(pSocket); });
-  }
-}
-
-// Each path a second start sent is opened, as if the desktop had opened it here.
-void CWinApp::ReadShellOpens(QLocalSocket* pSocket) {
-  for (;;) {
-    const QByteArray waiting = pSocket->peek(pSocket->bytesAvailable());
-    const qsizetype nEnd = waiting.indexOf(kHandOverEnd);
-    if (nEnd < 0) {
-      // No path is that long: whatever sends it is no second start.
-      if (waiting.size() > PATH_MAX) pSocket->abort();
+  const std::string socketPath = ShellOpenSocket(m_pszProfileName);
+  if (socketPath.empty() || g_bNoShellOpen) return;
+  CCommandLineInfo info;
+  ParseCommandLine(info);
+  const CString file = info.m_nShellCommand == CCommandLineInfo::FileOpen ? FullPath(info.m_strFileName) : CString();
+  // A running viewer takes the file and this start ends; a start without a file runs as a window
+  // of its own beside it and leaves the socket alone.
+  switch (AfxShellOpen::Begin(socketPath, file.IsEmpty() ? nullptr : static_cast<const char*>(file), m_pShellOpen)) {
+    case AfxShellOpen::Start::kHandedOver:
+      m_bHandedOver = TRUE;
       return;
-    }
-    const QByteArray path = pSocket->read(nEnd + 1).chopped(1);
-    if (!path.isEmpty()) OpenDocumentFile(path.constData());
+    case AfxShellOpen::Start::kBeside:
+    case AfxShellOpen::Start::kListening:
+      return;
+  }
+}
+
+void CWinApp::OpenHandedOverFiles() {
+  while (m_pShellOpen != nullptr && m_pShellOpen->HasReceived()) {
+    const CString path(m_pShellOpen->TakeReceived());
+    OpenDocumentFile(path);
     if (auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd))) pFrame->ActivateFrame();
   }
 }
@@ -423,11 +389,15 @@ void CWinApp::ResetForNextRun() {
 
 int CWinApp::ExitInstance() {
   SaveStdProfileSettings();
+  FlushProfile();
   return 0;
 }
 
 BOOL CWinApp::OnIdle(LONG lCount) {
   if (lCount <= 0) {
+    // A file opened stays in the recent list even if the program never ends normally.
+    SaveStdProfileSettings();
+    FlushProfile();
     auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd));
     if (pFrame != nullptr && pFrame->m_hWnd != nullptr) pFrame->RefreshCommandStates();
     return TRUE;
@@ -588,10 +558,12 @@ CString CWinApp::GetProfilePath() {
 }
 
 UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
+  FlushProfile();
   return static_cast<UINT>(vimo::platform::ReadProfileInt(GetProfilePath(), lpszSection, lpszEntry, nDefault));
 }
 
 CString CWinApp::GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault) {
+  FlushProfile();
   return CString(vimo::platform::ReadProfileString(GetProfilePath(), lpszSection, lpszEntry, lpszDefault));
 }
 
@@ -600,10 +572,19 @@ BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, in
 }
 
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
-  if (g_bProfileReadOnly) return FALSE;
+  if (g_bProfileReadOnly || lpszSection == nullptr || lpszEntry == nullptr) return FALSE;
+  vimo::platform::ProfileEdit edit{lpszSection, lpszEntry, std::nullopt};
+  if (lpszValue != nullptr) edit.value = lpszValue;
+  m_profileEdits.push_back(std::move(edit));
+  return lpszValue == nullptr || vimo::platform::IsStorableProfileValue(lpszEntry, lpszValue) ? TRUE : FALSE;
+}
+
+void CWinApp::FlushProfile() {
+  if (m_profileEdits.empty()) return;
   const CString path = GetProfilePath();
   MakeFolders(FolderOf(path.str()));
-  return vimo::platform::WriteProfileString(path, lpszSection, lpszEntry, lpszValue) ? TRUE : FALSE;
+  vimo::platform::WriteProfileStrings(path, m_profileEdits);
+  m_profileEdits.clear();
 }
 
 namespace {
@@ -748,7 +729,7 @@ void AfxWinInit(int argc, char** argv) {
     QApplication::setFont(font);
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
-                   &RunIdle);
+                   &AfxRunIdle);
 }
 
 void AfxWinTerm() {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "afx/Collections.h"
+#include "afx/ProfileFile.h"
 #include "afx/Wnd.h"
 
+class AfxShellOpen;
 class CSingleDocTemplate;
-class QLocalServer;
-class QLocalSocket;
 
 inline constexpr UINT ID_FILE_NEW = 0xE100;
 inline constexpr UINT ID_FILE_OPEN = 0xE101;
@@ -133,7 +133,8 @@ class CWinApp : public CCmdTarget {
 
   virtual BOOL InitInstance() { return TRUE; }
   virtual int ExitInstance();
-  // Called when the message queue has run dry; nonzero asks for another call.
+  // Called when the message queue has run dry (never while a modal box or dialog runs); nonzero
+  // asks for another call. Files other starts handed over meanwhile are opened just before.
   virtual BOOL OnIdle(LONG lCount);
   virtual CDocument* OpenDocumentFile(const char* lpszFileName);
 
@@ -155,6 +156,10 @@ class CWinApp : public CCmdTarget {
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
+  // Writes go out together: what is written while one message is handled (the bars' state,
+  // the placement, the recent files at exit) replaces the profile once, at the next idle moment
+  // or at the end of ExitInstance, so the profile never holds half of a save. FALSE for a value
+  // that cannot be stored (a line break in it, or a line too long); its entry is removed.
   BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
   BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
   // The profile's path.
@@ -187,6 +192,9 @@ class CWinApp : public CCmdTarget {
 
  private:
   void SaveStdProfileSettings();
+  // Writes the profile changes made since the last write, in one replacement of the file.
+  void FlushProfile();
+  std::vector<vimo::platform::ProfileEdit> m_profileEdits;
   void ResetForNextRun();
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;
@@ -196,11 +204,11 @@ class CWinApp : public CCmdTarget {
   CString m_strHelpPath;
   std::vector<CString> m_args;
   BOOL m_bRunning = FALSE;
-  struct ShellOpen;
-  std::unique_ptr<ShellOpen> m_pShellOpen;
-  void AcceptShellOpens(QLocalServer* pServer);
-  void ReadShellOpens(QLocalSocket* pSocket);
+  std::unique_ptr<AfxShellOpen> m_pShellOpen;  // listening for files handed over, when this viewer is the one
   BOOL m_bHandedOver = FALSE;
+  // Opens the files that later starts handed over, as if the desktop had opened them here.
+  void OpenHandedOverFiles();
+  friend void AfxRunIdle();
   friend int AfxWinMain(int argc, char** argv);
   friend void AfxPostQuitMessage(int nExitCode);
 };

@@ -58,21 +58,6 @@ pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, const s
   return pid;
 }
 
-// Waits for the process to end; its exit status, or -1 when it was killed at the deadline.
-int WaitForExit(pid_t pid, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string ReadText(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
@@ -133,6 +118,21 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
 
 std::string ViewerProgram() { return VIMO_BINARY_DIR "/vimo"; }
 
+int WaitForExit(pid_t pid, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+
 ScreenViewer::ScreenViewer(std::vector<std::string> env) : m_env(std::move(env)) {
   for (const char* folder : {"run", "config", "data", "cache"}) std::filesystem::create_directory(m_home / folder);
   chmod((m_home / "run").c_str(), 0700);
@@ -163,6 +163,12 @@ RunResult ScreenViewer::StartAgain(const std::vector<std::string>& args, int tim
   std::vector<std::string> argv = {ViewerProgram()};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProgram(argv, Changes(), timeoutMs);
+}
+
+pid_t ScreenViewer::Launch(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {ViewerProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Spawn(argv, MergedEnvironment(Changes()), "/dev/null", (m_home / "stderr.txt").string());
 }
 
 bool ScreenViewer::Running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }

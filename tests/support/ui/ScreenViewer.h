@@ -28,6 +28,9 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
 // The viewer built beside the tests.
 std::string ViewerProgram();
 
+// Waits for the process to end; its exit status, or -1 when it was killed at the deadline.
+int WaitForExit(pid_t pid, int timeoutMs);
+
 class ScreenViewer {
  public:
   // env: "NAME=value" entries for every start (QT_SCALE_FACTOR=2, QT_QPA_PLATFORM=wayland, ...).
@@ -41,6 +44,8 @@ class ScreenViewer {
   bool Start(const std::vector<std::string>& args);
   // Another start of the program with the same folders (a hand-over when it names a file).
   RunResult StartAgain(const std::vector<std::string>& args, int timeoutMs = 60000) const;
+  // The same, returning at once: its process id (the caller waits for it), or -1.
+  pid_t Launch(const std::vector<std::string>& args) const;
   // Ends the viewer as the desktop ends a program (SIGTERM); its exit status.
   int Stop();
   bool Running() const;

@@ -34,6 +34,7 @@ ViewerSession::ViewerSession() {
       case AfxModalRequest::Kind::MessageBox:
         messages.emplace_back(request.strText.str());
         captions.emplace_back(request.strCaption.str());
+        if (whileMessageShown) whileMessageShown();
         return IDOK;
       case AfxModalRequest::Kind::FileDialog: {
         fileDialogTitles.emplace_back(request.strText.str());

@@ -57,6 +57,9 @@ class ViewerSession {
   // Every message box shown, in order (their texts); the captions alongside.
   std::vector<std::string> messages;
   std::vector<std::string> captions;
+  // Runs while a message box is open, before it is answered, as a user reading it: the program
+  // goes on handling events meanwhile when it pumps them.
+  std::function<void()> whileMessageShown;
   // Answers for file dialogs, taken in order: chosen full paths (empty: cancel).
   std::vector<std::vector<std::string>> fileDialogAnswers;
   // The titles of the file dialogs shown, in order.
