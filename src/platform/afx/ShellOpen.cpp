@@ -15,7 +15,9 @@
 #include <cstring>
 #include <thread>
 
-#include "win32/UniqueFd.h"
+#include "posix/UniqueFd.h"
+
+using vimo::posix::UniqueFd;
 
 namespace {
 
