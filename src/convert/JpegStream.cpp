@@ -144,8 +144,6 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
   info.dct_method = JDCT_FLOAT;
   info.mem->max_memory_to_use = static_cast<long>(DecoderBudget());
   jpeg_calc_output_dimensions(&info);
-  if (info.output_width > GetMagickResourceLimit(WidthResource) || info.output_height > GetMagickResourceLimit(HeightResource))
-    return false;
   // The file is made, and the room for it checked, before the start takes in the whole input
   // of a multi-scan file.
   state.outcome = state.writer.Create(destination, info.output_width, info.output_height);
