@@ -180,7 +180,7 @@ void ReadWriteAndCheck(ImageReader reader, const std::uint8_t* data, std::size_t
   const std::string path = ScratchPath("read.bmp");
   {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> output(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!output || !convert::WriteBmpImages(output.get(), images.get(), exception.get())) {
+    if (!output || convert::WriteBmpImages(output.get(), images.get(), exception.get()).status != ConvertStatus::kWritten) {
       std::fprintf(stderr, "writing the images read failed\n");
       std::abort();
     }

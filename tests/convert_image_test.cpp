@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -229,18 +230,73 @@ TEST_F(ConvertJpeg, CommandLineExitCodes) {
       {{source, destination, "extra"}, 2},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> words = c.words;
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(ConvertCommandMain(static_cast<int>(argv.size()), argv.data()), c.exitCode) << ::testing::PrintToString(c.words);
-    const std::string errors = ::testing::internal::GetCapturedStderr();
+    std::string errors;
+    EXPECT_EQ(RunConvertCommand(c.words, errors), c.exitCode) << ::testing::PrintToString(c.words);
     const bool showsUsage = errors.find("usage: vimo --convert SRC DST [--colors N]") != std::string::npos;
     EXPECT_EQ(showsUsage, c.exitCode == 2) << errors;
   }
   const auto images = ReadBmpFile(destination);
   ASSERT_EQ(images.size(), 1u);
   EXPECT_EQ(images[0].bitsPerPixel, 8) << "--colors 16 was the last successful run";
+}
+
+// A conversion that cannot write its whole file fails and leaves no file behind (the worker then
+// reports the source); the command line keeps an existing destination as it was and says why.
+TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) {
+  WriteFile(m_out / "noise.gif", MakeGif({NoiseFrame(60, 40, 1)}));
+  RunConvert("-size 96x64 gradient:red-blue -resize 768x512! " + (m_out / "photo.pcd").string());
+  WriteFile(m_out / "huge.jpg", WithJpegSize(ReadFile(*s_dir / "colour.jpg"), 40000, 40000));
+  struct Case {
+    const char* name;
+    fs::path source;
+    std::uint64_t fileSizeLimit;  // 0: none
+    ConvertStatus status;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"colour JPEG, streamed", *s_dir / "colour.jpg", 1024, ConvertStatus::kWriteFailed, "cannot write"},
+      {"CMYK JPEG, through the library", *s_dir / "cmyk.jpg", 1024, ConvertStatus::kWriteFailed, "cannot write"},
+      {"GIF", m_out / "noise.gif", 1024, ConvertStatus::kWriteFailed, "cannot write"},
+      {"Photo CD", m_out / "photo.pcd", 1024, ConvertStatus::kWriteFailed, "cannot write"},
+      {"colour JPEG of 40000 x 40000", m_out / "huge.jpg", 0, ConvertStatus::kTooLarge, "too large for a BMP"},
+  };
+  const Bytes kept(10, 7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(m_out / "fresh.bmp", {});  // as the worker's fresh file
+    WriteFile(m_out / "kept.bmp", kept);
+    const auto entries = std::distance(fs::directory_iterator(m_out.Path()), {});
+    std::string errors;
+    ConvertOutcome outcome;
+    int exitCode = 0;
+    {
+      std::optional<FileSizeLimit> limit;
+      if (c.fileSizeLimit != 0) limit.emplace(c.fileSizeLimit);
+      outcome = ConvertImageEx(c.source.c_str(), (m_out / "fresh.bmp").c_str(), 0);
+      exitCode = RunConvertCommand({c.source.string(), (m_out / "kept.bmp").string()}, errors);
+    }
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_FALSE(fs::exists(m_out / "fresh.bmp"));
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(m_out / "kept.bmp"), kept);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_out.Path()), {}), entries - 1) << "only the fresh file went";
+  }
+}
+
+// Where a small file system can be mounted: a BMP larger than its room is refused before writing.
+TEST_F(ConvertJpeg, BmpLargerThanTheFreeSpaceIsRefusedAtOnce) {
+  const fs::path small = m_out / "small";
+  fs::create_directory(small);
+  if (std::system(("mount -t tmpfs -o size=1m vimo-test " + small.string() + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no file system can be mounted here";
+  WriteFile(m_out / "big.jpg", WithJpegSize(ReadFile(*s_dir / "colour.jpg"), 800, 600));
+  const ConvertOutcome outcome = ConvertImageEx((m_out / "big.jpg").c_str(), (small / "out.bmp").c_str(), 0);
+  const bool left = fs::exists(small / "out.bmp");
+  EXPECT_EQ(std::system(("umount " + small.string()).c_str()), 0);
+  EXPECT_EQ(outcome.status, ConvertStatus::kNoSpace);
+  EXPECT_EQ(outcome.bytes, 54u + 2400 * 600);
+  EXPECT_FALSE(left);
 }
 
 struct HeaderField {
@@ -626,7 +682,8 @@ TEST(ConvertImage, PhotoCdOverviewGivesOneImagePerThumbnail) {
   }
 }
 
-TEST(ConvertImage, ImagesBeyondTheLibrarysResourceLimitsGiveNoImage) {
+// The library's side limits bind its own readers; a colour JPEG (a panorama) is streamed past them.
+TEST(ConvertImage, ImagesBeyondTheLibrarysSideLimitsGiveNoImageButColourJpegs) {
   using namespace vimo::convert;
   EnsureImageLibrary();
   TempDir dir;
@@ -639,9 +696,10 @@ TEST(ConvertImage, ImagesBeyondTheLibrarysResourceLimitsGiveNoImage) {
   const int reduced = Convert(dir / "wide.jpg", dir / "c.bmp", 4);
   (void)SetMagickResourceLimit(WidthResource, width);
   EXPECT_EQ(gif, 0);
-  EXPECT_EQ(jpeg, 0);
+  EXPECT_EQ(jpeg, 1);
+  EXPECT_EQ(ReadBmpFile(dir / "b.bmp").at(0).width, 300);
   EXPECT_EQ(reduced, 0);
-  EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "b.bmp") || fs::exists(dir / "c.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "c.bmp"));
   EXPECT_EQ(Convert(dir / "wide.gif", dir / "d.bmp"), 1);
 }
 
@@ -788,7 +846,7 @@ class BmpWriterRules : public ::testing::Test {
                                              CharPixel, pixels.data(), exception.get()));
     EXPECT_TRUE(image != nullptr);
     std::FILE* file = std::fopen((m_dir / "w.bmp").c_str(), "wb");
-    EXPECT_TRUE(WriteBmpImages(file, image.get(), exception.get()));
+    EXPECT_EQ(WriteBmpImages(file, image.get(), exception.get()).status, ConvertStatus::kWritten);
     std::fclose(file);
     auto images = ReadBmpFile(m_dir / "w.bmp");
     EXPECT_EQ(images.size(), 1u);
@@ -801,6 +859,49 @@ class BmpWriterRules : public ::testing::Test {
   }
   TempDir m_dir;
 };
+
+// The streamed JPEG's writer rewrites a few-colour image in place into the 8-bit form, plain or
+// run-length, at any width, with nothing of the 24-bit rows left behind.
+TEST_F(BmpWriterRules, RowWriterRewritesFewColoursInPlace) {
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+    int colours;
+    int runLength;
+    int bitsPerPixel;
+    int compression;
+  };
+  const std::vector<Case> cases = {
+      {"noise of 200 colours", 301, 97, 200, 1, 8, 0}, {"bands of 200 colours", 301, 97, 200, 40, 8, 1},
+      {"one pixel wide", 1, 50, 3, 1, 8, 0},            {"257 colours", 33, 20, 257, 1, 24, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Rgb> pixels;
+    for (int i = 0; i < c.width * c.height; ++i) {
+      const int colour = i / c.runLength * 7919 % c.colours;
+      pixels.push_back({std::uint8_t(colour), std::uint8_t(colour >> 8), std::uint8_t(colour * 3)});
+    }
+    vimo::convert::CBmpRowWriter writer;
+    ASSERT_EQ(writer.Create((m_dir / "r.bmp").c_str(), c.width, c.height).status, ConvertStatus::kWritten);
+    std::vector<std::uint8_t> row(vimo::convert::TrueColourStride(c.width), 0);
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x) {
+        const Rgb& pixel = pixels[y * c.width + x];
+        std::copy_n(std::array{pixel.blue, pixel.green, pixel.red}.begin(), 3, row.begin() + 3 * x);
+      }
+      writer.PutRow(y, row.data());
+    }
+    ASSERT_EQ(writer.Finish().status, ConvertStatus::kWritten);
+    const auto images = ReadBmpFile(m_dir / "r.bmp");  // fails on bytes after the image
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].bitsPerPixel, c.bitsPerPixel);
+    EXPECT_EQ(images[0].compression, c.compression);
+    EXPECT_EQ(images[0].rleError, "");
+    EXPECT_TRUE(images[0].pixels == pixels);
+  }
+}
 
 TEST_F(BmpWriterRules, TrueColourWithAtMost256ColoursBecomesEightBitsExactly) {
   for (const int colours : {1, 255, 256, 257}) {

@@ -1,11 +1,15 @@
 #include "convert/BmpWriter.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <filesystem>
 #include <limits>
-#include <new>
+#include <system_error>
 #include <vector>
+
+#include "win32/Kernel.h"
 
 namespace vimo::convert {
 namespace {
@@ -135,26 +139,47 @@ std::size_t CountRuns(const std::vector<std::uint8_t>& indexes) {
   return runs;
 }
 
-// RLE8 with encoded runs only, bottom row first; each row ends with 0 0, the bitmap with 0 1.
-std::vector<std::uint8_t> EncodeRle8(const std::vector<std::uint8_t>& indexes, std::size_t width,
-                                     std::size_t height) {
-  std::vector<std::uint8_t> out;
-  for (std::size_t y = height; y-- > 0;) {
-    const std::uint8_t* row = indexes.data() + y * width;
-    std::size_t x = 0;
-    while (x < width) {
-      std::size_t length = 1;
-      while (x + length < width && length < kLongestEncodedRun && row[x + length] == row[x]) ++length;
-      out.push_back(static_cast<std::uint8_t>(length));
-      out.push_back(row[x]);
-      x += length;
-    }
-    out.push_back(0);
-    out.push_back(0);
+// One row in RLE8 with encoded runs only, ended by 0 0.
+void AppendRle8Row(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
+  std::size_t x = 0;
+  while (x < width) {
+    std::size_t length = 1;
+    while (x + length < width && length < kLongestEncodedRun && row[x + length] == row[x]) ++length;
+    out.push_back(static_cast<std::uint8_t>(length));
+    out.push_back(row[x]);
+    x += length;
   }
   out.push_back(0);
-  out.push_back(1);
+  out.push_back(0);
+}
+
+// One row uncompressed, padded with zeros to a multiple of 4 bytes.
+void AppendPlainRow(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
+  out.insert(out.end(), row, row + width);
+  out.resize(out.size() + (width * 8 + 31) / 32 * 4 - width, 0);
+}
+
+// The pixel data of an 8-bit image, bottom row first; RLE8 ends the bitmap with 0 1.
+std::vector<std::uint8_t> EncodePixelData(const std::vector<std::uint8_t>& indexes, std::size_t width,
+                                          std::size_t height, bool compressed) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t y = height; y-- > 0;) {
+    if (compressed) AppendRle8Row(indexes.data() + y * width, width, out);
+    else AppendPlainRow(indexes.data() + y * width, width, out);
+  }
+  if (compressed) out.insert(out.end(), {0, 1});
   return out;
+}
+
+// 256 entries of blue, green, red, 0; the entries past the image's colours all zero.
+void AppendColourTable(const std::vector<Rgb>& colours, std::vector<std::uint8_t>& out) {
+  std::array<std::uint8_t, kColourTableSize> table{};
+  for (std::size_t i = 0; i < colours.size() && i < kColourTableEntries; ++i) {
+    table[i * 4] = colours[i].blue;
+    table[i * 4 + 1] = colours[i].green;
+    table[i * 4 + 2] = colours[i].red;
+  }
+  out.insert(out.end(), table.begin(), table.end());
 }
 
 void Put16(std::uint8_t* at, std::uint32_t value) {
@@ -166,16 +191,30 @@ void Put32(std::uint8_t* at, std::uint32_t value) {
   Put16(at + 2, value >> 16);
 }
 
-bool WriteHeaders(std::FILE* file, std::size_t width, std::size_t height, std::uint32_t bitsPerPixel,
-                  std::uint32_t compression, std::uint64_t pixelDataSize) {
-  const std::uint32_t offset = kFileHeaderSize + kInfoHeaderSize + (bitsPerPixel == 8 ? kColourTableSize : 0);
-  const std::uint64_t total = offset + pixelDataSize;
-  if (total > std::numeric_limits<std::uint32_t>::max()) return false;  // beyond what the format can say
+std::uint32_t PixelDataOffset(std::uint32_t bitsPerPixel) {
+  return kFileHeaderSize + kInfoHeaderSize + (bitsPerPixel == 8 ? kColourTableSize : 0);
+}
+
+// Claims the room for a BMP image of this stored size: refused when its size fields cannot say
+// it, or when the free bytes left cannot hold it.
+ConvertOutcome Reserve(std::uint64_t bytes, std::uint64_t& freeBytes) {
+  if (bytes > std::numeric_limits<std::uint32_t>::max()) return {ConvertStatus::kTooLarge, bytes};
+  if (bytes > freeBytes) return {ConvertStatus::kNoSpace, bytes, freeBytes};
+  freeBytes -= bytes;
+  return {ConvertStatus::kWritten};
+}
+
+ConvertOutcome WriteFailed() { return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO}; }
+
+// The file and information headers; the caller has reserved their image's size.
+std::array<std::uint8_t, kFileHeaderSize + kInfoHeaderSize> Headers(std::size_t width, std::size_t height,
+                                                                    std::uint32_t bitsPerPixel, std::uint32_t compression,
+                                                                    std::uint64_t pixelDataSize) {
   std::array<std::uint8_t, kFileHeaderSize + kInfoHeaderSize> header{};
   header[0] = 'B';
   header[1] = 'M';
-  Put32(&header[2], static_cast<std::uint32_t>(total));
-  Put32(&header[10], offset);
+  Put32(&header[2], static_cast<std::uint32_t>(PixelDataOffset(bitsPerPixel) + pixelDataSize));
+  Put32(&header[10], PixelDataOffset(bitsPerPixel));
   Put32(&header[14], kInfoHeaderSize);
   Put32(&header[18], static_cast<std::uint32_t>(width));
   Put32(&header[22], static_cast<std::uint32_t>(height));
@@ -187,86 +226,129 @@ bool WriteHeaders(std::FILE* file, std::size_t width, std::size_t height, std::u
   Put32(&header[42], kPixelsPerMetre);
   Put32(&header[46], bitsPerPixel == 8 ? kColourTableEntries : 0);
   Put32(&header[50], bitsPerPixel == 8 ? kColourTableEntries : 0);
-  return std::fwrite(header.data(), 1, header.size(), file) == header.size();
+  return header;
 }
 
-bool WriteIndexed(std::FILE* file, std::size_t width, std::size_t height, const IndexedImage& indexed) {
-  const std::size_t runs = CountRuns(indexed.indexes);
-  const bool compressed = 2 * runs < indexed.indexes.size();
-  std::vector<std::uint8_t> pixelData;
-  if (compressed) {
-    pixelData = EncodeRle8(indexed.indexes, width, height);
-  } else {
-    const std::size_t stride = (width * 8 + 31) / 32 * 4;
-    pixelData.assign(stride * height, 0);
-    for (std::size_t y = 0; y < height; ++y)
-      std::memcpy(pixelData.data() + (height - 1 - y) * stride, indexed.indexes.data() + y * width, width);
-  }
-  if (!WriteHeaders(file, width, height, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size())) return false;
-  std::array<std::uint8_t, kColourTableSize> table{};
-  for (std::size_t i = 0; i < indexed.colours.size() && i < kColourTableEntries; ++i) {
-    table[i * 4] = indexed.colours[i].blue;
-    table[i * 4 + 1] = indexed.colours[i].green;
-    table[i * 4 + 2] = indexed.colours[i].red;
-  }
-  if (std::fwrite(table.data(), 1, table.size(), file) != table.size()) return false;
-  return std::fwrite(pixelData.data(), 1, pixelData.size(), file) == pixelData.size();
+bool Write(std::FILE* file, const std::uint8_t* bytes, std::size_t size) {
+  errno = 0;
+  return std::fwrite(bytes, 1, size, file) == size;
+}
+
+ConvertOutcome WriteIndexed(std::FILE* file, std::size_t width, std::size_t height, const IndexedImage& indexed,
+                            std::uint64_t& freeBytes) {
+  const bool compressed = 2 * CountRuns(indexed.indexes) < indexed.indexes.size();
+  const std::vector<std::uint8_t> pixelData = EncodePixelData(indexed.indexes, width, height, compressed);
+  const ConvertOutcome room = Reserve(PixelDataOffset(8) + std::uint64_t{pixelData.size()}, freeBytes);
+  if (room.status != ConvertStatus::kWritten) return room;
+  const auto header = Headers(width, height, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size());
+  std::vector<std::uint8_t> table;
+  AppendColourTable(indexed.colours, table);
+  if (!Write(file, header.data(), header.size()) || !Write(file, table.data(), table.size()) ||
+      !Write(file, pixelData.data(), pixelData.size()))
+    return WriteFailed();
+  return room;
 }
 
 // 24 bits per pixel, streamed row by row out of the library's pixel cache.
-bool WriteTrueColour(std::FILE* file, const Image* image, ExceptionInfo* exception) {
+ConvertOutcome WriteTrueColour(std::FILE* file, const Image* image, ExceptionInfo* exception, std::uint64_t& freeBytes) {
   const std::size_t width = image->columns;
   const std::size_t height = image->rows;
-  const std::size_t stride = (width * 24 + 31) / 32 * 4;
-  if (!WriteHeaders(file, width, height, 24, kCompressionNone, std::uint64_t{stride} * height)) return false;
+  const std::size_t stride = TrueColourStride(width);
+  const ConvertOutcome room = Reserve(PixelDataOffset(24) + std::uint64_t{stride} * height, freeBytes);
+  if (room.status != ConvertStatus::kWritten) return room;
+  const auto header = Headers(width, height, 24, kCompressionNone, std::uint64_t{stride} * height);
+  if (!Write(file, header.data(), header.size())) return WriteFailed();
   std::vector<std::uint8_t> row(stride, 0);
   for (std::size_t y = height; y-- > 0;) {
     const PixelPacket* pixels = GetVirtualPixels(image, 0, static_cast<ssize_t>(y), width, 1, exception);
-    if (pixels == nullptr) return false;
+    if (pixels == nullptr) return {ConvertStatus::kWriteFailed, 0, 0, EIO};
     std::uint8_t* out = row.data();
     for (std::size_t x = 0; x < width; ++x) {
       *out++ = ScaleQuantumToChar(GetPixelBlue(pixels + x));
       *out++ = ScaleQuantumToChar(GetPixelGreen(pixels + x));
       *out++ = ScaleQuantumToChar(GetPixelRed(pixels + x));
     }
-    if (std::fwrite(row.data(), 1, stride, file) != stride) return false;
+    if (!Write(file, row.data(), stride)) return WriteFailed();
   }
-  return true;
+  return room;
 }
 
-bool WriteOneImage(std::FILE* file, const Image* image, ExceptionInfo* exception) {
+ConvertOutcome WriteOneImage(std::FILE* file, const Image* image, ExceptionInfo* exception, std::uint64_t& freeBytes) {
   IndexedImage indexed;
   if (image->storage_class == PseudoClass && image->colors <= kColourTableEntries) {
-    if (!ReadColourMapped(image, indexed, exception)) return false;
-    return WriteIndexed(file, image->columns, image->rows, indexed);
+    if (!ReadColourMapped(image, indexed, exception)) return {ConvertStatus::kWriteFailed, 0, 0, EIO};
+    return WriteIndexed(file, image->columns, image->rows, indexed, freeBytes);
   }
   if (image->matte == MagickFalse && TryIndexTrueColour(image, indexed, exception))
-    return WriteIndexed(file, image->columns, image->rows, indexed);
-  return WriteTrueColour(file, image, exception);
+    return WriteIndexed(file, image->columns, image->rows, indexed, freeBytes);
+  return WriteTrueColour(file, image, exception, freeBytes);
+}
+
+std::uint32_t PackBgr(const std::uint8_t* bgr) {
+  return (std::uint32_t{bgr[2]} << 16) | (std::uint32_t{bgr[1]} << 8) | bgr[0];
 }
 
 }  // namespace
 
 std::size_t TrueColourStride(std::size_t width) { return (width * 24 + 31) / 32 * 4; }
 
-CBmpRowWriter::CBmpRowWriter(const char* path, std::size_t width, std::size_t height)
-    : m_path(path),
-      m_file(std::fopen(path, "w+b")),
-      m_width(width),
-      m_height(height),
-      m_stride(TrueColourStride(width)),
-      m_colours(std::make_unique<CColourCounter>()) {
-  if (m_file == nullptr) return;
+CBmpRowWriter::CBmpRowWriter() = default;
+
+CBmpRowWriter::~CBmpRowWriter() { Discard(); }
+
+ConvertOutcome CBmpRowWriter::Create(const char* path, std::size_t width, std::size_t height) {
+  Discard();
+  errno = 0;
+  m_file = std::fopen(path, "w+b");
+  if (m_file == nullptr) return WriteFailed();
+  m_path = path;
+  m_width = width;
+  m_height = height;
+  m_stride = TrueColourStride(width);
+  m_error = 0;
+  m_colours = std::make_unique<CColourCounter>();
+  m_runs = 0;
+  m_runLength = 0;
   // Each row goes out in one write at its own offset; a stream buffer would only add a copy.
   (void)std::setvbuf(m_file, nullptr, _IONBF, 0);
-  m_failed = !WriteHeaders(m_file, width, height, 24, kCompressionNone, std::uint64_t{m_stride} * height);
+  // Asked once the file is truncated: an overwritten file's old blocks are free again.
+  std::uint64_t freeBytes = vimo::platform::FreeBytesAt(path);
+  const std::uint64_t pixelDataSize = std::uint64_t{m_stride} * height;
+  ConvertOutcome outcome = Reserve(PixelDataOffset(24) + pixelDataSize, freeBytes);
+  const auto header = Headers(width, height, 24, kCompressionNone, pixelDataSize);
+  if (outcome.status == ConvertStatus::kWritten && !WriteAt(0, header.data(), header.size())) outcome = WriteFailed();
+  if (outcome.status != ConvertStatus::kWritten) Discard();
+  return outcome;
 }
 
-CBmpRowWriter::~CBmpRowWriter() {
-  if (m_file != nullptr) std::fclose(m_file);
+void CBmpRowWriter::Fail() {
+  if (m_error == 0) m_error = errno != 0 ? errno : EIO;
+}
+
+bool CBmpRowWriter::WriteAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+  errno = 0;
+  if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) == 0 && std::fwrite(bytes, 1, size, m_file) == size)
+    return true;
+  Fail();
+  return false;
+}
+
+// The run rule's runs over the pixels in reading order, rows joined.
+void CBmpRowWriter::CountRuns(const std::uint8_t* row) {
+  for (std::size_t x = 0; x < m_width; ++x) {
+    const std::uint32_t colour = PackBgr(row + 3 * x);
+    if (m_runLength != 0 && colour == m_runColour && m_runLength < kLongestCountedRun) {
+      ++m_runLength;
+      continue;
+    }
+    ++m_runs;
+    m_runColour = colour;
+    m_runLength = 1;
+  }
 }
 
 void CBmpRowWriter::PutRow(std::size_t y, const std::uint8_t* row) {
+  if (m_file == nullptr || Failed()) return;
   if (m_colours) {
     for (std::size_t x = 0; x < m_width; ++x) {
       if (m_colours->IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]}) >= 0) continue;
@@ -274,18 +356,19 @@ void CBmpRowWriter::PutRow(std::size_t y, const std::uint8_t* row) {
       break;
     }
   }
-  if (m_file == nullptr || m_failed) return;
-  const std::uint64_t offset = kFileHeaderSize + kInfoHeaderSize + std::uint64_t{m_height - 1 - y} * m_stride;
-  m_failed = std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 ||
-             std::fwrite(row, 1, m_stride, m_file) != m_stride;
+  if (m_colours) CountRuns(row);
+  (void)WriteAt(PixelDataOffset(24) + std::uint64_t{m_height - 1 - y} * m_stride, row, m_stride);
 }
 
-bool CBmpRowWriter::Finish() {
-  if (m_file == nullptr) return false;
-  bool written = !m_failed && (!m_colours || ReencodeAsIndexed());
-  if (m_file != nullptr && std::fclose(m_file) != 0) written = false;
+ConvertOutcome CBmpRowWriter::Finish() {
+  if (m_file == nullptr) return {ConvertStatus::kWriteFailed, 0, 0, EBADF};
+  if (!Failed() && m_colours) (void)ReencodeAsIndexed();
+  errno = 0;
+  if (std::fclose(m_file) != 0) Fail();
   m_file = nullptr;
-  return written;
+  if (!Failed()) return {ConvertStatus::kWritten};
+  (void)std::remove(m_path.c_str());
+  return {ConvertStatus::kWriteFailed, 0, 0, m_error};
 }
 
 void CBmpRowWriter::Discard() {
@@ -295,38 +378,56 @@ void CBmpRowWriter::Discard() {
   (void)std::remove(m_path.c_str());
 }
 
-// Reads the 24-bit rows back (top row first, so the colour table keeps the order in which the
-// colours first appeared) and writes the file again in the 8-bit form. The indexes take one
-// byte per pixel; when memory runs out for them the complete 24-bit file is kept.
+// Reads the 24-bit rows back in file order (bottom row first) and writes the 8-bit form over
+// them from the start of the file. An 8-bit row is never longer than the 24-bit row it comes
+// from, so the new bytes, held back until the old bytes beneath them have been read, are never
+// more than the colour table and a row ahead of the reading. The headers go last, when the
+// pixel data's size is known.
 bool CBmpRowWriter::ReencodeAsIndexed() {
-  IndexedImage indexed;
+  const bool compressed = 2 * m_runs < std::uint64_t{m_width} * m_height;
   std::vector<std::uint8_t> row(m_stride);
-  try {
-    indexed.indexes.resize(m_width * m_height);
-  } catch (const std::bad_alloc&) {
-    return true;
-  }
-  for (std::size_t y = 0; y < m_height; ++y) {
-    const std::uint64_t offset = kFileHeaderSize + kInfoHeaderSize + std::uint64_t{m_height - 1 - y} * m_stride;
-    if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(row.data(), 1, m_stride, m_file) != m_stride)
+  std::vector<std::uint8_t> indexes(m_width);
+  std::vector<std::uint8_t> pending(kFileHeaderSize + kInfoHeaderSize, 0);
+  AppendColourTable(m_colours->Colours(), pending);
+  std::uint64_t written = 0;
+  for (std::size_t k = 0; k < m_height; ++k) {
+    const std::uint64_t offset = PixelDataOffset(24) + std::uint64_t{k} * m_stride;
+    errno = 0;
+    if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(row.data(), 1, m_stride, m_file) != m_stride) {
+      Fail();
       return false;
-    std::uint8_t* out = indexed.indexes.data() + y * m_width;
+    }
     for (std::size_t x = 0; x < m_width; ++x)
-      out[x] = static_cast<std::uint8_t>(m_colours->IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]}));
+      indexes[x] = static_cast<std::uint8_t>(m_colours->IndexOf({row[3 * x + 2], row[3 * x + 1], row[3 * x]}));
+    if (compressed) AppendRle8Row(indexes.data(), m_width, pending);
+    else AppendPlainRow(indexes.data(), m_width, pending);
+    const std::size_t ready = static_cast<std::size_t>(std::min<std::uint64_t>(pending.size(), offset + m_stride - written));
+    if (!WriteAt(written, pending.data(), ready)) return false;
+    written += ready;
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(ready));
   }
-  indexed.colours = m_colours->Colours();
-  // Reopened by name: the 8-bit form can be shorter than the 24-bit one, and only a fresh
-  // truncation drops the rest.
-  m_file = std::freopen(m_path.c_str(), "wb", m_file);
-  if (m_file == nullptr) return false;
-  return WriteIndexed(m_file, m_width, m_height, indexed) && std::fflush(m_file) == 0;
+  if (compressed) pending.insert(pending.end(), {0, 1});
+  if (!WriteAt(written, pending.data(), pending.size())) return false;
+  written += pending.size();
+  const auto header =
+      Headers(m_width, m_height, 8, compressed ? kCompressionRle8 : kCompressionNone, written - PixelDataOffset(8));
+  if (!WriteAt(0, header.data(), header.size())) return false;
+  // The 8-bit form is shorter than the 24-bit one but for tiny images: the rest goes.
+  std::error_code error;
+  std::filesystem::resize_file(m_path, written, error);
+  if (!error) return true;
+  m_error = error.value();
+  return false;
 }
 
-bool WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception) {
+ConvertOutcome WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception, std::uint64_t freeBytes) {
   for (const Image* image = images; image != nullptr; image = GetNextImageInList(image)) {
-    if (!WriteOneImage(file, image, exception)) return false;
+    const ConvertOutcome outcome = WriteOneImage(file, image, exception, freeBytes);
+    if (outcome.status != ConvertStatus::kWritten) return outcome;
   }
-  return std::fflush(file) == 0;
+  errno = 0;
+  if (std::fflush(file) != 0) return WriteFailed();
+  return {ConvertStatus::kWritten};
 }
 
 }  // namespace vimo::convert

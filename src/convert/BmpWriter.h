@@ -17,50 +17,66 @@
 #include <memory>
 #include <string>
 
+#include "convert/ConvertImage.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::convert {
 
-// Writes every image of the list starting at images, in list order. The images must be in an RGB
-// or grey colour space. Returns false when writing failed (the file is then incomplete).
-bool WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception);
+// Writes every image of the list starting at images, in list order, into file, on whose file
+// system freeBytes are free. The images must be in an RGB or grey colour space. An image is
+// refused before any byte of it is written when its BMP would be too large for the format or for
+// the free bytes left; on any failure the file is incomplete and the caller removes it.
+ConvertOutcome WriteBmpImages(std::FILE* file, const Image* images, ExceptionInfo* exception,
+                              std::uint64_t freeBytes = UINT64_MAX);
 
 // Bytes per row of a 24-bit image: three per pixel, padded to a multiple of 4.
 std::size_t TrueColourStride(std::size_t width);
 
 class CColourCounter;
 
-// Writes one true-colour image without transparency as its rows arrive, top row first, each
-// straight to its place in the file (BMP rows go bottom-up), so the image is never held in
-// memory. The distinct colours are counted on the way; when the last row shows at most 256 of
-// them, the image is re-encoded from the rows already written into the 8-bit form (and RLE8 by
-// the run rule), exactly as WriteBmpImages would write it.
+// Writes one true-colour image without transparency as its rows arrive, in order, top row first,
+// each straight to its place in the file (BMP rows go bottom-up), so the image is never held in
+// memory. The distinct colours and the runs of the run rule are counted on the way; when the
+// last row shows at most 256 colours, the file is rewritten in place from the rows already
+// written into the 8-bit form (and RLE8 by the run rule), exactly as WriteBmpImages would write
+// it, holding no more than a few rows.
 class CBmpRowWriter {
  public:
-  // Creates (or truncates) path for the image. A file that cannot be created makes every later
-  // call do nothing, so a caller can still read its whole source.
-  CBmpRowWriter(const char* path, std::size_t width, std::size_t height);
+  CBmpRowWriter();
+  // Removes the file unless Finish completed it.
   ~CBmpRowWriter();
   CBmpRowWriter(const CBmpRowWriter&) = delete;
   CBmpRowWriter& operator=(const CBmpRowWriter&) = delete;
 
+  // Creates (or truncates) path for the image and writes its headers. Refuses, removing the file,
+  // when its BMP is too large for the format, when the file system holding path has less room
+  // than the BMP needs, or when the headers cannot be written.
+  ConvertOutcome Create(const char* path, std::size_t width, std::size_t height);
   // Row y (0 is the top row) as TrueColourStride(width) bytes: blue, green, red, padding zero.
   void PutRow(std::size_t y, const std::uint8_t* row);
-  // Completes the file after the last row. False when writing failed (the file is then incomplete).
-  bool Finish();
+  // Whether a write has failed already: the rows still to come are wasted work.
+  bool Failed() const { return m_error != 0; }
+  // Completes the file after the last row; on failure the file is removed.
+  ConvertOutcome Finish();
   // Removes the file: the source turned out to hold no image after all.
   void Discard();
 
  private:
+  void Fail();
+  bool WriteAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size);
+  void CountRuns(const std::uint8_t* row);
   bool ReencodeAsIndexed();
 
   std::string m_path;
   std::FILE* m_file = nullptr;  // owned; closed by Finish, Discard or the destructor
-  std::size_t m_width;
-  std::size_t m_height;
-  std::size_t m_stride;
-  bool m_failed = false;
+  std::size_t m_width = 0;
+  std::size_t m_height = 0;
+  std::size_t m_stride = 0;
+  int m_error = 0;  // errno of the first failed write
   std::unique_ptr<CColourCounter> m_colours;  // null once a 257th colour is seen
+  std::uint64_t m_runs = 0;       // runs of the run rule in reading order, while m_colours lives
+  std::uint32_t m_runColour = 0;  // the colour of the run in progress
+  std::size_t m_runLength = 0;
 };
 
 }  // namespace vimo::convert

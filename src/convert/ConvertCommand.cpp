@@ -1,11 +1,15 @@
 #include "convert/ConvertCommand.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "convert/ConvertImage.h"
 #include "win32/Kernel.h"
@@ -36,22 +40,81 @@ int ParseColours(const char* text) {
   return static_cast<int>(value);
 }
 
-// What a destination file looks like: whether the conversion wrote it shows as a change.
-struct DestinationState {
-  bool exists = false;
-  std::uintmax_t size = 0;
-  std::filesystem::file_time_type modified;
-  bool operator==(const DestinationState&) const = default;
-};
+// A size for a message: "72 MB", "4.3 GB", "640 kB".
+std::string SizeText(std::uint64_t bytes) {
+  std::array<char, 32> text{};
+  const double megabytes = static_cast<double>(bytes) / 1e6;
+  if (megabytes >= 1000) std::snprintf(text.data(), text.size(), "%.1f GB", megabytes / 1000);
+  else if (megabytes >= 10) std::snprintf(text.data(), text.size(), "%.0f MB", megabytes);
+  else if (megabytes >= 1) std::snprintf(text.data(), text.size(), "%.1f MB", megabytes);
+  else std::snprintf(text.data(), text.size(), "%.0f kB", static_cast<double>(bytes) / 1e3);
+  return text.data();
+}
 
-DestinationState StateOf(const char* path) {
-  DestinationState state;
+std::string FolderOf(const char* path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+// One line on stderr saying why nothing usable was written.
+void ReportFailure(const char* source, const char* destination, const ConvertOutcome& outcome) {
+  switch (outcome.status) {
+    case ConvertStatus::kWritten:
+      return;
+    case ConvertStatus::kNoImage: {
+      errno = 0;
+      std::FILE* file = vimo::platform::OpenRegularFile(source);
+      if (file == nullptr) std::fprintf(stderr, "vimo: %s: %s\n", source, std::strerror(errno != 0 ? errno : EINVAL));
+      else std::fprintf(stderr, "vimo: %s: no JPEG, GIF or Photo CD image could be read from it\n", source);
+      if (file != nullptr) std::fclose(file);
+      return;
+    }
+    case ConvertStatus::kTooLarge:
+      std::fprintf(stderr, "vimo: %s: too large for a BMP (it would take %s; a BMP holds at most 4.3 GB)\n", source,
+                   SizeText(outcome.bytes).c_str());
+      return;
+    case ConvertStatus::kNoSpace:
+      std::fprintf(stderr, "vimo: no space for the %s BMP on %s (%s free)\n", SizeText(outcome.bytes).c_str(),
+                   FolderOf(destination).c_str(), SizeText(outcome.limit).c_str());
+      return;
+    case ConvertStatus::kWriteFailed:
+      std::fprintf(stderr, "vimo: cannot write %s: %s\n", destination, std::strerror(outcome.error));
+      return;
+    case ConvertStatus::kDecoderMemory:
+      std::fprintf(stderr,
+                   "vimo: %s: a progressive JPEG whose coefficients need %s, more than the %s the decoder may use\n",
+                   source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
+      return;
+  }
+}
+
+bool HoldsBytes(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return state;
-  state.exists = true;
-  state.size = std::filesystem::file_size(path, error);
-  state.modified = std::filesystem::last_write_time(path, error);
-  return state;
+  return std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) > 0 && !error;
+}
+
+// Where the conversion writes: a fresh file beside an existing destination, renamed over it only
+// when written whole, so that a failure leaves the old file as it was. A destination that does
+// not exist yet (or is no regular file) is written directly; a failure removes it again.
+std::string WorkFileFor(const char* destination) {
+  std::error_code error;
+  const std::filesystem::path target(destination);
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(target, error))) return destination;
+  // The fresh name ends with the destination's own name, which picks the writer.
+  const std::string suffix = "-" + target.filename().string();
+  const std::string fresh = vimo::platform::CreateFreshFile(FolderOf(destination) + "/", suffix.c_str());
+  return fresh.empty() ? std::string(destination) : fresh;
+}
+
+// Puts the work file in place of the destination, with the destination's permissions.
+bool Replace(const std::string& work, const char* destination) {
+  std::error_code error;
+  std::filesystem::permissions(work, std::filesystem::status(destination, error).permissions(), error);
+  if (std::rename(work.c_str(), destination) == 0) return true;
+  const int reason = errno;
+  (void)std::remove(work.c_str());
+  std::fprintf(stderr, "vimo: cannot write %s: %s\n", destination, std::strerror(reason));
+  return false;
 }
 
 }  // namespace
@@ -66,18 +129,19 @@ int ConvertCommandMain(int argc, char** argv) {
   }
   const char* source = argv[0];
   const char* destination = argv[1];
-  const DestinationState before = StateOf(destination);
-  if (ConvertImage(source, destination, colours) == 0) {
-    std::FILE* file = vimo::platform::OpenRegularFile(source);
-    if (file == nullptr) std::fprintf(stderr, "vimo: %s: %s\n", source, std::strerror(errno));
-    else std::fprintf(stderr, "vimo: %s: no JPEG, GIF or Photo CD image could be read from it\n", source);
-    if (file != nullptr) std::fclose(file);
+  const std::string work = WorkFileFor(destination);
+  const ConvertOutcome outcome = ConvertImageEx(source, work.c_str(), colours);
+  if (outcome.status != ConvertStatus::kWritten) {
+    if (work != destination) (void)std::remove(work.c_str());
+    ReportFailure(source, destination, outcome);
     return 1;
   }
-  if (StateOf(destination) == before) {
+  if (!HoldsBytes(work)) {
+    if (work != destination) (void)std::remove(work.c_str());
     std::fprintf(stderr, "vimo: nothing was written to %s (its name must end in .bmp, in a folder that can be written)\n",
                  destination);
     return 1;
   }
+  if (work != destination && !Replace(work, destination)) return 1;
   return 0;
 }

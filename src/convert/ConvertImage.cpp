@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <string>
 #include <vector>
@@ -228,16 +230,25 @@ bool IsBmpDestination(const char* destination, ExceptionInfo* exception) {
   return !format.empty() && format[0] == 'B';
 }
 
-// Writes the list when the destination's name selects the BMP writer.
-void WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
-  if (!IsBmpDestination(destination, exception)) return;
+// Writes the list when the destination's name selects the BMP writer. A destination that was not
+// written whole is removed.
+ConvertOutcome WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
+  if (!IsBmpDestination(destination, exception)) return {ConvertStatus::kWritten};
+  errno = 0;
   FilePtr file(std::fopen(destination, "wb"));
-  if (!file) return;
+  if (!file) return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO};
+  ConvertOutcome outcome;
   try {
-    (void)WriteBmpImages(file.get(), images, exception);
+    // Asked once the file is truncated: an overwritten file's old blocks are free again.
+    outcome = WriteBmpImages(file.get(), images, exception, vimo::platform::FreeBytesAt(destination));
   } catch (const std::bad_alloc&) {
-    // the file stays incomplete; the viewer's load reports it
+    outcome = {ConvertStatus::kWriteFailed, 0, 0, ENOMEM};
   }
+  errno = 0;
+  if (std::fclose(file.release()) != 0 && outcome.status == ConvertStatus::kWritten)
+    outcome = {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO};
+  if (outcome.status != ConvertStatus::kWritten) (void)std::remove(destination);
+  return outcome;
 }
 
 // The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG:
@@ -249,15 +260,16 @@ bool IsSameFile(const char* source, const char* destination) {
   return std::filesystem::equivalent(source, destination, error);
 }
 
-StreamResult TryStreaming(const char* source, const char* destination, ExceptionInfo* exception) {
-  if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return StreamResult::kNotStreamable;
-  if (IsSameFile(source, destination)) return StreamResult::kNotStreamable;
+// nullopt when the general path is to decide.
+std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception) {
+  if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return std::nullopt;
+  if (IsSameFile(source, destination)) return std::nullopt;
   FilePtr file(vimo::platform::OpenRegularFile(source));
-  if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return StreamResult::kNotStreamable;
+  if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return std::nullopt;
   try {
     return StreamJpegToBmp(file.get(), destination);
   } catch (const std::bad_alloc&) {
-    return StreamResult::kNotStreamable;  // the general path decides
+    return std::nullopt;  // the general path decides
   }
 }
 
@@ -265,6 +277,10 @@ StreamResult TryStreaming(const char* source, const char* destination, Exception
 }  // namespace vimo::convert
 
 int ConvertImage(const char* src, const char* dst, int colours) {
+  return ConvertImageEx(src, dst, colours).status == ConvertStatus::kWritten ? 1 : 0;
+}
+
+ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
   using namespace vimo::convert;
   // The converter's argument list: program slot, ["-colors", number,] source, destination.
   std::array<char, 16> number{};
@@ -280,16 +296,15 @@ int ConvertImage(const char* src, const char* dst, int colours) {
   EnsureImageLibrary();
   const ImageInfoPtr info(AcquireImageInfo());
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
-  if (!info || !exception) return 0;
+  if (!info || !exception) return {ConvertStatus::kNoImage};
   info->adjoin = MagickTrue;
   info->compression = RLECompression;
   info->dither = MagickTrue;
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
 
   if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const StreamResult streamed = TryStreaming(src, dst, exception.get());
-    if (streamed == StreamResult::kWritten) return 1;
-    if (streamed == StreamResult::kNoImage) return 0;
+    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get());
+    if (streamed) return *streamed;
   }
 
   ImageListPtr list;
@@ -307,7 +322,7 @@ int ConvertImage(const char* src, const char* dst, int colours) {
     }
     if (IsColorsOption(entry)) ++i;  // its value is not an input
   }
-  if (!list) return 0;
-  if (std::strlen(dst) < kFileNameBufferSize) WriteOutput(dst, list.get(), exception.get());
-  return 1;
+  if (!list) return {ConvertStatus::kNoImage};
+  if (std::strlen(dst) >= kFileNameBufferSize) return {ConvertStatus::kWriteFailed, 0, 0, ENAMETOOLONG};
+  return WriteOutput(dst, list.get(), exception.get());
 }

@@ -1,10 +1,34 @@
 // Converts one JPEG, GIF or Photo CD file into a BMP file.
 #pragma once
 
+#include <cstdint>
+
 // Reads every image of src (the reader chosen by the file's content), optionally reduces each
 // to at most `colours` colours, and writes them back to back as BMP images into dst when dst's
 // name ends in a BMP format name (".bmp"); any other name writes nothing.
-// Returns 1 when at least one image was read (dst is then written, unless writing itself
-// failed), 0 when no image could be read (nothing is written). Paths are at most 2047 bytes.
+// Returns 1 when at least one image was read and dst was written whole (or, for a name that is
+// not a BMP name, nothing needed writing); 0 otherwise: no image could be read, or dst could not
+// be written whole, and then no dst is left behind. Paths are at most 2047 bytes.
 // Runs on the conversion worker, one call at a time: not reentrant.
 int ConvertImage(const char* src, const char* dst, int colours);
+
+// Why a conversion wrote its file, or did not.
+enum class ConvertStatus {
+  kWritten,        // what ConvertImage reports as 1
+  kNoImage,        // no image could be read from the source
+  kTooLarge,       // an image's BMP would outgrow the 4 GiB its size fields can say; bytes: its size
+  kNoSpace,        // the destination's file system cannot hold it; bytes: needed, limit: free
+  kWriteFailed,    // a write to the destination failed; error: its errno
+  kDecoderMemory,  // a progressive (multi-scan) JPEG whose coefficients outgrow the decoder's
+                   // memory; bytes: needed, limit: what the decoder may use
+};
+
+struct ConvertOutcome {
+  ConvertStatus status = ConvertStatus::kNoImage;
+  std::uint64_t bytes = 0;
+  std::uint64_t limit = 0;
+  int error = 0;
+};
+
+// ConvertImage with the reason: status kWritten exactly when ConvertImage would return 1.
+ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours);

@@ -5,6 +5,7 @@
 #include <cstdio>
 // clang-format off
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
 #include <algorithm>
@@ -28,7 +29,7 @@ constexpr int kMostScans = 1024;
 constexpr int kRowsPerRead = 16;
 
 // libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back to
-// the recovery point of the call in progress. Warnings (data ending early, a bad code) are not
+// the one recovery point of the decode. Warnings (data ending early, a bad code) are not
 // failures; the decoder carries on as far as the data allows.
 struct JpegErrors {
   jpeg_error_mgr library;  // first, so libjpeg's pointer to it is a pointer to the whole
@@ -66,6 +67,8 @@ class CJpegDecoder {
   std::jmp_buf& Recovery() { return m_errors.recovery; }
   void MarkCreated() { m_created = true; }
   jpeg_progress_mgr* Progress() { return &m_progress; }
+  // The message code of the fatal error that ended the decode.
+  int ErrorCode() const { return m_errors.library.msg_code; }
 
  private:
   jpeg_decompress_struct m_info{};
@@ -73,41 +76,6 @@ class CJpegDecoder {
   jpeg_progress_mgr m_progress{};
   bool m_created = false;
 };
-
-// The calls below are each one recovery point. A fatal error inside libjpeg jumps back to it
-// across libjpeg's own frames only; these frames hold nothing that needs destroying.
-
-bool ReadHeader(CJpegDecoder& jpeg, std::FILE* source) {
-  jpeg_decompress_struct& info = jpeg.Info();
-  if (setjmp(jpeg.Recovery()) != 0) return false;
-  jpeg_create_decompress(&info);
-  jpeg.MarkCreated();
-  info.progress = jpeg.Progress();
-  jpeg_stdio_src(&info, source);
-  jpeg_save_markers(&info, JPEG_APP0 + 13, 0xFFFF);
-  (void)jpeg_read_header(&info, TRUE);
-  return true;
-}
-
-bool Start(CJpegDecoder& jpeg) {
-  if (setjmp(jpeg.Recovery()) != 0) return false;
-  (void)jpeg_start_decompress(&jpeg.Info());
-  return true;
-}
-
-bool ReadRows(CJpegDecoder& jpeg, CBmpRowWriter& writer, std::uint8_t* block, std::size_t stride) {
-  jpeg_decompress_struct& info = jpeg.Info();
-  std::array<JSAMPROW, kRowsPerRead> rows{};
-  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = block + i * stride;
-  if (setjmp(jpeg.Recovery()) != 0) return false;
-  while (info.output_scanline < info.output_height) {
-    const std::size_t first = info.output_scanline;
-    const JDIMENSION read = jpeg_read_scanlines(&info, rows.data(), kRowsPerRead);
-    if (read == 0) return false;  // a stream that stalls for good
-    for (std::size_t i = 0; i < read; ++i) writer.PutRow(first + i, rows[i]);
-  }
-  return true;
-}
 
 // A Photoshop resource block that marks an ITU fax image: ImageMagick reads those as Lab.
 bool HasFaxResource(const jpeg_decompress_struct& info) {
@@ -127,8 +95,71 @@ bool IsPlainColour(const jpeg_decompress_struct& info) {
          !HasFaxResource(info);
 }
 
-bool WithinSizeLimits(std::size_t width, std::size_t height) {
-  return width <= GetMagickResourceLimit(WidthResource) && height <= GetMagickResourceLimit(HeightResource);
+// What the decoder may allocate: the library's memory limit. Only a multi-scan file's
+// coefficients, held whole, come near it.
+MagickSizeType DecoderBudget() {
+  return std::min<MagickSizeType>({GetMagickResourceLimit(MemoryResource), GetMaxMemoryRequest(), LONG_MAX});
+}
+
+// The coefficients a multi-scan file holds whole: one 128-byte block per 8 x 8 samples of each
+// component, rounded up to whole MCUs.
+std::uint64_t CoefficientBytes(const jpeg_decompress_struct& info) {
+  const auto roundUp = [](std::uint64_t value, std::uint64_t step) { return (value + step - 1) / step * step; };
+  std::uint64_t bytes = 0;
+  for (int i = 0; info.comp_info != nullptr && i < info.num_components; ++i) {
+    const jpeg_component_info& component = info.comp_info[i];
+    bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+             roundUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+  }
+  return bytes;
+}
+
+// What one decode leaves behind. It lives in the caller's frame, so that a jump out of libjpeg
+// into Decode leaves nothing there that would need destroying.
+struct DecodeState {
+  bool streamable = true;
+  ConvertOutcome outcome;
+  std::vector<std::uint8_t> block;  // kRowsPerRead rows; the padding stays zero
+  CBmpRowWriter writer;
+};
+
+// Every libjpeg call of one conversion, under the one recovery point set before the first of
+// them, so a fatal error anywhere jumps back here across libjpeg's frames only. Between the
+// setjmp and any jump this frame creates no object with a destructor, and after a jump it reads
+// none of its locals. Returns false after a jump (or a stream that stalls for good).
+bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, DecodeState& state) {
+  if (setjmp(jpeg.Recovery()) != 0) return false;
+  jpeg_decompress_struct& info = jpeg.Info();
+  jpeg_create_decompress(&info);
+  jpeg.MarkCreated();
+  info.progress = jpeg.Progress();
+  jpeg_stdio_src(&info, source);
+  jpeg_save_markers(&info, JPEG_APP0 + 13, 0xFFFF);
+  (void)jpeg_read_header(&info, TRUE);
+  if (!IsPlainColour(info)) {
+    state.streamable = false;
+    return true;
+  }
+  info.out_color_space = JCS_EXT_BGR;  // BMP's byte order, straight from the colour conversion
+  info.dct_method = JDCT_FLOAT;
+  info.mem->max_memory_to_use = static_cast<long>(DecoderBudget());
+  jpeg_calc_output_dimensions(&info);
+  // The file is made, and the room for it checked, before the start takes in the whole input
+  // of a multi-scan file.
+  state.outcome = state.writer.Create(destination, info.output_width, info.output_height);
+  if (state.outcome.status != ConvertStatus::kWritten) return true;
+  (void)jpeg_start_decompress(&info);
+  const std::size_t stride = TrueColourStride(info.output_width);
+  state.block.assign(stride * kRowsPerRead, 0);
+  std::array<JSAMPROW, kRowsPerRead> rows{};
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = state.block.data() + i * stride;
+  while (info.output_scanline < info.output_height && !state.writer.Failed()) {
+    const std::size_t first = info.output_scanline;
+    const JDIMENSION read = jpeg_read_scanlines(&info, rows.data(), kRowsPerRead);
+    if (read == 0) return false;
+    for (std::size_t i = 0; i < read; ++i) state.writer.PutRow(first + i, rows[i]);
+  }
+  return true;
 }
 
 long FileSize(std::FILE* file) {
@@ -140,32 +171,18 @@ long FileSize(std::FILE* file) {
 
 }  // namespace
 
-StreamResult StreamJpegToBmp(std::FILE* source, const char* destination) {
-  if (FileSize(source) < kShortestJpegFile) return StreamResult::kNoImage;
+std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination) {
+  if (FileSize(source) < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
   CJpegDecoder jpeg;
-  if (!ReadHeader(jpeg, source)) return StreamResult::kNoImage;
-  jpeg_decompress_struct& info = jpeg.Info();
-  if (!IsPlainColour(info)) return StreamResult::kNotStreamable;
-  info.out_color_space = JCS_EXT_BGR;  // BMP's byte order, straight from the colour conversion
-  info.dct_method = JDCT_FLOAT;
-  // The decoder's own memory (a progressive file's coefficients) within the library's budget.
-  const MagickSizeType budget = std::min<MagickSizeType>(GetMagickResourceLimit(MemoryResource), GetMaxMemoryRequest());
-  info.mem->max_memory_to_use = static_cast<long>(std::min<MagickSizeType>(budget, LONG_MAX));
-  jpeg_calc_output_dimensions(&info);
-  const std::size_t width = info.output_width;
-  const std::size_t height = info.output_height;
-  if (!WithinSizeLimits(width, height)) return StreamResult::kNoImage;
-  if (!Start(jpeg)) return StreamResult::kNoImage;
-
-  const std::size_t stride = TrueColourStride(width);
-  std::vector<std::uint8_t> block(stride * kRowsPerRead, 0);  // the padding stays zero
-  CBmpRowWriter writer(destination, width, height);
-  if (!ReadRows(jpeg, writer, block.data(), stride)) {
-    writer.Discard();
-    return StreamResult::kNoImage;
+  DecodeState state;
+  if (!Decode(jpeg, source, destination, state)) {
+    state.writer.Discard();
+    if (jpeg.ErrorCode() != JERR_NO_BACKING_STORE) return ConvertOutcome{ConvertStatus::kNoImage};
+    return ConvertOutcome{ConvertStatus::kDecoderMemory, CoefficientBytes(jpeg.Info()), DecoderBudget()};
   }
-  (void)writer.Finish();
-  return StreamResult::kWritten;
+  if (!state.streamable) return std::nullopt;
+  if (state.outcome.status != ConvertStatus::kWritten) return state.outcome;
+  return state.writer.Finish();
 }
 
 }  // namespace vimo::convert

@@ -8,18 +8,18 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
+
+#include "convert/ConvertImage.h"
 
 namespace vimo::convert {
 
-enum class StreamResult {
-  kWritten,        // an image was read; destination written (unless writing failed)
-  kNoImage,        // a fatal decoder error, or beyond the library's limits: nothing written
-  kNotStreamable,  // greyscale, CMYK or anything unusual: use the general path
-};
-
 // Decodes the JPEG in source (from its start) into destination by the writer's form rules.
-// The library's width and height limits refuse an image as on the general path, and the decoder
-// may use at most the library's memory limit. The image library must be started.
-StreamResult StreamJpegToBmp(std::FILE* source, const char* destination);
+// Returns nullopt for a JPEG that is not plain colour (greyscale, CMYK and the like): the
+// general path decides. Any size the BMP format holds is converted, a row block at a time; the
+// decoder may use at most the library's memory limit, which bounds only a progressive (or other
+// multi-scan) file, whose coefficients are held whole. On any failure no destination is left.
+// The image library must be started.
+std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination);
 
 }  // namespace vimo::convert

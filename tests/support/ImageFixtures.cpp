@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <random>
 
+#include "convert/ConvertCommand.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::test {
@@ -305,6 +307,26 @@ void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
 Bytes ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
+  for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] != 0xFF || (jpeg[i + 1] != 0xC0 && jpeg[i + 1] != 0xC2)) continue;
+    const std::uint8_t size[] = {std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8), std::uint8_t(width)};
+    std::copy(std::begin(size), std::end(size), jpeg.begin() + static_cast<std::ptrdiff_t>(i + 5));
+    return jpeg;
+  }
+  ADD_FAILURE() << "no frame header";
+  return jpeg;
+}
+
+int RunConvertCommand(std::vector<std::string> words, std::string& errors) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  ::testing::internal::CaptureStderr();
+  const int exitCode = ConvertCommandMain(static_cast<int>(argv.size()), argv.data());
+  errors = ::testing::internal::GetCapturedStderr();
+  return exitCode;
 }
 
 void RunConvert(const std::string& arguments) {

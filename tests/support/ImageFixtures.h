@@ -102,6 +102,12 @@ class FileSizeLimit {
   void (*m_previousHandler)(int) = nullptr;
 };
 
+// The JPEG with its frame header declaring width x height instead; the data stays as it was.
+Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
+
+// Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
+int RunConvertCommand(std::vector<std::string> words, std::string& errors);
+
 // Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
 void RunConvert(const std::string& arguments);
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -394,6 +395,14 @@ std::string CreateFreshFile(const std::string& folder, const char* suffix) {
   if (fd < 0) return {};
   close(fd);
   return templ;
+}
+
+std::uint64_t FreeBytesAt(const char* path) {
+  struct statvfs info {};
+  if (path == nullptr || statvfs(path, &info) != 0) return UINT64_MAX;
+  // The blocks kept back for the superuser are free to root only.
+  const std::uint64_t blocks = geteuid() == 0 ? info.f_bfree : info.f_bavail;
+  return blocks * info.f_frsize;
 }
 
 int RemoveFileReleasingLater(const char* path) {

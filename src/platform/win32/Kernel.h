@@ -89,6 +89,10 @@ std::FILE* OpenRegularFile(const char* path);
 // completely before renaming it over its real name.
 std::string CreateFreshFile(const std::string& folder, const char* suffix);
 
+// The bytes this process may still write on the file system that holds path (an existing file
+// or folder); UINT64_MAX when that cannot be told, so that a caller never refuses for lack of it.
+std::uint64_t FreeBytesAt(const char* path);
+
 // Removes the file's name at once, as std::remove does (0, or -1 with errno), and lets go of the
 // file itself on a thread of its own: freeing the cached pages of a large file takes tens of
 // milliseconds that the caller need not wait for.
