@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "afx/Wnd.h"
+#include "win32/DibLayout.h"
 
 struct HDRAWDIB__ {
   const BYTE* pBlock = nullptr;
@@ -50,77 +51,37 @@ DWORD ReadDword(const BYTE* p) {
   return value;
 }
 
-// The fields of a 12-byte core header, or of a 40-byte (or larger) information header.
-struct Header {
-  DWORD size = 0;
-  LONG width = 0;
-  LONG height = 0;
-  int bitCount = 0;
-  DWORD compression = BI_RGB;
-  DWORD colorsUsed = 0;
-  std::uint64_t entrySize = 4;  // bytes per colour-table entry
-};
-
-bool ReadHeader(const BYTE* header, const BYTE* end, Header& h) {
-  if (end - header < 4) return false;
-  h.size = ReadDword(header);
-  if (h.size == sizeof(BITMAPCOREHEADER)) {
-    if (end - header < static_cast<std::ptrdiff_t>(sizeof(BITMAPCOREHEADER))) return false;
-    BITMAPCOREHEADER core;
-    std::memcpy(&core, header, sizeof(core));
-    h.width = core.bcWidth;
-    h.height = core.bcHeight;
-    h.bitCount = core.bcBitCount;
-    h.entrySize = 3;
-    return true;
-  }
-  if (h.size < sizeof(BITMAPINFOHEADER) || end - header < static_cast<std::ptrdiff_t>(sizeof(BITMAPINFOHEADER)))
-    return false;
-  BITMAPINFOHEADER info;
-  std::memcpy(&info, header, sizeof(info));
-  h.width = info.biWidth;
-  h.height = info.biHeight;
-  h.bitCount = info.biBitCount;
-  h.compression = info.biCompression;
-  h.colorsUsed = info.biClrUsed;
-  return true;
-}
-
 bool Describe(const HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const void* lpBits, Bitmap& bm) {
   const BYTE* header = reinterpret_cast<const BYTE*>(lpbi);
   const BYTE* bits = static_cast<const BYTE*>(lpBits);
   const BYTE* end = dd.pBlock + dd.cbBlock;
   if (dd.pBlock == nullptr || header < dd.pBlock || header > end) return false;
-  Header info;
-  if (!ReadHeader(header, end, info)) return false;
-  if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN) return false;
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(header, static_cast<std::size_t>(end - header));
+  if (layout.kind != vimo::platform::DibHeaderKind::kCore && layout.kind != vimo::platform::DibHeaderKind::kInfo) return false;
+  if (layout.width <= 0 || layout.height == 0 || layout.height == INT32_MIN) return false;
   if (bits < dd.pBlock || bits > end) return false;
-  bm.width = info.width;
-  bm.height = info.height < 0 ? -info.height : info.height;
-  bm.bottomUp = info.height > 0;
-  bm.bitCount = info.bitCount;
-  bm.compression = info.compression;
+  bm.width = layout.width;
+  bm.height = layout.bottomUp ? layout.height : -layout.height;
+  bm.bottomUp = layout.bottomUp;
+  bm.bitCount = layout.bitCount;
+  bm.compression = layout.compression;
   bm.bits = bits;
   bm.available = static_cast<std::size_t>(end - bits);
-  bm.stride = ((static_cast<std::uint64_t>(bm.width) * bm.bitCount + 31) / 32) * 4;
-  const std::uint64_t headerEnd = static_cast<std::uint64_t>(header - dd.pBlock) + info.size;
+  bm.stride = layout.stride;
   if (bm.bitCount <= 8) {
-    const int entries = 1 << bm.bitCount;
     // 256 entries whatever the depth, so that any byte of decoded run-length rows has a colour.
     bm.colors.fill(qRgb(0, 0, 0), 256);
-    const std::uint64_t used = info.colorsUsed != 0 ? std::min<std::uint64_t>(info.colorsUsed, entries) : entries;
-    for (std::uint64_t i = 0; i < used; ++i) {
-      const std::uint64_t at = headerEnd + info.entrySize * i;
-      if (at + info.entrySize > dd.cbBlock) break;
+    const std::uint64_t tableAt = static_cast<std::uint64_t>(header - dd.pBlock) + layout.colorTableOffset;
+    for (std::uint64_t i = 0; i < layout.PaletteEntries(); ++i) {
+      const std::uint64_t at = tableAt + layout.colorEntrySize * i;
+      if (at + layout.colorEntrySize > dd.cbBlock) break;
       const BYTE* q = dd.pBlock + at;
       bm.colors[static_cast<int>(i)] = qRgb(q[2], q[1], q[0]);
     }
   }
   if (bm.compression == BI_BITFIELDS) {
-    // The masks follow a 40-byte header, or lie inside a larger one at the same place.
-    const std::uint64_t at = static_cast<std::uint64_t>(header - dd.pBlock) + 40;
-    if (at + 12 > dd.cbBlock) return false;
-    for (int i = 0; i < 3; ++i) bm.masks[i] = ReadDword(dd.pBlock + at + 4 * static_cast<std::uint64_t>(i));
+    if (!layout.hasMasks) return false;
+    std::copy(std::begin(layout.masks), std::end(layout.masks), bm.masks);
   }
   switch (bm.bitCount) {
     case 1:
