@@ -1,5 +1,6 @@
 // A converted file as the window meets it: any bytes through the document's LoadDib and its
-// checks, GetBits, and DrawDib painting the bitmap into an offscreen image as the view does.
+// checks, GetBits, and DrawDib painting the bitmap into an offscreen image as the view does,
+// its rows read from the mapped file's descriptor.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -48,15 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(path);
   vimo::fuzz::WriteBytes(path, data, size);
   document->LoadDib(path.c_str());
-  if (document->m_pDib == nullptr || document->m_nDibSize < sizeof(BITMAPINFOHEADER)) return 0;
+  if (document->m_pDib == nullptr) return 0;
   const BYTE* block = document->m_pDib.get();
   const std::size_t loaded = document->m_nDibSize;
   Paint(document->m_hDrawDib, block, loaded, document->GetBits());
-  // The same bytes again from a block of exactly their size, so that the address sanitizer sees
-  // any read past them (a mapping ends on a page boundary, beyond the file's last byte).
+  // Again from a block of exactly the loaded bytes, so that the address sanitizer sees any read
+  // of the header, colour table or run-length rows past them (a mapping ends on a page boundary,
+  // beyond the file's last byte), with the rows still read from the file into a handle's fresh
+  // buffers of exactly their size.
   const std::vector<BYTE> copy(block, block + loaded);
-  DrawDibSetSource(document->m_hDrawDib, copy.data(), loaded);
-  Paint(document->m_hDrawDib, copy.data(), loaded, copy.data() + (document->GetBits() - block));
-  DrawDibSetSource(document->m_hDrawDib, block, loaded);
+  const HDRAWDIB fresh = DrawDibOpen();
+  DrawDibSetSource(fresh, copy.data(), loaded, document->m_pDib.descriptor(), document->m_pDib.offset());
+  Paint(fresh, copy.data(), loaded, copy.data() + (document->GetBits() - block));
+  DrawDibClose(fresh);
   return 0;
 }

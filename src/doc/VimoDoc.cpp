@@ -239,7 +239,7 @@ void CVimoDoc::LoadDib(const char* path) {
   m_pDib = std::move(block);
   m_nDibSize = m_pDib.size();
   m_pBits = GetBits();
-  DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize);
+  DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize, m_pDib.descriptor(), m_pDib.offset());
 
   if (pView != nullptr) pView->InvalidateRect(nullptr, FALSE);
   UpdateAllViews(nullptr, 0, nullptr);
