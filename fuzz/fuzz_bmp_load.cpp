@@ -1,17 +1,18 @@
 // A converted file as the window meets it: any bytes through the document's LoadDib and its
-// checks, GetBits, and DrawDib painting the bitmap into an offscreen image as the view does.
+// checks, GetBits, and DrawDib painting the bitmap into an offscreen image as the view does,
+// its rows read from the mapped file's descriptor.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include "doc/VimoDoc.h"
+#include "win32/DibLayout.h"
 #include "win32/DrawDib.h"
 
 namespace {
@@ -28,15 +29,14 @@ CVimoDoc* Document() {
   return document;
 }
 
-// Paints the bitmap at its place in an offscreen image, as the view's OnDraw does.
-void Paint(HDRAWDIB drawDib, const BYTE* block, const BYTE* bits) {
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, block, sizeof(header));
+// Paints the bitmap at its place in an offscreen image, at the size the view reads from it.
+void Paint(HDRAWDIB drawDib, const BYTE* block, std::size_t size, const BYTE* bits) {
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(block, size);
   QImage canvas(256, 256, QImage::Format_ARGB32_Premultiplied);
   QPainter painter(&canvas);
   CDC dc(&painter);
-  (void)DrawDibDraw(drawDib, &dc, 0, 0, header.biWidth, header.biHeight, reinterpret_cast<const BITMAPINFOHEADER*>(block),
-                    bits, 0, 0, header.biWidth, header.biHeight, 0);
+  (void)DrawDibDraw(drawDib, &dc, 0, 0, layout.width, layout.height, reinterpret_cast<const BITMAPINFOHEADER*>(block),
+                    bits, 0, 0, layout.width, layout.height, 0);
 }
 
 }  // namespace
@@ -49,15 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(path);
   vimo::fuzz::WriteBytes(path, data, size);
   document->LoadDib(path.c_str());
-  if (document->m_pDib == nullptr || document->m_nDibSize < sizeof(BITMAPINFOHEADER)) return 0;
+  if (document->m_pDib == nullptr) return 0;
   const BYTE* block = document->m_pDib.get();
   const std::size_t loaded = document->m_nDibSize;
-  Paint(document->m_hDrawDib, block, document->GetBits());
-  // The same bytes again from a block of exactly their size, so that the address sanitizer sees
-  // any read past them (a mapping ends on a page boundary, beyond the file's last byte).
+  Paint(document->m_hDrawDib, block, loaded, document->GetBits());
+  // Again from a block of exactly the loaded bytes, so that the address sanitizer sees any read
+  // of the header, colour table or run-length rows past them (a mapping ends on a page boundary,
+  // beyond the file's last byte), with the rows still read from the file into a handle's fresh
+  // buffers of exactly their size.
   const std::vector<BYTE> copy(block, block + loaded);
-  DrawDibSetSource(document->m_hDrawDib, copy.data(), loaded);
-  Paint(document->m_hDrawDib, copy.data(), copy.data() + (document->GetBits() - block));
-  DrawDibSetSource(document->m_hDrawDib, block, loaded);
+  const HDRAWDIB fresh = DrawDibOpen();
+  DrawDibSetSource(fresh, copy.data(), loaded, document->m_pDib.descriptor(), document->m_pDib.offset());
+  Paint(fresh, copy.data(), loaded, copy.data() + (document->GetBits() - block));
+  DrawDibClose(fresh);
   return 0;
 }

@@ -146,24 +146,28 @@ TEST_F(ViewTest, ScrolledImageIsPaintedPixelForPixelAt8And24Bits) {
 }
 
 TEST_F(ViewTest, FileCutShortWhileShownIsPaintedAsFarAsItGoesWithTheRestBlack) {
-  // Another program shortens the shown file to its bottom 50 rows: the rows gone are black,
-  // and nothing beyond the end of the file is read (which would end the program with SIGBUS).
+  // Another program shortens the shown file to its bottom 50 rows, or into the 51st: the rows
+  // gone are black, and nothing beyond the end of the file is read (which would end the program
+  // with SIGBUS).
   const int width = 600;
   const int height = 1000;
   const std::vector<Rgb> pattern = Pattern(width, height, 8);
-  const auto file = m_dir / "cut.bmp.bmp";
-  WriteFile(file, MakeBmp24(width, height, pattern));
-  m_pDoc->LoadDib(file.c_str());
-  ASSERT_TRUE(ViewerSession::WaitFor([&] { return SizesOf(m_pView).total.cx == width; }));
-  std::filesystem::resize_file(file, 54 + 50 * width * 3);
-  m_pView->ScrollToPosition(POINT{0, height});  // as far down as it goes
-  const POINT bottom = m_pView->GetScrollPosition();
-  const Pixels painted = m_session.ViewPixels();
-  ASSERT_EQ(bottom.y + painted.height, height);
-  ASSERT_GT(painted.height, 50);
-  ExpectViewShows(painted, bottom, [&](int x, int y) {
-    return y >= height - 50 ? pattern[static_cast<size_t>(y * width + x)] : Rgb{0, 0, 0};
-  });
+  for (const int cutInto : {0, 10}) {
+    SCOPED_TRACE(cutInto);
+    const auto file = m_dir / ("cut" + std::to_string(cutInto) + ".bmp.bmp");
+    WriteFile(file, MakeBmp24(width, height, pattern));
+    m_pDoc->LoadDib(file.c_str());
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return SizesOf(m_pView).total.cx == width; }));
+    std::filesystem::resize_file(file, 54 + 50 * width * 3 + cutInto);
+    m_pView->ScrollToPosition(POINT{0, height});  // as far down as it goes
+    const POINT bottom = m_pView->GetScrollPosition();
+    const Pixels painted = m_session.ViewPixels();
+    ASSERT_EQ(bottom.y + painted.height, height);
+    ASSERT_GT(painted.height, 50);
+    ExpectViewShows(painted, bottom, [&](int x, int y) {
+      return y >= height - 50 ? pattern[static_cast<size_t>(y * width + x)] : Rgb{0, 0, 0};
+    });
+  }
 }
 
 TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {

@@ -6,6 +6,7 @@
 
 #include "app/Globals.h"
 #include "view/VimoView.h"
+#include "win32/DibLayout.h"
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
 
@@ -13,10 +14,6 @@ BEGIN_MESSAGE_MAP(CVimoDoc, CDocument)
 END_MESSAGE_MAP()
 
 namespace {
-
-// The 12-byte core header: size, 16-bit width, height, planes, then the bits per pixel.
-constexpr DWORD kCoreHeaderSize = 12;
-constexpr std::size_t kCoreBitCountAt = 10;
 
 // The two filters of the Open and Save dialogs.
 constexpr char kImageFilter[] = "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd\0他のファイル (*.*)\0*.*\0";
@@ -242,37 +239,14 @@ void CVimoDoc::LoadDib(const char* path) {
   m_pDib = std::move(block);
   m_nDibSize = m_pDib.size();
   m_pBits = GetBits();
-  DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize);
+  DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize, m_pDib.descriptor(), m_pDib.offset());
 
   if (pView != nullptr) pView->InvalidateRect(nullptr, FALSE);
   UpdateAllViews(nullptr, 0, nullptr);
 }
 
 const BYTE* CVimoDoc::GetBits() {
-  const BYTE* pDib = m_pDib.get();
-  DWORD headerSize = 0;
-  std::memcpy(&headerSize, pDib, sizeof(headerSize));
-  std::uint64_t offset = 0;
-  if (headerSize == kCoreHeaderSize) {
-    // The core header's colour table has 3-byte entries, 2^bits of them up to 8 bits.
-    WORD bitCount = 0;
-    std::memcpy(&bitCount, pDib + kCoreBitCountAt, sizeof(bitCount));
-    const std::uint64_t entries = bitCount <= 8 ? 1ull << bitCount : 0;
-    offset = headerSize + 3 * entries;
-  } else {
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, pDib, sizeof(header));
-    std::uint64_t entries = 0;
-    if (header.biSize >= 36 && header.biClrUsed != 0) entries = header.biClrUsed;
-    else if (header.biBitCount <= 8) entries = 1ull << header.biBitCount;
-    offset = static_cast<std::uint64_t>(header.biSize) + 4 * entries;
-    // 16 and 32 bits per pixel carry no colour table; their bit-field masks follow a 40-byte
-    // header. Other depths never look at the compression field.
-    const bool masked = header.biBitCount == 16 || header.biBitCount == 32;
-    if (masked && header.biClrUsed == 0 && header.biCompression == BI_BITFIELDS && header.biSize == 40) offset += 12;
-  }
-  const std::uint64_t limit = m_nDibSize;
-  return pDib + (offset < limit ? offset : limit);
+  return m_pDib.get() + vimo::platform::ReadDibLayout(m_pDib.get(), m_nDibSize).bitsOffset;
 }
 
 // ---- dialogs ----------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "res/Resource.h"
 #include "view/GiftMailJob.h"
 #include "view/GiftSettingsDlg.h"
+#include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
 #include "win32/ProcessWatch.h"
 
@@ -80,19 +81,9 @@ void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
 BOOL CVimoView::FitScrollSizesToImage(CSize& size) {
   CVimoDoc* pDoc = GetDocument();
   if (pDoc == nullptr || pDoc->m_pDib == nullptr) return FALSE;
-  const BYTE* pHeader = pDoc->m_pDib.get();
-  DWORD headerSize = 0;
-  std::memcpy(&headerSize, pHeader, sizeof(headerSize));
-  if (headerSize == sizeof(BITMAPCOREHEADER)) {
-    BITMAPCOREHEADER core;
-    std::memcpy(&core, pHeader, sizeof(core));
-    size = CSize(core.bcWidth, core.bcHeight);
-  } else {
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, pHeader, sizeof(header));
-    size = CSize(header.biWidth, header.biHeight);
-  }
-  if (size.cx < 0 || size.cy < 0) return FALSE;
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(pDoc->m_pDib.get(), pDoc->m_nDibSize);
+  size = CSize(layout.width, layout.height);
+  if (layout.kind == vimo::platform::DibHeaderKind::kNone || size.cx < 0 || size.cy < 0) return FALSE;
   SetScrollSizes(MM_TEXT, size, CSize(120, 140));
   return TRUE;
 }

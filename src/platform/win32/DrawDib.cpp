@@ -4,7 +4,6 @@
 #include <QPainter>
 
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,10 +12,15 @@
 #include <vector>
 
 #include "afx/Wnd.h"
+#include "win32/DibLayout.h"
 
 struct HDRAWDIB__ {
   const BYTE* pBlock = nullptr;
   std::size_t cbBlock = 0;
+  // The file the block was mapped from (not owned; -1 for a block of memory) and where in it
+  // the block starts.
+  int fd = -1;
+  std::uint64_t fileOffset = 0;
   // Run-length rows decoded to one byte per pixel, once per bitmap.
   QImage decoded;
   const void* pDecodedFor = nullptr;
@@ -24,12 +28,16 @@ struct HDRAWDIB__ {
   // paint so that their memory is reused.
   QImage piece;
   std::vector<BYTE> staged;
+  std::vector<BYTE> skipped;  // file bytes between the visible parts of rows: read and dropped
 };
 
 namespace {
 
 // Decoding buffers are refused beyond this many pixels.
 constexpr std::uint64_t kMaxDecodedPixels = 64ull * 1024 * 1024;
+// Rows whose visible parts lie at most this many bytes apart in the file are read in one call,
+// the bytes between them included.
+constexpr std::uint64_t kMaxSkipped = 64 * 1024;
 
 struct Bitmap {
   int width = 0;
@@ -50,77 +58,37 @@ DWORD ReadDword(const BYTE* p) {
   return value;
 }
 
-// The fields of a 12-byte core header, or of a 40-byte (or larger) information header.
-struct Header {
-  DWORD size = 0;
-  LONG width = 0;
-  LONG height = 0;
-  int bitCount = 0;
-  DWORD compression = BI_RGB;
-  DWORD colorsUsed = 0;
-  std::uint64_t entrySize = 4;  // bytes per colour-table entry
-};
-
-bool ReadHeader(const BYTE* header, const BYTE* end, Header& h) {
-  if (end - header < 4) return false;
-  h.size = ReadDword(header);
-  if (h.size == sizeof(BITMAPCOREHEADER)) {
-    if (end - header < static_cast<std::ptrdiff_t>(sizeof(BITMAPCOREHEADER))) return false;
-    BITMAPCOREHEADER core;
-    std::memcpy(&core, header, sizeof(core));
-    h.width = core.bcWidth;
-    h.height = core.bcHeight;
-    h.bitCount = core.bcBitCount;
-    h.entrySize = 3;
-    return true;
-  }
-  if (h.size < sizeof(BITMAPINFOHEADER) || end - header < static_cast<std::ptrdiff_t>(sizeof(BITMAPINFOHEADER)))
-    return false;
-  BITMAPINFOHEADER info;
-  std::memcpy(&info, header, sizeof(info));
-  h.width = info.biWidth;
-  h.height = info.biHeight;
-  h.bitCount = info.biBitCount;
-  h.compression = info.biCompression;
-  h.colorsUsed = info.biClrUsed;
-  return true;
-}
-
 bool Describe(const HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const void* lpBits, Bitmap& bm) {
   const BYTE* header = reinterpret_cast<const BYTE*>(lpbi);
   const BYTE* bits = static_cast<const BYTE*>(lpBits);
   const BYTE* end = dd.pBlock + dd.cbBlock;
   if (dd.pBlock == nullptr || header < dd.pBlock || header > end) return false;
-  Header info;
-  if (!ReadHeader(header, end, info)) return false;
-  if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN) return false;
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(header, static_cast<std::size_t>(end - header));
+  if (layout.kind != vimo::platform::DibHeaderKind::kCore && layout.kind != vimo::platform::DibHeaderKind::kInfo) return false;
+  if (layout.width <= 0 || layout.height == 0 || layout.height == INT32_MIN) return false;
   if (bits < dd.pBlock || bits > end) return false;
-  bm.width = info.width;
-  bm.height = info.height < 0 ? -info.height : info.height;
-  bm.bottomUp = info.height > 0;
-  bm.bitCount = info.bitCount;
-  bm.compression = info.compression;
+  bm.width = layout.width;
+  bm.height = layout.bottomUp ? layout.height : -layout.height;
+  bm.bottomUp = layout.bottomUp;
+  bm.bitCount = layout.bitCount;
+  bm.compression = layout.compression;
   bm.bits = bits;
   bm.available = static_cast<std::size_t>(end - bits);
-  bm.stride = ((static_cast<std::uint64_t>(bm.width) * bm.bitCount + 31) / 32) * 4;
-  const std::uint64_t headerEnd = static_cast<std::uint64_t>(header - dd.pBlock) + info.size;
+  bm.stride = layout.stride;
   if (bm.bitCount <= 8) {
-    const int entries = 1 << bm.bitCount;
     // 256 entries whatever the depth, so that any byte of decoded run-length rows has a colour.
     bm.colors.fill(qRgb(0, 0, 0), 256);
-    const std::uint64_t used = info.colorsUsed != 0 ? std::min<std::uint64_t>(info.colorsUsed, entries) : entries;
-    for (std::uint64_t i = 0; i < used; ++i) {
-      const std::uint64_t at = headerEnd + info.entrySize * i;
-      if (at + info.entrySize > dd.cbBlock) break;
+    const std::uint64_t tableAt = static_cast<std::uint64_t>(header - dd.pBlock) + layout.colorTableOffset;
+    for (std::uint64_t i = 0; i < layout.PaletteEntries(); ++i) {
+      const std::uint64_t at = tableAt + layout.colorEntrySize * i;
+      if (at + layout.colorEntrySize > dd.cbBlock) break;
       const BYTE* q = dd.pBlock + at;
       bm.colors[static_cast<int>(i)] = qRgb(q[2], q[1], q[0]);
     }
   }
   if (bm.compression == BI_BITFIELDS) {
-    // The masks follow a 40-byte header, or lie inside a larger one at the same place.
-    const std::uint64_t at = static_cast<std::uint64_t>(header - dd.pBlock) + 40;
-    if (at + 12 > dd.cbBlock) return false;
-    for (int i = 0; i < 3; ++i) bm.masks[i] = ReadDword(dd.pBlock + at + 4 * static_cast<std::uint64_t>(i));
+    if (!layout.hasMasks) return false;
+    std::copy(std::begin(layout.masks), std::end(layout.masks), bm.masks);
   }
   switch (bm.bitCount) {
     case 1:
@@ -316,36 +284,55 @@ Rows StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm) 
   return Rows{dd.decoded.constBits(), static_cast<std::uint64_t>(dd.decoded.bytesPerLine()), dd.decoded.height(), 8, false};
 }
 
-// Copies the bytes span of the stored row rowOf(line) for every line into dd.staged (line y at
-// y * span.length), through the kernel rather than by reading the block: a fresh mapping read
-// from the program faults on nearly every page it touches (and under shadow page tables each page
-// costs a further exit), while the kernel copies through its own mapping of the page cache. A row
-// it cannot read (a file cut short under the mapping) is left out instead of raising SIGBUS:
-// read[y] says which lines arrived. False when the kernel refuses such copies altogether.
-template <typename RowOf>
-bool StageLines(HDRAWDIB__& dd, const Rows& rows, Span span, int lines, RowOf rowOf, std::vector<char>& read) {
-  dd.staged.resize(span.length * static_cast<std::size_t>(lines));
-  read.assign(static_cast<std::size_t>(lines), 0);
-  std::vector<iovec> local, remote;
-  std::vector<int> lineOf;
-  for (int y = 0; y < lines; ++y) {
-    const int row = rowOf(y);
-    if (row < 0 || row >= rows.count) continue;
-    local.push_back({dd.staged.data() + span.length * static_cast<std::size_t>(y), span.length});
-    remote.push_back({const_cast<BYTE*>(rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first), span.length});
-    lineOf.push_back(y);
+// Fills the count buffers of iov from fd, starting at offset, until they are full, the file ends
+// or a read fails; returns the bytes read. iov is used up on the way.
+std::uint64_t ReadFully(int fd, iovec* iov, int count, std::uint64_t offset) {
+  std::uint64_t total = 0;
+  while (count > 0) {
+    const ssize_t got = preadv(fd, iov, count, static_cast<off_t>(offset + total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += static_cast<std::uint64_t>(got);
+    auto left = static_cast<std::size_t>(got);
+    for (; count > 0 && left >= iov->iov_len; --count, ++iov) left -= iov->iov_len;
+    if (count > 0) {
+      iov->iov_base = static_cast<BYTE*>(iov->iov_base) + left;
+      iov->iov_len -= left;
+    }
   }
-  const std::size_t count = local.size();
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t batch = std::min<std::size_t>(count - done, IOV_MAX);
-    const ssize_t got = process_vm_readv(getpid(), &local[done], batch, &remote[done], batch, 0);
-    if (got < 0 && errno != EFAULT) return false;
-    // Whole rows arrived up to the first one that could not be read, which is left out.
-    const std::size_t whole = got < 0 ? 0 : static_cast<std::size_t>(got) / span.length;
-    for (std::size_t i = 0; i < whole; ++i) read[static_cast<std::size_t>(lineOf[done + i])] = 1;
-    done += whole < batch ? whole + 1 : batch;
+  return total;
+}
+
+// Reads the bytes span of the stored rows first .. first + count - 1 from the file the block was
+// mapped from into dd.staged, one row after another, and returns how many whole rows arrived,
+// in file order: a file cut short since it was mapped gives a short read, never a fault, and
+// the rows it no longer holds are left out. The rows lie one stride apart in the file, so one
+// preadv reads many of them, the bytes between their spans into dd.skipped; rows further apart
+// than kMaxSkipped are read one call each.
+int ReadRows(HDRAWDIB__& dd, std::uint64_t rowsAt, std::uint64_t stride, Span span, int first, int count) {
+  if (count <= 0 || span.length == 0) return 0;
+  dd.staged.resize(span.length * static_cast<std::size_t>(count));
+  const std::uint64_t gap = stride - span.length;
+  const bool joined = gap <= kMaxSkipped;
+  if (joined && gap > dd.skipped.size()) dd.skipped.resize(static_cast<std::size_t>(gap));
+  const int rowsPerCall = !joined ? 1 : gap == 0 ? IOV_MAX : (IOV_MAX + 1) / 2;
+  std::vector<iovec> iov;
+  int arrived = 0;
+  while (arrived < count) {
+    const int rows = std::min(count - arrived, rowsPerCall);
+    iov.clear();
+    for (int i = 0; i < rows; ++i) {
+      if (i > 0 && gap > 0) iov.push_back({dd.skipped.data(), static_cast<std::size_t>(gap)});
+      iov.push_back({dd.staged.data() + span.length * static_cast<std::size_t>(arrived + i), span.length});
+    }
+    const std::uint64_t at = rowsAt + stride * static_cast<std::uint64_t>(first + arrived) + span.first;
+    const std::uint64_t got = ReadFully(dd.fd, iov.data(), static_cast<int>(iov.size()), at);
+    // Row i ends i strides and one span after the start.
+    const int whole = got < span.length ? 0 : static_cast<int>(std::min<std::uint64_t>((got - span.length) / stride + 1, rows));
+    arrived += whole;
+    if (whole < rows) break;
   }
-  return true;
+  return arrived;
 }
 
 }  // namespace
@@ -357,10 +344,12 @@ BOOL DrawDibClose(HDRAWDIB hdd) {
   return TRUE;
 }
 
-void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock) {
+void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int fd, std::uint64_t fileOffset) {
   if (hdd == nullptr) return;
   hdd->pBlock = static_cast<const BYTE*>(pBlock);
   hdd->cbBlock = pBlock != nullptr ? cbBlock : 0;
+  hdd->fd = pBlock != nullptr ? fd : -1;
+  hdd->fileOffset = fileOffset;
   hdd->decoded = QImage();
   hdd->pDecodedFor = nullptr;
 }
@@ -391,18 +380,24 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
     const int line = visible.top() - yDst + y;
     return bm.bottomUp ? bm.height - 1 - line : line;
   };
-  // Decoded run-length rows are the program's own memory and are read in place.
-  std::vector<char> read;
-  const bool staged = rows.inBlock && StageLines(*hdd, rows, span, visible.height(), rowOf, read);
+  // The stored rows behind the visible lines lie side by side, lowest first. Rows of a mapped
+  // file are read from the file, where a file cut short since gives a short read rather than a
+  // fault; decoded run-length rows, or a block of memory, are read in place.
+  const int lowest = std::min(rowOf(0), rowOf(visible.height() - 1));
+  const int highest = std::min(std::max(rowOf(0), rowOf(visible.height() - 1)), rows.count - 1);
+  const bool fromFile = rows.inBlock && hdd->fd >= 0;
+  const int arrived = fromFile ? ReadRows(*hdd, hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock),
+                                          rows.stride, span, lowest, highest - lowest + 1)
+                               : 0;
   for (int y = 0; y < visible.height(); ++y) {
     const int row = rowOf(y);
     auto* dst = reinterpret_cast<QRgb*>(piece.scanLine(y));
-    if (row >= rows.count || (staged && !read[static_cast<std::size_t>(y)])) {
+    if (row >= rows.count || (fromFile && row >= lowest + arrived)) {
       std::fill_n(dst, visible.width(), qRgb(0, 0, 0));
       continue;
     }
-    const BYTE* src = staged ? hdd->staged.data() + span.length * static_cast<std::size_t>(y)
-                             : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
+    const BYTE* src = fromFile ? hdd->staged.data() + span.length * static_cast<std::size_t>(row - lowest)
+                               : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
     convert(src, span.phase, visible.width(), dst);
   }
   pPainter->drawImage(visible.topLeft(), piece);

@@ -1,7 +1,9 @@
 #include "win32/MappedFile.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
@@ -17,6 +19,8 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   m_nLength = std::exchange(other.m_nLength, 0);
   m_pBytes = std::exchange(other.m_pBytes, nullptr);
   m_nSize = std::exchange(other.m_nSize, 0);
+  m_nOffset = std::exchange(other.m_nOffset, 0);
+  m_fd = std::exchange(other.m_fd, -1);
   return *this;
 }
 
@@ -28,6 +32,9 @@ void MappedFile::reset() {
   m_nLength = 0;
   m_pBytes = nullptr;
   m_nSize = 0;
+  m_nOffset = 0;
+  if (m_fd >= 0) close(m_fd);
+  m_fd = -1;
 }
 
 MappedFile MappedFile::Map(std::FILE* file, std::size_t offset) {
@@ -40,12 +47,21 @@ MappedFile MappedFile::Map(std::FILE* file, std::size_t offset) {
     errno = 0;
     return mapping;
   }
-  void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(file), 0);
-  if (base == MAP_FAILED) return mapping;
+  const int fd = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return mapping;
+  void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (base == MAP_FAILED) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return mapping;
+  }
   mapping.m_pBase = base;
   mapping.m_nLength = length;
   mapping.m_pBytes = static_cast<const BYTE*>(base) + offset;
   mapping.m_nSize = length - offset;
+  mapping.m_nOffset = offset;
+  mapping.m_fd = fd;
   return mapping;
 }
 

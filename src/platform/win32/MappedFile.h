@@ -12,6 +12,8 @@ namespace vimo::platform {
 // Pages are read only when touched. The file must not shrink while it is mapped (a read past
 // its new end would fault): the program maps only files it wrote in full and never rewrites,
 // since new versions are renamed into place. Removing the file does not disturb the mapping.
+// A descriptor of the file stays open with the mapping, for reads that must survive a file cut
+// short under it (they come back short instead of faulting).
 class MappedFile {
  public:
   MappedFile() = default;
@@ -28,6 +30,9 @@ class MappedFile {
 
   const BYTE* get() const { return m_pBytes; }
   std::size_t size() const { return m_nSize; }
+  // The mapped file's descriptor (-1 for an empty mapping) and the file offset of get().
+  int descriptor() const { return m_fd; }
+  std::size_t offset() const { return m_nOffset; }
   void reset();
 
   friend bool operator==(const MappedFile& mapping, std::nullptr_t) { return mapping.m_pBytes == nullptr; }
@@ -37,6 +42,8 @@ class MappedFile {
   std::size_t m_nLength = 0;
   const BYTE* m_pBytes = nullptr;  // m_pBase + offset
   std::size_t m_nSize = 0;
+  std::size_t m_nOffset = 0;
+  int m_fd = -1;  // owned: closed with the mapping
 };
 
 }  // namespace vimo::platform
