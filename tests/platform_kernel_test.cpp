@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "afx/afx.h"
+#include "app/TempFiles.h"
 #include "support/ImageFixtures.h"
 #include "win32/GlobalMemory.h"
 #include "win32/Kernel.h"
@@ -84,6 +85,12 @@ class ScopedEnv {
   std::optional<std::string> m_old;
 };
 
+// The viewer's rule for its temporary files, set as it sets it at start.
+struct TempFilesSetUp : testing::Environment {
+  void SetUp() override { SetUpTempFiles(); }
+};
+const testing::Environment* const kTempFiles = testing::AddGlobalTestEnvironment(new TempFilesSetUp);
+
 class KernelTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -109,11 +116,11 @@ TEST(TempFolder, IsPrivateToThisProcessAndLockedForItsLife) {
 TEST(TempFolder, ExitTakesConvertedFilesAndTheFolderButLeavesMailJobs) {
   const fs::path folder = TempFolder();
   for (const char* name : {"a.jpg.bmp", "magick-Ab12Cd", "VIMx1y2z3"}) WriteBytes(folder / name, "x");
-  vimo::platform::RemovePrivateTempDir();
+  vimo::platform::RemovePrivateFolder();
   EXPECT_EQ(Names(folder), (std::vector<std::string>{"VIMx1y2z3", kLock}));  // the sender still needs its job
 
   fs::remove(folder / "VIMx1y2z3");
-  vimo::platform::RemovePrivateTempDir();
+  vimo::platform::RemovePrivateFolder();
   EXPECT_FALSE(fs::exists(folder));
   EXPECT_NE(TempFolder(), folder.string());  // later needs get a new folder
 }
@@ -121,12 +128,12 @@ TEST(TempFolder, ExitTakesConvertedFilesAndTheFolderButLeavesMailJobs) {
 TEST(TempFolder, ImageMagickSpillsIntoThePrivateFolderUnlessToldOtherwise) {
   {
     const ScopedEnv unset("MAGICK_TEMPORARY_PATH", nullptr);
-    vimo::platform::PrepareTempFolder();
+    SetUpTempFiles();
     ASSERT_NE(std::getenv("MAGICK_TEMPORARY_PATH"), nullptr);
     EXPECT_EQ(std::string(std::getenv("MAGICK_TEMPORARY_PATH")) + "/", TempFolder());
   }
   const ScopedEnv chosen("MAGICK_TEMPORARY_PATH", "/var/tmp");
-  vimo::platform::PrepareTempFolder();
+  SetUpTempFiles();
   EXPECT_STREQ(std::getenv("MAGICK_TEMPORARY_PATH"), "/var/tmp");
 }
 
@@ -167,9 +174,7 @@ TEST(TempFolder, OnTmpfsConvertedFilesGoToAPrivateCacheFolder) {
     const ScopedEnv tmpdir("TMPDIR", c.tmpdir.c_str());
     const ScopedEnv cacheVariable("XDG_CACHE_HOME", c.cacheHomeSet ? cacheHome.c_str() : nullptr);
     const ScopedEnv homeVariable("HOME", home.Path().c_str());
-    vimo::platform::SetTmpfsForTesting(c.tmpfs);
-    const std::string root = vimo::platform::TempRoot();
-    vimo::platform::SetTmpfsForTesting(std::nullopt);
+    const std::string root = TempFilesRoot(c.tmpfs ? *c.tmpfs : vimo::platform::IsOnTmpfs(c.tmpdir));
 
     EXPECT_EQ(root, c.expectCache ? cache.string() : c.tmpdir.string());
     if (c.expectCache) {
@@ -222,7 +227,7 @@ TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
     if (c.lock == Lock::Held) held.push_back(LockFolder(c.folder.string() + "/"));
   }
 
-  vimo::platform::CleanStaleTempDirs();
+  CleanAbandonedTempFiles();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(fs::exists(c.folder), !c.left.empty());

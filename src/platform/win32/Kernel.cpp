@@ -260,6 +260,11 @@ UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
   return result;
 }
 
+BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
+  if (lpName == nullptr) return FALSE;
+  return (lpValue != nullptr ? setenv(lpName, lpValue, 1) : unsetenv(lpName)) == 0 ? TRUE : FALSE;
+}
+
 int _stat(const char* path, struct _stat* buffer) {
   struct stat info {};
   if (path == nullptr || buffer == nullptr || stat(path, &info) != 0) return -1;

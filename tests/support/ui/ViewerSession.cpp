@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/Globals.h"
+#include "app/TempFiles.h"
 
 namespace vimo::test {
 
@@ -14,6 +15,7 @@ int RunWindowTests(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("QT_NO_GLIB", "1", 0);
+  SetUpTempFiles();
   AfxWinInit(argc, argv);
   const int result = RUN_ALL_TESTS();
   AfxWinTerm();
