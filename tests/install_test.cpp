@@ -215,7 +215,7 @@ class CopyFiles : public ::testing::Test {
   }
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
+    AfxTestAccess::SetExecutablePath(nullptr);
     for (const auto& entry : fs::recursive_directory_iterator(m_dir.Path())) {
       if (entry.is_directory() && !entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
     }
@@ -226,7 +226,7 @@ class CopyFiles : public ::testing::Test {
     fs::create_directories(settings.parent_path());
     WriteText(settings, "\tServer\tsmtp.example.jp\r\n");
     g_strServer.Empty();
-    vimo::platform::SetExecutablePathForTesting(exePath.c_str());
+    AfxTestAccess::SetExecutablePath(exePath.c_str());
     ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
   }
 
@@ -252,7 +252,7 @@ TEST_F(CopyFiles, ReadOnlyCopyKeepsThemInThePrivateConfigFolder) {
   fs::create_directories(folder);
   fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-  vimo::platform::SetExecutablePathForTesting((folder / "vimo").c_str());
+  AfxTestAccess::SetExecutablePath((folder / "vimo").c_str());
   ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
   EXPECT_EQ(std::string(g_szSettingsPath), (m_configFolder / "vimo.txt").string());
   EXPECT_EQ(std::string(g_szLogPath), (m_configFolder / "vimolog.txt").string());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "convert/ConvertQueue.h"
+#include "support/TestAccess.h"
 
 #include <sys/stat.h>
 
@@ -124,14 +125,14 @@ class QueueTest : public testing::Test {
  protected:
   void SetUp() override {
     FakeConverter::Get().Reset();
-    SetConvertFunctionForTesting(&FakeConverter::Convert);
+    AfxTestAccess::SetConvertFunction(&FakeConverter::Convert);
     m_sources = fs::temp_directory_path() / ("vimo-queue-test-" + std::to_string(getpid_for_test()));
     fs::create_directories(m_sources);
   }
 
   void TearDown() override {
     FakeConverter::Get().Hold(false);
-    SetConvertFunctionForTesting(nullptr);
+    AfxTestAccess::SetConvertFunction(nullptr);
     fs::remove_all(m_sources);
   }
 

@@ -281,7 +281,7 @@ TEST_F(DocumentTest, PathsTooLongForThePlatformAreRefusedWithAMessage) {
   const std::string longFolder = "/" + std::string(2500, 'f') + "/" + std::string(2500, 'g');
   // A folder chosen in the Open dialog, and a destination in the Save dialog.
   m_session.fileDialogAnswers.push_back({longFolder + "/a.jpg", longFolder + "/b.jpg"});
-  m_session.Frame()->m_wndToolBar.ClickButton(0);
+  AfxTestAccess::ClickButton(m_session.Frame()->m_wndToolBar, 0);
   m_session.fileDialogAnswers.push_back({longFolder + "/copy.jpg"});
   const auto source = m_dir / "photo.jpg";
   WriteFile(source, Bytes{'j'});
@@ -330,7 +330,7 @@ TEST_F(DocumentTest, OpenDialogWithSeveralFilesBrowsesTheImageNamesAsListed) {
   RunConvert("-size 30x20 xc:blue " + (m_dir / "C.gif").string());
   m_session.fileDialogAnswers.push_back(
       {(m_dir / "A.JPG").string(), (m_dir / "b.txt").string(), (m_dir / "C.gif").string()});
-  m_session.Frame()->m_wndToolBar.ClickButton(0);  // the Open button
+  AfxTestAccess::ClickButton(m_session.Frame()->m_wndToolBar, 0);  // the Open button
   EXPECT_EQ(std::string(m_pDoc->m_szFolder), m_dir.Path().string() + "/");
   ASSERT_TRUE(m_session.WaitForImage("A.JPG"));
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
@@ -345,7 +345,7 @@ TEST_F(DocumentTest, OpenDialogWithSeveralFilesBrowsesTheImageNamesAsListed) {
 
 TEST_F(DocumentTest, CancelledOpenDialogEndsTheReadAhead) {
   m_pDoc->m_nReadAhead = 4;
-  m_session.Frame()->TriggerMenuItem(ID_IMAGE_OPEN);
+  AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_IMAGE_OPEN);
   EXPECT_EQ(m_pDoc->m_nReadAhead, 0);
   EXPECT_EQ(m_pDoc->m_nNextName, 0);
 }
@@ -382,7 +382,7 @@ TEST_F(DocumentTest, SaveKeyNeverWritesTheOpenedFile) {
   const Bytes before = ReadFile(file);
   ASSERT_NE(theApp.OpenDocumentFile(file.c_str()), nullptr);
   ASSERT_TRUE(m_session.WaitForImage("keep.bmp"));
-  EXPECT_TRUE(m_session.Frame()->PressAccelerator("Ctrl+S"));
+  EXPECT_TRUE(AfxTestAccess::PressAccelerator(m_session.Frame(), "Ctrl+S"));
   ViewerSession::WaitFor([] { return false; }, 50);
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_TRUE(m_session.messages.empty());

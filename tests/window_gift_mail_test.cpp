@@ -73,13 +73,13 @@ class GiftMailTest : public ::testing::Test {
   void SetUp() override {
     // The test's own "executable's folder": vimo.txt, vimolog.txt and Postmx.exe live there.
     m_executable = (m_program / "vimo").string();
-    vimo::platform::SetExecutablePathForTesting(m_executable.c_str());
+    AfxTestAccess::SetExecutablePath(m_executable.c_str());
     fs::create_symlink(VIMO_BINARY_DIR "/Postmx.exe", m_program / "Postmx.exe");
     ClearGiftGlobals();
   }
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
+    AfxTestAccess::SetExecutablePath(nullptr);
     ClearGiftGlobals();
   }
 
@@ -123,7 +123,7 @@ class GiftMailTest : public ::testing::Test {
   // Tab to the next image and wait until it is shown; its name.
   std::string TabToNextImage(const std::set<std::string>& seen) {
     CMainFrame* pFrame = m_session.Frame();
-    EXPECT_TRUE(ViewerSession::WaitFor([&] { return pFrame->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }))
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(pFrame, ID_GO_NEXT) != FALSE; }))
         << "the next image never converted";
     PressKey(pFrame, Qt::Key_Tab);
     EXPECT_TRUE(ViewerSession::WaitFor([&] {

@@ -58,7 +58,7 @@ class GiftTest : public ::testing::Test {
     m_exeDir = m_dir / "app";
     fs::create_directories(m_exeDir);
     fs::create_directories(m_dir / "pics");
-    vimo::platform::SetExecutablePathForTesting((m_exeDir / "vimo").c_str());
+    AfxTestAccess::SetExecutablePath((m_exeDir / "vimo").c_str());
     for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
     g_bSettingsChanged = 0;
     g_mapGiftState.RemoveAll();
@@ -70,7 +70,7 @@ class GiftTest : public ::testing::Test {
 
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
+    AfxTestAccess::SetExecutablePath(nullptr);
   }
 
   fs::path Pic(int i) const { return m_dir / "pics" / (std::string(1, static_cast<char>('a' + i)) + ".jpg"); }
@@ -107,7 +107,7 @@ class GiftTest : public ::testing::Test {
   }
 
   void TabTo(const std::string& title) {
-    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }));
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
     PressKey(Frame(), Qt::Key_Tab);
     ASSERT_TRUE(m_session.WaitForImage(title));
   }
@@ -233,7 +233,7 @@ TEST_F(GiftTest, SettingsDialogChecksAddressesAndServer) {
         return IDOK;
     }
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   const std::vector<std::string> expected = {"@がメールIDに含まれていません", "SMTP サーバ名を指定してください"};
   EXPECT_EQ(m_session.messages, expected);
   EXPECT_EQ(round, 3);
@@ -255,7 +255,7 @@ TEST_F(GiftTest, DialogShowsTheCurrentSettingsOneEntryPerLine) {
     comment = pDialog->GetDlgItemText(1003).str();
     return IDCANCEL;
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(recipients, "alice@example.jp\r\nbob@example.jp");
   EXPECT_EQ(comment, "Hello\r\n\r\nBye");
 }
@@ -264,7 +264,7 @@ TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
   WriteSettings(kCompleteSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDCANCEL; };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   // Edited by hand while the program runs: must survive the exit.
   WriteSettings(std::string(kCompleteSettings) + "\r\nedited by hand");
   m_session.Stop();
@@ -275,7 +275,7 @@ TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
   WriteSettings(kCompleteSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(g_bSettingsChanged, 1);
   WriteSettings("replaced");
   m_session.Stop();
@@ -316,7 +316,7 @@ TEST_F(GiftTest, ShiftJisSettingsFromWindowsSurviveTheDialogByteForByte) {
   WriteSettings(windowsSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   m_session.Stop();
   EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), windowsSettings);
 
@@ -327,7 +327,7 @@ TEST_F(GiftTest, ShiftJisSettingsFromWindowsSurviveTheDialogByteForByte) {
     TypeInDialog(pDialog, 1002, "です", true);
     return IDOK;
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(g_strSubject, "\x8F\x74\x82\xCC\x8E\xCA\x90\x5E\x82\xC5\x82\xB7");
   EXPECT_EQ(g_strBody, "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n");
 }

@@ -141,7 +141,7 @@ bool IsLoadFailureTitle(const std::string& title) {
 
 TEST_F(HostileFolderTest, HoldingTabThroughTheFolderAndBackEndsEveryFileOnce) {
   ViewerSession session;
-  SetConvertFunctionForTesting(&ConvertAfterDeletingVanishingSources);
+  AfxTestAccess::SetConvertFunction(&ConvertAfterDeletingVanishingSources);
   char tempFolder[4096];
   ASSERT_GT(GetTempPathA(sizeof(tempFolder), tempFolder), 0u);
   const std::string errorPrefix = std::string("Convert Error ") + tempFolder;

@@ -532,12 +532,6 @@ void CWinApp::AddToRecentFileList(const char* lpszPathName) {
   m_bRecentChanged = TRUE;
 }
 
-void CWinApp::RemoveRecentFile(int nIndex) {
-  if (nIndex < 0 || nIndex >= static_cast<int>(m_recentFiles.size())) return;
-  m_recentFiles.erase(m_recentFiles.begin() + nIndex);
-  m_bRecentChanged = TRUE;
-}
-
 namespace {
 
 // The folder of the profile: the user's configuration folder.
@@ -692,7 +686,7 @@ int CWinApp::Run() {
   return ExitInstance();
 }
 
-BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
+BOOL CWinApp::StartInstance(const std::vector<CString>& args) {
   m_args = args;
   ResetForNextRun();
   if (InitInstance()) return TRUE;
@@ -704,7 +698,7 @@ BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
   return FALSE;
 }
 
-int CWinApp::StopForTest() {
+int CWinApp::StopInstance() {
   m_pShellOpen.reset();
   if (m_pMainWnd != nullptr) m_pMainWnd->SendMessage(WM_CLOSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -804,23 +798,6 @@ BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath) {
              : FALSE;
 }
 
-std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) {
-  std::vector<DWORD> pixels;
-  *pnWidth = *pnHeight = 0;
-  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return pixels;
-  QWidget* pClient = pWnd->GetWidget();
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
-  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-  *pnWidth = image.width();
-  *pnHeight = image.height();
-  pixels.reserve(static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()));
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    pixels.insert(pixels.end(), row, row + image.width());
-  }
-  return pixels;
-}
-
 namespace {
 
 // The name a run without a display gives its messages, as command-line tools do.
@@ -844,7 +821,7 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
     return IDOK;
   });
   CWinApp* pApp = AfxGetApp();
-  if (pApp == nullptr || !pApp->StartForTest(args)) {
+  if (pApp == nullptr || !pApp->StartInstance(args)) {
     std::fprintf(stderr, "%s: no window to take a picture of\n", ProgramName());
     vimo::platform::RemovePrivateFolder();
     AfxWinTerm();
@@ -854,7 +831,7 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   // Let the repaint that follows the image settle.
   AfxPumpMessagesUntil([] { return false; }, 100);
   const BOOL bSaved = AfxSaveWindowImage(pApp->m_pMainWnd, lpszPngPath);
-  pApp->StopForTest();
+  pApp->StopInstance();
   vimo::platform::RemovePrivateFolder();
   AfxWinTerm();
   if (!bSaved) std::fprintf(stderr, "%s: cannot write %s\n", ProgramName(), lpszPngPath);

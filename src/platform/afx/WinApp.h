@@ -159,7 +159,6 @@ class CWinApp : public CCmdTarget {
   BOOL ProcessShellCommand(CCommandLineInfo& rCmdInfo);
   void AddToRecentFileList(const char* lpszPathName);
   const std::vector<CString>& GetRecentFileList() const { return m_recentFiles; }
-  void RemoveRecentFile(int nIndex);
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
@@ -187,10 +186,11 @@ class CWinApp : public CCmdTarget {
 
   // The message loop with idle processing, then ExitInstance. Returns the exit code.
   virtual int Run();
-  // For tests: start the application as the program would (InitInstance with argv), and end
-  // it (close the main window, ExitInstance). Start returns InitInstance's result.
-  BOOL StartForTest(const std::vector<CString>& args);
-  int StopForTest();
+  // Starts the application as the program would, without entering the message loop
+  // (InitInstance with these arguments), and ends it (closes the main window, ExitInstance).
+  // Start returns InitInstance's result; a run without a display drives the loop itself.
+  BOOL StartInstance(const std::vector<CString>& args);
+  int StopInstance();
 
  protected:
   void OnFileNew();
@@ -249,5 +249,3 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
                      const std::function<bool()>& isReady, DWORD nTimeoutMs);
 // Writes the window as it is painted now into a PNG file.
 BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath);
-// The window's pixels as 0xAARRGGBB, row by row from the top; empty when it has none.
-std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight);

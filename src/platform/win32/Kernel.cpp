@@ -27,6 +27,7 @@
 
 #include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
+#include "win32/ModulePath.h"
 
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
 
@@ -434,7 +435,7 @@ std::string ExecutableFolder() {
   return path.empty() ? std::string("./") : path.substr(0, path.rfind('/') + 1);
 }
 
-void SetExecutablePathForTesting(const char* path) {
+void SetModulePathOverride(const char* path) {
   std::lock_guard<std::mutex> guard(g_exePathMutex);
   g_exePathOverride = path != nullptr ? path : "";
 }

@@ -110,9 +110,4 @@ BOOL FindRewind(HANDLE hFindFile);
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();
 
-// Makes GetModuleFileNameA and ExecutableFolder report path instead of the running program
-// (NULL restores it), so that a test has "the executable's folder" of its own: the settings
-// file and the sender program are looked for there.
-void SetExecutablePathForTesting(const char* path);
-
 }  // namespace vimo::platform

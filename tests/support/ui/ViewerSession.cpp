@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QImage>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -60,19 +63,19 @@ ViewerSession::ViewerSession() {
 ViewerSession::~ViewerSession() {
   if (m_bRunning) Stop();
   AfxSetModalHook(nullptr);
-  SetConvertFunctionForTesting(nullptr);
+  AfxTestAccess::SetConvertFunction(nullptr);
   g_bPollQueue = 0;
 }
 
 bool ViewerSession::Start(const std::vector<std::string>& args) {
   std::vector<CString> arguments;
   for (const std::string& arg : args) arguments.emplace_back(arg);
-  m_bRunning = theApp.StartForTest(arguments) != FALSE;
+  m_bRunning = theApp.StartInstance(arguments) != FALSE;
   return m_bRunning;
 }
 
 void ViewerSession::Stop() {
-  theApp.StopForTest();
+  theApp.StopInstance();
   m_bRunning = false;
   g_bPollQueue = 0;
 }
@@ -100,7 +103,16 @@ bool ViewerSession::WaitForImage(const std::string& title, int timeoutMs) {
 
 Pixels ViewerSession::ViewPixels() const {
   Pixels pixels;
-  pixels.argb = AfxGrabWindowPixels(View(), &pixels.width, &pixels.height);
+  QWidget* pClient = View() != nullptr ? View()->GetWidget() : nullptr;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
+  if (pClient == nullptr) return pixels;
+  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  pixels.width = image.width();
+  pixels.height = image.height();
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    pixels.argb.insert(pixels.argb.end(), row, row + image.width());
+  }
   return pixels;
 }
 

@@ -10,6 +10,7 @@
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "support/ImageFixtures.h"
+#include "support/TestAccess.h"
 #include "view/VimoView.h"
 
 namespace vimo::test {
