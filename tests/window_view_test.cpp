@@ -33,7 +33,6 @@ class ViewTest : public ::testing::Test {
     m_pDoc = m_session.Doc();
     m_pView = m_session.View();
   }
-  void TearDown() override { g_mapGiftState.RemoveAll(); }
 
   // Loads a BMP file of the given size and waits until the view has painted it.
   void Show(int width, int height, const std::string& name = "shown.bmp") {
@@ -185,8 +184,7 @@ TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {
 TEST_F(ViewTest, TopDownBitmapIsNotPaintedAndLeavesTheScrollSizes) {
   const auto file = m_dir / "topdown.bmp.bmp";
   Bytes bytes = MakeBmp24(30, 20, Pattern(30, 20, 4));
-  const std::uint32_t negative = static_cast<std::uint32_t>(-20);
-  for (int i = 0; i < 4; ++i) bytes[22 + static_cast<size_t>(i)] = static_cast<std::uint8_t>(negative >> (8 * i));
+  PutU32(bytes, 22, static_cast<std::uint32_t>(-20));
   WriteFile(file, bytes);
   m_pDoc->LoadDib(file.c_str());
   ASSERT_EQ(m_pDoc->GetTitle(), "topdown.bmp");

@@ -35,7 +35,10 @@ void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool b
   while (edit != nullptr && qobject_cast<QLineEdit*>(edit) == nullptr && qobject_cast<QPlainTextEdit*>(edit) == nullptr) {
     edit = edit->parentWidget();
   }
-  if (edit == nullptr) return;
+  if (edit != nullptr) TypeInEdit(edit, utf8Text, bAppend);
+}
+
+void TypeInEdit(QWidget* edit, const std::string& utf8Text, bool bAppend) {
   if (bAppend) QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
   else QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
   const QString text = QString::fromUtf8(utf8Text);

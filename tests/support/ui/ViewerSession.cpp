@@ -6,8 +6,6 @@
 #include <QImage>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "app/Globals.h"
 #include "app/TempFiles.h"
@@ -70,6 +68,9 @@ ViewerSession::~ViewerSession() {
 bool ViewerSession::Start(const std::vector<std::string>& args) {
   std::vector<CString> arguments;
   for (const std::string& arg : args) arguments.emplace_back(arg);
+  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+  g_bSettingsChanged = 0;
+  g_mapGiftState.RemoveAll();
   m_bRunning = theApp.StartInstance(arguments) != FALSE;
   return m_bRunning;
 }
@@ -118,16 +119,17 @@ Pixels ViewerSession::ViewPixels() const {
 
 std::filesystem::path ViewerSession::ProfilePath() const { return m_home.Path() / "config" / "vimo.ini"; }
 
-std::string ViewerSession::ProfileText() const {
-  std::ifstream file(ProfilePath(), std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+std::string ViewerSession::ProfileText() const { return TextOfFile(ProfilePath()); }
 
 void ViewerSession::WriteProfile(const std::string& text) const {
   std::filesystem::create_directories(ProfilePath().parent_path());
-  std::ofstream(ProfilePath(), std::ios::binary) << text;
+  WriteText(ProfilePath(), text);
+}
+
+int GiftStateOf(const std::string& path) {
+  void* value = nullptr;
+  if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
+  return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
 }
 
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder) {
@@ -153,30 +155,22 @@ Bytes BmpHeaders(int width, int height, int bitCount, int colours) {
   const std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(colours);
   const std::uint32_t imageSize = static_cast<std::uint32_t>(stride * height);
   Bytes bytes;
-  auto put16 = [&bytes](std::uint32_t v) {
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-  };
-  auto put32 = [&put16](std::uint32_t v) {
-    put16(v & 0xFFFF);
-    put16(v >> 16);
-  };
   bytes.push_back('B');
   bytes.push_back('M');
-  put32(offset + imageSize);
-  put32(0);
-  put32(offset);
-  put32(40);
-  put32(static_cast<std::uint32_t>(width));
-  put32(static_cast<std::uint32_t>(height));
-  put16(1);
-  put16(static_cast<std::uint32_t>(bitCount));
-  put32(0);
-  put32(imageSize);
-  put32(2925);
-  put32(2925);
-  put32(static_cast<std::uint32_t>(colours));
-  put32(0);
+  AppendU32(bytes, offset + imageSize);
+  AppendU32(bytes, 0);
+  AppendU32(bytes, offset);
+  AppendU32(bytes, 40);
+  AppendU32(bytes, static_cast<std::uint32_t>(width));
+  AppendU32(bytes, static_cast<std::uint32_t>(height));
+  AppendU16(bytes, 1);
+  AppendU16(bytes, static_cast<std::uint32_t>(bitCount));
+  AppendU32(bytes, 0);
+  AppendU32(bytes, imageSize);
+  AppendU32(bytes, 2925);
+  AppendU32(bytes, 2925);
+  AppendU32(bytes, static_cast<std::uint32_t>(colours));
+  AppendU32(bytes, 0);
   return bytes;
 }
 
