@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/TempFiles.h"
 #include "app/VimoApp.h"
 #include "convert/ConvertCommand.h"
 
@@ -72,11 +73,12 @@ int main(int argc, char** argv) {
     std::puts("Vimo Version 3.2 Build 140");
     return 0;
   }
-  if (IsOption(first, "--screenshot")) return RunScreenshot(argc, argv);
-  if (first != nullptr && std::strncmp(first, "--", 2) == 0) {
+  const bool bScreenshot = IsOption(first, "--screenshot");
+  if (!bScreenshot && first != nullptr && std::strncmp(first, "--", 2) == 0) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (IsRefusedStart(FileArgument(argc, argv))) return 1;
-  return AfxWinMain(argc, argv);
+  if (!bScreenshot && IsRefusedStart(FileArgument(argc, argv))) return 1;
+  SetUpTempFiles();
+  return bScreenshot ? RunScreenshot(argc, argv) : AfxWinMain(argc, argv);
 }

@@ -747,9 +747,6 @@ class LibraryResourcesComeBack : public ::testing::Test {
  protected:
   void SetUp() override {
     vimo::convert::EnsureImageLibrary();
-    const char* previous = std::getenv("MAGICK_TEMPORARY_PATH");
-    if (previous != nullptr) m_previousTemporary = previous;
-    setenv("MAGICK_TEMPORARY_PATH", m_temporary.Path().c_str(), 1);
     m_memory = GetMagickResourceLimit(MemoryResource);
     m_map = GetMagickResourceLimit(MapResource);
     (void)SetMagickResourceLimit(MemoryResource, 4 * 1024);
@@ -758,12 +755,10 @@ class LibraryResourcesComeBack : public ::testing::Test {
   void TearDown() override {
     (void)SetMagickResourceLimit(MemoryResource, m_memory);
     (void)SetMagickResourceLimit(MapResource, m_map);
-    if (m_previousTemporary.empty()) unsetenv("MAGICK_TEMPORARY_PATH");
-    else setenv("MAGICK_TEMPORARY_PATH", m_previousTemporary.c_str(), 1);
   }
   TempDir m_temporary;
+  const ScopedEnv m_magickTemporary{"MAGICK_TEMPORARY_PATH", m_temporary.Path().c_str()};
   TempDir m_dir;
-  std::string m_previousTemporary;
   MagickSizeType m_memory = 0;
   MagickSizeType m_map = 0;
 };

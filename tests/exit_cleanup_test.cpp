@@ -3,85 +3,33 @@
 // the next start cleans up what the dead viewer left.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "support/ImageFixtures.h"
-
-extern char** environ;
+#include "support/ui/ScreenViewer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vimo::test::TempDir;
-
-// Checks the condition every few milliseconds until it holds; false after a minute.
-bool WaitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using namespace vimo::test;
 
 // Starts the built viewer with every folder it uses inside home: temporary root, cache,
 // profile, desktop entry; no hand-over socket, ImageMagick's spill folder left to the viewer;
 // no display.
 pid_t StartViewer(const TempDir& home, const std::vector<std::string>& args) {
-  const std::set<std::string> replaced = {"TMPDIR",          "XDG_CACHE_HOME", "XDG_CONFIG_HOME",       "XDG_DATA_HOME",
-                                          "XDG_RUNTIME_DIR", "HOME",           "MAGICK_TEMPORARY_PATH", "QT_QPA_PLATFORM"};
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (replaced.count(text.substr(0, text.find('='))) == 0) env.push_back(text);
-  }
   fs::create_directories(home / "tmp");
-  for (const char* name : {"TMPDIR=tmp", "XDG_CACHE_HOME=cache", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data"}) {
-    const std::string text = name;
-    env.push_back(text.substr(0, text.find('=') + 1) + (home / text.substr(text.find('=') + 1)).string());
-  }
-  env.push_back("HOME=" + home.Path().string());
-  env.push_back("QT_QPA_PLATFORM=offscreen");
-
-  std::vector<std::string> argv = {VIMO_BINARY_DIR "/vimo"};
+  const std::string at = home.Path().string();
+  std::vector<std::string> argv = {ViewerProgram()};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (std::string& arg : argv) argp.push_back(arg.data());
-  argp.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& each : env) envp.push_back(each.data());
-  envp.push_back(nullptr);
-
-  // The viewer starts with the signals' default actions, whatever the test runner ignores.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t signals;
-  sigemptyset(&signals);
-  posix_spawnattr_setsigmask(&attributes, &signals);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
-  posix_spawnattr_setsigdefault(&attributes, &signals);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  return pid;
+  return StartProgram(argv,
+                      {"TMPDIR=" + at + "/tmp", "XDG_CACHE_HOME=" + at + "/cache", "XDG_CONFIG_HOME=" + at + "/config",
+                       "XDG_DATA_HOME=" + at + "/data", "HOME=" + at, "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR",
+                       "MAGICK_TEMPORARY_PATH"},
+                      "/dev/null", "/dev/null");
 }
 
 // The private folders of the viewer pid, in the temporary root and in the cache folder.
@@ -106,17 +54,6 @@ bool HoldsConvertedFile(const std::vector<fs::path>& folders) {
   return false;
 }
 
-// The exit status, once the process has ended; -1 when it did not end within a minute.
-int WaitForExit(pid_t pid) {
-  int status = -1;
-  if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-  }
-  return status;
-}
-
 TEST(ViewerExit, NoConvertedFileOutlivesTheViewer) {
   const TempDir pictures;
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
@@ -136,22 +73,22 @@ TEST(ViewerExit, NoConvertedFileOutlivesTheViewer) {
     const std::string shown = (pictures / "a.jpg").string();
     if (c.signal == 0) {
       const pid_t pid = StartViewer(home, {"--screenshot", (home / "shot.png").string(), shown});
-      const int status = WaitForExit(pid);
+      const int status = WaitForEnd(pid, 60000);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
       EXPECT_TRUE(fs::exists(home / "shot.png"));
       EXPECT_TRUE(FoldersOf(home, pid).empty());
       continue;
     }
     const pid_t pid = StartViewer(home, {shown});
-    ASSERT_TRUE(WaitFor([&] { return HoldsConvertedFile(FoldersOf(home, pid)); }));
+    ASSERT_TRUE(WaitUntil([&] { return HoldsConvertedFile(FoldersOf(home, pid)); }));
     kill(pid, c.signal);
-    const int status = WaitForExit(pid);
+    const int status = WaitForEnd(pid, 60000);
     // Whoever started it still sees that the signal ended it.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
     if (c.signal == SIGKILL) {
       ASSERT_TRUE(HoldsConvertedFile(FoldersOf(home, pid)));
       const pid_t next = StartViewer(home, {"--screenshot", (home / "shot.png").string(), (home / "none.jpg").string()});
-      WaitForExit(next);
+      WaitForEnd(next, 60000);
     }
     EXPECT_TRUE(FoldersOf(home, pid).empty());
   }

@@ -1,36 +1,20 @@
 // The mail job file's bytes, line by line, for the recipient and body forms users enter.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/ImageFixtures.h"
 #include "view/GiftMailJob.h"
 
 namespace {
 
-std::vector<std::string> SplitCrLf(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", start)) {
-    lines.push_back(bytes.substr(start, at - start));
-    start = at + 2;
-  }
-  lines.push_back(bytes.substr(start));
-  return lines;
-}
-
 std::string StoredJob(const CString& to, const CString& subject, const CString& body) {
-  const auto path = std::filesystem::temp_directory_path() / "vimo-gift-job-test.txt";
+  const vimo::test::TempDir dir;
   const CString text = MakeMailJobText("/opt/vimo/vimolog.txt", "smtp.example.jp", to, "me@example.jp", subject,
                                        "/p/a.jpg\t/p/b.gif", body);
-  EXPECT_EQ(WriteMailJobFile(path.c_str(), text), 1);
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  std::filesystem::remove(path);
-  return bytes;
+  EXPECT_EQ(WriteMailJobFile((dir / "job").c_str(), text), 1);
+  return vimo::test::TextOfFile(dir / "job");
 }
 
 struct RecipientCase {
@@ -69,7 +53,7 @@ TEST(MailJobFile, HoldsTheLinesInOrderWithCrLfAndNoFinalBreak) {
 }
 
 TEST(MailJobFile, BodyWithEmptyMiddleLineGivesThreeLines) {
-  const auto lines = SplitCrLf(StoredJob("a@x", "s", "one\r\n\r\nthree"));
+  const auto lines = vimo::test::Split(StoredJob("a@x", "s", "one\r\n\r\nthree"), "\r\n");
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[6], "one");
   EXPECT_EQ(lines[7], "");
@@ -78,7 +62,7 @@ TEST(MailJobFile, BodyWithEmptyMiddleLineGivesThreeLines) {
 
 TEST(MailJobFile, EmptySubjectAndBodyGiveEmptyLines) {
   const std::string bytes = StoredJob("a@x", "", "");
-  const auto lines = SplitCrLf(bytes);
+  const auto lines = vimo::test::Split(bytes, "\r\n");
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[4], "");
   EXPECT_EQ(lines[6], "");
@@ -86,13 +70,13 @@ TEST(MailJobFile, EmptySubjectAndBodyGiveEmptyLines) {
 }
 
 TEST(MailJobFile, BodyEndingInLineBreakEndsWithEmptyLine) {
-  const auto lines = SplitCrLf(StoredJob("a@x", "s", "one\r\ntwo\r\n"));
+  const auto lines = vimo::test::Split(StoredJob("a@x", "s", "one\r\ntwo\r\n"), "\r\n");
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[8], "");
 }
 
 TEST(MailJobFile, LoneLineFeedInsideBodyStartsANewLine) {
-  const auto lines = SplitCrLf(StoredJob("a@x", "s", "one\ntwo"));
+  const auto lines = vimo::test::Split(StoredJob("a@x", "s", "one\ntwo"), "\r\n");
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[6], "one");
   EXPECT_EQ(lines[7], "two");

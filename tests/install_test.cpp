@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
@@ -32,15 +30,6 @@ std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 bool RunShell(const std::string& command, const fs::path& log) {
   return std::system((command + " >" + Quoted(log) + " 2>&1").c_str()) == 0;
 }
-
-std::string TextOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Every file and link below root, as paths relative to root.
 std::set<std::string> FilesBelow(const fs::path& root) {
@@ -109,7 +98,7 @@ class InstalledTree : public ::testing::Test {
   }
   static void TearDownTestSuite() { s_stage.reset(); }
 
-  void SetUp() override { ASSERT_TRUE(s_installed) << TextOf(s_stage->Path() / "install.log"); }
+  void SetUp() override { ASSERT_TRUE(s_installed) << TextOfFile(s_stage->Path() / "install.log"); }
 
   static fs::path Root() { return s_stage->Path() / "root"; }
   static fs::path At(const fs::path& installed) { return Staged(Root(), installed); }
@@ -135,14 +124,14 @@ TEST_F(InstalledTree, HoldsTheProgramsWithALauncherAndTheDesktopFilesAndNothingE
 
 TEST_F(InstalledTree, DesktopEntryMetainfoAndManPageAreWhatTheirReadersAccept) {
   const fs::path entry = At(kDataDir / "applications/vimo.desktop");
-  EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(entry), m_dir / "entry.log")) << TextOf(m_dir / "entry.log");
-  EXPECT_NE(TextOf(entry).find("\nExec=\"" + (kBinDir / "vimo").string() + "\" %f\n"), std::string::npos);
-  EXPECT_NE(TextOf(entry).find("\nIcon=vimo\n"), std::string::npos);
+  EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(entry), m_dir / "entry.log")) << TextOfFile(m_dir / "entry.log");
+  EXPECT_NE(TextOfFile(entry).find("\nExec=\"" + (kBinDir / "vimo").string() + "\" %f\n"), std::string::npos);
+  EXPECT_NE(TextOfFile(entry).find("\nIcon=vimo\n"), std::string::npos);
   const fs::path metainfo = At(kDataDir / "metainfo" / (std::string(VIMO_APP_ID) + ".metainfo.xml"));
   EXPECT_TRUE(RunShell("appstreamcli validate --no-net " + Quoted(metainfo), m_dir / "metainfo.log"))
-      << TextOf(m_dir / "metainfo.log");
+      << TextOfFile(m_dir / "metainfo.log");
   // The man page is made from --help: its usage and options are there, with the files.
-  const std::string manPage = TextOf(At(kManDir / "man1/vimo.1"));
+  const std::string manPage = TextOfFile(At(kManDir / "man1/vimo.1"));
   for (const char* text : {".TH VIMO \"1\"", ".SH SYNOPSIS", "\\-\\-screenshot", "\\-\\-convert", ".SH FILES",
                            "XDG_CONFIG_HOME/vimo/"}) {
     EXPECT_NE(manPage.find(text), std::string::npos) << text;
@@ -164,7 +153,7 @@ TEST_F(InstalledTree, IconsAreTheWindowIconAtEverySize) {
       }
     }
   }
-  const QImage svg = PaintSvgRects(TextOf(At(kDataDir / "icons/hicolor/scalable/apps/vimo.svg")), 32);
+  const QImage svg = PaintSvgRects(TextOfFile(At(kDataDir / "icons/hicolor/scalable/apps/vimo.svg")), 32);
   EXPECT_EQ(svg, artwork);
 }
 
@@ -180,7 +169,7 @@ TEST_F(InstalledTree, InstalledViewerRunsInAnEmptyHomeAndKeepsItsFilesInTheConfi
   }
   const std::string command = environment + " QT_QPA_PLATFORM=offscreen " + Quoted(At(kBinDir / "vimo")) +
                               " --screenshot " + Quoted(m_dir / "shot.png") + " " + Quoted(m_dir / "a.jpg");
-  ASSERT_TRUE(RunShell(command, m_dir / "run.log")) << TextOf(m_dir / "run.log");
+  ASSERT_TRUE(RunShell(command, m_dir / "run.log")) << TextOfFile(m_dir / "run.log");
   EXPECT_EQ(QImage(QString::fromStdString((m_dir / "shot.png").string())).isNull(), false);
   // vimo.txt and vimolog.txt live in ~/.config/vimo/, made private for the user.
   struct stat info {};
@@ -195,11 +184,11 @@ TEST_F(InstalledTree, InstalledViewerRunsInAnEmptyHomeAndKeepsItsFilesInTheConfi
 TEST(Uninstall, RemovesEveryInstalledFileAndTheProgramFolder) {
   TempDir dir;
   const fs::path stage = dir / "root";
-  ASSERT_TRUE(InstallInto(stage, dir / "install.log")) << TextOf(dir / "install.log");
+  ASSERT_TRUE(InstallInto(stage, dir / "install.log")) << TextOfFile(dir / "install.log");
   const std::string command = "DESTDIR=" + Quoted(stage) + " cmake -DMANIFEST=" + Quoted(fs::path(VIMO_BINARY_DIR) / "install_manifest_vimo.txt") +
                               " -DPROGRAM_DIR=" + Quoted(VIMO_INSTALL_PROGRAMDIR) + " -P " +
                               Quoted(fs::path(VIMO_SOURCE_DIR) / "cmake/Uninstall.cmake");
-  ASSERT_TRUE(RunShell(command, dir / "uninstall.log")) << TextOf(dir / "uninstall.log");
+  ASSERT_TRUE(RunShell(command, dir / "uninstall.log")) << TextOfFile(dir / "uninstall.log");
   EXPECT_EQ(FilesBelow(stage), std::set<std::string>());
   EXPECT_FALSE(fs::exists(Staged(stage, kProgramDir)));
 }
@@ -215,7 +204,7 @@ class CopyFiles : public ::testing::Test {
   }
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
+    AfxTestAccess::SetExecutablePath(nullptr);
     for (const auto& entry : fs::recursive_directory_iterator(m_dir.Path())) {
       if (entry.is_directory() && !entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
     }
@@ -225,8 +214,7 @@ class CopyFiles : public ::testing::Test {
   void StartAs(const fs::path& exePath, const fs::path& settings) {
     fs::create_directories(settings.parent_path());
     WriteText(settings, "\tServer\tsmtp.example.jp\r\n");
-    g_strServer.Empty();
-    vimo::platform::SetExecutablePathForTesting(exePath.c_str());
+    AfxTestAccess::SetExecutablePath(exePath.c_str());
     ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
   }
 
@@ -244,7 +232,7 @@ TEST_F(CopyFiles, WritableCopyKeepsSettingsAndLogBesideTheExecutableAndRegisters
   EXPECT_EQ(std::string(g_szLogPath), (folder / "vimolog.txt").string());
   EXPECT_EQ(g_strServer.str(), "smtp.example.jp");
   EXPECT_FALSE(fs::exists(m_configFolder));
-  EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(m_entry), m_dir / "entry.log")) << TextOf(m_entry);
+  EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(m_entry), m_dir / "entry.log")) << TextOfFile(m_entry);
 }
 
 TEST_F(CopyFiles, ReadOnlyCopyKeepsThemInThePrivateConfigFolder) {
@@ -252,7 +240,7 @@ TEST_F(CopyFiles, ReadOnlyCopyKeepsThemInThePrivateConfigFolder) {
   fs::create_directories(folder);
   fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-  vimo::platform::SetExecutablePathForTesting((folder / "vimo").c_str());
+  AfxTestAccess::SetExecutablePath((folder / "vimo").c_str());
   ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
   EXPECT_EQ(std::string(g_szSettingsPath), (m_configFolder / "vimo.txt").string());
   EXPECT_EQ(std::string(g_szLogPath), (m_configFolder / "vimolog.txt").string());
@@ -263,7 +251,7 @@ TEST_F(CopyFiles, ReadOnlyCopyKeepsThemInThePrivateConfigFolder) {
 
 TEST_F(CopyFiles, InstalledCopyReadsItsSettingsFromTheConfigFolderAndLeavesOnlyHandMadeEntries) {
   TempDir stage;
-  ASSERT_TRUE(InstallInto(stage.Path(), stage / "install.log")) << TextOf(stage / "install.log");
+  ASSERT_TRUE(InstallInto(stage.Path(), stage / "install.log")) << TextOfFile(stage / "install.log");
   const fs::path installedVimo = Staged(stage.Path(), kProgramDir / "vimo");
 
   // An entry a build copy wrote would hide the installed one: the installed copy removes it.
@@ -281,7 +269,7 @@ TEST_F(CopyFiles, InstalledCopyReadsItsSettingsFromTheConfigFolderAndLeavesOnlyH
   const std::string handMade = "[Desktop Entry]\nType=Application\nName=My Vimo\nExec=/opt/vimo/vimo %f\n";
   WriteText(m_entry, handMade);
   StartAs(installedVimo, m_configFolder / "vimo.txt");
-  EXPECT_EQ(TextOf(m_entry), handMade);
+  EXPECT_EQ(TextOfFile(m_entry), handMade);
 }
 
 }  // namespace

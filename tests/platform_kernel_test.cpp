@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "afx/afx.h"
+#include "app/TempFiles.h"
 #include "support/ImageFixtures.h"
 #include "win32/GlobalMemory.h"
 #include "win32/Kernel.h"
@@ -27,25 +26,9 @@
 #include <cerrno>
 
 namespace fs = std::filesystem;
+using namespace vimo::test;
 
 namespace {
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-std::string TempFolder() {
-  char path[256];
-  const DWORD length = GetTempPathA(sizeof(path), path);
-  EXPECT_GT(length, 0u);
-  return std::string(path, length);
-}
 
 constexpr const char* kLock = "vimo.lock";
 
@@ -64,25 +47,11 @@ std::vector<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-// An environment variable set (nullptr: unset) for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : m_name(name) {
-    if (const char* old = std::getenv(name)) m_old = old;
-    if (value != nullptr) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (m_old) setenv(m_name, m_old->c_str(), 1);
-    else unsetenv(m_name);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
+// The viewer's rule for its temporary files, set as it sets it at start.
+struct TempFilesSetUp : testing::Environment {
+  void SetUp() override { SetUpTempFiles(); }
 };
+const testing::Environment* const kTempFiles = testing::AddGlobalTestEnvironment(new TempFilesSetUp);
 
 class KernelTest : public testing::Test {
  protected:
@@ -108,12 +77,12 @@ TEST(TempFolder, IsPrivateToThisProcessAndLockedForItsLife) {
 
 TEST(TempFolder, ExitTakesConvertedFilesAndTheFolderButLeavesMailJobs) {
   const fs::path folder = TempFolder();
-  for (const char* name : {"a.jpg.bmp", "magick-Ab12Cd", "VIMx1y2z3"}) WriteBytes(folder / name, "x");
-  vimo::platform::RemovePrivateTempDir();
+  for (const char* name : {"a.jpg.bmp", "magick-Ab12Cd", "VIMx1y2z3"}) WriteText(folder / name, "x");
+  vimo::platform::RemovePrivateFolder();
   EXPECT_EQ(Names(folder), (std::vector<std::string>{"VIMx1y2z3", kLock}));  // the sender still needs its job
 
   fs::remove(folder / "VIMx1y2z3");
-  vimo::platform::RemovePrivateTempDir();
+  vimo::platform::RemovePrivateFolder();
   EXPECT_FALSE(fs::exists(folder));
   EXPECT_NE(TempFolder(), folder.string());  // later needs get a new folder
 }
@@ -121,17 +90,17 @@ TEST(TempFolder, ExitTakesConvertedFilesAndTheFolderButLeavesMailJobs) {
 TEST(TempFolder, ImageMagickSpillsIntoThePrivateFolderUnlessToldOtherwise) {
   {
     const ScopedEnv unset("MAGICK_TEMPORARY_PATH", nullptr);
-    vimo::platform::PrepareTempFolder();
+    SetUpTempFiles();
     ASSERT_NE(std::getenv("MAGICK_TEMPORARY_PATH"), nullptr);
     EXPECT_EQ(std::string(std::getenv("MAGICK_TEMPORARY_PATH")) + "/", TempFolder());
   }
   const ScopedEnv chosen("MAGICK_TEMPORARY_PATH", "/var/tmp");
-  vimo::platform::PrepareTempFolder();
+  SetUpTempFiles();
   EXPECT_STREQ(std::getenv("MAGICK_TEMPORARY_PATH"), "/var/tmp");
 }
 
 TEST(TempFolder, OnTmpfsConvertedFilesGoToAPrivateCacheFolder) {
-  const vimo::test::TempDir home;
+  const TempDir home;
   const fs::path elsewhere = home / "elsewhere";
   fs::create_directory(elsewhere);
   enum class Cache { Missing, Symlink, OpenToOthers };
@@ -167,9 +136,7 @@ TEST(TempFolder, OnTmpfsConvertedFilesGoToAPrivateCacheFolder) {
     const ScopedEnv tmpdir("TMPDIR", c.tmpdir.c_str());
     const ScopedEnv cacheVariable("XDG_CACHE_HOME", c.cacheHomeSet ? cacheHome.c_str() : nullptr);
     const ScopedEnv homeVariable("HOME", home.Path().c_str());
-    vimo::platform::SetTmpfsForTesting(c.tmpfs);
-    const std::string root = vimo::platform::TempRoot();
-    vimo::platform::SetTmpfsForTesting(std::nullopt);
+    const std::string root = TempFilesRoot(c.tmpfs ? *c.tmpfs : vimo::platform::IsOnTmpfs(c.tmpdir));
 
     EXPECT_EQ(root, c.expectCache ? cache.string() : c.tmpdir.string());
     if (c.expectCache) {
@@ -181,9 +148,9 @@ TEST(TempFolder, OnTmpfsConvertedFilesGoToAPrivateCacheFolder) {
 }
 
 TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
-  const vimo::test::TempDir tmp;
-  const vimo::test::TempDir cacheHome;
-  const vimo::test::TempDir elsewhere;
+  const TempDir tmp;
+  const TempDir cacheHome;
+  const TempDir elsewhere;
   fs::create_directory(cacheHome / "vimo");
   fs::permissions(cacheHome / "vimo", fs::perms::owner_all);
   const ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());
@@ -217,12 +184,12 @@ TEST(StaleFolders, OnlyFoldersWhoseLockIsFreeLoseTheirConvertedFiles) {
   std::vector<int> held;
   for (const auto& c : cases) {
     fs::create_directories(c.folder);
-    for (const std::string& name : c.files) WriteBytes(c.folder / name, "x");
-    if (c.lock != Lock::None) WriteBytes(c.folder / kLock, "");
+    for (const std::string& name : c.files) WriteText(c.folder / name, "x");
+    if (c.lock != Lock::None) WriteText(c.folder / kLock, "");
     if (c.lock == Lock::Held) held.push_back(LockFolder(c.folder.string() + "/"));
   }
 
-  vimo::platform::CleanStaleTempDirs();
+  CleanAbandonedTempFiles();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(fs::exists(c.folder), !c.left.empty());
@@ -259,27 +226,27 @@ TEST_F(KernelTest, TempFileNamesAreNewAndUnique) {
 TEST_F(KernelTest, CopyIsByteExactAndHonoursFailIfExists) {
   std::string bytes(100000, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
-  WriteBytes(m_dir / "src.jpg", bytes);
-  WriteBytes(m_dir / "old.bmp", "old content that is longer than nothing");
+  WriteText(m_dir / "src.jpg", bytes);
+  WriteText(m_dir / "old.bmp", "old content that is longer than nothing");
 
   EXPECT_TRUE(CopyFileA((m_dir / "src.jpg").c_str(), (m_dir / "old.bmp").c_str(), FALSE));
-  EXPECT_EQ(ReadBytes(m_dir / "old.bmp"), bytes);
-  WriteBytes(m_dir / "keep.bmp", "keep");
+  EXPECT_EQ(TextOfFile(m_dir / "old.bmp"), bytes);
+  WriteText(m_dir / "keep.bmp", "keep");
   EXPECT_FALSE(CopyFileA((m_dir / "src.jpg").c_str(), (m_dir / "keep.bmp").c_str(), TRUE));
-  EXPECT_EQ(ReadBytes(m_dir / "keep.bmp"), "keep");
+  EXPECT_EQ(TextOfFile(m_dir / "keep.bmp"), "keep");
   EXPECT_FALSE(CopyFileA((m_dir / "missing.jpg").c_str(), (m_dir / "x.bmp").c_str(), FALSE));
   EXPECT_FALSE(fs::exists(m_dir / "x.bmp"));
 }
 
 TEST_F(KernelTest, CopyOntoItselfFailsAndKeepsTheFile) {
-  WriteBytes(m_dir / "photo.jpg", "precious bytes");
+  WriteText(m_dir / "photo.jpg", "precious bytes");
   EXPECT_FALSE(CopyFileA((m_dir / "photo.jpg").c_str(), (m_dir / "photo.jpg").c_str(), FALSE));
-  EXPECT_EQ(ReadBytes(m_dir / "photo.jpg"), "precious bytes");
+  EXPECT_EQ(TextOfFile(m_dir / "photo.jpg"), "precious bytes");
 }
 
 TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
-  WriteBytes(m_dir / "a.jpg", "a");
-  WriteBytes(m_dir / "B.GIF", "b");
+  WriteText(m_dir / "a.jpg", "a");
+  WriteText(m_dir / "B.GIF", "b");
   fs::create_directory(m_dir / "sub.jpg");
   WIN32_FIND_DATAA data;
   const std::string pattern = (m_dir / "*.*").string();
@@ -290,7 +257,7 @@ TEST_F(KernelTest, FolderSearchListsEveryEntryWithDirectoryBit) {
     seen.emplace_back(data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   } while (FindNextFileA(search, &data));
   // Started over, the search walks the listing it took at its start, not the folder as it is now.
-  WriteBytes(m_dir / "c.jpg", "c");
+  WriteText(m_dir / "c.jpg", "c");
   std::vector<std::pair<std::string, bool>> again;
   ASSERT_TRUE(vimo::platform::FindRewind(search));
   for (BOOL found = FindNextFileA(search, &data); found; found = FindNextFileA(search, &data)) {
@@ -310,7 +277,7 @@ TEST_F(KernelTest, SearchOfMissingFolderFails) {
 }
 
 TEST_F(KernelTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
-  WriteBytes(m_dir / "a.jpg", "bytes");
+  WriteText(m_dir / "a.jpg", "bytes");
   ASSERT_EQ(mkfifo((m_dir / "fifo.jpg").c_str(), 0600), 0);
   fs::create_directory(m_dir / "folder.jpg");
   fs::create_symlink(m_dir / "fifo.jpg", m_dir / "to-fifo.jpg");
@@ -345,8 +312,8 @@ TEST_F(KernelTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
 }
 
 TEST_F(KernelTest, RemovingLetsGoOfTheNameAtOnceWhateverItNames) {
-  WriteBytes(m_dir / "a.bmp", "bytes");
-  WriteBytes(m_dir / "kept.bmp", "kept");
+  WriteText(m_dir / "a.bmp", "bytes");
+  WriteText(m_dir / "kept.bmp", "kept");
   ASSERT_EQ(mkfifo((m_dir / "fifo.bmp").c_str(), 0600), 0);
   fs::create_symlink(m_dir / "kept.bmp", m_dir / "link.bmp");
   const struct {
@@ -369,8 +336,7 @@ TEST_F(KernelTest, WinExecFindsProgramsAndReportsMissingOnes) {
   const fs::path marker = m_dir / "started";
   const std::string command = "touch " + marker.string();
   EXPECT_GT(WinExec(command.c_str(), 0), 31u);
-  for (int i = 0; i < 3000 && !fs::exists(marker); ++i) Sleep(5);
-  EXPECT_TRUE(fs::exists(marker));
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); }));
   EXPECT_EQ(WinExec("no-such-program-vimo /d x", 0), 2u);
   EXPECT_EQ(WinExec("", 0), 2u);
 }

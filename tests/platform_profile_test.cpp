@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -16,13 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 using vimo::platform::ReadProfileString;
 using vimo::platform::WriteProfileString;
-
-std::string Text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void SetText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using vimo::test::TextOfFile;
+using vimo::test::WriteText;
 
 TEST(ProfileFile, AnEntryIsSetAddedOrRemovedAndOtherLinesStay) {
   const vimo::test::TempDir dir;
@@ -49,9 +43,9 @@ TEST(ProfileFile, AnEntryIsSetAddedOrRemovedAndOtherLinesStay) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     fs::remove(path);
-    if (c.before != nullptr) SetText(path, c.before);
+    if (c.before != nullptr) WriteText(path, c.before);
     const bool stored = WriteProfileString(path.c_str(), c.section, c.entry, c.value);
-    EXPECT_EQ(Text(path), c.after);
+    EXPECT_EQ(TextOfFile(path), c.after);
     EXPECT_EQ(stored, c.value == nullptr || std::string(c.after).find(c.value) != std::string::npos);
   }
 }
@@ -74,12 +68,12 @@ TEST(ProfileFile, WriteThatFailsMidwayLeavesTheOldProfileWhole) {
   const fs::path path = dir / "vimo.ini";
   std::string old = "[Recent File List]\n";
   for (int i = 1; i <= 16; ++i) old += "File" + std::to_string(i) + "=/pictures/holiday/" + std::string(200, 'x') + "\n";
-  SetText(path, old);
+  WriteText(path, old);
   {
     const vimo::test::FileSizeLimit fullDisk(1024);
     EXPECT_FALSE(WriteProfileString(path.c_str(), "Window size", "Rect", "0100 0050 0740 0530"));
   }
-  EXPECT_EQ(Text(path), old);
+  EXPECT_EQ(TextOfFile(path), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }
 

@@ -9,16 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
-#include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,35 +38,20 @@ constexpr long kMaxSenderRssKiB = std::numeric_limits<long>::max();
 constexpr long kMaxSenderRssKiB = 64 * 1024;
 #endif
 
+using vimo::test::LinesOf;
 using vimo::test::LoopbackServer;
 using vimo::test::ReadMessage;
 using vimo::test::ReceivedMessage;
 using vimo::test::ReceivedPart;
 using vimo::test::ShellQuoted;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(file.good()) << path;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
+using vimo::test::TextOfFile;
+using vimo::test::WriteText;
 
 // The header lines of a raw message, the parts' included, without their CR.
 std::vector<std::string> HeaderLines(const std::string& raw) {
   std::vector<std::string> lines;
   bool inHeader = true;
-  for (std::string line : SplitLines(raw)) {
+  for (std::string line : LinesOf(raw)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) {
       inHeader = false;
@@ -129,7 +110,7 @@ struct Job {
 
 void WriteJobLines(const fs::path& path, const std::vector<std::string>& lines,
                    std::string_view lineEnd = "\r\n") {
-  WriteFile(path, Joined(lines, lineEnd));
+  WriteText(path, Joined(lines, lineEnd));
 }
 
 struct RunResult {
@@ -141,18 +122,8 @@ struct RunResult {
 
 class PostmxTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_folder = fs::temp_directory_path() /
-               ("postmx_send_test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(m_folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_folder, ignored);
-  }
-
   fs::path LogPath() const { return m_folder / "vimolog.txt"; }
-  std::vector<std::string> LogLines() const { return SplitLines(ReadFile(LogPath())); }
+  std::vector<std::string> LogLines() const { return LinesOf(TextOfFile(LogPath())); }
 
   Job SmallJob(const LoopbackServer& server) {
     Job job;
@@ -161,7 +132,7 @@ class PostmxTest : public ::testing::Test {
     job.recipients = {"alice@example.com"};
     job.subject = "Pictures";
     const fs::path picture = m_folder / "small.gif";
-    WriteFile(picture, AllByteValues(1000, 1));
+    WriteText(picture, AllByteValues(1000, 1));
     job.attachments = {picture.string()};
     job.body = {"Hello", "Bye"};
     return job;
@@ -200,13 +171,14 @@ class PostmxTest : public ::testing::Test {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     result.maxRssKiB = usage.ru_maxrss;
-    result.errors = ReadFile(errorFile);
+    result.errors = TextOfFile(errorFile);
     return result;
   }
 
   RunResult RunJob(const fs::path& jobFile) const { return Run({"/d", jobFile.string()}); }
 
-  fs::path m_folder;
+  const vimo::test::TempDir m_dir;
+  const fs::path m_folder = m_dir.Path();
 };
 
 const std::regex kLogTime(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t)");
@@ -241,7 +213,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
   std::vector<std::string> expectedTypes = {"image/jpeg"};
   for (std::size_t i = 0; i < smallFiles.size(); ++i) {
     const fs::path path = m_folder / smallFiles[i].first;
-    WriteFile(path, AllByteValues(3000 + i, static_cast<unsigned>(i)));
+    WriteText(path, AllByteValues(3000 + i, static_cast<unsigned>(i)));
     job.attachments.push_back(path.string());
     expectedTypes.push_back(smallFiles[i].second);
   }
@@ -278,7 +250,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
   for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
     ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "bare LF at byte " << at;
   }
-  for (const std::string& line : SplitLines(raw)) ASSERT_LE(line.size(), 999u);
+  for (const std::string& line : LinesOf(raw)) ASSERT_LE(line.size(), 999u);
   ExpectFoldedHeaderLines(raw);
   const std::string rawHeaders = raw.substr(0, raw.find("\r\n\r\n"));
   for (const char c : rawHeaders) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
@@ -297,7 +269,7 @@ TEST_F(PostmxTest, DeliversEnvelopeHeadersBodyAndEveryAttachmentByteForByte) {
     EXPECT_EQ(part.meta.at("disposition"), "attachment");
     EXPECT_EQ(part.meta.at("encoding"), "base64");
     EXPECT_EQ(part.meta.at("filename"), fs::path(job.attachments[i]).filename().string());
-    EXPECT_TRUE(part.data == ReadFile(job.attachments[i])) << "decoded bytes differ";
+    EXPECT_TRUE(part.data == TextOfFile(job.attachments[i])) << "decoded bytes differ";
   }
 
   const std::vector<std::string> log = LogLines();
@@ -338,7 +310,7 @@ TEST_F(PostmxTest, ShiftJisTextFromAWindowsSettingsFileIsLabelledSo) {
   job.subject = "\x8F\x74\x82\xCC\x8E\xCA\x90\x5E";                       // 春の写真
   job.body = {"\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD", "abc"};           // こんにちは
   const fs::path picture = m_folder / "\x8E\xCA\x90\x5E\x20\x82\xC5\x82\xB7.jpg";  // 写真 です.jpg
-  WriteFile(picture, AllByteValues(500, 3));
+  WriteText(picture, AllByteValues(500, 3));
   job.attachments = {picture.string()};
   const fs::path jobFile = m_folder / "job";
   WriteJobLines(jobFile, job.Lines());
@@ -354,7 +326,7 @@ TEST_F(PostmxTest, ShiftJisTextFromAWindowsSettingsFileIsLabelledSo) {
   EXPECT_EQ(message.parts[0].meta.at("charset"), "shift_jis");
   EXPECT_EQ(message.parts[0].data, job.body[0] + "\r\nabc\r\n");
   EXPECT_EQ(message.parts[1].meta.at("filename"), "写真 です.jpg");
-  EXPECT_EQ(message.parts[1].data, ReadFile(picture));
+  EXPECT_EQ(message.parts[1].data, TextOfFile(picture));
 }
 
 TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
@@ -454,12 +426,12 @@ TEST_F(PostmxTest, StartTlsCarriesTheLoginAndAPasswordNeverTravelsInTheClear) {
       EXPECT_EQ(ReadMessage(messages[0]).session, c.session);
     }
     // Every password the server was given, and whether TLS protected it.
-    const std::string attempts = ReadFile(serverFolder / "auth.txt");
-    for (const std::string& attempt : SplitLines(attempts)) {
+    const std::string attempts = TextOfFile(serverFolder / "auth.txt");
+    for (const std::string& attempt : LinesOf(attempts)) {
       EXPECT_EQ(attempt.rfind("tls=1 ", 0), 0u) << "password sent in the clear: " << attempt;
     }
     EXPECT_EQ(attempts.empty(), !(c.withLogin && c.exitCode == 0)) << attempts;
-    const std::string log = ReadFile(LogPath());
+    const std::string log = TextOfFile(LogPath());
     EXPECT_EQ(log.find("secret-word"), std::string::npos) << log;
     EXPECT_EQ(result.errors.find("secret-word"), std::string::npos) << result.errors;
   }
@@ -487,7 +459,7 @@ TEST_F(PostmxTest, EveryHeaderLineIsFoldedToAtMost78Characters) {
     job.subject = subjects[i].second;
     job.recipients = {"alice@example.com", longName + " <bob@example.com>", "carol@example.com"};
     const fs::path picture = m_folder / (std::string(100, 'p') + " " + std::string(100, 'q') + ".jpg");
-    WriteFile(picture, "picture");
+    WriteText(picture, "picture");
     job.attachments = {picture.string()};
     const fs::path jobFile = m_folder / "job";
     WriteJobLines(jobFile, job.Lines());

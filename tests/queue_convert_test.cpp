@@ -6,8 +6,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -15,44 +13,15 @@
 #include <vector>
 
 #include "convert/ConvertQueue.h"
+#include "support/ImageFixtures.h"
+#include "support/TestAccess.h"
 
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+using namespace vimo::test;
 
 namespace {
-
-// A number that differs between test programs, for their scratch folders.
-int getpid_for_test() {
-  static const int id = static_cast<int>(std::random_device{}() & 0x7FFFFFFF);
-  return id;
-}
-
-// Waits for a condition that another thread makes true; fails the test after a generous limit.
-bool WaitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-std::string TempFolder() {
-  char path[256];
-  EXPECT_GT(GetTempPathA(sizeof(path), path), 0u);
-  return path;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
 
 // A stand-in for the image conversion that the test controls: it records the sources in
 // order, fails for sources whose name holds "bad", and can be held inside a conversion.
@@ -115,7 +84,7 @@ struct FakeConverter {
     --self.overlapping;
     lock.unlock();
     if (std::string(src).find("bad") != std::string::npos) return 0;
-    WriteBytes(dst, std::string("converted from ") + src + " colours " + std::to_string(colours));
+    WriteText(dst, std::string("converted from ") + src + " colours " + std::to_string(colours));
     return 1;
   }
 };
@@ -124,21 +93,18 @@ class QueueTest : public testing::Test {
  protected:
   void SetUp() override {
     FakeConverter::Get().Reset();
-    SetConvertFunctionForTesting(&FakeConverter::Convert);
-    m_sources = fs::temp_directory_path() / ("vimo-queue-test-" + std::to_string(getpid_for_test()));
-    fs::create_directories(m_sources);
+    AfxTestAccess::SetConvertFunction(&FakeConverter::Convert);
   }
 
   void TearDown() override {
     FakeConverter::Get().Hold(false);
-    SetConvertFunctionForTesting(nullptr);
-    fs::remove_all(m_sources);
+    AfxTestAccess::SetConvertFunction(nullptr);
   }
 
   // A source file of the given name with distinct bytes.
   std::string Source(const std::string& name) {
     const std::string path = (m_sources / name).string();
-    WriteBytes(path, "source bytes of " + name);
+    WriteText(path, "source bytes of " + name);
     return path;
   }
 
@@ -146,10 +112,11 @@ class QueueTest : public testing::Test {
   void Fill(CConvertQueue& queue, int count, const std::string& prefix = "img") {
     const int before = queue.HistoryCount();
     for (int i = 0; i < count; ++i) queue.Enqueue(Source(prefix + std::to_string(i) + ".jpg").c_str());
-    ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == before + count; }));
+    ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == before + count; }));
   }
 
-  fs::path m_sources;
+  TempDir m_dir;
+  const fs::path m_sources = m_dir.Path();
 };
 
 }  // namespace
@@ -175,16 +142,16 @@ TEST_F(QueueTest, BmpSourcesAreCopiedByteForByteNotConverted) {
   const std::string upper = Source("B.BMP");
   queue.Enqueue(lower.c_str());
   queue.Enqueue(upper.c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 2; }));
 
   const CString* first = queue.Next();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->str(), TempFolder() + "a.bmp.bmp");
-  EXPECT_EQ(ReadBytes(first->str()), ReadBytes(lower));
+  EXPECT_EQ(TextOfFile(first->str()), TextOfFile(lower));
   const CString* second = queue.Next();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->str(), TempFolder() + "B.BMP.bmp");
-  EXPECT_EQ(ReadBytes(second->str()), ReadBytes(upper));
+  EXPECT_EQ(TextOfFile(second->str()), TextOfFile(upper));
   EXPECT_TRUE(FakeConverter::Get().Sources().empty());
   queue.ClearAll();
 }
@@ -194,7 +161,7 @@ TEST_F(QueueTest, SourcesAreConvertedOneAtATimeInQueueOrder) {
   queue.StartThread();
   const std::vector<std::string> names = {"c.jpg", "a.gif", "b.pcd", "d.jpeg"};
   for (const auto& name : names) queue.Enqueue(Source(name).c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 4; }));
 
   const auto converted = FakeConverter::Get().Sources();
   ASSERT_EQ(converted.size(), names.size());
@@ -203,7 +170,7 @@ TEST_F(QueueTest, SourcesAreConvertedOneAtATimeInQueueOrder) {
     const CString* entry = queue.Next();
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->str(), TempFolder() + names[i] + ".bmp");
-    EXPECT_EQ(ReadBytes(entry->str()), "converted from " + converted[i] + " colours 0");
+    EXPECT_EQ(TextOfFile(entry->str()), "converted from " + converted[i] + " colours 0");
   }
   EXPECT_EQ(FakeConverter::Get().maxOverlap, 1);
   queue.ClearAll();
@@ -219,7 +186,7 @@ TEST_F(QueueTest, NextWaitsAtTheEndUntilTheWorkerDelivers) {
   EXPECT_EQ(queue.m_nIndex, 3);
 
   queue.Enqueue(Source("late.jpg").c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.CanNext() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.CanNext() == 1; }));
   const CString* late = queue.Next();
   ASSERT_NE(late, nullptr);
   EXPECT_EQ(late->str(), TempFolder() + "late.jpg.bmp");
@@ -309,7 +276,7 @@ TEST_F(QueueTest, TrimAtSeventeenKeepsTheShownImage) {
   EXPECT_EQ(queue.Previous()->str(), TempFolder() + "img8.jpg.bmp");
   EXPECT_EQ(queue.Next()->str(), shown);
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 17; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 17; }));
   queue.ClearAll();
 }
 
@@ -325,7 +292,7 @@ TEST_F(QueueTest, ReadAheadOutrunningTheWorkerStillKeepsSeventeenFiles) {
   EXPECT_EQ(queue.HistoryCount(), 15);
   EXPECT_EQ(queue.m_nIndex, 4);
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.IsNextComing() == 0; }));
   EXPECT_EQ(queue.HistoryCount(), 17);
   queue.ClearAll();
 }
@@ -343,7 +310,7 @@ TEST_F(QueueTest, NothingIsTrimmedBeforeTheFirstImageIsShown) {
   EXPECT_EQ(first->str(), TempFolder() + "img0.jpg.bmp");
   EXPECT_TRUE(fs::exists(first->str()));
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 18; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 18; }));
   queue.ClearAll();
 }
 
@@ -353,8 +320,8 @@ TEST_F(QueueTest, RejectedSourceGivesOneErrorAndNoEntry) {
   queue.Enqueue(Source("bad1.jpg").c_str());
   queue.Enqueue(Source("good.jpg").c_str());
   queue.Enqueue(Source("bad2.gif").c_str());
-  ASSERT_TRUE(WaitFor([&] { return FakeConverter::Get().Sources().size() == 3 && queue.HistoryCount() == 1; }));
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] { return FakeConverter::Get().Sources().size() == 3 && queue.HistoryCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] {
     CSingleLock lock(&queue.m_csLock, TRUE);
     return queue.m_listErrors.GetCount() == 2;
   }));
@@ -376,7 +343,7 @@ TEST_F(QueueTest, SourcesThatCannotBeReadFailWithoutWaitingOnThem) {
   const std::vector<std::string> failing = {"fifo.bmp", "fifo.jpg", "folder.jpg", "missing.bmp"};
   for (const std::string& name : failing) queue.Enqueue((m_sources / name).c_str());
   queue.Enqueue(Source("after.bmp").c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; })) << "the worker is stuck";
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 1; })) << "the worker is stuck";
 
   for (const std::string& name : failing) EXPECT_EQ(queue.TakeError().str(), "Convert Error " + TempFolder() + name);
   EXPECT_TRUE(queue.TakeError().IsEmpty());
@@ -391,9 +358,9 @@ TEST_F(QueueTest, EachResultIsWrittenUnderAFreshNameThenRenamedIntoPlace) {
   fs::create_directories(m_sources / "one");
   fs::create_directories(m_sources / "two");
   queue.Enqueue(Source("one/x.jpg").c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 1; }));
   const std::string converted = TempFolder() + "x.jpg.bmp";
-  const std::string first = ReadBytes(converted);
+  const std::string first = TextOfFile(converted);
 
   FakeConverter::Get().Hold(true);
   queue.Enqueue(Source("two/x.jpg").c_str());
@@ -402,14 +369,14 @@ TEST_F(QueueTest, EachResultIsWrittenUnderAFreshNameThenRenamedIntoPlace) {
   EXPECT_NE(written, converted);
   EXPECT_EQ(written.rfind(TempFolder(), 0), 0u);
   EXPECT_EQ(written.substr(written.size() - 4), ".bmp");
-  EXPECT_EQ(ReadBytes(converted), first) << "the file in place is untouched while the next one is written";
+  EXPECT_EQ(TextOfFile(converted), first) << "the file in place is untouched while the next one is written";
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
-  EXPECT_EQ(ReadBytes(converted), "converted from " + (m_sources / "two" / "x.jpg").string() + " colours 0");
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 2; }));
+  EXPECT_EQ(TextOfFile(converted), "converted from " + (m_sources / "two" / "x.jpg").string() + " colours 0");
 
   // A failed conversion leaves nothing behind either: the folder holds the one converted file.
   queue.Enqueue(Source("bad.jpg").c_str());
-  ASSERT_TRUE(WaitFor([&] { return !queue.TakeError().IsEmpty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !queue.TakeError().IsEmpty(); }));
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(TempFolder())) {
     if (entry.path().extension() == ".bmp") files.push_back(entry.path().string());
@@ -424,7 +391,7 @@ TEST_F(QueueTest, FileOfTwoEntriesStaysUntilTheLastOfThemGoes) {
   const std::string twice = Source("twice.jpg");
   queue.Enqueue(twice.c_str());
   queue.Enqueue(twice.c_str());
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 2; }));
   Fill(queue, 15);
   ASSERT_EQ(queue.HistoryCount(), 17);
   ASSERT_NE(queue.Next(), nullptr);
@@ -437,7 +404,7 @@ TEST_F(QueueTest, FileOfTwoEntriesStaysUntilTheLastOfThemGoes) {
   queue.DeleteCurrent();
   EXPECT_FALSE(fs::exists(converted));
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 16; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 16; }));
   queue.ClearAll();
 }
 
@@ -450,7 +417,7 @@ TEST_F(QueueTest, ClearAllDeletesEveryHistoryFile) {
   std::vector<std::string> files;
   for (int i = 0; i < 5; ++i) files.push_back(TempFolder() + "img" + std::to_string(i) + ".jpg.bmp");
   queue.Enqueue(Source("bad.jpg").c_str());
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     CSingleLock lock(&queue.m_csLock, TRUE);
     return queue.m_listErrors.GetCount() == 1;
   }));
@@ -476,12 +443,12 @@ TEST_F(QueueTest, ConversionRunningThroughClearAllIsDropped) {
   queue.ClearAll();
   queue.Enqueue(Source("new.jpg").c_str());
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.HistoryCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.HistoryCount() == 1; }));
   // The old browsing's image never shows up under the new folder, and leaves no file behind.
   EXPECT_EQ(queue.Next()->str(), TempFolder() + "new.jpg.bmp");
   EXPECT_FALSE(fs::exists(TempFolder() + "old.jpg.bmp"));
   for (const auto& source : FakeConverter::Get().Sources()) EXPECT_EQ(source.find("dropped"), std::string::npos);
-  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.IsNextComing() == 0; }));
   queue.ClearAll();
 }
 
@@ -493,7 +460,7 @@ TEST_F(QueueTest, ErrorOfAConversionRunningThroughClearAllIsDropped) {
   ASSERT_TRUE(FakeConverter::Get().WaitUntilInside());
   queue.ClearAll();
   FakeConverter::Get().Hold(false);
-  ASSERT_TRUE(WaitFor([&] { return queue.IsNextComing() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.IsNextComing() == 0; }));
   EXPECT_TRUE(queue.TakeError().IsEmpty());
 }
 
@@ -526,7 +493,7 @@ TEST_F(QueueTest, DestroyingDuringAConversionWaitsAndDiscardsTheResult) {
     destroyed = true;
   });
   // Stopping has begun, and cannot end while the conversion is held.
-  ASSERT_TRUE(WaitFor([&] { return stopFlag->load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return stopFlag->load() == 1; }));
   EXPECT_FALSE(destroyed.load());
   FakeConverter::Get().Hold(false);
   owner.join();

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -32,14 +31,9 @@ std::ostream& operator<<(std::ostream& os, const Settings& s) {
 class SettingsFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    m_dir = std::filesystem::temp_directory_path() /
-            ("vimo-settings-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(m_dir);
     m_path = (m_dir / "vimo.txt").string();
     SetGlobals({});
   }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
 
   static void SetGlobals(const Settings& s) {
     g_strServer = s.server.c_str();
@@ -53,15 +47,8 @@ class SettingsFileTest : public testing::Test {
     return {g_strServer.str(), g_strTo.str(), g_strFrom.str(), g_strSubject.str(), g_strBody.str()};
   }
 
-  void WriteFile(const std::string& bytes) const {
-    std::ofstream out(m_path, std::ios::binary);
-    out << bytes;
-  }
-
-  std::string FileBytes() const {
-    std::ifstream in(m_path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  void WriteFile(const std::string& bytes) const { vimo::test::WriteText(m_path, bytes); }
+  std::string FileBytes() const { return vimo::test::TextOfFile(m_path); }
 
   // Reads the file at start-up, when the settings are still empty.
   Settings ReadBack() const {
@@ -70,7 +57,7 @@ class SettingsFileTest : public testing::Test {
     return Globals();
   }
 
-  std::filesystem::path m_dir;
+  vimo::test::TempDir m_dir;
   std::string m_path;
 };
 
@@ -111,7 +98,7 @@ TEST_F(SettingsFileTest, WriteThatFailsMidwayLeavesTheOldFileWhole) {
     WriteGiftSettings(m_path.c_str());
   }
   EXPECT_EQ(FileBytes(), old);
-  const auto entries = std::distance(std::filesystem::directory_iterator(m_dir), std::filesystem::directory_iterator());
+  const auto entries = std::distance(std::filesystem::directory_iterator(m_dir.Path()), std::filesystem::directory_iterator());
   EXPECT_EQ(entries, 1);  // nothing half-written left beside it
 }
 
@@ -136,7 +123,7 @@ TEST_F(SettingsFileTest, NewFileIsTheUsersAloneAndAnExistingOneKeepsItsMode) {
     if (c.before) std::filesystem::permissions(m_path, *c.before);
     else std::filesystem::remove(m_path);
     if (c.symlink) {
-      std::ofstream(target, std::ios::binary) << "untouched";
+      vimo::test::WriteText(target, "untouched");
       std::filesystem::create_symlink(target, m_path);
     }
     SetGlobals({"new", "", "", "", ""});
@@ -145,8 +132,7 @@ TEST_F(SettingsFileTest, NewFileIsTheUsersAloneAndAnExistingOneKeepsItsMode) {
     EXPECT_EQ(std::filesystem::status(m_path).permissions() & perms::all, c.after);
     EXPECT_EQ(ReadBack().server, "new");
   }
-  std::ifstream in(target, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "untouched");
+  EXPECT_EQ(vimo::test::TextOfFile(target), "untouched");
 }
 
 struct ReaderCase {

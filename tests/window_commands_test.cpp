@@ -82,12 +82,12 @@ TEST_F(CommandsTest, TabAndShiftTabWalkTheFolderInBrowseOrder) {
   for (const std::string& name : ImageNamesInListingOrder(m_dir.Path())) {
     if (name != "c.jpg") order.push_back(name);
   }
-  EXPECT_FALSE(Frame()->IsMenuItemEnabled(ID_GO_PREV)) << "nothing before the first image";
+  EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_PREV)) << "nothing before the first image";
   ShiftTab();
   EXPECT_EQ(Title(), "c.jpg");
 
   for (size_t i = 1; i < order.size(); ++i) {
-    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }))
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }))
         << "image " << order[i] << " never converted";
     Tab();
     ASSERT_TRUE(m_session.WaitForImage(order[i])) << "after Tab number " << i << " the title is " << Title();
@@ -97,18 +97,18 @@ TEST_F(CommandsTest, TabAndShiftTabWalkTheFolderInBrowseOrder) {
     ShiftTab();
     EXPECT_EQ(Title(), order[i]);
   }
-  EXPECT_FALSE(Frame()->IsMenuItemEnabled(ID_GO_PREV));
+  EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_PREV));
   EXPECT_TRUE(m_session.messages.empty());
 }
 
 TEST_F(CommandsTest, TabOnAnImageStillConvertingShowsItWhenReady) {
   MakeJpeg("first.jpg", "red-white");
   MakeJpeg("late.jpg", "blue-white");
-  SetConvertFunctionForTesting(&LateConverter::Convert);
+  AfxTestAccess::SetConvertFunction(&LateConverter::Convert);
   StartOn("first.jpg");
   ASSERT_TRUE(ViewerSession::WaitFor([] { return LateConverter::waiting.load() == 1; }));
 
-  EXPECT_TRUE(Frame()->IsMenuItemEnabled(ID_GO_NEXT)) << "an image is on its way";
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT)) << "an image is on its way";
   Tab();
   EXPECT_EQ(Title(), "first.jpg") << "nothing changes while the image converts";
   EXPECT_EQ(g_bPollQueue, 1) << "the window waits for the worker";
@@ -127,7 +127,7 @@ TEST_F(CommandsTest, EachTabShowsAtMostOneConversionErrorAndBrowsingGoesOn) {
   std::set<std::string> titles = {Title()};
 
   for (int press = 0; press < 12; ++press) {
-    if (!ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }, 10000)) break;
+    if (!ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }, 10000)) break;
     const size_t before = m_session.messages.size();
     Tab();
     ASSERT_TRUE(ViewerSession::WaitFor([] { return g_bPollQueue == 0; }));
@@ -153,7 +153,7 @@ TEST_F(CommandsTest, CtrlDelDeletesTheShownFileAndKeepsItPainted) {
   EXPECT_EQ(Title(), "");
   EXPECT_EQ(Frame()->GetWindowText().str(), " - Vimo");
   for (UINT nID : {ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_STACK, ID_GIFT_SEND})
-    EXPECT_FALSE(Frame()->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), nID)) << std::hex << nID;
   ASSERT_NE(Doc()->m_pDib, nullptr);
   const Pixels after = m_session.ViewPixels();
   EXPECT_EQ(after.At(5, 5), before.At(5, 5));
@@ -161,7 +161,7 @@ TEST_F(CommandsTest, CtrlDelDeletesTheShownFileAndKeepsItPainted) {
   EXPECT_TRUE(m_session.messages.empty());
 
   // The next image is reached with Tab as before.
-  ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }));
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
   Tab();
   EXPECT_TRUE(m_session.WaitForImage("b.jpg"));
 }
@@ -181,7 +181,7 @@ TEST_F(CommandsTest, SaveAsCopiesTheSourceBytesWhateverTheName) {
   MakeJpeg("a.jpg", "red-white");
   StartOn("a.jpg");
   m_session.fileDialogAnswers.push_back({(m_dir / "copy.bmp").string()});
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_IMAGE_SAVE_AS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_IMAGE_SAVE_AS));
   ASSERT_TRUE(std::filesystem::exists(m_dir / "copy.bmp"));
   EXPECT_EQ(ReadFile(m_dir / "copy.bmp"), ReadFile(m_dir / "a.jpg"));
   const Bytes copy = ReadFile(m_dir / "copy.bmp");
@@ -241,7 +241,7 @@ TEST_F(CommandsTest, DraggedFileDroppedOnTheViewerItselfOpensNothing) {
   std::vector<std::string> offered;
   int draggingDuringDrop = -1;
   CDocument* dropResult = reinterpret_cast<CDocument*>(1);
-  SetDragDropHookForTesting([&](const std::vector<std::string>& files, DWORD effects) -> DROPEFFECT {
+  AfxTestAccess::SetDragDropHook([&](const std::vector<std::string>& files, DWORD effects) -> DROPEFFECT {
     offered = files;
     EXPECT_EQ(effects, DROPEFFECT_COPY | DROPEFFECT_MOVE);
     draggingDuringDrop = g_bDragging;
@@ -250,7 +250,7 @@ TEST_F(CommandsTest, DraggedFileDroppedOnTheViewerItselfOpensNothing) {
   });
 
   ClickView(m_session.View(), 10, 10, /*bRelease=*/false);
-  SetDragDropHookForTesting(nullptr);
+  AfxTestAccess::SetDragDropHook(nullptr);
   EXPECT_EQ(offered, std::vector<std::string>{(m_dir / "a.jpg").string()});
   EXPECT_EQ(draggingDuringDrop, 1);
   EXPECT_EQ(dropResult, nullptr);
@@ -267,12 +267,12 @@ TEST_F(CommandsTest, ButtonDownWithoutATitleStartsNoDrag) {
   StartOn("a.jpg");
   Doc()->SetTitle("");
   bool dragged = false;
-  SetDragDropHookForTesting([&](const std::vector<std::string>&, DWORD) -> DROPEFFECT {
+  AfxTestAccess::SetDragDropHook([&](const std::vector<std::string>&, DWORD) -> DROPEFFECT {
     dragged = true;
     return DROPEFFECT_NONE;
   });
   ClickView(m_session.View(), 10, 10);
-  SetDragDropHookForTesting(nullptr);
+  AfxTestAccess::SetDragDropHook(nullptr);
   EXPECT_FALSE(dragged);
   EXPECT_EQ(g_bDragging, 0);
 }

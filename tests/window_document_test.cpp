@@ -17,14 +17,6 @@ using namespace vimo::test;
 
 namespace {
 
-void PutU32(Bytes& bytes, size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-void PutU16(Bytes& bytes, size_t at, std::uint16_t value) {
-  bytes[at] = static_cast<std::uint8_t>(value);
-  bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
 // A file of size bytes: a 14-byte file header and a 40-byte info header, the rest zero.
 Bytes MakeHeaderFile(size_t size, int width, int height, int bitCount, std::uint32_t clrUsed, std::uint32_t compression = 0) {
   Bytes bytes(size, 0);
@@ -281,7 +273,7 @@ TEST_F(DocumentTest, PathsTooLongForThePlatformAreRefusedWithAMessage) {
   const std::string longFolder = "/" + std::string(2500, 'f') + "/" + std::string(2500, 'g');
   // A folder chosen in the Open dialog, and a destination in the Save dialog.
   m_session.fileDialogAnswers.push_back({longFolder + "/a.jpg", longFolder + "/b.jpg"});
-  m_session.Frame()->m_wndToolBar.ClickButton(0);
+  AfxTestAccess::ClickButton(m_session.Frame()->m_wndToolBar, 0);
   m_session.fileDialogAnswers.push_back({longFolder + "/copy.jpg"});
   const auto source = m_dir / "photo.jpg";
   WriteFile(source, Bytes{'j'});
@@ -330,22 +322,19 @@ TEST_F(DocumentTest, OpenDialogWithSeveralFilesBrowsesTheImageNamesAsListed) {
   RunConvert("-size 30x20 xc:blue " + (m_dir / "C.gif").string());
   m_session.fileDialogAnswers.push_back(
       {(m_dir / "A.JPG").string(), (m_dir / "b.txt").string(), (m_dir / "C.gif").string()});
-  m_session.Frame()->m_wndToolBar.ClickButton(0);  // the Open button
+  AfxTestAccess::ClickButton(m_session.Frame()->m_wndToolBar, 0);  // the Open button
   EXPECT_EQ(std::string(m_pDoc->m_szFolder), m_dir.Path().string() + "/");
   ASSERT_TRUE(m_session.WaitForImage("A.JPG"));
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
-  CSingleLock lock(&m_pDoc->m_queue.m_csLock, TRUE);
-  POSITION pos = m_pDoc->m_queue.m_listHistory.GetHeadPosition();
-  const std::string first = static_cast<CString*>(m_pDoc->m_queue.m_listHistory.GetNext(pos))->str();
-  const std::string second = static_cast<CString*>(m_pDoc->m_queue.m_listHistory.GetNext(pos))->str();
-  EXPECT_EQ(first.substr(first.rfind('/') + 1), "A.JPG.bmp");
-  EXPECT_EQ(second.substr(second.rfind('/') + 1), "C.gif.bmp");
+  const std::vector<std::string> history = HistoryPaths(m_pDoc);
+  EXPECT_EQ(NameOf(history.at(0)), "A.JPG.bmp");
+  EXPECT_EQ(NameOf(history.at(1)), "C.gif.bmp");
   EXPECT_TRUE(m_session.messages.empty());
 }
 
 TEST_F(DocumentTest, CancelledOpenDialogEndsTheReadAhead) {
   m_pDoc->m_nReadAhead = 4;
-  m_session.Frame()->TriggerMenuItem(ID_IMAGE_OPEN);
+  AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_IMAGE_OPEN);
   EXPECT_EQ(m_pDoc->m_nReadAhead, 0);
   EXPECT_EQ(m_pDoc->m_nNextName, 0);
 }
@@ -364,12 +353,7 @@ TEST_F(DocumentTest, ClosingDeletesEveryConvertedFile) {
   for (const char* name : {"p.bmp", "q.bmp"}) WriteFile(m_dir / name, MakeBmp24(20, 10, Pattern(20, 10, 2)));
   m_pDoc->OpenImages((m_dir / "p.bmp").c_str());
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
-  std::vector<std::string> converted;
-  {
-    CSingleLock lock(&m_pDoc->m_queue.m_csLock, TRUE);
-    POSITION pos = m_pDoc->m_queue.m_listHistory.GetHeadPosition();
-    while (pos != nullptr) converted.push_back(static_cast<CString*>(m_pDoc->m_queue.m_listHistory.GetNext(pos))->str());
-  }
+  const std::vector<std::string> converted = HistoryPaths(m_pDoc);
   for (const std::string& path : converted) EXPECT_TRUE(std::filesystem::exists(path)) << path;
   m_session.Stop();
   for (const std::string& path : converted) EXPECT_FALSE(std::filesystem::exists(path)) << path;
@@ -382,7 +366,7 @@ TEST_F(DocumentTest, SaveKeyNeverWritesTheOpenedFile) {
   const Bytes before = ReadFile(file);
   ASSERT_NE(theApp.OpenDocumentFile(file.c_str()), nullptr);
   ASSERT_TRUE(m_session.WaitForImage("keep.bmp"));
-  EXPECT_TRUE(m_session.Frame()->PressAccelerator("Ctrl+S"));
+  EXPECT_TRUE(AfxTestAccess::PressAccelerator(m_session.Frame(), "Ctrl+S"));
   ViewerSession::WaitFor([] { return false; }, 50);
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_TRUE(m_session.messages.empty());

@@ -31,43 +31,34 @@ struct Layout {
   bool core = false;                // a 12-byte core header: 16-bit sizes, 3-byte colour entries
 };
 
-void Add16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Add32(Bytes& b, std::uint32_t v) {
-  Add16(b, v & 0xFFFF);
-  Add16(b, v >> 16);
-}
-
 Bytes FileOf(const Layout& layout) {
   Bytes b = {'B', 'M'};
   const std::uint32_t headerSize = layout.core ? 12 : 40;
   const std::uint32_t entrySize = layout.core ? 3 : 4;
   const std::uint32_t offBits =
       14 + headerSize + static_cast<std::uint32_t>(entrySize * layout.paletteSize + 4 * layout.masks.size());
-  Add32(b, 0);
-  Add32(b, 0);
-  Add32(b, offBits);
-  Add32(b, headerSize);
+  AppendU32(b, 0);
+  AppendU32(b, 0);
+  AppendU32(b, offBits);
+  AppendU32(b, headerSize);
   if (layout.core) {
-    Add16(b, kWidth);
-    Add16(b, kHeight);
-    Add16(b, 1);
-    Add16(b, static_cast<std::uint32_t>(layout.bitCount));
+    AppendU16(b, kWidth);
+    AppendU16(b, kHeight);
+    AppendU16(b, 1);
+    AppendU16(b, static_cast<std::uint32_t>(layout.bitCount));
   } else {
-    Add32(b, kWidth);
-    Add32(b, kHeight);
-    Add16(b, 1);
-    Add16(b, static_cast<std::uint32_t>(layout.bitCount));
-    Add32(b, layout.compression);
-    Add32(b, static_cast<std::uint32_t>(layout.pixelBytes.size()));
-    Add32(b, 2925);
-    Add32(b, 2925);
-    Add32(b, static_cast<std::uint32_t>(layout.paletteSize));
-    Add32(b, 0);
+    AppendU32(b, kWidth);
+    AppendU32(b, kHeight);
+    AppendU16(b, 1);
+    AppendU16(b, static_cast<std::uint32_t>(layout.bitCount));
+    AppendU32(b, layout.compression);
+    AppendU32(b, static_cast<std::uint32_t>(layout.pixelBytes.size()));
+    AppendU32(b, 2925);
+    AppendU32(b, 2925);
+    AppendU32(b, static_cast<std::uint32_t>(layout.paletteSize));
+    AppendU32(b, 0);
   }
-  for (std::uint32_t mask : layout.masks) Add32(b, mask);
+  for (std::uint32_t mask : layout.masks) AppendU32(b, mask);
   for (int i = 0; i < layout.paletteSize; ++i) {
     const Rgb c = PaletteColour(i);
     b.insert(b.end(), {c.blue, c.green, c.red});
@@ -115,9 +106,9 @@ Layout Direct(const char* name, int bitCount, std::uint32_t compression, std::ve
     Bytes bytes;
     for (int x = 0; x < kWidth; ++x) {
       const std::uint32_t v = store(Colour(x, row));
-      if (bitCount == 16) Add16(bytes, v);
+      if (bitCount == 16) AppendU16(bytes, v);
       else if (bitCount == 24) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16)});
-      else Add32(bytes, v);
+      else AppendU32(bytes, v);
     }
     bytes.resize(static_cast<size_t>(stride), 0);
     layout.pixelBytes.insert(layout.pixelBytes.end(), bytes.begin(), bytes.end());

@@ -146,10 +146,10 @@ TEST_F(FrameworkTest, TemplatesAreLaidOutInDialogUnits) {
   CSettingsLikeDlg dialog;
   RECT to{}, server{}, ok{}, cancel{};
   m_session.dialogHandler = [&](CDialog* pDialog) {
-    pDialog->GetDlgItemRect(IDC_GIFT_TO, &to);
-    pDialog->GetDlgItemRect(IDC_GIFT_SERVER, &server);
-    pDialog->GetDlgItemRect(IDOK, &ok);
-    pDialog->GetDlgItemRect(IDCANCEL, &cancel);
+    AfxTestAccess::GetDlgItemRect(pDialog, IDC_GIFT_TO, &to);
+    AfxTestAccess::GetDlgItemRect(pDialog, IDC_GIFT_SERVER, &server);
+    AfxTestAccess::GetDlgItemRect(pDialog, IDOK, &ok);
+    AfxTestAccess::GetDlgItemRect(pDialog, IDCANCEL, &cancel);
     return IDCANCEL;
   };
   dialog.DoModal();
@@ -162,7 +162,7 @@ TEST_F(FrameworkTest, TemplatesAreLaidOutInDialogUnits) {
 }
 
 TEST_F(FrameworkTest, AboutBoxRunsModallyWithItsCaption) {
-  ASSERT_TRUE(m_session.Frame()->TriggerMenuItem(ID_APP_ABOUT));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_APP_ABOUT));
   ASSERT_EQ(m_session.dialogs.size(), 1u);
   EXPECT_EQ(m_session.dialogs[0], "ﾊﾞｰｼﾞｮﾝ情報(Vimo)");
 }
@@ -210,21 +210,21 @@ TEST_F(FrameworkTest, ToolBarShowsToolTipsAndPromptsInTheStatusBar) {
   CToolBar& toolBar = pFrame->m_wndToolBar;
   const UINT expectedIDs[] = {ID_IMAGE_OPEN, ID_IMAGE_SAVE_AS, 0, ID_GO_PREV, ID_GO_NEXT, 0, ID_IMAGE_DELETE, 0, ID_GIFT_SEND, 0, ID_APP_ABOUT};
   for (int i = 0; i < 11; ++i) EXPECT_EQ(toolBar.GetItemID(i), expectedIDs[i]);
-  EXPECT_EQ(toolBar.GetButtonToolTip(0), "開く");
-  EXPECT_EQ(toolBar.GetButtonToolTip(10), "ﾊﾞｰｼﾞｮﾝ情報");
-  EXPECT_EQ(pFrame->GetMessageText(), "ﾚﾃﾞｨ");
-  toolBar.HoverButton(0, TRUE);
-  EXPECT_EQ(pFrame->GetMessageText(), "既存の画像ﾌｧｲﾙを開く");
-  toolBar.HoverButton(0, FALSE);
-  EXPECT_EQ(pFrame->GetMessageText(), "ﾚﾃﾞｨ");
-  pFrame->HoverMenuItem(ID_APP_EXIT);
-  EXPECT_EQ(pFrame->GetMessageText(), "ｱﾌﾟﾘｹｰｼｮﾝを終了し、ﾌｧｲﾙの保存を指示");
+  EXPECT_EQ(AfxTestAccess::GetButtonToolTip(toolBar, 0), "開く");
+  EXPECT_EQ(AfxTestAccess::GetButtonToolTip(toolBar, 10), "ﾊﾞｰｼﾞｮﾝ情報");
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");
+  AfxTestAccess::HoverButton(toolBar, 0, TRUE);
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "既存の画像ﾌｧｲﾙを開く");
+  AfxTestAccess::HoverButton(toolBar, 0, FALSE);
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");
+  AfxTestAccess::HoverMenuItem(pFrame, ID_APP_EXIT);
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ｱﾌﾟﾘｹｰｼｮﾝを終了し、ﾌｧｲﾙの保存を指示");
 }
 
 TEST_F(FrameworkTest, DroppedFilesAreOpenedOneByOneAndTheLastStays) {
   WriteFile(m_dir / "one.bmp", MakeBmp24(20, 10, Pattern(20, 10, 1)));
   WriteFile(m_dir / "two.bmp", MakeBmp24(20, 10, Pattern(20, 10, 2)));
-  m_session.Frame()->SimulateDrop({(m_dir / "one.bmp").c_str(), (m_dir / "notes.txt").c_str(), (m_dir / "two.bmp").c_str()});
+  AfxTestAccess::DropFiles(m_session.Frame(), {(m_dir / "one.bmp").c_str(), (m_dir / "notes.txt").c_str(), (m_dir / "two.bmp").c_str()});
   EXPECT_EQ(m_session.Doc()->GetPathName(), (m_dir / "two.bmp").c_str());
   // Browsing restarted at two.bmp. (A copy of one.bmp still in progress when the second drop
   // cleared the queue may land in the history first: the queue keeps such a late result.)
@@ -245,7 +245,7 @@ TEST_F(FrameworkTest, DroppedFilesAreOpenedOneByOneAndTheLastStays) {
 TEST_F(FrameworkTest, DropWhileTheViewDragsItsOwnFileOpensNothing) {
   WriteFile(m_dir / "one.bmp", MakeBmp24(20, 10, Pattern(20, 10, 1)));
   g_bDragging = 1;
-  m_session.Frame()->SimulateDrop({(m_dir / "one.bmp").c_str()});
+  AfxTestAccess::DropFiles(m_session.Frame(), {(m_dir / "one.bmp").c_str()});
   g_bDragging = 0;
   EXPECT_TRUE(m_session.Doc()->GetPathName().IsEmpty());
   EXPECT_EQ(g_bPollQueue, 0);
@@ -254,7 +254,7 @@ TEST_F(FrameworkTest, DropWhileTheViewDragsItsOwnFileOpensNothing) {
 TEST_F(FrameworkTest, ControlOOpensThroughTheFrameworkDialogAndTheExtensionFilter) {
   WriteFile(m_dir / "pic.bmp", MakeBmp24(20, 10, Pattern(20, 10, 3)));
   m_session.fileDialogAnswers.push_back({(m_dir / "pic.bmp").string()});
-  EXPECT_TRUE(m_session.Frame()->PressAccelerator("Ctrl+O"));
+  EXPECT_TRUE(AfxTestAccess::PressAccelerator(m_session.Frame(), "Ctrl+O"));
   ASSERT_EQ(m_session.fileDialogTitles.size(), 1u);
   EXPECT_EQ(m_session.fileDialogTitles[0], "開く");
   // It lists what its label names, and the label reads as written; "*.*" lists every file.
@@ -265,7 +265,7 @@ TEST_F(FrameworkTest, ControlOOpensThroughTheFrameworkDialogAndTheExtensionFilte
   EXPECT_TRUE(m_session.WaitForImage("pic.bmp"));
 
   // The File menu's open item runs the program's own dialog instead.
-  m_session.Frame()->TriggerMenuItem(ID_IMAGE_OPEN);
+  AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_IMAGE_OPEN);
   ASSERT_EQ(m_session.fileDialogTitles.size(), 2u);
   EXPECT_EQ(m_session.fileDialogTitles[1], "Open Local File");
 }

@@ -2,22 +2,18 @@
 // controls, file names in a drag's URL list, and the words of a started program's command line.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QTest>
 #include <QUrl>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "afx/QtBridge.h"
+#include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 #include "win32/Kernel.h"
 
@@ -53,16 +49,7 @@ TEST(EditBytes, ControlsGiveBackTheirBytesUnlessEditedAndEditsKeepTheEncoding) {
     if (c.multiLine) edit = std::make_unique<QPlainTextEdit>();
     else edit = std::make_unique<QLineEdit>();
     AfxSetEditBytes(edit.get(), c.given.c_str());
-    if (c.appended != nullptr) {
-      QTest::keyClick(edit.get(), Qt::Key_End, Qt::ControlModifier);
-      const QStringList lines = QString::fromUtf8(c.appended).split('\n');
-      for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0) QTest::keyClick(edit.get(), Qt::Key_Return);
-        QInputMethodEvent commit;
-        commit.setCommitString(lines[i]);
-        QApplication::sendEvent(edit.get(), &commit);
-      }
-    }
+    if (c.appended != nullptr) TypeInEdit(edit.get(), c.appended, true);
     EXPECT_EQ(AfxGetEditBytes(edit.get()).str(), c.expected);
   }
 
@@ -92,15 +79,12 @@ TEST(StartedPrograms, GetTheWordsOfTheCommandLineByteForByte) {
   const TempDir folder;
   const fs::path script = folder / "words.sh";
   const fs::path words = folder / "words.txt";
-  std::ofstream(script) << "printf '%s\\n' \"$@\" > '" << words.string() << ".tmp'\n"
-                        << "mv '" << words.string() << ".tmp' '" << words.string() << "'\n";
+  WriteText(script, "printf '%s\\n' \"$@\" > '" + words.string() + ".tmp'\nmv '" + words.string() + ".tmp' '" +
+                        words.string() + "'\n");
   const std::string command = "sh " + script.string() + " caf\xE9  two\tthree \x8F\x74";
   ASSERT_GT(WinExec(command.c_str(), 0), 31u);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(words); }));
-  std::ifstream in(words, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "caf\xE9\ntwo\nthree\n\x8F\x74\n");
+  EXPECT_EQ(TextOfFile(words), "caf\xE9\ntwo\nthree\n\x8F\x74\n");
 }
 
 }  // namespace

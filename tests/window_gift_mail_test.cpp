@@ -11,12 +11,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,47 +52,24 @@ std::vector<Rgb> Area(const Pixels& pixels, int width, int height, bool captionC
   return area;
 }
 
-// The job files the viewer left in its private temporary folder.
-std::vector<std::string> JobFilesInTempFolder() {
-  char folder[MAX_PATH] = "";
-  const DWORD length = GetTempPathA(sizeof(folder), folder);
-  std::vector<std::string> jobs;
-  if (length == 0 || length >= sizeof(folder)) return jobs;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    if (entry.path().filename().string().rfind("VIM", 0) == 0) jobs.push_back(entry.path().string());
-  }
-  return jobs;
-}
-
 class GiftMailTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The test's own "executable's folder": vimo.txt, vimolog.txt and Postmx.exe live there.
     m_executable = (m_program / "vimo").string();
-    vimo::platform::SetExecutablePathForTesting(m_executable.c_str());
+    AfxTestAccess::SetExecutablePath(m_executable.c_str());
     fs::create_symlink(VIMO_BINARY_DIR "/Postmx.exe", m_program / "Postmx.exe");
-    ClearGiftGlobals();
   }
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
-    ClearGiftGlobals();
-  }
-
-  // A real run reads vimo.txt once, into empty settings (recipients and body are appended);
-  // a run in the same process must not inherit the previous one's.
-  static void ClearGiftGlobals() {
-    for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
-    g_bSettingsChanged = 0;
-    g_mapGiftState.RemoveAll();
+    AfxTestAccess::SetExecutablePath(nullptr);
   }
 
   void WriteSettings(const LoopbackServer& server) {
     const std::string text = "\tServer\t" + server.HostAndPort() +
                              "\r\n\tTo\r\nalice@example.jp\r\n\r\n\tFrom\tme@example.jp\r\n"
                              "\tSubject\tPhotos\r\n\tBody\r\nHello\r\n";
-    std::ofstream(m_program / "vimo.txt", std::ios::binary) << text;
+    WriteText(m_program / "vimo.txt", text);
   }
 
   // A flat colour JPEG: every image shows the same colour under the caption, so captions can
@@ -123,7 +97,7 @@ class GiftMailTest : public ::testing::Test {
   // Tab to the next image and wait until it is shown; its name.
   std::string TabToNextImage(const std::set<std::string>& seen) {
     CMainFrame* pFrame = m_session.Frame();
-    EXPECT_TRUE(ViewerSession::WaitFor([&] { return pFrame->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }))
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(pFrame, ID_GO_NEXT) != FALSE; }))
         << "the next image never converted";
     PressKey(pFrame, Qt::Key_Tab);
     EXPECT_TRUE(ViewerSession::WaitFor([&] {
@@ -132,12 +106,6 @@ class GiftMailTest : public ::testing::Test {
     return Title();
   }
 
-  // The gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
-  static int GiftState(const std::string& path) {
-    void* value = nullptr;
-    if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
-  }
 
   TempDir m_program;
   TempDir m_images;
@@ -161,16 +129,16 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
   ASSERT_EQ(g_strServer.str(), server.HostAndPort()) << "vimo.txt beside the executable was not read";
 
   PressKey(pFrame, Qt::Key_F5);
-  EXPECT_EQ(GiftState(PathOf(shown[0])), 1) << "F5 stacks the shown image";
+  EXPECT_EQ(GiftStateOf(PathOf(shown[0])), 1) << "F5 stacks the shown image";
   const Pixels stacked = m_session.ViewPixels();
 
   shown.push_back(TabToNextImage({shown.begin(), shown.end()}));
   PressKey(pFrame, Qt::Key_F5);
-  EXPECT_EQ(GiftState(PathOf(shown[1])), 1);
+  EXPECT_EQ(GiftStateOf(PathOf(shown[1])), 1);
 
   shown.push_back(TabToNextImage({shown.begin(), shown.end()}));
   ASSERT_EQ(std::set<std::string>(shown.begin(), shown.end()).size(), 3u);
-  EXPECT_EQ(GiftState(PathOf(shown[2])), -1) << "the third image was never stacked";
+  EXPECT_EQ(GiftStateOf(PathOf(shown[2])), -1) << "the third image was never stacked";
   const Pixels plain = m_session.ViewPixels();
   ASSERT_TRUE(JobFilesInTempFolder().empty());
   char tempFolder[MAX_PATH] = "";
@@ -182,7 +150,7 @@ TEST_F(GiftMailTest, TwoStackedImagesAndTheShownOneArriveInOneMessageAndShowSent
   EXPECT_TRUE(m_session.dialogs.empty()) << "complete settings send without asking";
 
   // The viewer marks all three as sent and captions the shown one.
-  for (const std::string& name : shown) EXPECT_EQ(GiftState(PathOf(name)), 0) << name;
+  for (const std::string& name : shown) EXPECT_EQ(GiftStateOf(PathOf(name)), 0) << name;
   EXPECT_EQ(g_mapGiftState.GetCount(), 3);
   const Pixels sent = m_session.ViewPixels();
   const int width = widths.at(shown[2]);
@@ -240,19 +208,19 @@ TEST_F(GiftMailTest, NameWithATabOrLineBreakIsRefusedAndNothingOfItIsMailed) {
   // Split at its TAB, the job line would name "x" and the relative ".netrc" of the sender's folder.
   const std::string crafted = "x\t.netrc\n.jpg";
   MakeJpeg(crafted, 160);
-  std::ofstream(m_images / "x") << "not an image";
+  WriteText(m_images / "x", "not an image");
   StartOn(crafted);
   const std::string expected = "cannot mail a file whose name holds a tab or line break:\n" +
                                (m_images / "x\\t.netrc\\n.jpg").string();
 
   PressKey(m_session.Frame(), Qt::Key_F5);
   EXPECT_EQ(m_session.messages, std::vector<std::string>{expected});
-  EXPECT_EQ(GiftState(PathOf(crafted)), -1) << "stacked all the same";
+  EXPECT_EQ(GiftStateOf(PathOf(crafted)), -1) << "stacked all the same";
   PressKey(m_session.Frame(), Qt::Key_F12);
   EXPECT_EQ(m_session.messages, (std::vector<std::string>{expected, expected}));
   EXPECT_TRUE(m_session.View()->m_mapSending.empty()) << "a sender was started";
   EXPECT_TRUE(JobFilesInTempFolder().empty());
-  EXPECT_EQ(GiftState(PathOf(crafted)), -1);
+  EXPECT_EQ(GiftStateOf(PathOf(crafted)), -1);
   EXPECT_FALSE(fs::exists(m_program / "vimolog.txt"));
   EXPECT_TRUE(server.Messages().empty());
 }
@@ -270,14 +238,14 @@ TEST_F(GiftMailTest, RefusedMailPutsTheImagesBackOnTheStackAndShowsTheServersRea
   const std::vector<std::string> images = {PathOf("one.jpg"), PathOf(second)};
 
   PressKey(m_session.Frame(), Qt::Key_F12);
-  for (const std::string& path : images) EXPECT_EQ(GiftState(path), 0) << "sent, as far as the viewer knows yet";
+  for (const std::string& path : images) EXPECT_EQ(GiftStateOf(path), 0) << "sent, as far as the viewer knows yet";
   ASSERT_TRUE(WaitForSendersToEnd()) << LogText();
 
   ASSERT_EQ(m_session.messages.size(), 1u);
   EXPECT_EQ(m_session.messages[0].rfind("Postmx.exe: not sent: ", 0), 0u) << m_session.messages[0];
   EXPECT_NE(m_session.messages[0].find("550 5.1.1 <alice@example.jp>: Recipient address rejected"), std::string::npos)
       << m_session.messages[0];
-  for (const std::string& path : images) EXPECT_EQ(GiftState(path), 1) << path;
+  for (const std::string& path : images) EXPECT_EQ(GiftStateOf(path), 1) << path;
   EXPECT_EQ(m_session.View()->m_mapStack.GetCount(), 2);
   const Pixels shown = m_session.ViewPixels();
   EXPECT_EQ(Area(shown, kCaptionWidth, kCaptionHeight, true), Area(stacked, kCaptionWidth, kCaptionHeight, true))
@@ -296,7 +264,7 @@ TEST_F(GiftMailTest, ServerThatTakesLongToAcceptTheMessageEndsInSent) {
   ASSERT_TRUE(WaitForSendersToEnd()) << LogText();
 
   EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
-  EXPECT_EQ(GiftState(PathOf("one.jpg")), 0);
+  EXPECT_EQ(GiftStateOf(PathOf("one.jpg")), 0);
   const std::vector<std::string> log = LinesOf(LogText());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("\tsent\t"), std::string::npos) << log[0];

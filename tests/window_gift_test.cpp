@@ -4,9 +4,7 @@
 
 #include <QTest>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "app/Globals.h"
 #include "res/Resource.h"
@@ -18,36 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::vector<std::string> Split(const std::string& text, const std::string& separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
-    parts.push_back(text.substr(start, at - start));
-    start = at + separator.size();
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
-std::vector<std::string> JobFilesLeft() {
-  std::vector<std::string> jobs;
-  char folder[256];
-  GetTempPathA(sizeof(folder), folder);
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.path().filename().string().rfind("VIM", 0) == 0) jobs.push_back(entry.path().string());
-  }
-  return jobs;
-}
-
 const char* const kCompleteSettings =
     "\tServer\tsmtp.example.jp\r\n\tTo\r\nalice@example.jp\r\nbob@example.jp\r\n\r\n"
     "\tFrom\tme@example.jp\r\n\tSubject\tPhotos\r\n\tBody\r\nHello\r\n\r\nBye";
@@ -58,10 +26,7 @@ class GiftTest : public ::testing::Test {
     m_exeDir = m_dir / "app";
     fs::create_directories(m_exeDir);
     fs::create_directories(m_dir / "pics");
-    vimo::platform::SetExecutablePathForTesting((m_exeDir / "vimo").c_str());
-    for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
-    g_bSettingsChanged = 0;
-    g_mapGiftState.RemoveAll();
+    AfxTestAccess::SetExecutablePath((m_exeDir / "vimo").c_str());
     const char* colours[] = {"red-white", "green-white", "blue-white"};
     for (int i = 0; i < 3; ++i) {
       RunConvert(std::string("-size 60x40 gradient:") + colours[i] + " " + Pic(i).string());
@@ -70,7 +35,7 @@ class GiftTest : public ::testing::Test {
 
   void TearDown() override {
     if (m_session.Running()) m_session.Stop();
-    vimo::platform::SetExecutablePathForTesting(nullptr);
+    AfxTestAccess::SetExecutablePath(nullptr);
   }
 
   fs::path Pic(int i) const { return m_dir / "pics" / (std::string(1, static_cast<char>('a' + i)) + ".jpg"); }
@@ -107,19 +72,13 @@ class GiftTest : public ::testing::Test {
   }
 
   void TabTo(const std::string& title) {
-    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Frame()->IsMenuItemEnabled(ID_GO_NEXT) != FALSE; }));
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
     PressKey(Frame(), Qt::Key_Tab);
     ASSERT_TRUE(m_session.WaitForImage(title));
   }
 
   CMainFrame* Frame() { return m_session.Frame(); }
   CVimoView* View() { return m_session.View(); }
-
-  int State(const fs::path& path) {
-    void* value = nullptr;
-    if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
-  }
 
   TempDir m_dir;
   fs::path m_exeDir;
@@ -129,11 +88,11 @@ class GiftTest : public ::testing::Test {
 TEST_F(GiftTest, StackMarksTheShownImageOnce) {
   StartOnFirst();
   PressKey(Frame(), Qt::Key_F5);
-  EXPECT_EQ(State(Pic(0)), 1);
+  EXPECT_EQ(GiftStateOf(Pic(0)), 1);
   EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
   PressKey(Frame(), Qt::Key_F5);
   EXPECT_EQ(View()->m_mapStack.GetCount(), 1) << "the stack is a set";
-  EXPECT_EQ(State(Pic(1)), -1);
+  EXPECT_EQ(GiftStateOf(Pic(1)), -1);
 }
 
 TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
@@ -141,7 +100,7 @@ TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
 
-  const std::vector<std::string> args = Split(ReadText(m_exeDir / "args.txt"), "\n");
+  const std::vector<std::string> args = Split(TextOfFile(m_exeDir / "args.txt"), "\n");
   ASSERT_GE(args.size(), 2u);
   EXPECT_EQ(args[0], "/d");
   EXPECT_EQ(fs::path(args[1]).parent_path().string() + "/", [] {
@@ -151,7 +110,7 @@ TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
   }());
   EXPECT_EQ(fs::path(args[1]).filename().string().rfind("VIM", 0), 0u);
 
-  const std::string job = ReadText(m_exeDir / "job.txt");
+  const std::string job = TextOfFile(m_exeDir / "job.txt");
   const std::vector<std::string> lines = Split(job, "\r\n");
   ASSERT_EQ(lines.size(), 9u) << job;
   EXPECT_EQ(lines[0], (m_exeDir / "vimolog.txt").string());
@@ -166,13 +125,13 @@ TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
   EXPECT_EQ(lines[7], "");
   EXPECT_EQ(lines[8], "Bye");
 
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(State(Pic(i)), 0) << Pic(i);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(GiftStateOf(Pic(i)), 0) << Pic(i);
   EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
   EXPECT_TRUE(m_session.messages.empty());
 
   // A sent image can be stacked again.
   PressKey(Frame(), Qt::Key_F5);
-  EXPECT_EQ(State(Pic(2)), 1);
+  EXPECT_EQ(GiftStateOf(Pic(2)), 1);
 }
 
 TEST_F(GiftTest, SendWithoutTheSenderReportsItAndKeepsTheStackForAnotherTry) {
@@ -180,21 +139,21 @@ TEST_F(GiftTest, SendWithoutTheSenderReportsItAndKeepsTheStackForAnotherTry) {
   StartOnFirst();
   PressKey(Frame(), Qt::Key_F5);
   TabTo("b.jpg");
-  const std::vector<std::string> before = JobFilesLeft();
+  const std::vector<std::string> before = JobFilesInTempFolder();
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_EQ(m_session.messages.size(), 1u);
   EXPECT_EQ(m_session.messages[0], "Postmx.exe cannot start");
-  EXPECT_EQ(JobFilesLeft(), before) << "no job file left behind";
-  EXPECT_EQ(State(Pic(0)), 1) << "nothing was sent: still stacked";
-  EXPECT_EQ(State(Pic(1)), -1) << "the shown image was never stacked";
+  EXPECT_EQ(JobFilesInTempFolder(), before) << "no job file left behind";
+  EXPECT_EQ(GiftStateOf(Pic(0)), 1) << "nothing was sent: still stacked";
+  EXPECT_EQ(GiftStateOf(Pic(1)), -1) << "the shown image was never stacked";
   EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
 
   // With the sender in place the same keys send both.
   InstallStandInSender();
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
-  EXPECT_EQ(State(Pic(0)), 0);
-  EXPECT_EQ(State(Pic(1)), 0);
+  EXPECT_EQ(GiftStateOf(Pic(0)), 0);
+  EXPECT_EQ(GiftStateOf(Pic(1)), 0);
   EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
 }
 
@@ -212,7 +171,7 @@ TEST_F(GiftTest, IncompleteSettingsOpenTheDialogAndSendNothing) {
   EXPECT_EQ(m_session.dialogs[0], "Image Gift 設定");
   EXPECT_EQ(g_strTo, "alice@example.jp") << "the dialog's OK still takes the settings";
   EXPECT_FALSE(fs::exists(m_exeDir / "args.txt"));
-  EXPECT_EQ(State(Pic(0)), 1) << "still stacked, not sent";
+  EXPECT_EQ(GiftStateOf(Pic(0)), 1) << "still stacked, not sent";
   EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
 }
 
@@ -233,7 +192,7 @@ TEST_F(GiftTest, SettingsDialogChecksAddressesAndServer) {
         return IDOK;
     }
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   const std::vector<std::string> expected = {"@がメールIDに含まれていません", "SMTP サーバ名を指定してください"};
   EXPECT_EQ(m_session.messages, expected);
   EXPECT_EQ(round, 3);
@@ -255,7 +214,7 @@ TEST_F(GiftTest, DialogShowsTheCurrentSettingsOneEntryPerLine) {
     comment = pDialog->GetDlgItemText(1003).str();
     return IDCANCEL;
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(recipients, "alice@example.jp\r\nbob@example.jp");
   EXPECT_EQ(comment, "Hello\r\n\r\nBye");
 }
@@ -264,22 +223,21 @@ TEST_F(GiftTest, OkRewritesTheSettingsFileAtExitAndCancelLeavesItAlone) {
   WriteSettings(kCompleteSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDCANCEL; };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   // Edited by hand while the program runs: must survive the exit.
   WriteSettings(std::string(kCompleteSettings) + "\r\nedited by hand");
   m_session.Stop();
-  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), std::string(kCompleteSettings) + "\r\nedited by hand");
+  EXPECT_EQ(TextOfFile(m_exeDir / "vimo.txt"), std::string(kCompleteSettings) + "\r\nedited by hand");
   EXPECT_EQ(g_bSettingsChanged, 0);
 
-  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
   WriteSettings(kCompleteSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(g_bSettingsChanged, 1);
   WriteSettings("replaced");
   m_session.Stop();
-  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), kCompleteSettings);
+  EXPECT_EQ(TextOfFile(m_exeDir / "vimo.txt"), kCompleteSettings);
 }
 
 TEST_F(GiftTest, StackedFilesDeletedSinceAreLeftOutAndNamed) {
@@ -288,15 +246,15 @@ TEST_F(GiftTest, StackedFilesDeletedSinceAreLeftOutAndNamed) {
 
   PressKey(Frame(), Qt::Key_F12);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
-  const std::vector<std::string> lines = Split(ReadText(m_exeDir / "job.txt"), "\r\n");
+  const std::vector<std::string> lines = Split(TextOfFile(m_exeDir / "job.txt"), "\r\n");
   ASSERT_GE(lines.size(), 6u);
   const std::vector<std::string> attached = Split(lines[5], "\t");
   EXPECT_EQ(std::set<std::string>(attached.begin(), attached.end()),
             (std::set<std::string>{Pic(1).string(), Pic(2).string()}));
   EXPECT_EQ(m_session.messages, std::vector<std::string>{"not found, left out of the mail:\n" + Pic(0).string()});
-  EXPECT_EQ(State(Pic(0)), -1) << "a file that is gone is neither stacked nor sent";
-  EXPECT_EQ(State(Pic(1)), 0);
-  EXPECT_EQ(State(Pic(2)), 0);
+  EXPECT_EQ(GiftStateOf(Pic(0)), -1) << "a file that is gone is neither stacked nor sent";
+  EXPECT_EQ(GiftStateOf(Pic(1)), 0);
+  EXPECT_EQ(GiftStateOf(Pic(2)), 0);
 
   // With every file gone there is nothing to send.
   fs::remove(m_exeDir / "args.txt");
@@ -316,18 +274,17 @@ TEST_F(GiftTest, ShiftJisSettingsFromWindowsSurviveTheDialogByteForByte) {
   WriteSettings(windowsSettings);
   StartOnFirst();
   m_session.dialogHandler = [](CDialog*) { return IDOK; };  // OK without any change
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   m_session.Stop();
-  EXPECT_EQ(ReadText(m_exeDir / "vimo.txt"), windowsSettings);
+  EXPECT_EQ(TextOfFile(m_exeDir / "vimo.txt"), windowsSettings);
 
   // A field the user edits stays in the encoding it was read in.
-  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
   StartOnFirst();
   m_session.dialogHandler = [](CDialog* pDialog) {
     TypeInDialog(pDialog, 1002, "です", true);
     return IDOK;
   };
-  ASSERT_TRUE(Frame()->TriggerMenuItem(ID_GIFT_SETTINGS));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_GIFT_SETTINGS));
   EXPECT_EQ(g_strSubject, "\x8F\x74\x82\xCC\x8E\xCA\x90\x5E\x82\xC5\x82\xB7");
   EXPECT_EQ(g_strBody, "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n");
 }

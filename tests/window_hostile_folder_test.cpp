@@ -56,7 +56,7 @@ Bytes HugeJpegHeaderWithoutData() {
 
 Bytes PatchedBmp(size_t at, std::uint32_t value) {
   Bytes bytes = MakeBmp24(16, 16, Pattern(16, 16, 7));
-  for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  PutU32(bytes, at, value);
   return bytes;
 }
 
@@ -141,7 +141,7 @@ bool IsLoadFailureTitle(const std::string& title) {
 
 TEST_F(HostileFolderTest, HoldingTabThroughTheFolderAndBackEndsEveryFileOnce) {
   ViewerSession session;
-  SetConvertFunctionForTesting(&ConvertAfterDeletingVanishingSources);
+  AfxTestAccess::SetConvertFunction(&ConvertAfterDeletingVanishingSources);
   char tempFolder[4096];
   ASSERT_GT(GetTempPathA(sizeof(tempFolder), tempFolder), 0u);
   const std::string errorPrefix = std::string("Convert Error ") + tempFolder;

@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPointer>
 #include <QTimer>
 
@@ -117,18 +114,6 @@ TEST_F(PathBytesTest, SecondStartsHandOverTheExactPath) {
   EXPECT_TRUE(m_session.messages.empty());
 }
 
-// Drops a text/uri-list as a file manager sends it.
-void DropUriList(CWnd* pFrame, const QByteArray& uriList) {
-  QWidget* pWidget = pFrame->GetWidget();
-  QMimeData data;
-  data.setData(QStringLiteral("text/uri-list"), uriList);
-  const QPointF center(pWidget->width() / 2.0, pWidget->height() / 2.0);
-  QDragEnterEvent enter(center.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(pWidget, &enter);
-  QDropEvent drop(center, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(pWidget, &drop);
-}
-
 TEST_F(PathBytesTest, DroppedFileUrlsOpenTheirExactBytes) {
   WriteFile(m_dir / "100%#?.bmp", MakeBmp24(20, 10, Pattern(20, 10, 9)));
   const QByteArray folder = AfxUriListOfFiles({m_root.string()}).chopped(2).mid(7);  // percent-encoded
@@ -146,7 +131,7 @@ TEST_F(PathBytesTest, DroppedFileUrlsOpenTheirExactBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.uriList.toStdString());
     const std::string before = ShownPath();
-    DropUriList(m_session.Frame(), c.uriList);
+    AfxTestAccess::DropUriList(m_session.Frame(), c.uriList);
     EXPECT_EQ(ShownPath(), c.opened.empty() ? before : c.opened);
   }
   EXPECT_TRUE(m_session.messages.empty());
@@ -157,10 +142,10 @@ TEST_F(PathBytesTest, RecentFilesShowReadableNamesAndOpenTheStoredBytes) {
   ASSERT_TRUE(m_session.WaitForImage(kLatin1, 10000));
   theApp.OpenDocumentFile(PathOf("b.bmp").c_str());
   ASSERT_TRUE(m_session.WaitForImage("b.bmp", 10000));
-  const std::vector<CString> menu = m_session.Frame()->GetMenuItems(0);
+  const std::vector<CString> menu = AfxTestAccess::GetMenuItems(m_session.Frame(), 0);
   const std::string shown = "&2 " + m_root.string() + "/caf\\xE9.bmp|" + std::to_string(ID_FILE_MRU_FILE1 + 1);
   EXPECT_NE(std::find(menu.begin(), menu.end(), CString(shown)), menu.end());
-  ASSERT_TRUE(m_session.Frame()->TriggerMenuItem(ID_FILE_MRU_FILE1 + 1));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_FILE_MRU_FILE1 + 1));
   EXPECT_TRUE(m_session.WaitForImage(kLatin1, 10000));
   EXPECT_EQ(ShownPath(), PathOf(kLatin1));
   m_session.Stop();
@@ -246,7 +231,7 @@ TEST_F(PathBytesTest, FileDialogNamesThatCannotComeBackExactAreRefused) {
     ASSERT_TRUE(session.Start({PathOf(kLatin1)}));
     ASSERT_TRUE(session.WaitForImage(kLatin1, 10000));
     RealDialogs dialogs(QString::fromUtf8(c.typed));
-    ASSERT_TRUE(session.Frame()->TriggerMenuItem(c.command));
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), c.command));
     if (c.written.empty()) {
       const std::string last = dialogs.messages.empty() ? "" : dialogs.messages.back();
       EXPECT_NE(last.find("not UTF-8"), std::string::npos) << last;

@@ -132,10 +132,10 @@ TEST_F(PlacementTest, StartThatOpensNothingKeepsTheSavedPlacement) {
 TEST_F(PlacementTest, HiddenToolBarStaysHiddenAfterARestart) {
   ASSERT_TRUE(m_session.Start());
   CMainFrame* pFrame = m_session.Frame();
-  EXPECT_TRUE(pFrame->IsMenuItemChecked(ID_VIEW_TOOLBAR));
-  ASSERT_TRUE(pFrame->TriggerMenuItem(ID_VIEW_TOOLBAR));
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_TOOLBAR));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, ID_VIEW_TOOLBAR));
   EXPECT_FALSE(pFrame->m_wndToolBar.IsVisible());
-  EXPECT_FALSE(pFrame->IsMenuItemChecked(ID_VIEW_TOOLBAR));
+  EXPECT_FALSE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_TOOLBAR));
   m_session.Stop();
   const std::string profile = m_session.ProfileText();
   EXPECT_EQ(Entry(profile, "vimo-Bar0", "BarID"), "59392");

@@ -70,7 +70,7 @@ class PollTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Converter::Instance().Reset();
-    SetConvertFunctionForTesting(&Converter::Convert);
+    AfxTestAccess::SetConvertFunction(&Converter::Convert);
     for (const char* name : {"x1.jpg", "x2.jpg", "x3.jpg"}) WriteFile(m_dir / name, Bytes{'j', 'p', 'g'});
     ASSERT_TRUE(m_session.Start());
     m_pDoc = m_session.Doc();

@@ -35,7 +35,7 @@ TEST(LongSession, SixtyLargePhotosForwardAndBack) {
   const TempDir photos;
   const TempDir magickFolder;
   // The image library's own temporary files land here, where they can be counted.
-  setenv("MAGICK_TEMPORARY_PATH", magickFolder.Path().c_str(), 1);
+  const ScopedEnv magickTemporary("MAGICK_TEMPORARY_PATH", magickFolder.Path().c_str());
   // Three 3600 x 2400 photos, each linked under twenty names.
   const char* gradients[] = {"gradient:firebrick-khaki", "gradient:navy-lightgreen", "radial-gradient:white-purple"};
   std::vector<std::string> names;
@@ -92,7 +92,6 @@ TEST(LongSession, SixtyLargePhotosForwardAndBack) {
   const auto closing = std::chrono::steady_clock::now();
   session.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
-  unsetenv("MAGICK_TEMPORARY_PATH");
 }
 
 }  // namespace

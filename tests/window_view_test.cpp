@@ -33,7 +33,6 @@ class ViewTest : public ::testing::Test {
     m_pDoc = m_session.Doc();
     m_pView = m_session.View();
   }
-  void TearDown() override { g_mapGiftState.RemoveAll(); }
 
   // Loads a BMP file of the given size and waits until the view has painted it.
   void Show(int width, int height, const std::string& name = "shown.bmp") {
@@ -189,8 +188,7 @@ TEST_F(ViewTest, CoreHeaderImageScrollsOverItsSixteenBitSizes) {
 TEST_F(ViewTest, TopDownBitmapIsNotPaintedAndLeavesTheScrollSizes) {
   const auto file = m_dir / "topdown.bmp.bmp";
   Bytes bytes = MakeBmp24(30, 20, Pattern(30, 20, 4));
-  const std::uint32_t negative = static_cast<std::uint32_t>(-20);
-  for (int i = 0; i < 4; ++i) bytes[22 + static_cast<size_t>(i)] = static_cast<std::uint8_t>(negative >> (8 * i));
+  PutU32(bytes, 22, static_cast<std::uint32_t>(-20));
   WriteFile(file, bytes);
   m_pDoc->LoadDib(file.c_str());
   ASSERT_EQ(m_pDoc->GetTitle(), "topdown.bmp");
@@ -231,35 +229,35 @@ TEST_F(ViewTest, ImageCommandsFollowTheLoadedImageAndItsTitle) {
   CMainFrame* pFrame = m_session.Frame();
   // The image was loaded without browsing: nothing lies ahead or behind in the history.
   for (UINT nID : {ID_GO_NEXT, ID_GO_PREV}) {
-    EXPECT_FALSE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(pFrame, nID)) << std::hex << nID;
     EXPECT_FALSE(pFrame->ExecuteCommand(nID)) << std::hex << nID;
   }
   for (UINT nID : {ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_SEND, ID_GIFT_STACK})
-    EXPECT_TRUE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_TRUE(AfxTestAccess::IsMenuItemEnabled(pFrame, nID)) << std::hex << nID;
   m_pDoc->SetTitle("");
   for (UINT nID : {ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_SEND, ID_GIFT_STACK}) {
-    EXPECT_FALSE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(pFrame, nID)) << std::hex << nID;
     EXPECT_FALSE(pFrame->ExecuteCommand(nID)) << std::hex << nID;
   }
   for (UINT nID : {ID_IMAGE_OPEN, ID_APP_ABOUT, ID_APP_EXIT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_GIFT_SETTINGS})
-    EXPECT_TRUE(pFrame->IsMenuItemEnabled(nID)) << std::hex << nID;
+    EXPECT_TRUE(AfxTestAccess::IsMenuItemEnabled(pFrame, nID)) << std::hex << nID;
 }
 
 TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   CMainFrame* pFrame = m_session.Frame();
   const char* titles[] = {"ﾌｧｲﾙ(&F)", "表示(&V)", "移動(&G)", "Gift(&I)", "ﾍﾙﾌﾟ(&H)"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(pFrame->GetMenuItems(i).at(0), titles[i]);
-  const std::vector<CString> fileMenu = pFrame->GetMenuItems(0);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(AfxTestAccess::GetMenuItems(pFrame, i).at(0), titles[i]);
+  const std::vector<CString> fileMenu = AfxTestAccess::GetMenuItems(pFrame, 0);
   const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "名前を付けて保存(&A)...|57610",
                                          "削除(&D)\tCtrl+Del|57608", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
                                          "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|57665"};
   EXPECT_EQ(fileMenu, expected);
-  EXPECT_EQ(pFrame->GetMessageText(), "ﾚﾃﾞｨ");
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");
   EXPECT_EQ(m_session.Frame()->m_wndToolBar.GetCount(), 11);
 }
 
 TEST_F(ViewTest, AboutBoxIsModalAndAnsweredWithOk) {
-  m_session.Frame()->TriggerMenuItem(ID_APP_ABOUT);
+  AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_APP_ABOUT);
   EXPECT_TRUE(m_session.messages.empty());
 }
 

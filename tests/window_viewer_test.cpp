@@ -177,11 +177,11 @@ TEST_F(ViewerTest, RecentFileListHoldsTheFileAndSurvivesARestart) {
   ASSERT_TRUE(m_session.Start());
   ASSERT_EQ(theApp.GetRecentFileList().size(), 1u);
   EXPECT_EQ(theApp.GetRecentFileList().front(), path.c_str());
-  const std::vector<CString> fileMenu = m_session.Frame()->GetMenuItems(0);
+  const std::vector<CString> fileMenu = AfxTestAccess::GetMenuItems(m_session.Frame(), 0);
   EXPECT_NE(std::find(fileMenu.begin(), fileMenu.end(), CString("&1 " + path + "|57616")), fileMenu.end());
 
   // Choosing the entry opens the file again through the application.
-  ASSERT_TRUE(m_session.Frame()->TriggerMenuItem(ID_FILE_MRU_FILE1));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_FILE_MRU_FILE1));
   EXPECT_TRUE(m_session.WaitForImage("c.jpg"));
 }
 
@@ -190,7 +190,7 @@ TEST_F(ViewerTest, RecentEntryThatIsRefusedLeavesTheList) {
   m_session.WriteProfile("[Recent File List]\nFile1=" + path + "\n");
   ASSERT_TRUE(m_session.Start());
   ASSERT_EQ(theApp.GetRecentFileList().size(), 1u);
-  m_session.Frame()->TriggerMenuItem(ID_FILE_MRU_FILE1);
+  AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_FILE_MRU_FILE1);
   EXPECT_TRUE(theApp.GetRecentFileList().empty());
   EXPECT_TRUE(m_session.messages.empty());
 }

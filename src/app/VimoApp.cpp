@@ -6,11 +6,11 @@
 
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
+#include "app/InstalledCopy.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
-#include "win32/InstalledCopy.h"
 
 // The About box: template 100, no members, no data exchange.
 class CAboutDlg : public CDialog {
@@ -52,7 +52,9 @@ BOOL IsAcceptedExtension(const char* path) {
   return std::strstr(".bmp.jpg.jpeg.jpe.pcd.gif", extension) != nullptr ? TRUE : FALSE;
 }
 
-CVimoApp::CVimoApp() = default;
+// The program goes by "vimo" whatever its executable is called: its profile vimo.ini, its
+// desktop entry vimo.desktop.
+CVimoApp::CVimoApp() { m_pszExeName = "vimo"; }
 
 CVimoApp::~CVimoApp() = default;
 
@@ -65,7 +67,10 @@ BOOL CVimoApp::InitInstance() {
                                         RUNTIME_CLASS(CVimoView)));
 
   EnableShellOpen();
-  RegisterShellFileTypes(TRUE);
+  // An installed copy is registered by the entry its install put in place, which an entry that
+  // a build or portable copy wrote would hide.
+  if (IsInstalledCopy()) UnregisterShellFileTypes();
+  else RegisterShellFileTypes(TRUE);
 
   CCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
@@ -74,7 +79,7 @@ BOOL CVimoApp::InitInstance() {
   m_pMainWnd->DragAcceptFiles(TRUE);
 
   // The executable's folder, or for an installed copy the user's configuration folder.
-  const std::string folder = vimo::platform::SettingsFolder();
+  const std::string folder = SettingsFolder();
   BuildInFolder(g_szSettingsPath, sizeof(g_szSettingsPath), folder, "vimo.txt");
   BuildInFolder(g_szLogPath, sizeof(g_szLogPath), folder, "vimolog.txt");
   if (g_szSettingsPath[0] != '\0') ReadGiftSettings(g_szSettingsPath);

@@ -39,8 +39,6 @@ std::string BaseName(const std::string& source) {
   return source;
 }
 
-std::atomic<ConvertFunction> g_convert{&ConvertImage};
-
 std::string ErrorFor(const std::string& destination) {
   return "Convert Error " + destination.substr(0, destination.size() - 4);
 }
@@ -77,9 +75,7 @@ bool IsRegularSource(const std::string& source) {
 
 }  // namespace
 
-void SetConvertFunctionForTesting(ConvertFunction function) {
-  g_convert = function != nullptr ? function : &ConvertImage;
-}
+std::atomic<CMultiThread::ConvertFunction> CMultiThread::s_pfnConvert{&ConvertImage};
 
 CMultiThread::CMultiThread() = default;
 
@@ -164,7 +160,7 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       continue;
     }
 
-    const int converted = g_convert.load()(source.c_str(), written.c_str(), 0);
+    const int converted = s_pfnConvert.load()(source.c_str(), written.c_str(), 0);
     if (pParam->pbStop->load() != 0) {
       std::remove(written.c_str());
       Drop(pParam);

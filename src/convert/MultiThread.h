@@ -23,11 +23,6 @@ struct ConvertThreadParam {
   CEvent* pResultEvent;        // auto reset: signalled when a file or an error was handed over
 };
 
-// The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
-// a test has put another one in its place.
-using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
-void SetConvertFunctionForTesting(ConvertFunction function);  // NULL restores ConvertImage
-
 class CMultiThread : public CWinThread {
   DECLARE_DYNCREATE(CMultiThread)
 
@@ -66,4 +61,10 @@ class CMultiThread : public CWinThread {
 
  private:
   std::unique_ptr<CWinThread> m_pWorker;  // joined by StopThread
+
+  // The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
+  // a test has put a stand-in in its place.
+  friend struct AfxTestAccess;
+  using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
+  static std::atomic<ConvertFunction> s_pfnConvert;
 };

@@ -66,6 +66,7 @@ const std::map<UINT, const char*>& StringTable() {
       {AFX_IDS_OPENFILE, "開く"},
       {AFX_IDS_ALLFILTER, "すべてのﾌｧｲﾙ (*.*)"},
       {AFX_IDP_FAILED_TO_OPEN_DOC, "%1 を開くことができません。"},
+      {AFX_IDS_DESKTOP_CATEGORIES, "Graphics;Viewer;"},
   };
   return table;
 }

@@ -6,22 +6,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "convert/ConvertCommand.h"
 #include "convert/MagickLibrary.h"
+#include "win32/Kernel.h"
 
 namespace vimo::test {
 namespace {
-
-void Put16(Bytes& out, unsigned value) {
-  out.push_back(static_cast<std::uint8_t>(value));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
 
 // Packs codes of a fixed width into bytes, least significant bit first.
 class CBitWriter {
@@ -86,17 +86,17 @@ std::vector<std::uint8_t> InterlaceOrder(const GifFrame& frame) {
 
 Bytes MakeGif(const std::vector<GifFrame>& frames) {
   Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
-  Put16(out, 1);
-  Put16(out, 1);
+  AppendU16(out, 1);
+  AppendU16(out, 1);
   out.insert(out.end(), {0x00, 0x00, 0x00});  // no global colour map
   for (const GifFrame& frame : frames) {
     if (frame.transparentIndex >= 0)
       out.insert(out.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(frame.transparentIndex), 0x00});
     out.push_back(0x2C);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<unsigned>(frame.width));
-    Put16(out, static_cast<unsigned>(frame.height));
+    AppendU16(out, 0);
+    AppendU16(out, 0);
+    AppendU16(out, static_cast<unsigned>(frame.width));
+    AppendU16(out, static_cast<unsigned>(frame.height));
     unsigned sizeBits = 1;
     while ((1u << sizeBits) < frame.palette.size()) ++sizeBits;
     out.push_back(static_cast<std::uint8_t>(0x80 | (frame.interlaced ? 0x40 : 0) | (sizeBits - 1)));
@@ -327,6 +327,88 @@ int RunConvertCommand(std::vector<std::string> words, std::string& errors) {
   const int exitCode = ConvertCommandMain(static_cast<int>(argv.size()), argv.data());
   errors = ::testing::internal::GetCapturedStderr();
   return exitCode;
+}
+
+void AppendU16(Bytes& bytes, std::uint32_t value) {
+  bytes.insert(bytes.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
+}
+
+void AppendU32(Bytes& bytes, std::uint32_t value) {
+  AppendU16(bytes, value & 0xFFFF);
+  AppendU16(bytes, value >> 16);
+}
+
+void PutU16(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 2; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string TextOfFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::filesystem::path& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + separator.size();
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+std::string TempFolder() {
+  char folder[MAX_PATH] = "";
+  const DWORD length = GetTempPathA(sizeof(folder), folder);
+  EXPECT_TRUE(length > 0 && length < sizeof(folder));
+  return folder;
+}
+
+std::vector<std::string> JobFilesInTempFolder() {
+  std::vector<std::string> jobs;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(TempFolder(), error)) {
+    if (entry.path().filename().string().rfind("VIM", 0) == 0) jobs.push_back(entry.path().string());
+  }
+  return jobs;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name) {
+  if (const char* old = std::getenv(name)) m_old = old;
+  if (value != nullptr) setenv(name, value, 1);
+  else unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (m_old) setenv(m_name, m_old->c_str(), 1);
+  else unsetenv(m_name);
 }
 
 void RunConvert(const std::string& arguments) {

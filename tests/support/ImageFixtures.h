@@ -1,9 +1,13 @@
-// Fixture builders and independent decoders for the image conversion tests.
+// Fixture builders and independent decoders for the image conversion tests, and the file,
+// environment and waiting helpers every test uses.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vimo::test {
@@ -16,6 +20,12 @@ struct Rgb {
 };
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Little-endian integers of a byte layout: appended, or written over the bytes at `at`.
+void AppendU16(Bytes& bytes, std::uint32_t value);
+void AppendU32(Bytes& bytes, std::uint32_t value);
+void PutU16(Bytes& bytes, std::size_t at, std::uint32_t value);
+void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 
 // ---- GIF byte builder ----------------------------------------------------------------------
 
@@ -87,6 +97,36 @@ class TempDir {
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadFile(const std::filesystem::path& path);
+// The same for text: a file's whole content as bytes ("" when it cannot be read); a file
+// written whole.
+std::string TextOfFile(const std::filesystem::path& path);
+void WriteText(const std::filesystem::path& path, std::string_view text);
+// A text cut into its lines (each without its '\n'); cut at every separator, the last piece
+// kept even when empty.
+std::vector<std::string> LinesOf(const std::string& text);
+std::vector<std::string> Split(const std::string& text, const std::string& separator);
+
+// The process's private temporary folder (GetTempPathA), ending with '/'; the mail job files
+// (VIM*) the viewer left in it, as full paths.
+std::string TempFolder();
+std::vector<std::string> JobFilesInTempFolder();
+
+// Checks the condition every few milliseconds until it holds (another thread or process makes
+// it true); false after timeoutMs.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+
+// An environment variable set (nullptr: unset) for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
 
 // While it lives, files of this process cannot grow beyond maxBytes: a write past that fails
 // (EFBIG) as on a full disk, also for root. The process's own limit comes back at the end.

@@ -1,27 +1,8 @@
 #include "support/SmtpSink.h"
 
-#include <chrono>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <thread>
-
 namespace fs = std::filesystem;
 
 namespace vimo::test {
-
-std::string TextOfFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
-
 
 std::string ShellQuoted(std::string_view text) {
   std::string quoted = "'";
@@ -69,10 +50,7 @@ LoopbackServer::LoopbackServer(const fs::path& folder, const std::string& mode,
   m_input.reset(popen(command.c_str(), "w"));
   if (!m_input) return;
   // Ready means the port file is there (it is written aside and renamed when listening).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!fs::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  WaitUntil([&] { return fs::exists(portFile); });
   m_portFileText = TextOfFile(portFile);
   if (!m_portFileText.empty()) m_port = std::stoi(m_portFileText);
 }

@@ -12,14 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "support/ImageFixtures.h"
+
 namespace vimo::test {
 
 // text in single quotes for /bin/sh.
 std::string ShellQuoted(std::string_view text);
-
-// The whole content of a file as bytes, and a text cut into its lines.
-std::string TextOfFile(const std::filesystem::path& path);
-std::vector<std::string> LinesOf(const std::string& text);
 
 // A part of a received message, as the server decoded it.
 struct ReceivedPart {

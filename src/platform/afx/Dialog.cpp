@@ -203,16 +203,6 @@ void CDialog::OnOK() {
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
-BOOL CDialog::HasDlgItem(int nID) const { return m_controls.count(nID) != 0 ? TRUE : FALSE; }
-
-BOOL CDialog::GetDlgItemRect(int nID, RECT* lpRect) const {
-  const auto it = m_controls.find(nID);
-  if (it == m_controls.end()) return FALSE;
-  const QRect r = it->second->geometry();
-  *lpRect = RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-  return TRUE;
-}
-
 CString CDialog::GetDlgItemText(int nID) const {
   const auto it = m_controls.find(nID);
   if (it == m_controls.end()) return CString();

@@ -35,11 +35,6 @@ class CDialog : public CWnd {
 
   CString GetDlgItemText(int nID) const;
   void SetDlgItemText(int nID, const char* lpszString);
-  BOOL HasDlgItem(int nID) const;
-  // Where control nID lies in the dialog, in pixels.
-  BOOL GetDlgItemRect(int nID, RECT* lpRect) const;
-  UINT GetTemplateID() const { return m_nIDTemplate; }
-  BOOL IsEnded() const { return m_bEnded; }
 
   // The OK and Cancel buttons (the layer's own use and the test hook).
   virtual void OnOK();
@@ -50,6 +45,7 @@ class CDialog : public CWnd {
 
  private:
   friend struct AfxDialogWidget;
+  friend struct AfxTestAccess;  // tests find a control where the user sees it
   BOOL CreateFromTemplate();
   UINT m_nIDTemplate;
   CWnd* m_pParentWnd;

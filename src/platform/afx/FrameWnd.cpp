@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEnterEvent>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -246,43 +245,6 @@ void CToolBar::UpdateButtons() {
   }
 }
 
-void CToolBar::HoverButton(int nIndex, BOOL bEnter) {
-  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
-  if (pToolBar == nullptr) return;
-  const UINT nID = GetItemID(nIndex);
-  for (QAction* pAction : pToolBar->actions()) {
-    if (pAction->data().toUInt() != nID || nID == 0) continue;
-    QWidget* pButton = pToolBar->widgetForAction(pAction);
-    if (pButton == nullptr) return;
-    if (bEnter) {
-      QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-      QCoreApplication::sendEvent(pButton, &enter);
-    } else {
-      QEvent leave(QEvent::Leave);
-      QCoreApplication::sendEvent(pButton, &leave);
-    }
-  }
-}
-
-CString CToolBar::GetButtonToolTip(int nIndex) const {
-  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
-  if (pToolBar == nullptr) return CString();
-  const UINT nID = GetItemID(nIndex);
-  for (QAction* pAction : pToolBar->actions()) {
-    if (pAction->data().toUInt() == nID && nID != 0) return (m_dwStyle & CBRS_TOOLTIPS) ? AfxFromQString(pAction->toolTip()) : CString();
-  }
-  return CString();
-}
-
-void CToolBar::ClickButton(int nIndex) {
-  auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
-  if (pToolBar == nullptr) return;
-  const UINT nID = GetItemID(nIndex);
-  for (QAction* pAction : pToolBar->actions()) {
-    if (pAction->data().toUInt() == nID && nID != 0) pAction->trigger();
-  }
-}
-
 BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
   auto* pMain = qobject_cast<QMainWindow*>(pParentWnd->GetWidget());
   if (pMain == nullptr) return FALSE;
@@ -322,7 +284,6 @@ void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
 struct CFrameWnd::MenuState {
   std::vector<QMenu*> menus;                // top-level menus, owned by the menu bar
   std::multimap<UINT, QAction*> items;      // menu items by command
-  std::vector<QAction*> accelerators;       // owned by the frame's widget
   QMenu* pRecentMenu = nullptr;             // the menu holding the recent-file placeholder
   QAction* pRecentPlaceholder = nullptr;
   std::vector<QAction*> recentItems;
@@ -593,11 +554,6 @@ void CFrameWnd::SetMessageText(const char* lpszText) {
   if (pStatusBar != nullptr) pStatusBar->SetPaneText(0, lpszText);
 }
 
-CString CFrameWnd::GetMessageText() const {
-  auto* pStatusBar = DynamicDownCast<CStatusBar>(GetControlBar(AFX_IDW_STATUS_BAR), RUNTIME_CLASS(CStatusBar));
-  return pStatusBar != nullptr ? pStatusBar->GetPaneText(0) : CString();
-}
-
 void CFrameWnd::ShowStatusPrompt(const CString& prompt) {
   SetMessageText(prompt.IsEmpty() ? AfxLoadString(AFX_IDS_IDLEMESSAGE) : prompt);
 }
@@ -656,7 +612,6 @@ void CFrameWnd::BuildAccelerators(UINT nIDResource) {
     // Accelerators stay enabled: the command's update handler decides when the key arrives.
     QObject::connect(pAction, &QAction::triggered, GetWidget(), [this, nID] { ExecuteCommand(nID); });
     GetWidget()->addAction(pAction);
-    m_pMenus->accelerators.push_back(pAction);
   }
 }
 
@@ -705,81 +660,6 @@ void CFrameWnd::RefreshCommandStates() {
   for (CControlBar* pBar : m_listControlBars) {
     if (auto* pToolBar = DynamicDownCast<CToolBar>(pBar, RUNTIME_CLASS(CToolBar))) pToolBar->UpdateButtons();
   }
-}
-
-QAction* CFrameWnd::FindMenuAction(UINT nID) {
-  for (size_t i = 0; i < m_pMenus->menus.size(); ++i) UpdateMenu(static_cast<int>(i));
-  const auto range = m_pMenus->items.equal_range(nID);
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second->isVisible()) return it->second;
-  }
-  return nullptr;
-}
-
-BOOL CFrameWnd::IsMenuItemEnabled(UINT nID) {
-  QAction* pAction = FindMenuAction(nID);
-  return pAction != nullptr && pAction->isEnabled() ? TRUE : FALSE;
-}
-
-BOOL CFrameWnd::IsMenuItemChecked(UINT nID) {
-  QAction* pAction = FindMenuAction(nID);
-  return pAction != nullptr && pAction->isChecked() ? TRUE : FALSE;
-}
-
-BOOL CFrameWnd::TriggerMenuItem(UINT nID) {
-  QAction* pAction = FindMenuAction(nID);
-  if (pAction == nullptr || !pAction->isEnabled()) return FALSE;
-  pAction->trigger();
-  return TRUE;
-}
-
-BOOL CFrameWnd::PressAccelerator(const char* lpszKeys) {
-  const QKeySequence keys = QKeySequence::fromString(AfxToQString(lpszKeys));
-  for (QAction* pAction : m_pMenus->accelerators) {
-    if (pAction->shortcut() == keys) {
-      pAction->trigger();
-      return TRUE;
-    }
-  }
-  return FALSE;
-}
-
-std::vector<CString> CFrameWnd::GetMenuItems(int nMenu) {
-  std::vector<CString> lines;
-  if (nMenu < 0 || nMenu >= static_cast<int>(m_pMenus->menus.size())) return lines;
-  QMenu* pMenu = m_pMenus->menus[static_cast<size_t>(nMenu)];
-  UpdateMenu(nMenu);
-  lines.push_back(AfxFromQString(pMenu->title()));
-  for (QAction* pAction : pMenu->actions()) {
-    if (!pAction->isVisible()) continue;
-    CString line;
-    line.Format("%s|%u", pAction->isSeparator() ? "-" : AfxFromQString(pAction->text()).str().c_str(), pAction->data().toUInt());
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-BOOL CFrameWnd::HoverMenuItem(UINT nID) {
-  QAction* pAction = FindMenuAction(nID);
-  auto* pMain = static_cast<QMainWindow*>(GetWidget());
-  if (pAction == nullptr || pMain == nullptr) return FALSE;
-  return pAction->showStatusText(pMain->menuBar()) ? TRUE : FALSE;
-}
-
-void CFrameWnd::SimulateDrop(const std::vector<CString>& paths) {
-  QWidget* pWidget = GetWidget();
-  if (pWidget == nullptr) return;
-  // The list a file manager sends: every byte of each name kept.
-  QMimeData data;
-  std::vector<std::string> files;
-  for (const CString& path : paths) files.push_back(path.str());
-  data.setData(QStringLiteral("text/uri-list"), AfxUriListOfFiles(files));
-  const QPointF center(pWidget->width() / 2.0, pWidget->height() / 2.0);
-  QDragEnterEvent enter(center.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(pWidget, &enter);
-  if (!enter.isAccepted()) return;
-  QDropEvent drop(center, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(pWidget, &drop);
 }
 
 void CFrameWnd::OnDropFiles(const std::vector<CString>& paths) {

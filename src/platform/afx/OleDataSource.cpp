@@ -7,17 +7,11 @@
 #include <QWidget>
 
 #include <cstring>
-#include <utility>
 
 #include "afx/QtBridge.h"
 #include "win32/GlobalMemory.h"
 
 namespace {
-
-DragDropHook& Hook() {
-  static DragDropHook hook;
-  return hook;
-}
 
 Qt::DropActions ToQt(DWORD effects) {
   Qt::DropActions actions;
@@ -40,7 +34,7 @@ DROPEFFECT FromQt(Qt::DropAction action) {
 
 }  // namespace
 
-void SetDragDropHookForTesting(DragDropHook hook) { Hook() = std::move(hook); }
+COleDataSource::DragDropHook COleDataSource::s_testDragHook;
 
 COleDataSource::~COleDataSource() { Empty(); }
 
@@ -97,7 +91,7 @@ DROPEFFECT COleDataSource::DoDragDrop(DWORD dwEffects, const RECT* /*lpRectStart
   if (m_hDrop == nullptr) return DROPEFFECT_NONE;
   const std::vector<std::string> files = FilesOfDropBlock(m_hDrop);
   if (files.empty()) return DROPEFFECT_NONE;
-  if (Hook()) return Hook()(files, dwEffects);
+  if (s_testDragHook) return s_testDragHook(files, dwEffects);
 
   QObject* source = QApplication::widgetAt(QCursor::pos());
   if (source == nullptr) source = QApplication::activeWindow();

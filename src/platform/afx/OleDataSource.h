@@ -42,11 +42,12 @@ class COleDataSource : public CObject {
   static std::vector<std::string> FilesOfDropBlock(HGLOBAL hGlobal);
 
  private:
+  // Tests answer drags through this hook instead of a real drag loop: it receives the offered
+  // files and the allowed effects and returns the effect. The drag runs inside DoDragDrop, so
+  // the hook may act as a drop target would (drop the files onto the program itself, say).
+  friend struct AfxTestAccess;
+  using DragDropHook = std::function<DROPEFFECT(const std::vector<std::string>& files, DWORD allowedEffects)>;
+  static DragDropHook s_testDragHook;
+
   HGLOBAL m_hDrop = nullptr;
 };
-
-// Tests answer drags through this hook instead of a real drag loop: it receives the offered
-// files and the allowed effects and returns the effect. The drag runs inside DoDragDrop, so the
-// hook may act as a drop target would (for example drop the files onto the program itself).
-using DragDropHook = std::function<DROPEFFECT(const std::vector<std::string>& files, DWORD allowedEffects)>;
-void SetDragDropHookForTesting(DragDropHook hook);

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMimeDatabase>
 #include <QTimer>
 #include <QTranslator>
 
@@ -28,10 +29,10 @@
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "afx/ShellOpen.h"
-#include "win32/InstalledCopy.h"
 #include "win32/Kernel.h"
 #include "win32/SafeFiles.h"
 #include "win32/TempFolder.h"
+#include "win32/UserFolders.h"
 
 namespace {
 
@@ -73,20 +74,6 @@ CString FullPath(const char* lpszPath) {
   std::string full;
   for (const std::string& step : steps) full += "/" + step;
   return CString(full.empty() ? "/" : full);
-}
-
-// Makes the folders of path that are missing (mode 0700, as the user's own); bytes as they are.
-void MakeFolders(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-    mkdir(path.substr(0, slash).c_str(), 0700);
-  mkdir(path.c_str(), 0700);
-}
-
-// The folder part of path (before its last slash); "/" for a file at the root.
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 QtMessageHandler g_pPreviousHandler = nullptr;
@@ -375,11 +362,16 @@ CWinApp::~CWinApp() {
 void CWinApp::ResetForNextRun() {
   if (m_strAppName.IsEmpty()) m_strAppName = AfxLoadString(AFX_IDS_APP_TITLE);
   m_pszAppName = m_strAppName;
-  m_pszProfileName = "vimo";
   char exePath[4096] = "";
   GetModuleFileNameA(nullptr, exePath, sizeof(exePath));
   m_strHelpPath = exePath;
   const int nSlash = m_strHelpPath.ReverseFind(PATH_SEPARATOR);
+  // The module's name and the profile named after it, unless the program gave its own.
+  if (m_pszExeName == nullptr) {
+    m_strExeName = m_strHelpPath.Mid(nSlash + 1);
+    m_pszExeName = m_strExeName;
+  }
+  if (m_pszProfileName == nullptr) m_pszProfileName = m_pszExeName;
   const int nDot = m_strHelpPath.ReverseFind('.');
   if (nDot > nSlash) m_strHelpPath = m_strHelpPath.Left(nDot);
   m_strHelpPath += ".hlp";
@@ -540,21 +532,18 @@ void CWinApp::AddToRecentFileList(const char* lpszPathName) {
   m_bRecentChanged = TRUE;
 }
 
-void CWinApp::RemoveRecentFile(int nIndex) {
-  if (nIndex < 0 || nIndex >= static_cast<int>(m_recentFiles.size())) return;
-  m_recentFiles.erase(m_recentFiles.begin() + nIndex);
-  m_bRecentChanged = TRUE;
+namespace {
+
+// The folder of the profile: the user's configuration folder.
+std::string ProfileFolder() {
+  const std::string config = vimo::platform::UserConfigHome();
+  return config.empty() ? std::string("./.config") : config;
 }
 
-CString CWinApp::GetProfilePath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string folder;
-  if (config != nullptr && config[0] == '/') folder = config;
-  else {
-    const char* home = std::getenv("HOME");
-    folder = std::string(home != nullptr ? home : ".") + "/.config";
-  }
-  return CString(folder + "/vimo.ini");
+}  // namespace
+
+CString CWinApp::GetProfilePath() const {
+  return CString(ProfileFolder() + "/" + (m_pszProfileName != nullptr ? m_pszProfileName : "") + ".ini");
 }
 
 UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
@@ -581,25 +570,56 @@ BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry,
 
 void CWinApp::FlushProfile() {
   if (m_profileEdits.empty()) return;
-  const CString path = GetProfilePath();
-  MakeFolders(FolderOf(path.str()));
-  vimo::platform::WriteProfileStrings(path, m_profileEdits);
+  vimo::platform::MakeFolders(ProfileFolder());
+  vimo::platform::WriteProfileStrings(GetProfilePath(), m_profileEdits);
   m_profileEdits.clear();
 }
 
 namespace {
 
-// $XDG_DATA_HOME/applications/vimo.desktop (else ~/.local/share/...); empty without a home.
-std::string UserDesktopEntryPath() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && data[0] == '/') return std::string(data) + "/applications/vimo.desktop";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr) return {};
-  return std::string(home) + "/.local/share/applications/vimo.desktop";
+// What the desktop entry says of the program, from its document type and resources.
+struct DesktopEntryFields {
+  std::string name;        // the window title
+  std::string comment;     // the file type's name
+  std::string mimeTypes;   // of the patterns the file dialog's filter lists, ';'-terminated
+  std::string categories;  // string AFX_IDS_DESKTOP_CATEGORIES
+};
+
+DesktopEntryFields FieldsOf(CSingleDocTemplate* pTemplate) {
+  DesktopEntryFields fields;
+  CString name;
+  CString typeName;
+  CString filterName;
+  CString filterExt;
+  if (pTemplate != nullptr) {
+    pTemplate->GetDocString(name, CSingleDocTemplate::windowTitle);
+    pTemplate->GetDocString(typeName, CSingleDocTemplate::regFileTypeName);
+    pTemplate->GetDocString(filterName, CSingleDocTemplate::filterName);
+    pTemplate->GetDocString(filterExt, CSingleDocTemplate::filterExt);
+  }
+  fields.name = name.str();
+  fields.comment = typeName.str();
+  const QMimeDatabase types;
+  const QStringList patterns = AfxToQString(FilterPatterns(filterName, filterExt).c_str()).split(QLatin1Char(';'));
+  QStringList names;
+  for (const QString& pattern : patterns) {
+    const QMimeType type = types.mimeTypeForFile(pattern, QMimeDatabase::MatchExtension);
+    if (!type.isDefault() && !names.contains(type.name())) names.append(type.name());
+  }
+  for (const QString& type : names) fields.mimeTypes += AfxFromQString(type).str() + ";";
+  fields.categories = AfxLoadString(AFX_IDS_DESKTOP_CATEGORIES).str();
+  return fields;
+}
+
+// $XDG_DATA_HOME/applications/<name>.desktop (else ~/.local/share/...); empty without a home.
+std::string UserDesktopEntryPath(const char* lpszName) {
+  const std::string data = vimo::platform::UserDataHome();
+  if (data.empty() || lpszName == nullptr) return {};
+  return data + "/applications/" + lpszName + ".desktop";
 }
 
 // The entry a copy of the program at exePath writes for itself at start.
-std::string WrittenDesktopEntry(const std::string& exePath, const std::string& typeName) {
+std::string WrittenDesktopEntry(const std::string& exePath, const DesktopEntryFields& fields) {
   // The path in double quotes. Inside them " ` $ \ take a backslash, and the value's own
   // escaping doubles every backslash: "\\$" for $, "\\\\" for a backslash.
   std::string quoted = "\"";
@@ -609,8 +629,12 @@ std::string WrittenDesktopEntry(const std::string& exePath, const std::string& t
     quoted += c;
   }
   quoted += '"';
-  return "[Desktop Entry]\nType=Application\nName=Vimo\nComment=" + typeName + "\nExec=" + quoted +
-         " %f\nMimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\nTerminal=false\nCategories=Graphics;Viewer;\n";
+  std::string entry = "[Desktop Entry]\nType=Application\nName=" + fields.name + "\nComment=" + fields.comment +
+                      "\nExec=" + quoted + " %f\n";
+  if (!fields.mimeTypes.empty()) entry += "MimeType=" + fields.mimeTypes + "\n";
+  entry += "Terminal=false\n";
+  if (!fields.categories.empty()) entry += "Categories=" + fields.categories + "\n";
+  return entry;
 }
 
 // The program path of an entry's Exec="..." line as WrittenDesktopEntry quotes it; empty when
@@ -633,36 +657,25 @@ std::string TextOfFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// An entry that a build or portable copy wrote would hide the installed one from the desktop,
-// so an installed copy removes it. An entry of the user's own making stays, and so does the
-// installed entry itself (an install into ~/.local puts it at the same place).
-void RemoveWrittenEntry(const std::string& path, const std::string& typeName) {
-  if (vimo::platform::IsInstalledDesktopEntry(path)) return;
-  const std::string entry = TextOfFile(path);
-  const std::string exePath = QuotedExecPath(entry);
-  if (exePath.empty() || entry != WrittenDesktopEntry(exePath, typeName)) return;
-  std::remove(path.c_str());
-}
-
 }  // namespace
 
 void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
-  const std::string path = UserDesktopEntryPath();
+  const std::string path = UserDesktopEntryPath(m_pszExeName);
   if (path.empty()) return;
-  CSingleDocTemplate* pTemplate = GetDocTemplate();
-  CString typeName = "Image Document";
-  if (pTemplate != nullptr) pTemplate->GetDocString(typeName, CSingleDocTemplate::regFileTypeName);
-  // An installed copy is registered by the entry its install put in place.
-  if (vimo::platform::IsInstalledCopy()) {
-    RemoveWrittenEntry(path, typeName.str());
-    return;
-  }
   char exePath[PATH_MAX] = "";
   if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
-  const std::string entry = WrittenDesktopEntry(exePath, typeName.str());
+  const std::string entry = WrittenDesktopEntry(exePath, FieldsOf(GetDocTemplate()));
   if (TextOfFile(path) == entry) return;
-  MakeFolders(FolderOf(path));
+  vimo::platform::MakeFolders(path.substr(0, path.rfind('/')));
   vimo::platform::ReplaceFileAtomically(path.c_str(), entry, 0644);
+}
+
+void CWinApp::UnregisterShellFileTypes() {
+  const std::string path = UserDesktopEntryPath(m_pszExeName);
+  const std::string entry = TextOfFile(path);
+  const std::string exePath = QuotedExecPath(entry);
+  if (exePath.empty() || entry != WrittenDesktopEntry(exePath, FieldsOf(GetDocTemplate()))) return;
+  std::remove(path.c_str());
 }
 
 int CWinApp::Run() {
@@ -673,7 +686,7 @@ int CWinApp::Run() {
   return ExitInstance();
 }
 
-BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
+BOOL CWinApp::StartInstance(const std::vector<CString>& args) {
   m_args = args;
   ResetForNextRun();
   if (InitInstance()) return TRUE;
@@ -685,7 +698,7 @@ BOOL CWinApp::StartForTest(const std::vector<CString>& args) {
   return FALSE;
 }
 
-int CWinApp::StopForTest() {
+int CWinApp::StopInstance() {
   m_pShellOpen.reset();
   if (m_pMainWnd != nullptr) m_pMainWnd->SendMessage(WM_CLOSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -704,9 +717,6 @@ void AfxPostQuitMessage(int nExitCode) {
 
 void AfxWinInit(int argc, char** argv) {
   if (g_pQtApp != nullptr) return;
-  // Before any thread starts: the private folder is made and ImageMagick pointed into it.
-  vimo::platform::CleanStaleTempDirs();
-  vimo::platform::PrepareTempFolder();
   // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
   if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   g_pPreviousHandler = qInstallMessageHandler(&FilterMessages);
@@ -757,7 +767,7 @@ int AfxWinMain(int argc, char** argv) {
   pApp->m_templates.clear();
   pApp->m_pMainWnd = nullptr;
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  vimo::platform::RemovePrivateTempDir();
+  vimo::platform::RemovePrivateFolder();
   AfxWinTerm();
   AfxRaiseShutdownSignal();
   return nCode;
@@ -788,22 +798,15 @@ BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath) {
              : FALSE;
 }
 
-std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight) {
-  std::vector<DWORD> pixels;
-  *pnWidth = *pnHeight = 0;
-  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return pixels;
-  QWidget* pClient = pWnd->GetWidget();
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
-  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-  *pnWidth = image.width();
-  *pnHeight = image.height();
-  pixels.reserve(static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()));
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    pixels.insert(pixels.end(), row, row + image.width());
-  }
-  return pixels;
+namespace {
+
+// The name a run without a display gives its messages, as command-line tools do.
+const char* ProgramName() {
+  CWinApp* pApp = AfxGetApp();
+  return pApp != nullptr && pApp->m_pszExeName != nullptr ? pApp->m_pszExeName : "";
 }
+
+}  // namespace
 
 int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, const char* lpszPngPath,
                      const std::function<bool()>& isReady, DWORD nTimeoutMs) {
@@ -814,13 +817,13 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   // Nobody is there to answer: boxes are printed and answered with OK, dialogs cancelled.
   AfxSetModalHook([](AfxModalRequest& request) {
     if (request.kind != AfxModalRequest::Kind::MessageBox) return IDCANCEL;
-    std::fprintf(stderr, "vimo: %s\n", static_cast<const char*>(request.strText));
+    std::fprintf(stderr, "%s: %s\n", ProgramName(), static_cast<const char*>(request.strText));
     return IDOK;
   });
   CWinApp* pApp = AfxGetApp();
-  if (pApp == nullptr || !pApp->StartForTest(args)) {
-    std::fputs("vimo: no window to take a picture of\n", stderr);
-    vimo::platform::RemovePrivateTempDir();
+  if (pApp == nullptr || !pApp->StartInstance(args)) {
+    std::fprintf(stderr, "%s: no window to take a picture of\n", ProgramName());
+    vimo::platform::RemovePrivateFolder();
     AfxWinTerm();
     return 1;
   }
@@ -828,9 +831,9 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
   // Let the repaint that follows the image settle.
   AfxPumpMessagesUntil([] { return false; }, 100);
   const BOOL bSaved = AfxSaveWindowImage(pApp->m_pMainWnd, lpszPngPath);
-  pApp->StopForTest();
-  vimo::platform::RemovePrivateTempDir();
+  pApp->StopInstance();
+  vimo::platform::RemovePrivateFolder();
   AfxWinTerm();
-  if (!bSaved) std::fprintf(stderr, "vimo: cannot write %s\n", lpszPngPath);
+  if (!bSaved) std::fprintf(stderr, "%s: cannot write %s\n", ProgramName(), lpszPngPath);
   return bSaved ? 0 : 1;
 }

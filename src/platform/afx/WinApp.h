@@ -1,7 +1,7 @@
 // The application object, documents and the single-document template.
 //
-// The application's profile is $XDG_CONFIG_HOME/vimo.ini (else ~/.config/vimo.ini), in Windows
-// INI syntax through minIni. The recent-file list lives in section "Recent File List".
+// The application's profile is $XDG_CONFIG_HOME/<profile name>.ini (else ~/.config/...), in
+// Windows INI syntax through minIni. The recent-file list lives in section "Recent File List".
 #pragma once
 
 #include <functional>
@@ -33,6 +33,8 @@ inline constexpr UINT AFX_IDS_UNTITLED = 0xF000;
 inline constexpr UINT AFX_IDS_OPENFILE = 0xF001;
 inline constexpr UINT AFX_IDS_ALLFILTER = 0xF002;
 inline constexpr UINT AFX_IDP_FAILED_TO_OPEN_DOC = 0xF003;
+// The Categories of the desktop entry RegisterShellFileTypes writes ("Graphics;Viewer;").
+inline constexpr UINT AFX_IDS_DESKTOP_CATEGORIES = 0xF004;
 
 // The text of string resource nID; empty when there is none.
 CString AfxLoadString(UINT nID);
@@ -146,13 +148,17 @@ class CWinApp : public CCmdTarget {
   // one runs beside it and leaves its socket alone. Only a start that finds no live viewer
   // listens, and files handed to it arrive at OpenDocumentFile.
   void EnableShellOpen();
-  // Writes the desktop entry that makes the desktop open image files with this program.
+  // Writes the desktop entry $XDG_DATA_HOME/applications/<m_pszExeName>.desktop that makes the
+  // desktop open the document type's files with this program: its name is the window title,
+  // its comment the file type's name, its MIME types those of the file dialog filter's patterns.
   void RegisterShellFileTypes(BOOL bCompat = FALSE);
+  // Removes that entry when it is one RegisterShellFileTypes wrote, for this or another copy of
+  // the program; an entry of other making stays.
+  void UnregisterShellFileTypes();
   void ParseCommandLine(CCommandLineInfo& rCmdInfo);
   BOOL ProcessShellCommand(CCommandLineInfo& rCmdInfo);
   void AddToRecentFileList(const char* lpszPathName);
   const std::vector<CString>& GetRecentFileList() const { return m_recentFiles; }
-  void RemoveRecentFile(int nIndex);
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
@@ -163,7 +169,7 @@ class CWinApp : public CCmdTarget {
   BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
   BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
   // The profile's path.
-  static CString GetProfilePath();
+  CString GetProfilePath() const;
 
   CSingleDocTemplate* GetDocTemplate() const { return m_templates.empty() ? nullptr : m_templates.front().get(); }
   // Closes the documents and their frames.
@@ -171,16 +177,20 @@ class CWinApp : public CCmdTarget {
 
   CWnd* m_pMainWnd = nullptr;  // the main frame, while it exists
   const char* m_pszAppName = nullptr;
+  // The module's name and the profile's: the executable's name unless the program gives them
+  // before InitInstance (its constructor).
+  const char* m_pszExeName = nullptr;
   const char* m_pszProfileName = nullptr;
   const char* m_pszHelpFilePath = nullptr;  // the executable's path with ".hlp" instead of its extension
   int m_nCmdShow = SW_SHOWNORMAL;
 
   // The message loop with idle processing, then ExitInstance. Returns the exit code.
   virtual int Run();
-  // For tests: start the application as the program would (InitInstance with argv), and end
-  // it (close the main window, ExitInstance). Start returns InitInstance's result.
-  BOOL StartForTest(const std::vector<CString>& args);
-  int StopForTest();
+  // Starts the application as the program would, without entering the message loop
+  // (InitInstance with these arguments), and ends it (closes the main window, ExitInstance).
+  // Start returns InitInstance's result; a run without a display drives the loop itself.
+  BOOL StartInstance(const std::vector<CString>& args);
+  int StopInstance();
 
  protected:
   void OnFileNew();
@@ -201,6 +211,7 @@ class CWinApp : public CCmdTarget {
   UINT m_nMaxMRU = 0;
   BOOL m_bRecentChanged = FALSE;  // the list differs from the profile's
   CString m_strAppName;
+  CString m_strExeName;
   CString m_strHelpPath;
   std::vector<CString> m_args;
   BOOL m_bRunning = FALSE;
@@ -238,5 +249,3 @@ int AfxWinScreenshot(int argc, char** argv, const std::vector<CString>& args, co
                      const std::function<bool()>& isReady, DWORD nTimeoutMs);
 // Writes the window as it is painted now into a PNG file.
 BOOL AfxSaveWindowImage(CWnd* pWnd, const char* lpszPngPath);
-// The window's pixels as 0xAARRGGBB, row by row from the top; empty when it has none.
-std::vector<DWORD> AfxGrabWindowPixels(CWnd* pWnd, int* pnWidth, int* pnHeight);

@@ -11,7 +11,6 @@
 #include "afx/CmdTarget.h"
 #include "win32/User.h"
 
-class QAction;
 class QPoint;
 class QWidget;
 class QPainter;
@@ -222,11 +221,6 @@ class CToolBar : public CControlBar {
   UINT GetItemID(int nIndex) const { return m_nIDs[static_cast<size_t>(nIndex)]; }
   // Asks each button's update handler through the frame and applies the answer.
   void UpdateButtons();
-  // Clicks button nIndex; moves the pointer onto (bEnter) or off it (tests).
-  void ClickButton(int nIndex);
-  void HoverButton(int nIndex, BOOL bEnter);
-  // The tool tip button nIndex shows (empty without CBRS_TOOLTIPS).
-  CString GetButtonToolTip(int nIndex) const;
 
  private:
   void ApplyTexts();
@@ -286,24 +280,12 @@ class CFrameWnd : public CWnd {
 
   // The status bar's message pane.
   void SetMessageText(const char* lpszText);
-  CString GetMessageText() const;
 
   // Routes a command: the active view (and its document), this frame, the application.
   BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
   BOOL DestroyWindow() override;
 
-  // Menus and accelerators (the layer's own use and tests): the state a menu item shows after
-  // its update handler ran, triggering a menu item, an accelerator key ("Ctrl+O", "Tab",
-  // "Shift+Tab", ...), and the items of top-level menu nMenu as "text|id" lines.
-  BOOL IsMenuItemEnabled(UINT nID);
-  BOOL IsMenuItemChecked(UINT nID);
-  BOOL TriggerMenuItem(UINT nID);
-  BOOL PressAccelerator(const char* lpszKeys);
-  std::vector<CString> GetMenuItems(int nMenu);
-  // Puts the pointer on menu item nID, as when the user runs through a menu (tests).
-  BOOL HoverMenuItem(UINT nID);
-  // Drops files on the window as the desktop does (tests).
-  void SimulateDrop(const std::vector<CString>& paths);
+  // Asks the tool bars' update handlers (at idle time).
   void RefreshCommandStates();
 
   CString m_strTitle;  // the window title after the document's title
@@ -321,10 +303,11 @@ class CFrameWnd : public CWnd {
  private:
   friend class CControlBar;
   friend struct AfxFrameWidget;
+  friend struct AfxTestAccess;  // tests run menus through UpdateMenu as a user's click would
   void BuildMenu(UINT nIDResource);
   void BuildAccelerators(UINT nIDResource);
+  // Asks the update handlers of top-level menu nMenu (and lists the recent files in it).
   void UpdateMenu(int nMenu);
-  QAction* FindMenuAction(UINT nID);
   void ShowStatusPrompt(const CString& prompt);
   void OnDropFiles(const std::vector<CString>& paths);
 

@@ -27,6 +27,7 @@
 
 #include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
+#include "win32/ModulePath.h"
 
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
 
@@ -260,6 +261,11 @@ UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
   return result;
 }
 
+BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
+  if (lpName == nullptr) return FALSE;
+  return (lpValue != nullptr ? setenv(lpName, lpValue, 1) : unsetenv(lpName)) == 0 ? TRUE : FALSE;
+}
+
 int _stat(const char* path, struct _stat* buffer) {
   struct stat info {};
   if (path == nullptr || buffer == nullptr || stat(path, &info) != 0) return -1;
@@ -429,7 +435,7 @@ std::string ExecutableFolder() {
   return path.empty() ? std::string("./") : path.substr(0, path.rfind('/') + 1);
 }
 
-void SetExecutablePathForTesting(const char* path) {
+void SetModulePathOverride(const char* path) {
   std::lock_guard<std::mutex> guard(g_exePathMutex);
   g_exePathOverride = path != nullptr ? path : "";
 }

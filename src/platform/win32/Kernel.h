@@ -1,8 +1,8 @@
 // Kernel and C runtime stand-ins: temporary files, file copies, directory search, processes.
 //
-// "The temporary folder" is a private folder of this process (win32/TempFolder.h says where):
-// two running viewers never share converted files, and nothing is written under a predictable
-// name in a shared folder.
+// "The temporary folder" is a private folder of this process (win32/TempFolder.h): two running
+// processes never share their files, and nothing is written under a predictable name in a
+// shared folder.
 #pragma once
 
 #include <cstdio>
@@ -41,6 +41,10 @@ void Sleep(DWORD dwMilliseconds);
 
 // The executable's full path (hModule must be NULL). Returns its length, 0 on failure.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Sets an environment variable of this process (lpValue NULL removes it). Changes the
+// environment: call at start-up, before any thread starts.
+BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
 
 // Starts a program without a shell, as StartCommandLine does, and leaves it to itself. Returns 33
 // when the program was started, 2 when it was not found or could not be started.
@@ -105,10 +109,5 @@ BOOL FindRewind(HANDLE hFindFile);
 
 // The folder of the executable, ending with '/'.
 std::string ExecutableFolder();
-
-// Makes GetModuleFileNameA and ExecutableFolder report path instead of the running program
-// (NULL restores it), so that a test has "the executable's folder" of its own: the settings
-// file and the sender program are looked for there.
-void SetExecutablePathForTesting(const char* path);
 
 }  // namespace vimo::platform

@@ -10,31 +10,23 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "posix/UniqueFd.h"
 #include "win32/Kernel.h"
-#include "win32/SafeFiles.h"
 
 using vimo::posix::UniqueFd;
 
 namespace {
 
-constexpr const char* kFolderPrefix = "vimo-";
-// Folders are made under this name, which the cleanup passes over, and renamed to their own
-// name only once their lock is taken.
-constexpr const char* kStagingPrefix = ".vimo-new-";
-constexpr const char* kLockName = "vimo.lock";
-
+using vimo::platform::PrivateFolderRule;
 using DirPtr = std::unique_ptr<DIR, int (*)(DIR*)>;
 
 // A listing of the folder open as fd (which stays open and usable).
@@ -45,40 +37,38 @@ DirPtr ListFolder(int fd) {
   return DirPtr(dir, &closedir);
 }
 
-std::mutex g_mutex;
-std::string g_folder;  // ends with '/'; empty until made
-int g_lockFd = -1;     // held for the life of the process, closed on exec
-std::atomic<int> g_tmpfsOverride{-1};  // -1: ask the file system; 0 or 1: as set by a test
-
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
 }
 
-std::string BaseRoot() {
-  const char* env = std::getenv("TMPDIR");
-  return WithoutTrailingSlash((env != nullptr && *env != '\0') ? env : "/tmp");
+// Without a rule from the program: folders named after the executable, nothing is a leftover.
+PrivateFolderRule DefaultRule() {
+  char path[PATH_MAX] = "";
+  std::string name = GetModuleFileNameA(nullptr, path, sizeof(path)) != 0 ? path : "";
+  name = name.substr(name.rfind('/') + 1);
+  if (name.empty()) name = "process";
+  return PrivateFolderRule{{}, name + "-", name + ".lock", nullptr};
 }
 
-bool OnTmpfs(const std::string& path) {
-  if (const int forced = g_tmpfsOverride.load(); forced >= 0) return forced == 1;
-  struct statfs info {};
-  return statfs(path.c_str(), &info) == 0 && info.f_type == TMPFS_MAGIC;
-}
+// The process's folder and the rule it follows; every access is under the mutex.
+struct FolderState {
+  std::mutex mutex;
+  PrivateFolderRule rule;
+  bool ruleSet = false;
+  std::string folder;  // ends with '/'; empty until made
+  int lockFd = -1;     // held for the life of the process, closed on exec
 
-// $XDG_CACHE_HOME/vimo, else ~/.cache/vimo; empty when neither can be named.
-std::string CacheRoot() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') return WithoutTrailingSlash(cache) + "/vimo";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') return {};
-  return WithoutTrailingSlash(home) + "/.cache/vimo";
-}
+  const PrivateFolderRule& Rule() {
+    if (!ruleSet) {
+      rule = DefaultRule();
+      ruleSet = true;
+    }
+    return rule;
+  }
+} g_state;
 
-bool IsLeftover(const char* name) {
-  const size_t length = std::strlen(name);
-  return (length >= 4 && std::strcmp(name + length - 4, ".bmp") == 0) || std::strncmp(name, "magick-", 7) == 0;
-}
+bool IsLeftover(const PrivateFolderRule& rule, const char* name) { return rule.isLeftover && rule.isLeftover(name); }
 
 // Renames a folder to a name nobody has: never over an existing one.
 bool RenameToFreeName(const std::string& from, const std::string& to) {
@@ -87,16 +77,17 @@ bool RenameToFreeName(const std::string& from, const std::string& to) {
   return errno == EINVAL && rename(from.c_str(), to.c_str()) == 0;
 }
 
-// Makes root/vimo-<pid>-XXXXXX with its lock taken; the folder path (ending with '/') and the
-// lock's descriptor on success.
-bool MakeLockedFolder(const std::string& root, std::string& folder, int& lockFd) {
+// Makes root/<prefix><pid>-XXXXXX with its lock taken; the folder path (ending with '/') and the
+// lock's descriptor on success. The folder is made under a staging name, which the clean-up
+// passes over, and renamed to its own name only once its lock is taken.
+bool MakeLockedFolder(const PrivateFolderRule& rule, const std::string& root, std::string& folder, int& lockFd) {
   for (int attempt = 0; attempt < 10; ++attempt) {
-    std::string templ = root + "/" + kStagingPrefix + "XXXXXX";
+    std::string templ = root + "/." + rule.prefix + "new-XXXXXX";
     if (mkdtemp(templ.data()) == nullptr) return false;
-    const std::string lockPath = templ + "/" + kLockName;
+    const std::string lockPath = templ + "/" + rule.lockName;
     UniqueFd lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (lock.get() >= 0 && flock(lock.get(), LOCK_EX | LOCK_NB) == 0) {
-      const std::string name = kFolderPrefix + std::to_string(getpid()) + "-" + templ.substr(templ.size() - 6);
+      const std::string name = rule.prefix + std::to_string(getpid()) + "-" + templ.substr(templ.size() - 6);
       if (RenameToFreeName(templ, root + "/" + name)) {
         folder = root + "/" + name + "/";
         lockFd = lock.release();
@@ -109,66 +100,50 @@ bool MakeLockedFolder(const std::string& root, std::string& folder, int& lockFd)
   return false;
 }
 
-// The private folder, made on first use; empty when no root would take it.
-std::string PrivateFolder() {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  if (!g_folder.empty()) return g_folder;
-  // Without the cache folder, or when $TMPDIR cannot be written, the next root is tried.
-  std::vector<std::string> roots;
-  for (std::string root : {vimo::platform::TempRoot(), BaseRoot(), std::string("/tmp")}) {
-    if (std::find(roots.begin(), roots.end(), root) == roots.end()) roots.push_back(root);
-  }
-  for (const std::string& root : roots) {
-    if (MakeLockedFolder(root, g_folder, g_lockFd)) break;
-  }
-  return g_folder;
-}
-
 // Cleans the folder name of the root open as rootFd, open itself as folderFd; the caller holds
-// its lock or knows its process is gone. Converted and spill files go; the folder goes when
-// nothing but the lock file is left. False when something else keeps it.
-bool CleanFolder(int rootFd, const std::string& name, int folderFd) {
+// its lock or knows its process is gone. Leftovers go; the folder goes when nothing but the
+// lock file is left. False when something else keeps it.
+bool CleanFolder(const PrivateFolderRule& rule, int rootFd, const std::string& name, int folderFd) {
   const DirPtr listing = ListFolder(folderFd);
   if (!listing) return false;
   bool othersLeft = false;
   while (const dirent* entry = readdir(listing.get())) {
     const char* file = entry->d_name;
-    if (std::strcmp(file, ".") == 0 || std::strcmp(file, "..") == 0 || std::strcmp(file, kLockName) == 0) continue;
-    if (IsLeftover(file) && unlinkat(folderFd, file, 0) == 0) continue;
+    if (std::strcmp(file, ".") == 0 || std::strcmp(file, "..") == 0 || rule.lockName == file) continue;
+    if (IsLeftover(rule, file) && unlinkat(folderFd, file, 0) == 0) continue;
     othersLeft = true;
   }
   if (othersLeft) return false;
-  unlinkat(folderFd, kLockName, 0);  // absent in folders from before the lock
+  unlinkat(folderFd, rule.lockName.c_str(), 0);  // absent in folders from before the lock
   return unlinkat(rootFd, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
-// Whether the folder (open as folderFd, named vimo-<pid>-*) belongs to a viewer that is gone;
-// lock receives the lock taken, which the caller keeps while it cleans.
-bool IsAbandoned(int folderFd, const char* name, UniqueFd& lock) {
-  UniqueFd file(openat(folderFd, kLockName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+// Whether the folder (open as folderFd, named <prefix><pid>-*) belongs to a process that is
+// gone; lock receives the lock taken, which the caller keeps while it cleans.
+bool IsAbandoned(const PrivateFolderRule& rule, int folderFd, const char* name, UniqueFd& lock) {
+  UniqueFd file(openat(folderFd, rule.lockName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() >= 0) {
     struct stat info {};
     if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) return false;  // its viewer holds it
+    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) return false;  // its process holds it
     lock.reset(file.release());
     return true;
   }
   if (errno != ENOENT) return false;
-  // A folder made before viewers held a lock: its process id is all there is to go by.
+  // A folder made before the lock existed: its process id is all there is to go by.
   char* end = nullptr;
-  const char* digits = name + std::strlen(kFolderPrefix);
+  const char* digits = name + rule.prefix.size();
   const long pid = std::strtol(digits, &end, 10);
   return end != digits && *end == '-' && !ProcessAlive(pid);
 }
 
-// Whether name has the shape of a viewer's own folder, vimo-<pid>-XXXXXX (mkdtemp's six letters
-// or digits); other vimo-* names (a test's folder, say) are never opened.
-bool IsViewerFolderName(const char* name) {
-  const size_t prefix = std::strlen(kFolderPrefix);
-  if (std::strncmp(name, kFolderPrefix, prefix) != 0) return false;
-  const char* digits = name + prefix;
+// Whether name has the shape of a private folder, <prefix><pid>-XXXXXX (mkdtemp's six letters
+// or digits); other names that start with the prefix (a test's folder, say) are never opened.
+bool IsPrivateFolderName(const PrivateFolderRule& rule, const char* name) {
+  if (rule.prefix.empty() || std::strncmp(name, rule.prefix.c_str(), rule.prefix.size()) != 0) return false;
+  const char* digits = name + rule.prefix.size();
   const char* dash = digits;
   while (*dash >= '0' && *dash <= '9') ++dash;
   if (dash == digits || *dash != '-') return false;
@@ -179,26 +154,17 @@ bool IsViewerFolderName(const char* name) {
   return std::strlen(suffix) == 6;
 }
 
-void CleanStaleIn(const std::string& root) {
-  const UniqueFd rootFd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (rootFd.get() < 0) return;
-  const DirPtr listing = ListFolder(rootFd.get());
-  if (!listing) return;
-  while (const dirent* entry = readdir(listing.get())) {
-    if (!IsViewerFolderName(entry->d_name)) continue;
-    // Never through a symlink, never someone else's folder.
-    const UniqueFd folder(openat(rootFd.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
-    if (folder.get() < 0 || fstat(folder.get(), &info) != 0 || info.st_uid != geteuid()) continue;
-    UniqueFd lock(-1);
-    if (IsAbandoned(folder.get(), entry->d_name, lock)) CleanFolder(rootFd.get(), entry->d_name, folder.get());
-  }
-}
+// At the process's end the folder goes too, when nothing is left in it: a program that never
+// ran its own exit (a test) leaves no empty folder behind.
+// (Defined after the state, so it runs before the state goes.)
+struct RemoveAtExit {
+  ~RemoveAtExit() { vimo::platform::RemovePrivateFolder(); }
+} g_removeAtExit;
 
 }  // namespace
 
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-  const std::string dir = PrivateFolder();
+  const std::string dir = vimo::platform::PrivateFolder();
   if (dir.empty()) return 0;
   const auto needed = static_cast<DWORD>(dir.size() + 1);
   if (lpBuffer == nullptr || nBufferLength < needed) return needed;
@@ -225,40 +191,69 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT /*uUnique*/
 
 namespace vimo::platform {
 
-std::string TempRoot() {
-  const std::string base = BaseRoot();
-  if (!OnTmpfs(base)) return base;
-  const std::string cache = CacheRoot();
-  return (!cache.empty() && MakePrivateFolder(cache)) ? cache : base;
+void SetPrivateFolderRule(PrivateFolderRule rule) {
+  std::lock_guard<std::mutex> guard(g_state.mutex);
+  g_state.rule = std::move(rule);
+  g_state.ruleSet = true;
 }
 
-void PrepareTempFolder() {
-  const std::string folder = PrivateFolder();
-  if (folder.empty()) return;
-  const char* current = std::getenv("MAGICK_TEMPORARY_PATH");
-  if (current == nullptr || *current == '\0') setenv("MAGICK_TEMPORARY_PATH", WithoutTrailingSlash(folder).c_str(), 1);
+std::string PrivateFolder() {
+  FolderState& state = g_state;
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (!state.folder.empty()) return state.folder;
+  // A root that cannot be written is passed over for the next.
+  std::vector<std::string> roots;
+  std::vector<std::string> candidates = state.Rule().roots;
+  candidates.insert(candidates.end(), {TempBase(), "/tmp"});
+  for (const std::string& candidate : candidates) {
+    const std::string root = WithoutTrailingSlash(candidate);
+    if (std::find(roots.begin(), roots.end(), root) == roots.end()) roots.push_back(root);
+  }
+  for (const std::string& root : roots) {
+    if (MakeLockedFolder(state.Rule(), root, state.folder, state.lockFd)) break;
+  }
+  return state.folder;
 }
 
-void CleanStaleTempDirs() {
-  CleanStaleIn(BaseRoot());
-  const std::string cache = CacheRoot();
-  if (!cache.empty() && IsOwnFolder(cache)) CleanStaleIn(cache);
+void CleanAbandonedFolders(const std::string& root, const PrivateFolderRule& rule) {
+  const UniqueFd rootFd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (rootFd.get() < 0) return;
+  const DirPtr listing = ListFolder(rootFd.get());
+  if (!listing) return;
+  while (const dirent* entry = readdir(listing.get())) {
+    if (!IsPrivateFolderName(rule, entry->d_name)) continue;
+    // Never through a symlink, never someone else's folder.
+    const UniqueFd folder(openat(rootFd.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (folder.get() < 0 || fstat(folder.get(), &info) != 0 || info.st_uid != geteuid()) continue;
+    UniqueFd lock(-1);
+    if (IsAbandoned(rule, folder.get(), entry->d_name, lock)) CleanFolder(rule, rootFd.get(), entry->d_name, folder.get());
+  }
 }
 
-void RemovePrivateTempDir() {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  if (g_folder.empty()) return;
-  const std::string path = WithoutTrailingSlash(g_folder);
+void RemovePrivateFolder() {
+  FolderState& state = g_state;
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (state.folder.empty()) return;
+  const std::string path = WithoutTrailingSlash(state.folder);
   const size_t slash = path.rfind('/');
   const UniqueFd rootFd(open(path.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const UniqueFd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (rootFd.get() < 0 || folder.get() < 0) return;
-  if (!CleanFolder(rootFd.get(), path.substr(slash + 1), folder.get())) return;
-  close(g_lockFd);
-  g_lockFd = -1;
-  g_folder.clear();
+  if (!CleanFolder(state.Rule(), rootFd.get(), path.substr(slash + 1), folder.get())) return;
+  close(state.lockFd);
+  state.lockFd = -1;
+  state.folder.clear();
 }
 
-void SetTmpfsForTesting(std::optional<bool> onTmpfs) { g_tmpfsOverride = onTmpfs ? int{*onTmpfs} : -1; }
+std::string TempBase() {
+  const char* env = std::getenv("TMPDIR");
+  return WithoutTrailingSlash((env != nullptr && *env != '\0') ? env : "/tmp");
+}
+
+bool IsOnTmpfs(const std::string& path) {
+  struct statfs info {};
+  return statfs(path.c_str(), &info) == 0 && info.f_type == TMPFS_MAGIC;
+}
 
 }  // namespace vimo::platform

@@ -1,39 +1,47 @@
 // "The temporary folder" of this process (what GetTempPathA gives): a private folder
-// vimo-<pid>-XXXXXX/ (mode 0700) in the temporary root, made with mkdtemp. It holds a lock file
-// that the process keeps locked (flock) for its whole life; that lock, not the process id,
-// tells other viewers the folder is in use, so a viewer in another PID namespace (a container,
-// a sandbox) sharing the root keeps its files.
+// <prefix><pid>-XXXXXX/ (mode 0700), made with mkdtemp on first use in the first root that takes
+// it. It holds a lock file that the process keeps locked (flock) for its whole life; that lock,
+// not the process id, tells other processes of the program that the folder is in use, so one in
+// another PID namespace (a container, a sandbox) sharing the root keeps its files.
 //
-// The temporary root is $TMPDIR (else /tmp). When that root is tmpfs, converted files would
-// take memory, so the root is a private per-user cache folder instead: $XDG_CACHE_HOME/vimo
-// (else ~/.cache/vimo), mode 0700, never followed through a symlink.
+// Which roots, which names and which files are leftovers is the program's rule, set once at
+// start. Without one the folder is named after the executable, in $TMPDIR (else /tmp), and the
+// clean-ups take nothing but empty folders.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace vimo::platform {
 
-// The root that holds the private folders, without a trailing '/'. May create the cache folder.
-std::string TempRoot();
+struct PrivateFolderRule {
+  std::vector<std::string> roots;  // tried in order, then $TMPDIR (else /tmp), then /tmp
+  std::string prefix;              // folders are <prefix><pid>-XXXXXX
+  std::string lockName;            // the lock file in each folder
+  std::function<bool(const char* name)> isLeftover;  // files a clean-up may delete
+};
 
-// Makes the private folder now and, when MAGICK_TEMPORARY_PATH is not set, sets it to that
-// folder so that ImageMagick's own spill files live and go with it. Changes the environment:
-// call at start-up, before any thread starts.
-void PrepareTempFolder();
+// Sets the rule. Call at start-up, before the folder is first used and before any thread starts.
+void SetPrivateFolderRule(PrivateFolderRule rule);
 
-// Removes what viewers that are gone left behind, in the temporary root (and in the cache
-// folder when there is one): in each folder vimo-<pid>-* of this user whose lock can be taken
-// (or, for a folder from before the lock existed, whose process id is not running) the *.bmp
-// and ImageMagick magick-* files are deleted, then the folder when nothing else is left. Mail
-// job files (VIM*) stay: their sender owns them.
-void CleanStaleTempDirs();
+// The private folder, ending with '/', made on first use; empty when no root takes it.
+std::string PrivateFolder();
 
-// At exit, after the document's teardown: this process's private folder loses its converted
-// and spill files and goes when nothing else is left (a mail job file keeps it, for the sender).
-void RemovePrivateTempDir();
+// Cleans what processes that are gone left in root: each folder of this user named as the rule
+// names them (<prefix><pid>-XXXXXX, never through a symlink) whose lock can be taken (or, for a
+// folder from before the lock existed, whose process id is not running) loses its leftovers,
+// then goes when nothing else is left. The rule's roots are not used.
+void CleanAbandonedFolders(const std::string& root, const PrivateFolderRule& rule);
 
-// Testing hook: whether $TMPDIR counts as tmpfs (std::nullopt: as the file system says).
-void SetTmpfsForTesting(std::optional<bool> onTmpfs);
+// At exit, after the program's teardown: this process's folder loses its leftovers and goes when
+// nothing else is left (a later use makes a new one).
+void RemovePrivateFolder();
+
+// $TMPDIR, else /tmp, without a trailing '/'.
+std::string TempBase();
+
+// Whether path lies on tmpfs, where files take memory.
+bool IsOnTmpfs(const std::string& path);
 
 }  // namespace vimo::platform

@@ -24,14 +24,14 @@ bool Hold(ViewerSession& session, UINT nCommand, int qtModifiers, const std::fun
           int timeoutMs) {
   CMainFrame* pFrame = session.Frame();
   CVimoDoc* pDoc = session.Doc();
-  while (pFrame->IsMenuItemEnabled(nCommand)) {
+  while (AfxTestAccess::IsMenuItemEnabled(pFrame, nCommand)) {
     const CString* pBefore = CurrentEntry(pDoc);
     const size_t messagesBefore = session.messages.size();
     PressKey(pFrame, Qt::Key_Tab, qtModifiers);
     const bool answered = ViewerSession::WaitFor(
         [&] {
           return CurrentEntry(pDoc) != pBefore || session.messages.size() > messagesBefore ||
-                 !pFrame->IsMenuItemEnabled(nCommand);
+                 !AfxTestAccess::IsMenuItemEnabled(pFrame, nCommand);
         },
         timeoutMs);
     if (!answered) return false;

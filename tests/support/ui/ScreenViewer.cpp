@@ -7,12 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
@@ -20,16 +17,17 @@ namespace vimo::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The process's environment with entries replaced or added ("NAME=value").
+// The process's environment with entries replaced or added ("NAME=value") or removed ("NAME").
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes) {
   std::map<std::string, std::string> entries;
   for (char** p = environ; *p != nullptr; ++p) {
     const std::string entry(*p);
     entries[entry.substr(0, entry.find('='))] = entry;
   }
-  for (const std::string& entry : changes) entries[entry.substr(0, entry.find('='))] = entry;
+  for (const std::string& entry : changes) {
+    if (entry.find('=') == std::string::npos) entries.erase(entry);
+    else entries[entry.substr(0, entry.find('='))] = entry;
+  }
   std::vector<std::string> merged;
   for (const auto& [name, entry] : entries) merged.push_back(entry);
   return merged;
@@ -42,28 +40,8 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
-// Starts argv with standard output and error into the given files; the process id or -1.
-pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, const std::string& outPath,
-            const std::string& errPath) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  std::vector<char*> args = Pointers(argv);
-  std::vector<char*> envp = Pointers(env);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+// The exit status of a wait status; -1 when the process did not exit by itself.
+int ExitStatus(int status) { return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
 std::string Hex(unsigned long window) {
   char text[32];
@@ -108,30 +86,52 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
   const std::string out = (outputs / ("out" + std::to_string(counter))).string();
   const std::string err = (outputs / ("err" + std::to_string(counter++))).string();
   RunResult result;
-  const pid_t pid = Spawn(argv, MergedEnvironment(env), out, err);
+  const pid_t pid = StartProgram(argv, env, out, err);
   if (pid < 0) return result;
   result.status = WaitForExit(pid, timeoutMs);
-  result.out = ReadText(out);
-  result.err = ReadText(err);
+  result.out = TextOfFile(out);
+  result.err = TextOfFile(err);
   return result;
+}
+
+pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& outPath, const std::string& errPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  // Whatever the test runner ignores or blocks, the program gets the default actions.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::vector<std::string> args(argv);
+  std::vector<std::string> environment = MergedEnvironment(env);
+  std::vector<char*> argp = Pointers(args);
+  std::vector<char*> envp = Pointers(environment);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argp[0], &actions, &attributes, argp.data(), envp.data()) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitForEnd(pid_t pid, int timeoutMs) {
+  int status = 0;
+  if (WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs)) return status;
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
 }
 
 std::string ViewerProgram() { return VIMO_BINARY_DIR "/vimo"; }
 
-int WaitForExit(pid_t pid, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+int WaitForExit(pid_t pid, int timeoutMs) { return ExitStatus(WaitForEnd(pid, timeoutMs)); }
 
 ScreenViewer::ScreenViewer(std::vector<std::string> env) : m_env(std::move(env)) {
   for (const char* folder : {"run", "config", "data", "cache"}) std::filesystem::create_directory(m_home / folder);
@@ -155,7 +155,7 @@ std::vector<std::string> ScreenViewer::Changes() const {
 bool ScreenViewer::Start(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {ViewerProgram()};
   argv.insert(argv.end(), args.begin(), args.end());
-  m_pid = Spawn(argv, MergedEnvironment(Changes()), "/dev/null", (m_home / "stderr.txt").string());
+  m_pid = StartProgram(argv, Changes(), "/dev/null", (m_home / "stderr.txt").string());
   return m_pid > 0;
 }
 
@@ -168,7 +168,7 @@ RunResult ScreenViewer::StartAgain(const std::vector<std::string>& args, int tim
 pid_t ScreenViewer::Launch(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {ViewerProgram()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Spawn(argv, MergedEnvironment(Changes()), "/dev/null", (m_home / "stderr.txt").string());
+  return StartProgram(argv, Changes(), "/dev/null", (m_home / "stderr.txt").string());
 }
 
 bool ScreenViewer::Running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
@@ -181,21 +181,20 @@ int ScreenViewer::Stop() {
   return status;
 }
 
-std::string ScreenViewer::Errors() const { return ReadText(m_home / "stderr.txt"); }
+std::string ScreenViewer::Errors() const { return TextOfFile(m_home / "stderr.txt"); }
 
 namespace {
 
 // Waits until xdotool's search with these criteria finds a window; its id, 0 after the timeout.
 unsigned long WaitForSearch(const std::vector<std::string>& criteria, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::vector<std::string> argv = {"xdotool", "search"};
   argv.insert(argv.end(), criteria.begin(), criteria.end());
-  while (Clock::now() < deadline) {
-    const RunResult found = RunProgram(argv);
-    if (found.status == 0 && !found.out.empty()) return std::stoul(found.out);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return 0;
+  RunResult found;
+  const bool seen = WaitUntil([&] {
+    found = RunProgram(argv);
+    return found.status == 0 && !found.out.empty();
+  }, timeoutMs);
+  return seen ? std::stoul(found.out) : 0;
 }
 
 }  // namespace
@@ -228,12 +227,12 @@ Pixels ScreenViewer::Grab(unsigned long window) {
 
 Pixels ScreenViewer::WaitForScreen(unsigned long window, const std::function<bool(const Pixels&)>& pred,
                                    int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    Pixels grab = Grab(window);
-    if (grab.width > 0 && pred(grab)) return grab;
-  }
-  return Pixels{};
+  Pixels grab;
+  const bool seen = WaitUntil([&] {
+    grab = Grab(window);
+    return grab.width > 0 && pred(grab);
+  }, timeoutMs);
+  return seen ? grab : Pixels{};
 }
 
 Place FindBlock(const Pixels& screen, const std::vector<Rgb>& image, int imageWidth, int x, int y, int w, int h) {

@@ -25,11 +25,18 @@ struct RunResult {
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                      int timeoutMs = 60000);
 
+// Starts a program (searched in PATH) as a desktop starts one: no input, standard output and
+// error into the given files, the signals' default actions, the environment with extra
+// "NAME=value" entries ("NAME" alone removes one). Its process id, or -1.
+pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& outPath, const std::string& errPath);
+// Waits for the process to end: its wait status (WaitForEnd) or exit status (WaitForExit), or
+// -1 when it was killed after timeoutMs (or, for WaitForExit, ended by a signal).
+int WaitForEnd(pid_t pid, int timeoutMs);
+int WaitForExit(pid_t pid, int timeoutMs);
+
 // The viewer built beside the tests.
 std::string ViewerProgram();
-
-// Waits for the process to end; its exit status, or -1 when it was killed at the deadline.
-int WaitForExit(pid_t pid, int timeoutMs);
 
 class ScreenViewer {
  public:

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include "support/TestAccess.h"
+
 namespace vimo::test {
 
 void PressKey(CFrameWnd* pFrame, int qtKey, int qtModifiers) {
@@ -28,12 +30,15 @@ void ClickView(CView* pView, int x, int y, bool bRelease) {
 
 void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend) {
   RECT rect{};
-  if (!pDialog->GetDlgItemRect(nID, &rect)) return;
+  if (!AfxTestAccess::GetDlgItemRect(pDialog, nID, &rect)) return;
   QWidget* edit = pDialog->GetWidget()->childAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
   while (edit != nullptr && qobject_cast<QLineEdit*>(edit) == nullptr && qobject_cast<QPlainTextEdit*>(edit) == nullptr) {
     edit = edit->parentWidget();
   }
-  if (edit == nullptr) return;
+  if (edit != nullptr) TypeInEdit(edit, utf8Text, bAppend);
+}
+
+void TypeInEdit(QWidget* edit, const std::string& utf8Text, bool bAppend) {
   if (bAppend) QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
   else QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
   const QString text = QString::fromUtf8(utf8Text);

@@ -7,6 +7,8 @@
 #include "afx/Dialog.h"
 #include "afx/afxwin.h"
 
+class QWidget;
+
 namespace vimo::test {
 
 // Presses and releases a key (a Qt key code) with modifiers (Qt modifier flags) in the
@@ -19,7 +21,8 @@ void ClickView(CView* pView, int x, int y, bool bRelease = true);
 
 // Edits the text of edit control nID in a dialog as a user would: selects all of it (or, with
 // bAppend, goes to its end), then enters utf8Text through the input method, as a Japanese input
-// method commits text, pressing Return for each "\n".
+// method commits text, pressing Return for each "\n". TypeInEdit does the same in an edit widget.
 void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend = false);
+void TypeInEdit(QWidget* pEdit, const std::string& utf8Text, bool bAppend);
 
 }  // namespace vimo::test

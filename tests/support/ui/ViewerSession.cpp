@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QImage>
+
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "app/Globals.h"
+#include "app/TempFiles.h"
 
 namespace vimo::test {
 
@@ -14,6 +16,7 @@ int RunWindowTests(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("QT_NO_GLIB", "1", 0);
+  SetUpTempFiles();
   AfxWinInit(argc, argv);
   const int result = RUN_ALL_TESTS();
   AfxWinTerm();
@@ -58,19 +61,22 @@ ViewerSession::ViewerSession() {
 ViewerSession::~ViewerSession() {
   if (m_bRunning) Stop();
   AfxSetModalHook(nullptr);
-  SetConvertFunctionForTesting(nullptr);
+  AfxTestAccess::SetConvertFunction(nullptr);
   g_bPollQueue = 0;
 }
 
 bool ViewerSession::Start(const std::vector<std::string>& args) {
   std::vector<CString> arguments;
   for (const std::string& arg : args) arguments.emplace_back(arg);
-  m_bRunning = theApp.StartForTest(arguments) != FALSE;
+  for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
+  g_bSettingsChanged = 0;
+  g_mapGiftState.RemoveAll();
+  m_bRunning = theApp.StartInstance(arguments) != FALSE;
   return m_bRunning;
 }
 
 void ViewerSession::Stop() {
-  theApp.StopForTest();
+  theApp.StopInstance();
   m_bRunning = false;
   g_bPollQueue = 0;
 }
@@ -98,22 +104,32 @@ bool ViewerSession::WaitForImage(const std::string& title, int timeoutMs) {
 
 Pixels ViewerSession::ViewPixels() const {
   Pixels pixels;
-  pixels.argb = AfxGrabWindowPixels(View(), &pixels.width, &pixels.height);
+  QWidget* pClient = View() != nullptr ? View()->GetWidget() : nullptr;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
+  if (pClient == nullptr) return pixels;
+  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  pixels.width = image.width();
+  pixels.height = image.height();
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    pixels.argb.insert(pixels.argb.end(), row, row + image.width());
+  }
   return pixels;
 }
 
 std::filesystem::path ViewerSession::ProfilePath() const { return m_home.Path() / "config" / "vimo.ini"; }
 
-std::string ViewerSession::ProfileText() const {
-  std::ifstream file(ProfilePath(), std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+std::string ViewerSession::ProfileText() const { return TextOfFile(ProfilePath()); }
 
 void ViewerSession::WriteProfile(const std::string& text) const {
   std::filesystem::create_directories(ProfilePath().parent_path());
-  std::ofstream(ProfilePath(), std::ios::binary) << text;
+  WriteText(ProfilePath(), text);
+}
+
+int GiftStateOf(const std::string& path) {
+  void* value = nullptr;
+  if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
+  return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
 }
 
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder) {
@@ -139,30 +155,22 @@ Bytes BmpHeaders(int width, int height, int bitCount, int colours) {
   const std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(colours);
   const std::uint32_t imageSize = static_cast<std::uint32_t>(stride * height);
   Bytes bytes;
-  auto put16 = [&bytes](std::uint32_t v) {
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-  };
-  auto put32 = [&put16](std::uint32_t v) {
-    put16(v & 0xFFFF);
-    put16(v >> 16);
-  };
   bytes.push_back('B');
   bytes.push_back('M');
-  put32(offset + imageSize);
-  put32(0);
-  put32(offset);
-  put32(40);
-  put32(static_cast<std::uint32_t>(width));
-  put32(static_cast<std::uint32_t>(height));
-  put16(1);
-  put16(static_cast<std::uint32_t>(bitCount));
-  put32(0);
-  put32(imageSize);
-  put32(2925);
-  put32(2925);
-  put32(static_cast<std::uint32_t>(colours));
-  put32(0);
+  AppendU32(bytes, offset + imageSize);
+  AppendU32(bytes, 0);
+  AppendU32(bytes, offset);
+  AppendU32(bytes, 40);
+  AppendU32(bytes, static_cast<std::uint32_t>(width));
+  AppendU32(bytes, static_cast<std::uint32_t>(height));
+  AppendU16(bytes, 1);
+  AppendU16(bytes, static_cast<std::uint32_t>(bitCount));
+  AppendU32(bytes, 0);
+  AppendU32(bytes, imageSize);
+  AppendU32(bytes, 2925);
+  AppendU32(bytes, 2925);
+  AppendU32(bytes, static_cast<std::uint32_t>(colours));
+  AppendU32(bytes, 0);
   return bytes;
 }
 

@@ -10,6 +10,7 @@
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "support/ImageFixtures.h"
+#include "support/TestAccess.h"
 #include "view/VimoView.h"
 
 namespace vimo::test {
@@ -32,7 +33,9 @@ class ViewerSession {
   ViewerSession(const ViewerSession&) = delete;
   ViewerSession& operator=(const ViewerSession&) = delete;
 
-  // InitInstance with these arguments; its result.
+  // InitInstance with these arguments; its result. The shared globals start as in a fresh
+  // process: a real run reads vimo.txt once, into empty settings (recipients and body are
+  // appended to), and knows no stacked image.
   bool Start(const std::vector<std::string>& args = {});
   // Closes the main window as the user would and runs ExitInstance.
   void Stop();
@@ -76,6 +79,9 @@ class ViewerSession {
   TempDir m_home;
   bool m_bRunning = false;
 };
+
+// The Image Gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
+int GiftStateOf(const std::string& path);
 
 // The image names of a folder that browsing visits (regular files only), in listing order: by
 // name as a file manager sorts them (the folder search's order, pinned by its own test).

@@ -1,4 +1,4 @@
-// Where the program keeps the files that live "beside the executable" (the Gift settings file
+// Where the viewer keeps the files that live "beside the executable" (the Gift settings file
 // vimo.txt and the send log vimolog.txt), and whether this copy is an installed one.
 //
 // A build folder or a portable copy keeps them beside the executable, as the program expects.
@@ -9,15 +9,9 @@
 
 #include <string>
 
-namespace vimo::platform {
-
 // True when this executable runs from an installed tree: the launcher the install puts in
 // <prefix>/bin leads to this very executable.
 bool IsInstalledCopy();
-
-// True when path is the desktop entry the install put beside this copy
-// (<prefix>/share/applications/vimo.desktop), links resolved.
-bool IsInstalledDesktopEntry(const std::string& path);
 
 // The folder that stands for "the executable's folder" for vimo.txt and vimolog.txt, ending
 // with '/': the executable's folder when the copy is not installed and its folder is writable;
@@ -25,5 +19,3 @@ bool IsInstalledDesktopEntry(const std::string& path);
 // created with mode 0700 when missing, so the sender can write its log there. Empty when there
 // is no home folder to use.
 std::string SettingsFolder();
-
-}  // namespace vimo::platform

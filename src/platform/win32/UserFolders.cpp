@@ -1,0 +1,60 @@
+#include "win32/UserFolders.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+namespace vimo::platform {
+
+namespace {
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The variable when it holds an absolute path, else the folder below the home folder.
+std::string XdgFolder(const char* variable, const char* belowHome) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') return WithoutTrailingSlash(value);
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : WithoutTrailingSlash(home) + belowHome;
+}
+
+}  // namespace
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  const struct passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/' ? entry->pw_dir : "";
+}
+
+std::string UserConfigHome() { return XdgFolder("XDG_CONFIG_HOME", "/.config"); }
+std::string UserCacheHome() { return XdgFolder("XDG_CACHE_HOME", "/.cache"); }
+std::string UserDataHome() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
+
+std::string RealPath(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+  return resolved != nullptr ? std::string(resolved.get()) : std::string();
+}
+
+bool IsWritableFolder(const std::string& folder) {
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (access(folder.c_str(), W_OK | X_OK) != 0) return false;
+  return geteuid() != 0 || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+void MakeFolders(const std::string& path) {
+  const std::string folder = WithoutTrailingSlash(path) + "/";
+  for (size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    if (mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return;
+  }
+}
+
+}  // namespace vimo::platform

@@ -1,0 +1,32 @@
+// The user's own folders as the XDG base-directory rules name them, and plain questions about
+// paths: where links lead, whether a folder takes new files, making the folders of a path.
+#pragma once
+
+#include <string>
+
+namespace vimo::platform {
+
+// $HOME when it is absolute, else the home folder of the user's account; empty when neither
+// names one.
+std::string HomeFolder();
+
+// $XDG_CONFIG_HOME, $XDG_CACHE_HOME and $XDG_DATA_HOME when absolute (a relative one is ignored,
+// as the rules ask), else ~/.config, ~/.cache and ~/.local/share. Without a trailing '/'; empty
+// when there is no home folder either.
+std::string UserConfigHome();
+std::string UserCacheHome();
+std::string UserDataHome();
+
+// The path with every link, "." and ".." resolved; empty when it leads nowhere.
+std::string RealPath(const std::string& path);
+
+// Whether this user can create files in the folder. Root, whom the system lets write anywhere on
+// a writable mount, takes a folder whose mode lets nobody write (a copy made read-only on
+// purpose) as read-only too.
+bool IsWritableFolder(const std::string& folder);
+
+// Makes the folders of path (absolute) that are missing, mode 0700 as the user's own; stops at
+// the first that cannot be made.
+void MakeFolders(const std::string& path);
+
+}  // namespace vimo::platform

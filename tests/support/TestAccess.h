@@ -1,0 +1,55 @@
+// The one way tests reach past what the program itself calls: clicking tool-bar buttons and
+// menu items, pressing accelerators, dropping files on a window, answering drags, and putting a
+// stand-in conversion or "executable's folder" in place. The classes it reaches into name it
+// their friend; the bodies that need windows live in support/ui/TestAccess.cpp.
+#pragma once
+
+#include <vector>
+
+#include "afx/OleDataSource.h"
+#include "convert/MultiThread.h"
+
+class CDialog;
+class CFrameWnd;
+class CToolBar;
+class CWnd;
+class QAction;
+class QByteArray;
+
+struct AfxTestAccess {
+  // Menu item nID as the user finds it, after the update handlers ran: enabled, checked;
+  // triggered (FALSE when it is missing or disabled); pointed at, as when the user runs through
+  // the menu. An accelerator key ("Ctrl+O", "Tab", "Shift+Tab") pressed: FALSE when none has it.
+  static BOOL IsMenuItemEnabled(CFrameWnd* pFrame, UINT nID);
+  static BOOL IsMenuItemChecked(CFrameWnd* pFrame, UINT nID);
+  static BOOL TriggerMenuItem(CFrameWnd* pFrame, UINT nID);
+  static BOOL HoverMenuItem(CFrameWnd* pFrame, UINT nID);
+  static BOOL PressAccelerator(CFrameWnd* pFrame, const char* lpszKeys);
+  // Top-level menu nMenu: its title, then a "text|id" line per item shown ("-" for a separator).
+  static std::vector<CString> GetMenuItems(CFrameWnd* pFrame, int nMenu);
+
+  // Tool-bar button nIndex clicked; the pointer moved onto (bEnter) or off it; the tool tip it
+  // shows (empty without CBRS_TOOLTIPS).
+  static void ClickButton(CToolBar& toolBar, int nIndex);
+  static void HoverButton(CToolBar& toolBar, int nIndex, BOOL bEnter);
+  static CString GetButtonToolTip(const CToolBar& toolBar, int nIndex);
+
+  // Files dropped on the window as a file manager drops them: a text/uri-list of their exact
+  // bytes; or such a list as given.
+  static void DropFiles(CWnd* pWnd, const std::vector<CString>& paths);
+  static void DropUriList(CWnd* pWnd, const QByteArray& uriList);
+
+  // Where control nID of a dialog lies, in pixels (FALSE when it has none).
+  static BOOL GetDlgItemRect(CDialog* pDialog, int nID, RECT* lpRect);
+
+  // Drags of the program are answered by hook instead of a real drag loop (empty: real drags).
+  static void SetDragDropHook(COleDataSource::DragDropHook hook);
+  // The worker runs this conversion instead of ConvertImage (NULL: ConvertImage again).
+  static void SetConvertFunction(CMultiThread::ConvertFunction function);
+  // The program runs as if its executable were path (NULL: the real one).
+  static void SetExecutablePath(const char* path);
+
+ private:
+  // The menu item of nID that is shown, once every menu's update handlers ran.
+  static QAction* MenuItem(CFrameWnd* pFrame, UINT nID);
+};
