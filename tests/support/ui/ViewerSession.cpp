@@ -116,6 +116,24 @@ void ViewerSession::WriteProfile(const std::string& text) const {
   std::ofstream(ProfilePath(), std::ios::binary) << text;
 }
 
+TrashInfo ReadTrashInfo(const std::filesystem::path& infoFile) {
+  std::ifstream file(infoFile, std::ios::binary);
+  std::string header, path, date;
+  if (!std::getline(file, header) || header != "[Trash Info]" || !std::getline(file, path) ||
+      path.rfind("Path=", 0) != 0 || !std::getline(file, date) || date.rfind("DeletionDate=", 0) != 0)
+    return {};
+  std::string decoded;
+  for (size_t i = 5; i < path.size(); ++i) {
+    if (path[i] == '%' && i + 2 < path.size()) {
+      decoded += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += path[i];
+    }
+  }
+  return {decoded, date.substr(13)};
+}
+
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
