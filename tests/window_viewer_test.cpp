@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include <signal.h>
@@ -11,6 +12,7 @@
 
 #include "app/Globals.h"
 #include "res/Resource.h"
+#include "support/ui/Browsing.h"
 #include "support/ui/ScreenViewer.h"
 #include "support/ui/ViewerSession.h"
 
@@ -86,6 +88,50 @@ TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenInListingOrder) {
   }
   EXPECT_EQ(HistoryNames(pDoc), expected);
   EXPECT_EQ(g_bPollQueue, 0);
+}
+
+TEST_F(ViewerTest, OtherFormatsAreOpenedAndBrowsedOnceChosenInTheViewMenu) {
+  const std::string halfRed = "-size 8x8 xc:'rgba(255,0,0,0.5)' ";
+  const std::string blue = "-size 16x16 xc:'rgb(40,90,200)' ";  // the HEIF writer keeps no alpha
+  const struct {
+    const char* name;
+    std::string picture;
+    bool halfTransparent;
+  } formats[] = {{"f.png", halfRed, true},
+                 {"g.webp", halfRed + "-define webp:lossless=true ", true},
+                 {"h.tiff", halfRed, true},
+                 {"i.heic", blue, false},
+                 {"j.avif", blue, false}};
+  for (const auto& format : formats) RunConvert(format.picture + (m_dir / format.name).string());
+  ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
+  for (const auto& format : formats)
+    EXPECT_EQ(theApp.OpenDocumentFile((m_dir / format.name).c_str()), nullptr) << format.name << " opened by default";
+  ASSERT_TRUE(m_session.Frame()->TriggerMenuItem(ID_VIEW_OTHER_FORMATS));
+  EXPECT_TRUE(m_session.Frame()->IsMenuItemChecked(ID_VIEW_OTHER_FORMATS));
+  m_session.Stop();
+
+  // Remembered: the next start opens them and browses them with the JPEG files.
+  ASSERT_TRUE(m_session.Start({(m_dir / "f.png").string()}));
+  std::map<std::string, Rgb> shown;
+  ASSERT_TRUE(m_session.WaitForImage("f.png"));
+  shown["f.png"] = m_session.ViewPixels().At(2, 2);
+  ASSERT_TRUE(HoldTab(m_session, [&](const BrowseStep& step) {
+    EXPECT_TRUE(step.messages.empty()) << step.messages.at(0);
+    shown[step.title] = m_session.ViewPixels().At(2, 2);
+  }));
+  EXPECT_EQ(shown.size(), 10u);
+  const Rgb window = WindowColour();
+  for (const auto& format : formats) {
+    // Transparent parts are laid on the window's colour.
+    const Rgb expected = format.halfTransparent ? Rgb{static_cast<std::uint8_t>((255 + window.red) / 2),
+                                                      static_cast<std::uint8_t>(window.green / 2),
+                                                      static_cast<std::uint8_t>(window.blue / 2)}
+                                                : Rgb{40, 90, 200};
+    const Rgb painted = shown[format.name];
+    EXPECT_NEAR(painted.red, expected.red, 8) << format.name;
+    EXPECT_NEAR(painted.green, expected.green, 8) << format.name;
+    EXPECT_NEAR(painted.blue, expected.blue, 8) << format.name;
+  }
 }
 
 TEST_F(ViewerTest, RelativePathOnTheCommandLineIsBrowsedByItsFullPath) {

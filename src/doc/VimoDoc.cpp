@@ -18,8 +18,13 @@ namespace {
 constexpr DWORD kCoreHeaderSize = 12;
 constexpr std::size_t kCoreBitCountAt = 10;
 
-// The two filters of the Open and Save dialogs.
+// The two filters of the Open and Save dialogs; the second list once other formats are opened.
 constexpr char kImageFilter[] = "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd\0他のファイル (*.*)\0*.*\0";
+constexpr char kAllImageFilter[] =
+    "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd;*.png;*.webp;*.tif;*.tiff;*.heic;*.heif;*.avif\0"
+    "他のファイル (*.*)\0*.*\0";
+
+const char* ImageFilter() { return g_bOtherFormats ? kAllImageFilter : kImageFilter; }
 
 const char* NameOf(const char* path) {
   const char* slash = std::strrchr(path, PATH_SEPARATOR);
@@ -45,14 +50,18 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
 BOOL IsImageName(const char* name) {
   CString lower(name);
   lower.MakeLower();
-  const int length = lower.GetLength();
-  if (length >= 4) {
-    const CString last4 = lower.Right(4);
-    for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd"}) {
-      if (last4 == ending) return TRUE;
-    }
+  const auto endsIn = [&lower](const char* ending) {
+    const int length = static_cast<int>(std::strlen(ending));
+    return lower.GetLength() >= length && lower.Right(length) == ending;
+  };
+  for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd", ".jpeg"}) {
+    if (endsIn(ending)) return TRUE;
   }
-  return length >= 5 && lower.Right(5) == ".jpeg" ? TRUE : FALSE;
+  if (!g_bOtherFormats) return FALSE;
+  for (const char* ending : {".png", ".webp", ".tif", ".tiff", ".heic", ".heif", ".avif"}) {
+    if (endsIn(ending)) return TRUE;
+  }
+  return FALSE;
 }
 
 CVimoDoc::CVimoDoc() {
@@ -279,7 +288,7 @@ const BYTE* CVimoDoc::GetBits() {
 
 BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
   CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = kImageFilter;
+  dialog.m_ofn.lpstrFilter = ImageFilter();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = m_pOpenBuf.get();
   dialog.m_ofn.nMaxFile = kOpenBufSize - 1;
@@ -314,7 +323,7 @@ void CVimoDoc::SaveCopyAs(const char* path) {
   char fileName[PATH_MAX];
   std::snprintf(fileName, sizeof(fileName), "%s", NameOf(path));
   CFileDialog dialog(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = kImageFilter;
+  dialog.m_ofn.lpstrFilter = ImageFilter();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = fileName;
   dialog.m_ofn.nMaxFile = PATH_MAX;

@@ -71,5 +71,6 @@ class CVimoDoc : public CDocument {
   BOOL RunOpenDialog(CString& rPath);
 };
 
-// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg.
+// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg (with
+// g_bOtherFormats also .png, .webp, .tif, .tiff, .heic, .heif or .avif).
 BOOL IsImageName(const char* name);
