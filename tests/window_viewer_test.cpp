@@ -74,20 +74,26 @@ TEST_F(ViewerTest, FileOnTheCommandLineAppearsAtNaturalSizeInTheTopLeftCorner) {
   EXPECT_EQ(painted.At(painted.width - 1, painted.height - 1), background);
 }
 
-TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenInListingOrder) {
-  ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
-  ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
-  CVimoDoc* pDoc = m_session.Doc();
-  // Take the remaining read-ahead steps, as moving forward would.
-  for (int i = 0; i < 5; ++i) pDoc->QueueNextImage();
-  ASSERT_TRUE(ViewerSession::WaitFor([&] { return pDoc->m_queue.HistoryCount() == 5; }));
-
-  std::vector<std::string> expected = {"c.jpg"};
-  for (const std::string& name : ImageNamesInListingOrder(m_dir.Path())) {
-    if (name != "c.jpg") expected.push_back(name);
+TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenFromItsStartOrOnFromTheOpenedFile) {
+  const struct {
+    const char* profile;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"", {"c.jpg", "a.jpg", "b.jpg", "d.jpg", "e.jpg"}},
+      {"[View]\nBrowseFromOpened=1\n", {"c.jpg", "d.jpg", "e.jpg", "a.jpg", "b.jpg"}},  // wraps, ends before c
+  };
+  for (const auto& c : cases) {
+    m_session.WriteProfile(c.profile);
+    ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
+    ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+    CVimoDoc* pDoc = m_session.Doc();
+    // Take more than the remaining read-ahead steps, as moving forward would.
+    for (int i = 0; i < 5; ++i) pDoc->QueueNextImage();
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return pDoc->m_queue.IsNextComing() == 0; }));
+    EXPECT_EQ(HistoryNames(pDoc), c.expected) << c.profile;
+    EXPECT_EQ(g_bPollQueue, 0);
+    m_session.Stop();
   }
-  EXPECT_EQ(HistoryNames(pDoc), expected);
-  EXPECT_EQ(g_bPollQueue, 0);
 }
 
 TEST_F(ViewerTest, OtherFormatsAreOpenedAndBrowsedOnceChosenInTheViewMenu) {

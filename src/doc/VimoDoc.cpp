@@ -96,6 +96,11 @@ void CVimoDoc::CloseSearch() {
   m_hFind = nullptr;
 }
 
+BOOL CVimoDoc::IsOpenedName(const char* name) const {
+  return _mbscmp(reinterpret_cast<const unsigned char*>(name),
+                 reinterpret_cast<const unsigned char*>(static_cast<const char*>(m_strFileName))) == 0;
+}
+
 // ---- browsing ---------------------------------------------------------------------------------
 
 void CVimoDoc::OpenImages(const char* path) {
@@ -103,6 +108,8 @@ void CVimoDoc::OpenImages(const char* path) {
   m_nReadAhead = 0;
   m_nQueued = 0;
   m_nNextWanted = 0;
+  m_bWrapPending = FALSE;
+  m_bWrapped = FALSE;
   CString openedPath;
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;
@@ -137,6 +144,11 @@ void CVimoDoc::OpenImages(const char* path) {
     }
     vimo::platform::FindRewind(hCount);
     m_hFind = hCount;
+    // On from the opened file: the walk continues after its entry, and wraps.
+    if (path != nullptr && g_bBrowseFromOpened) {
+      while (!m_bWrapPending && FindNextFileA(hCount, &m_findData)) m_bWrapPending = IsOpenedName(m_findData.cFileName);
+      if (!m_bWrapPending) vimo::platform::FindRewind(hCount);
+    }
   }
   SetTitle(CString("Reading...") + m_szFolder);
   QueueNextImage();
@@ -191,15 +203,26 @@ void CVimoDoc::QueueNextImage() {
   } else {
     bFound = FindNextFileA(m_hFind, &m_findData);
   }
-  for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
-    if (!IsBrowsable(m_findData)) continue;
-    if (_mbscmp(reinterpret_cast<const unsigned char*>(m_findData.cFileName),
-                reinterpret_cast<const unsigned char*>(static_cast<const char*>(m_strFileName))) == 0)
-      continue;
-    if (IsImageName(m_findData.cFileName)) break;
+  for (;;) {
+    for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
+      if (!IsBrowsable(m_findData)) continue;
+      if (IsOpenedName(m_findData.cFileName)) {
+        if (!m_bWrapped) continue;
+        bFound = FALSE;  // once round the folder: browsing ends before the opened file
+        break;
+      }
+      if (IsImageName(m_findData.cFileName)) break;
+    }
+    if (bFound || !m_bWrapPending) break;
+    // The listing ran out after the opened file: on from the folder's beginning, same listing.
+    m_bWrapPending = FALSE;
+    m_bWrapped = TRUE;
+    vimo::platform::FindRewind(m_hFind);
+    bFound = FindNextFileA(m_hFind, &m_findData);
   }
   if (!bFound) {
     CloseSearch();
+    if (m_bWrapped) m_nReadAhead = 0;
     return;
   }
   Queue(CString(m_szFolder) + m_findData.cFileName);
