@@ -11,7 +11,7 @@ namespace vimo::platform {
 // that is a symlink or someone else's is never used. The file keeps its name there (or gets
 // ".2", ".3"... before its extension when the name is taken), beside an info file that says
 // where it came from and when it went.
-// FALSE, with the file left where it was, when no trash can take it or the move fails.
+// false, with the file left where it was, when no trash can take it or the move fails.
 bool MoveToTrash(const char* path);
 
 }  // namespace vimo::platform

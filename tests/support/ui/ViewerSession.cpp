@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/Globals.h"
+#include "convert/ConvertImage.h"
 
 namespace vimo::test {
 
@@ -60,6 +61,10 @@ ViewerSession::~ViewerSession() {
   AfxSetModalHook(nullptr);
   SetConvertFunctionForTesting(nullptr);
   g_bPollQueue = 0;
+  // The next session starts from its own profile, like a new process.
+  g_bOtherFormats = 0;
+  g_bBrowseFromOpened = 0;
+  SetConvertOtherFormats(false, 0);
 }
 
 bool ViewerSession::Start(const std::vector<std::string>& args) {
