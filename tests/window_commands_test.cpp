@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <set>
 
@@ -141,15 +142,40 @@ TEST_F(CommandsTest, EachTabShowsAtMostOneConversionErrorAndBrowsingGoesOn) {
   for (const char* name : {"a.jpg", "e.jpg", "f.jpg"}) EXPECT_EQ(titles.count(name), 1u) << name << " never shown";
 }
 
-TEST_F(CommandsTest, CtrlDelDeletesTheShownFileAndKeepsItPainted) {
+std::string LocalTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+TEST_F(CommandsTest, CtrlDelMovesTheShownFileIntoTheTrashAndKeepsItPainted) {
+  const std::string latin1 = "\xE9t\xE9.jpg";  // not UTF-8
   MakeJpeg("a.jpg", "red-white");
-  MakeJpeg("b.jpg", "blue-white");
+  MakeJpeg(latin1, "blue-white");
+  // An a.jpg deleted before keeps its place in the trash.
+  const std::filesystem::path trash = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "Trash";
+  std::filesystem::create_directories(trash / "info");
+  std::filesystem::create_directories(trash / "files");
+  WriteFile(trash / "info" / "a.jpg.trashinfo", Bytes{'[', ']'});
+  WriteFile(trash / "files" / "a.jpg", Bytes{1, 2, 3});
+  const auto deleteShown = [&](const std::string& name, const std::string& entry) {
+    const Bytes bytes = ReadFile(m_dir / name);
+    const std::string earliest = LocalTimeNow();
+    PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
+    const std::string latest = LocalTimeNow();
+    EXPECT_FALSE(std::filesystem::exists(m_dir / name));
+    EXPECT_EQ(ReadFile(trash / "files" / entry), bytes);
+    const TrashInfo info = ReadTrashInfo(trash / "info" / (entry + ".trashinfo"));
+    EXPECT_EQ(info.path, (std::filesystem::canonical(m_dir.Path()) / name).string());
+    EXPECT_TRUE(earliest <= info.deletionDate && info.deletionDate <= latest) << info.deletionDate;
+  };
   StartOn("a.jpg");
   const Pixels before = m_session.ViewPixels();
 
-  PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
-  EXPECT_FALSE(std::filesystem::exists(m_dir / "a.jpg"));
-  EXPECT_TRUE(std::filesystem::exists(m_dir / "b.jpg"));
+  deleteShown("a.jpg", "a.2.jpg");
+  EXPECT_EQ(ReadFile(trash / "files" / "a.jpg"), (Bytes{1, 2, 3}));
+  EXPECT_TRUE(std::filesystem::exists(m_dir / latin1));
   EXPECT_EQ(Title(), "");
   EXPECT_EQ(Frame()->GetWindowText().str(), " - Vimo");
   for (UINT nID : {ID_IMAGE_DELETE, ID_IMAGE_SAVE_AS, ID_GIFT_STACK, ID_GIFT_SEND})
@@ -158,12 +184,13 @@ TEST_F(CommandsTest, CtrlDelDeletesTheShownFileAndKeepsItPainted) {
   const Pixels after = m_session.ViewPixels();
   EXPECT_EQ(after.At(5, 5), before.At(5, 5));
   EXPECT_EQ(after.At(50, 30), before.At(50, 30));
-  EXPECT_TRUE(m_session.messages.empty());
 
   // The next image is reached with Tab as before.
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
   Tab();
-  EXPECT_TRUE(m_session.WaitForImage("b.jpg"));
+  ASSERT_TRUE(m_session.WaitForImage(latin1));
+  deleteShown(latin1, latin1);
+  EXPECT_TRUE(m_session.messages.empty());
 }
 
 TEST_F(CommandsTest, DeletingAFileAlreadyGoneReportsItOnTwoLines) {

@@ -9,6 +9,8 @@ CString g_strBody;
 int g_bSettingsChanged = 0;
 int g_bDragging = 0;
 int g_bPollQueue = 0;
+int g_bOtherFormats = 0;
+int g_bBrowseFromOpened = 0;
 
 char g_szSettingsPath[PATH_MAX] = "";
 char g_szLogPath[PATH_MAX] = "";

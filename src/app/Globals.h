@@ -17,6 +17,10 @@ extern int g_bSettingsChanged;  // the settings dialog ended with OK in this run
 extern int g_bDragging;         // the view is dragging the shown image file out
 extern int g_bPollQueue;        // the window waits for a converted image or an error
 
+// Viewing preferences, kept in the profile's "View" section.
+extern int g_bOtherFormats;       // PNG, WebP, TIFF, HEIC and AVIF files are opened and browsed too
+extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in name order, wrapping
+
 // Full paths of "vimo.txt" and "vimolog.txt"; empty when the path would not fit.
 extern char g_szSettingsPath[PATH_MAX];
 extern char g_szLogPath[PATH_MAX];

@@ -7,6 +7,7 @@
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
 #include "app/InstalledCopy.h"
+#include "convert/ConvertImage.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
@@ -30,9 +31,15 @@ BEGIN_MESSAGE_MAP(CVimoApp, CWinApp)
   ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
   ON_COMMAND(ID_FILE_NEW, CWinApp::OnFileNew)
   ON_COMMAND(ID_FILE_OPEN, CWinApp::OnFileOpen)
+  ON_COMMAND(ID_VIEW_OTHER_FORMATS, OnViewOtherFormats)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_OTHER_FORMATS, OnUpdateViewOtherFormats)
+  ON_COMMAND(ID_VIEW_BROWSE_ON, OnViewBrowseOn)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_BROWSE_ON, OnUpdateViewBrowseOn)
 END_MESSAGE_MAP()
 
 namespace {
+
+constexpr char kViewSection[] = "View";
 
 // folder + name, when it fits the buffer; an empty buffer otherwise.
 void BuildInFolder(char* buffer, size_t size, const std::string& folder, const char* name) {
@@ -42,6 +49,10 @@ void BuildInFolder(char* buffer, size_t size, const std::string& folder, const c
   std::strcpy(buffer + folder.size(), name);
 }
 
+// Tells the conversion whether it reads the other formats, and lays their transparent parts on
+// the window's colour.
+void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
+
 }  // namespace
 
 BOOL IsAcceptedExtension(const char* path) {
@@ -49,7 +60,9 @@ BOOL IsAcceptedExtension(const char* path) {
   while (position > 0 && path[position] != '.') --position;
   CString extension(path + position);
   extension.MakeLower();
-  return std::strstr(".bmp.jpg.jpeg.jpe.pcd.gif", extension) != nullptr ? TRUE : FALSE;
+  if (std::strstr(".bmp.jpg.jpeg.jpe.pcd.gif", extension) != nullptr) return TRUE;
+  // The formats the user opted into, tested the same way.
+  return g_bOtherFormats && std::strstr(".png.webp.tif.tiff.heic.heif.avif", extension) != nullptr ? TRUE : FALSE;
 }
 
 // The program goes by "vimo" whatever its executable is called: its profile vimo.ini, its
@@ -62,6 +75,10 @@ BOOL CVimoApp::InitInstance() {
   AfxOleInit();
   Enable3dControls();
   LoadStdProfileSettings(16);
+  // Before the command line's file meets the extension filter.
+  g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
+  g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
+  ApplyOtherFormats();
 
   AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CVimoDoc), RUNTIME_CLASS(CMainFrame),
                                         RUNTIME_CLASS(CVimoView)));
@@ -111,6 +128,21 @@ void CVimoApp::OnAppAbout() {
   CAboutDlg aboutDlg;
   aboutDlg.DoModal();
 }
+
+void CVimoApp::OnViewOtherFormats() {
+  g_bOtherFormats = g_bOtherFormats ? 0 : 1;
+  WriteProfileInt(kViewSection, "OtherFormats", g_bOtherFormats);
+  ApplyOtherFormats();
+}
+
+void CVimoApp::OnUpdateViewOtherFormats(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bOtherFormats); }
+
+void CVimoApp::OnViewBrowseOn() {
+  g_bBrowseFromOpened = g_bBrowseFromOpened ? 0 : 1;
+  WriteProfileInt(kViewSection, "BrowseFromOpened", g_bBrowseFromOpened);
+}
+
+void CVimoApp::OnUpdateViewBrowseOn(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bBrowseFromOpened); }
 
 BOOL CVimoApp::IsImageShown() const {
   CSingleDocTemplate* pTemplate = GetDocTemplate();

@@ -13,8 +13,9 @@ class CVimoApp : public CWinApp {
   // Turns g_bPollQueue into the frame's WM_USER+101 while the main window exists.
   BOOL OnIdle(LONG lCount) override;
   int ExitInstance() override;
-  // Opens only paths whose extension occurs in ".bmp.jpg.jpeg.jpe.pcd.gif" (a substring test),
-  // and nothing while the view drags its own image out; then starts browsing from the path.
+  // Opens only paths whose extension occurs in ".bmp.jpg.jpeg.jpe.pcd.gif" (a substring test;
+  // with g_bOtherFormats also in ".png.webp.tif.tiff.heic.heif.avif"), and nothing while the view
+  // drags its own image out; then starts browsing from the path.
   CDocument* OpenDocumentFile(const char* lpszFileName) override;
 
   // TRUE once the document shows an image (for the screenshot mode).
@@ -22,12 +23,18 @@ class CVimoApp : public CWinApp {
 
  protected:
   void OnAppAbout();
+  // The view menu's preferences: each toggles its global and writes it to the profile.
+  void OnViewOtherFormats();
+  void OnUpdateViewOtherFormats(CCmdUI* pCmdUI);
+  void OnViewBrowseOn();
+  void OnUpdateViewBrowseOn(CCmdUI* pCmdUI);
   DECLARE_MESSAGE_MAP()
 };
 
 extern CVimoApp theApp;
 
-// TRUE when the lower-cased extension of path (from its last '.') occurs in the image list.
+// TRUE when the lower-cased extension of path (from its last '.') occurs in the image list (or,
+// with g_bOtherFormats, in the list of other formats).
 BOOL IsAcceptedExtension(const char* path);
 
 // `vimo --screenshot PNG [FILE]`: runs the viewer without a display until the first image is

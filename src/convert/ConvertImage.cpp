@@ -1,6 +1,7 @@
 #include "convert/ConvertImage.h"
 
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -33,7 +34,30 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-enum class Reader { kNone, kGif, kJpeg, kPhotoCd };
+enum class Reader { kNone, kGif, kJpeg, kPhotoCd, kLibrary };
+
+// The choice of SetConvertOtherFormats: kReadOtherFormats with the background's 24 bits, one
+// value so that a conversion never sees half of a change.
+constexpr std::uint32_t kReadOtherFormats = 0x01000000;
+std::atomic<std::uint32_t> g_otherFormats{0};
+
+struct OtherFormats {
+  bool read = false;
+  std::uint32_t background = 0;  // 0x00BBGGRR
+};
+
+OtherFormats CurrentOtherFormats() {
+  const std::uint32_t choice = g_otherFormats.load();
+  return {(choice & kReadOtherFormats) != 0, choice & 0xFFFFFF};
+}
+
+// The brands of the HEIF container that libheif decodes: HEVC (HEIC) and AV1 (AVIF) images.
+bool IsHeifBrand(const unsigned char* brand) {
+  for (const char* known : {"heic", "heix", "hevc", "hevx", "mif1", "msf1", "avif", "avis"}) {
+    if (std::memcmp(brand, known, 4) == 0) return true;
+  }
+  return false;
+}
 
 bool IsKnownFormat(const std::string& name, ExceptionInfo* exception) {
   if (name.empty()) return false;
@@ -63,19 +87,32 @@ std::string FormatFromName(const char* fileName, ExceptionInfo* exception) {
 
 // Replaces format with the one the file's signature names, if any. The first 2048 bytes are
 // examined, or the next 2048 when the file begins with 0xFF 0xFF (where Photo CD keeps "PCD_").
-void FormatFromContent(std::FILE* file, std::string& format) {
+// With other formats, their signatures count too.
+void FormatFromContent(std::FILE* file, std::string& format, bool otherFormats) {
   std::array<unsigned char, kExaminedBytes> block{};
   std::size_t length = std::fread(block.data(), 1, block.size(), file);
   if (length >= 2 && block[0] == 0xFF && block[1] == 0xFF) length = std::fread(block.data(), 1, block.size(), file);
-  if (length >= 4 && std::memcmp(block.data(), "GIF8", 4) == 0) format = "GIF";
-  if (length >= 3 && block[0] == 0xFF && block[1] == 0xD8 && block[2] == 0xFF) format = "JPEG";
-  if (length >= 4 && std::memcmp(block.data(), "PCD_", 4) == 0) format = "PCD";
+  const unsigned char* bytes = block.data();
+  if (length >= 4 && std::memcmp(bytes, "GIF8", 4) == 0) format = "GIF";
+  if (length >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) format = "JPEG";
+  if (length >= 4 && std::memcmp(bytes, "PCD_", 4) == 0) format = "PCD";
+  if (!otherFormats) return;
+  if (length >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1A\n", 8) == 0) format = "PNG";
+  if (length >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0) format = "WEBP";
+  for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {  // classic and big TIFF, both byte orders
+    if (length >= 4 && std::memcmp(bytes, tiff, 4) == 0) format = "TIFF";
+  }
+  if (length >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 && IsHeifBrand(bytes + 8)) format = "HEIC";
 }
 
-Reader ReaderFor(const std::string& format) {
+Reader ReaderFor(const std::string& format, bool otherFormats) {
   if (format.rfind("GIF", 0) == 0) return Reader::kGif;
   if (format == "JPEG") return Reader::kJpeg;
   if (format == "PCD") return Reader::kPhotoCd;
+  if (!otherFormats) return Reader::kNone;
+  for (const char* other : {"PNG", "WEBP", "TIFF", "HEIC", "AVIF"}) {
+    if (format == other) return Reader::kLibrary;
+  }
   return Reader::kNone;
 }
 
@@ -126,11 +163,40 @@ void NormaliseImages(Image* images, ExceptionInfo* exception) {
   }
 }
 
-// The reader for a file: by its name, then by its content (the content wins).
-Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* exception) {
-  std::string format = FormatFromName(fileName, exception);
-  FormatFromContent(file, format);
-  return ReaderFor(format);
+// The reader for a file: by its name, then by its content (the content wins); format is the
+// format name it goes by.
+Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* exception, bool otherFormats,
+                    std::string& format) {
+  format = FormatFromName(fileName, exception);
+  FormatFromContent(file, format, otherFormats);
+  return ReaderFor(format, otherFormats);
+}
+
+// Lays every image with transparency on background (0x00BBGGRR), so that its transparent parts
+// show the colour the window shows around it.
+void LayOnBackground(Image* images, std::uint32_t background, ExceptionInfo* exception) {
+  const double red = CharToQuantum(background & 0xFF);
+  const double green = CharToQuantum((background >> 8) & 0xFF);
+  const double blue = CharToQuantum((background >> 16) & 0xFF);
+  for (Image* image = images; image != nullptr; image = GetNextImageInList(image)) {
+    if (image->matte == MagickFalse) continue;
+    // The new colours are colours: neither a colour map's entries nor grey levels.
+    if (SetImageStorageClass(image, DirectClass) == MagickFalse) continue;
+    if (image->colorspace == GRAYColorspace) (void)TransformImageColorspace(image, sRGBColorspace);
+    for (std::size_t y = 0; y < image->rows; ++y) {
+      PixelPacket* pixel = GetAuthenticPixels(image, 0, static_cast<ssize_t>(y), image->columns, 1, exception);
+      if (pixel == nullptr) break;
+      for (std::size_t x = 0; x < image->columns; ++x, ++pixel) {
+        const double alpha = QuantumScale * (QuantumRange - GetPixelOpacity(pixel));
+        SetPixelRed(pixel, ClampToQuantum(alpha * GetPixelRed(pixel) + (1.0 - alpha) * red));
+        SetPixelGreen(pixel, ClampToQuantum(alpha * GetPixelGreen(pixel) + (1.0 - alpha) * green));
+        SetPixelBlue(pixel, ClampToQuantum(alpha * GetPixelBlue(pixel) + (1.0 - alpha) * blue));
+        SetPixelOpacity(pixel, OpaqueOpacity);
+      }
+      if (SyncAuthenticPixels(image, exception) == MagickFalse) break;
+    }
+    image->matte = MagickFalse;
+  }
 }
 
 // The JPEG reader reports a fatal decoder error as an error (a decoder warning, such as data
@@ -161,11 +227,14 @@ Image* DropEmptyImages(Image* images) {
 }
 
 // Reads one input file with the reader its name and content select; nullptr when none.
-Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
+Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception,
+                        const OtherFormats& otherFormats) {
   FilePtr file(vimo::platform::OpenRegularFile(fileName));
   if (!file) return nullptr;
   Image* images = nullptr;
-  switch (DetectReader(fileName, file.get(), exception)) {
+  std::string format;
+  const Reader reader = DetectReader(fileName, file.get(), exception, otherFormats.read, format);
+  switch (reader) {
     case Reader::kGif:
       images = ReadGifImages(file.get(), info, exception);
       break;
@@ -175,18 +244,22 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
     case Reader::kPhotoCd:
       images = ReadPhotoCdImages(file.get(), info, exception);
       break;
+    case Reader::kLibrary:
+      images = ReadThroughLibrary(format.c_str(), file.get(), info, exception);
+      break;
     case Reader::kNone:
       return nullptr;
   }
   images = DropEmptyImages(images);
   if (images != nullptr) NormaliseImages(images, exception);
+  if (images != nullptr && reader == Reader::kLibrary) LayOnBackground(images, otherFormats.background, exception);
   return images;
 }
 
 // Memory running out while reading (the program's own buffers) means no image.
-Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception) {
+Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception, const OtherFormats& otherFormats) {
   try {
-    return ReadInputOrThrow(fileName, info, exception);
+    return ReadInputOrThrow(fileName, info, exception, otherFormats);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -261,11 +334,13 @@ bool IsSameFile(const char* source, const char* destination) {
 }
 
 // nullopt when the general path is to decide.
-std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception) {
+std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception,
+                                           bool otherFormats) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return std::nullopt;
   if (IsSameFile(source, destination)) return std::nullopt;
   FilePtr file(vimo::platform::OpenRegularFile(source));
-  if (!file || DetectReader(source, file.get(), exception) != Reader::kJpeg) return std::nullopt;
+  std::string format;
+  if (!file || DetectReader(source, file.get(), exception, otherFormats, format) != Reader::kJpeg) return std::nullopt;
   try {
     return StreamJpegToBmp(file.get(), destination);
   } catch (const std::bad_alloc&) {
@@ -276,12 +351,20 @@ std::optional<ConvertOutcome> TryStreaming(const char* source, const char* desti
 }  // namespace
 }  // namespace vimo::convert
 
+void SetConvertOtherFormats(bool read, std::uint32_t background) {
+  using namespace vimo::convert;
+  g_otherFormats = (read ? kReadOtherFormats : 0) | (background & 0xFFFFFF);
+}
+
+bool IsConvertingOtherFormats() { return vimo::convert::CurrentOtherFormats().read; }
+
 int ConvertImage(const char* src, const char* dst, int colours) {
   return ConvertImageEx(src, dst, colours).status == ConvertStatus::kWritten ? 1 : 0;
 }
 
 ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
   using namespace vimo::convert;
+  const OtherFormats otherFormats = CurrentOtherFormats();
   // The converter's argument list: program slot, ["-colors", number,] source, destination.
   std::array<char, 16> number{};
   std::vector<const char*> args{""};
@@ -303,7 +386,7 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
 
   if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get());
+    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get(), otherFormats.read);
     if (streamed) return *streamed;
   }
 
@@ -312,7 +395,7 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
     const char* entry = args[i];
     if (IsInputEntry(entry)) {
       if (std::strlen(entry) >= kFileNameBufferSize) continue;  // longer than a path may be
-      Image* images = ReadInput(entry, info.get(), exception.get());
+      Image* images = ReadInput(entry, info.get(), exception.get(), otherFormats);
       if (images == nullptr) continue;
       ApplyOptions(args, i, images);
       Image* head = list.release();

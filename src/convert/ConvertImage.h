@@ -1,7 +1,15 @@
-// Converts one JPEG, GIF or Photo CD file into a BMP file.
+// Converts one JPEG, GIF or Photo CD file into a BMP file; PNG, WebP, TIFF, HEIC and AVIF files
+// too once the user has chosen so.
 #pragma once
 
 #include <cstdint>
+
+// Whether conversions also read PNG, WebP, TIFF, HEIC and AVIF files (through the image
+// library's own readers, chosen by the file's content like the others), and the colour
+// (0x00BBGGRR) their transparent parts are laid on. Set by the user-interface thread whenever
+// the choice changes; a conversion takes both once, when it starts.
+void SetConvertOtherFormats(bool read, std::uint32_t background);
+bool IsConvertingOtherFormats();
 
 // Reads every image of src (the reader chosen by the file's content), optionally reduces each
 // to at most `colours` colours, and writes them back to back as BMP images into dst when dst's

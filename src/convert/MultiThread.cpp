@@ -1,5 +1,6 @@
 #include "convert/MultiThread.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -63,6 +64,17 @@ void DeliverFile(ConvertThreadParam* param, int generation, const std::string& w
   }
   param->pHistory->AddTail(std::make_unique<CString>(destination));
   param->pResultEvent->SetEvent();
+}
+
+// Whether source is copied as a BMP file rather than converted: a name ending in 'p' (of the
+// names the document queues, only ".bmp" does), or, once other formats are read (".webp" ends
+// in 'p' too), a name ending in ".bmp".
+bool IsBmpSource(const std::string& source) {
+  if (!IsConvertingOtherFormats()) return source.back() == 'p' || source.back() == 'P';
+  if (source.size() < 4) return false;
+  std::string ending = source.substr(source.size() - 4);
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ending == ".bmp";
 }
 
 // Only a regular file is read, and the check never blocks: a FIFO named like an image would
@@ -147,8 +159,7 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       continue;
     }
 
-    const char last = source.back();
-    if (last == 'p' || last == 'P') {
+    if (IsBmpSource(source)) {
       // A copy that failed would leave an earlier file of this name, or none, to be shown as
       // this source: it fails like a conversion instead.
       if (CopyFileA(source.c_str(), written.c_str(), FALSE)) {

@@ -15,8 +15,13 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// The two filters of the Open and Save dialogs.
+// The two filters of the Open and Save dialogs; the second list once other formats are opened.
 constexpr char kImageFilter[] = "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd\0他のファイル (*.*)\0*.*\0";
+constexpr char kAllImageFilter[] =
+    "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd;*.png;*.webp;*.tif;*.tiff;*.heic;*.heif;*.avif\0"
+    "他のファイル (*.*)\0*.*\0";
+
+const char* ImageFilter() { return g_bOtherFormats ? kAllImageFilter : kImageFilter; }
 
 const char* NameOf(const char* path) {
   const char* slash = std::strrchr(path, PATH_SEPARATOR);
@@ -42,14 +47,18 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
 BOOL IsImageName(const char* name) {
   CString lower(name);
   lower.MakeLower();
-  const int length = lower.GetLength();
-  if (length >= 4) {
-    const CString last4 = lower.Right(4);
-    for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd"}) {
-      if (last4 == ending) return TRUE;
-    }
+  const auto endsIn = [&lower](const char* ending) {
+    const int length = static_cast<int>(std::strlen(ending));
+    return lower.GetLength() >= length && lower.Right(length) == ending;
+  };
+  for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd", ".jpeg"}) {
+    if (endsIn(ending)) return TRUE;
   }
-  return length >= 5 && lower.Right(5) == ".jpeg" ? TRUE : FALSE;
+  if (!g_bOtherFormats) return FALSE;
+  for (const char* ending : {".png", ".webp", ".tif", ".tiff", ".heic", ".heif", ".avif"}) {
+    if (endsIn(ending)) return TRUE;
+  }
+  return FALSE;
 }
 
 CVimoDoc::CVimoDoc() {
@@ -84,6 +93,11 @@ void CVimoDoc::CloseSearch() {
   m_hFind = nullptr;
 }
 
+BOOL CVimoDoc::IsOpenedName(const char* name) const {
+  return _mbscmp(reinterpret_cast<const unsigned char*>(name),
+                 reinterpret_cast<const unsigned char*>(static_cast<const char*>(m_strFileName))) == 0;
+}
+
 // ---- browsing ---------------------------------------------------------------------------------
 
 void CVimoDoc::OpenImages(const char* path) {
@@ -91,6 +105,8 @@ void CVimoDoc::OpenImages(const char* path) {
   m_nReadAhead = 0;
   m_nQueued = 0;
   m_nNextWanted = 0;
+  m_bWrapPending = FALSE;
+  m_bWrapped = FALSE;
   CString openedPath;
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;
@@ -125,6 +141,11 @@ void CVimoDoc::OpenImages(const char* path) {
     }
     vimo::platform::FindRewind(hCount);
     m_hFind = hCount;
+    // On from the opened file: the walk continues after its entry, and wraps.
+    if (path != nullptr && g_bBrowseFromOpened) {
+      while (!m_bWrapPending && FindNextFileA(hCount, &m_findData)) m_bWrapPending = IsOpenedName(m_findData.cFileName);
+      if (!m_bWrapPending) vimo::platform::FindRewind(hCount);
+    }
   }
   SetTitle(CString("Reading...") + m_szFolder);
   QueueNextImage();
@@ -179,15 +200,26 @@ void CVimoDoc::QueueNextImage() {
   } else {
     bFound = FindNextFileA(m_hFind, &m_findData);
   }
-  for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
-    if (!IsBrowsable(m_findData)) continue;
-    if (_mbscmp(reinterpret_cast<const unsigned char*>(m_findData.cFileName),
-                reinterpret_cast<const unsigned char*>(static_cast<const char*>(m_strFileName))) == 0)
-      continue;
-    if (IsImageName(m_findData.cFileName)) break;
+  for (;;) {
+    for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
+      if (!IsBrowsable(m_findData)) continue;
+      if (IsOpenedName(m_findData.cFileName)) {
+        if (!m_bWrapped) continue;
+        bFound = FALSE;  // once round the folder: browsing ends before the opened file
+        break;
+      }
+      if (IsImageName(m_findData.cFileName)) break;
+    }
+    if (bFound || !m_bWrapPending) break;
+    // The listing ran out after the opened file: on from the folder's beginning, same listing.
+    m_bWrapPending = FALSE;
+    m_bWrapped = TRUE;
+    vimo::platform::FindRewind(m_hFind);
+    bFound = FindNextFileA(m_hFind, &m_findData);
   }
   if (!bFound) {
     CloseSearch();
+    if (m_bWrapped) m_nReadAhead = 0;
     return;
   }
   Queue(CString(m_szFolder) + m_findData.cFileName);
@@ -253,7 +285,7 @@ const BYTE* CVimoDoc::GetBits() {
 
 BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
   CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = kImageFilter;
+  dialog.m_ofn.lpstrFilter = ImageFilter();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = m_pOpenBuf.get();
   dialog.m_ofn.nMaxFile = kOpenBufSize - 1;
@@ -288,7 +320,7 @@ void CVimoDoc::SaveCopyAs(const char* path) {
   char fileName[PATH_MAX];
   std::snprintf(fileName, sizeof(fileName), "%s", NameOf(path));
   CFileDialog dialog(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = kImageFilter;
+  dialog.m_ofn.lpstrFilter = ImageFilter();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = fileName;
   dialog.m_ofn.nMaxFile = PATH_MAX;

@@ -49,6 +49,11 @@ class CVimoDoc : public CDocument {
   CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
   int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
+  // Browsing on from the opened file (g_bBrowseFromOpened when it was opened by path): the walk
+  // started after it and goes on from the folder's beginning when the listing runs out
+  // (m_bWrapPending); once it has (m_bWrapped), reaching the opened file ends it.
+  BOOL m_bWrapPending = FALSE;
+  BOOL m_bWrapped = FALSE;
   int m_nNextWanted = 0; // Next presses that found no converted image yet; the frame's wait
                          // answers them one image each, in history order
 
@@ -59,6 +64,8 @@ class CVimoDoc : public CDocument {
 
  private:
   void CloseSearch();
+  // Whether name is that of the file last opened by path.
+  BOOL IsOpenedName(const char* name) const;
   // Ends a browsing start on a path longer than the platform's paths, saying so: nothing is
   // browsed, and no earlier folder can be mistaken for this one.
   void RefuseLongPath(const char* path);
@@ -71,5 +78,6 @@ class CVimoDoc : public CDocument {
   BOOL RunOpenDialog(CString& rPath);
 };
 
-// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg.
+// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg (with
+// g_bOtherFormats also .png, .webp, .tif, .tiff, .heic, .heif or .avif).
 BOOL IsImageName(const char* name);

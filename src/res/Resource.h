@@ -24,6 +24,10 @@ inline constexpr UINT ID_GIFT_SETTINGS = 0xE10B;
 inline constexpr UINT ID_GIFT_STACK = 0xE10C;
 inline constexpr UINT ID_GIFT_SEND = 0xE10D;
 
+// Check items of the view menu, each remembered in the profile's "View" section.
+inline constexpr UINT ID_VIEW_OTHER_FORMATS = 0x8009;  // also open PNG, WebP, TIFF, HEIC and AVIF
+inline constexpr UINT ID_VIEW_BROWSE_ON = 0x800A;      // browse on from the opened file, wrapping
+
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image

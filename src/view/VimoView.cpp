@@ -11,6 +11,7 @@
 #include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
 #include "win32/ProcessWatch.h"
+#include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
 
@@ -131,7 +132,9 @@ CString CVimoView::ShownImagePath() const {
 
 void CVimoView::OnImageDelete() {
   const CString path = ShownImagePath();
-  if (std::remove(path) != 0) {
+  // Into the desktop's trash, where a deleted photo can be got back; a file that no trash can
+  // take (its file system has none) is deleted as it always was.
+  if (!vimo::platform::MoveToTrash(path) && std::remove(path) != 0) {
     AfxMessageBox("delete error\n" + path);
     return;
   }

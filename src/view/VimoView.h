@@ -60,7 +60,8 @@ class CVimoView : public CScrollView {
   void OnUpdateGoNext(CCmdUI* pCmdUI);
   void OnGoPrev();
   void OnUpdateGoPrev(CCmdUI* pCmdUI);
-  // Deletes the shown image's source file, without asking.
+  // Moves the shown image's source file into the trash (deletes it where there is none), without
+  // asking.
   void OnImageDelete();
   void OnImageSaveAs();
   // Delete, Save as, Stack and Send: only while an image is loaded and the title names it.

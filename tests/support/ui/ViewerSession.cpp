@@ -6,9 +6,11 @@
 #include <QImage>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "app/Globals.h"
 #include "app/TempFiles.h"
+#include "convert/ConvertImage.h"
 
 namespace vimo::test {
 
@@ -63,6 +65,10 @@ ViewerSession::~ViewerSession() {
   AfxSetModalHook(nullptr);
   AfxTestAccess::SetConvertFunction(nullptr);
   g_bPollQueue = 0;
+  // The next session starts from its own profile, like a new process.
+  g_bOtherFormats = 0;
+  g_bBrowseFromOpened = 0;
+  SetConvertOtherFormats(false, 0);
 }
 
 bool ViewerSession::Start(const std::vector<std::string>& args) {
@@ -130,6 +136,24 @@ int GiftStateOf(const std::string& path) {
   void* value = nullptr;
   if (!g_mapGiftState.Lookup(path.c_str(), value)) return -1;
   return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
+}
+
+TrashInfo ReadTrashInfo(const std::filesystem::path& infoFile) {
+  std::ifstream file(infoFile, std::ios::binary);
+  std::string header, path, date;
+  if (!std::getline(file, header) || header != "[Trash Info]" || !std::getline(file, path) ||
+      path.rfind("Path=", 0) != 0 || !std::getline(file, date) || date.rfind("DeletionDate=", 0) != 0)
+    return {};
+  std::string decoded;
+  for (size_t i = 5; i < path.size(); ++i) {
+    if (path[i] == '%' && i + 2 < path.size()) {
+      decoded += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += path[i];
+    }
+  }
+  return {decoded, date.substr(13)};
 }
 
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder) {

@@ -83,6 +83,14 @@ class ViewerSession {
 // The Image Gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
 int GiftStateOf(const std::string& path);
 
+// What a desktop trash's info file says: where the file was (percent-decoded) and when it went.
+// Both empty unless the file has the trash's layout.
+struct TrashInfo {
+  std::string path;
+  std::string deletionDate;
+};
+TrashInfo ReadTrashInfo(const std::filesystem::path& infoFile);
+
 // The image names of a folder that browsing visits (regular files only), in listing order: by
 // name as a file manager sorts them (the folder search's order, pinned by its own test).
 std::vector<std::string> ImageNamesInListingOrder(const std::filesystem::path& folder);
