@@ -246,6 +246,7 @@ TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) 
   WriteFile(m_out / "noise.gif", MakeGif({NoiseFrame(60, 40, 1)}));
   RunConvert("-size 96x64 gradient:red-blue -resize 768x512! " + (m_out / "photo.pcd").string());
   WriteFile(m_out / "huge.jpg", WithJpegSize(ReadFile(*s_dir / "colour.jpg"), 40000, 40000));
+  WriteFile(m_out / "cut.jpg", WithJpegSize(ReadFile(*s_dir / "colour.jpg"), 30000, 30000));
   struct Case {
     const char* name;
     fs::path source;
@@ -259,6 +260,7 @@ TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) 
       {"GIF", m_out / "noise.gif", 1024, ConvertStatus::kWriteFailed, "cannot write"},
       {"Photo CD", m_out / "photo.pcd", 1024, ConvertStatus::kWriteFailed, "cannot write"},
       {"colour JPEG of 40000 x 40000", m_out / "huge.jpg", 0, ConvertStatus::kTooLarge, "too large for a BMP"},
+      {"colour JPEG far too short for its 30000 x 30000", m_out / "cut.jpg", 0, ConvertStatus::kCutShort, "cut short"},
   };
   const Bytes kept(10, 7);
   for (const Case& c : cases) {

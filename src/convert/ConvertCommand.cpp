@@ -85,6 +85,10 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
                    "vimo: %s: a progressive JPEG whose coefficients need %s, more than the %s the decoder may use\n",
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
       return;
+    case ConvertStatus::kCutShort:
+      std::fprintf(stderr, "vimo: %s: cut short: its %s cannot hold the image its header declares (at least %s)\n",
+                   source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
+      return;
   }
 }
 

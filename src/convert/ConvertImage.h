@@ -29,6 +29,8 @@ enum class ConvertStatus {
   kWriteFailed,    // a write to the destination failed; error: its errno
   kDecoderMemory,  // a progressive (multi-scan) JPEG whose coefficients outgrow the decoder's
                    // memory; bytes: needed, limit: what the decoder may use
+  kCutShort,       // a JPEG far too short for the size it declares: it cannot hold one bit for each
+                   // 8 x 8 block; bytes: the file's size, limit: the least that size needs
 };
 
 struct ConvertOutcome {

@@ -114,9 +114,19 @@ std::uint64_t CoefficientBytes(const jpeg_decompress_struct& info) {
   return bytes;
 }
 
+// The fewest bytes any image of this size can be stored in: every 8 x 8 block of every component
+// takes at least one bit (its DC difference), whatever the tables or the scans.
+std::uint64_t LeastDataBytes(const jpeg_decompress_struct& info) {
+  std::uint64_t blocks = 0;
+  for (int i = 0; info.comp_info != nullptr && i < info.num_components; ++i)
+    blocks += std::uint64_t{info.comp_info[i].width_in_blocks} * info.comp_info[i].height_in_blocks;
+  return blocks / 8;
+}
+
 // What one decode leaves behind. It lives in the caller's frame, so that a jump out of libjpeg
 // into Decode leaves nothing there that would need destroying.
 struct DecodeState {
+  std::uint64_t fileSize = 0;
   bool streamable = true;
   ConvertOutcome outcome;
   std::vector<std::uint8_t> block;  // kRowsPerRead rows; the padding stays zero
@@ -148,6 +158,13 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
   // of a multi-scan file.
   state.outcome = state.writer.Create(destination, info.output_width, info.output_height);
   if (state.outcome.status != ConvertStatus::kWritten) return true;
+  // A file that cannot hold the image it declares is all but missing: decoding it would write a
+  // BMP of that size (gigabytes for a header of a few bytes) that is grey throughout.
+  if (state.fileSize < LeastDataBytes(info)) {
+    state.writer.Discard();
+    state.outcome = ConvertOutcome{ConvertStatus::kCutShort, state.fileSize, LeastDataBytes(info)};
+    return true;
+  }
   (void)jpeg_start_decompress(&info);
   const std::size_t stride = TrueColourStride(info.output_width);
   state.block.assign(stride * kRowsPerRead, 0);
@@ -172,9 +189,11 @@ long FileSize(std::FILE* file) {
 }  // namespace
 
 std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination) {
-  if (FileSize(source) < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
+  const long size = FileSize(source);
+  if (size < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
   CJpegDecoder jpeg;
   DecodeState state;
+  state.fileSize = static_cast<std::uint64_t>(size);
   if (!Decode(jpeg, source, destination, state)) {
     state.writer.Discard();
     if (jpeg.ErrorCode() != JERR_NO_BACKING_STORE) return ConvertOutcome{ConvertStatus::kNoImage};
