@@ -79,7 +79,7 @@ BOOL CVimoApp::InitApplication() {
   // Before the command line's file meets the extension filter.
   g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
-  // The file to show is converted while the window is being built.
+  // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)
   CCommandLineInfo cmdInfo;
@@ -89,6 +89,7 @@ BOOL CVimoApp::InitApplication() {
       path.GetLength() >= PATH_MAX)
     return TRUE;
   CMultiThread::ConvertAhead(path);
+  vimo::platform::ListFolderAhead(path.Left(path.ReverseFind(PATH_SEPARATOR) + 1) + "*.*");
   return TRUE;
 }
 
