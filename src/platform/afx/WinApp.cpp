@@ -734,12 +734,26 @@ void AfxPostQuitMessage(int nExitCode) {
 
 namespace {
 
+// Whether the desktop session has a message bus: one named in the environment, or the user's
+// bus in the runtime folder.
+bool HasSessionBus() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  return runtime != nullptr && runtime[0] == '/' && ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 &&
+         S_ISSOCK(info.st_mode);
+}
+
 // What is settled before any thread of the program starts (InitApplication may start some): the
 // environment Qt reads, and the locale Qt's application sets, so that setting it again changes
 // nothing under a thread already running.
 void PrepareProcess() {
   // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
   if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+  // Without a session bus Qt would try to start one (for a global menu bar and accessibility,
+  // which need a bus of the session) and wait for that while the window is built: none is
+  // started for the viewer.
+  if (!HasSessionBus()) qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
   std::setlocale(LC_ALL, "");
 }
 
