@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "doc/ExifOrientation.h"
 #include "view/VimoView.h"
 #include "win32/DibLayout.h"
 
@@ -76,6 +77,7 @@ CVimoDoc::CVimoDoc() {
 
 CVimoDoc::~CVimoDoc() {
   m_queue.ClearAll();
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
   m_pDib.reset();
   if (m_hDrawDib != nullptr) DrawDibClose(m_hDrawDib);
   m_hDrawDib = nullptr;
@@ -267,7 +269,12 @@ void CVimoDoc::LoadDib(const char* path) {
   name = name != nullptr ? name + 1 : path;
   const std::size_t nameLength = std::strlen(name);
   SetTitle(nameLength > 4 ? CString(name, static_cast<int>(nameLength - 4)) : CString());
+  // The photo's own orientation, from its source file (the converted one keeps the pixels as
+  // stored): the shown file is the folder followed by the title.
+  m_nOrientation = ReadExifOrientation(CString(m_szFolder) + GetTitle());
 
+  // Drawing lets go of the old block (and stops reducing it) before it goes.
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
   m_pDib = std::move(block);
   m_nDibSize = m_pDib.size();
   m_pBits = GetBits();

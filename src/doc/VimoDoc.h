@@ -42,6 +42,9 @@ class CVimoDoc : public CDocument {
   vimo::platform::MappedFile m_pDib;
   std::size_t m_nDibSize = 0;      // bytes of m_pDib, all that the file holds
   const BYTE* m_pBits;             // the pixel rows inside m_pDib
+  // How the shown image's source file says its pixels are to be turned to be seen upright, as
+  // DrawDibDraw takes it (1: as stored); read from the source's EXIF block at each load.
+  int m_nOrientation = 1;
   CConvertQueue m_queue;
   WIN32_FIND_DATAA m_findData;
   HANDLE m_hFind;        // the folder search in progress, NULL when none is open
