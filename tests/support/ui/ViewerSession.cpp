@@ -68,6 +68,8 @@ ViewerSession::~ViewerSession() {
   // The next session starts from its own profile, like a new process.
   g_bOtherFormats = 0;
   g_bBrowseFromOpened = 0;
+  g_bFitToWindow = 0;
+  g_bPhotosUpright = 1;
   SetConvertOtherFormats(false, 0);
 }
 
