@@ -672,25 +672,25 @@ const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAP
   if (reduce < reduction.levels[0].k * (1 - 1e-9)) return nullptr;
   if (!reduction.ready.load(std::memory_order_acquire)) {
     pending = true;
-    if (hdd->builder.joinable()) return nullptr;
+    if (hdd->builder.joinable()) return nullptr;  // being built (or it could not be)
     SourceRows source{bm, rows, -1, 0, hdd->decoded};
     source.rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
     vimo::posix::UniqueFd fd(rows.inBlock && hdd->fd >= 0 ? fcntl(hdd->fd, F_DUPFD_CLOEXEC, 0) : -1);
-    QObject* notifier = hdd->notifier.get();
-    auto notify = [notifier, hdd] {
-      QMetaObject::invokeMethod(notifier, [hdd] {
-        if (hdd->painted != nullptr) hdd->painted->update();
-      }, Qt::QueuedConnection);
-    };
-    if (rows.inBlock && hdd->fd >= 0 && !fd.valid()) return nullptr;  // no descriptor left: nothing to build from
-    // Rows in memory that may go with the block are scaled here and now.
-    if (!fd.valid()) {
-      BuildReduction(hdd->reduction, source, std::move(fd), [] {});
-      pending = false;
-    } else {
-      hdd->builder = std::thread(BuildReduction, hdd->reduction, source, std::move(fd), notify);
+    if (fd.valid()) {
+      QObject* notifier = hdd->notifier.get();
+      auto notify = [notifier, hdd] {
+        QMetaObject::invokeMethod(notifier, [hdd] {
+          if (hdd->painted != nullptr) hdd->painted->update();
+        }, Qt::QueuedConnection);
+      };
+      hdd->builder = std::thread(BuildReduction, hdd->reduction, std::move(source), std::move(fd), std::move(notify));
       return nullptr;
     }
+    if (rows.inBlock && hdd->fd >= 0) return nullptr;  // no descriptor left to read the file with
+    // Rows in memory, which may go with their block, are reduced here and now.
+    BuildReduction(hdd->reduction, std::move(source), std::move(fd), [] {});
+    if (!reduction.ready.load(std::memory_order_acquire)) return nullptr;
+    pending = false;
   }
   const Reduction::Level* chosen = nullptr;
   for (const Reduction::Level& level : reduction.levels) {
