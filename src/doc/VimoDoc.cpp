@@ -294,6 +294,8 @@ void CVimoDoc::ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_
 UINT CVimoDoc::StepAnimation() {
   if (m_pAnimation == nullptr) return 0;
   m_pAnimation->Step();
+  // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
+  ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
   return m_pAnimation->GetDelay();
 }
 
