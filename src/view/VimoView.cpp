@@ -34,7 +34,14 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
   ON_COMMAND(ID_GIFT_SEND, OnGiftSend)
   ON_MESSAGE(WM_GIFT_SENDER_EXIT, OnGiftSenderExit)
+  ON_WM_TIMER()
 END_MESSAGE_MAP()
+
+namespace {
+
+constexpr UINT_PTR kAnimationTimer = 1;
+
+}  // namespace
 
 CVimoView::CVimoView() : m_mapStack(10) {}
 
@@ -93,6 +100,19 @@ BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
   CBrush brush(GetSysColor(COLOR_WINDOW));
   FillOutsideRect(pDC, &brush);
   return TRUE;
+}
+
+void CVimoView::PlayAnimation(UINT nDelay) {
+  if (nDelay == 0) KillTimer(kAnimationTimer);
+  else SetTimer(kAnimationTimer, nDelay);
+}
+
+void CVimoView::OnTimer(UINT_PTR nIDEvent) {
+  if (nIDEvent != kAnimationTimer) return;
+  CVimoDoc* pDoc = GetDocument();
+  const UINT nDelay = pDoc != nullptr ? pDoc->StepAnimation() : 0;
+  InvalidateRect(nullptr, FALSE);
+  PlayAnimation(nDelay);
 }
 
 void CVimoView::OnGoNext() {

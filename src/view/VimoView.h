@@ -48,6 +48,10 @@ class CVimoView : public CScrollView {
   // Image Gift: the settings dialog; also opened by Send when settings are missing.
   void OnGiftSettings();
 
+  // Steps the document's animation every nDelay milliseconds from now on; 0 stops it. The timer
+  // runs only while an animation plays.
+  void PlayAnimation(UINT nDelay);
+
  protected:
   // The shown image's source file: the browsed folder followed by the document title.
   CString ShownImagePath() const;
@@ -73,6 +77,8 @@ class CVimoView : public CScrollView {
   void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
   // Erases only outside the image, so that a repaint does not flash over it.
   BOOL OnEraseBkgnd(CDC* pDC);
+  // A step of the document's animation, then the repaint and the wait for the next one.
+  void OnTimer(UINT_PTR nIDEvent);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it. Stacked files that are gone are

@@ -80,6 +80,9 @@ class ViewerSession {
   bool m_bRunning = false;
 };
 
+// Timers running in the window (SetTimer and not killed): an idle window keeps none.
+int RunningTimers(const CWnd* pWnd);
+
 // The Image Gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
 int GiftStateOf(const std::string& path);
 
