@@ -53,6 +53,7 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_VIEW_UPRIGHT, OnUpdateViewUpright)
   ON_WM_SIZE()
   ON_WM_MOUSEWHEEL()
+  ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 namespace {
@@ -74,6 +75,7 @@ double NextZoomStep(double dScale, int nDirection) {
   }
   return dScale;
 }
+constexpr UINT_PTR kAnimationTimer = 1;
 
 }  // namespace
 
@@ -320,6 +322,19 @@ BOOL CVimoView::OnMouseWheel(UINT nFlags, short zDelta, CPoint pt) {
   for (; m_nWheel <= -WHEEL_DELTA; m_nWheel += WHEEL_DELTA) dScale = NextZoomStep(dScale, -1);
   if (dScale != layout.dScale) ZoomTo(dScale, pt);
   return TRUE;
+}
+
+void CVimoView::PlayAnimation(UINT nDelay) {
+  if (nDelay == 0) KillTimer(kAnimationTimer);
+  else SetTimer(kAnimationTimer, nDelay);
+}
+
+void CVimoView::OnTimer(UINT_PTR nIDEvent) {
+  if (nIDEvent != kAnimationTimer) return;
+  CVimoDoc* pDoc = GetDocument();
+  const UINT nDelay = pDoc != nullptr ? pDoc->StepAnimation() : 0;
+  InvalidateRect(nullptr, FALSE);
+  PlayAnimation(nDelay);
 }
 
 void CVimoView::OnGoNext() {

@@ -51,6 +51,9 @@ class CVimoView : public CScrollView {
   // The scale the image is shown at, when it is worth saying: an image is shown and it is not
   // today's plain 1:1 (zoomed, or fitted to the window).
   BOOL GetShownScale(double& dScale) const;
+  // Steps the document's animation every nDelay milliseconds from now on; 0 stops it. The timer
+  // runs only while an animation plays.
+  void PlayAnimation(UINT nDelay);
 
  protected:
   // How the image is shown: turned (the photo's own orientation while g_bPhotosUpright, then the
@@ -125,6 +128,8 @@ class CVimoView : public CScrollView {
   // black in full screen.
   BOOL OnEraseBkgnd(CDC* pDC);
   COLORREF BackgroundColour() const;
+  // A step of the document's animation, then the repaint and the wait for the next one.
+  void OnTimer(UINT_PTR nIDEvent);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it. Stacked files that are gone are

@@ -84,17 +84,27 @@ std::vector<std::uint8_t> InterlaceOrder(const GifFrame& frame) {
 
 }  // namespace
 
-Bytes MakeGif(const std::vector<GifFrame>& frames) {
+Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen) {
   Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
-  AppendU16(out, 1);
-  AppendU16(out, 1);
+  AppendU16(out, static_cast<unsigned>(screen.width));
+  AppendU16(out, static_cast<unsigned>(screen.height));
   out.insert(out.end(), {0x00, 0x00, 0x00});  // no global colour map
+  if (screen.loopCount >= 0) {
+    const std::string application = "\x21\xFF\x0BNETSCAPE2.0\x03\x01";
+    out.insert(out.end(), application.begin(), application.end());
+    AppendU16(out, static_cast<unsigned>(screen.loopCount));
+    out.push_back(0);
+  }
   for (const GifFrame& frame : frames) {
-    if (frame.transparentIndex >= 0)
-      out.insert(out.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(frame.transparentIndex), 0x00});
+    if (frame.transparentIndex >= 0 || frame.delay != 0 || frame.disposal != 0) {
+      const auto flags = static_cast<std::uint8_t>((frame.disposal << 2) | (frame.transparentIndex >= 0 ? 1 : 0));
+      out.insert(out.end(), {0x21, 0xF9, 0x04, flags});
+      AppendU16(out, static_cast<unsigned>(frame.delay));
+      out.insert(out.end(), {static_cast<std::uint8_t>(std::max(frame.transparentIndex, 0)), 0x00});
+    }
     out.push_back(0x2C);
-    AppendU16(out, 0);
-    AppendU16(out, 0);
+    AppendU16(out, static_cast<unsigned>(frame.left));
+    AppendU16(out, static_cast<unsigned>(frame.top));
     AppendU16(out, static_cast<unsigned>(frame.width));
     AppendU16(out, static_cast<unsigned>(frame.height));
     unsigned sizeBits = 1;

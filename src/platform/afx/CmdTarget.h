@@ -20,6 +20,7 @@ inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_ERASEBKGND = 0x0014;
 inline constexpr UINT WM_KEYDOWN = 0x0100;
 inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
 // wParam: the key flags (MK_CONTROL, MK_SHIFT) and, in the high word, the signed turn (120 a
@@ -154,6 +155,9 @@ class CCmdTarget : public CObject {
    AFX_HANDLER_(return AFX_THIS_->OnMouseWheel(LOWORD(static_cast<std::uintptr_t>(a_.wParam)),                 \
                                                static_cast<short>(HIWORD(static_cast<std::uintptr_t>(a_.wParam))), \
                                                CPoint(a_.lParam));)},
+// Handler given the timer's ID (wParam of WM_TIMER).
+#define ON_WM_TIMER() \
+  {WM_TIMER, 0, 0, 0, AFX_HANDLER_(AFX_THIS_->OnTimer(static_cast<UINT_PTR>(a_.wParam)); return 0;)},
 #define ON_WM_LBUTTONDOWN()                                                                   \
   {WM_LBUTTONDOWN, 0, 0, 0,                                                                   \
    AFX_HANDLER_(AFX_THIS_->OnLButtonDown(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},

@@ -7,8 +7,11 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <set>
@@ -45,6 +48,7 @@ double UnitRatio(QWidget* pWidget) {
 AfxWidgetLink::~AfxWidgetLink() {
   if (m_pOwner == nullptr) return;
   LiveWindows().erase(m_pOwner);
+  m_pOwner->m_timers.clear();  // they went with the widget
   m_pOwner->m_pWidget = nullptr;
   m_pOwner->m_pLink = nullptr;
   m_pOwner->m_hWnd = nullptr;
@@ -175,6 +179,8 @@ void CWnd::AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink) {
 
 void CWnd::ReleaseWidget() {
   if (m_pWidget == nullptr) return;
+  for (auto& [nID, pTimer] : m_timers) pTimer->stop();
+  m_timers.clear();
   QWidget* pWidget = m_pWidget;
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
   LiveWindows().erase(this);
@@ -228,6 +234,26 @@ LRESULT CWnd::Default() {
 int CWnd::OnCreate(LPCREATESTRUCT /*lpCreateStruct*/) { return static_cast<int>(Default()); }
 void CWnd::OnDestroy() { Default(); }
 void CWnd::OnClose() { Default(); }
+
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+  if (m_pWidget == nullptr) return 0;
+  QTimer*& pTimer = m_timers[nIDEvent];
+  if (pTimer == nullptr) {
+    pTimer = new QTimer(m_pWidget);  // the widget's child: it goes with the window
+    QObject::connect(pTimer, &QTimer::timeout, pTimer,
+                     [this, nIDEvent] { WindowProc(WM_TIMER, static_cast<WPARAM>(nIDEvent), 0); });
+  }
+  pTimer->start(static_cast<int>(std::min<UINT>(nElapse, INT_MAX)));
+  return nIDEvent;
+}
+
+// Stopped, not deleted: KillTimer may come from the timer's own WM_TIMER.
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+  const auto found = m_timers.find(nIDEvent);
+  if (m_pWidget == nullptr || found == m_timers.end()) return FALSE;
+  found->second->stop();
+  return TRUE;
+}
 
 BOOL CWnd::ShowWindow(int nCmdShow) {
   if (m_pWidget == nullptr) return FALSE;

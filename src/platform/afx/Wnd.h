@@ -5,6 +5,7 @@
 // message map; what a map does not handle gets the default processing of DefWindowProc.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,7 @@
 class QPoint;
 class QWidget;
 class QPainter;
+class QTimer;
 class CDocument;
 class CFrameWnd;
 class CView;
@@ -113,6 +115,12 @@ class CWnd : public CCmdTarget {
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
+  // Sends WM_TIMER (wParam nIDEvent) to the window every nElapse milliseconds until KillTimer or
+  // the window's end; a timer of the same ID is restarted with the new period. Returns nIDEvent,
+  // 0 without a window. A window with no timer costs no wake-ups.
+  UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+  BOOL KillTimer(UINT_PTR nIDEvent);
+
   BOOL ShowWindow(int nCmdShow);
   BOOL IsWindowVisible() const;
   BOOL IsIconic() const;
@@ -167,6 +175,7 @@ class CWnd : public CCmdTarget {
   const AFX_MSGARGS* m_pCurrentMessage = nullptr;
   RECT m_rcRestored = {0, 0, 0, 0};
   bool m_bHasRestored = false;
+  std::map<UINT_PTR, QTimer*> m_timers;  // by ID, owned by the widget; a killed one stays, stopped
 };
 
 // Control-bar styles.

@@ -5,7 +5,9 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -257,6 +259,11 @@ Bytes MakeBmp8(int width, int height, const std::vector<Rgb>& palette, const std
     bytes.resize(bytes.size() + static_cast<size_t>(stride - width), 0);
   }
   return bytes;
+}
+
+int RunningTimers(const CWnd* pWnd) {
+  const QList<QTimer*> timers = pWnd->GetWidget()->findChildren<QTimer*>();
+  return static_cast<int>(std::count_if(timers.begin(), timers.end(), [](const QTimer* pTimer) { return pTimer->isActive(); }));
 }
 
 Rgb WindowColour() {

@@ -84,6 +84,9 @@ class ViewerSession {
 // and scaled into a canvas of width x height.
 Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1);
 
+// Timers running in the window (SetTimer and not killed): an idle window keeps none.
+int RunningTimers(const CWnd* pWnd);
+
 // The Image Gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
 int GiftStateOf(const std::string& path);
 
