@@ -55,6 +55,8 @@ void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysCo
 
 }  // namespace
 
+void WriteViewPreference(const char* lpszEntry, int nValue) { theApp.WriteProfileInt(kViewSection, lpszEntry, nValue); }
+
 BOOL IsAcceptedExtension(const char* path) {
   size_t position = std::strlen(path);
   while (position > 0 && path[position] != '.') --position;
@@ -78,6 +80,8 @@ BOOL CVimoApp::InitInstance() {
   // Before the command line's file meets the extension filter.
   g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
+  g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
+  g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
   ApplyOtherFormats();
 
   AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CVimoDoc), RUNTIME_CLASS(CMainFrame),

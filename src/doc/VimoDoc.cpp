@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "doc/ExifOrientation.h"
 #include "view/VimoView.h"
 #include "win32/DibLayout.h"
 
@@ -76,6 +77,7 @@ CVimoDoc::CVimoDoc() {
 
 CVimoDoc::~CVimoDoc() {
   m_queue.ClearAll();
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
   m_pAnimation.reset();
   m_pDib = CShownDib();
   m_fileDib.reset();
@@ -269,7 +271,12 @@ void CVimoDoc::LoadDib(const char* path) {
   name = name != nullptr ? name + 1 : path;
   const std::size_t nameLength = std::strlen(name);
   SetTitle(nameLength > 4 ? CString(name, static_cast<int>(nameLength - 4)) : CString());
+  // The photo's own orientation, from its source file (the converted one keeps the pixels as
+  // stored): the shown file is the folder followed by the title.
+  m_nOrientation = ReadExifOrientation(CString(m_szFolder) + GetTitle());
 
+  // Drawing lets go of the old image (and stops reducing it) before it goes.
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
   m_pAnimation.reset();  // before the file it plays from goes
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());

@@ -55,6 +55,9 @@ class CVimoDoc : public CDocument {
   CShownDib m_pDib;
   std::size_t m_nDibSize = 0;      // bytes of m_pDib: all that the file holds, or the canvas
   const BYTE* m_pBits;             // the pixel rows inside m_pDib
+  // How the shown image's source file says its pixels are to be turned to be seen upright, as
+  // DrawDibDraw takes it (1: as stored); read from the source's EXIF block at each load.
+  int m_nOrientation = 1;
   // The animated GIF shown, which plays from m_fileDib; null for a still image.
   std::unique_ptr<CGifAnimation> m_pAnimation;
   CConvertQueue m_queue;

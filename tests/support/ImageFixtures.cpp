@@ -330,6 +330,23 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
   return jpeg;
 }
 
+Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+  const auto put = [&exif, bigEndian](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) exif.push_back(std::uint8_t(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
+  };
+  exif.insert(exif.end(), {std::uint8_t(bigEndian ? 'M' : 'I'), std::uint8_t(bigEndian ? 'M' : 'I')});
+  put(42, 2), put(8, 4);                                // the TIFF header; IFD 0 at offset 8
+  put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);      // one entry: orientation, 1 SHORT
+  put(static_cast<std::uint32_t>(value), 2), put(0, 2), put(0, 4);  // its value; no next IFD
+  Bytes segment = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
+  segment.insert(segment.end(), exif.begin(), exif.end());
+  std::size_t at = 2;
+  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
+  return jpeg;
+}
+
 int RunConvertCommand(std::vector<std::string> words, std::string& errors) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

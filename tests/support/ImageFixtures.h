@@ -156,6 +156,10 @@ class FileSizeLimit {
 // The JPEG with its frame header declaring width x height instead; the data stays as it was.
 Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 
+// The JPEG with an EXIF block after its JFIF block that records orientation value, in Intel or
+// (bigEndian) Motorola byte order.
+Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
+
 // Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
 int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 

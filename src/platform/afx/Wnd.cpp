@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QWindow>
 
@@ -370,7 +371,7 @@ QPoint CWnd::WindowPosition() const {
 }
 
 void CWnd::NoteRestoredRect() {
-  if (m_pWidget == nullptr || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+  if (m_pWidget == nullptr || m_bHoldRestored || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
     return;
   const QPoint pos = WindowPosition();
   m_rcRestored = RECT{pos.x(), pos.y(), pos.x() + m_pWidget->width(), pos.y() + m_pWidget->height()};
@@ -422,7 +423,27 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   }
   void resizeEvent(QResizeEvent* pEvent) override {
     QAbstractScrollArea::resizeEvent(pEvent);
-    if (View() != nullptr) View()->OnViewportResized();
+    if (View() == nullptr) return;
+    View()->OnViewportResized();
+    const double ratio = viewport()->devicePixelRatioF();
+    View()->WindowProc(WM_SIZE, SIZE_RESTORED,
+                       MAKELPARAM(static_cast<WORD>(qRound(viewport()->width() * ratio)),
+                                  static_cast<WORD>(qRound(viewport()->height() * ratio))));
+  }
+  // The wheel goes to the view first; what it leaves scrolls.
+  void wheelEvent(QWheelEvent* pEvent) override {
+    const QPointF pt = pEvent->position() * viewport()->devicePixelRatioF();
+    const int delta = pEvent->angleDelta().y() != 0 ? pEvent->angleDelta().y() : pEvent->angleDelta().x();
+    UINT nFlags = 0;
+    if (pEvent->modifiers() & Qt::ControlModifier) nFlags |= MK_CONTROL;
+    if (pEvent->modifiers() & Qt::ShiftModifier) nFlags |= MK_SHIFT;
+    const WPARAM wParam = static_cast<WPARAM>(MAKELPARAM(static_cast<WORD>(nFlags), static_cast<WORD>(static_cast<short>(delta))));
+    const LPARAM lParam = MAKELPARAM(static_cast<WORD>(qRound(pt.x())), static_cast<WORD>(qRound(pt.y())));
+    if (View() != nullptr && View()->WindowProc(WM_MOUSEWHEEL, wParam, lParam) != 0) {
+      pEvent->accept();
+      return;
+    }
+    QAbstractScrollArea::wheelEvent(pEvent);
   }
   void scrollContentsBy(int /*dx*/, int /*dy*/) override {
     viewport()->update();

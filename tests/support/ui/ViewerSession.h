@@ -80,6 +80,10 @@ class ViewerSession {
   bool m_bRunning = false;
 };
 
+// The image of a BMP file as DrawDibDraw draws it from a block of memory, turned by orientation
+// and scaled into a canvas of width x height.
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1);
+
 // Timers running in the window (SetTimer and not killed): an idle window keeps none.
 int RunningTimers(const CWnd* pWnd);
 
