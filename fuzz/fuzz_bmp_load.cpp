@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // buffers of exactly their size.
   const std::vector<BYTE> copy(block, block + loaded);
   const HDRAWDIB fresh = DrawDibOpen();
-  DrawDibSetSource(fresh, copy.data(), loaded, document->m_pDib.descriptor(), document->m_pDib.offset());
+  DrawDibSetSource(fresh, copy.data(), loaded, document->m_fileDib.descriptor(), document->m_fileDib.offset());
   Paint(fresh, copy.data(), loaded, copy.data() + (document->GetBits() - block));
   DrawDibClose(fresh);
   return 0;

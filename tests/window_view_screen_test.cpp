@@ -139,6 +139,22 @@ TEST_F(ScreenTest, ScaledScreenShowsOneImagePixelPerDevicePixelOverExactlyTheIma
   EXPECT_EQ(CountOtherThan(screen, beyondBottom, WindowColour()), 200) << "the view scrolls past the image's bottom";
 }
 
+TEST_F(ScreenTest, AnAnimatedGifShowsItsFramesInTurn) {
+  GifFrame first = NoiseFrame(60, 40, 5), second = NoiseFrame(60, 40, 6);
+  first.delay = second.delay = 50;
+  WriteFile(m_dir / "anim.gif", MakeGif({first, second}, {60, 40, 0}));
+  ScreenViewer viewer;
+  ASSERT_TRUE(viewer.Start({(m_dir / "anim.gif").string()}));
+  const unsigned long window = ScreenViewer::WaitForTitle("anim.gif - Vimo");
+  ASSERT_NE(window, 0u) << viewer.Errors();
+  for (const GifFrame& frame : {first, second, first}) {
+    std::vector<Rgb> image;
+    for (const std::uint8_t index : frame.indexes) image.push_back(frame.palette[index]);
+    const auto shown = [&](const Pixels& p) { return FindBlock(p, image, 60, 0, 0, 60, 40).Found(); };
+    EXPECT_GT(ScreenViewer::WaitForScreen(window, shown).width, 0) << "a frame never came on the screen";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }

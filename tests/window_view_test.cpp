@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "app/Globals.h"
+#include "doc/ExifOrientation.h"
 #include "res/Resource.h"
 #include "support/ui/ViewerSession.h"
 
@@ -254,6 +255,52 @@ TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   EXPECT_EQ(fileMenu, expected);
   EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");
   EXPECT_EQ(m_session.Frame()->m_wndToolBar.GetCount(), 11);
+}
+
+TEST_F(ViewTest, ExifOrientationIsReadInEitherByteOrder) {
+  RunConvert("-size 8x8 xc:red -quality 90 JPEG:" + (m_dir / "plain.jpg").string());
+  const Bytes plain = ReadFile(m_dir / "plain.jpg");
+  const auto orientationOf = [&](const Bytes& bytes) {
+    WriteFile(m_dir / "photo.jpg", bytes);
+    return ReadExifOrientation((m_dir / "photo.jpg").c_str());
+  };
+  for (int value = 1; value <= 8; ++value) {
+    EXPECT_EQ(orientationOf(WithExifOrientation(plain, value)), value) << "Intel order";
+    EXPECT_EQ(orientationOf(WithExifOrientation(plain, value, true)), value) << "Motorola order";
+  }
+  EXPECT_EQ(orientationOf(plain), 1) << "no EXIF block";
+  EXPECT_EQ(orientationOf(WithExifOrientation(plain, 9)), 1) << "no such orientation";
+  Bytes notJpeg = MakeBmp24(4, 4, Pattern(4, 4, 1));
+  notJpeg.insert(notJpeg.end(), plain.begin(), plain.end());
+  EXPECT_EQ(orientationOf(notJpeg), 1) << "not a JPEG";
+}
+
+TEST_F(ViewTest, FitAndUprightAreRememberedAndTheIdleTextSaysTheZoom) {
+  m_session.Stop();
+  m_session.WriteProfile("[View]\nFitToWindow=1\nPhotosUpright=0\n");
+  ASSERT_TRUE(m_session.Start());
+  m_pDoc = m_session.Doc();
+  m_pView = m_session.View();
+  CMainFrame* pFrame = m_session.Frame();
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_FIT));
+  EXPECT_FALSE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_UPRIGHT));
+  // A fitted image larger than the window: the idle text gives its scale.
+  WriteFile(m_dir / "wide.bmp.bmp", MakeBmp24(4000, 100, Pattern(4000, 100, 2)));
+  m_pDoc->LoadDib((m_dir / "wide.bmp.bmp").c_str());
+  char zoom[32] = "";
+  EXPECT_TRUE(ViewerSession::WaitFor([&] {
+    CRect client;
+    m_pView->GetClientRect(&client);
+    std::snprintf(zoom, sizeof(zoom), "ﾚﾃﾞｨ    %.1f %%", client.Width() / 40.0);
+    return pFrame->m_wndStatusBar.GetPaneText(0) == zoom && SizesOf(m_pView).total.cx == client.Width();
+  })) << zoom << " / " << static_cast<const char*>(pFrame->m_wndStatusBar.GetPaneText(0));
+  for (UINT nID : {ID_VIEW_FIT, ID_VIEW_UPRIGHT}) EXPECT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, nID));
+  EXPECT_TRUE(ViewerSession::WaitFor([&] {
+    const std::string profile = m_session.ProfileText();
+    return profile.find("FitToWindow=0") != std::string::npos && profile.find("PhotosUpright=1") != std::string::npos;
+  })) << m_session.ProfileText();
+  EXPECT_TRUE(ViewerSession::WaitFor([&] { return pFrame->m_wndStatusBar.GetPaneText(0) == "ﾚﾃﾞｨ"; }));
+  EXPECT_EQ(SizesOf(m_pView).total.cx, 4000) << "1:1 again";
 }
 
 TEST_F(ViewTest, AboutBoxIsModalAndAnsweredWithOk) {

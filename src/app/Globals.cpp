@@ -9,6 +9,8 @@ CString g_strBody;
 int g_bSettingsChanged = 0;
 int g_bDragging = 0;
 int g_bPollQueue = 0;
+int g_bFitToWindow = 0;
+int g_bPhotosUpright = 1;
 int g_bOtherFormats = 0;
 int g_bBrowseFromOpened = 0;
 

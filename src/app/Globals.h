@@ -18,6 +18,8 @@ extern int g_bDragging;         // the view is dragging the shown image file out
 extern int g_bPollQueue;        // the window waits for a converted image or an error
 
 // Viewing preferences, kept in the profile's "View" section.
+extern int g_bFitToWindow;        // images are shown whole, reduced to the window and centred
+extern int g_bPhotosUpright;      // a photo is turned as its EXIF orientation says
 extern int g_bOtherFormats;       // PNG, WebP, TIFF, HEIC and AVIF files are opened and browsed too
 extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in name order, wrapping
 

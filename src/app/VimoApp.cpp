@@ -55,6 +55,8 @@ void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysCo
 
 }  // namespace
 
+void WriteViewPreference(const char* lpszEntry, int nValue) { theApp.WriteProfileInt(kViewSection, lpszEntry, nValue); }
+
 BOOL IsAcceptedExtension(const char* path) {
   size_t position = std::strlen(path);
   while (position > 0 && path[position] != '.') --position;
@@ -79,6 +81,8 @@ BOOL CVimoApp::InitApplication() {
   // Before the command line's file meets the extension filter.
   g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
+  g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
+  g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)

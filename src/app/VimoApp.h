@@ -36,6 +36,10 @@ class CVimoApp : public CWinApp {
 
 extern CVimoApp theApp;
 
+// Stores a viewing preference (entry FitToWindow, PhotosUpright, ...) in the profile's "View"
+// section.
+void WriteViewPreference(const char* lpszEntry, int nValue);
+
 // TRUE when the lower-cased extension of path (from its last '.') occurs in the image list (or,
 // with g_bOtherFormats, in the list of other formats).
 BOOL IsAcceptedExtension(const char* path);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "doc/ExifOrientation.h"
 #include "view/VimoView.h"
 #include "win32/DibLayout.h"
 
@@ -82,7 +83,10 @@ CVimoDoc::CVimoDoc() {
 
 CVimoDoc::~CVimoDoc() {
   m_queue.ClearAll();
-  m_pDib.reset();
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
+  m_pAnimation.reset();
+  m_pDib = CShownDib();
+  m_fileDib.reset();
   if (m_hDrawDib != nullptr) DrawDibClose(m_hDrawDib);
   m_hDrawDib = nullptr;
   CloseSearch();
@@ -273,14 +277,39 @@ void CVimoDoc::LoadDib(const char* path) {
   name = name != nullptr ? name + 1 : path;
   const std::size_t nameLength = std::strlen(name);
   SetTitle(nameLength > 4 ? CString(name, static_cast<int>(nameLength - 4)) : CString());
+  // The photo's own orientation, from its source file (the converted one keeps the pixels as
+  // stored): the shown file is the folder followed by the title.
+  m_nOrientation = ReadExifOrientation(CString(m_szFolder) + GetTitle());
 
-  m_pDib = std::move(block);
-  m_nDibSize = m_pDib.size();
-  m_pBits = GetBits();
-  DrawDibSetSource(m_hDrawDib, m_pDib.get(), m_nDibSize, m_pDib.descriptor(), m_pDib.offset());
+  // Drawing lets go of the old image (and stops reducing it) before it goes.
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
+  m_pAnimation.reset();  // before the file it plays from goes
+  m_fileDib = std::move(block);
+  ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
+  // An animated GIF plays on a canvas the size of its screen, from its first frame on.
+  m_pAnimation = CGifAnimation::Create(m_fileDib, CString(m_szFolder) + GetTitle(), GetSysColor(COLOR_WINDOW));
+  if (m_pAnimation != nullptr) ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 
-  if (pView != nullptr) pView->InvalidateRect(nullptr, FALSE);
+  if (pView != nullptr) {
+    pView->PlayAnimation(m_pAnimation != nullptr ? m_pAnimation->GetDelay() : 0);
+    pView->InvalidateRect(nullptr, FALSE);
+  }
   UpdateAllViews(nullptr, 0, nullptr);
+}
+
+void CVimoDoc::ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset) {
+  m_pDib.m_pBytes = pDib;
+  m_nDibSize = cbDib;
+  m_pBits = GetBits();
+  DrawDibSetSource(m_hDrawDib, pDib, cbDib, fd, offset);
+}
+
+UINT CVimoDoc::StepAnimation() {
+  if (m_pAnimation == nullptr) return 0;
+  m_pAnimation->Step();
+  // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
+  ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
+  return m_pAnimation->GetDelay();
 }
 
 const BYTE* CVimoDoc::GetBits() {

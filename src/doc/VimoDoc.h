@@ -7,6 +7,7 @@
 
 #include "afx/afxwin.h"
 #include "convert/ConvertQueue.h"
+#include "doc/GifAnimation.h"
 #include "win32/MappedFile.h"
 
 class CVimoDoc : public CDocument {
@@ -34,14 +35,31 @@ class CVimoDoc : public CDocument {
   const BYTE* GetBits();
   // Asks for a name and copies path there byte for byte.
   void SaveCopyAs(const char* path);
+  // One step of the shown animated GIF: its next frame becomes the shown image. Returns the
+  // milliseconds until the next step, 0 once it has ended or when no animation is shown.
+  UINT StepAnimation();
+
+  // Where the shown image starts, read like a pointer; owns nothing.
+  struct CShownDib {
+    const BYTE* get() const { return m_pBytes; }
+    friend bool operator==(const CShownDib& dib, std::nullptr_t) { return dib.m_pBytes == nullptr; }
+    const BYTE* m_pBytes = nullptr;
+  };
 
   char m_szFolder[PATH_MAX];  // ends with '/' unless empty; a longer folder is refused with a message
   HDRAWDIB m_hDrawDib;   // opened at construction, closed at destruction
-  // The shown image: the converted BMP file after its 14-byte header, mapped read-only (the
-  // worker never rewrites a converted file: new ones are renamed into place).
-  vimo::platform::MappedFile m_pDib;
-  std::size_t m_nDibSize = 0;      // bytes of m_pDib, all that the file holds
+  // The loaded file: the converted BMP file after its 14-byte header, every image it holds,
+  // mapped read-only (the worker never rewrites a converted file: new ones are renamed into place).
+  vimo::platform::MappedFile m_fileDib;
+  // The shown image: the loaded file's first image, or the canvas of the animation shown.
+  CShownDib m_pDib;
+  std::size_t m_nDibSize = 0;      // bytes of m_pDib: all that the file holds, or the canvas
   const BYTE* m_pBits;             // the pixel rows inside m_pDib
+  // How the shown image's source file says its pixels are to be turned to be seen upright, as
+  // DrawDibDraw takes it (1: as stored); read from the source's EXIF block at each load.
+  int m_nOrientation = 1;
+  // The animated GIF shown, which plays from m_fileDib; null for a still image.
+  std::unique_ptr<CGifAnimation> m_pAnimation;
   CConvertQueue m_queue;
   WIN32_FIND_DATAA m_findData;
   HANDLE m_hFind;        // the folder search in progress, NULL when none is open
@@ -64,6 +82,8 @@ class CVimoDoc : public CDocument {
 
  private:
   void CloseSearch();
+  // Makes the cbDib bytes at pDib the shown image; fd and offset as DrawDibSetSource takes them.
+  void ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset);
   // Whether name is that of the file last opened by path.
   BOOL IsOpenedName(const char* name) const;
   // Ends a browsing start on a path longer than the platform's paths, saying so: nothing is

@@ -1,8 +1,11 @@
 #include "frame/MainFrm.h"
 
+#include <cstdio>
+
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
+#include "view/VimoView.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CSDIRememberFrame)
 
@@ -11,6 +14,9 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_IMAGE_OPEN, OnImageOpen)
   ON_MESSAGE(WM_FIT_IMAGE, OnFitImage)
   ON_MESSAGE(WM_POLL_QUEUE, OnPollQueue)
+  ON_COMMAND(ID_VIEW_FULL_SCREEN, OnViewFullScreen)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_FULL_SCREEN, OnUpdateViewFullScreen)
+  ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
 namespace {
@@ -45,6 +51,48 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
   return 0;
+}
+
+void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
+  CSDIRememberFrame::GetMessageString(nID, rMessage);
+  auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView());
+  double dScale = 1.0;
+  if (nID != AFX_IDS_IDLEMESSAGE || pView == nullptr || !pView->GetShownScale(dScale)) return;
+  // Whole percents, with a tenth below 20 %.
+  char text[32];
+  std::snprintf(text, sizeof(text), dScale >= 0.2 ? "    %.0f %%" : "    %.1f %%", dScale * 100);
+  rMessage += text;
+}
+
+void CMainFrame::OnViewFullScreen() {
+  const BOOL bFullScreen = !IsFullScreen();
+  if (bFullScreen) {
+    m_bToolBarShown = m_wndToolBar.IsVisible();
+    m_bStatusBarShown = m_wndStatusBar.IsVisible();
+    ShowControlBar(&m_wndToolBar, FALSE, FALSE);
+    ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
+    SetMenuBarState(AFX_MBS_HIDDEN);
+  } else {
+    ShowBarsAgain();
+  }
+  SetFullScreen(bFullScreen);
+  // The view fits and turns black in full screen, even where the window keeps its size.
+  if (CView* pView = GetActiveView()) pView->Invalidate(TRUE);
+}
+
+void CMainFrame::OnUpdateViewFullScreen(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsFullScreen() ? 1 : 0); }
+
+void CMainFrame::ShowBarsAgain() {
+  ShowControlBar(&m_wndToolBar, m_bToolBarShown, FALSE);
+  ShowControlBar(&m_wndStatusBar, m_bStatusBarShown, FALSE);
+  SetMenuBarState(AFX_MBS_VISIBLE);
+}
+
+void CMainFrame::OnClose() {
+  // The window stays full screen while it closes, so that its placement is the one it had
+  // before; the bars are saved as they were then.
+  if (IsFullScreen()) ShowBarsAgain();
+  CSDIRememberFrame::OnClose();
 }
 
 CVimoDoc* CMainFrame::GetVimoDocument() const {

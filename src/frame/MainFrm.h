@@ -20,8 +20,16 @@ class CMainFrame : public CSDIRememberFrame {
   CStatusBar m_wndStatusBar;
   CToolBar m_wndToolBar;
 
+  // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
+  void GetMessageString(UINT nID, CString& rMessage) const override;
+
  protected:
   int OnCreate(LPCREATESTRUCT lpCreateStruct);
+  // Full screen: the image alone, without menu, bars or frame; again (or Esc) back as it was.
+  void OnViewFullScreen();
+  void OnUpdateViewFullScreen(CCmdUI* pCmdUI);
+  // Closing in full screen saves the bars as they were in the window.
+  void OnClose();
   void OnImageOpen();
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
@@ -33,4 +41,7 @@ class CMainFrame : public CSDIRememberFrame {
 
  private:
   CVimoDoc* GetVimoDocument() const;
+  void ShowBarsAgain();
+  BOOL m_bToolBarShown = TRUE;    // the bars before full screen
+  BOOL m_bStatusBarShown = TRUE;
 };

@@ -24,6 +24,16 @@ inline constexpr UINT ID_GIFT_SETTINGS = 0xE10B;
 inline constexpr UINT ID_GIFT_STACK = 0xE10C;
 inline constexpr UINT ID_GIFT_SEND = 0xE10D;
 
+// The view menu's ways of showing the image.
+inline constexpr UINT ID_VIEW_FIT = 0x8001;           // fit to the window, centred (remembered)
+inline constexpr UINT ID_VIEW_ZOOM_IN = 0x8002;
+inline constexpr UINT ID_VIEW_ZOOM_OUT = 0x8003;
+inline constexpr UINT ID_VIEW_ZOOM_ACTUAL = 0x8004;   // 1:1
+inline constexpr UINT ID_VIEW_FULL_SCREEN = 0x8005;
+inline constexpr UINT ID_VIEW_UPRIGHT = 0x8006;       // photos upright by their EXIF orientation (remembered)
+inline constexpr UINT ID_VIEW_ROTATE_RIGHT = 0x8007;  // this image a quarter clockwise
+inline constexpr UINT ID_VIEW_ROTATE_LEFT = 0x8008;
+
 // Check items of the view menu, each remembered in the profile's "View" section.
 inline constexpr UINT ID_VIEW_OTHER_FORMATS = 0x8009;  // also open PNG, WebP, TIFF, HEIC and AVIF
 inline constexpr UINT ID_VIEW_BROWSE_ON = 0x800A;      // browse on from the opened file, wrapping

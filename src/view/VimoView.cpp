@@ -1,9 +1,12 @@
 #include "view/VimoView.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "app/Globals.h"
+#include "app/VimoApp.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
 #include "view/GiftMailJob.h"
@@ -34,7 +37,47 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
   ON_COMMAND(ID_GIFT_SEND, OnGiftSend)
   ON_MESSAGE(WM_GIFT_SENDER_EXIT, OnGiftSenderExit)
+  ON_COMMAND(ID_VIEW_FIT, OnViewFit)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_FIT, OnUpdateViewFit)
+  ON_COMMAND(ID_VIEW_ZOOM_IN, OnViewZoomIn)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_ZOOM_IN, OnUpdateViewImage)
+  ON_COMMAND(ID_VIEW_ZOOM_OUT, OnViewZoomOut)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_ZOOM_OUT, OnUpdateViewImage)
+  ON_COMMAND(ID_VIEW_ZOOM_ACTUAL, OnViewZoomActual)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_ZOOM_ACTUAL, OnUpdateViewImage)
+  ON_COMMAND(ID_VIEW_ROTATE_RIGHT, OnViewRotateRight)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_ROTATE_RIGHT, OnUpdateViewImage)
+  ON_COMMAND(ID_VIEW_ROTATE_LEFT, OnViewRotateLeft)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_ROTATE_LEFT, OnUpdateViewImage)
+  ON_COMMAND(ID_VIEW_UPRIGHT, OnViewUpright)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_UPRIGHT, OnUpdateViewUpright)
+  ON_WM_SIZE()
+  ON_WM_MOUSEWHEEL()
+  ON_WM_TIMER()
 END_MESSAGE_MAP()
+
+namespace {
+
+// The zoom steps of + and -, and of a notch of Ctrl+wheel.
+constexpr double kZoomSteps[] = {1.0 / 32, 1.0 / 24, 1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3,
+                                 1.0 / 2,  2.0 / 3,  1.0,      1.5,      2.0,     3.0,     4.0,     8.0};
+
+// The next step above (nDirection 1) or below (-1) dScale; dScale itself at the end.
+double NextZoomStep(double dScale, int nDirection) {
+  if (nDirection > 0) {
+    for (double step : kZoomSteps) {
+      if (step > dScale * (1 + 1e-6)) return step;
+    }
+    return dScale;
+  }
+  for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it) {
+    if (*it < dScale * (1 - 1e-6)) return *it;
+  }
+  return dScale;
+}
+constexpr UINT_PTR kAnimationTimer = 1;
+
+}  // namespace
 
 CVimoView::CVimoView() : m_mapStack(10) {}
 
@@ -54,7 +97,7 @@ void CVimoView::OnDraw(CDC* pDC) {
   if (pDoc == nullptr || pDoc->m_pDib == nullptr) {
     CRect client;
     GetClientRect(&client);
-    CBrush brush(GetSysColor(COLOR_WINDOW));
+    CBrush brush(BackgroundColour());
     pDC->FillRect(&client, &brush);
     return;
   }
@@ -63,36 +106,235 @@ void CVimoView::OnDraw(CDC* pDC) {
   void* pValue = nullptr;
   if (g_mapGiftState.Lookup(path, pValue)) nState = static_cast<int>(reinterpret_cast<std::intptr_t>(pValue));
 
-  CSize size;
-  if (!FitScrollSizesToImage(size)) return;
-  DrawDibDraw(pDoc->m_hDrawDib, pDC, 0, 0, size.cx, size.cy, reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()),
-              pDoc->m_pBits, 0, 0, size.cx, size.cy, 0);
-  if (nState == 0) pDC->TextOut(10, 10, "Sent");
-  else if (nState == 1) pDC->TextOut(10, 10, "Stacked");
+  CLayout layout;
+  if (!FitScrollSizesToImage(layout)) return;
+  const CPoint origin = ImageOrigin(layout);
+  DrawDibDraw(pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
+              reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, 0, 0, layout.sizeStored.cx,
+              layout.sizeStored.cy, 0, layout.nOrientation);
+  // At the image's top-left corner as drawn, at the text's own size.
+  if (nState == 0) pDC->TextOut(origin.x + 10, origin.y + 10, "Sent");
+  else if (nState == 1) pDC->TextOut(origin.x + 10, origin.y + 10, "Stacked");
 }
 
 // The new image's size is known before the repaint, so that the erase that precedes it already
-// clears everything the previous, larger image covered.
+// clears everything the previous, larger image covered. A new image starts unzoomed and unturned.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
-  CSize size;
-  FitScrollSizesToImage(size);
+  m_bZoomed = FALSE;
+  m_nQuarterTurns = 0;
+  m_nWheel = 0;
+  CLayout layout;
+  FitScrollSizesToImage(layout);
   CScrollView::OnUpdate(pSender, lHint, pHint);
 }
 
-BOOL CVimoView::FitScrollSizesToImage(CSize& size) {
+BOOL CVimoView::IsFullScreen() const {
+  CFrameWnd* pFrame = GetParentFrame();
+  return pFrame != nullptr && pFrame->IsFullScreen();
+}
+
+BOOL CVimoView::IsFitted() const { return !m_bZoomed && (g_bFitToWindow || IsFullScreen()); }
+
+BOOL CVimoView::GetLayout(CLayout& layout) const {
   CVimoDoc* pDoc = GetDocument();
   if (pDoc == nullptr || pDoc->m_pDib == nullptr) return FALSE;
-  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(pDoc->m_pDib.get(), pDoc->m_nDibSize);
-  size = CSize(layout.width, layout.height);
-  if (layout.kind == vimo::platform::DibHeaderKind::kNone || size.cx < 0 || size.cy < 0) return FALSE;
-  SetScrollSizes(MM_TEXT, size, CSize(120, 140));
+  const vimo::platform::DibLayout dib = vimo::platform::ReadDibLayout(pDoc->m_pDib.get(), pDoc->m_nDibSize);
+  if (dib.kind == vimo::platform::DibHeaderKind::kNone || dib.width < 0 || dib.height < 0) return FALSE;
+  layout.sizeStored = CSize(dib.width, dib.height);
+  layout.nOrientation = DrawDibTurnOrientation(g_bPhotosUpright ? pDoc->m_nOrientation : 1, m_nQuarterTurns);
+  const BOOL bTurned = layout.nOrientation >= 5;  // shown rows are stored columns
+  const double width = bTurned ? dib.height : dib.width;
+  const double height = bTurned ? dib.width : dib.height;
+  layout.bCentred = g_bFitToWindow || IsFullScreen();
+  layout.dScale = m_bZoomed ? m_dZoom : 1.0;
+  CRect client;
+  GetClientRect(&client);
+  if (!m_bZoomed && layout.bCentred && width > 0 && height > 0 && client.Width() > 0 && client.Height() > 0)
+    layout.dScale = std::min({1.0, client.Width() / width, client.Height() / height});
+  const auto shown = [&layout](double extent) {
+    return extent == 0 ? 0 : std::max(1, static_cast<int>(std::lround(extent * layout.dScale)));
+  };
+  layout.sizeShown = CSize(shown(width), shown(height));
   return TRUE;
 }
 
-BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
-  CBrush brush(GetSysColor(COLOR_WINDOW));
-  FillOutsideRect(pDC, &brush);
+CPoint CVimoView::ImageOrigin(const CLayout& layout) const {
+  if (!layout.bCentred) return CPoint(0, 0);
+  CRect client;
+  GetClientRect(&client);
+  return CPoint(std::max(0, (client.Width() - layout.sizeShown.cx) / 2), std::max(0, (client.Height() - layout.sizeShown.cy) / 2));
+}
+
+BOOL CVimoView::FitScrollSizesToImage(CLayout& layout) {
+  if (!GetLayout(layout)) return FALSE;
+  SetScrollSizes(MM_TEXT, layout.sizeShown, CSize(120, 140));
   return TRUE;
+}
+
+BOOL CVimoView::GetShownScale(double& dScale) const {
+  CLayout layout;
+  if (!GetLayout(layout) || (layout.dScale == 1.0 && !layout.bCentred && !m_bZoomed)) return FALSE;
+  dScale = layout.dScale;
+  return TRUE;
+}
+
+COLORREF CVimoView::BackgroundColour() const { return IsFullScreen() ? RGB(0, 0, 0) : GetSysColor(COLOR_WINDOW); }
+
+BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
+  CBrush brush(BackgroundColour());
+  CLayout layout;
+  if (!GetLayout(layout)) {
+    FillOutsideRect(pDC, &brush);
+    return TRUE;
+  }
+  CRect client;
+  GetClientRect(&client);
+  const CPoint scrolled = GetScrollPosition();
+  const CPoint origin = ImageOrigin(layout);
+  const CRect image(origin.x - scrolled.x, origin.y - scrolled.y, origin.x - scrolled.x + layout.sizeShown.cx,
+                    origin.y - scrolled.y + layout.sizeShown.cy);
+  const CRect parts[] = {
+      CRect(0, 0, client.right, std::clamp<LONG>(image.top, 0, client.bottom)),
+      CRect(0, std::clamp<LONG>(image.bottom, 0, client.bottom), client.right, client.bottom),
+      CRect(0, image.top, std::clamp<LONG>(image.left, 0, client.right), image.bottom),
+      CRect(std::clamp<LONG>(image.right, 0, client.right), image.top, client.right, image.bottom),
+  };
+  for (const CRect& part : parts) {
+    if (part.Width() > 0 && part.Height() > 0) pDC->FillRect(&part, &brush);
+  }
+  return TRUE;
+}
+
+CPoint CVimoView::ClientCentre() const {
+  CRect client;
+  GetClientRect(&client);
+  return CPoint(client.Width() / 2, client.Height() / 2);
+}
+
+void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
+  CLayout before;
+  if (!GetLayout(before)) return;
+  const CPoint scrolled = GetScrollPosition();
+  const CPoint origin = ImageOrigin(before);
+  const double x = (scrolled.x + ptAbout.x - origin.x) / before.dScale;
+  const double y = (scrolled.y + ptAbout.y - origin.y) / before.dScale;
+  m_bZoomed = TRUE;
+  m_dZoom = dZoom;
+  CLayout after;
+  if (!FitScrollSizesToImage(after)) return;
+  const CPoint moved = ImageOrigin(after);
+  ScrollToPosition(POINT{static_cast<LONG>(std::lround(x * after.dScale + moved.x - ptAbout.x)),
+                         static_cast<LONG>(std::lround(y * after.dScale + moved.y - ptAbout.y))});
+  Invalidate(TRUE);
+}
+
+void CVimoView::Turn(int nQuarters) {
+  CLayout before;
+  if (!GetLayout(before)) return;
+  // The image point at the centre, in the turned image's pixels.
+  const CPoint centre = ClientCentre();
+  const CPoint scrolled = GetScrollPosition();
+  const CPoint origin = ImageOrigin(before);
+  double x = (scrolled.x + centre.x - origin.x) / before.dScale;
+  double y = (scrolled.y + centre.y - origin.y) / before.dScale;
+  const double width = before.sizeShown.cx / before.dScale;
+  const double height = before.sizeShown.cy / before.dScale;
+  const double turnedX = nQuarters > 0 ? height - y : y;
+  y = nQuarters > 0 ? x : width - x;
+  x = turnedX;
+  m_nQuarterTurns = (m_nQuarterTurns + nQuarters + 4) % 4;
+  CLayout after;
+  if (!FitScrollSizesToImage(after)) return;
+  const CPoint moved = ImageOrigin(after);
+  ScrollToPosition(POINT{static_cast<LONG>(std::lround(x * after.dScale + moved.x - centre.x)),
+                         static_cast<LONG>(std::lround(y * after.dScale + moved.y - centre.y))});
+  Invalidate(TRUE);
+}
+
+void CVimoView::OnViewFit() {
+  if (IsFitted()) {
+    // Off: 1:1 from the top-left corner, as without fitting; in full screen, 1:1 for this image.
+    g_bFitToWindow = 0;
+    if (IsFullScreen()) {
+      m_bZoomed = TRUE;
+      m_dZoom = 1.0;
+    }
+  } else {
+    g_bFitToWindow = 1;
+    m_bZoomed = FALSE;
+  }
+  WriteViewPreference("FitToWindow", g_bFitToWindow);
+  CLayout layout;
+  FitScrollSizesToImage(layout);
+  ScrollToPosition(POINT{0, 0});
+  Invalidate(TRUE);
+}
+
+void CVimoView::OnUpdateViewFit(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsFitted() ? 1 : 0); }
+
+void CVimoView::OnViewZoomIn() {
+  CLayout layout;
+  if (GetLayout(layout)) ZoomTo(NextZoomStep(layout.dScale, 1), ClientCentre());
+}
+
+void CVimoView::OnViewZoomOut() {
+  CLayout layout;
+  if (GetLayout(layout)) ZoomTo(NextZoomStep(layout.dScale, -1), ClientCentre());
+}
+
+void CVimoView::OnViewZoomActual() { ZoomTo(1.0, ClientCentre()); }
+
+void CVimoView::OnViewRotateRight() { Turn(1); }
+
+void CVimoView::OnViewRotateLeft() { Turn(-1); }
+
+void CVimoView::OnUpdateViewImage(CCmdUI* pCmdUI) {
+  CLayout layout;
+  pCmdUI->Enable(GetLayout(layout));
+}
+
+void CVimoView::OnViewUpright() {
+  g_bPhotosUpright = g_bPhotosUpright ? 0 : 1;
+  WriteViewPreference("PhotosUpright", g_bPhotosUpright);
+  CLayout layout;
+  FitScrollSizesToImage(layout);
+  Invalidate(TRUE);
+}
+
+void CVimoView::OnUpdateViewUpright(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bPhotosUpright); }
+
+// A fitted image follows the window's size; a centred one its centre.
+void CVimoView::OnSize(UINT /*nType*/, int /*cx*/, int /*cy*/) {
+  if (m_bInLayout) return;
+  m_bInLayout = TRUE;
+  CLayout layout;
+  if (FitScrollSizesToImage(layout) && layout.bCentred) Invalidate(TRUE);
+  m_bInLayout = FALSE;
+}
+
+BOOL CVimoView::OnMouseWheel(UINT nFlags, short zDelta, CPoint pt) {
+  if (!(nFlags & MK_CONTROL)) return FALSE;
+  CLayout layout;
+  if (!GetLayout(layout)) return TRUE;
+  m_nWheel += zDelta;
+  double dScale = layout.dScale;
+  for (; m_nWheel >= WHEEL_DELTA; m_nWheel -= WHEEL_DELTA) dScale = NextZoomStep(dScale, 1);
+  for (; m_nWheel <= -WHEEL_DELTA; m_nWheel += WHEEL_DELTA) dScale = NextZoomStep(dScale, -1);
+  if (dScale != layout.dScale) ZoomTo(dScale, pt);
+  return TRUE;
+}
+
+void CVimoView::PlayAnimation(UINT nDelay) {
+  if (nDelay == 0) KillTimer(kAnimationTimer);
+  else SetTimer(kAnimationTimer, nDelay);
+}
+
+void CVimoView::OnTimer(UINT_PTR nIDEvent) {
+  if (nIDEvent != kAnimationTimer) return;
+  CVimoDoc* pDoc = GetDocument();
+  const UINT nDelay = pDoc != nullptr ? pDoc->StepAnimation() : 0;
+  InvalidateRect(nullptr, FALSE);
+  PlayAnimation(nDelay);
 }
 
 void CVimoView::OnGoNext() {
@@ -164,6 +406,9 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
       break;
     case VK_DOWN:
       OnScroll(0x03FF, 0, TRUE);
+      break;
+    case VK_ESCAPE:
+      if (IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
       break;
     default:
       break;

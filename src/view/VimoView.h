@@ -1,5 +1,5 @@
-// The view: paints the document's image 1:1 in the top-left corner of a scrolling area, with
-// its Image Gift caption.
+// The view: paints the document's image in a scrolling area, with its Image Gift caption: 1:1 in
+// the top-left corner, or fitted to the window and centred, zoomed, turned upright.
 #pragma once
 
 #include <map>
@@ -48,13 +48,66 @@ class CVimoView : public CScrollView {
   // Image Gift: the settings dialog; also opened by Send when settings are missing.
   void OnGiftSettings();
 
+  // The scale the image is shown at, when it is worth saying: an image is shown and it is not
+  // today's plain 1:1 (zoomed, or fitted to the window).
+  BOOL GetShownScale(double& dScale) const;
+  // Steps the document's animation every nDelay milliseconds from now on; 0 stops it. The timer
+  // runs only while an animation plays.
+  void PlayAnimation(UINT nDelay);
+
  protected:
+  // How the image is shown: turned (the photo's own orientation while g_bPhotosUpright, then the
+  // quarter turns of R and Shift+R) and scaled. The scroll area is the shown size, in device
+  // pixels; centred in the window while fitting (g_bFitToWindow or full screen) when smaller.
+  struct CLayout {
+    CSize sizeStored;      // the bitmap's own width and height
+    int nOrientation = 1;  // as DrawDibDraw takes it
+    double dScale = 1.0;
+    CSize sizeShown;
+    BOOL bCentred = FALSE;
+  };
+  // FALSE without an image or for a negative size (a top-down bitmap). The sizes are the 16-bit
+  // ones of a 12-byte core header, else the signed 32-bit ones.
+  BOOL GetLayout(CLayout& layout) const;
+  // Where the shown image's top-left corner lies in the scroll area.
+  CPoint ImageOrigin(const CLayout& layout) const;
+  BOOL IsFullScreen() const;
+  // Fitting to the window now: the fit mode is on (the preference or full screen) and the user
+  // did not zoom this image.
+  BOOL IsFitted() const;
+
   // The shown image's source file: the browsed folder followed by the document title.
   CString ShownImagePath() const;
-  // Sets the scroll area to the shown image's size (the 16-bit sizes of a 12-byte core header,
-  // else the signed 32-bit ones), pages of 120 x 140. FALSE, changing nothing, without an image
-  // or for a negative size (a top-down bitmap).
-  BOOL FitScrollSizesToImage(CSize& size);
+  // Sets the scroll area to the shown image's size, pages of 120 x 140 (device pixels, whatever
+  // the zoom). FALSE, changing nothing, when there is no layout.
+  BOOL FitScrollSizesToImage(CLayout& layout);
+  // Shows the image at dZoom, the image point under ptAbout (client coordinates) staying there.
+  void ZoomTo(double dZoom, CPoint ptAbout);
+  // Turns this image nQuarters quarters clockwise, the point at the window's centre staying there.
+  void Turn(int nQuarters);
+  CPoint ClientCentre() const;
+
+  // Zoom and turns of the shown image, reset by each new image.
+  BOOL m_bZoomed = FALSE;    // the user zoomed: m_dZoom instead of fitting or 1:1
+  double m_dZoom = 1.0;
+  int m_nQuarterTurns = 0;   // R and Shift+R, clockwise
+  int m_nWheel = 0;          // Ctrl+wheel turns not yet a whole zoom step
+  BOOL m_bInLayout = FALSE;
+
+  void OnViewFit();
+  void OnUpdateViewFit(CCmdUI* pCmdUI);
+  void OnViewZoomIn();
+  void OnViewZoomOut();
+  void OnViewZoomActual();
+  void OnViewRotateRight();
+  void OnViewRotateLeft();
+  // Zoom and turns: while an image is shown.
+  void OnUpdateViewImage(CCmdUI* pCmdUI);
+  void OnViewUpright();
+  void OnUpdateViewUpright(CCmdUI* pCmdUI);
+  void OnSize(UINT nType, int cx, int cy);
+  // Ctrl+wheel zooms about the pointer; the wheel alone scrolls.
+  BOOL OnMouseWheel(UINT nFlags, short zDelta, CPoint pt);
 
   void OnGoNext();
   void OnUpdateGoNext(CCmdUI* pCmdUI);
@@ -69,10 +122,14 @@ class CVimoView : public CScrollView {
   // Drags the shown file out of the window as a file drop.
   void OnLButtonDown(UINT nFlags, CPoint point);
   void OnLButtonUp(UINT nFlags, CPoint point);
-  // Arrow keys scroll a page: 120 pixels across, 140 down.
+  // Arrow keys scroll a page: 120 pixels across, 140 down; Esc leaves full screen.
   void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
-  // Erases only outside the image, so that a repaint does not flash over it.
+  // Erases only outside the image, so that a repaint does not flash over it: the window colour,
+  // black in full screen.
   BOOL OnEraseBkgnd(CDC* pDC);
+  COLORREF BackgroundColour() const;
+  // A step of the document's animation, then the repaint and the wait for the next one.
+  void OnTimer(UINT_PTR nIDEvent);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it. Stacked files that are gone are

@@ -84,17 +84,27 @@ std::vector<std::uint8_t> InterlaceOrder(const GifFrame& frame) {
 
 }  // namespace
 
-Bytes MakeGif(const std::vector<GifFrame>& frames) {
+Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen) {
   Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
-  AppendU16(out, 1);
-  AppendU16(out, 1);
+  AppendU16(out, static_cast<unsigned>(screen.width));
+  AppendU16(out, static_cast<unsigned>(screen.height));
   out.insert(out.end(), {0x00, 0x00, 0x00});  // no global colour map
+  if (screen.loopCount >= 0) {
+    const std::string application = "\x21\xFF\x0BNETSCAPE2.0\x03\x01";
+    out.insert(out.end(), application.begin(), application.end());
+    AppendU16(out, static_cast<unsigned>(screen.loopCount));
+    out.push_back(0);
+  }
   for (const GifFrame& frame : frames) {
-    if (frame.transparentIndex >= 0)
-      out.insert(out.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(frame.transparentIndex), 0x00});
+    if (frame.transparentIndex >= 0 || frame.delay != 0 || frame.disposal != 0) {
+      const auto flags = static_cast<std::uint8_t>((frame.disposal << 2) | (frame.transparentIndex >= 0 ? 1 : 0));
+      out.insert(out.end(), {0x21, 0xF9, 0x04, flags});
+      AppendU16(out, static_cast<unsigned>(frame.delay));
+      out.insert(out.end(), {static_cast<std::uint8_t>(std::max(frame.transparentIndex, 0)), 0x00});
+    }
     out.push_back(0x2C);
-    AppendU16(out, 0);
-    AppendU16(out, 0);
+    AppendU16(out, static_cast<unsigned>(frame.left));
+    AppendU16(out, static_cast<unsigned>(frame.top));
     AppendU16(out, static_cast<unsigned>(frame.width));
     AppendU16(out, static_cast<unsigned>(frame.height));
     unsigned sizeBits = 1;
@@ -317,6 +327,23 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
     return jpeg;
   }
   ADD_FAILURE() << "no frame header";
+  return jpeg;
+}
+
+Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+  const auto put = [&exif, bigEndian](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) exif.push_back(std::uint8_t(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
+  };
+  exif.insert(exif.end(), {std::uint8_t(bigEndian ? 'M' : 'I'), std::uint8_t(bigEndian ? 'M' : 'I')});
+  put(42, 2), put(8, 4);                                // the TIFF header; IFD 0 at offset 8
+  put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);      // one entry: orientation, 1 SHORT
+  put(static_cast<std::uint32_t>(value), 2), put(0, 2), put(0, 4);  // its value; no next IFD
+  Bytes segment = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
+  segment.insert(segment.end(), exif.begin(), exif.end());
+  std::size_t at = 2;
+  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
   return jpeg;
 }
 

@@ -38,11 +38,22 @@ struct GifFrame {
   int transparentIndex = -1;           // >= 0: a graphic-control extension with the flag set
   // Damage: after this many pixels the stream holds an undefined code (-1: none).
   int invalidCodeAfter = -1;
+  int left = 0;  // place on the logical screen
+  int top = 0;
+  int delay = 0;     // hundredths of a second; with disposal or transparency, a graphic-control extension
+  int disposal = 0;
 };
 
-// A GIF89a file with the given frames (each with its own colour map), a 1x1 logical screen,
-// LZW data written with fixed 9-bit codes. The result can be cut short to test truncation.
-Bytes MakeGif(const std::vector<GifFrame>& frames);
+// The logical screen and the NETSCAPE2.0 loop count (-1: no such extension).
+struct GifScreen {
+  int width = 1;
+  int height = 1;
+  int loopCount = -1;
+};
+
+// A GIF89a file with the given frames (each with its own colour map), LZW data written with
+// fixed 9-bit codes. The result can be cut short to test truncation.
+Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen = {});
 
 // A frame of one colour, and a frame of pseudo-random indexes over a palette of 256 colours.
 GifFrame FlatFrame(int width, int height, Rgb colour);
@@ -144,6 +155,10 @@ class FileSizeLimit {
 
 // The JPEG with its frame header declaring width x height instead; the data stays as it was.
 Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
+
+// The JPEG with an EXIF block after its JFIF block that records orientation value, in Intel or
+// (bigEndian) Motorola byte order.
+Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
 // Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
 int RunConvertCommand(std::vector<std::string> words, std::string& errors);

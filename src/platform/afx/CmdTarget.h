@@ -15,12 +15,17 @@ class CCmdUI;
 // Window messages the program's classes handle.
 inline constexpr UINT WM_CREATE = 0x0001;
 inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_SIZE = 0x0005;  // lParam: the new client width and height (device pixels)
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_ERASEBKGND = 0x0014;
 inline constexpr UINT WM_KEYDOWN = 0x0100;
 inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
+// wParam: the key flags (MK_CONTROL, MK_SHIFT) and, in the high word, the signed turn (120 a
+// notch); lParam: the pointer in client coordinates (unlike Windows, which gives the screen's).
+inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
 inline constexpr UINT WM_USER = 0x0400;
 
 // Codes of a WM_COMMAND entry: the command itself, or the request for its state.
@@ -139,6 +144,20 @@ class CCmdTarget : public CObject {
    AFX_HANDLER_(AFX_THIS_->OnKeyDown(static_cast<UINT>(a_.wParam), LOWORD(static_cast<std::uintptr_t>(a_.lParam)), \
                                      HIWORD(static_cast<std::uintptr_t>(a_.lParam)));           \
                 return 0;)},
+#define ON_WM_SIZE()                                                                      \
+  {WM_SIZE, 0, 0, 0,                                                                      \
+   AFX_HANDLER_(AFX_THIS_->OnSize(static_cast<UINT>(a_.wParam), LOWORD(static_cast<std::uintptr_t>(a_.lParam)), \
+                                  HIWORD(static_cast<std::uintptr_t>(a_.lParam)));       \
+                return 0;)},
+// The handler returns TRUE when it used the wheel; FALSE leaves it to the window's own scrolling.
+#define ON_WM_MOUSEWHEEL()                                                                \
+  {WM_MOUSEWHEEL, 0, 0, 0,                                                                \
+   AFX_HANDLER_(return AFX_THIS_->OnMouseWheel(LOWORD(static_cast<std::uintptr_t>(a_.wParam)),                 \
+                                               static_cast<short>(HIWORD(static_cast<std::uintptr_t>(a_.wParam))), \
+                                               CPoint(a_.lParam));)},
+// Handler given the timer's ID (wParam of WM_TIMER).
+#define ON_WM_TIMER() \
+  {WM_TIMER, 0, 0, 0, AFX_HANDLER_(AFX_THIS_->OnTimer(static_cast<UINT_PTR>(a_.wParam)); return 0;)},
 #define ON_WM_LBUTTONDOWN()                                                                   \
   {WM_LBUTTONDOWN, 0, 0, 0,                                                                   \
    AFX_HANDLER_(AFX_THIS_->OnLButtonDown(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -40,6 +41,11 @@ CString ToolTipOf(UINT nID) {
 QKeySequence KeysOf(const AFX_ACCEL& accel) {
   int key = 0;
   const WORD vk = accel.key;
+  // Without FVIRTKEY the entry is the character typed, whichever keys make it ('+' is Shift and
+  // '=' on some keyboards, a key of its own on others).
+  // Qt's keys of printable characters are their upper-case codes.
+  if (!(accel.fVirt & FVIRTKEY))
+    return vk > 0x20 && vk < 0x7F ? QKeySequence(static_cast<int>(vk >= 'a' && vk <= 'z' ? vk - 0x20 : vk)) : QKeySequence();
   if (vk >= 'A' && vk <= 'Z') key = Qt::Key_A + (vk - 'A');
   else if (vk >= '0' && vk <= '9') key = Qt::Key_0 + (vk - '0');
   else if (vk >= 0x70 && vk <= 0x7B) key = Qt::Key_F1 + (vk - 0x70);
@@ -554,8 +560,55 @@ void CFrameWnd::SetMessageText(const char* lpszText) {
   if (pStatusBar != nullptr) pStatusBar->SetPaneText(0, lpszText);
 }
 
+void CFrameWnd::GetMessageString(UINT nID, CString& rMessage) const { rMessage = PromptOf(nID); }
+
 void CFrameWnd::ShowStatusPrompt(const CString& prompt) {
-  SetMessageText(prompt.IsEmpty() ? AfxLoadString(AFX_IDS_IDLEMESSAGE) : prompt);
+  m_bPromptShown = prompt.IsEmpty() ? FALSE : TRUE;
+  CString text = prompt;
+  if (text.IsEmpty()) GetMessageString(AFX_IDS_IDLEMESSAGE, text);
+  SetMessageText(text);
+}
+
+// Full screen and menu bar ---------------------------------------------------------------------
+
+void CFrameWnd::SetFullScreen(BOOL bFullScreen) {
+  QWidget* pWidget = GetWidget();
+  if (pWidget == nullptr || IsFullScreen() == bFullScreen) return;
+  if (bFullScreen) {
+    NoteRestoredRect();
+    // Where no window manager places it (a bare X server), the window covers the screen itself;
+    // placed first, since placing a window ends its full-screen state.
+    m_bHoldRestored = true;
+    if (QScreen* pScreen = pWidget->screen(); pScreen != nullptr && !AfxCompositorPlacesWindows())
+      pWidget->setGeometry(pScreen->geometry());
+    pWidget->setWindowState(pWidget->windowState() | Qt::WindowFullScreen);
+    m_bHoldRestored = false;
+    pWidget->show();
+    return;
+  }
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof(wp);
+  const BOOL bPlaced = GetWindowPlacement(&wp);  // the restored rectangle, read while still full screen
+  pWidget->setWindowState(pWidget->windowState() & ~Qt::WindowFullScreen);
+  if (bPlaced && !(pWidget->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
+    const RECT& rc = wp.rcNormalPosition;
+    pWidget->move(rc.left, rc.top);
+    pWidget->resize(std::max<int>(1, rc.right - rc.left), std::max<int>(1, rc.bottom - rc.top));
+  }
+  pWidget->show();
+}
+
+BOOL CFrameWnd::IsFullScreen() const {
+  return GetWidget() != nullptr && (GetWidget()->windowState() & Qt::WindowFullScreen) ? TRUE : FALSE;
+}
+
+void CFrameWnd::SetMenuBarState(DWORD nState) {
+  if (auto* pMain = static_cast<QMainWindow*>(GetWidget())) pMain->menuBar()->setVisible(nState != AFX_MBS_HIDDEN);
+}
+
+DWORD CFrameWnd::GetMenuBarState() const {
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  return pMain != nullptr && pMain->menuBar()->isHidden() ? AFX_MBS_HIDDEN : AFX_MBS_VISIBLE;
 }
 
 // Menus and accelerators ----------------------------------------------------------------------
@@ -660,6 +713,11 @@ void CFrameWnd::RefreshCommandStates() {
   for (CControlBar* pBar : m_listControlBars) {
     if (auto* pToolBar = DynamicDownCast<CToolBar>(pBar, RUNTIME_CLASS(CToolBar))) pToolBar->UpdateButtons();
   }
+  auto* pStatusBar = DynamicDownCast<CStatusBar>(GetControlBar(AFX_IDW_STATUS_BAR), RUNTIME_CLASS(CStatusBar));
+  if (pStatusBar == nullptr || m_bPromptShown) return;
+  CString idle;
+  GetMessageString(AFX_IDS_IDLEMESSAGE, idle);
+  if (pStatusBar->GetPaneText(0) != idle) pStatusBar->SetPaneText(0, idle);
 }
 
 void CFrameWnd::OnDropFiles(const std::vector<CString>& paths) {

@@ -6,8 +6,12 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
+#include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <set>
@@ -44,6 +48,7 @@ double UnitRatio(QWidget* pWidget) {
 AfxWidgetLink::~AfxWidgetLink() {
   if (m_pOwner == nullptr) return;
   LiveWindows().erase(m_pOwner);
+  m_pOwner->m_timers.clear();  // they went with the widget
   m_pOwner->m_pWidget = nullptr;
   m_pOwner->m_pLink = nullptr;
   m_pOwner->m_hWnd = nullptr;
@@ -174,6 +179,8 @@ void CWnd::AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink) {
 
 void CWnd::ReleaseWidget() {
   if (m_pWidget == nullptr) return;
+  for (auto& [nID, pTimer] : m_timers) pTimer->stop();
+  m_timers.clear();
   QWidget* pWidget = m_pWidget;
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
   LiveWindows().erase(this);
@@ -227,6 +234,26 @@ LRESULT CWnd::Default() {
 int CWnd::OnCreate(LPCREATESTRUCT /*lpCreateStruct*/) { return static_cast<int>(Default()); }
 void CWnd::OnDestroy() { Default(); }
 void CWnd::OnClose() { Default(); }
+
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+  if (m_pWidget == nullptr) return 0;
+  QTimer*& pTimer = m_timers[nIDEvent];
+  if (pTimer == nullptr) {
+    pTimer = new QTimer(m_pWidget);  // the widget's child: it goes with the window
+    QObject::connect(pTimer, &QTimer::timeout, pTimer,
+                     [this, nIDEvent] { WindowProc(WM_TIMER, static_cast<WPARAM>(nIDEvent), 0); });
+  }
+  pTimer->start(static_cast<int>(std::min<UINT>(nElapse, INT_MAX)));
+  return nIDEvent;
+}
+
+// Stopped, not deleted: KillTimer may come from the timer's own WM_TIMER.
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+  const auto found = m_timers.find(nIDEvent);
+  if (m_pWidget == nullptr || found == m_timers.end()) return FALSE;
+  found->second->stop();
+  return TRUE;
+}
 
 BOOL CWnd::ShowWindow(int nCmdShow) {
   if (m_pWidget == nullptr) return FALSE;
@@ -344,7 +371,7 @@ QPoint CWnd::WindowPosition() const {
 }
 
 void CWnd::NoteRestoredRect() {
-  if (m_pWidget == nullptr || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+  if (m_pWidget == nullptr || m_bHoldRestored || (m_pWidget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
     return;
   const QPoint pos = WindowPosition();
   m_rcRestored = RECT{pos.x(), pos.y(), pos.x() + m_pWidget->width(), pos.y() + m_pWidget->height()};
@@ -396,7 +423,27 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   }
   void resizeEvent(QResizeEvent* pEvent) override {
     QAbstractScrollArea::resizeEvent(pEvent);
-    if (View() != nullptr) View()->OnViewportResized();
+    if (View() == nullptr) return;
+    View()->OnViewportResized();
+    const double ratio = viewport()->devicePixelRatioF();
+    View()->WindowProc(WM_SIZE, SIZE_RESTORED,
+                       MAKELPARAM(static_cast<WORD>(qRound(viewport()->width() * ratio)),
+                                  static_cast<WORD>(qRound(viewport()->height() * ratio))));
+  }
+  // The wheel goes to the view first; what it leaves scrolls.
+  void wheelEvent(QWheelEvent* pEvent) override {
+    const QPointF pt = pEvent->position() * viewport()->devicePixelRatioF();
+    const int delta = pEvent->angleDelta().y() != 0 ? pEvent->angleDelta().y() : pEvent->angleDelta().x();
+    UINT nFlags = 0;
+    if (pEvent->modifiers() & Qt::ControlModifier) nFlags |= MK_CONTROL;
+    if (pEvent->modifiers() & Qt::ShiftModifier) nFlags |= MK_SHIFT;
+    const WPARAM wParam = static_cast<WPARAM>(MAKELPARAM(static_cast<WORD>(nFlags), static_cast<WORD>(static_cast<short>(delta))));
+    const LPARAM lParam = MAKELPARAM(static_cast<WORD>(qRound(pt.x())), static_cast<WORD>(qRound(pt.y())));
+    if (View() != nullptr && View()->WindowProc(WM_MOUSEWHEEL, wParam, lParam) != 0) {
+      pEvent->accept();
+      return;
+    }
+    QAbstractScrollArea::wheelEvent(pEvent);
   }
   void scrollContentsBy(int /*dx*/, int /*dy*/) override {
     viewport()->update();

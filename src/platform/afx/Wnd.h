@@ -5,6 +5,7 @@
 // message map; what a map does not handle gets the default processing of DefWindowProc.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,7 @@
 class QPoint;
 class QWidget;
 class QPainter;
+class QTimer;
 class CDocument;
 class CFrameWnd;
 class CView;
@@ -113,6 +115,12 @@ class CWnd : public CCmdTarget {
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
+  // Sends WM_TIMER (wParam nIDEvent) to the window every nElapse milliseconds until KillTimer or
+  // the window's end; a timer of the same ID is restarted with the new period. Returns nIDEvent,
+  // 0 without a window. A window with no timer costs no wake-ups.
+  UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+  BOOL KillTimer(UINT_PTR nIDEvent);
+
   BOOL ShowWindow(int nCmdShow);
   BOOL IsWindowVisible() const;
   BOOL IsIconic() const;
@@ -155,6 +163,8 @@ class CWnd : public CCmdTarget {
   // The top-left corner of a top-level window; where the compositor alone places windows
   // (Wayland), the position last set.
   QPoint WindowPosition() const;
+  // While set, moves and resizes are not the user's: the restored rectangle stays.
+  bool m_bHoldRestored = false;
 
   DECLARE_MESSAGE_MAP()
 
@@ -165,6 +175,7 @@ class CWnd : public CCmdTarget {
   const AFX_MSGARGS* m_pCurrentMessage = nullptr;
   RECT m_rcRestored = {0, 0, 0, 0};
   bool m_bHasRestored = false;
+  std::map<UINT_PTR, QTimer*> m_timers;  // by ID, owned by the widget; a killed one stays, stopped
 };
 
 // Control-bar styles.
@@ -248,6 +259,8 @@ struct CCreateContext {
 inline constexpr UINT ID_VIEW_TOOLBAR = 0xE800;
 inline constexpr UINT ID_VIEW_STATUS_BAR = 0xE801;
 inline constexpr UINT AFX_IDS_IDLEMESSAGE = 0xE001;
+inline constexpr DWORD AFX_MBS_VISIBLE = 0x01;
+inline constexpr DWORD AFX_MBS_HIDDEN = 0x02;
 
 class CFrameWnd : public CWnd {
   DECLARE_DYNCREATE(CFrameWnd)
@@ -280,6 +293,17 @@ class CFrameWnd : public CWnd {
 
   // The status bar's message pane.
   void SetMessageText(const char* lpszText);
+  // The text of string nID that the status bar shows for it: the part before a line break. The
+  // idle text (AFX_IDS_IDLEMESSAGE) is asked again at idle time while no prompt is shown.
+  virtual void GetMessageString(UINT nID, CString& rMessage) const;
+
+  // The window over the whole screen, without the window manager's frame; FALSE again returns it
+  // to the state and place it had.
+  void SetFullScreen(BOOL bFullScreen);
+  BOOL IsFullScreen() const;
+  // The menu bar shown (AFX_MBS_VISIBLE) or not (AFX_MBS_HIDDEN); its menus' keys stay.
+  void SetMenuBarState(DWORD nState);
+  DWORD GetMenuBarState() const;
 
   // Routes a command: the active view (and its document), this frame, the application.
   BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
@@ -315,6 +339,7 @@ class CFrameWnd : public CWnd {
   std::vector<CControlBar*> m_listControlBars;  // bars created on this frame (owned by their creators)
   CCreateContext* m_pCreateContext = nullptr;
   UINT m_nIDResource = 0;
+  BOOL m_bPromptShown = FALSE;  // the status bar shows a command's prompt, not the idle text
   BOOL m_bDropFiles = FALSE;
   struct MenuState;
   std::unique_ptr<MenuState> m_pMenus;

@@ -1,20 +1,90 @@
 #include "win32/DrawDib.h"
 
 #include <QImage>
+#include <QObject>
 #include <QPainter>
+#include <QPointer>
+#include <QWidget>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/uio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "afx/Wnd.h"
+#include "posix/UniqueFd.h"
 #include "win32/DibLayout.h"
+#include "win32/DibScaler.h"
+
+using vimo::platform::AxisTaps;
+using vimo::platform::MakeAxisTaps;
+using vimo::platform::Orientation;
+using vimo::platform::RowFetch;
+using vimo::platform::ScaleRows;
+
+namespace {
+
+struct Reduction;
+
+// Buffers that reading rows from a file reuses from one drawing to the next: fresh memory costs
+// a page fault per page touched.
+struct FetchBuffers {
+  std::vector<BYTE> staged;
+  std::vector<BYTE> skipped;  // file bytes between the wanted parts of rows: read and dropped
+  std::vector<BYTE> converted;
+};
+
+// Memory for reduced copies, kept from one bitmap to the next, mapped with its pages in place
+// at once (one system call instead of a fault per page, which is slow on virtual machines); and
+// the buffers of the threads that build them.
+class ReductionStore {
+ public:
+  ReductionStore() = default;
+  ReductionStore(const ReductionStore&) = delete;
+  ReductionStore& operator=(const ReductionStore&) = delete;
+  ~ReductionStore() {
+    if (m_pBytes != nullptr) munmap(m_pBytes, m_nSize);
+  }
+  // At least size bytes; NULL when there is no memory for them.
+  BYTE* Reserve(std::size_t size) {
+    if (size <= m_nSize) return m_pBytes;
+    if (m_pBytes != nullptr) munmap(m_pBytes, m_nSize);
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    m_pBytes = p == MAP_FAILED ? nullptr : static_cast<BYTE*>(p);
+    m_nSize = p == MAP_FAILED ? 0 : size;
+    return m_pBytes;
+  }
+  FetchBuffers bands[4];
+
+ private:
+  BYTE* m_pBytes = nullptr;
+  std::size_t m_nSize = 0;
+};
+
+// What a scaled or turned drawing showed, so that a repaint of the same can copy it.
+struct ViewKey {
+  std::uint64_t generation = 0;
+  const void* lpbi = nullptr;
+  int xSrc = 0, ySrc = 0, dxSrc = 0, dySrc = 0, dxDst = 0, dyDst = 0, orientation = 0, elementSize = 0;
+  friend bool operator==(const ViewKey&, const ViewKey&) = default;
+};
+
+}  // namespace
 
 struct HDRAWDIB__ {
+  HDRAWDIB__();
+  ~HDRAWDIB__();
+  // Stops the thread building the reduced copies and drops them.
+  void DropReduction();
+
   const BYTE* pBlock = nullptr;
   std::size_t cbBlock = 0;
   // The file the block was mapped from (not owned; -1 for a block of memory) and where in it
@@ -27,8 +97,21 @@ struct HDRAWDIB__ {
   // The visible part in 32-bit colour, and the stored bytes it is made from, kept from paint to
   // paint so that their memory is reused.
   QImage piece;
-  std::vector<BYTE> staged;
-  std::vector<BYTE> skipped;  // file bytes between the visible parts of rows: read and dropped
+  FetchBuffers io;
+  // Reduced copies of the bitmap, built by threads of their own the first time a drawing needs
+  // one; the window last painted into is repainted when they are ready.
+  std::shared_ptr<Reduction> reduction;
+  std::shared_ptr<ReductionStore> store = std::make_shared<ReductionStore>();
+  std::thread builder;
+  std::unique_ptr<QObject> notifier;  // lives on the window's thread: the builder's message goes there
+  QPointer<QWidget> painted;
+  // The last scaled or turned drawing (its rectangle relative to the destination's corner), and
+  // the scratch piece of a turned one.
+  std::uint64_t generation = 0;
+  QImage cache;
+  QRect cacheRect;
+  ViewKey cacheKey;
+  QImage turned;
 };
 
 namespace {
@@ -303,18 +386,19 @@ std::uint64_t ReadFully(int fd, iovec* iov, int count, std::uint64_t offset) {
   return total;
 }
 
-// Reads the bytes span of the stored rows first .. first + count - 1 from the file the block was
-// mapped from into dd.staged, one row after another, and returns how many whole rows arrived,
+// Reads the bytes span of the stored rows first .. first + count - 1 from fd, the file the block
+// was mapped from, into staged, one row after another, and returns how many whole rows arrived,
 // in file order: a file cut short since it was mapped gives a short read, never a fault, and
 // the rows it no longer holds are left out. The rows lie one stride apart in the file, so one
-// preadv reads many of them, the bytes between their spans into dd.skipped; rows further apart
+// preadv reads many of them, the bytes between their spans into skipped; rows further apart
 // than kMaxSkipped are read one call each.
-int ReadRows(HDRAWDIB__& dd, std::uint64_t rowsAt, std::uint64_t stride, Span span, int first, int count) {
+int ReadRows(int fd, std::vector<BYTE>& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
+             Span span, int first, int count) {
   if (count <= 0 || span.length == 0) return 0;
-  dd.staged.resize(span.length * static_cast<std::size_t>(count));
+  staged.resize(span.length * static_cast<std::size_t>(count));
   const std::uint64_t gap = stride - span.length;
   const bool joined = gap <= kMaxSkipped;
-  if (joined && gap > dd.skipped.size()) dd.skipped.resize(static_cast<std::size_t>(gap));
+  if (joined && gap > skipped.size()) skipped.resize(static_cast<std::size_t>(gap));
   const int rowsPerCall = !joined ? 1 : gap == 0 ? IOV_MAX : (IOV_MAX + 1) / 2;
   std::vector<iovec> iov;
   int arrived = 0;
@@ -322,11 +406,11 @@ int ReadRows(HDRAWDIB__& dd, std::uint64_t rowsAt, std::uint64_t stride, Span sp
     const int rows = std::min(count - arrived, rowsPerCall);
     iov.clear();
     for (int i = 0; i < rows; ++i) {
-      if (i > 0 && gap > 0) iov.push_back({dd.skipped.data(), static_cast<std::size_t>(gap)});
-      iov.push_back({dd.staged.data() + span.length * static_cast<std::size_t>(arrived + i), span.length});
+      if (i > 0 && gap > 0) iov.push_back({skipped.data(), static_cast<std::size_t>(gap)});
+      iov.push_back({staged.data() + span.length * static_cast<std::size_t>(arrived + i), span.length});
     }
     const std::uint64_t at = rowsAt + stride * static_cast<std::uint64_t>(first + arrived) + span.first;
-    const std::uint64_t got = ReadFully(dd.fd, iov.data(), static_cast<int>(iov.size()), at);
+    const std::uint64_t got = ReadFully(fd, iov.data(), static_cast<int>(iov.size()), at);
     // Row i ends i strides and one span after the start.
     const int whole = got < span.length ? 0 : static_cast<int>(std::min<std::uint64_t>((got - span.length) / stride + 1, rows));
     arrived += whole;
@@ -335,39 +419,207 @@ int ReadRows(HDRAWDIB__& dd, std::uint64_t rowsAt, std::uint64_t stride, Span sp
   return arrived;
 }
 
+// Where the rows of a bitmap are read from, with what it takes to read them on another thread:
+// the rows in memory (the block's, or decoded run-length rows kept alive by `keep`), or the file
+// through fd.
+struct SourceRows {
+  Bitmap bm;
+  Rows rows;
+  int fd = -1;
+  std::uint64_t rowsAt = 0;  // file offset of stored row 0
+  QImage keep;
+};
+
+// Gives the rows of a bitmap, top row first, as the scaler reads them: the bytes of columns
+// first .. first + count - 1, three (24 bits) or four (32 bits) bytes a pixel as stored, other
+// layouts converted to 32-bit colour. File rows are read a batch at a time.
+class SourceFetcher {
+ public:
+  SourceFetcher(const SourceRows& source, int first, int count, FetchBuffers& buffers)
+      : m_source(source), m_convert(source.bm, source.rows.bitCount), m_count(count), m_buffers(buffers) {
+    const int bits = source.rows.bitCount;
+    m_raw = (bits == 24 || bits == 32) && source.bm.compression == BI_RGB;
+    m_span = SpanOf(first, count, bits);
+    if (!m_raw) m_buffers.converted.resize(static_cast<std::size_t>(count) * 4);
+  }
+  int BytesPerPixel() const { return m_raw && m_source.rows.bitCount == 24 ? 3 : 4; }
+
+  const BYTE* operator()(int row) {
+    if (row < 0 || row >= m_source.bm.height || m_count <= 0) return nullptr;
+    const int stored = m_source.bm.bottomUp ? m_source.bm.height - 1 - row : row;
+    if (stored >= m_source.rows.count) return nullptr;
+    const BYTE* bytes = m_source.rows.inBlock && m_source.fd >= 0 ? FromFile(stored)
+                                                                  : m_source.rows.first + m_source.rows.stride * static_cast<std::uint64_t>(stored) + m_span.first;
+    if (bytes == nullptr || m_raw) return bytes;
+    m_convert(bytes, m_span.phase, m_count, reinterpret_cast<QRgb*>(m_buffers.converted.data()));
+    return m_buffers.converted.data();
+  }
+
+ private:
+  // Reads a batch of stored rows around `stored` when it is not read yet: below it for rows
+  // stored bottom-up (they are asked for top row first), above it otherwise.
+  const BYTE* FromFile(int stored) {
+    if (stored < m_batchFirst || stored >= m_batchFirst + m_batchArrived) {
+      const int batch = static_cast<int>(std::clamp<std::size_t>((512u << 10) / std::max<std::size_t>(m_span.length, 1), 8, 512));
+      const int first = m_source.bm.bottomUp ? std::max(0, stored - batch + 1) : stored;
+      const int count = std::min(batch, m_source.rows.count - first);
+      m_batchFirst = first;
+      m_batchArrived = ReadRows(m_source.fd, m_buffers.staged, m_buffers.skipped, m_source.rowsAt, m_source.rows.stride, m_span, first, count);
+      if (stored >= m_batchFirst + m_batchArrived) return nullptr;  // the file is shorter now
+    }
+    return m_buffers.staged.data() + m_span.length * static_cast<std::size_t>(stored - m_batchFirst);
+  }
+
+  const SourceRows& m_source;
+  RowConverter m_convert;
+  int m_count;
+  FetchBuffers& m_buffers;
+  bool m_raw = false;
+  Span m_span;
+  int m_batchFirst = 0;
+  int m_batchArrived = 0;
+};
+
+// Reduced copies of one bitmap, k = kMin, 2 kMin, 4 kMin ... times smaller, each pixel the mean
+// of the k x k pixels it stands for; 24-bit rows, top row first. Sized when planned, filled by
+// the builder, read once ready.
+struct Reduction {
+  struct Level {
+    int k = 0;
+    int width = 0;
+    int height = 0;
+    BYTE* rows = nullptr;  // in the store
+  };
+  const void* lpbi = nullptr;
+  std::shared_ptr<ReductionStore> store;
+  std::vector<Level> levels;
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> ready{false};
+};
+
+// All reduced copies of one bitmap together take at most this many bytes.
+constexpr std::uint64_t kReductionBudget = 16'000'000;
+
+// The copies for a bitmap of width x height: the finest that the budget allows with the coarser
+// ones (which add a third), down to a few dozen pixels.
+std::shared_ptr<Reduction> PlanReduction(const void* lpbi, int width, int height) {
+  auto reduction = std::make_shared<Reduction>();
+  reduction->lpbi = lpbi;
+  for (int kMin = 2;; ++kMin) {
+    reduction->levels.clear();
+    std::uint64_t bytes = 0;
+    for (std::int64_t k = kMin; k <= INT32_MAX; k *= 2) {
+      const int w = static_cast<int>((width + k - 1) / k);
+      const int h = static_cast<int>((height + k - 1) / k);
+      reduction->levels.push_back({static_cast<int>(k), w, h, nullptr});
+      bytes += 3ull * static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
+      if (std::max(w, h) <= 32) break;
+    }
+    if (bytes <= kReductionBudget) return reduction;
+  }
+}
+
+// The rows of a reduced copy, as the scaler reads them.
+RowFetch LevelRows(const Reduction::Level& level, int first) {
+  return [&level, first](int row) -> const BYTE* {
+    if (row < 0 || row >= level.height) return nullptr;
+    return level.rows + 3 * (static_cast<std::size_t>(level.width) * static_cast<std::size_t>(row) + static_cast<std::size_t>(first));
+  };
+}
+
+// Scales rows [first, last) of level `into` of the reduction from the bitmap's own rows (level
+// 0) or from the finer copy before it.
+bool BuildLevelRows(Reduction& reduction, std::size_t into, const SourceRows& source, int first, int last,
+                    FetchBuffers& buffers) {
+  Reduction::Level& level = reduction.levels[into];
+  const int elementSize = into == 0 ? 1 : reduction.levels[into - 1].k;
+  const AxisTaps x = MakeAxisTaps(0, level.width, level.width, 0, std::int64_t{level.width} * level.k, elementSize, source.bm.width);
+  const AxisTaps y = MakeAxisTaps(first, last, level.height, 0, std::int64_t{level.height} * level.k, elementSize, source.bm.height);
+  BYTE* out = level.rows + 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(first);
+  if (into > 0)
+    return ScaleRows(x, y, 3, LevelRows(reduction.levels[into - 1], x.elementFirst), out, 3 * static_cast<std::size_t>(level.width), 3, &reduction.cancel);
+  SourceFetcher fetch(source, x.elementFirst, x.elementCount, buffers);
+  return ScaleRows(x, y, fetch.BytesPerPixel(), std::ref(fetch), out, 3 * static_cast<std::size_t>(level.width), 3, &reduction.cancel);
+}
+
+// Builds every copy of the reduction, the finest in bands on a few threads, and says so through
+// notify. The file is read through a descriptor of its own, so that the bitmap's may close.
+void BuildReduction(std::shared_ptr<Reduction> reduction, SourceRows source, vimo::posix::UniqueFd fd,
+                    std::function<void()> notify) {
+  source.fd = fd.get();
+  std::size_t bytes = 0;
+  for (const Reduction::Level& level : reduction->levels)
+    bytes += 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
+  BYTE* memory = reduction->store->Reserve(bytes);
+  if (memory == nullptr) return;
+  for (Reduction::Level& level : reduction->levels) {
+    level.rows = memory;
+    memory += 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
+  }
+  FetchBuffers* buffers = reduction->store->bands;
+  const int height = reduction->levels[0].height;
+  const int bands = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+  std::atomic<bool> whole{true};
+  std::vector<std::thread> helpers;
+  for (int band = 1; band < bands && height >= 64 * bands; ++band) {
+    helpers.emplace_back([&, band] {
+      if (!BuildLevelRows(*reduction, 0, source, height * band / bands, height * (band + 1) / bands, buffers[band]))
+        whole = false;
+    });
+  }
+  const int end = helpers.empty() ? height : height / bands;
+  if (!BuildLevelRows(*reduction, 0, source, 0, end, buffers[0])) whole = false;
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t i = 1; i < reduction->levels.size() && whole; ++i) {
+    if (!BuildLevelRows(*reduction, i, source, 0, reduction->levels[i].height, buffers[0])) whole = false;
+  }
+  if (!whole) return;
+  reduction->ready.store(true, std::memory_order_release);
+  notify();
+}
+
+// Rectangle r of a picture shown w x h, in the picture as stored (w and h swapped when turned).
+QRect StoredRect(const Orientation& o, const QRect& r, int w, int h) {
+  const int storedW = o.transposed ? h : w;
+  const int storedH = o.transposed ? w : h;
+  const int x0 = o.transposed ? r.top() : r.left();
+  const int x1 = o.transposed ? r.bottom() + 1 : r.right() + 1;
+  const int y0 = o.transposed ? r.left() : r.top();
+  const int y1 = o.transposed ? r.right() + 1 : r.bottom() + 1;
+  const int left = o.mirrorX ? storedW - x1 : x0;
+  const int top = o.mirrorY ? storedH - y1 : y0;
+  return QRect(left, top, x1 - x0, y1 - y0);
+}
+
+// The parts of a that lie outside b.
+std::vector<QRect> Outside(const QRect& a, const QRect& b) {
+  const QRect common = a.intersected(b);
+  if (common.isEmpty()) return {a};
+  std::vector<QRect> parts;
+  if (common.top() > a.top()) parts.emplace_back(a.left(), a.top(), a.width(), common.top() - a.top());
+  if (common.bottom() < a.bottom()) parts.emplace_back(a.left(), common.bottom() + 1, a.width(), a.bottom() - common.bottom());
+  if (common.left() > a.left()) parts.emplace_back(a.left(), common.top(), common.left() - a.left(), common.height());
+  if (common.right() < a.right()) parts.emplace_back(common.right() + 1, common.top(), a.right() - common.right(), common.height());
+  return parts;
+}
+
 }  // namespace
 
-HDRAWDIB DrawDibOpen() { return new HDRAWDIB__; }
+HDRAWDIB__::HDRAWDIB__() : notifier(std::make_unique<QObject>()) {}
 
-BOOL DrawDibClose(HDRAWDIB hdd) {
-  delete hdd;
-  return TRUE;
+HDRAWDIB__::~HDRAWDIB__() { DropReduction(); }
+
+void HDRAWDIB__::DropReduction() {
+  if (reduction != nullptr) reduction->cancel = true;
+  if (builder.joinable()) builder.join();
+  reduction.reset();
 }
 
-void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int fd, std::uint64_t fileOffset) {
-  if (hdd == nullptr) return;
-  hdd->pBlock = static_cast<const BYTE*>(pBlock);
-  hdd->cbBlock = pBlock != nullptr ? cbBlock : 0;
-  hdd->fd = pBlock != nullptr ? fd : -1;
-  hdd->fileOffset = fileOffset;
-  hdd->decoded = QImage();
-  hdd->pDecodedFor = nullptr;
-}
+namespace {
 
-BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-                 const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT /*wFlags*/) {
-  if (hdd == nullptr || pDC == nullptr || lpbi == nullptr) return FALSE;
-  Bitmap bm;
-  if (!Describe(*hdd, lpbi, lpBits, bm)) return FALSE;
-  if (dxDst != dxSrc || dyDst != dySrc || xSrc != 0 || ySrc != 0) return FALSE;
-  QPainter* pPainter = pDC->GetPainter();
-  const int width = std::min(dxDst, bm.width);
-  const int height = std::min(dyDst, bm.height);
-  // Only what can be seen is painted.
-  const QRect device(0, 0, pPainter->device()->width(), pPainter->device()->height());
-  QRect visible = pPainter->transform().inverted().mapRect(pPainter->hasClipping() ? pPainter->clipBoundingRect().toAlignedRect() : device);
-  visible = visible.intersected(QRect(xDst, yDst, width, height));
-  if (visible.isEmpty()) return TRUE;
+// Paints the visible part of the bitmap 1:1, upright, reading only the visible rows.
+BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, const BITMAPINFOHEADER* lpbi,
+                  const Bitmap& bm) {
   // The visible lines are converted top-down into one 32-bit piece, drawn without any scaling
   // or flipping, so that it is copied as it is. Lines with no stored row behind them are black.
   if (hdd->piece.size() != visible.size()) hdd->piece = QImage(visible.size(), QImage::Format_RGB32);
@@ -386,7 +638,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   const int lowest = std::min(rowOf(0), rowOf(visible.height() - 1));
   const int highest = std::min(std::max(rowOf(0), rowOf(visible.height() - 1)), rows.count - 1);
   const bool fromFile = rows.inBlock && hdd->fd >= 0;
-  const int arrived = fromFile ? ReadRows(*hdd, hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock),
+  const int arrived = fromFile ? ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock),
                                           rows.stride, span, lowest, highest - lowest + 1)
                                : 0;
   for (int y = 0; y < visible.height(); ++y) {
@@ -396,10 +648,176 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
       std::fill_n(dst, visible.width(), qRgb(0, 0, 0));
       continue;
     }
-    const BYTE* src = fromFile ? hdd->staged.data() + span.length * static_cast<std::size_t>(row - lowest)
+    const BYTE* src = fromFile ? hdd->io.staged.data() + span.length * static_cast<std::size_t>(row - lowest)
                                : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
     convert(src, span.phase, visible.width(), dst);
   }
   pPainter->drawImage(visible.topLeft(), piece);
+  return TRUE;
+}
+
+// The reduced copy a drawing that takes `reduce` source pixels into one should be made from:
+// the coarsest whose pixels are no larger than that; NULL to read the bitmap itself. While the
+// copies are still being built, pending is set (and NULL returned).
+const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAPINFOHEADER* lpbi, const Rows& rows,
+                                 double reduce, bool& pending) {
+  pending = false;
+  if (reduce < 2.0) return nullptr;
+  if (hdd->reduction == nullptr || hdd->reduction->lpbi != lpbi) {
+    hdd->DropReduction();
+    hdd->reduction = PlanReduction(lpbi, bm.width, bm.height);
+    hdd->reduction->store = hdd->store;
+  }
+  Reduction& reduction = *hdd->reduction;
+  if (reduce < reduction.levels[0].k * (1 - 1e-9)) return nullptr;
+  if (!reduction.ready.load(std::memory_order_acquire)) {
+    pending = true;
+    if (hdd->builder.joinable()) return nullptr;  // being built (or it could not be)
+    SourceRows source{bm, rows, -1, 0, hdd->decoded};
+    source.rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
+    vimo::posix::UniqueFd fd(rows.inBlock && hdd->fd >= 0 ? fcntl(hdd->fd, F_DUPFD_CLOEXEC, 0) : -1);
+    if (fd.valid()) {
+      QObject* notifier = hdd->notifier.get();
+      auto notify = [notifier, hdd] {
+        QMetaObject::invokeMethod(notifier, [hdd] {
+          if (hdd->painted != nullptr) hdd->painted->update();
+        }, Qt::QueuedConnection);
+      };
+      hdd->builder = std::thread(BuildReduction, hdd->reduction, std::move(source), std::move(fd), std::move(notify));
+      return nullptr;
+    }
+    if (rows.inBlock && hdd->fd >= 0) return nullptr;  // no descriptor left to read the file with
+    // Rows in memory, which may go with their block, are reduced here and now.
+    BuildReduction(hdd->reduction, std::move(source), std::move(fd), [] {});
+    if (!reduction.ready.load(std::memory_order_acquire)) return nullptr;
+    pending = false;
+  }
+  const Reduction::Level* chosen = nullptr;
+  for (const Reduction::Level& level : reduction.levels) {
+    if (level.k <= reduce * (1 + 1e-9)) chosen = &level;
+  }
+  return chosen;
+}
+
+// Scales and turns part r (relative to the destination's corner) of a drawing into piece at at.
+void RenderPart(HDRAWDIB__* hdd, QImage& piece, QPoint at, const QRect& r, const Orientation& o, int dxDst, int dyDst,
+                const QRect& src, const SourceRows& source, const Reduction::Level* level) {
+  const int shownW = o.transposed ? dyDst : dxDst;  // the destination as stored
+  const int shownH = o.transposed ? dxDst : dyDst;
+  const QRect stored = StoredRect(o, r, dxDst, dyDst);
+  const int elementSize = level != nullptr ? level->k : 1;
+  const AxisTaps x = MakeAxisTaps(stored.left(), stored.right() + 1, shownW, src.x(), src.width(), elementSize, source.bm.width);
+  const AxisTaps y = MakeAxisTaps(stored.top(), stored.bottom() + 1, shownH, src.y(), src.height(), elementSize, source.bm.height);
+  // Turned drawings are scaled as stored into a scratch piece first, then turned into place.
+  QImage* target = &piece;
+  QPoint into = at;
+  if (!o.IsIdentity()) {
+    if (hdd->turned.width() < stored.width() || hdd->turned.height() < stored.height())
+      hdd->turned = QImage(stored.size().expandedTo(hdd->turned.size()), QImage::Format_RGB32);
+    target = &hdd->turned;
+    into = QPoint(0, 0);
+  }
+  BYTE* out = target->scanLine(into.y()) + 4 * into.x();
+  if (level != nullptr) {
+    ScaleRows(x, y, 3, LevelRows(*level, x.elementFirst), out, static_cast<std::size_t>(target->bytesPerLine()), 4);
+  } else {
+    SourceFetcher fetch(source, x.elementFirst, x.elementCount, hdd->io);
+    ScaleRows(x, y, fetch.BytesPerPixel(), std::ref(fetch), out, static_cast<std::size_t>(target->bytesPerLine()), 4);
+  }
+  if (o.IsIdentity()) return;
+  // Along a shown row the stored pixel moves by one column or one row of the scratch piece.
+  const auto* turned = reinterpret_cast<const QRgb*>(hdd->turned.constBits());
+  const std::ptrdiff_t line = hdd->turned.bytesPerLine() / 4;
+  for (int Y = r.top(); Y <= r.bottom(); ++Y) {
+    int u = 0, v = 0;
+    o.ToStored(r.left(), Y, shownW, shownH, u, v);
+    const std::ptrdiff_t step = o.transposed ? (o.mirrorY ? -line : line) : (o.mirrorX ? -1 : 1);
+    const QRgb* src = turned + (v - stored.top()) * line + (u - stored.left());
+    auto* dst = reinterpret_cast<QRgb*>(piece.scanLine(Y - r.top() + at.y())) + at.x();
+    for (int i = 0; i < r.width(); ++i, src += step) dst[i] = *src;
+  }
+}
+
+}  // namespace
+
+HDRAWDIB DrawDibOpen() { return new HDRAWDIB__; }
+
+BOOL DrawDibClose(HDRAWDIB hdd) {
+  delete hdd;
+  return TRUE;
+}
+
+void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int fd, std::uint64_t fileOffset) {
+  if (hdd == nullptr) return;
+  hdd->DropReduction();
+  hdd->pBlock = static_cast<const BYTE*>(pBlock);
+  hdd->cbBlock = pBlock != nullptr ? cbBlock : 0;
+  hdd->fd = pBlock != nullptr ? fd : -1;
+  hdd->fileOffset = fileOffset;
+  hdd->decoded = QImage();
+  hdd->pDecodedFor = nullptr;
+  ++hdd->generation;
+  hdd->cache = QImage();
+}
+
+int DrawDibTurnOrientation(int nOrientation, int nQuarterTurns) {
+  Orientation o = Orientation::FromExif(nOrientation);
+  for (int i = 0; i < ((nQuarterTurns % 4) + 4) % 4; ++i) o = o.TurnedClockwise();
+  return o.ToExif();
+}
+
+BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
+                 const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT /*wFlags*/, int nOrientation) {
+  if (hdd == nullptr || pDC == nullptr || lpbi == nullptr || dxDst <= 0 || dyDst <= 0) return FALSE;
+  Bitmap bm;
+  if (!Describe(*hdd, lpbi, lpBits, bm)) return FALSE;
+  const Orientation o = Orientation::FromExif(nOrientation);
+  const bool oneToOne = o.IsIdentity() && dxDst == dxSrc && dyDst == dySrc && xSrc == 0 && ySrc == 0;
+  const QRect src = QRect(xSrc, ySrc, dxSrc, dySrc).intersected(QRect(0, 0, bm.width, bm.height));
+  if (!oneToOne && src.isEmpty()) return FALSE;
+  QPainter* pPainter = pDC->GetPainter();
+  if (auto* pWidget = dynamic_cast<QWidget*>(pPainter->device())) hdd->painted = pWidget;
+  // Only what can be seen is painted.
+  const QRect device(0, 0, pPainter->device()->width(), pPainter->device()->height());
+  QRect visible = pPainter->transform().inverted().mapRect(pPainter->hasClipping() ? pPainter->clipBoundingRect().toAlignedRect() : device);
+  if (oneToOne) {
+    visible = visible.intersected(QRect(xDst, yDst, std::min(dxDst, bm.width), std::min(dyDst, bm.height)));
+    return visible.isEmpty() ? TRUE : DrawOneToOne(hdd, pPainter, visible, xDst, yDst, lpbi, bm);
+  }
+  visible = visible.intersected(QRect(xDst, yDst, dxDst, dyDst));
+  if (visible.isEmpty()) return TRUE;
+  const Rows rows = StoredRows(*hdd, lpbi, bm);
+  if (rows.count == 0) return FALSE;
+  // Large reductions are made from a reduced copy, built once per bitmap.
+  const double reduce = std::min(static_cast<double>(src.width()) / (o.transposed ? dyDst : dxDst),
+                                 static_cast<double>(src.height()) / (o.transposed ? dxDst : dyDst));
+  bool pending = false;
+  const Reduction::Level* level = LevelFor(hdd, bm, lpbi, rows, reduce, pending);
+  if (pending) return FALSE;
+  SourceRows source{bm, rows, hdd->fd, 0, QImage()};
+  if (rows.inBlock) source.rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
+  // What was drawn last time with the same bitmap, place and size is copied; the rest scaled.
+  const QRect part = visible.translated(-xDst, -yDst);
+  const ViewKey key{hdd->generation, lpbi, src.x(), src.y(), src.width(), src.height(), dxDst, dyDst, o.ToExif(),
+                    level != nullptr ? level->k : 1};
+  QImage& piece = hdd->piece;
+  if (piece.size() != part.size()) piece = QImage(part.size(), QImage::Format_RGB32);
+  if (piece.isNull()) return FALSE;
+  std::vector<QRect> missing = {part};
+  if (!hdd->cache.isNull() && hdd->cacheKey == key) {
+    const QRect kept = part.intersected(hdd->cacheRect);
+    for (int y = kept.top(); y <= kept.bottom() && !kept.isEmpty(); ++y) {
+      std::memcpy(piece.scanLine(y - part.top()) + 4 * (kept.left() - part.left()),
+                  hdd->cache.constScanLine(y - hdd->cacheRect.top()) + 4 * (kept.left() - hdd->cacheRect.left()),
+                  4 * static_cast<std::size_t>(kept.width()));
+    }
+    missing = Outside(part, hdd->cacheRect);
+  }
+  for (const QRect& r : missing)
+    RenderPart(hdd, piece, r.topLeft() - part.topLeft(), r, o, dxDst, dyDst, src, source, level);
+  std::swap(hdd->cache, piece);
+  hdd->cacheRect = part;
+  hdd->cacheKey = key;
+  pPainter->drawImage(visible.topLeft(), hdd->cache);
   return TRUE;
 }

@@ -37,6 +37,17 @@ void MappedFile::reset() {
   m_fd = -1;
 }
 
+std::size_t MappedFile::ReadAt(std::uint64_t at, void* buffer, std::size_t size) const {
+  std::size_t total = 0;
+  while (m_fd >= 0 && total < size) {
+    const ssize_t got = pread(m_fd, static_cast<BYTE*>(buffer) + total, size - total, static_cast<off_t>(at + total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
 MappedFile MappedFile::Map(std::FILE* file, std::size_t offset) {
   MappedFile mapping;
   struct stat info {};

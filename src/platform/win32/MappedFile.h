@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "win32/WinTypes.h"
@@ -33,6 +34,10 @@ class MappedFile {
   // The mapped file's descriptor (-1 for an empty mapping) and the file offset of get().
   int descriptor() const { return m_fd; }
   std::size_t offset() const { return m_nOffset; }
+  // Reads up to size bytes of the mapped file from file offset at into buffer, through the
+  // descriptor: a file cut short since it was mapped gives fewer bytes, never a fault. Returns
+  // the bytes read.
+  std::size_t ReadAt(std::uint64_t at, void* buffer, std::size_t size) const;
   void reset();
 
   friend bool operator==(const MappedFile& mapping, std::nullptr_t) { return mapping.m_pBytes == nullptr; }

@@ -37,6 +37,10 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr UINT MB_OK = 0;
 
 inline constexpr UINT MK_LBUTTON = 0x0001;
+inline constexpr UINT MK_SHIFT = 0x0004;
+inline constexpr UINT MK_CONTROL = 0x0008;
+inline constexpr int WHEEL_DELTA = 120;
+inline constexpr UINT SIZE_RESTORED = 0;
 inline constexpr UINT VK_TAB = 0x09;
 inline constexpr UINT VK_RETURN = 0x0D;
 inline constexpr UINT VK_ESCAPE = 0x1B;
@@ -45,6 +49,7 @@ inline constexpr UINT VK_UP = 0x26;
 inline constexpr UINT VK_RIGHT = 0x27;
 inline constexpr UINT VK_DOWN = 0x28;
 inline constexpr UINT VK_DELETE = 0x2E;
+inline constexpr UINT VK_F11 = 0x7A;
 
 struct CREATESTRUCT {
   LPVOID lpCreateParams;

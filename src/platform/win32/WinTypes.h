@@ -12,6 +12,7 @@ using UINT = unsigned int;
 using LONG = std::int32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
 using LRESULT = std::intptr_t;
 using LPVOID = void*;
 using LPSTR = char*;

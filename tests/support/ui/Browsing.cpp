@@ -11,13 +11,15 @@ namespace vimo::test {
 
 namespace {
 
-// The history entry now current, as an object: a new current entry is always another object,
-// even when a trim has moved the position back by one.
-const CString* CurrentEntry(CVimoDoc* pDoc) {
+// The converted file now current; empty when none is. Within one browsing every source is
+// converted once, so a step always makes another file current, even when a trim has moved the
+// position back by one. (Compared by name, never by the entry's address: a trim frees entries,
+// and a new one can be given the same address.)
+std::string CurrentEntry(CVimoDoc* pDoc) {
   CConvertQueue& queue = pDoc->m_queue;
   CSingleLock lock(&queue.m_csLock, TRUE);
-  if (queue.m_nIndex <= 0) return nullptr;
-  return static_cast<const CString*>(queue.m_listHistory.GetAt(queue.m_listHistory.FindIndex(queue.m_nIndex - 1)));
+  if (queue.m_nIndex <= 0) return {};
+  return static_cast<const CString*>(queue.m_listHistory.GetAt(queue.m_listHistory.FindIndex(queue.m_nIndex - 1)))->str();
 }
 
 bool Hold(ViewerSession& session, UINT nCommand, int qtModifiers, const std::function<void(const BrowseStep&)>& onStep,
@@ -25,19 +27,19 @@ bool Hold(ViewerSession& session, UINT nCommand, int qtModifiers, const std::fun
   CMainFrame* pFrame = session.Frame();
   CVimoDoc* pDoc = session.Doc();
   while (AfxTestAccess::IsMenuItemEnabled(pFrame, nCommand)) {
-    const CString* pBefore = CurrentEntry(pDoc);
+    const std::string before = CurrentEntry(pDoc);
     const size_t messagesBefore = session.messages.size();
     PressKey(pFrame, Qt::Key_Tab, qtModifiers);
     const bool answered = ViewerSession::WaitFor(
         [&] {
-          return CurrentEntry(pDoc) != pBefore || session.messages.size() > messagesBefore ||
+          return CurrentEntry(pDoc) != before || session.messages.size() > messagesBefore ||
                  !AfxTestAccess::IsMenuItemEnabled(pFrame, nCommand);
         },
         timeoutMs);
     if (!answered) return false;
     BrowseStep step;
-    const CString* pNow = CurrentEntry(pDoc);
-    if (pNow != nullptr && pNow != pBefore) step.converted = pNow->str();
+    const std::string now = CurrentEntry(pDoc);
+    if (!now.empty() && now != before) step.converted = now;
     step.title = pDoc->GetTitle().str();
     step.messages.assign(session.messages.begin() + static_cast<long>(messagesBefore), session.messages.end());
     onStep(step);

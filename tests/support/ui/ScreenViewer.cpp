@@ -221,6 +221,14 @@ void ScreenViewer::Type(unsigned long window, const std::string& keys) {
   RunProgram(argv);
 }
 
+void ScreenViewer::CtrlWheel(unsigned long window, int x, int y, int notches) {
+  std::vector<std::string> argv = {"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
+                                   std::to_string(y), "keydown", "ctrl"};
+  for (int i = 0; i < std::abs(notches); ++i) argv.insert(argv.end(), {"click", notches > 0 ? "4" : "5"});
+  argv.insert(argv.end(), {"keyup", "ctrl"});
+  RunProgram(argv);
+}
+
 Pixels ScreenViewer::Grab(unsigned long window) {
   return ParsePpm(RunProgram({"import", "-window", Hex(window), "-depth", "8", "ppm:-"}).out);
 }
@@ -233,6 +241,21 @@ Pixels ScreenViewer::WaitForScreen(unsigned long window, const std::function<boo
     return grab.width > 0 && pred(grab);
   }, timeoutMs);
   return seen ? grab : Pixels{};
+}
+
+Box FindColour(const Pixels& screen, Rgb colour, int tolerance) {
+  Box box;
+  for (int y = 0; y < screen.height; ++y) {
+    for (int x = 0; x < screen.width; ++x) {
+      const Rgb c = screen.At(x, y);
+      if (std::abs(c.red - colour.red) > tolerance || std::abs(c.green - colour.green) > tolerance ||
+          std::abs(c.blue - colour.blue) > tolerance)
+        continue;
+      if (!box.Found()) box = Box{x, y, x, y};
+      box = Box{std::min(box.left, x), std::min(box.top, y), std::max(box.right, x), std::max(box.bottom, y)};
+    }
+  }
+  return box;
 }
 
 Place FindBlock(const Pixels& screen, const std::vector<Rgb>& image, int imageWidth, int x, int y, int w, int h) {

@@ -65,6 +65,8 @@ class ScreenViewer {
   static unsigned long WaitForClass(const std::string& windowClass, int timeoutMs = 30000);
   // Types keys, separated by blanks (xdotool names: "F5", "Down Down", "ctrl+o"), into the window.
   static void Type(unsigned long window, const std::string& keys);
+  // Turns the mouse wheel notches (up when positive) with Ctrl held, the pointer at (x, y).
+  static void CtrlWheel(unsigned long window, int x, int y, int notches);
   // What the X server shows of the window now.
   static Pixels Grab(unsigned long window);
   // Grabs until pred holds; that grab, or an empty one (width 0) after the timeout.
@@ -89,6 +91,15 @@ struct Place {
   int y = -1;
   bool Found() const { return x >= 0; }
 };
+
+// The smallest box around the pixels whose channels lie within tolerance of colour's.
+struct Box {
+  int left = -1, top = -1, right = -1, bottom = -1;  // inclusive
+  bool Found() const { return left >= 0; }
+  int Width() const { return right - left + 1; }
+  int Height() const { return bottom - top + 1; }
+};
+Box FindColour(const Pixels& screen, Rgb colour, int tolerance = 0);
 
 // Where the block (x, y, w, h) of image (imageWidth wide, top row first) lies whole and unscaled
 // in the grab: the screen position of the block's top-left pixel; not found when it is not there.

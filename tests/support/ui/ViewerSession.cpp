@@ -4,13 +4,17 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPainter>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
 #include "app/Globals.h"
 #include "app/TempFiles.h"
 #include "convert/ConvertImage.h"
+#include "win32/DibLayout.h"
 
 namespace vimo::test {
 
@@ -68,6 +72,8 @@ ViewerSession::~ViewerSession() {
   // The next session starts from its own profile, like a new process.
   g_bOtherFormats = 0;
   g_bBrowseFromOpened = 0;
+  g_bFitToWindow = 0;
+  g_bPhotosUpright = 1;
   SetConvertOtherFormats(false, 0);
 }
 
@@ -108,12 +114,11 @@ bool ViewerSession::WaitForImage(const std::string& title, int timeoutMs) {
                  timeoutMs);
 }
 
-Pixels ViewerSession::ViewPixels() const {
+namespace {
+
+Pixels PixelsOf(const QImage& grabbed) {
   Pixels pixels;
-  QWidget* pClient = View() != nullptr ? View()->GetWidget() : nullptr;
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
-  if (pClient == nullptr) return pixels;
-  const QImage image = pClient->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  const QImage image = grabbed.convertToFormat(QImage::Format_ARGB32);
   pixels.width = image.width();
   pixels.height = image.height();
   for (int y = 0; y < image.height(); ++y) {
@@ -121,6 +126,32 @@ Pixels ViewerSession::ViewPixels() const {
     pixels.argb.insert(pixels.argb.end(), row, row + image.width());
   }
   return pixels;
+}
+
+}  // namespace
+
+Pixels ViewerSession::ViewPixels() const {
+  QWidget* pClient = View() != nullptr ? View()->GetWidget() : nullptr;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
+  return pClient != nullptr ? PixelsOf(pClient->grab().toImage()) : Pixels{};
+}
+
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation) {
+  const BYTE* block = bmpFile.data() + 14;
+  const std::size_t size = bmpFile.size() - 14;
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(block, size);
+  QImage canvas(width, height, QImage::Format_RGB32);
+  canvas.fill(Qt::magenta);
+  {
+    QPainter painter(&canvas);
+    CDC dc(&painter);
+    const HDRAWDIB drawDib = DrawDibOpen();
+    DrawDibSetSource(drawDib, block, size, -1, 0);
+    DrawDibDraw(drawDib, &dc, 0, 0, width, height, reinterpret_cast<const BITMAPINFOHEADER*>(block), block + layout.bitsOffset,
+                0, 0, layout.width, layout.height, 0, orientation);
+    DrawDibClose(drawDib);
+  }
+  return PixelsOf(canvas);
 }
 
 std::filesystem::path ViewerSession::ProfilePath() const { return m_home.Path() / "config" / "vimo.ini"; }
@@ -228,6 +259,11 @@ Bytes MakeBmp8(int width, int height, const std::vector<Rgb>& palette, const std
     bytes.resize(bytes.size() + static_cast<size_t>(stride - width), 0);
   }
   return bytes;
+}
+
+int RunningTimers(const CWnd* pWnd) {
+  const QList<QTimer*> timers = pWnd->GetWidget()->findChildren<QTimer*>();
+  return static_cast<int>(std::count_if(timers.begin(), timers.end(), [](const QTimer* pTimer) { return pTimer->isActive(); }));
 }
 
 Rgb WindowColour() {

@@ -81,6 +81,13 @@ class ViewerSession {
   bool m_bRunning = false;
 };
 
+// The image of a BMP file as DrawDibDraw draws it from a block of memory, turned by orientation
+// and scaled into a canvas of width x height.
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1);
+
+// Timers running in the window (SetTimer and not killed): an idle window keeps none.
+int RunningTimers(const CWnd* pWnd);
+
 // The Image Gift state the viewer keeps for path: 0 sent, 1 stacked, -1 none.
 int GiftStateOf(const std::string& path);
 

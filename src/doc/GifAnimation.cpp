@@ -1,0 +1,224 @@
+#include "doc/GifAnimation.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "win32/DibLayout.h"
+
+using vimo::convert::GifFrameTiming;
+using vimo::convert::GifTiming;
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = sizeof(BITMAPFILEHEADER);
+// The headers of an image: file header, information header, and bit-field masks when there are.
+constexpr std::size_t kHeadersSize = kFileHeaderSize + sizeof(BITMAPINFOHEADER) + 12;
+
+std::uint32_t ReadU32(const BYTE* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, sizeof(value));
+  return value;
+}
+
+std::uint32_t Rgb(BYTE red, BYTE green, BYTE blue) { return (std::uint32_t{red} << 16) | (std::uint32_t{green} << 8) | blue; }
+
+// What the converter writes for a frame: 8 bits (run-length or not) or 24 bits, bottom-up.
+bool IsFrameLayout(const vimo::platform::DibLayout& layout) {
+  if (layout.kind != vimo::platform::DibHeaderKind::kInfo || layout.width <= 0 || layout.height <= 0) return false;
+  if (layout.bitCount == 24) return layout.compression == BI_RGB;
+  return layout.bitCount == 8 && (layout.compression == BI_RGB || layout.compression == BI_RLE8);
+}
+
+}  // namespace
+
+std::vector<CGifAnimation::Frame> CGifAnimation::ListFrames(const vimo::platform::MappedFile& file) {
+  std::vector<Frame> frames;
+  const std::uint64_t fileSize = file.offset() + file.size();
+  for (std::uint64_t at = 0; at < fileSize;) {
+    BYTE headers[kHeadersSize] = {};
+    const std::size_t got = file.ReadAt(at, headers, sizeof(headers));
+    const std::uint32_t size = got >= kFileHeaderSize ? ReadU32(headers + 2) : 0;
+    if (got < kFileHeaderSize + sizeof(BITMAPINFOHEADER) || headers[0] != 'B' || headers[1] != 'M' ||
+        size < kFileHeaderSize + sizeof(BITMAPINFOHEADER) || size > fileSize - at)
+      return {};
+    const vimo::platform::DibLayout layout =
+        vimo::platform::ReadDibLayout(headers + kFileHeaderSize, std::min<std::size_t>(got, size) - kFileHeaderSize);
+    if (!IsFrameLayout(layout)) return {};
+    Frame frame;
+    frame.offset = at;
+    frame.size = size;
+    frame.timing.width = layout.width;
+    frame.timing.height = layout.height;
+    frames.push_back(frame);
+    at += size;
+  }
+  return frames;
+}
+
+std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::MappedFile& file, const char* sourcePath,
+                                                     COLORREF background) {
+  std::vector<Frame> frames = ListFrames(file);
+  GifTiming timing;
+  if (frames.size() < 2 || !vimo::convert::ReadGifTiming(sourcePath, frames.size(), timing) ||
+      timing.frames.size() != frames.size())
+    return nullptr;
+  // The canvas is the GIF's screen, grown where a frame reaches beyond it, as browsers grow it.
+  std::uint64_t width = static_cast<std::uint64_t>(std::max(timing.screenWidth, 0));
+  std::uint64_t height = static_cast<std::uint64_t>(std::max(timing.screenHeight, 0));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const GifFrameTiming& gif = timing.frames[i];
+    if (gif.width != frames[i].timing.width || gif.height != frames[i].timing.height) return nullptr;
+    frames[i].timing = gif;
+    width = std::max<std::uint64_t>(width, static_cast<std::uint64_t>(gif.left) + static_cast<std::uint64_t>(gif.width));
+    height = std::max<std::uint64_t>(height, static_cast<std::uint64_t>(gif.top) + static_cast<std::uint64_t>(gif.height));
+  }
+  if (width * height > kMaxCanvasPixels) return nullptr;
+
+  std::unique_ptr<CGifAnimation> pAnimation;
+  try {
+    pAnimation = std::make_unique<CGifAnimation>();
+    pAnimation->m_canvas.resize(kHeaderWords + static_cast<std::size_t>(width * height));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  pAnimation->m_pFile = &file;
+  pAnimation->m_frames = std::move(frames);
+  pAnimation->m_nWidth = static_cast<int>(width);
+  pAnimation->m_nHeight = static_cast<int>(height);
+  pAnimation->m_background = Rgb(GetRValue(background), GetGValue(background), GetBValue(background));
+  // Rounds after the first: as many as the loop count says, for ever for 0, none without one.
+  pAnimation->m_nRoundsLeft = timing.loopCount == 0 ? -1 : std::max(timing.loopCount, 0);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof(header);
+  header.biWidth = static_cast<LONG>(width);
+  header.biHeight = static_cast<LONG>(height);
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  header.biSizeImage = static_cast<DWORD>(width * height * 4);
+  std::memcpy(pAnimation->m_canvas.data(), &header, sizeof(header));
+  pAnimation->Clear();
+  pAnimation->Draw(0);
+  return pAnimation;
+}
+
+UINT CGifAnimation::GetDelay() const {
+  if (m_nFrame + 1 == m_frames.size() && m_nRoundsLeft == 0) return 0;
+  const int delay = m_frames[m_nFrame].timing.delayMs;
+  return delay < 20 ? 100 : static_cast<UINT>(delay);
+}
+
+void CGifAnimation::Step() {
+  if (GetDelay() == 0) return;
+  Dispose(m_nFrame);
+  if (++m_nFrame == m_frames.size()) {
+    m_nFrame = 0;
+    if (m_nRoundsLeft > 0) --m_nRoundsLeft;
+    Clear();
+  }
+  Draw(m_nFrame);
+}
+
+void CGifAnimation::Clear() {
+  std::fill(m_canvas.begin() + kHeaderWords, m_canvas.end(), m_background);
+}
+
+void CGifAnimation::Draw(std::size_t nFrame) {
+  const Frame& frame = m_frames[nFrame];
+  const GifFrameTiming& rect = frame.timing;
+  if (rect.disposal == 3) CopyRect(rect, true);
+  Decode(frame);
+  for (int y = 0; y < rect.height; ++y) {
+    std::uint32_t* row = Row(rect.top + y) + rect.left;
+    const std::uint32_t* pixels = m_pixels.data() + static_cast<std::size_t>(y) * rect.width;
+    for (int x = 0; x < rect.width; ++x) {
+      if (pixels[x] != kSeeThrough) row[x] = pixels[x];
+    }
+  }
+}
+
+void CGifAnimation::Dispose(std::size_t nFrame) {
+  const GifFrameTiming& rect = m_frames[nFrame].timing;
+  if (rect.disposal == 3) {
+    CopyRect(rect, false);
+    return;
+  }
+  if (rect.disposal != 2) return;
+  for (int y = 0; y < rect.height; ++y) std::fill_n(Row(rect.top + y) + rect.left, rect.width, m_background);
+}
+
+void CGifAnimation::CopyRect(const GifFrameTiming& rect, bool save) {
+  const auto width = static_cast<std::size_t>(rect.width);
+  m_saved.resize(width * static_cast<std::size_t>(rect.height));
+  for (int y = 0; y < rect.height; ++y) {
+    std::uint32_t* canvas = Row(rect.top + y) + rect.left;
+    std::uint32_t* saved = m_saved.data() + static_cast<std::size_t>(y) * width;
+    if (save) std::copy_n(canvas, width, saved);
+    else std::copy_n(saved, width, canvas);
+  }
+}
+
+void CGifAnimation::Decode(const Frame& frame) {
+  const GifFrameTiming& timing = frame.timing;
+  const auto width = static_cast<std::size_t>(timing.width);
+  const auto height = static_cast<std::size_t>(timing.height);
+  m_pixels.assign(width * height, kSeeThrough);
+  m_stored.resize(frame.size);
+  const std::size_t stored = m_pFile->ReadAt(frame.offset, m_stored.data(), m_stored.size());
+  if (stored < kFileHeaderSize) return;
+  const BYTE* block = m_stored.data() + kFileHeaderSize;
+  const std::size_t blockSize = stored - kFileHeaderSize;
+  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(block, blockSize);
+  if (!IsFrameLayout(layout) || layout.width != timing.width || layout.height != timing.height) return;
+  std::uint32_t palette[256] = {};
+  for (std::uint64_t i = 0; i < layout.PaletteEntries(); ++i) {
+    const std::uint64_t at = layout.colorTableOffset + 4 * i;
+    if (at + 4 > blockSize) break;
+    palette[i] = Rgb(block[at + 2], block[at + 1], block[at]);
+  }
+  const std::uint32_t key = timing.transparent ? Rgb(timing.transparentRed, timing.transparentGreen, timing.transparentBlue)
+                                               : kSeeThrough;
+  // Stored row `row` counts from the bottom; see-through pixels stay kSeeThrough.
+  auto put = [&](std::size_t x, std::size_t row, std::uint32_t colour) {
+    if (x < width && row < height && colour != key) m_pixels[(height - 1 - row) * width + x] = colour;
+  };
+  const BYTE* bits = block + layout.bitsOffset;
+  const BYTE* end = block + blockSize;
+  if (layout.compression == BI_RLE8) {
+    // Encoded runs, end of row, end of image, moves and literal runs, none beyond the image.
+    std::size_t x = 0;
+    std::size_t row = 0;
+    while (end - bits >= 2 && row < height) {
+      const BYTE count = bits[0];
+      const BYTE code = bits[1];
+      bits += 2;
+      if (count > 0) {
+        for (int i = 0; i < count; ++i) put(x++, row, palette[code]);
+      } else if (code == 0) {
+        x = 0;
+        ++row;
+      } else if (code == 1) {
+        break;
+      } else if (code == 2) {
+        if (end - bits < 2) break;
+        x += bits[0];
+        row += bits[1];
+        bits += 2;
+      } else {
+        const std::size_t literal = std::min<std::size_t>(code, static_cast<std::size_t>(end - bits));
+        for (std::size_t i = 0; i < literal; ++i) put(x++, row, palette[bits[i]]);
+        bits += std::min<std::size_t>((code + 1u) & ~1u, static_cast<std::size_t>(end - bits));
+      }
+    }
+    return;
+  }
+  for (std::size_t row = 0; row < height; ++row) {
+    const std::uint64_t at = layout.stride * row;
+    if (at + layout.stride > static_cast<std::uint64_t>(end - bits)) return;  // the file holds no more
+    const BYTE* p = bits + at;
+    for (std::size_t x = 0; x < width; ++x) {
+      put(x, row, layout.bitCount == 8 ? palette[p[x]] : Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]));
+    }
+  }
+}

@@ -1,0 +1,168 @@
+// Fit, zoom, full screen and upright photos as the X server shows them: the real program runs on
+// a virtual X server and keys are typed into it, so what a user sees is what is checked.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/ui/ScreenViewer.h"
+
+using namespace vimo::test;
+
+namespace {
+
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kWhite{255, 255, 255};
+
+// A picture of cols x rows flat blocks of size pixels, each of its own colour.
+Rgb BlockColour(int col, int row, int seed = 0) {
+  return Rgb{static_cast<std::uint8_t>(30 + col * 17 + seed), static_cast<std::uint8_t>(60 + row * 40),
+             static_cast<std::uint8_t>(220 - col * 9 - seed)};
+}
+
+std::vector<Rgb> Blocks(int cols, int rows, int size, int seed = 0) {
+  std::vector<Rgb> pixels;
+  for (int y = 0; y < rows * size; ++y) {
+    for (int x = 0; x < cols * size; ++x) pixels.push_back(BlockColour(x / size, y / size, seed));
+  }
+  return pixels;
+}
+
+class ViewingScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+  }
+  unsigned long Open(ScreenViewer& viewer, const std::string& name) {
+    EXPECT_TRUE(viewer.Start({(m_dir / name).string()}));
+    const unsigned long window = ScreenViewer::WaitForTitle(name + " - Vimo");
+    EXPECT_NE(window, 0u) << viewer.Errors();
+    return window;
+  }
+  TempDir m_dir;
+};
+
+TEST_F(ViewingScreenTest, FitAndZoomKeepTheImagePlacedAsTheUserExpects) {
+  WriteFile(m_dir / "blocks.bmp", MakeBmp24(1200, 300, Blocks(12, 3, 100)));
+  ScreenViewer viewer;
+  const unsigned long window = Open(viewer, "blocks.bmp");
+  ASSERT_NE(window, 0u);
+
+  // F: the whole image, a third of its size in the 400-pixel-wide window, centred from top to bottom.
+  ScreenViewer::Type(window, "f");
+  Pixels screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) {
+    return FindColour(p, BlockColour(0, 0)).Found() && FindColour(p, BlockColour(11, 2)).Found();
+  });
+  ASSERT_GT(screen.width, 0) << "the whole image is not shown";
+  const Box first = FindColour(screen, BlockColour(0, 0)), last = FindColour(screen, BlockColour(11, 2));
+  EXPECT_NEAR(last.right - first.left + 1, 400, 2);
+  EXPECT_NEAR(last.bottom - first.top + 1, 100, 2);
+  int above = 0, below = 0;
+  while (screen.At(200, first.top - 1 - above) == WindowColour()) ++above;
+  while (screen.At(200, last.bottom + 1 + below) == WindowColour()) ++below;
+  EXPECT_NEAR(above, below, 2) << "not centred";
+
+  // 1: 1:1 about the window's centre; then Ctrl+wheel, 150 % about the pointer.
+  ScreenViewer::Type(window, "1");
+  screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) { return FindColour(p, BlockColour(6, 1)).Width() == 100; });
+  const Box centre = FindColour(screen, BlockColour(6, 1));
+  ASSERT_TRUE(centre.Found()) << "not 1:1";
+  EXPECT_NEAR(centre.left, 200, 2);
+  const int pointerX = centre.left + 40, pointerY = (centre.top + centre.bottom) / 2;
+  ScreenViewer::CtrlWheel(window, pointerX, pointerY, 1);
+  screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) { return FindColour(p, BlockColour(6, 1)).Width() >= 149; });
+  const Box zoomed = FindColour(screen, BlockColour(6, 1));
+  EXPECT_NEAR(zoomed.Width(), 150, 1);
+  EXPECT_NEAR(zoomed.left, pointerX - 60, 2) << "the point under the pointer moved";
+
+  // An arrow key scrolls a page of 120 screen pixels, whatever the zoom.
+  const Box before = FindColour(screen, BlockColour(7, 1));
+  ScreenViewer::Type(window, "Right");
+  screen = ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return FindColour(p, BlockColour(7, 1)).left != before.left; });
+  EXPECT_EQ(FindColour(screen, BlockColour(7, 1)).left, before.left - 120);
+
+  viewer.Stop();
+  EXPECT_NE(TextOfFile(viewer.ProfilePath()).find("FitToWindow=1"), std::string::npos) << "fit is remembered";
+}
+
+TEST_F(ViewingScreenTest, FullScreenShowsTheImageAloneAndTheWindowComesBackAsItWas) {
+  WriteFile(m_dir / "a.bmp", MakeBmp24(1600, 1200, Blocks(4, 3, 400)));
+  WriteFile(m_dir / "b.bmp", MakeBmp24(1600, 1200, Blocks(4, 3, 400, 7)));
+  ScreenViewer viewer;
+  WriteText(viewer.ProfilePath(), "[Window size]\nRect=0100 0080 0740 0560\niconized=0\nmaximized=0\n");
+  const unsigned long window = Open(viewer, "a.bmp");
+  ASSERT_NE(window, 0u);
+
+  // F11: the screen (1280 x 1024) black but for the image, fitted (1280 x 960) and centred.
+  ScreenViewer::Type(window, "F11");
+  Pixels screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) {
+    return p.width == 1280 && p.height == 1024 && FindColour(p, BlockColour(3, 2)).bottom > 900;
+  });
+  ASSERT_GT(screen.width, 0) << "not full screen";
+  EXPECT_EQ(FindColour(screen, BlockColour(0, 0)).top, 32);
+  EXPECT_EQ(FindColour(screen, BlockColour(3, 2)).bottom, 991);
+  for (int y : {0, 31, 992, 1023}) {
+    for (int x = 0; x < 1280; x += 7) ASSERT_EQ(screen.At(x, y), kBlack) << x << "," << y << ": no menu, bars or frame";
+  }
+
+  // Tab and F5 work inside it.
+  ScreenViewer::Type(window, "Tab");
+  ASSERT_NE(ScreenViewer::WaitForTitle("b.bmp - Vimo"), 0u);
+  ScreenViewer::Type(window, "F5");
+  screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) {
+    const Box b = FindColour(p, BlockColour(0, 0, 7));
+    return b.Found() && p.At(b.left + 11, b.top + 11) == kWhite;
+  });
+  EXPECT_GT(screen.width, 0) << "no caption at the image's corner";
+
+  // Esc: the window as it was, the image 1:1 again.
+  ScreenViewer::Type(window, "Escape");
+  screen = ScreenViewer::WaitForScreen(window, [](const Pixels& p) {
+    return p.width == 640 && p.height == 480 && FindColour(p, BlockColour(0, 0, 7)).Width() == 400;
+  });
+  ASSERT_GT(screen.width, 0) << "the window did not come back";
+
+  // Closed while full screen, the window's own placement and bars are what is remembered.
+  ScreenViewer::Type(window, "F11");
+  ASSERT_GT(ScreenViewer::WaitForScreen(window, [](const Pixels& p) { return p.width == 1280; }).width, 0);
+  viewer.Stop();
+  const std::string profile = TextOfFile(viewer.ProfilePath());
+  EXPECT_NE(profile.find("Rect=0100 0080 0740 0560"), std::string::npos) << profile;
+  EXPECT_EQ(profile.find("Visible=0"), std::string::npos) << profile;
+}
+
+TEST_F(ViewingScreenTest, PhotoIsShownUprightAndTurnsWithShiftR) {
+  // Stored sideways: quadrants A B over C D; its EXIF orientation says a quarter turn clockwise.
+  const Rgb a{230, 120, 40}, b{120, 40, 200}, c{40, 170, 170}, d{160, 160, 60};
+  const auto hex = [](Rgb rgb) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
+    return std::string(text);
+  };
+  RunConvert("-size 240x160 xc:'" + hex(a) + "' -fill '" + hex(b) + "' -draw 'rectangle 120,0 239,79' -fill '" + hex(c) +
+             "' -draw 'rectangle 0,80 119,159' -fill '" + hex(d) + "' -draw 'rectangle 120,80 239,159' -quality 100 JPEG:" +
+             (m_dir / "plain.jpg").string());
+  WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "plain.jpg"), 6));
+  ScreenViewer viewer;
+  const unsigned long window = Open(viewer, "photo.jpg");
+  ASSERT_NE(window, 0u);
+
+  // Upright: C A over D B, each 80 x 120.
+  Pixels screen = ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return FindColour(p, a, 12).Found(); });
+  Box boxA = FindColour(screen, a, 12), boxC = FindColour(screen, c, 12), boxB = FindColour(screen, b, 12);
+  EXPECT_NEAR(boxA.Width(), 80, 3);
+  EXPECT_NEAR(boxA.Height(), 120, 3);
+  EXPECT_NEAR(boxC.right + 1, boxA.left, 3) << "C left of A";
+  EXPECT_NEAR(boxA.bottom + 1, boxB.top, 3) << "B below A";
+
+  // Shift+R: a quarter back, as stored: A B over C D.
+  ScreenViewer::Type(window, "shift+r");
+  screen = ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return FindColour(p, a, 12).Width() > 110; });
+  boxA = FindColour(screen, a, 12), boxB = FindColour(screen, b, 12), boxC = FindColour(screen, c, 12);
+  EXPECT_NEAR(boxA.Height(), 80, 3);
+  EXPECT_NEAR(boxA.right + 1, boxB.left, 3) << "B right of A";
+  EXPECT_NEAR(boxA.bottom + 1, boxC.top, 3) << "C below A";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
