@@ -98,6 +98,18 @@ TEST(FolderSearch, IsASnapshotTakenWhenItStarts) {
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.jpg"}));
 }
 
+// A listing made ahead serves only the search that starts next, and only when it is of its
+// folder: a later search never sees a listing older than the search before it.
+TEST(FolderSearch, ListingMadeAheadServesOnlyTheNextSearchOfItsFolder) {
+  const TempDir dir;
+  const TempDir other;
+  WriteFile(dir / "a.jpg", Bytes{'a'});
+  vimo::platform::ListFolderAhead((dir.Path().string() + "/*.*").c_str());
+  EXPECT_EQ(Search(other.Path()).size(), 2u);
+  WriteFile(dir / "b.jpg", Bytes{'b'});
+  EXPECT_EQ(Search(dir.Path()).size(), 4u) << "b.jpg was written after the listing made ahead";
+}
+
 TEST(CopyFile, SourceThatIsNotARegularFileFailsAtOnce) {
   const TempDir dir;
   ASSERT_EQ(mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);

@@ -211,12 +211,30 @@ TEST_F(ViewerTest, ScreenshotLeavesTheUsersProfileAsItWas) {
   EXPECT_EQ(std::string(after.begin(), after.end()), profile) << "no recent files, no placement written";
 }
 
-TEST_F(ViewerTest, StartShowsReadingTitleAndQueuesTwoAhead) {
-  ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
-  // Before the first idle moment: the opened file plus two read-ahead steps are queued.
-  EXPECT_EQ(m_session.Doc()->GetTitle(), CString("Reading...") + (m_dir.Path().string() + "/").c_str());
-  EXPECT_EQ(m_session.Doc()->m_nReadAhead, 3);
-  EXPECT_EQ(g_bPollQueue, 1);
+// The opened file is converted while the window is built. Whichever is ready first, a start ends
+// alike: the file shown (in the window's first paint when it was converted first), the folder
+// read ahead as deep, nothing left waiting.
+TEST_F(ViewerTest, StartEndsAlikeWhetherItsConversionOrItsWindowIsReadyFirst) {
+  for (const bool conversionFirst : {true, false}) {
+    SCOPED_TRACE(conversionFirst ? "conversion first" : "window first");
+    AfxTestAccess::HoldConversions(TRUE);
+    ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}, [&] {
+      if (!conversionFirst) return;
+      AfxTestAccess::HoldConversions(FALSE);
+      AfxTestAccess::WaitForConversionAhead();
+    }));
+    CVimoDoc* pDoc = m_session.Doc();
+    EXPECT_EQ(pDoc->GetTitle(), conversionFirst ? CString("c.jpg") : CString("Reading...") + (m_dir.Path().string() + "/").c_str());
+    EXPECT_EQ(m_session.ViewPixels().At(5, 5) == WindowColour(), !conversionFirst);
+    AfxTestAccess::HoldConversions(FALSE);
+    ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return pDoc->m_queue.IsNextComing() == 0; }));
+    EXPECT_EQ(HistoryNames(pDoc), (std::vector<std::string>{"c.jpg", "a.jpg", "b.jpg", "d.jpg"}));
+    EXPECT_EQ(pDoc->m_queue.Index(), 1);
+    EXPECT_EQ(pDoc->m_nReadAhead, 2);
+    EXPECT_EQ(g_bPollQueue, 0);
+    m_session.Stop();
+  }
 }
 
 TEST_F(ViewerTest, RecentFileListHoldsTheFileAndSurvivesARestart) {

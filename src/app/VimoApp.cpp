@@ -73,15 +73,34 @@ CVimoApp::CVimoApp() { m_pszExeName = "vimo"; }
 
 CVimoApp::~CVimoApp() = default;
 
-BOOL CVimoApp::InitInstance() {
-  AfxOleInit();
-  Enable3dControls();
-  LoadStdProfileSettings(16);
+BOOL CVimoApp::InitApplication() {
+  // A start with a file for the viewer already running hands it over and ends here, before the
+  // window system is loaded.
+  EnableShellOpen();
+  if (HasHandedOver()) return FALSE;
   // Before the command line's file meets the extension filter.
   g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
   g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
   g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  // The file to show is converted, and its folder listed, while the window is being built.
+  // (The other formats lay transparent parts on the window's colour, which needs the window
+  // system: those starts convert once the window exists.)
+  CCommandLineInfo cmdInfo;
+  ParseCommandLine(cmdInfo);
+  const CString& path = cmdInfo.m_strFileName;
+  if (cmdInfo.m_nShellCommand != CCommandLineInfo::FileOpen || g_bOtherFormats || !IsAcceptedExtension(path) ||
+      path.GetLength() >= PATH_MAX)
+    return TRUE;
+  CMultiThread::ConvertAhead(path);
+  vimo::platform::ListFolderAhead(path.Left(path.ReverseFind(PATH_SEPARATOR) + 1) + "*.*");
+  return TRUE;
+}
+
+BOOL CVimoApp::InitInstance() {
+  AfxOleInit();
+  Enable3dControls();
+  LoadStdProfileSettings(16);
   ApplyOtherFormats();
 
   AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CVimoDoc), RUNTIME_CLASS(CMainFrame),
@@ -111,7 +130,16 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bDragging) return nullptr;
   if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
   CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
-  if (auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument)) pVimoDoc->OpenImages(lpszFileName);
+  auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument);
+  if (pVimoDoc == nullptr) return pDocument;
+  pVimoDoc->OpenImages(lpszFileName);
+  // The file converted while the window was built is shown now, as the idle moment would show
+  // it, so that the window's first paint has it: the start ends in the same state whichever was
+  // ready first.
+  if (g_bPollQueue && pVimoDoc->m_queue.CanNext() && m_pMainWnd != nullptr) {
+    g_bPollQueue = 0;
+    m_pMainWnd->SendMessage(WM_POLL_QUEUE);
+  }
   return pDocument;
 }
 
@@ -124,6 +152,8 @@ BOOL CVimoApp::OnIdle(LONG lCount) {
 }
 
 int CVimoApp::ExitInstance() {
+  // A start whose file was never opened leaves its conversion behind.
+  CMultiThread::DropConvertedAhead();
   if (g_bSettingsChanged && g_szSettingsPath[0] != '\0') WriteGiftSettings(g_szSettingsPath);
   return CWinApp::ExitInstance();
 }

@@ -9,6 +9,9 @@ class CVimoApp : public CWinApp {
   CVimoApp();
   ~CVimoApp() override;
 
+  // Hands the command line's file to the viewer already running (FALSE: nothing left to do), or
+  // begins converting it and listing its folder before the window system is set up.
+  BOOL InitApplication() override;
   BOOL InitInstance() override;
   // Turns g_bPollQueue into the frame's WM_USER+101 while the main window exists.
   BOOL OnIdle(LONG lCount) override;

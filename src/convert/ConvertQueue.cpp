@@ -36,7 +36,10 @@ void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
 void CConvertQueue::Enqueue(const char* path) {
   {
     CSingleLock lock(&m_csLock, TRUE);
-    m_listPending.AddTail(std::make_unique<CString>(path));
+    // The file converted before the queue existed is in the history at once when nothing comes
+    // before it, so that the window can show it in its first paint.
+    if (!m_listPending.IsEmpty() || m_nBusy != 0 || !TakeConvertedAhead(path))
+      m_listPending.AddTail(std::make_unique<CString>(path));
     // The converted files, counting those still on their way, stay within 17: a read-ahead
     // that runs before the worker has delivered must not push the folder past that. With
     // nothing shown yet every entry still lies ahead of the user: none is dropped.

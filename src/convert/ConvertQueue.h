@@ -17,7 +17,9 @@ class CConvertQueue : public CMultiThread {
 
   // Queues a source path and wakes the worker. Keeps the converted files at 17 at most: when
   // the history and the sources on their way to it are more, the oldest entry and its file go
-  // (never while nothing has been shown yet).
+  // (never while nothing has been shown yet). A path converted ahead (CMultiThread::ConvertAhead)
+  // whose conversion has ended goes straight to the history (or its error to the error list)
+  // when nothing is queued or in conversion before it.
   void Enqueue(const char* path);
 
   // Steps forward; the converted file now shown, or NULL when none is ready. The string stays

@@ -85,9 +85,117 @@ bool IsRegularSource(const std::string& source) {
   return file != nullptr;
 }
 
+// The private temporary folder, ending with '/'; empty when there is none to convert into.
+std::string TempFolder() {
+  char tempPath[kTempPathLimit] = "";
+  const DWORD tempLength = GetTempPathA(kTempPathLimit, tempPath);
+  return tempLength > 0 && tempLength < kTempPathLimit ? std::string(tempPath) : std::string();
+}
+
+// Converts source (a BMP file: copies it) into a fresh file of tempFolder, to be renamed into
+// place as destination, and returns that file's path. Empty when the source failed: no folder
+// to convert into, a destination too long, a source that is not a regular file that can be read,
+// a copy or conversion that failed (whatever it wrote is removed).
+std::string ConvertSource(const std::string& source, const std::string& tempFolder, const std::string& destination,
+                          int (*pfnConvert)(const char*, const char*, int)) {
+  if (tempFolder.empty() || destination.size() >= kDestinationLimit || !IsRegularSource(source)) return {};
+  // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
+  // writer), then renamed into place.
+  const std::string written = vimo::platform::CreateFreshFile(tempFolder, ".bmp");
+  if (written.empty()) return {};
+  // A copy that failed would leave an earlier file of this name, or none, to be shown as this
+  // source: it fails like a conversion instead.
+  const bool bDone = IsBmpSource(source) ? CopyFileA(source.c_str(), written.c_str(), FALSE) != FALSE
+                                         : pfnConvert(source.c_str(), written.c_str(), 0) != 0;
+  if (bDone) return written;
+  std::remove(written.c_str());
+  return {};
+}
+
+// The file the program was started on, converted before any queue existed
+// (CMultiThread::ConvertAhead).
+struct ConversionAhead {
+  std::string source;
+  int (*pfnConvert)(const char*, const char*, int) = nullptr;
+  std::string written;         // the result once `ended` is signalled; empty when the source failed
+  CEvent ended{FALSE, TRUE};
+  std::unique_ptr<CWinThread> pThread;
+};
+
+CCriticalSection g_aheadLock;
+std::unique_ptr<ConversionAhead> g_pAhead;  // guarded by g_aheadLock
+
+UINT ConvertAheadProc(LPVOID pParam) {
+  auto* ahead = static_cast<ConversionAhead*>(pParam);
+  const std::string tempFolder = TempFolder();
+  ahead->written = ConvertSource(ahead->source, tempFolder, tempFolder + BaseName(ahead->source) + ".bmp", ahead->pfnConvert);
+  ahead->ended.SetEvent();
+  return 1;
+}
+
+// Takes the conversion begun ahead once it has ended, waiting for it with bWait; nullptr when
+// none was begun, or (without bWait) while it still runs.
+std::unique_ptr<ConversionAhead> TakeAhead(bool bWait) {
+  std::unique_ptr<ConversionAhead> ahead;
+  {
+    CSingleLock guard(&g_aheadLock, TRUE);
+    if (!g_pAhead || (!bWait && !g_pAhead->ended.Lock(0))) return nullptr;
+    ahead = std::move(g_pAhead);
+  }
+  ahead->pThread.reset();  // joins it
+  return ahead;
+}
+
+// Whether the conversion begun ahead was of source; then written receives its result. One of
+// another source is dropped, its file deleted: conversions never overlap, and nothing converted
+// ahead is used for anything but the first source queued.
+bool AdoptAhead(const std::string& source, bool bWait, std::string& written) {
+  const std::unique_ptr<ConversionAhead> ahead = TakeAhead(bWait);
+  if (!ahead) return false;
+  if (ahead->source == source) {
+    written = ahead->written;
+    return true;
+  }
+  if (!ahead->written.empty()) std::remove(ahead->written.c_str());
+  return false;
+}
+
+// Hands the result of a source over: the file (empty: the error) of destination.
+void Deliver(ConvertThreadParam* param, int generation, const std::string& written, const std::string& destination) {
+  if (written.empty()) DeliverError(param, generation, ErrorFor(destination));
+  else DeliverFile(param, generation, written, destination);
+}
+
 }  // namespace
 
 std::atomic<CMultiThread::ConvertFunction> CMultiThread::s_pfnConvert{&ConvertImage};
+
+void CMultiThread::ConvertAhead(const char* source) {
+  DropConvertedAhead();
+  auto ahead = std::make_unique<ConversionAhead>();
+  ahead->source = source;
+  ahead->pfnConvert = s_pfnConvert.load();
+  ahead->pThread = AfxBeginThread(&ConvertAheadProc, ahead.get());
+  CSingleLock guard(&g_aheadLock, TRUE);
+  g_pAhead = std::move(ahead);
+}
+
+void CMultiThread::DropConvertedAhead() {
+  if (const std::unique_ptr<ConversionAhead> ahead = TakeAhead(true); ahead && !ahead->written.empty())
+    std::remove(ahead->written.c_str());
+}
+
+void CMultiThread::WaitForConversionAhead() {
+  CSingleLock guard(&g_aheadLock, TRUE);
+  if (g_pAhead) g_pAhead->ended.Lock();
+}
+
+BOOL CMultiThread::TakeConvertedAhead(const char* source) {
+  std::string written;
+  if (!m_pWorker || !AdoptAhead(source, false, written)) return FALSE;
+  Deliver(&m_param, m_nGeneration, written, TempFolder() + BaseName(source) + ".bmp");
+  return TRUE;
+}
 
 CMultiThread::CMultiThread() = default;
 
@@ -130,9 +238,7 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
     CSingleLock guard(pParam->pLock, TRUE);
     if (pParam->pPending->IsEmpty()) return;
   }
-  char tempPath[kTempPathLimit] = "";
-  const DWORD tempLength = GetTempPathA(kTempPathLimit, tempPath);
-  const bool haveTempFolder = tempLength > 0 && tempLength < kTempPathLimit;
+  const std::string tempFolder = TempFolder();
 
   while (pParam->pbStop->load() == 0) {
     std::string source;
@@ -145,44 +251,15 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       generation = *pParam->pnGeneration;
       *pParam->pnBusy = 1;
     }
-    const std::string destination = std::string(haveTempFolder ? tempPath : "") + BaseName(source) + ".bmp";
-    if (!haveTempFolder || destination.size() >= kDestinationLimit || !IsRegularSource(source)) {
-      // No room to convert into, or nothing that can be read: the source fails.
-      DeliverError(pParam, generation, ErrorFor(destination));
-      continue;
-    }
-    // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
-    // writer), then renamed into place.
-    const std::string written = vimo::platform::CreateFreshFile(tempPath, ".bmp");
-    if (written.empty()) {
-      DeliverError(pParam, generation, ErrorFor(destination));
-      continue;
-    }
-
-    if (IsBmpSource(source)) {
-      // A copy that failed would leave an earlier file of this name, or none, to be shown as
-      // this source: it fails like a conversion instead.
-      if (CopyFileA(source.c_str(), written.c_str(), FALSE)) {
-        DeliverFile(pParam, generation, written, destination);
-      } else {
-        std::remove(written.c_str());
-        DeliverError(pParam, generation, ErrorFor(destination));
-      }
-      continue;
-    }
-
-    const int converted = s_pfnConvert.load()(source.c_str(), written.c_str(), 0);
+    const std::string destination = tempFolder + BaseName(source) + ".bmp";
+    std::string written;
+    if (!AdoptAhead(source, true, written)) written = ConvertSource(source, tempFolder, destination, s_pfnConvert.load());
     if (pParam->pbStop->load() != 0) {
-      std::remove(written.c_str());
+      if (!written.empty()) std::remove(written.c_str());
       Drop(pParam);
       break;
     }
-    if (converted != 0) {
-      DeliverFile(pParam, generation, written, destination);
-    } else {
-      std::remove(written.c_str());
-      DeliverError(pParam, generation, ErrorFor(destination));
-    }
+    Deliver(pParam, generation, written, destination);
   }
 }
 

@@ -39,6 +39,14 @@ class CMultiThread : public CWinThread {
   // wait at once. Lets the window show a result as soon as it exists instead of polling.
   BOOL WaitForWorker(DWORD dwTimeout);
 
+  // Begins converting source on a thread of its own before any queue exists (the file the
+  // program was started on, while the window is being built). The first source queued then takes
+  // that result instead of converting again when it is the same source, and drops it (its file
+  // deleted) when it is another; conversions never overlap. A second call drops the first.
+  static void ConvertAhead(const char* source);
+  // Drops a conversion begun ahead that no queue took, once it has ended.
+  static void DropConvertedAhead();
+
   // The worker's procedure: waits for work, drains the pending list, until stopped. Returns 1.
   static UINT ConvertThreadProc(LPVOID pParam);
   // One pass over the pending list. A conversion that ends after stopping began is discarded.
@@ -50,6 +58,10 @@ class CMultiThread : public CWinThread {
   // more than once, and without BeginThread having run. A derived class whose members the
   // worker uses must call it before those members go.
   void StopThread();
+  // When source is the conversion begun ahead and it has ended, hands its result over as the
+  // worker would (the history, or the error list) and returns TRUE. Called under the lock,
+  // instead of queueing source, while nothing is queued or in conversion before it.
+  BOOL TakeConvertedAhead(const char* source);
 
   std::unique_ptr<CEvent> m_pWorkEvent;
   std::unique_ptr<CEvent> m_pEndEvent;
@@ -67,4 +79,6 @@ class CMultiThread : public CWinThread {
   friend struct AfxTestAccess;
   using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
   static std::atomic<ConvertFunction> s_pfnConvert;
+  // Waits until a conversion begun ahead has ended.
+  static void WaitForConversionAhead();
 };

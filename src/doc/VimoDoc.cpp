@@ -46,11 +46,17 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
 }  // namespace
 
 BOOL IsImageName(const char* name) {
-  CString lower(name);
-  lower.MakeLower();
-  const auto endsIn = [&lower](const char* ending) {
-    const int length = static_cast<int>(std::strlen(ending));
-    return lower.GetLength() >= length && lower.Right(length) == ending;
+  // Compared in place, ASCII letters folded: a large folder's count tests every one of its names.
+  const std::size_t length = std::strlen(name);
+  const auto endsIn = [name, length](const char* ending) {
+    const std::size_t endingLength = std::strlen(ending);
+    if (length < endingLength) return false;
+    const char* tail = name + length - endingLength;
+    for (std::size_t i = 0; i < endingLength; ++i) {
+      const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
+      if (c != ending[i]) return false;
+    }
+    return true;
   };
   for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd", ".jpeg"}) {
     if (endsIn(ending)) return TRUE;

@@ -4,12 +4,14 @@
 // their friend; the bodies that need windows live in support/ui/TestAccess.cpp.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "afx/OleDataSource.h"
 #include "convert/MultiThread.h"
 
 class CDialog;
+class CWinApp;
 class CFrameWnd;
 class CToolBar;
 class CWnd;
@@ -46,6 +48,12 @@ struct AfxTestAccess {
   static void SetDragDropHook(COleDataSource::DragDropHook hook);
   // The worker runs this conversion instead of ConvertImage (NULL: ConvertImage again).
   static void SetConvertFunction(CMultiThread::ConvertFunction function);
+  // While held, conversions (the one begun before the window exists too) wait; releasing lets
+  // them run ConvertImage.
+  static void HoldConversions(BOOL bHold);
+  static void WaitForConversionAhead();
+  // CWinApp::StartInstance, running beforeWindow after InitApplication, before InitInstance.
+  static BOOL StartInstance(CWinApp& app, const std::vector<CString>& args, const std::function<void()>& beforeWindow);
   // The program runs as if its executable were path (NULL: the real one).
   static void SetExecutablePath(const char* path);
 

@@ -110,7 +110,10 @@ AfxShellOpen::Start AfxShellOpen::Begin(const std::string& socketPath, const cha
 }
 
 AfxShellOpen::AfxShellOpen(std::string socketPath, int listenFd, unsigned long long socketInode)
-    : m_socketPath(std::move(socketPath)), m_listenFd(listenFd), m_socketInode(socketInode) {
+    : m_socketPath(std::move(socketPath)), m_listenFd(listenFd), m_socketInode(socketInode) {}
+
+void AfxShellOpen::Watch() {
+  if (m_pListening != nullptr) return;
   m_pListening = std::make_unique<QSocketNotifier>(m_listenFd, QSocketNotifier::Read);
   QObject::connect(m_pListening.get(), &QSocketNotifier::activated, m_pListening.get(), [this] { Accept(); });
 }

@@ -25,8 +25,13 @@ class AfxShellOpen {
   static constexpr std::size_t kLongestPath = 4096;
 
   // Looks for a viewer at socketPath and hands it path (nullptr: nothing to hand over); when none
-  // answers, listens there and server receives the listening end.
+  // answers, listens there and server receives the listening end. Needs no Qt: what arrives
+  // before Watch waits in the socket.
   static Start Begin(const std::string& socketPath, const char* path, std::unique_ptr<AfxShellOpen>& server);
+
+  // Starts reading what arrives, through the event loop; the Qt application must exist. Once is
+  // enough; later calls do nothing.
+  void Watch();
 
   // Stops listening and removes the socket, unless another viewer has put its own there since.
   ~AfxShellOpen();

@@ -57,9 +57,16 @@ void ReadSignals() {
 }  // namespace
 
 void AfxCatchShutdownSignals() {
-  if (g_pipe[0] >= 0 || pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  auto* pNotifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, qApp);  // owned by the application
-  QObject::connect(pNotifier, &QSocketNotifier::activated, pNotifier, &ReadSignals);
+  static bool bWatched = false;
+  if (g_pipe[0] >= 0) {
+    if (bWatched || qApp == nullptr) return;
+    bWatched = true;
+    auto* pNotifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, qApp);  // owned by the application
+    QObject::connect(pNotifier, &QSocketNotifier::activated, pNotifier, &ReadSignals);
+    return;
+  }
+  if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  AfxCatchShutdownSignals();  // watched through the event loop once Qt's application exists
   struct sigaction action {};
   action.sa_handler = &OnShutdownSignal;
   sigemptyset(&action.sa_mask);

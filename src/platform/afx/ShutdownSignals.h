@@ -4,7 +4,8 @@
 // signal of the same kind ends the process at once. Signals ignored at start (nohup) stay so.
 #pragma once
 
-// Starts watching the signals; the Qt application must exist.
+// Starts catching the signals. They are handled through the event loop: a signal caught before
+// the Qt application exists waits until a call made once it exists watches for it.
 void AfxCatchShutdownSignals();
 
 // After the program has wound down: when a signal asked it to end, ends the process by that

@@ -14,6 +14,7 @@
 #include <QTranslator>
 
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -315,6 +316,12 @@ std::string ShellOpenSocket(const char* lpszProgramName) {
 }  // namespace
 
 void CWinApp::EnableShellOpen() {
+  if (m_bShellOpenDecided) {
+    // Files handed over are read through the event loop, once there is one.
+    if (m_pShellOpen != nullptr && QCoreApplication::instance() != nullptr) m_pShellOpen->Watch();
+    return;
+  }
+  m_bShellOpenDecided = TRUE;
   m_bHandedOver = FALSE;
   const std::string socketPath = ShellOpenSocket(m_pszProfileName);
   if (socketPath.empty() || g_bNoShellOpen) return;
@@ -328,7 +335,9 @@ void CWinApp::EnableShellOpen() {
       m_bHandedOver = TRUE;
       return;
     case AfxShellOpen::Start::kBeside:
+      return;
     case AfxShellOpen::Start::kListening:
+      if (QCoreApplication::instance() != nullptr) m_pShellOpen->Watch();
       return;
   }
 }
@@ -377,6 +386,7 @@ void CWinApp::ResetForNextRun() {
   m_strHelpPath += ".hlp";
   m_pszHelpFilePath = m_strHelpPath;
   m_nCmdShow = SW_SHOWNORMAL;
+  m_bShellOpenDecided = FALSE;
 }
 
 int CWinApp::ExitInstance() {
@@ -686,9 +696,16 @@ int CWinApp::Run() {
   return ExitInstance();
 }
 
-BOOL CWinApp::StartInstance(const std::vector<CString>& args) {
+BOOL CWinApp::StartInstance(const std::vector<CString>& args) { return StartInstance(args, nullptr); }
+
+BOOL CWinApp::StartInstance(const std::vector<CString>& args, const std::function<void()>& beforeInitInstance) {
   m_args = args;
   ResetForNextRun();
+  if (!InitApplication()) {
+    m_pShellOpen.reset();
+    return FALSE;
+  }
+  if (beforeInitInstance) beforeInitInstance();
   if (InitInstance()) return TRUE;
   m_pShellOpen.reset();
   ExitInstance();
@@ -715,10 +732,36 @@ void AfxPostQuitMessage(int nExitCode) {
 
 // ---- start-up ---------------------------------------------------------------------------------
 
-void AfxWinInit(int argc, char** argv) {
-  if (g_pQtApp != nullptr) return;
+namespace {
+
+// Whether the desktop session has a message bus: one named in the environment, or the user's
+// bus in the runtime folder.
+bool HasSessionBus() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  return runtime != nullptr && runtime[0] == '/' && ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 &&
+         S_ISSOCK(info.st_mode);
+}
+
+// What is settled before any thread of the program starts (InitApplication may start some): the
+// environment Qt reads, and the locale Qt's application sets, so that setting it again changes
+// nothing under a thread already running.
+void PrepareProcess() {
   // The glib dispatcher signals aboutToBlock while posted events wait; the plain one does not.
   if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+  // Without a session bus Qt would try to start one (for a global menu bar and accessibility,
+  // which need a bus of the session) and wait for that while the window is built: none is
+  // started for the viewer.
+  if (!HasSessionBus()) qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+  std::setlocale(LC_ALL, "");
+}
+
+}  // namespace
+
+void AfxWinInit(int argc, char** argv) {
+  if (g_pQtApp != nullptr) return;
+  PrepareProcess();
   g_pPreviousHandler = qInstallMessageHandler(&FilterMessages);
   g_argc = argc;
   g_argv.assign(argv, argv + argc);
@@ -750,13 +793,23 @@ void AfxWinTerm() {
 }
 
 int AfxWinMain(int argc, char** argv) {
-  AfxWinInit(argc, argv);
-  AfxCatchShutdownSignals();
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr) return 1;
+  PrepareProcess();
+  // A viewer stopped while it starts still ends the normal way, its converted files deleted.
+  AfxCatchShutdownSignals();
   pApp->m_args.clear();
   for (int i = 1; i < argc; ++i) pApp->m_args.emplace_back(argv[i]);
   pApp->ResetForNextRun();
+  if (!pApp->InitApplication()) {
+    pApp->m_pShellOpen.reset();
+    vimo::platform::RemovePrivateFolder();
+    AfxRaiseShutdownSignal();
+    return 0;
+  }
+  AfxWinInit(argc, argv);
+  if (pApp->m_pShellOpen != nullptr) pApp->m_pShellOpen->Watch();
+  AfxCatchShutdownSignals();
   int nCode = 0;
   if (!pApp->InitInstance()) {
     nCode = pApp->ExitInstance();

@@ -133,6 +133,10 @@ class CWinApp : public CCmdTarget {
   explicit CWinApp(const char* lpszAppName = nullptr);
   ~CWinApp() override;
 
+  // Runs before the window system is set up (no Qt yet): what the start can begin at once,
+  // while Qt loads and the window is built. FALSE ends the program there, with exit status 0:
+  // the start has nothing left to do (its file went to the viewer already running).
+  virtual BOOL InitApplication() { return TRUE; }
   virtual BOOL InitInstance() { return TRUE; }
   virtual int ExitInstance();
   // Called when the message queue has run dry (never while a modal box or dialog runs); nonzero
@@ -146,8 +150,12 @@ class CWinApp : public CCmdTarget {
   // Desktop opens of a running viewer: a start with a file hands the file to the viewer already
   // running for this user (over a local socket in $XDG_RUNTIME_DIR) and ends; a start without
   // one runs beside it and leaves its socket alone. Only a start that finds no live viewer
-  // listens, and files handed to it arrive at OpenDocumentFile.
+  // listens, and files handed to it arrive at OpenDocumentFile. Decided at the first call of a
+  // run, which may come before the window system is set up (InitApplication); later calls keep
+  // that decision.
   void EnableShellOpen();
+  // TRUE once EnableShellOpen has handed this start's file to the viewer already running.
+  BOOL HasHandedOver() const { return m_bHandedOver; }
   // Writes the desktop entry $XDG_DATA_HOME/applications/<m_pszExeName>.desktop that makes the
   // desktop open the document type's files with this program: its name is the window title,
   // its comment the file type's name, its MIME types those of the file dialog filter's patterns.
@@ -187,8 +195,9 @@ class CWinApp : public CCmdTarget {
   // The message loop with idle processing, then ExitInstance. Returns the exit code.
   virtual int Run();
   // Starts the application as the program would, without entering the message loop
-  // (InitInstance with these arguments), and ends it (closes the main window, ExitInstance).
-  // Start returns InitInstance's result; a run without a display drives the loop itself.
+  // (InitApplication, then InitInstance with these arguments), and ends it (closes the main
+  // window, ExitInstance). Start returns FALSE when either of them did; a run without a display
+  // drives the loop itself.
   BOOL StartInstance(const std::vector<CString>& args);
   int StopInstance();
 
@@ -206,6 +215,9 @@ class CWinApp : public CCmdTarget {
   void FlushProfile();
   std::vector<vimo::platform::ProfileEdit> m_profileEdits;
   void ResetForNextRun();
+  // StartInstance, running beforeInitInstance between InitApplication and InitInstance.
+  BOOL StartInstance(const std::vector<CString>& args, const std::function<void()>& beforeInitInstance);
+  friend struct AfxTestAccess;
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;
   UINT m_nMaxMRU = 0;
@@ -217,6 +229,7 @@ class CWinApp : public CCmdTarget {
   BOOL m_bRunning = FALSE;
   std::unique_ptr<AfxShellOpen> m_pShellOpen;  // listening for files handed over, when this viewer is the one
   BOOL m_bHandedOver = FALSE;
+  BOOL m_bShellOpenDecided = FALSE;  // EnableShellOpen ran in this run
   // Opens the files that later starts handed over, as if the desktop had opened them here.
   void OpenHandedOverFiles();
   friend void AfxRunIdle();

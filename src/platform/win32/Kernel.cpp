@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -202,22 +203,68 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   return (lpFileName != nullptr && unlink(lpFileName) == 0) ? TRUE : FALSE;
 }
 
-HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
-  if (lpFileName == nullptr || lpFindFileData == nullptr) return INVALID_HANDLE_VALUE;
-  const std::string pattern = lpFileName;
+namespace {
+
+// The entries of pattern's folder that match its name part, in listing order; nullptr when the
+// folder cannot be listed.
+std::unique_ptr<FindState> ListFolder(const std::string& pattern) {
   const size_t slash = pattern.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : pattern.substr(0, slash + 1);
   const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
-  if (!dir) return INVALID_HANDLE_VALUE;
+  if (!dir) return nullptr;
   auto state = std::make_unique<FindState>();
   while (const dirent* entry = readdir(dir.get())) {
     if (!PatternMatches(namePattern, entry->d_name)) continue;
-    if (std::strlen(entry->d_name) >= sizeof(lpFindFileData->cFileName)) continue;
+    if (std::strlen(entry->d_name) >= sizeof(WIN32_FIND_DATAA::cFileName)) continue;
     state->entries.push_back(FoundEntry{entry->d_name, AttributesOf(dir.get(), *entry)});
   }
-  if (state->entries.empty()) return INVALID_HANDLE_VALUE;
   std::sort(state->entries.begin(), state->entries.end(), &InListingOrder);
+  return state;
+}
+
+// The listing ListFolderAhead is making, for the search that starts next.
+std::mutex g_listingAheadMutex;
+std::string g_listingAheadPattern;                         // guarded by the mutex
+std::future<std::unique_ptr<FindState>> g_listingAhead;  // guarded by the mutex
+
+// The listing of pattern made ahead, waited for; nullptr when there is none. Any listing made
+// ahead goes with the first search after it, so that none is taken long after it was made.
+std::unique_ptr<FindState> TakeListingAhead(const std::string& pattern, bool& bMadeAhead) {
+  std::future<std::unique_ptr<FindState>> listing;
+  std::string madeFor;
+  {
+    const std::lock_guard<std::mutex> guard(g_listingAheadMutex);
+    listing = std::move(g_listingAhead);
+    madeFor = std::move(g_listingAheadPattern);
+    g_listingAheadPattern.clear();
+  }
+  bMadeAhead = listing.valid() && madeFor == pattern;
+  if (!bMadeAhead) return nullptr;
+  return listing.get();
+}
+
+}  // namespace
+
+void vimo::platform::ListFolderAhead(LPCSTR lpFileName) {
+  if (lpFileName == nullptr) return;
+  std::future<std::unique_ptr<FindState>> previous;
+  const std::lock_guard<std::mutex> guard(g_listingAheadMutex);
+  previous = std::move(g_listingAhead);
+  g_listingAheadPattern = lpFileName;
+  try {
+    g_listingAhead = std::async(std::launch::async, &ListFolder, g_listingAheadPattern);
+  } catch (const std::system_error&) {
+    g_listingAheadPattern.clear();  // no thread to be had: the search lists the folder itself
+  }
+}
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
+  if (lpFileName == nullptr || lpFindFileData == nullptr) return INVALID_HANDLE_VALUE;
+  bool bMadeAhead = false;
+  std::unique_ptr<FindState> state = TakeListingAhead(lpFileName, bMadeAhead);
+  if (!bMadeAhead) state = ListFolder(lpFileName);
+  if (state == nullptr || state->entries.empty()) return INVALID_HANDLE_VALUE;
   Fill(state->entries[0], lpFindFileData);
   state->next = 1;
   return state.release();  // owned by the caller until FindClose

@@ -102,6 +102,12 @@ std::uint64_t FreeBytesAt(const char* path);
 // milliseconds that the caller need not wait for.
 int RemoveFileReleasingLater(const char* path);
 
+// Starts listing the folder of a search pattern (as FindFirstFileA takes it) on a thread of its
+// own, so that a search of it that starts soon finds it listed and sorted. The next search to
+// start takes that listing when its pattern is the same (waiting for it if need be) and drops it
+// otherwise: a listing made ahead is never used later than by the search after it.
+void ListFolderAhead(LPCSTR lpFileName);
+
 // Takes the search back to its first entry, on the listing it took when it started: the next
 // FindNextFileA gives that entry again, and the folder is not read again. FALSE for a handle
 // that is not an open search.

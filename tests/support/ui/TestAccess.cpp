@@ -19,6 +19,10 @@
 #include "afx/QtBridge.h"
 #include "afx/afxwin.h"
 
+BOOL AfxTestAccess::StartInstance(CWinApp& app, const std::vector<CString>& args, const std::function<void()>& beforeWindow) {
+  return app.StartInstance(args, beforeWindow);
+}
+
 namespace {
 
 QMenuBar* MenuBarOf(CFrameWnd* pFrame) {

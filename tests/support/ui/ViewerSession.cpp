@@ -77,13 +77,13 @@ ViewerSession::~ViewerSession() {
   SetConvertOtherFormats(false, 0);
 }
 
-bool ViewerSession::Start(const std::vector<std::string>& args) {
+bool ViewerSession::Start(const std::vector<std::string>& args, const std::function<void()>& beforeWindow) {
   std::vector<CString> arguments;
   for (const std::string& arg : args) arguments.emplace_back(arg);
   for (CString* setting : {&g_strServer, &g_strTo, &g_strFrom, &g_strSubject, &g_strBody}) setting->Empty();
   g_bSettingsChanged = 0;
   g_mapGiftState.RemoveAll();
-  m_bRunning = theApp.StartInstance(arguments) != FALSE;
+  m_bRunning = AfxTestAccess::StartInstance(theApp, arguments, beforeWindow) != FALSE;
   return m_bRunning;
 }
 

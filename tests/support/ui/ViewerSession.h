@@ -36,7 +36,8 @@ class ViewerSession {
   // InitInstance with these arguments; its result. The shared globals start as in a fresh
   // process: a real run reads vimo.txt once, into empty settings (recipients and body are
   // appended to), and knows no stacked image.
-  bool Start(const std::vector<std::string>& args = {});
+  // beforeWindow runs once the start has begun converting its file, before the window is built.
+  bool Start(const std::vector<std::string>& args = {}, const std::function<void()>& beforeWindow = {});
   // Closes the main window as the user would and runs ExitInstance.
   void Stop();
   bool Running() const { return m_bRunning; }
