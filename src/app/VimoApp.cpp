@@ -68,8 +68,13 @@ BOOL IsAcceptedExtension(const char* path) {
 }
 
 // The program goes by "vimo" whatever its executable is called: its profile vimo.ini, its
-// desktop entry vimo.desktop.
-CVimoApp::CVimoApp() { m_pszExeName = "vimo"; }
+// desktop entry vimo.desktop. Its interface is Japanese whatever the user's locale, in IPA's
+// proportional Gothic where that is installed.
+CVimoApp::CVimoApp() {
+  m_pszExeName = "vimo";
+  m_pszInterfaceLocale = "ja_JP";
+  m_pszInterfaceFont = "IPAPGothic";
+}
 
 CVimoApp::~CVimoApp() = default;
 

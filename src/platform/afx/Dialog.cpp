@@ -36,7 +36,7 @@ QWidget* MainWidget() {
   return pMain != nullptr ? pMain->GetWidget() : nullptr;
 }
 
-// The template's font, with the Japanese user-interface font standing in for the Windows one.
+// The template's font where it is installed, else the application's interface font.
 QFont DialogFont(const AFX_DLGTEMPLATE& dialog) {
   QFont font = QApplication::font();
   const QString family = AfxToQString(dialog.lpszFont);

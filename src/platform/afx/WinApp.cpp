@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFontDatabase>
 #include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -39,7 +38,7 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 std::unique_ptr<QApplication> g_pQtApp;
-std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in Japanese, while the application lives
+std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in the interface's language, while the application lives
 int g_argc = 0;
 std::vector<char*> g_argv;
 bool g_bInIdle = false;
@@ -768,17 +767,19 @@ void AfxWinInit(int argc, char** argv) {
   g_argv.push_back(nullptr);
   g_pQtApp = std::make_unique<QApplication>(g_argc, g_argv.data());
   QApplication::setQuitOnLastWindowClosed(false);
-  // The interface is Japanese whatever the user's locale: Qt's own dialogs and buttons too.
-  const QLocale japanese(QLocale::Japanese, QLocale::Japan);
-  QLocale::setDefault(japanese);
-  g_pQtTexts = std::make_unique<QTranslator>();
-  if (g_pQtTexts->load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"),
-                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    QCoreApplication::installTranslator(g_pQtTexts.get());
-  const QString gothic = QStringLiteral("IPAPGothic");
-  if (QFontDatabase::families().contains(gothic)) {
+  if (const CWinApp* pApp = AfxGetApp(); pApp != nullptr && pApp->m_pszInterfaceLocale != nullptr) {
+    const QLocale locale(QString::fromLatin1(pApp->m_pszInterfaceLocale));
+    QLocale::setDefault(locale);
+    g_pQtTexts = std::make_unique<QTranslator>();
+    if (g_pQtTexts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+      QCoreApplication::installTranslator(g_pQtTexts.get());
+  }
+  if (const CWinApp* pApp = AfxGetApp(); pApp != nullptr && pApp->m_pszInterfaceFont != nullptr) {
+    // Asked for first, the default family behind it: the match is made when text is first drawn,
+    // not by reading the whole font database at start-up.
     QFont font = QApplication::font();
-    font.setFamily(gothic);
+    font.setFamilies({QString::fromUtf8(pApp->m_pszInterfaceFont), font.family()});
     QApplication::setFont(font);
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),

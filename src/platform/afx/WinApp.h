@@ -188,6 +188,10 @@ class CWinApp : public CCmdTarget {
   // The module's name and the profile's: the executable's name unless the program gives them
   // before InitInstance (its constructor).
   const char* m_pszExeName = nullptr;
+  // The interface's language whatever the user's locale ("ja_JP": Qt's own dialogs and buttons
+  // too) and the font family preferred for its texts where installed; nullptr: the user's.
+  const char* m_pszInterfaceLocale = nullptr;
+  const char* m_pszInterfaceFont = nullptr;
   const char* m_pszProfileName = nullptr;
   const char* m_pszHelpFilePath = nullptr;  // the executable's path with ".hlp" instead of its extension
   int m_nCmdShow = SW_SHOWNORMAL;
@@ -247,8 +251,8 @@ CWnd* AfxGetMainWnd();
 const char* AfxGetAppName();
 BOOL AfxOleInit();
 
-// Creates Qt's application for this process (the plain Unix event dispatcher, the Japanese
-// user-interface font, Qt's own texts in Japanese, the idle hook) once. Call before any window
+// Creates Qt's application for this process (the plain Unix event dispatcher, the application's
+// interface language and font, the idle hook) once. Call before any window
 // exists.
 void AfxWinInit(int argc, char** argv);
 // Ends Qt's application (after the last window went). Call before main returns.
