@@ -211,15 +211,15 @@ CPoint CVimoView::ClientCentre() const {
   return CPoint(client.Width() / 2, client.Height() / 2);
 }
 
-void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
+void CVimoView::Relayout(CPoint ptAbout, const std::function<void(double& x, double& y, const CLayout& before)>& change) {
   CLayout before;
   if (!GetLayout(before)) return;
+  // The image point under ptAbout, in the shown image's pixels at 1:1.
   const CPoint scrolled = GetScrollPosition();
   const CPoint origin = ImageOrigin(before);
-  const double x = (scrolled.x + ptAbout.x - origin.x) / before.dScale;
-  const double y = (scrolled.y + ptAbout.y - origin.y) / before.dScale;
-  m_bZoomed = TRUE;
-  m_dZoom = dZoom;
+  double x = (scrolled.x + ptAbout.x - origin.x) / before.dScale;
+  double y = (scrolled.y + ptAbout.y - origin.y) / before.dScale;
+  change(x, y, before);
   CLayout after;
   if (!FitScrollSizesToImage(after)) return;
   const CPoint moved = ImageOrigin(after);
@@ -228,27 +228,23 @@ void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
   Invalidate(TRUE);
 }
 
+void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
+  Relayout(ptAbout, [this, dZoom](double&, double&, const CLayout&) {
+    m_bZoomed = TRUE;
+    m_dZoom = dZoom;
+  });
+}
+
 void CVimoView::Turn(int nQuarters) {
-  CLayout before;
-  if (!GetLayout(before)) return;
-  // The image point at the centre, in the turned image's pixels.
-  const CPoint centre = ClientCentre();
-  const CPoint scrolled = GetScrollPosition();
-  const CPoint origin = ImageOrigin(before);
-  double x = (scrolled.x + centre.x - origin.x) / before.dScale;
-  double y = (scrolled.y + centre.y - origin.y) / before.dScale;
-  const double width = before.sizeShown.cx / before.dScale;
-  const double height = before.sizeShown.cy / before.dScale;
-  const double turnedX = nQuarters > 0 ? height - y : y;
-  y = nQuarters > 0 ? x : width - x;
-  x = turnedX;
-  m_nQuarterTurns = (m_nQuarterTurns + nQuarters + 4) % 4;
-  CLayout after;
-  if (!FitScrollSizesToImage(after)) return;
-  const CPoint moved = ImageOrigin(after);
-  ScrollToPosition(POINT{static_cast<LONG>(std::lround(x * after.dScale + moved.x - centre.x)),
-                         static_cast<LONG>(std::lround(y * after.dScale + moved.y - centre.y))});
-  Invalidate(TRUE);
+  Relayout(ClientCentre(), [this, nQuarters](double& x, double& y, const CLayout& before) {
+    // The point, in the turned image's pixels.
+    const double width = before.sizeShown.cx / before.dScale;
+    const double height = before.sizeShown.cy / before.dScale;
+    const double turnedX = nQuarters > 0 ? height - y : y;
+    y = nQuarters > 0 ? x : width - x;
+    x = turnedX;
+    m_nQuarterTurns = (m_nQuarterTurns + nQuarters + 4) % 4;
+  });
 }
 
 void CVimoView::OnViewFit() {

@@ -2,6 +2,7 @@
 // the top-left corner, or fitted to the window and centred, zoomed, turned upright.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -81,6 +82,9 @@ class CVimoView : public CScrollView {
   // Sets the scroll area to the shown image's size, pages of 120 x 140 (device pixels, whatever
   // the zoom). FALSE, changing nothing, when there is no layout.
   BOOL FitScrollSizesToImage(CLayout& layout);
+  // Applies change (given the image point under ptAbout, which it may move, as the layout
+  // changes), then lays the image out again with that point under ptAbout (client coordinates).
+  void Relayout(CPoint ptAbout, const std::function<void(double& x, double& y, const CLayout& before)>& change);
   // Shows the image at dZoom, the image point under ptAbout (client coordinates) staying there.
   void ZoomTo(double dZoom, CPoint ptAbout);
   // Turns this image nQuarters quarters clockwise, the point at the window's centre staying there.
