@@ -4,7 +4,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-.PHONY: all deps deps-test deps-bench deps-fuzz configure build run test test-screen test-asan test-tsan bench bench-peers install uninstall fuzz clean
+.PHONY: all deps deps-test deps-bench deps-fuzz configure build run test test-screen test-asan test-tsan bench bench-peers screenshots install uninstall fuzz clean
 
 all: build
 
@@ -58,6 +58,11 @@ bench: deps-bench build
 
 bench-peers: deps-bench build
 	@bench/peers $(BUILD)
+
+# The screenshots in doc/ (fit to the window, full screen, an upright portrait), made again from
+# generated pictures on a virtual X server.
+screenshots: deps-test build
+	@scripts/doc-screenshots $(BUILD)
 
 # make install [PREFIX=/usr/local] [DESTDIR=staging folder]; make uninstall removes it again.
 install: deps

@@ -13,6 +13,9 @@
 //   title TEXT | key KEY N | file PATH BYTES (a *.bmp file was completed in a watched folder)
 //   disk BYTES (the *.bmp files of the watched folders together) | settled | timeout
 //   cpu SECONDS (over the idle time) | hwm KB (peak resident set size) | exit STATUS
+//   rss KB (resident set size, read just before each key and at the end)
+//   damage (the server reports drawing that meets the watched region, changed or not; only
+//   with --damage)
 //
 // The region is read with XGetImage whenever the X server reports damage on the root window, so
 // nothing is polled. Options:
@@ -27,6 +30,7 @@
 //   --wait MS              pause between the settled picture and the first key (default 0)
 //   --keys KEY*N@MS       press KEY (Tab, shift+Tab, space, Right...) N times, one every MS
 //                          milliseconds; may be repeated, the groups run in order
+//   --damage               log each drawing that meets the region, even one that changes nothing
 //   --tail MS              keep watching this long after the last key (default 2000)
 //   --quiet MS             end the tail early once nothing at all happened for this long
 //   --idle S               then measure the CPU time the viewer uses over S seconds
@@ -78,6 +82,7 @@ struct Options {
   int tailMs = 2000;
   int quietMs = 0;
   int idleSeconds = 0;
+  bool logDamage = false;
   std::vector<char*> command;
 };
 
@@ -110,6 +115,7 @@ class Watcher {
   void GrabRegion();
   void ReadTitle();
   void PressKey(const std::string& chord);
+  bool DamageMeetsRegion();
   bool WaitForSettledPicture();
   void WaitForTail();
   void CloseViewer();
@@ -156,6 +162,9 @@ void Watcher::OpenDisplay() {
   int major = 0, minor = 0, event = 0, error = 0;
   if (!XTestQueryExtension(m_display, &event, &error, &major, &minor)) Fail("the X server has no XTEST");
   if (!XDamageQueryExtension(m_display, &m_damageEvent, &m_damageError)) Fail("the X server has no DAMAGE");
+  int fixesMajor = 2, fixesMinor = 0;  // regions, for --damage
+  if (!XFixesQueryExtension(m_display, &event, &error) || !XFixesQueryVersion(m_display, &fixesMajor, &fixesMinor))
+    Fail("the X server has no XFIXES");
   m_root = DefaultRootWindow(m_display);
   if (m_options.regionX < 0) {
     m_options.regionX = (DisplayWidth(m_display, DefaultScreen(m_display)) - m_options.regionW) / 2;
@@ -254,8 +263,14 @@ bool Watcher::ChildAlive() {
 
 void Watcher::HandleXEvent(XEvent& event) {
   if (event.type == m_damageEvent + XDamageNotify) {
-    XDamageSubtract(m_display, m_damage, None, None);
+    if (!m_options.logDamage) {
+      XDamageSubtract(m_display, m_damage, None, None);
+      GrabRegion();
+      return;
+    }
+    const bool meets = DamageMeetsRegion();
     GrabRegion();
+    if (meets) Log("damage");
     return;
   }
   if (event.type == MapNotify && !event.xmap.override_redirect && event.xmap.event == m_root) {
@@ -285,6 +300,22 @@ void Watcher::HandleXEvent(XEvent& event) {
       (event.xproperty.atom == m_netWmName || event.xproperty.atom == XA_WM_NAME)) {
     ReadTitle();
   }
+}
+
+// Takes the damage reported so far and says whether any of it lies in the watched region.
+bool Watcher::DamageMeetsRegion() {
+  const XserverRegion parts = XFixesCreateRegion(m_display, nullptr, 0);
+  XDamageSubtract(m_display, m_damage, None, parts);
+  int count = 0;
+  XRectangle* rects = XFixesFetchRegion(m_display, parts, &count);
+  bool meets = false;
+  for (int i = 0; i < count && !meets; ++i) {
+    meets = rects[i].x < m_options.regionX + m_options.regionW && rects[i].x + rects[i].width > m_options.regionX &&
+            rects[i].y < m_options.regionY + m_options.regionH && rects[i].y + rects[i].height > m_options.regionY;
+  }
+  if (rects != nullptr) XFree(rects);
+  XFixesDestroyRegion(m_display, parts);
+  return meets;
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -495,6 +526,7 @@ int Watcher::Run() {
     for (const KeyGroup& group : m_options.keys) {
       for (int n = 1; n <= group.count && ChildAlive(); ++n) {
         PumpUntil(Now() + group.intervalMs);
+        if (ChildAlive()) Log("rss", ProcStatus("VmRSS:"));
         PressKey(group.chord);
         Log("key", group.chord + " " + std::to_string(n));
       }
@@ -509,7 +541,10 @@ int Watcher::Run() {
       if (before >= 0 && after >= 0) Log("cpu", text);
     }
   }
-  if (ChildAlive()) Log("hwm", ProcStatus("VmHWM:"));
+  if (ChildAlive()) {
+    Log("rss", ProcStatus("VmRSS:"));
+    Log("hwm", ProcStatus("VmHWM:"));
+  }
   CloseViewer();
   if (m_log != stdout) std::fclose(m_log);
   XCloseDisplay(m_display);
@@ -556,6 +591,8 @@ Options ParseOptions(int argc, char** argv) {
       options.tailMs = ToInt(value("--tail"), "--tail");
     } else if (arg == "--quiet") {
       options.quietMs = ToInt(value("--quiet"), "--quiet");
+    } else if (arg == "--damage") {
+      options.logDamage = true;
     } else if (arg == "--idle") {
       options.idleSeconds = ToInt(value("--idle"), "--idle");
     } else if (arg == "--keys") {

@@ -100,8 +100,9 @@ def temp_root():
 
 
 def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, idle=0,
-          quiet=0, timeout=30000, region=None):
-    """Runs COMMAND under vimo-xwatch and returns its events."""
+          quiet=0, timeout=30000, region=None, damage=False):
+    """Runs COMMAND under vimo-xwatch and returns its events (with damage, also each drawing in
+    the region that changed nothing)."""
     args = [xwatch, "--log", log, "--geometry", "%dx%d" % SCREEN, "--settle", str(settle),
             "--wait", str(wait), "--tail", str(tail), "--timeout", str(timeout),
             "--watch", temp_root(), "--watch", os.path.join(home, ".cache")]
@@ -113,6 +114,8 @@ def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, i
         args += ["--quiet", str(quiet)]
     if region:
         args += ["--region", region]
+    if damage:
+        args += ["--damage"]
     subprocess.run(args + ["--"] + list(command), env=viewer_env(home), check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     events = read_log(log)
@@ -195,6 +198,18 @@ def key_latencies(events):
         final = _pixels(events, start + 1, end)[-1][1]
         settled = next((t for t, h, _ in changes if h == final), None)
         result.append((events[start][2], changes[0][0] - t_key, None if settled is None else settled - t_key))
+    return result
+
+
+def drawing_latencies(events):
+    """For every key: ms to the first drawing that reached the region after it, whether it
+    changed the pixels or not (vimo-xwatch --damage); None when nothing was drawn there before
+    the next key."""
+    keys = [i for i, (_, kind, _) in enumerate(events) if kind == "key"]
+    result = []
+    for start, end in zip(keys, keys[1:] + [len(events)]):
+        drawn = next((t for t, kind, _ in events[start + 1:end] if kind in ("damage", "pixels")), None)
+        result.append(None if drawn is None else drawn - events[start][0])
     return result
 
 

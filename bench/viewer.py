@@ -29,6 +29,7 @@ class Bench:
         self.rows = []
         self.notes = []
         self.failed = False
+        self.conversion = None
 
     def add(self, figure, goal, measured, ok):
         self.rows.append(b.row(figure, goal, measured, b.verdict(ok)))
@@ -52,9 +53,7 @@ class Bench:
                  None if first is None else first <= 200)
 
         firsts = [b.first_picture(self.watch("first-24mp-%d" % run, self.data["first24"]))[0] for run in range(3)]
-        out = os.path.join(self.logs, "convert-24mp.bmp")
-        conversion = b.timed([self.vimo, "--convert", self.data["first24"], out], 3)
-        os.remove(out)
+        conversion = self.conversion_24mp()
         first = b.median(firsts)
         extra = None if first is None else first - conversion
         self.add("3 first image: 24 MP JPEG, beyond conversion", "<= 100 ms",
@@ -63,6 +62,14 @@ class Bench:
         self.notes.append("3: conversion = `vimo --convert` of the same file alone, median of 3")
         self.add("7 idle: CPU over 30 s with an image shown", "0.0 s", "n/a" if idle is None else idle + " s",
                  None if idle is None else float(idle) < 0.05)
+
+    def conversion_24mp(self):
+        """Median ms of `vimo --convert` of the 24 MP first-image JPEG alone, measured once."""
+        if self.conversion is None:
+            out = os.path.join(self.logs, "convert-24mp.bmp")
+            self.conversion = b.timed([self.vimo, "--convert", self.data["first24"], out], 3)
+            os.remove(out)
+        return self.conversion
 
     # 6: one image in a folder of 20,000 files.
     def large_folder(self):
@@ -142,6 +149,65 @@ class Bench:
         self.notes.append("2: images shown, in order: %s%s" % (" ".join(n[3:5] for n in result["order"]),
                           " (%d shown twice)" % result["repeats"] if result["repeats"] else ""))
 
+    # 8: viewing the 24 MP photo: fitted from the start, repaints at each zoom, zoom steps, and the
+    # memory of the reduced copies. The runs share a home whose profile is written anew each time.
+    def view_run(self, name, fit, keys, tail=2000):
+        home = os.path.join(self.build, "bench-data", "home-vimo-view")
+        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+        with open(os.path.join(home, ".config", "vimo.ini"), "w") as profile:
+            profile.write("[View]\nFitToWindow=%d\n" % (1 if fit else 0))
+        return b.watch(self.xwatch, os.path.join(self.logs, name + ".log"), [self.vimo, self.data["first24"]], home,
+                       keys=keys, tail=tail, region=ZOOM_REGION, damage=True)
+
+    def viewing(self):
+        firsts = [b.first_picture(self.view_run("fit-24mp-%d" % run, True, []))[0] for run in range(3)]
+        first, conversion = b.median(firsts), self.conversion_24mp()
+        extra = None if first is None else first - conversion
+        self.add("8 fit view: 24 MP JPEG, beyond conversion", "<= 40 ms",
+                 "%s (%s - %s)" % (b.ms(extra), b.ms(first), b.ms(conversion)),
+                 None if extra is None else extra <= 40)
+        self.notes.append("8 fit view: start to the fitted picture with [View] FitToWindow=1, median of 3, "
+                          "minus the conversion of figure 3")
+
+        plan = zoom_plan()
+        repaints, steps = {}, {}
+        for run in range(3):
+            events = self.view_run("zoom-%d" % run, True, key_groups(plan))
+            self.popups("8", events)
+            keys = b.key_latencies(events)
+            drawn = b.drawing_latencies(events)
+            if len(keys) != len(plan):
+                continue
+            for index, (_, what) in enumerate(plan):
+                if what is not None and what[0] == "repaint":
+                    repaints.setdefault(what[1], []).append(drawn[index])
+                elif what is not None:
+                    steps.setdefault(what[1:], []).append(keys[index][1])
+        repaint = {zoom: b.median(v) for zoom, v in repaints.items()}
+        self.add("8 repaint at any zoom: worst median", "<= 8 ms", *slowest(repaint, zoom_name, 8))
+        self.notes.append("8 repaint, median by zoom (2 a run): %s. A repaint is the View menu's upright item "
+                          "toggled (Alt+V, P) on this photo without EXIF orientation: the whole view is drawn "
+                          "again, the picture unchanged; from P to the drawing at the screen's centre (XDamage)" %
+                          ", ".join("%s %s" % (zoom_name(z), b.ms(v)) for z, v in repaint.items()))
+        step = {pair: b.median(v) for pair, v in steps.items()}
+        self.add("8 zoom step (+ or -): worst median", "<= 16 ms",
+                 *slowest(step, lambda pair: "%s to %s" % (zoom_name(pair[0]), zoom_name(pair[1])), 16))
+        self.notes.append("8 zoom steps, key to pixels, median of 3: %s" % ", ".join(
+            "%s>%s %s" % (zoom_name(a), zoom_name(z), b.ms(v)) for (a, z), v in step.items()))
+
+        # The same image at 1:1, 2/3 and 1/2 (scaled from the bitmap itself), then 1/3, which is
+        # drawn from the reduced copies: the last step adds them and nothing else, as the scaled
+        # drawing before it already covers the same window.
+        gap = MEMORY_KEY_GAP
+        events = self.view_run("memory-view", False, ["minus*3@%d" % gap], tail=gap)
+        rss = [int(v) * 1024 / 1e6 for _, kind, v in events if kind == "rss" and v]
+        copies = rss[3] - rss[2] if len(rss) == 4 else None
+        self.add("8 reduced copies: RSS at 1/3 - at 1/2", "<= 16 MB",
+                 "n/a" if copies is None else "%.1f MB" % copies, None if copies is None else copies <= 16)
+        if copies is not None:
+            self.notes.append("8 memory (24 MP, window 1600 x 1000): RSS %.1f MB at 1:1, %.1f at 2/3, %.1f at 1/2, "
+                              "%.1f at 1/3; the fit (about 23 %%) uses the same copies" % tuple(rss))
+
     def popups(self, figure, events):
         keys = [t for t, kind, _ in events if kind == "key"]
         for t, kind, _ in events:
@@ -152,8 +218,8 @@ class Bench:
 
     def run(self):
         parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
-                 "behind": self.behind}
-        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind").split(","):
+                 "behind": self.behind, "viewing": self.viewing}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing").split(","):
             parts[name]()
         for line in self.rows:
             print(line)
@@ -188,6 +254,60 @@ def worker_behind(events):
     possible = min(len(keys), b.BROWSE_COUNT - 1)
     return {"late": late, "order": names, "keys": len(keys), "repeats": repeats,
             "lost": max(possible - (len(shown) - 1), 0)}
+
+
+# The view's zoom steps (+ and -); a 6000 x 4000 image fitted to this screen is below 1/4.
+ZOOM_STEPS = [1 / 32, 1 / 24, 1 / 16, 1 / 12, 1 / 8, 1 / 6, 1 / 4, 1 / 3, 1 / 2, 2 / 3, 1, 1.5, 2, 3, 4, 8]
+ZOOM_KEY_GAP = 700  # ms between keys: time for any step to reach the screen
+MENU_KEY_GAP = 400  # ms from opening the View menu to choosing its item
+MEMORY_KEY_GAP = 2500  # ms: time for the reduced copies to be built
+# 192 x 64 at the centre: at 800 % that still shows enough image pixels to count as a picture.
+ZOOM_REGION = "%d,%d,192,64" % ((b.SCREEN[0] - 192) // 2, (b.SCREEN[1] - 64) // 2)
+
+
+def zoom_name(zoom):
+    return zoom if isinstance(zoom, str) else ("%.1f" % (zoom * 100)).rstrip("0").rstrip(".") + " %"
+
+
+def zoom_plan():
+    """The keys of a zoom run in order, each with what it measures: ("repaint", zoom),
+    ("step", from, to) or None. It starts fitted, with one use of the View menu not counted
+    (the menu's first opening costs more than a repaint); + up to 800 %, two repaints each at
+    fit, 50, 100, 200 and 800 %; then - down to the smallest step."""
+    def repaint(zoom):
+        return [("alt+v", None), ("p", ("repaint", zoom))] * 2
+
+    plan = [("alt+v", None), ("p", None)] + repaint("fit")
+    zoom, following = "fit", ZOOM_STEPS.index(1 / 4)
+    for stop in (1 / 2, 1, 2, 8):
+        while zoom != stop:
+            plan.append(("shift+plus", ("step", zoom, ZOOM_STEPS[following])))
+            zoom, following = ZOOM_STEPS[following], following + 1
+        plan += repaint(zoom)
+    for lower in reversed(ZOOM_STEPS[:-1]):
+        plan.append(("minus", ("step", zoom, lower)))
+        zoom = lower
+    return plan
+
+
+def key_groups(plan):
+    """vimo-xwatch's --keys groups for the plan's keys: runs of the same key; a menu's item is
+    chosen MENU_KEY_GAP after the menu opened, any other key comes ZOOM_KEY_GAP after the last."""
+    groups = []
+    for key, _ in plan:
+        if groups and groups[-1][0] == key:
+            groups[-1][1] += 1
+        else:
+            groups.append([key, 1])
+    return ["%s*%d@%d" % (key, count, MENU_KEY_GAP if key == "p" else ZOOM_KEY_GAP) for key, count in groups]
+
+
+def slowest(medians, name, limit):
+    """The row's measured text and verdict: the worst of the medians, named, against limit ms."""
+    if not medians or None in medians.values():
+        return "n/a", None
+    worst = max(medians, key=medians.get)
+    return "%s (%s)" % (b.ms(medians[worst]), name(worst)), medians[worst] <= limit
 
 
 TRACE_LINE = re.compile(r"^(\d+)\s+(\d+\.\d+)\s+(.*)$")
