@@ -1,7 +1,9 @@
 // DrawDib paints every bitmap layout the viewer may load pixel for pixel, as the format
 // describes it. Bitmaps are built byte by byte; the expected colours come from the same model
 // the bytes were made from.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
@@ -319,17 +321,27 @@ TEST_F(DrawDibTest, EveryOrientationShowsThePictureAsItsExifValueSays) {
     return result;
   };
   const Bytes file = MakeBmp24(3, 2, Lettered({"ABC", "DEF"}));
+  // The same picture with each letter a block of 4 x 4 pixels.
+  const std::string top = "AAAABBBBCCCC", bottom = "DDDDEEEEFFFF";
+  const Bytes blocks = MakeBmp24(12, 8, Lettered({top, top, top, top, bottom, bottom, bottom, bottom}));
+  TempDir dir;
+  WriteFile(dir / "blocks.bmp", blocks);
+  const int fd = ::open((dir / "blocks.bmp").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
   for (int value = 1; value <= 8; ++value) {
     SCOPED_TRACE("orientation " + std::to_string(value));
     const std::vector<std::string>& rows = shown[static_cast<size_t>(value - 1)];
     const int width = static_cast<int>(rows[0].size()), height = static_cast<int>(rows.size());
-    const Pixels drawn = DrawBitmap(file, width, height, value);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) EXPECT_EQ(drawn.At(x, y), Letter(rows[y][x])) << x << "," << y;
+    // Drawn 1:1, and a quarter of the size from its file before its reduced copies exist.
+    for (const Pixels& drawn : {DrawBitmap(file, width, height, value), DrawBitmap(blocks, width, height, value, fd)}) {
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) EXPECT_EQ(drawn.At(x, y), Letter(rows[y][x])) << x << "," << y;
+      }
     }
     // R turns what is shown a quarter clockwise.
     EXPECT_EQ(shown[static_cast<size_t>(DrawDibTurnOrientation(value, 1) - 1)], turned(rows));
   }
+  ::close(fd);
 }
 
 }  // namespace

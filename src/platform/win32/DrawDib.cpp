@@ -699,6 +699,59 @@ const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAP
   return chosen;
 }
 
+// While the reduced copies are being built: each shown pixel is the stored pixel at its centre,
+// one stored row read per line of the drawing, and nothing is kept. A first picture at once; the
+// area-averaged one replaces it when the copies are ready (their builder repaints the window).
+// FALSE for rows that are not read from a file (those are reduced at once, never pending).
+BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, int dxDst, int dyDst,
+                 const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows) {
+  if (!rows.inBlock || hdd->fd < 0) return FALSE;
+  const int shownW = o.transposed ? dyDst : dxDst;  // the destination as stored
+  const int shownH = o.transposed ? dxDst : dyDst;
+  const QRect part = visible.translated(-xDst, -yDst);
+  const QRect stored = StoredRect(o, part, dxDst, dyDst);
+  const auto centreOf = [](int i, int from, int length, int shown) {
+    return from + static_cast<int>((static_cast<double>(i) + 0.5) * length / shown);
+  };
+  std::vector<int> column(static_cast<std::size_t>(stored.width()));
+  for (int i = 0; i < stored.width(); ++i) column[static_cast<std::size_t>(i)] = centreOf(stored.left() + i, src.x(), src.width(), shownW);
+  const int firstColumn = column.front();
+  const int columns = column.back() - firstColumn + 1;
+  const Span span = SpanOf(firstColumn, columns, rows.bitCount);
+  const RowConverter convert(bm, rows.bitCount);
+  const std::uint64_t rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
+  std::vector<QRgb> line(static_cast<std::size_t>(columns));
+  QImage& drawn = o.IsIdentity() ? hdd->piece : hdd->turned;
+  if (drawn.width() < stored.width() || drawn.height() < stored.height())
+    drawn = QImage(stored.size().expandedTo(drawn.size()), QImage::Format_RGB32);
+  if (drawn.isNull()) return FALSE;
+  for (int j = 0; j < stored.height(); ++j) {
+    const int y = centreOf(stored.top() + j, src.y(), src.height(), shownH);
+    const int row = bm.bottomUp ? bm.height - 1 - y : y;
+    auto* dst = reinterpret_cast<QRgb*>(drawn.scanLine(j));
+    if (row >= rows.count || ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, row, 1) != 1) {
+      std::fill_n(dst, stored.width(), qRgb(0, 0, 0));
+      continue;
+    }
+    convert(hdd->io.staged.data(), span.phase, columns, line.data());
+    for (int i = 0; i < stored.width(); ++i) dst[i] = line[static_cast<std::size_t>(column[static_cast<std::size_t>(i)] - firstColumn)];
+  }
+  if (!o.IsIdentity()) {
+    if (hdd->piece.size() != part.size()) hdd->piece = QImage(part.size(), QImage::Format_RGB32);
+    if (hdd->piece.isNull()) return FALSE;
+    for (int Y = part.top(); Y <= part.bottom(); ++Y) {
+      auto* dst = reinterpret_cast<QRgb*>(hdd->piece.scanLine(Y - part.top()));
+      for (int X = part.left(); X <= part.right(); ++X) {
+        int u = 0, v = 0;
+        o.ToStored(X, Y, shownW, shownH, u, v);
+        dst[X - part.left()] = reinterpret_cast<const QRgb*>(drawn.constScanLine(v - stored.top()))[u - stored.left()];
+      }
+    }
+  }
+  pPainter->drawImage(visible.topLeft(), hdd->piece, QRect(QPoint(0, 0), part.size()));
+  return TRUE;
+}
+
 // Scales and turns part r (relative to the destination's corner) of a drawing into piece at at.
 void RenderPart(HDRAWDIB__* hdd, QImage& piece, QPoint at, const QRect& r, const Orientation& o, int dxDst, int dyDst,
                 const QRect& src, const SourceRows& source, const Reduction::Level* level) {
@@ -793,7 +846,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
                                  static_cast<double>(src.height()) / (o.transposed ? dxDst : dyDst));
   bool pending = false;
   const Reduction::Level* level = LevelFor(hdd, bm, lpbi, rows, reduce, pending);
-  if (pending) return FALSE;
+  if (pending) return DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows);
   SourceRows source{bm, rows, hdd->fd, 0, QImage()};
   if (rows.inBlock) source.rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
   // What was drawn last time with the same bitmap, place and size is copied; the rest scaled.

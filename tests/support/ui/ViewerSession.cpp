@@ -136,7 +136,7 @@ Pixels ViewerSession::ViewPixels() const {
   return pClient != nullptr ? PixelsOf(pClient->grab().toImage()) : Pixels{};
 }
 
-Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation) {
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation, int fd) {
   const BYTE* block = bmpFile.data() + 14;
   const std::size_t size = bmpFile.size() - 14;
   const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(block, size);
@@ -146,7 +146,7 @@ Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation) 
     QPainter painter(&canvas);
     CDC dc(&painter);
     const HDRAWDIB drawDib = DrawDibOpen();
-    DrawDibSetSource(drawDib, block, size, -1, 0);
+    DrawDibSetSource(drawDib, block, size, fd, 14);
     DrawDibDraw(drawDib, &dc, 0, 0, width, height, reinterpret_cast<const BITMAPINFOHEADER*>(block), block + layout.bitsOffset,
                 0, 0, layout.width, layout.height, 0, orientation);
     DrawDibClose(drawDib);

@@ -83,7 +83,9 @@ class ViewerSession {
 
 // The image of a BMP file as DrawDibDraw draws it from a block of memory, turned by orientation
 // and scaled into a canvas of width x height.
-Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1);
+// With a descriptor of a file holding the same bytes, the rows are read from that file, as for a
+// converted file the viewer shows; the first drawing is the one made before any reduced copy.
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1, int fd = -1);
 
 // Timers running in the window (SetTimer and not killed): an idle window keeps none.
 int RunningTimers(const CWnd* pWnd);
