@@ -84,6 +84,12 @@ struct HDRAWDIB__ {
   ~HDRAWDIB__();
   // Stops the thread building the reduced copies and drops them.
   void DropReduction();
+  // On the window's thread: the window last painted into is painted again, averaged.
+  void AskSmooth() {
+    smoothAsked = false;
+    smoothDue = true;
+    if (painted != nullptr) painted->update();
+  }
 
   const BYTE* pBlock = nullptr;
   std::size_t cbBlock = 0;
@@ -112,6 +118,10 @@ struct HDRAWDIB__ {
   QRect cacheRect;
   ViewKey cacheKey;
   QImage turned;
+  // Reduced drawings of a new scale or place are quick ones (DrawNearest) until the paint asked
+  // for after them, which draws the averaged one: asked for, and due.
+  bool smoothAsked = false;
+  bool smoothDue = false;
 };
 
 namespace {
@@ -679,9 +689,7 @@ const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAP
     if (fd.valid()) {
       QObject* notifier = hdd->notifier.get();
       auto notify = [notifier, hdd] {
-        QMetaObject::invokeMethod(notifier, [hdd] {
-          if (hdd->painted != nullptr) hdd->painted->update();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(notifier, [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
       };
       hdd->builder = std::thread(BuildReduction, hdd->reduction, std::move(source), std::move(fd), std::move(notify));
       return nullptr;
@@ -720,7 +728,6 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
   const Span span = SpanOf(firstColumn, columns, rows.bitCount);
   const RowConverter convert(bm, rows.bitCount);
   const std::uint64_t rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
-  std::vector<QRgb> line(static_cast<std::size_t>(columns));
   QImage& drawn = o.IsIdentity() ? hdd->piece : hdd->turned;
   if (drawn.width() < stored.width() || drawn.height() < stored.height())
     drawn = QImage(stored.size().expandedTo(drawn.size()), QImage::Format_RGB32);
@@ -733,8 +740,11 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
       std::fill_n(dst, stored.width(), qRgb(0, 0, 0));
       continue;
     }
-    convert(hdd->io.staged.data(), span.phase, columns, line.data());
-    for (int i = 0; i < stored.width(); ++i) dst[i] = line[static_cast<std::size_t>(column[static_cast<std::size_t>(i)] - firstColumn)];
+    // Only the pixels taken are converted.
+    for (int i = 0; i < stored.width(); ++i) {
+      const Span one = SpanOf(column[static_cast<std::size_t>(i)], 1, rows.bitCount);
+      convert(hdd->io.staged.data() + (one.first - span.first), one.phase, 1, dst + i);
+    }
   }
   if (!o.IsIdentity()) {
     if (hdd->piece.size() != part.size()) hdd->piece = QImage(part.size(), QImage::Format_RGB32);
@@ -811,6 +821,7 @@ void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int
   hdd->pDecodedFor = nullptr;
   ++hdd->generation;
   hdd->cache = QImage();
+  hdd->smoothDue = false;
 }
 
 int DrawDibTurnOrientation(int nOrientation, int nQuarterTurns) {
@@ -853,6 +864,18 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   const QRect part = visible.translated(-xDst, -yDst);
   const ViewKey key{hdd->generation, lpbi, src.x(), src.y(), src.width(), src.height(), dxDst, dyDst, o.ToExif(),
                     level != nullptr ? level->k : 1};
+  // A new scale or place of a reduced image shows the stored pixels at the centres at once; the
+  // averaged drawing follows in a paint of its own, asked for once the paints under way are done.
+  const bool kept = !hdd->cache.isNull() && hdd->cacheKey == key;
+  if (reduce > 1 + 1e-9 && !kept && !hdd->smoothDue && hdd->painted != nullptr &&
+      DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows)) {
+    if (!hdd->smoothAsked) {
+      hdd->smoothAsked = true;
+      QMetaObject::invokeMethod(hdd->notifier.get(), [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
+    }
+    return TRUE;
+  }
+  hdd->smoothDue = false;
   QImage& piece = hdd->piece;
   if (piece.size() != part.size()) piece = QImage(part.size(), QImage::Format_RGB32);
   if (piece.isNull()) return FALSE;
