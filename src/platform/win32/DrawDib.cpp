@@ -14,7 +14,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -34,10 +37,52 @@ namespace {
 
 struct Reduction;
 
+// Memory of megabytes is asked for in huge pages where the system gives them on request: a
+// first paint touches several megabytes of fresh memory, and on a virtual machine a fault per
+// 4 KiB page costs more than the drawing itself.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// bytes of memory, aligned for any pixel; NULL when there is none. Released with std::free.
+void* AllocateLarge(std::size_t bytes) {
+  void* p = nullptr;
+  const std::size_t alignment = bytes >= kHugePage ? kHugePage : 64;
+  const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+  if (rounded < bytes || posix_memalign(&p, alignment, rounded) != 0) return nullptr;
+  if (alignment == kHugePage) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refused, the pages are ordinary
+  return p;
+}
+
+template <class T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <class U>
+  explicit LargeAllocator(const LargeAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* p = AllocateLarge(n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t) { std::free(p); }
+  bool operator==(const LargeAllocator&) const { return true; }
+};
+using LargeBytes = std::vector<BYTE, LargeAllocator<BYTE>>;
+
+// A 32-bit image of size in such memory; a null image when there is no memory for it.
+QImage LargeImage(QSize size) {
+  if (size.isEmpty()) return QImage();
+  const qsizetype bytesPerLine = 4 * static_cast<qsizetype>(size.width());
+  const std::size_t bytes = static_cast<std::size_t>(bytesPerLine) * static_cast<std::size_t>(size.height());
+  void* p = AllocateLarge(bytes);
+  if (p == nullptr) return QImage();
+  return QImage(static_cast<uchar*>(p), size.width(), size.height(), bytesPerLine, QImage::Format_RGB32, &std::free, p);
+}
+
 // Buffers that reading rows from a file reuses from one drawing to the next: fresh memory costs
 // a page fault per page touched.
 struct FetchBuffers {
-  std::vector<BYTE> staged;
+  LargeBytes staged;
   std::vector<BYTE> skipped;  // file bytes between the wanted parts of rows: read and dropped
   std::vector<BYTE> converted;
 };
@@ -402,7 +447,7 @@ std::uint64_t ReadFully(int fd, iovec* iov, int count, std::uint64_t offset) {
 // the rows it no longer holds are left out. The rows lie one stride apart in the file, so one
 // preadv reads many of them, the bytes between their spans into skipped; rows further apart
 // than kMaxSkipped are read one call each.
-int ReadRows(int fd, std::vector<BYTE>& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
+int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
              Span span, int first, int count) {
   if (count <= 0 || span.length == 0) return 0;
   staged.resize(span.length * static_cast<std::size_t>(count));
@@ -632,7 +677,7 @@ BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int
                   const Bitmap& bm) {
   // The visible lines are converted top-down into one 32-bit piece, drawn without any scaling
   // or flipping, so that it is copied as it is. Lines with no stored row behind them are black.
-  if (hdd->piece.size() != visible.size()) hdd->piece = QImage(visible.size(), QImage::Format_RGB32);
+  if (hdd->piece.size() != visible.size()) hdd->piece = LargeImage(visible.size());
   QImage& piece = hdd->piece;
   if (piece.isNull()) return FALSE;
   const Rows rows = StoredRows(*hdd, lpbi, bm);
@@ -730,7 +775,7 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
   const std::uint64_t rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
   QImage& drawn = o.IsIdentity() ? hdd->piece : hdd->turned;
   if (drawn.width() < stored.width() || drawn.height() < stored.height())
-    drawn = QImage(stored.size().expandedTo(drawn.size()), QImage::Format_RGB32);
+    drawn = LargeImage(stored.size().expandedTo(drawn.size()));
   if (drawn.isNull()) return FALSE;
   for (int j = 0; j < stored.height(); ++j) {
     const int y = centreOf(stored.top() + j, src.y(), src.height(), shownH);
@@ -747,7 +792,7 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
     }
   }
   if (!o.IsIdentity()) {
-    if (hdd->piece.size() != part.size()) hdd->piece = QImage(part.size(), QImage::Format_RGB32);
+    if (hdd->piece.size() != part.size()) hdd->piece = LargeImage(part.size());
     if (hdd->piece.isNull()) return FALSE;
     for (int Y = part.top(); Y <= part.bottom(); ++Y) {
       auto* dst = reinterpret_cast<QRgb*>(hdd->piece.scanLine(Y - part.top()));
@@ -776,7 +821,7 @@ void RenderPart(HDRAWDIB__* hdd, QImage& piece, QPoint at, const QRect& r, const
   QPoint into = at;
   if (!o.IsIdentity()) {
     if (hdd->turned.width() < stored.width() || hdd->turned.height() < stored.height())
-      hdd->turned = QImage(stored.size().expandedTo(hdd->turned.size()), QImage::Format_RGB32);
+      hdd->turned = LargeImage(stored.size().expandedTo(hdd->turned.size()));
     target = &hdd->turned;
     into = QPoint(0, 0);
   }
@@ -877,7 +922,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   }
   hdd->smoothDue = false;
   QImage& piece = hdd->piece;
-  if (piece.size() != part.size()) piece = QImage(part.size(), QImage::Format_RGB32);
+  if (piece.size() != part.size()) piece = LargeImage(part.size());
   if (piece.isNull()) return FALSE;
   std::vector<QRect> missing = {part};
   if (!hdd->cache.isNull() && hdd->cacheKey == key) {
