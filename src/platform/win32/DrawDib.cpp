@@ -891,7 +891,19 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   QRect visible = pPainter->transform().inverted().mapRect(pPainter->hasClipping() ? pPainter->clipBoundingRect().toAlignedRect() : device);
   if (oneToOne) {
     visible = visible.intersected(QRect(xDst, yDst, std::min(dxDst, bm.width), std::min(dyDst, bm.height)));
-    return visible.isEmpty() ? TRUE : DrawOneToOne(hdd, pPainter, visible, xDst, yDst, lpbi, bm);
+    if (visible.isEmpty()) return TRUE;
+    // A repaint of what was drawn last is copied from that drawing (element size 0: 1:1).
+    const QRect part = visible.translated(-xDst, -yDst);
+    const ViewKey key{hdd->generation, lpbi, 0, 0, bm.width, bm.height, dxDst, dyDst, 1, 0};
+    if (!hdd->cache.isNull() && hdd->cacheKey == key && hdd->cacheRect.contains(part)) {
+      pPainter->drawImage(visible.topLeft(), hdd->cache, part.translated(-hdd->cacheRect.topLeft()));
+      return TRUE;
+    }
+    if (!DrawOneToOne(hdd, pPainter, visible, xDst, yDst, lpbi, bm)) return FALSE;
+    std::swap(hdd->cache, hdd->piece);
+    hdd->cacheRect = part;
+    hdd->cacheKey = key;
+    return TRUE;
   }
   visible = visible.intersected(QRect(xDst, yDst, dxDst, dyDst));
   if (visible.isEmpty()) return TRUE;
