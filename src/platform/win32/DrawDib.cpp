@@ -864,8 +864,7 @@ void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int
   hdd->fileOffset = fileOffset;
   hdd->decoded = QImage();
   hdd->pDecodedFor = nullptr;
-  ++hdd->generation;
-  hdd->cache = QImage();
+  ++hdd->generation;  // what was kept was drawn from another bitmap; its memory is reused
   hdd->smoothDue = false;
 }
 
