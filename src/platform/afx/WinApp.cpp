@@ -779,7 +779,7 @@ void AfxWinInit(int argc, char** argv) {
     // Asked for first, the default family behind it: the match is made when text is first drawn,
     // not by reading the whole font database at start-up.
     QFont font = QApplication::font();
-    font.setFamilies({QString::fromUtf8(pApp->m_pszInterfaceFont), font.family()});
+    font.setFamilies({AfxToQString(pApp->m_pszInterfaceFont), font.family()});
     QApplication::setFont(font);
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
