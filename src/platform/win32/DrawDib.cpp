@@ -20,6 +20,7 @@
 #include <new>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "afx/Wnd.h"
@@ -879,6 +880,8 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   if (hdd == nullptr || pDC == nullptr || lpbi == nullptr || dxDst <= 0 || dyDst <= 0) return FALSE;
   Bitmap bm;
   if (!Describe(*hdd, lpbi, lpBits, bm)) return FALSE;
+  // The averaged drawing asked for after a quick one is due in this paint, whatever it draws.
+  const bool smoothDue = std::exchange(hdd->smoothDue, false);
   const Orientation o = Orientation::FromExif(nOrientation);
   const bool oneToOne = o.IsIdentity() && dxDst == dxSrc && dyDst == dySrc && xSrc == 0 && ySrc == 0;
   const QRect src = QRect(xSrc, ySrc, dxSrc, dySrc).intersected(QRect(0, 0, bm.width, bm.height));
@@ -923,7 +926,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   // A new scale or place of a reduced image shows the stored pixels at the centres at once; the
   // averaged drawing follows in a paint of its own, asked for once the paints under way are done.
   const bool kept = !hdd->cache.isNull() && hdd->cacheKey == key;
-  if (reduce > 1 + 1e-9 && !kept && !hdd->smoothDue && hdd->painted != nullptr &&
+  if (reduce > 1 + 1e-9 && !kept && !smoothDue && hdd->painted != nullptr &&
       DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows)) {
     if (!hdd->smoothAsked) {
       hdd->smoothAsked = true;
@@ -931,7 +934,6 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
     }
     return TRUE;
   }
-  hdd->smoothDue = false;
   QImage& piece = hdd->piece;
   if (piece.size() != part.size()) piece = LargeImage(part.size());
   if (piece.isNull()) return FALSE;
