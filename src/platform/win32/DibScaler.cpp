@@ -152,6 +152,19 @@ std::uint32_t SumPixel(const std::uint16_t* sums, const int* offsets, const std:
 #endif
 }
 
+// Whether destination pixels a and b of an axis take the same source elements with the same weights.
+bool SameTaps(const AxisTaps& axis, int a, int b) {
+  const auto ua = static_cast<std::size_t>(a), ub = static_cast<std::size_t>(b);
+  const int first = axis.start[ua], count = axis.start[ua + 1] - first;
+  const int other = axis.start[ub];
+  if (axis.start[ub + 1] - other != count) return false;
+  for (int t = 0; t < count; ++t) {
+    const auto i = static_cast<std::size_t>(first + t), j = static_cast<std::size_t>(other + t);
+    if (axis.element[i] != axis.element[j] || axis.weight[i] != axis.weight[j]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ScaleRows(const AxisTaps& x, const AxisTaps& y, int bytesPerPixel, const RowFetch& fetch, BYTE* out,
@@ -166,6 +179,12 @@ bool ScaleRows(const AxisTaps& x, const AxisTaps& y, int bytesPerPixel, const Ro
   for (int row = 0; row < height; ++row) {
     if (cancel != nullptr && (row & 15) == 0 && cancel->load(std::memory_order_relaxed)) return false;
     BYTE* dst = out + outStride * static_cast<std::size_t>(row);
+    // A row made of the same source rows as the one above it (an enlargement repeats each) is
+    // that row again.
+    if (row > 0 && SameTaps(y, row - 1, row)) {
+      std::memcpy(dst, dst - outStride, static_cast<std::size_t>(width) * static_cast<std::size_t>(outBytes));
+      continue;
+    }
     std::fill(sums.begin(), sums.end(), 0);
     bool any = false;
     // The row weights, rounded to 8 bits so that they still add up to 256.

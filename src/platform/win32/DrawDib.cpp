@@ -443,15 +443,15 @@ std::uint64_t ReadFully(int fd, iovec* iov, int count, std::uint64_t offset) {
 }
 
 // Reads the bytes span of the stored rows first .. first + count - 1 from fd, the file the block
-// was mapped from, into staged, one row after another, and returns how many whole rows arrived,
-// in file order: a file cut short since it was mapped gives a short read, never a fault, and
-// the rows it no longer holds are left out. The rows lie one stride apart in the file, so one
-// preadv reads many of them, the bytes between their spans into skipped; rows further apart
-// than kMaxSkipped are read one call each.
-int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
-             Span span, int first, int count) {
+// was mapped from, row first + i into into(i), and returns how many whole rows arrived, in file
+// order: a file cut short since it was mapped gives a short read, never a fault, and the rows it
+// no longer holds are left out. The rows lie one stride apart in the file, so one preadv reads
+// many of them, the bytes between their spans into skipped; rows further apart than kMaxSkipped
+// are read one call each.
+template <class Into>
+int ReadRowsInto(int fd, Into into, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride, Span span,
+                 int first, int count) {
   if (count <= 0 || span.length == 0) return 0;
-  staged.resize(span.length * static_cast<std::size_t>(count));
   const std::uint64_t gap = stride - span.length;
   const bool joined = gap <= kMaxSkipped;
   if (joined && gap > skipped.size()) skipped.resize(static_cast<std::size_t>(gap));
@@ -463,7 +463,7 @@ int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64
     iov.clear();
     for (int i = 0; i < rows; ++i) {
       if (i > 0 && gap > 0) iov.push_back({skipped.data(), static_cast<std::size_t>(gap)});
-      iov.push_back({staged.data() + span.length * static_cast<std::size_t>(arrived + i), span.length});
+      iov.push_back({into(arrived + i), span.length});
     }
     const std::uint64_t at = rowsAt + stride * static_cast<std::uint64_t>(first + arrived) + span.first;
     const std::uint64_t got = ReadFully(fd, iov.data(), static_cast<int>(iov.size()), at);
@@ -473,6 +473,15 @@ int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64
     if (whole < rows) break;
   }
   return arrived;
+}
+
+// The same into staged, one row after another.
+int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
+             Span span, int first, int count) {
+  if (count <= 0 || span.length == 0) return 0;
+  staged.resize(span.length * static_cast<std::size_t>(count));
+  const auto into = [&staged, &span](int i) { return staged.data() + span.length * static_cast<std::size_t>(i); };
+  return ReadRowsInto(fd, into, skipped, rowsAt, stride, span, first, count);
 }
 
 // Where the rows of a bitmap are read from, with what it takes to read them on another thread:
@@ -694,9 +703,18 @@ BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int
   const int lowest = std::min(rowOf(0), rowOf(visible.height() - 1));
   const int highest = std::min(std::max(rowOf(0), rowOf(visible.height() - 1)), rows.count - 1);
   const bool fromFile = rows.inBlock && hdd->fd >= 0;
-  const int arrived = fromFile ? ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock),
-                                          rows.stride, span, lowest, highest - lowest + 1)
-                               : 0;
+  // 24-bit rows are read straight into the end of their lines of the piece and widened in place
+  // (the widening writes behind what it reads): the piece's memory is in use already, where a
+  // buffer of its own would be fresh memory for each larger view.
+  const bool inPlace = fromFile && rows.bitCount == 24 && bm.compression == BI_RGB;
+  const std::size_t tail = 4 * static_cast<std::size_t>(visible.width()) - span.length;
+  const auto lineOf = [&](int row) { return (bm.bottomUp ? bm.height - 1 - row : row) - (visible.top() - yDst); };
+  const auto intoPiece = [&](int i) { return piece.scanLine(lineOf(lowest + i)) + tail; };
+  const std::uint64_t rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
+  const int count = highest - lowest + 1;
+  const int arrived = !fromFile ? 0
+                      : inPlace ? ReadRowsInto(hdd->fd, intoPiece, hdd->io.skipped, rowsAt, rows.stride, span, lowest, count)
+                                : ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, lowest, count);
   for (int y = 0; y < visible.height(); ++y) {
     const int row = rowOf(y);
     auto* dst = reinterpret_cast<QRgb*>(piece.scanLine(y));
@@ -704,8 +722,9 @@ BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int
       std::fill_n(dst, visible.width(), qRgb(0, 0, 0));
       continue;
     }
-    const BYTE* src = fromFile ? hdd->io.staged.data() + span.length * static_cast<std::size_t>(row - lowest)
-                               : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
+    const BYTE* src = inPlace    ? piece.scanLine(y) + tail
+                      : fromFile ? hdd->io.staged.data() + span.length * static_cast<std::size_t>(row - lowest)
+                                 : rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
     convert(src, span.phase, visible.width(), dst);
   }
   pPainter->drawImage(visible.topLeft(), piece);
@@ -753,43 +772,70 @@ const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAP
   return chosen;
 }
 
-// While the reduced copies are being built: each shown pixel is the stored pixel at its centre,
-// one stored row read per line of the drawing, and nothing is kept. A first picture at once; the
-// area-averaged one replaces it when the copies are ready (their builder repaints the window).
-// FALSE for rows that are not read from a file (those are reduced at once, never pending).
+// The finest reduced copy of the bitmap when it is built; NULL otherwise.
+const Reduction::Level* FinestReady(const HDRAWDIB__* hdd, const void* lpbi) {
+  const Reduction* reduction = hdd->reduction.get();
+  if (reduction == nullptr || reduction->lpbi != lpbi || !reduction->ready.load(std::memory_order_acquire)) return nullptr;
+  return &reduction->levels.front();
+}
+
+// A quick drawing: each shown pixel is the pixel at its centre, taken from the reduced copy
+// `level` when one is ready (its pixels are means already; a copy coarser than the drawing gives
+// a softer first picture), else from the bitmap's own rows, one row read from the file per line
+// of the drawing. Nothing is kept: the area-averaged drawing
+// replaces it in a paint of its own. FALSE when there is neither a copy nor a file to read.
 BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, int dxDst, int dyDst,
-                 const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows) {
-  if (!rows.inBlock || hdd->fd < 0) return FALSE;
+                 const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows, const Reduction::Level* level) {
+  if (level == nullptr && (!rows.inBlock || hdd->fd < 0)) return FALSE;
   const int shownW = o.transposed ? dyDst : dxDst;  // the destination as stored
   const int shownH = o.transposed ? dxDst : dyDst;
   const QRect part = visible.translated(-xDst, -yDst);
   const QRect stored = StoredRect(o, part, dxDst, dyDst);
-  const auto centreOf = [](int i, int from, int length, int shown) {
-    return from + static_cast<int>((static_cast<double>(i) + 0.5) * length / shown);
+  const int k = level != nullptr ? level->k : 1;
+  const auto centreOf = [k](int i, int from, int length, int shown, int limit) {
+    return std::min(from + static_cast<int>((static_cast<double>(i) + 0.5) * length / shown), limit - 1) / k;
   };
   std::vector<int> column(static_cast<std::size_t>(stored.width()));
-  for (int i = 0; i < stored.width(); ++i) column[static_cast<std::size_t>(i)] = centreOf(stored.left() + i, src.x(), src.width(), shownW);
+  for (int i = 0; i < stored.width(); ++i)
+    column[static_cast<std::size_t>(i)] = centreOf(stored.left() + i, src.x(), src.width(), shownW, bm.width);
   const int firstColumn = column.front();
   const int columns = column.back() - firstColumn + 1;
   const Span span = SpanOf(firstColumn, columns, rows.bitCount);
   const RowConverter convert(bm, rows.bitCount);
-  const std::uint64_t rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
+  const std::uint64_t rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
+  // Three bytes a pixel, blue first, in a copy and in 24-bit rows: taken as they are.
+  const bool threeBytes = level != nullptr || (rows.bitCount == 24 && bm.compression == BI_RGB);
   QImage& drawn = o.IsIdentity() ? hdd->piece : hdd->turned;
   if (drawn.width() < stored.width() || drawn.height() < stored.height())
     drawn = LargeImage(stored.size().expandedTo(drawn.size()));
   if (drawn.isNull()) return FALSE;
   for (int j = 0; j < stored.height(); ++j) {
-    const int y = centreOf(stored.top() + j, src.y(), src.height(), shownH);
-    const int row = bm.bottomUp ? bm.height - 1 - y : y;
+    const int y = centreOf(stored.top() + j, src.y(), src.height(), shownH, bm.height);
     auto* dst = reinterpret_cast<QRgb*>(drawn.scanLine(j));
-    if (row >= rows.count || ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, row, 1) != 1) {
+    const BYTE* line = nullptr;  // the bytes of column firstColumn
+    if (level != nullptr) {
+      line = level->rows + 3 * (static_cast<std::size_t>(level->width) * static_cast<std::size_t>(y) + static_cast<std::size_t>(firstColumn));
+    } else {
+      const int row = bm.bottomUp ? bm.height - 1 - y : y;
+      if (row < rows.count && ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, row, 1) == 1)
+        line = hdd->io.staged.data() + (SpanOf(firstColumn, 1, rows.bitCount).first - span.first);
+    }
+    if (line == nullptr) {
       std::fill_n(dst, stored.width(), qRgb(0, 0, 0));
       continue;
     }
     // Only the pixels taken are converted.
+    if (threeBytes) {
+      for (int i = 0; i < stored.width(); ++i) {
+        const BYTE* p = line + 3 * static_cast<std::size_t>(column[static_cast<std::size_t>(i)] - firstColumn);
+        dst[i] = qRgb(p[2], p[1], p[0]);
+      }
+      continue;
+    }
+    const BYTE* bytes = hdd->io.staged.data();
     for (int i = 0; i < stored.width(); ++i) {
       const Span one = SpanOf(column[static_cast<std::size_t>(i)], 1, rows.bitCount);
-      convert(hdd->io.staged.data() + (one.first - span.first), one.phase, 1, dst + i);
+      convert(bytes + (one.first - span.first), one.phase, 1, dst + i);
     }
   }
   if (!o.IsIdentity()) {
@@ -916,7 +962,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
                                  static_cast<double>(src.height()) / (o.transposed ? dxDst : dyDst));
   bool pending = false;
   const Reduction::Level* level = LevelFor(hdd, bm, lpbi, rows, reduce, pending);
-  if (pending) return DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows);
+  if (pending) return DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows, nullptr);
   SourceRows source{bm, rows, hdd->fd, 0, QImage()};
   if (rows.inBlock) source.rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
   // What was drawn last time with the same bitmap, place and size is copied; the rest scaled.
@@ -927,7 +973,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   // averaged drawing follows in a paint of its own, asked for once the paints under way are done.
   const bool kept = !hdd->cache.isNull() && hdd->cacheKey == key;
   if (reduce > 1 + 1e-9 && !kept && !smoothDue && hdd->painted != nullptr &&
-      DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows)) {
+      DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows, level != nullptr ? level : FinestReady(hdd, lpbi))) {
     if (!hdd->smoothAsked) {
       hdd->smoothAsked = true;
       QMetaObject::invokeMethod(hdd->notifier.get(), [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
