@@ -560,6 +560,7 @@ struct Reduction {
   std::vector<Level> levels;
   std::atomic<bool> cancel{false};
   std::atomic<bool> ready{false};
+  bool startAsked = false;  // on the window's thread
 };
 
 // All reduced copies of one bitmap together take at most this many bytes.
@@ -747,16 +748,26 @@ const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAP
   if (reduce < reduction.levels[0].k * (1 - 1e-9)) return nullptr;
   if (!reduction.ready.load(std::memory_order_acquire)) {
     pending = true;
-    if (hdd->builder.joinable()) return nullptr;  // being built (or it could not be)
+    if (hdd->builder.joinable() || reduction.startAsked) return nullptr;  // being built, about to be, or it could not be
     SourceRows source{bm, rows, -1, 0, hdd->decoded};
     source.rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
     vimo::posix::UniqueFd fd(rows.inBlock && hdd->fd >= 0 ? fcntl(hdd->fd, F_DUPFD_CLOEXEC, 0) : -1);
     if (fd.valid()) {
+      // The builder starts once this paint is done, so that the quick drawing of the paint has
+      // the processors to itself. A bitmap set in between drops the start.
+      reduction.startAsked = true;
+      auto start = std::make_shared<std::pair<SourceRows, vimo::posix::UniqueFd>>(std::move(source), std::move(fd));
       QObject* notifier = hdd->notifier.get();
-      auto notify = [notifier, hdd] {
-        QMetaObject::invokeMethod(notifier, [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
-      };
-      hdd->builder = std::thread(BuildReduction, hdd->reduction, std::move(source), std::move(fd), std::move(notify));
+      QMetaObject::invokeMethod(
+          notifier,
+          [hdd, notifier, wanted = hdd->reduction, start] {
+            if (hdd->reduction != wanted || hdd->builder.joinable()) return;
+            auto notify = [notifier, hdd] {
+              QMetaObject::invokeMethod(notifier, [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
+            };
+            hdd->builder = std::thread(BuildReduction, wanted, std::move(start->first), std::move(start->second), std::move(notify));
+          },
+          Qt::QueuedConnection);
       return nullptr;
     }
     if (rows.inBlock && hdd->fd >= 0) return nullptr;  // no descriptor left to read the file with
