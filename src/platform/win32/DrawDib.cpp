@@ -793,8 +793,8 @@ const Reduction::Level* FinestReady(const HDRAWDIB__* hdd, const void* lpbi) {
 // A quick drawing: each shown pixel is the pixel at its centre, taken from the reduced copy
 // `level` when one is ready (its pixels are means already; a copy coarser than the drawing gives
 // a softer first picture), else from the bitmap's own rows, one row read from the file per line
-// of the drawing. Nothing is kept: the area-averaged drawing
-// replaces it in a paint of its own. FALSE when there is neither a copy nor a file to read.
+// of the drawing. Nothing is kept: the area-averaged drawing replaces it in a paint of its own.
+// FALSE when there is neither a copy nor a file to read.
 BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, int dxDst, int dyDst,
                  const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows, const Reduction::Level* level) {
   if (level == nullptr && (!rows.inBlock || hdd->fd < 0)) return FALSE;
