@@ -373,7 +373,9 @@ class RowConverter {
     }
   }
 
-  // Blue, green, red bytes to 0xFFRRGGBB: four pixels (three 32-bit words) at a time.
+  // Blue, green, red bytes to 0xFFRRGGBB: four pixels (three 32-bit words) at a time. Safe in
+  // place with the source at the end of the destination's line (a 1:1 drawing reads its rows
+  // there): each group is read whole before it is written, and writes stay behind the reads.
   static void Convert24(const BYTE* src, int n, QRgb* dst) {
     int i = 0;
     for (; i + 4 <= n; i += 4, src += 12) {
