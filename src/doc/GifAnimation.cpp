@@ -186,31 +186,8 @@ void CGifAnimation::Decode(const Frame& frame) {
   const BYTE* bits = block + layout.bitsOffset;
   const BYTE* end = block + blockSize;
   if (layout.compression == BI_RLE8) {
-    // Encoded runs, end of row, end of image, moves and literal runs, none beyond the image.
-    std::size_t x = 0;
-    std::size_t row = 0;
-    while (end - bits >= 2 && row < height) {
-      const BYTE count = bits[0];
-      const BYTE code = bits[1];
-      bits += 2;
-      if (count > 0) {
-        for (int i = 0; i < count; ++i) put(x++, row, palette[code]);
-      } else if (code == 0) {
-        x = 0;
-        ++row;
-      } else if (code == 1) {
-        break;
-      } else if (code == 2) {
-        if (end - bits < 2) break;
-        x += bits[0];
-        row += bits[1];
-        bits += 2;
-      } else {
-        const std::size_t literal = std::min<std::size_t>(code, static_cast<std::size_t>(end - bits));
-        for (std::size_t i = 0; i < literal; ++i) put(x++, row, palette[bits[i]]);
-        bits += std::min<std::size_t>((code + 1u) & ~1u, static_cast<std::size_t>(end - bits));
-      }
-    }
+    vimo::platform::DecodeRunLengthRows(bits, end, false, height,
+                                        [&](std::size_t x, std::size_t row, BYTE index) { put(x, row, palette[index]); });
     return;
   }
   for (std::size_t row = 0; row < height; ++row) {

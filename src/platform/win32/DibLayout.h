@@ -3,6 +3,7 @@
 // DrawDib.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -48,5 +49,39 @@ struct DibLayout {
 // 24 bits, else 2^bits (3-byte entries after a core header); 16- and 32-bit bit fields after a
 // 40-byte header move them 12 bytes further, unless biClrUsed is set.
 DibLayout ReadDibLayout(const BYTE* pBlock, std::size_t cbBlock);
+
+// Decodes run-length rows, 8 bits a pixel or 4 when `four`, from bits up to end: encoded runs,
+// end of row, end of image, moves and literal runs. Each pixel's colour index goes to
+// put(x, row, index), row 0 first as stored; pixels beyond the image are the caller's to drop.
+// Stops at the end of the image, at row `height`, or where the bytes end.
+template <class Put>
+void DecodeRunLengthRows(const BYTE* bits, const BYTE* end, bool four, std::size_t height, Put put) {
+  const auto index = [four](BYTE pair, std::size_t i) -> BYTE { return !four ? pair : (i & 1) ? (pair & 0x0F) : (pair >> 4); };
+  std::size_t x = 0;
+  std::size_t row = 0;
+  while (end - bits >= 2 && row < height) {
+    const BYTE count = bits[0];
+    const BYTE code = bits[1];
+    bits += 2;
+    if (count > 0) {
+      for (std::size_t i = 0; i < count; ++i) put(x++, row, index(code, i));
+    } else if (code == 0) {
+      x = 0;
+      ++row;
+    } else if (code == 1) {
+      break;
+    } else if (code == 2) {
+      if (end - bits < 2) break;
+      x += bits[0];
+      row += bits[1];
+      bits += 2;
+    } else {
+      const auto available = static_cast<std::size_t>(end - bits);
+      for (std::size_t i = 0; i < code && (four ? i / 2 : i) < available; ++i) put(x++, row, index(bits[four ? i / 2 : i], i));
+      const std::size_t bytes = four ? (code + 1u) / 2u : code;
+      bits += std::min<std::size_t>((bytes + 1u) & ~std::size_t{1}, available);
+    }
+  }
+}
 
 }  // namespace vimo::platform

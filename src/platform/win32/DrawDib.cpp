@@ -240,49 +240,17 @@ bool Describe(const HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const void* lp
   }
 }
 
-void Put(QImage& image, int x, int y, BYTE index) {
-  if (x >= 0 && x < image.width() && y >= 0 && y < image.height()) image.scanLine(y)[x] = index;
-}
-
 // Decodes RLE8 or RLE4 rows into an 8-bit image in stored order (row 0 first as stored).
 QImage DecodeRle(const Bitmap& bm) {
   QImage image(bm.width, bm.height, QImage::Format_Indexed8);
   if (image.isNull()) return image;
   image.fill(0);
-  const bool four = bm.compression == BI_RLE4;
-  const BYTE* p = bm.bits;
-  const BYTE* end = bm.bits + bm.available;
-  int x = 0;
-  int y = 0;
-  while (end - p >= 2 && y < bm.height) {
-    const BYTE count = p[0];
-    const BYTE code = p[1];
-    p += 2;
-    if (count > 0) {
-      for (int i = 0; i < count; ++i, ++x) Put(image, x, y, four ? ((i & 1) ? (code & 0x0F) : (code >> 4)) : code);
-      continue;
-    }
-    if (code == 0) {
-      x = 0;
-      ++y;
-    } else if (code == 1) {
-      break;
-    } else if (code == 2) {
-      if (end - p < 2) break;
-      x += p[0];
-      y += p[1];
-      p += 2;
-    } else {
-      const std::size_t bytes = four ? (code + 1u) / 2u : code;
-      const std::size_t padded = (bytes + 1u) & ~static_cast<std::size_t>(1);
-      for (int i = 0; i < code; ++i, ++x) {
-        const std::size_t at = four ? static_cast<std::size_t>(i) / 2 : static_cast<std::size_t>(i);
-        if (at >= static_cast<std::size_t>(end - p)) break;
-        Put(image, x, y, four ? ((i & 1) ? (p[at] & 0x0F) : (p[at] >> 4)) : p[at]);
-      }
-      p += std::min<std::size_t>(padded, static_cast<std::size_t>(end - p));
-    }
-  }
+  const auto width = static_cast<std::size_t>(bm.width);
+  const auto height = static_cast<std::size_t>(bm.height);
+  vimo::platform::DecodeRunLengthRows(bm.bits, bm.bits + bm.available, bm.compression == BI_RLE4, height,
+                                      [&](std::size_t x, std::size_t row, BYTE index) {
+                                        if (x < width && row < height) image.scanLine(static_cast<int>(row))[x] = index;
+                                      });
   return image;
 }
 
