@@ -1,6 +1,7 @@
 #include "posix/RegularFile.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -38,6 +39,23 @@ UniqueFd OpenRegularFd(const char* path, struct stat* info) {
   if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Refuse(file);
   if (info != nullptr) *info = status;
   return file;
+}
+
+std::uint64_t ReadFullyAt(int fd, iovec* iov, int count, std::uint64_t offset) {
+  std::uint64_t total = 0;
+  while (count > 0) {
+    const ssize_t got = preadv(fd, iov, count, static_cast<off_t>(offset + total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += static_cast<std::uint64_t>(got);
+    auto left = static_cast<std::size_t>(got);
+    for (; count > 0 && left >= iov->iov_len; --count, ++iov) left -= iov->iov_len;
+    if (count > 0) {
+      iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+      iov->iov_len -= left;
+    }
+  }
+  return total;
 }
 
 }  // namespace vimo::posix

@@ -1,8 +1,12 @@
-// Opening a file for reading only when it is a regular file. Shared by the viewer's platform
-// layer and the mail sender, so that both refuse the same files in the same way.
+// Opening a file for reading only when it is a regular file, and reading it at an offset. Shared
+// by the viewer's platform layer and the mail sender, so that both refuse the same files in the
+// same way.
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/uio.h>
+
+#include <cstdint>
 
 #include "posix/UniqueFd.h"
 
@@ -15,5 +19,10 @@ namespace vimo::posix {
 // file opened. On failure the descriptor is invalid and errno says why: ENOENT no such file,
 // EISDIR a folder, ENXIO a FIFO, socket or device, else what stat or open said (ELOOP, EACCES).
 UniqueFd OpenRegularFd(const char* path, struct stat* info = nullptr);
+
+// Fills the count buffers of iov from fd, starting at offset, until they are full, the file ends
+// or a read fails (interrupted reads are taken again); returns the bytes read. iov is used up on
+// the way.
+std::uint64_t ReadFullyAt(int fd, iovec* iov, int count, std::uint64_t offset);
 
 }  // namespace vimo::posix

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "afx/Wnd.h"
+#include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
 #include "win32/DibLayout.h"
 #include "win32/DibScaler.h"
@@ -393,25 +394,6 @@ Rows StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm) 
   return Rows{dd.decoded.constBits(), static_cast<std::uint64_t>(dd.decoded.bytesPerLine()), dd.decoded.height(), 8, false};
 }
 
-// Fills the count buffers of iov from fd, starting at offset, until they are full, the file ends
-// or a read fails; returns the bytes read. iov is used up on the way.
-std::uint64_t ReadFully(int fd, iovec* iov, int count, std::uint64_t offset) {
-  std::uint64_t total = 0;
-  while (count > 0) {
-    const ssize_t got = preadv(fd, iov, count, static_cast<off_t>(offset + total));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    total += static_cast<std::uint64_t>(got);
-    auto left = static_cast<std::size_t>(got);
-    for (; count > 0 && left >= iov->iov_len; --count, ++iov) left -= iov->iov_len;
-    if (count > 0) {
-      iov->iov_base = static_cast<BYTE*>(iov->iov_base) + left;
-      iov->iov_len -= left;
-    }
-  }
-  return total;
-}
-
 // Reads the bytes span of the stored rows first .. first + count - 1 from fd, the file the block
 // was mapped from, row first + i into into(i), and returns how many whole rows arrived, in file
 // order: a file cut short since it was mapped gives a short read, never a fault, and the rows it
@@ -436,7 +418,7 @@ int ReadRowsInto(int fd, Into into, std::vector<BYTE>& skipped, std::uint64_t ro
       iov.push_back({into(arrived + i), span.length});
     }
     const std::uint64_t at = rowsAt + stride * static_cast<std::uint64_t>(first + arrived) + span.first;
-    const std::uint64_t got = ReadFully(fd, iov.data(), static_cast<int>(iov.size()), at);
+    const std::uint64_t got = vimo::posix::ReadFullyAt(fd, iov.data(), static_cast<int>(iov.size()), at);
     // Row i ends i strides and one span after the start.
     const int whole = got < span.length ? 0 : static_cast<int>(std::min<std::uint64_t>((got - span.length) / stride + 1, rows));
     arrived += whole;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "posix/RegularFile.h"
+
 namespace vimo::platform {
 
 MappedFile::MappedFile(MappedFile&& other) noexcept { *this = std::move(other); }
@@ -38,14 +40,9 @@ void MappedFile::reset() {
 }
 
 std::size_t MappedFile::ReadAt(std::uint64_t at, void* buffer, std::size_t size) const {
-  std::size_t total = 0;
-  while (m_fd >= 0 && total < size) {
-    const ssize_t got = pread(m_fd, static_cast<BYTE*>(buffer) + total, size - total, static_cast<off_t>(at + total));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    total += static_cast<std::size_t>(got);
-  }
-  return total;
+  if (m_fd < 0) return 0;
+  iovec part{buffer, size};
+  return static_cast<std::size_t>(vimo::posix::ReadFullyAt(m_fd, &part, 1, at));
 }
 
 MappedFile MappedFile::Map(std::FILE* file, std::size_t offset) {
