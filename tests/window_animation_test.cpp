@@ -2,9 +2,13 @@
 // by a timer that runs only while an animation plays.
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <cstdio>
+#include <functional>
 
 #include "convert/ConvertImage.h"
+#include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 
 using namespace vimo::test;
@@ -130,6 +134,21 @@ TEST_F(AnimationTest, TheTimerRunsOnlyWhileAnAnimationPlays) {
     Show(c.gif, c.sourceAfterwards);
     EXPECT_EQ(RunningTimers(m_session.View()), 0) << "stepping away stops the playback";
     EXPECT_EQ(m_pDoc->m_pDib.get(), m_pDoc->m_fileDib.get());
+  }
+}
+
+// An animation ends with its image: the file deleted, or the next load failed.
+TEST_F(AnimationTest, StopsOnItsFrameWhenItsFileIsDeletedOrTheNextLoadFails) {
+  const std::function<void()> ends[] = {
+      [&] { PressKey(m_session.Frame(), Qt::Key_Delete, Qt::ControlModifier); },
+      [&] { m_pDoc->LoadDib((m_converted / "gone.gif.bmp").c_str()); },
+  };
+  for (const auto& end : ends) {
+    Show(MakeGif({Frame(0, 0, "R", 2), Frame(0, 0, "G", 2)}, {1, 1, 0}));  // for ever
+    ASSERT_EQ(RunningTimers(m_session.View()), 1);
+    end();
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return RunningTimers(m_session.View()) == 0; }, 5000));
+    EXPECT_EQ(m_pDoc->StepAnimation(), 0u);
   }
 }
 

@@ -10,10 +10,14 @@
 #include <ctime>
 #include <mutex>
 #include <set>
+#include <thread>
+
+#include <unistd.h>
 
 #include "app/Globals.h"
 #include "convert/ConvertImage.h"
 #include "res/Resource.h"
+#include "support/ui/ScreenViewer.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 #include "win32/GlobalMemory.h"
@@ -191,6 +195,87 @@ TEST_F(CommandsTest, CtrlDelMovesTheShownFileIntoTheTrashAndKeepsItPainted) {
   ASSERT_TRUE(m_session.WaitForImage(latin1));
   deleteShown(latin1, latin1);
   EXPECT_TRUE(m_session.messages.empty());
+}
+
+// Ctrl+Del wherever the photo lies: which trash takes it, whether the user is asked before it
+// goes for good (No being the answer Enter gives), whether it stays; Ctrl+Z puts it back.
+TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
+  namespace fs = std::filesystem;
+  const ScopedTmpfs volume(m_dir / "volume", "size=4m");  // a second file system, as a USB stick's
+  const fs::path homeTrash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
+  const fs::path volumeTrash = m_dir / "volume" / (".Trash-" + std::to_string(geteuid()));
+  const auto noTrash = [&](const fs::path&) { WriteFile(volumeTrash, {}); };  // the name is taken by a file
+  enum class Then { kNothing, kUndo, kUndoOverANewFile };
+  const struct {
+    const char* what;
+    bool onVolume;
+    std::function<void(const fs::path& trash)> prepare;
+    bool fullScreen;
+    std::vector<int> answers;
+    const char* said;     // how the one box begins; nullptr: no box
+    bool kept;
+    std::string trashed;  // where the file went in its trash; empty: nowhere
+    Then then;
+  } rows[] = {
+      {"home trash", false, nullptr, false, {}, nullptr, false, "files/a.jpg", Then::kUndo},
+      {"home trash, the name taken in files/", false,
+       [](const fs::path& t) {
+         fs::create_directories(t / "files");
+         WriteFile(t / "files" / "a.jpg", {1});
+       },
+       false, {}, nullptr, false, "files/a.2.jpg", Then::kNothing},
+      {"home trash that cannot be written", false,
+       [](const fs::path& t) {
+         fs::create_directories(t / "files");
+         if (geteuid() == 0) ASSERT_EQ(chown((t / "files").c_str(), 12345, 12345), 0);  // made by a sudo run
+         else fs::permissions(t / "files", fs::perms::owner_read | fs::perms::owner_exec);
+       },
+       false, {}, "not deleted: the trash cannot take it now", true, "", Then::kNothing},
+      {"the volume's own trash", true, nullptr, false, {}, nullptr, false, "files/a.jpg", Then::kUndo},
+      {"no trash there, Enter", true, noTrash, false, {}, "ごみ箱に移せません", true, "", Then::kNothing},
+      {"no trash there, full screen, Enter", true, noTrash, true, {}, "ごみ箱に移せません", true, "", Then::kNothing},
+      {"no trash there, Yes", true, noTrash, false, {IDYES}, "ごみ箱に移せません", false, "", Then::kNothing},
+      {"a new file took the name before Ctrl+Z", false, nullptr, false, {}, nullptr, false, "files/a.jpg",
+       Then::kUndoOverANewFile},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.onVolume && !volume.Mounted()) continue;  // mounting needs root, as on CI
+    const fs::path trash = row.onVolume ? volumeTrash : homeTrash;
+    const fs::path photo = (row.onVolume ? m_dir / "volume" : m_dir.Path()) / "a.jpg";
+    fs::remove_all(trash);
+    RunConvert("-size 60x40 gradient:red-white " + photo.string());
+    if (row.prepare) row.prepare(trash);
+    m_session.messages.clear();
+    m_session.messageAnswers = row.answers;
+    ASSERT_TRUE(m_session.Start({photo.string()}));
+    ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
+    if (row.fullScreen) {
+      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_FULL_SCREEN));
+    }
+    PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(m_session.messages.size(), row.said != nullptr ? 1u : 0u) << testing::PrintToString(m_session.messages);
+    if (row.said != nullptr) {
+      EXPECT_EQ(m_session.messages[0].rfind(row.said, 0), 0u) << m_session.messages[0];
+    }
+    EXPECT_EQ(fs::exists(photo), row.kept);
+    EXPECT_EQ(Title(), row.kept ? "a.jpg" : "");
+    EXPECT_TRUE(row.trashed.empty() || fs::exists(trash / row.trashed));
+    if (row.then == Then::kUndoOverANewFile) WriteFile(photo, {2});
+    if (row.then != Then::kNothing) PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
+    if (row.then == Then::kUndo) {
+      EXPECT_TRUE(m_session.WaitForImage("a.jpg")) << "shown again";
+      EXPECT_FALSE(fs::exists(trash / row.trashed));
+      EXPECT_TRUE(fs::is_empty(trash / "info"));
+    }
+    if (row.then == Then::kUndoOverANewFile) {
+      EXPECT_EQ(m_session.messages.back().rfind("cannot restore", 0), 0u) << m_session.messages.back();
+      EXPECT_EQ(ReadFile(photo), Bytes{2});
+      EXPECT_TRUE(fs::exists(trash / row.trashed));
+    }
+    m_session.Stop();
+    fs::remove(photo);
+  }
 }
 
 TEST_F(CommandsTest, DeletingAFileAlreadyGoneReportsItOnTwoLines) {

@@ -243,33 +243,33 @@ void CVimoDoc::LoadDib(const char* path) {
 
   struct _stat status {};
   if (_stat(path, &status) != 0) {
-    SetTitle(CString("stat error ") + path);
+    FailLoad(CString("stat error ") + path);
     return;
   }
   // A folder, FIFO, socket or device cannot be opened as an image, whatever its size says.
   if ((status.st_mode & _S_IFMT) != _S_IFREG) {
-    SetTitle("Open error");
+    FailLoad("Open error");
     return;
   }
   if (status.st_size < 200) {
-    SetTitle("Invalid File Size");
+    FailLoad("Invalid File Size");
     return;
   }
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
   if (!file) {
-    SetTitle("Open error");
+    FailLoad("Open error");
     return;
   }
   // The block is the file itself, mapped from offset 14: nothing is copied, and drawing reads
   // only the rows it shows.
   vimo::platform::MappedFile block = vimo::platform::MappedFile::Map(file.get(), sizeof(BITMAPFILEHEADER));
   if (block == nullptr && errno == ENOMEM) {
-    SetTitle("No memory");
+    FailLoad("No memory");
     return;
   }
   // The name may have been given to a shorter file since its status was read.
   if (block == nullptr || block.size() + sizeof(BITMAPFILEHEADER) < 200) {
-    SetTitle(block == nullptr ? "Open error" : "Invalid File Size");
+    FailLoad(block == nullptr ? "Open error" : "Invalid File Size");
     return;
   }
 
@@ -284,6 +284,7 @@ void CVimoDoc::LoadDib(const char* path) {
   // Drawing lets go of the old image (and stops reducing it) before it goes.
   DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
   m_pAnimation.reset();  // before the file it plays from goes
+  m_bAnimationStopped = FALSE;
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
   // An animated GIF plays on a canvas the size of its screen, from its first frame on.
@@ -304,8 +305,34 @@ void CVimoDoc::ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_
   DrawDibSetSource(m_hDrawDib, pDib, cbDib, fd, offset);
 }
 
+void CVimoDoc::FailLoad(const char* lpszTitle) {
+  SetTitle(lpszTitle);
+  m_bAnimationStopped = TRUE;
+}
+
+void CVimoDoc::ForgetShownFile() {
+  SetTitle("");
+  m_queue.DeleteCurrent();
+  m_bAnimationStopped = TRUE;
+}
+
+vimo::platform::TrashOutcome CVimoDoc::TrashFile(const char* path) {
+  vimo::platform::TrashOutcome outcome = vimo::platform::MoveToTrash(path);
+  if (outcome.result == vimo::platform::TrashResult::kMoved) m_trashed = outcome.entry;
+  return outcome;
+}
+
+int CVimoDoc::RestoreTrashed(CString& rPath) {
+  if (!m_trashed) return ENOENT;
+  rPath = m_trashed->original.c_str();
+  const int error = vimo::platform::RestoreFromTrash(*m_trashed);
+  if (error == 0) m_trashed.reset();
+  return error;
+}
+
+// The view's timer asks for the next step; a stopped animation answers 0, which ends it.
 UINT CVimoDoc::StepAnimation() {
-  if (m_pAnimation == nullptr) return 0;
+  if (m_pAnimation == nullptr || m_bAnimationStopped) return 0;
   m_pAnimation->Step();
   // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);

@@ -4,11 +4,13 @@
 
 #include <climits>
 #include <memory>
+#include <optional>
 
 #include "afx/afxwin.h"
 #include "convert/ConvertQueue.h"
 #include "doc/GifAnimation.h"
 #include "win32/MappedFile.h"
+#include "win32/Trash.h"
 
 class CVimoDoc : public CDocument {
   DECLARE_DYNCREATE(CVimoDoc)
@@ -36,8 +38,22 @@ class CVimoDoc : public CDocument {
   // Asks for a name and copies path there byte for byte.
   void SaveCopyAs(const char* path);
   // One step of the shown animated GIF: its next frame becomes the shown image. Returns the
-  // milliseconds until the next step, 0 once it has ended or when no animation is shown.
+  // milliseconds until the next step, 0 once it has ended, was stopped, or when no animation is
+  // shown.
   UINT StepAnimation();
+
+  // Deleting one file (Ctrl+Del; several files chosen in a view can go the same way, one call
+  // each): moves path into the trash and remembers it for RestoreTrashed. Says nothing: the
+  // caller tells the user why a file stayed, or asks before deleting for good one that no trash
+  // can take (vimo::platform::DeleteRegularFile).
+  vimo::platform::TrashOutcome TrashFile(const char* path);
+  // Puts the file last moved into the trash back where it was: 0, else errno's reason (EEXIST:
+  // its name is taken). rPath is where it belongs. After a failure it can be tried again.
+  int RestoreTrashed(CString& rPath);
+  BOOL CanRestoreTrashed() const { return m_trashed.has_value(); }
+  // The shown file is gone (deleted or moved into the trash): the title empties, its converted
+  // file leaves the history, and an animation stops on the frame shown, which stays painted.
+  void ForgetShownFile();
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {
@@ -82,6 +98,10 @@ class CVimoDoc : public CDocument {
 
  private:
   void CloseSearch();
+  // A load that failed: the title says why, and the image shown stays, still.
+  void FailLoad(const char* lpszTitle);
+  BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
+  std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
   // Makes the cbDib bytes at pDib the shown image; fd and offset as DrawDibSetSource takes them.
   void ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset);
   // Whether name is that of the file last opened by path.

@@ -27,6 +27,8 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateImageCommand)
   ON_COMMAND(ID_IMAGE_SAVE_AS, OnImageSaveAs)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_AS, OnUpdateImageCommand)
+  ON_COMMAND(ID_EDIT_UNDO, OnEditUndo)
+  ON_UPDATE_COMMAND_UI(ID_EDIT_UNDO, OnUpdateEditUndo)
   ON_WM_LBUTTONDOWN()
   ON_WM_LBUTTONUP()
   ON_WM_KEYDOWN()
@@ -369,17 +371,48 @@ CString CVimoView::ShownImagePath() const {
 }
 
 void CVimoView::OnImageDelete() {
+  using vimo::platform::TrashResult;
   const CString path = ShownImagePath();
+  CVimoDoc* pDoc = GetDocument();
   // Into the desktop's trash, where a deleted photo can be got back; a file that no trash can
-  // take (its file system has none) is deleted as it always was.
-  if (!vimo::platform::MoveToTrash(path) && std::remove(path) != 0) {
-    AfxMessageBox("delete error\n" + path);
+  // take is deleted for good only when the user says so, and one that the trash cannot take
+  // just now stays.
+  const vimo::platform::TrashOutcome outcome = pDoc->TrashFile(path);
+  switch (outcome.result) {
+    case TrashResult::kMoved:
+      break;
+    case TrashResult::kNoTrash:
+      if (AfxMessageBox("ごみ箱に移せません: " + CString(std::strerror(outcome.error)) + "\n" + path +
+                            "\n\nこのﾌｧｲﾙを完全に削除しますか?",
+                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return;
+      if (vimo::platform::DeleteRegularFile(path) != 0) {
+        AfxMessageBox("delete error\n" + path);
+        return;
+      }
+      break;
+    case TrashResult::kCannotTakeNow:
+      AfxMessageBox("not deleted: the trash cannot take it now (" + CString(std::strerror(outcome.error)) + ")\n" + path);
+      return;
+    case TrashResult::kNotRegularFile:
+      AfxMessageBox("delete error\n" + path);
+      return;
+  }
+  pDoc->ForgetShownFile();
+}
+
+void CVimoView::OnEditUndo() {
+  CString path;
+  const int error = GetDocument()->RestoreTrashed(path);
+  if (error != 0) {
+    AfxMessageBox("cannot restore (" + CString(std::strerror(error)) + ")\n" + path);
     return;
   }
-  CVimoDoc* pDoc = GetDocument();
-  pDoc->SetTitle("");
-  pDoc->m_queue.DeleteCurrent();
+  // Shown again, and browsed on from, as a file opened by path.
+  AfxGetApp()->OpenDocumentFile(path);
 }
+
+void CVimoView::OnUpdateEditUndo(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->CanRestoreTrashed()); }
 
 void CVimoView::OnImageSaveAs() { GetDocument()->SaveCopyAs(ShownImagePath()); }
 

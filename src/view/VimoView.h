@@ -117,9 +117,13 @@ class CVimoView : public CScrollView {
   void OnUpdateGoNext(CCmdUI* pCmdUI);
   void OnGoPrev();
   void OnUpdateGoPrev(CCmdUI* pCmdUI);
-  // Moves the shown image's source file into the trash (deletes it where there is none), without
-  // asking.
+  // Moves the shown image's source file into the trash. Where no trash can take it, asks (No
+  // being the default) before deleting it for good; where the trash cannot take it now, says
+  // why and the file stays.
   void OnImageDelete();
+  // Puts the file last moved into the trash back and shows it again (Ctrl+Z, File menu).
+  void OnEditUndo();
+  void OnUpdateEditUndo(CCmdUI* pCmdUI);
   void OnImageSaveAs();
   // Delete, Save as, Stack and Send: only while an image is loaded and the title names it.
   void OnUpdateImageCommand(CCmdUI* pCmdUI);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -293,6 +296,17 @@ FileSizeLimit::~FileSizeLimit() {
   limit.rlim_cur = m_previous;
   setrlimit(RLIMIT_FSIZE, &limit);
   std::signal(SIGXFSZ, m_previousHandler);
+}
+
+ScopedTmpfs::ScopedTmpfs(const std::filesystem::path& folder, const std::string& options) : m_folder(folder) {
+  std::filesystem::create_directories(folder);
+  m_bMounted = mount("vimo-test", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  // Root may always mount: a failure there is the test's, not a missing permission.
+  if (!m_bMounted && geteuid() == 0) ADD_FAILURE() << "cannot mount a tmpfs on " << folder << ": " << std::strerror(errno);
+}
+
+ScopedTmpfs::~ScopedTmpfs() {
+  if (m_bMounted) umount2(m_folder.c_str(), MNT_DETACH);
 }
 
 TempDir::TempDir() {

@@ -153,6 +153,21 @@ class FileSizeLimit {
   void (*m_previousHandler)(int) = nullptr;
 };
 
+// A file system of its own (tmpfs, with mount options such as "size=1m" or "nr_inodes=2")
+// mounted on folder while it lives. Mounting needs root, as on CI; elsewhere Mounted() is false.
+class ScopedTmpfs {
+ public:
+  ScopedTmpfs(const std::filesystem::path& folder, const std::string& options);
+  ~ScopedTmpfs();
+  ScopedTmpfs(const ScopedTmpfs&) = delete;
+  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+  bool Mounted() const { return m_bMounted; }
+
+ private:
+  std::filesystem::path m_folder;
+  bool m_bMounted = false;
+};
+
 // The JPEG with its frame header declaring width x height instead; the data stays as it was.
 Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 

@@ -55,21 +55,29 @@ void AfxSetModalHook(AfxModalHook hook) { ModalHook() = std::move(hook); }
 bool AfxHasModalHook() { return static_cast<bool>(ModalHook()); }
 int AfxCallModalHook(AfxModalRequest& request) { return ModalHook()(request); }
 
-int AfxMessageBox(const char* lpszText, UINT /*nType*/, UINT /*nIDHelp*/) {
+int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
   AfxModalScope scope;
+  const bool bYesNo = (nType & 0x0F) == MB_YESNO;  // the low four bits choose the buttons
+  const int nDefault = !bYesNo ? IDOK : (nType & MB_DEFBUTTON2) != 0 ? IDNO : IDYES;
   if (AfxHasModalHook()) {
     AfxModalRequest request;
     request.kind = AfxModalRequest::Kind::MessageBox;
     request.strText = lpszText != nullptr ? lpszText : "";
     request.strCaption = AfxGetAppName();
-    AfxCallModalHook(request);
-    return IDOK;
+    request.nType = nType;
+    const int nAnswer = AfxCallModalHook(request);
+    return bYesNo && (nAnswer == IDYES || nAnswer == IDNO) ? nAnswer : nDefault;
   }
-  QMessageBox box(QMessageBox::NoIcon, AfxToQString(AfxGetAppName()), AfxToQString(lpszText), QMessageBox::Ok,
-                  MainWidget());
+  QMessageBox box(bYesNo ? QMessageBox::Question : QMessageBox::NoIcon, AfxToQString(AfxGetAppName()),
+                  AfxToQString(lpszText), bYesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, MainWidget());
   box.setTextFormat(Qt::PlainText);
-  box.exec();
-  return IDOK;
+  if (bYesNo) {
+    box.setDefaultButton(nDefault == IDYES ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+  }
+  const int nPressed = box.exec();
+  if (!bYesNo) return IDOK;
+  return nPressed == QMessageBox::Yes ? IDYES : IDNO;
 }
 
 // ---- CDialog ----------------------------------------------------------------------------------

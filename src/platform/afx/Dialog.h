@@ -103,7 +103,9 @@ class CFileDialog : public CCmdTarget {
   CString m_strFilter;
 };
 
-// A modal box with one OK button, captioned with the application's title.
+// A modal box captioned with the application's title: one OK button, or with MB_YESNO the
+// buttons Yes and No, Yes the default unless MB_DEFBUTTON2 makes it No. Returns the button
+// pressed (IDOK, IDYES, IDNO); closing a Yes/No box counts as No.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // What a modal box or dialog asks the test hook.
@@ -112,6 +114,7 @@ struct AfxModalRequest {
   Kind kind = Kind::MessageBox;
   CString strText;     // message box: its text; dialog: its caption; file dialog: its title
   CString strCaption;  // message box: its caption
+  UINT nType = 0;      // message box: its buttons and default (MB_YESNO, MB_DEFBUTTON2)
   CDialog* pDialog = nullptr;  // dialog: its controls exist and show the members' data
   BOOL bOpenFileDialog = FALSE;
   CString strInitialName;     // file dialog: the name it was given
@@ -120,7 +123,8 @@ struct AfxModalRequest {
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
-// hook pressed; the dialog may stay open, and the hook is then asked again).
+// hook pressed; the dialog may stay open, and the hook is then asked again); for a Yes/No box
+// IDYES or IDNO, anything else pressing its default button as Enter would.
 using AfxModalHook = std::function<int(AfxModalRequest& request)>;
 // Installs the hook; an empty function shows boxes and dialogs to the user again.
 void AfxSetModalHook(AfxModalHook hook);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>  // renameat2
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -21,14 +22,46 @@ using vimo::posix::UniqueFd;
 constexpr char kInfoSuffix[] = ".trashinfo";
 constexpr int kMostNamesTried = 10000;
 
+// Whether a trash folder could not be made or opened for a reason that passes (no space, no
+// memory), which says nothing about whether the file system has a trash.
+bool IsPassing(int error) {
+  return error == ENOSPC || error == EDQUOT || error == EIO || error == ENOMEM || error == EMFILE || error == ENFILE;
+}
+
 // Opens folder name under parent, making it (0700) when missing. Only a real folder of this user
-// is taken; with follow, name may be a symlink to one.
+// is taken (errno EACCES for someone else's); with follow, name may be a symlink to one.
 UniqueFd OpenOwnFolder(int parent, const char* name, bool follow) {
   if (mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return UniqueFd();
   UniqueFd folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
   struct stat info {};
-  if (!folder.valid() || fstat(folder.get(), &info) != 0 || info.st_uid != geteuid()) return UniqueFd();
+  if (!folder.valid() || fstat(folder.get(), &info) != 0) return UniqueFd();
+  if (info.st_uid != geteuid()) {
+    errno = EACCES;
+    return UniqueFd();
+  }
   return folder;
+}
+
+// 0 when path names a regular file or a symlink to one, else why not.
+int RegularFileError(const char* path) {
+  struct stat info {};
+  if (lstat(path, &info) != 0) return errno;
+  if (S_ISLNK(info.st_mode) && stat(path, &info) != 0) return errno == ENOENT ? ENXIO : errno;
+  if (S_ISREG(info.st_mode)) return 0;
+  return S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
+}
+
+// Moves from (under fromFolder) to to (under toFolder) unless to exists: 0, or errno (EEXIST
+// when it does). Where the file system cannot rename without replacing, the file is linked to
+// its new name and unlinked from its old one; where it cannot link either, nothing moves.
+int MoveWithoutReplacing(int fromFolder, const char* from, int toFolder, const char* to) {
+  if (renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (linkat(fromFolder, from, toFolder, to, 0) != 0) return errno;
+  if (unlinkat(fromFolder, from, 0) == 0) return 0;
+  const int error = errno;
+  unlinkat(toFolder, to, 0);
+  return error;
 }
 
 // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash; empty when there is no home to hold it.
@@ -71,19 +104,31 @@ std::string TopFolderOf(std::string folder, dev_t device) {
   return folder;
 }
 
+// A trash folder, open, and its path; or, with fd invalid, why there is none.
+struct TrashFolder {
+  UniqueFd fd{};
+  std::string path;
+  int error = 0;
+};
+
 // The trash of the volume whose top folder is top: $top/.Trash/<uid> when the administrator set
-// $top/.Trash up for it (a real folder with the sticky bit), else $top/.Trash-<uid>.
-UniqueFd VolumeTrash(const std::string& top) {
+// $top/.Trash up for it (a real folder with the sticky bit), else $top/.Trash-<uid>. Its fd is
+// invalid, and its error says why, when there is none this user can use.
+TrashFolder VolumeTrash(const std::string& top) {
   const UniqueFd topFolder(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!topFolder.valid()) return UniqueFd();
+  if (!topFolder.valid()) return TrashFolder{UniqueFd(), {}, errno};
   const std::string uid = std::to_string(geteuid());
+  const std::string base = top == "/" ? "" : top;
   const UniqueFd shared(openat(topFolder.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info {};
   if (shared.valid() && fstat(shared.get(), &info) == 0 && (info.st_mode & S_ISVTX) != 0) {
     UniqueFd own = OpenOwnFolder(shared.get(), uid.c_str(), false);
-    if (own.valid()) return own;
+    if (own.valid()) return {std::move(own), base + "/.Trash/" + uid, 0};
   }
-  return OpenOwnFolder(topFolder.get(), (".Trash-" + uid).c_str(), false);
+  const std::string name = ".Trash-" + uid;
+  UniqueFd own = OpenOwnFolder(topFolder.get(), name.c_str(), false);
+  const int error = own.valid() ? 0 : errno;
+  return {std::move(own), base + "/" + name, error};
 }
 
 // The bytes of path with everything but the unreserved characters of a URL and '/' written as
@@ -138,13 +183,15 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// Moves source (a real path, whose name is name) into the trash folder trash, recording
-// recorded as where it came from. The info file is written first under a name that O_EXCL
-// reserves; it goes again when the move fails.
-bool MoveInto(int trash, const std::string& source, const std::string& name, const std::string& recorded) {
-  const UniqueFd info = OpenOwnFolder(trash, "info", false);
-  const UniqueFd files = OpenOwnFolder(trash, "files", false);
-  if (!info.valid() || !files.valid()) return false;
+// Moves source (a real path, whose name is name) into trash, recording recorded as where it
+// came from: 0 with entry filled in, or errno's reason. The info file is written first under a
+// name that O_EXCL reserves; it goes again when the move fails.
+int MoveInto(const TrashFolder& trash, const std::string& source, const std::string& name, const std::string& recorded,
+             TrashEntry& moved) {
+  const UniqueFd info = OpenOwnFolder(trash.fd.get(), "info", false);
+  if (!info.valid()) return errno;
+  const UniqueFd files = OpenOwnFolder(trash.fd.get(), "files", false);
+  if (!files.valid()) return errno;
   const std::string text = "[Trash Info]\nPath=" + PercentEncoded(recorded) + "\nDeletionDate=" + LocalTimeNow() + "\n";
   for (int n = 1; n <= kMostNamesTried; ++n) {
     const std::string entry = EntryName(name, n);
@@ -152,45 +199,76 @@ bool MoveInto(int trash, const std::string& source, const std::string& name, con
     UniqueFd reserved(openat(info.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!reserved.valid()) {
       if (errno == EEXIST) continue;
-      return false;
+      return errno;
     }
     struct stat left {};
     // A file left in files/ without its info file keeps its name.
     const bool taken = fstatat(files.get(), entry.c_str(), &left, AT_SYMLINK_NOFOLLOW) == 0;
     const bool written = !taken && WriteAll(reserved.get(), text) && close(reserved.release()) == 0;
-    if (written && renameat(AT_FDCWD, source.c_str(), files.get(), entry.c_str()) == 0) return true;
+    const int error = !written ? (taken ? EEXIST : errno)
+                               : MoveWithoutReplacing(AT_FDCWD, source.c_str(), files.get(), entry.c_str());
+    if (error == 0) {
+      moved = {source, trash.path + "/files/" + entry, trash.path + "/info/" + infoName};
+      return 0;
+    }
     unlinkat(info.get(), infoName.c_str(), 0);
-    if (!taken) return false;
+    // A name that turned up in files/ since it was looked at: the next one.
+    if (error != EEXIST) return error;
   }
-  return false;
+  return EEXIST;
 }
 
 }  // namespace
 
-bool MoveToTrash(const char* path) {
+TrashOutcome MoveToTrash(const char* path) {
+  TrashOutcome outcome;
+  if (const int error = RegularFileError(path); error != 0) return {TrashResult::kNotRegularFile, error, {}};
   struct stat file {};
-  if (lstat(path, &file) != 0) return false;
+  if (lstat(path, &file) != 0) return {TrashResult::kNotRegularFile, errno, {}};
   // The file's real place: the trash records it, and its file system's top folder is found from it.
   const std::string given(path);
   const std::size_t slash = given.find_last_of('/');
   const std::string name = slash == std::string::npos ? given : given.substr(slash + 1);
   const std::string givenFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : given.substr(0, slash);
   char* real = realpath(givenFolder.c_str(), nullptr);
-  if (real == nullptr) return false;
+  if (real == nullptr) return {TrashResult::kCannotTakeNow, errno, {}};
   const std::string folder(real);
   std::free(real);
   const std::string source = (folder == "/" ? "" : folder) + "/" + name;
 
   const std::string homeTrash = HomeTrashPath();
+  TrashFolder trash;
+  std::string recorded = source;
   if (!homeTrash.empty() && DeviceOf(homeTrash) == file.st_dev) {
-    const UniqueFd trash = OpenHomeTrash(homeTrash);
-    return trash.valid() && MoveInto(trash.get(), source, name, source);
+    // The user's own trash is always there to be made: what keeps it from taking the file passes.
+    UniqueFd home = OpenHomeTrash(homeTrash);
+    if (!home.valid()) return {TrashResult::kCannotTakeNow, errno, {}};
+    trash = {std::move(home), homeTrash, 0};
+  } else {
+    // Another file system, a removable volume most often: its own trash, paths relative to its top.
+    const std::string top = TopFolderOf(folder, file.st_dev);
+    trash = VolumeTrash(top);
+    if (!trash.fd.valid())
+      return {IsPassing(trash.error) ? TrashResult::kCannotTakeNow : TrashResult::kNoTrash, trash.error, {}};
+    recorded = source.substr(top == "/" ? 1 : top.size() + 1);
   }
-  // Another file system, a removable volume most often: its own trash, paths relative to its top.
-  const std::string top = TopFolderOf(folder, file.st_dev);
-  const UniqueFd trash = VolumeTrash(top);
-  const std::string relative = source.substr(top == "/" ? 1 : top.size() + 1);
-  return trash.valid() && MoveInto(trash.get(), source, name, relative);
+  outcome.error = MoveInto(trash, source, name, recorded, outcome.entry);
+  outcome.result = outcome.error == 0 ? TrashResult::kMoved : TrashResult::kCannotTakeNow;
+  return outcome;
+}
+
+int DeleteRegularFile(const char* path) {
+  if (const int error = RegularFileError(path); error != 0) return error;
+  return unlink(path) == 0 ? 0 : errno;
+}
+
+int RestoreFromTrash(const TrashEntry& entry) {
+  struct stat left {};
+  if (lstat(entry.original.c_str(), &left) == 0) return EEXIST;
+  if (const int error = MoveWithoutReplacing(AT_FDCWD, entry.file.c_str(), AT_FDCWD, entry.original.c_str()); error != 0)
+    return error;
+  unlink(entry.info.c_str());
+  return 0;
 }
 
 }  // namespace vimo::platform

@@ -34,7 +34,12 @@ inline constexpr UINT WPF_RESTORETOMAXIMIZED = 2;
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
 inline constexpr UINT MB_OK = 0;
+inline constexpr UINT MB_YESNO = 0x0004;
+inline constexpr UINT MB_ICONQUESTION = 0x0020;
+inline constexpr UINT MB_DEFBUTTON2 = 0x0100;
 
 inline constexpr UINT MK_LBUTTON = 0x0001;
 inline constexpr UINT MK_SHIFT = 0x0004;

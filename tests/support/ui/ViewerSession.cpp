@@ -40,11 +40,15 @@ ViewerSession::ViewerSession() {
   setenv("XDG_DATA_HOME", (m_home.Path() / "data").c_str(), 1);
   AfxSetModalHook([this](AfxModalRequest& request) {
     switch (request.kind) {
-      case AfxModalRequest::Kind::MessageBox:
+      case AfxModalRequest::Kind::MessageBox: {
         messages.emplace_back(request.strText.str());
         captions.emplace_back(request.strCaption.str());
         if (whileMessageShown) whileMessageShown();
-        return IDOK;
+        if (messageAnswers.empty()) return IDOK;
+        const int answer = messageAnswers.front();
+        messageAnswers.erase(messageAnswers.begin());
+        return answer;
+      }
       case AfxModalRequest::Kind::FileDialog: {
         fileDialogTitles.emplace_back(request.strText.str());
         fileDialogFilters.emplace_back(request.filterLabels.begin(), request.filterLabels.end());

@@ -61,6 +61,9 @@ class ViewerSession {
   // Every message box shown, in order (their texts); the captions alongside.
   std::vector<std::string> messages;
   std::vector<std::string> captions;
+  // Answers to the boxes, taken in order (IDYES, IDNO); once used up, a box gets its default
+  // button, as when Enter is pressed.
+  std::vector<int> messageAnswers;
   // Runs while a message box is open, before it is answered, as a user reading it: the program
   // goes on handling events meanwhile when it pumps them.
   std::function<void()> whileMessageShown;
