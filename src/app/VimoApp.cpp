@@ -8,6 +8,7 @@
 #include "app/Globals.h"
 #include "app/InstalledCopy.h"
 #include "convert/ConvertImage.h"
+#include "convert/ImageFormat.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
@@ -62,9 +63,9 @@ BOOL IsAcceptedExtension(const char* path) {
   while (position > 0 && path[position] != '.') --position;
   CString extension(path + position);
   extension.MakeLower();
-  if (std::strstr(".bmp.jpg.jpeg.jpe.pcd.gif", extension) != nullptr) return TRUE;
-  // The formats the user opted into, tested the same way.
-  return g_bOtherFormats && std::strstr(".png.webp.tif.tiff.heic.heif.avif", extension) != nullptr ? TRUE : FALSE;
+  // A substring test on the formats opened now: ".jp" and a lone "." pass too.
+  const std::string accepted = JoinedImageExtensions(g_bOtherFormats != 0, "", "");
+  return std::strstr(accepted.c_str(), extension) != nullptr ? TRUE : FALSE;
 }
 
 // The program goes by "vimo" whatever its executable is called: its profile vimo.ini, its

@@ -40,8 +40,9 @@ extern CVimoApp theApp;
 // section.
 void WriteViewPreference(const char* lpszEntry, int nValue);
 
-// TRUE when the lower-cased extension of path (from its last '.') occurs in the image list (or,
-// with g_bOtherFormats, in the list of other formats).
+// TRUE when the lower-cased extension of path (from its last '.') occurs in the extensions of
+// the formats opened now (ImageFormat: ".bmp.gif.jpg.jpeg.jpe.pcd", with g_bOtherFormats the
+// others too): a substring test, so ".jp" and a lone "." pass.
 BOOL IsAcceptedExtension(const char* path);
 
 // `vimo --screenshot PNG [FILE]`: runs the viewer without a display until the first image is

@@ -16,6 +16,7 @@
 
 #include "convert/BmpWriter.h"
 #include "convert/GifReader.h"
+#include "convert/ImageFormat.h"
 #include "convert/JpegStream.h"
 #include "convert/MagickLibrary.h"
 #include "convert/PhotoCdReader.h"
@@ -34,7 +35,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-enum class Reader { kNone, kGif, kJpeg, kPhotoCd, kLibrary };
+using Reader = ImageReader;
 
 // The choice of SetConvertOtherFormats: kReadOtherFormats with the background's 24 bits, one
 // value so that a conversion never sees half of a change.
@@ -105,15 +106,10 @@ void FormatFromContent(std::FILE* file, std::string& format, bool otherFormats) 
   if (length >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 && IsHeifBrand(bytes + 8)) format = "HEIC";
 }
 
+// BMP files are copied by the worker, never read here.
 Reader ReaderFor(const std::string& format, bool otherFormats) {
-  if (format.rfind("GIF", 0) == 0) return Reader::kGif;
-  if (format == "JPEG") return Reader::kJpeg;
-  if (format == "PCD") return Reader::kPhotoCd;
-  if (!otherFormats) return Reader::kNone;
-  for (const char* other : {"PNG", "WEBP", "TIFF", "HEIC", "AVIF"}) {
-    if (format == other) return Reader::kLibrary;
-  }
-  return Reader::kNone;
+  const Reader reader = ImageReaderOfFormat(format, otherFormats);
+  return reader == Reader::kCopy ? Reader::kNone : reader;
 }
 
 bool IsColourMapped(const Image* image) { return image->storage_class == PseudoClass; }
@@ -248,6 +244,7 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
       images = ReadThroughLibrary(format.c_str(), file.get(), info, exception);
       break;
     case Reader::kNone:
+    case Reader::kCopy:
       return nullptr;
   }
   images = DropEmptyImages(images);

@@ -1,12 +1,12 @@
 #include "convert/MultiThread.h"
 
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "convert/ConvertImage.h"
+#include "convert/ImageFormat.h"
 
 IMPLEMENT_DYNCREATE(CMultiThread, CWinThread)
 
@@ -66,15 +66,10 @@ void DeliverFile(ConvertThreadParam* param, int generation, const std::string& w
   param->pResultEvent->SetEvent();
 }
 
-// Whether source is copied as a BMP file rather than converted: a name ending in 'p' (of the
-// names the document queues, only ".bmp" does), or, once other formats are read (".webp" ends
-// in 'p' too), a name ending in ".bmp".
+// Whether source is copied as a BMP file rather than converted: its name says it is one.
 bool IsBmpSource(const std::string& source) {
-  if (!IsConvertingOtherFormats()) return source.back() == 'p' || source.back() == 'P';
-  if (source.size() < 4) return false;
-  std::string ending = source.substr(source.size() - 4);
-  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ending == ".bmp";
+  const ImageFormat* format = ImageFormatOfName(source.c_str(), true);
+  return format != nullptr && format->reader == ImageReader::kCopy;
 }
 
 // Only a regular file is read, and the check never blocks: a FIFO named like an image would

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
 #include "view/VimoView.h"
 #include "win32/DibLayout.h"
@@ -16,13 +17,11 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// The two filters of the Open and Save dialogs; the second list once other formats are opened.
-constexpr char kImageFilter[] = "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd\0他のファイル (*.*)\0*.*\0";
-constexpr char kAllImageFilter[] =
-    "ｲﾒｰｼﾞﾌｧｲﾙ\0*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.pcd;*.png;*.webp;*.tif;*.tiff;*.heic;*.heif;*.avif\0"
-    "他のファイル (*.*)\0*.*\0";
-
-const char* ImageFilter() { return g_bOtherFormats ? kAllImageFilter : kImageFilter; }
+// The two filters of the Open and Save dialogs: the image files opened now, and every file.
+std::string ImageFilter() {
+  using namespace std::string_literals;
+  return "ｲﾒｰｼﾞﾌｧｲﾙ\0"s + JoinedImageExtensions(g_bOtherFormats != 0, "*", ";") + "\0他のファイル (*.*)\0*.*\0\0"s;
+}
 
 const char* NameOf(const char* path) {
   const char* slash = std::strrchr(path, PATH_SEPARATOR);
@@ -45,28 +44,7 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
 
 }  // namespace
 
-BOOL IsImageName(const char* name) {
-  // Compared in place, ASCII letters folded: a large folder's count tests every one of its names.
-  const std::size_t length = std::strlen(name);
-  const auto endsIn = [name, length](const char* ending) {
-    const std::size_t endingLength = std::strlen(ending);
-    if (length < endingLength) return false;
-    const char* tail = name + length - endingLength;
-    for (std::size_t i = 0; i < endingLength; ++i) {
-      const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
-      if (c != ending[i]) return false;
-    }
-    return true;
-  };
-  for (const char* ending : {".bmp", ".jpg", ".jpe", ".gif", ".pcd", ".jpeg"}) {
-    if (endsIn(ending)) return TRUE;
-  }
-  if (!g_bOtherFormats) return FALSE;
-  for (const char* ending : {".png", ".webp", ".tif", ".tiff", ".heic", ".heif", ".avif"}) {
-    if (endsIn(ending)) return TRUE;
-  }
-  return FALSE;
-}
+BOOL IsImageName(const char* name) { return ImageFormatOfName(name, g_bOtherFormats != 0) != nullptr ? TRUE : FALSE; }
 
 CVimoDoc::CVimoDoc() {
   m_queue.StartThread();
@@ -347,7 +325,8 @@ const BYTE* CVimoDoc::GetBits() {
 
 BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
   CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = ImageFilter();
+  const std::string filter = ImageFilter();
+  dialog.m_ofn.lpstrFilter = filter.c_str();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = m_pOpenBuf.get();
   dialog.m_ofn.nMaxFile = kOpenBufSize - 1;
@@ -382,7 +361,8 @@ void CVimoDoc::SaveCopyAs(const char* path) {
   char fileName[PATH_MAX];
   std::snprintf(fileName, sizeof(fileName), "%s", NameOf(path));
   CFileDialog dialog(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, AfxGetMainWnd());
-  dialog.m_ofn.lpstrFilter = ImageFilter();
+  const std::string filter = ImageFilter();
+  dialog.m_ofn.lpstrFilter = filter.c_str();
   dialog.m_ofn.nFilterIndex = 1;
   dialog.m_ofn.lpstrFile = fileName;
   dialog.m_ofn.nMaxFile = PATH_MAX;

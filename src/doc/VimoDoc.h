@@ -114,10 +114,10 @@ class CVimoDoc : public CDocument {
   void Queue(const char* path);
   int m_nQueued = 0;
   // Runs the Open dialog; FALSE when cancelled. Sets rPath and, for several files, the folder,
-  // the selection offset and the read-ahead count.
+  // the selection offset and the read-ahead count; one file chosen is queued, as a path opened.
   BOOL RunOpenDialog(CString& rPath);
 };
 
-// TRUE when a lower-cased copy of name ends in .bmp, .jpg, .jpe, .gif, .pcd or .jpeg (with
-// g_bOtherFormats also .png, .webp, .tif, .tiff, .heic, .heif or .avif).
+// TRUE when name, ASCII letters folded, ends in the extension of a format opened now
+// (ImageFormat: .bmp, .gif, .jpg, .jpeg, .jpe, .pcd; with g_bOtherFormats also the others).
 BOOL IsImageName(const char* name);
