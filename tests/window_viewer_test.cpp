@@ -74,17 +74,28 @@ TEST_F(ViewerTest, FileOnTheCommandLineAppearsAtNaturalSizeInTheTopLeftCorner) {
   EXPECT_EQ(painted.At(painted.width - 1, painted.height - 1), background);
 }
 
+// Opened by path or chosen alone in ファイル > 開く, alike.
 TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenFromItsStartOrOnFromTheOpenedFile) {
   const struct {
     const char* profile;
+    bool bOpenDialog;
     std::vector<std::string> expected;
   } cases[] = {
-      {"", {"c.jpg", "a.jpg", "b.jpg", "d.jpg", "e.jpg"}},
-      {"[View]\nBrowseFromOpened=1\n", {"c.jpg", "d.jpg", "e.jpg", "a.jpg", "b.jpg"}},  // wraps, ends before c
+      {"", false, {"c.jpg", "a.jpg", "b.jpg", "d.jpg", "e.jpg"}},
+      {"[View]\nBrowseFromOpened=1\n", false, {"c.jpg", "d.jpg", "e.jpg", "a.jpg", "b.jpg"}},  // wraps, ends before c
+      {"", true, {"c.jpg", "a.jpg", "b.jpg", "d.jpg", "e.jpg"}},
+      {"[View]\nBrowseFromOpened=1\n", true, {"c.jpg", "d.jpg", "e.jpg", "a.jpg", "b.jpg"}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.profile) + (c.bOpenDialog ? "Open dialog" : "by path"));
     m_session.WriteProfile(c.profile);
-    ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
+    ASSERT_TRUE(m_session.Start(c.bOpenDialog ? std::vector<std::string>{} : std::vector<std::string>{(m_dir / "c.jpg").string()}));
+    if (c.bOpenDialog) {
+      const std::filesystem::path folder = std::filesystem::current_path();  // the dialog moves it
+      m_session.fileDialogAnswers.push_back({(m_dir / "c.jpg").string()});
+      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_IMAGE_OPEN));
+      std::filesystem::current_path(folder);
+    }
     ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
     CVimoDoc* pDoc = m_session.Doc();
     // Take more than the remaining read-ahead steps, as moving forward would.

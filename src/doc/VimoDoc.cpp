@@ -130,7 +130,7 @@ void CVimoDoc::OpenImages(const char* path) {
     vimo::platform::FindRewind(hCount);
     m_hFind = hCount;
     // On from the opened file: the walk continues after its entry, and wraps.
-    if (path != nullptr && g_bBrowseFromOpened) {
+    if (g_bBrowseFromOpened) {
       while (!m_bWrapPending && FindNextFileA(hCount, &m_findData)) m_bWrapPending = IsOpenedName(m_findData.cFileName);
       if (!m_bWrapPending) vimo::platform::FindRewind(hCount);
     }
@@ -350,10 +350,13 @@ BOOL CVimoDoc::RunOpenDialog(CString& rPath) {
     m_nReadAhead = 0;
     for (const char* name = buffer + m_nNextName; *name != '\0'; name += std::strlen(name) + 1) ++m_nReadAhead;
   }
-  // The chosen file is found in its folder's listing: no earlier name is passed over.
-  m_strFileName.Empty();
+  // One file chosen is opened as a path is: shown first, then its folder in the browse order.
+  // Several are browsed in the order chosen, none passed over by name.
+  const BOOL bOneFile = m_nNextName == 0;
+  m_strFileName = bOneFile ? CString(NameOf(rPath)) : CString();
   AfxGetApp()->CWinApp::OpenDocumentFile(rPath);
   m_queue.ClearAll();
+  if (bOneFile) Queue(rPath);
   return TRUE;
 }
 

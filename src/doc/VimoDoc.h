@@ -80,10 +80,11 @@ class CVimoDoc : public CDocument {
   WIN32_FIND_DATAA m_findData;
   HANDLE m_hFind;        // the folder search in progress, NULL when none is open
   int m_nReadAhead;      // read-ahead steps still allowed; below 0 once used up
-  CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
+  CString m_strFileName; // name of the file opened first (by path, or chosen alone in the Open
+                         // dialog); the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
   int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
-  // Browsing on from the opened file (g_bBrowseFromOpened when it was opened by path): the walk
+  // Browsing on from the opened file (g_bBrowseFromOpened, a folder browsed): the walk
   // started after it and goes on from the folder's beginning when the listing runs out
   // (m_bWrapPending); once it has (m_bWrapped), reaching the opened file ends it.
   BOOL m_bWrapPending = FALSE;
