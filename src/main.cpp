@@ -1,12 +1,16 @@
 // Vimo: an image viewer. Creates the application object and runs it.
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "app/Globals.h"
 #include "app/TempFiles.h"
 #include "app/VimoApp.h"
 #include "convert/ConvertCommand.h"
+#include "convert/ImageFormat.h"
+#include "win32/Kernel.h"
 
 namespace {
 
@@ -16,8 +20,9 @@ constexpr const char* kUsage =
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
     "images of its folder. A second start with a file hands it to the viewer already running.\n"
-    "A FILE it does not open (x.png, a folder, a path too long) ends it with exit status 1\n"
-    "and one line on standard error saying why.\n"
+    "A FILE it does not open (x.png, a folder, a missing or unreadable file, a path too long)\n"
+    "ends it with exit status 1 and one line on standard error saying why. The desktop entry\n"
+    "starts it as vimo --from-desktop FILE: then a file it cannot read is said in a box.\n"
     "\n"
     "Options:\n"
     "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
@@ -27,8 +32,6 @@ constexpr const char* kUsage =
     "                                  PNG and exit; the profile is not written\n"
     "  -h, --help                      show this help and exit\n"
     "  --version                       show the version and exit\n";
-
-constexpr const char* kImageTypes = ".bmp .jpg .jpeg .jpe .gif .pcd";
 
 // The file the command line names, as the framework takes it: the first argument that is not an
 // option; NULL when there is none.
@@ -40,8 +43,10 @@ const char* FileArgument(int argc, char** argv) {
   return nullptr;
 }
 
-// A start whose file the viewer would refuse ends here, saying why, instead of ending silently.
-bool IsRefusedStart(const char* file) {
+// A start whose file the viewer would refuse ends here, saying why, instead of ending silently:
+// a name it does not open, and from a terminal also a file it cannot read. A start from the
+// desktop has nobody reading its standard error: the viewer's own box tells what it cannot read.
+bool IsRefusedStart(const char* file, bool bFromDesktop) {
   if (file == nullptr) return false;
   std::error_code error;
   // The viewer, or the viewer this start hands the file to, opens it by its full path.
@@ -50,11 +55,24 @@ bool IsRefusedStart(const char* file) {
     std::fprintf(stderr, "vimo: path too long (at most %d bytes): %s\n", PATH_MAX - 1, file);
     return true;
   }
-  if (IsAcceptedExtension(file)) return false;
-  if (std::filesystem::is_directory(file, error))
-    std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, kImageTypes);
-  else
-    std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, kImageTypes);
+  // What is opened now: the profile's choice of other formats counts.
+  const std::string types = JoinedImageExtensions(g_bOtherFormats != 0, "", " ");
+  const bool bAccepted = IsAcceptedExtension(file) != FALSE;
+  if (std::filesystem::is_directory(file, error) && (!bAccepted || !bFromDesktop)) {
+    std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, types.c_str());
+    return true;
+  }
+  if (!bAccepted) {
+    std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, types.c_str());
+    return true;
+  }
+  if (bFromDesktop) return false;
+  errno = 0;
+  if (std::FILE* opened = vimo::platform::OpenRegularFile(file)) {
+    std::fclose(opened);
+    return false;
+  }
+  std::fprintf(stderr, "vimo: %s: %s\n", file, errno == ENXIO ? "not a regular file" : std::strerror(errno));
   return true;
 }
 
@@ -74,11 +92,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   const bool bScreenshot = IsOption(first, "--screenshot");
-  if (!bScreenshot && first != nullptr && std::strncmp(first, "--", 2) == 0) {
+  const bool bFromDesktop = IsOption(first, AFX_DESKTOP_START_OPTION);
+  if (!bScreenshot && !bFromDesktop && first != nullptr && std::strncmp(first, "--", 2) == 0) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (!bScreenshot && IsRefusedStart(FileArgument(argc, argv))) return 1;
+  if (!bScreenshot) {
+    theApp.LoadViewPreferences();
+    if (IsRefusedStart(FileArgument(argc, argv), bFromDesktop)) return 1;
+  }
   SetUpTempFiles();
   return bScreenshot ? RunScreenshot(argc, argv) : AfxWinMain(argc, argv);
 }

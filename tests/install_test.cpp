@@ -125,7 +125,7 @@ TEST_F(InstalledTree, HoldsTheProgramsWithALauncherAndTheDesktopFilesAndNothingE
 TEST_F(InstalledTree, DesktopEntryMetainfoAndManPageAreWhatTheirReadersAccept) {
   const fs::path entry = At(kDataDir / "applications/vimo.desktop");
   EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(entry), m_dir / "entry.log")) << TextOfFile(m_dir / "entry.log");
-  EXPECT_NE(TextOfFile(entry).find("\nExec=\"" + (kBinDir / "vimo").string() + "\" %f\n"), std::string::npos);
+  EXPECT_NE(TextOfFile(entry).find("\nExec=\"" + (kBinDir / "vimo").string() + "\" --from-desktop %f\n"), std::string::npos);
   EXPECT_NE(TextOfFile(entry).find("\nIcon=vimo\n"), std::string::npos);
   const fs::path metainfo = At(kDataDir / "metainfo" / (std::string(VIMO_APP_ID) + ".metainfo.xml"));
   EXPECT_TRUE(RunShell("appstreamcli validate --no-net " + Quoted(metainfo), m_dir / "metainfo.log"))

@@ -182,17 +182,23 @@ TEST_F(ViewerTest, CommandLineSaysInOneLineWhyItDoesNothing) {
     std::vector<std::string> args;
     int status;
     std::string error;  // a part of the one line on standard error; empty: nothing there
+    std::string profile = "";
   };
+  const std::string opened = " is not an image file this viewer opens (.bmp .gif .jpg .jpeg .jpe .pcd";
   const std::vector<Case> cases = {
       {{"-h"}, 0, ""},
-      {{(m_dir / "x.png").string()}, 1, (m_dir / "x.png").string() + " is not an image file"},
+      {{(m_dir / "x.png").string()}, 1, (m_dir / "x.png").string() + opened + ")"},
+      {{(m_dir / "notes.txt").string()}, 1, opened + " .png .webp .tif .tiff .heic .heif .avif)", "[View]\nOtherFormats=1\n"},
       {{m_dir.Path().string()}, 1, m_dir.Path().string() + " is a folder"},
+      {{(m_dir / "sub.jpg").string()}, 1, (m_dir / "sub.jpg").string() + " is a folder"},
+      {{(m_dir / "missing.jpg").string()}, 1, "missing.jpg: No such file or directory"},
       {{"--convert", (m_dir / "missing.jpg").string(), (m_dir / "out.bmp").string()}, 1, "missing.jpg: No such file"},
       {{"--convert", (m_dir / "notes.txt").string(), (m_dir / "out.bmp").string()}, 1, "no JPEG, GIF or Photo CD image"},
       {{"--convert", jpeg, (m_dir / "out.png").string()}, 1, "nothing was written to " + (m_dir / "out.png").string()},
       {{"--convert", jpeg, (m_dir / "out.bmp").string()}, 0, ""},
   };
   for (const Case& c : cases) {
+    m_session.WriteProfile(c.profile);
     std::vector<std::string> argv = {ViewerProgram()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const RunResult run = RunProgram(argv, {"QT_QPA_PLATFORM=offscreen"});
@@ -289,28 +295,40 @@ TEST_F(ViewerTest, RefusedExtensionEndsWithoutAWindow) {
   }
 }
 
-TEST_F(ViewerTest, AcceptedExtensionThatCannotBeOpenedIsReportedAndEndsTheProgram) {
+// From the desktop nobody reads standard error: the framework's box says it.
+TEST_F(ViewerTest, DesktopStartOfAFileThatCannotBeOpenedIsSaidInABoxAndEndsTheProgram) {
   const std::string missing = (m_dir / "missing.jpg").string();
-  EXPECT_FALSE(m_session.Start({missing}));
+  EXPECT_FALSE(m_session.Start({AFX_DESKTOP_START_OPTION, missing}));
   ASSERT_EQ(m_session.messages.size(), 1u);
   EXPECT_NE(m_session.messages[0].find(missing), std::string::npos);
   EXPECT_EQ(m_session.captions[0], "Vimo V 3.00");
   EXPECT_EQ(theApp.m_pMainWnd, nullptr);
 }
 
+// With other formats chosen, the check a second start makes before handing over lets a PNG by.
 TEST_F(ViewerTest, SecondStartHandsItsFileToTheRunningViewerAndEnds) {
-  TempDir runtime;
-  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-  ASSERT_TRUE(m_session.Start());
-  const std::string command = std::string(VIMO_BINARY_DIR) + "/vimo " + (m_dir / "d.jpg").string();
-  std::atomic<int> exitCode{-1};
-  std::thread second([&] { exitCode = std::system((command + " >/dev/null 2>&1").c_str()); });
-  const bool shown = m_session.WaitForImage("d.jpg");
-  second.join();
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_TRUE(shown);
-  EXPECT_EQ(exitCode.load(), 0);
-  EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+  RunConvert("-size 8x8 xc:red " + (m_dir / "x.png").string());
+  const struct {
+    const char* profile;
+    const char* file;
+  } cases[] = {{"", "d.jpg"}, {"[View]\nOtherFormats=1\n", "x.png"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    m_session.WriteProfile(c.profile);
+    ASSERT_TRUE(m_session.Start());
+    const std::string command = std::string(VIMO_BINARY_DIR) + "/vimo " + (m_dir / c.file).string();
+    std::atomic<int> exitCode{-1};
+    std::thread second([&] { exitCode = std::system((command + " >/dev/null 2>&1").c_str()); });
+    const bool shown = m_session.WaitForImage(c.file);
+    second.join();
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(exitCode.load(), 0);
+    EXPECT_EQ(std::string(m_session.Doc()->m_szFolder), m_dir.Path().string() + "/");
+    m_session.Stop();
+  }
 }
 
 // Second starts with a file the viewer cannot show are each answered: by a box in the viewer,
@@ -321,16 +339,18 @@ TEST_F(ViewerTest, HandOversThatCannotBeShownAreAnsweredAndTheViewerTakesTheNext
   setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   ASSERT_TRUE(m_session.Start({(m_dir / "a.jpg").string()}));
   ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
+  const std::string desktop = AFX_DESKTOP_START_OPTION;
   const struct {
-    std::string path;
+    std::vector<std::string> args;
     int status;         // of the second start
     std::string reply;  // in the viewer's box (status 0) or on the start's standard error
     const char* next;   // handed over afterwards
   } cases[] = {
-      {(m_dir / "missing.jpg").string(), 0, (m_dir / "missing.jpg").string(), "b.jpg"},
-      {(m_dir / "sub.jpg").string(), 0, (m_dir / "sub.jpg").string(), "c.jpg"},
-      {(m_dir / "notes.txt").string(), 1, "is not an image file", "d.jpg"},
-      {(m_dir / (std::string(PATH_MAX, 'x') + ".jpg")).string(), 1, "path too long", "e.jpg"},
+      {{desktop, (m_dir / "missing.jpg").string()}, 0, (m_dir / "missing.jpg").string(), "b.jpg"},
+      {{desktop, (m_dir / "sub.jpg").string()}, 0, (m_dir / "sub.jpg").string(), "c.jpg"},
+      {{(m_dir / "missing.jpg").string()}, 1, "missing.jpg: No such file", "b.jpg"},
+      {{(m_dir / "notes.txt").string()}, 1, "is not an image file", "d.jpg"},
+      {{(m_dir / (std::string(PATH_MAX, 'x') + ".jpg")).string()}, 1, "path too long", "e.jpg"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -338,7 +358,9 @@ TEST_F(ViewerTest, HandOversThatCannotBeShownAreAnsweredAndTheViewerTakesTheNext
     std::atomic<bool> ended{false};
     RunResult second;
     std::thread start([&] {
-      second = RunProgram({ViewerProgram(), c.path});
+      std::vector<std::string> argv = {ViewerProgram()};
+      argv.insert(argv.end(), c.args.begin(), c.args.end());
+      second = RunProgram(argv);
       ended = true;
     });
     m_session.whileMessageShown = [&] { ViewerSession::WaitFor([&] { return ended.load(); }); };
@@ -415,7 +437,7 @@ TEST_F(ViewerTest, StartWritesTheDesktopEntryForImageFiles) {
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("MimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Exec=\"" + std::string(VIMO_BINARY_DIR)), std::string::npos) << text;
-  EXPECT_NE(text.find("\" %f\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\" --from-desktop %f\n"), std::string::npos) << text;
 }
 
 TEST(ExtensionFilter, IsASubstringTestOnTheLowerCasedExtension) {

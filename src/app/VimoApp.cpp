@@ -73,11 +73,19 @@ BOOL IsAcceptedExtension(const char* path) {
 // proportional Gothic where that is installed.
 CVimoApp::CVimoApp() {
   m_pszExeName = "vimo";
+  m_pszProfileName = "vimo";
   m_pszInterfaceLocale = "ja_JP";
   m_pszInterfaceFont = "IPAPGothic";
 }
 
 CVimoApp::~CVimoApp() = default;
+
+void CVimoApp::LoadViewPreferences() {
+  g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
+  g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
+  g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
+  g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+}
 
 BOOL CVimoApp::InitApplication() {
   // A start with a file for the viewer already running hands it over and ends here, before the
@@ -85,10 +93,7 @@ BOOL CVimoApp::InitApplication() {
   EnableShellOpen();
   if (HasHandedOver()) return FALSE;
   // Before the command line's file meets the extension filter.
-  g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
-  g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
-  g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
-  g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  LoadViewPreferences();
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)

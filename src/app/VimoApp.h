@@ -16,10 +16,13 @@ class CVimoApp : public CWinApp {
   // Turns g_bPollQueue into the frame's WM_USER+101 while the main window exists.
   BOOL OnIdle(LONG lCount) override;
   int ExitInstance() override;
-  // Opens only paths whose extension occurs in ".bmp.jpg.jpeg.jpe.pcd.gif" (a substring test;
-  // with g_bOtherFormats also in ".png.webp.tif.tiff.heic.heif.avif"), and nothing while the view
-  // drags its own image out; then starts browsing from the path.
+  // Opens only paths that IsAcceptedExtension accepts, and nothing while the view drags its own
+  // image out; then starts browsing from the path.
   CDocument* OpenDocumentFile(const char* lpszFileName) override;
+
+  // Reads the viewing preferences of the profile's "View" section into their globals: before
+  // anything decides on a file, the command line's check included.
+  void LoadViewPreferences();
 
   // TRUE once the document shows an image (for the screenshot mode).
   BOOL IsImageShown() const;

@@ -627,8 +627,9 @@ std::string UserDesktopEntryPath(const char* lpszName) {
   return data + "/applications/" + lpszName + ".desktop";
 }
 
-// The entry a copy of the program at exePath writes for itself at start.
-std::string WrittenDesktopEntry(const std::string& exePath, const DesktopEntryFields& fields) {
+// The entry a copy of the program at exePath writes for itself at start (bMarked: its Exec line
+// marks the start as the desktop's; entries written before the mark existed lack it).
+std::string WrittenDesktopEntry(const std::string& exePath, const DesktopEntryFields& fields, bool bMarked = true) {
   // The path in double quotes. Inside them " ` $ \ take a backslash, and the value's own
   // escaping doubles every backslash: "\\$" for $, "\\\\" for a backslash.
   std::string quoted = "\"";
@@ -639,7 +640,7 @@ std::string WrittenDesktopEntry(const std::string& exePath, const DesktopEntryFi
   }
   quoted += '"';
   std::string entry = "[Desktop Entry]\nType=Application\nName=" + fields.name + "\nComment=" + fields.comment +
-                      "\nExec=" + quoted + " %f\n";
+                      "\nExec=" + quoted + (bMarked ? std::string(" ") + AFX_DESKTOP_START_OPTION : "") + " %f\n";
   if (!fields.mimeTypes.empty()) entry += "MimeType=" + fields.mimeTypes + "\n";
   entry += "Terminal=false\n";
   if (!fields.categories.empty()) entry += "Categories=" + fields.categories + "\n";
@@ -683,7 +684,9 @@ void CWinApp::UnregisterShellFileTypes() {
   const std::string path = UserDesktopEntryPath(m_pszExeName);
   const std::string entry = TextOfFile(path);
   const std::string exePath = QuotedExecPath(entry);
-  if (exePath.empty() || entry != WrittenDesktopEntry(exePath, FieldsOf(GetDocTemplate()))) return;
+  const DesktopEntryFields fields = FieldsOf(GetDocTemplate());
+  if (exePath.empty() || (entry != WrittenDesktopEntry(exePath, fields) && entry != WrittenDesktopEntry(exePath, fields, false)))
+    return;
   std::remove(path.c_str());
 }
 

@@ -35,9 +35,18 @@ inline constexpr UINT AFX_IDS_ALLFILTER = 0xF002;
 inline constexpr UINT AFX_IDP_FAILED_TO_OPEN_DOC = 0xF003;
 // The Categories of the desktop entry RegisterShellFileTypes writes ("Graphics;Viewer;").
 inline constexpr UINT AFX_IDS_DESKTOP_CATEGORIES = 0xF004;
+// The box of a profile that cannot be written: %1 its path, %2 the system's reason.
+inline constexpr UINT AFX_IDP_FAILED_TO_WRITE_PROFILE = 0xF005;
+
+// Put before the file in the Exec line of the desktop entries the program writes or installs: a
+// start that carries it was asked for by the desktop (a file manager, a menu), not typed in a
+// terminal, and has nobody reading its standard error.
+inline constexpr char AFX_DESKTOP_START_OPTION[] = "--from-desktop";
 
 // The text of string resource nID; empty when there is none.
 CString AfxLoadString(UINT nID);
+// lpszFormat with "%1" replaced by lpsz1 and "%2" by lpsz2 (NULL: nothing).
+CString AfxFormatString(const char* lpszFormat, const char* lpsz1, const char* lpsz2 = nullptr);
 
 class CArchive {
  public:
@@ -158,7 +167,8 @@ class CWinApp : public CCmdTarget {
   BOOL HasHandedOver() const { return m_bHandedOver; }
   // Writes the desktop entry $XDG_DATA_HOME/applications/<m_pszExeName>.desktop that makes the
   // desktop open the document type's files with this program: its name is the window title,
-  // its comment the file type's name, its MIME types those of the file dialog filter's patterns.
+  // its comment the file type's name, its MIME types those of the file dialog filter's patterns;
+  // it starts the program with AFX_DESKTOP_START_OPTION before the file.
   void RegisterShellFileTypes(BOOL bCompat = FALSE);
   // Removes that entry when it is one RegisterShellFileTypes wrote, for this or another copy of
   // the program; an entry of other making stays.
