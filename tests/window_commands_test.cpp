@@ -374,6 +374,31 @@ TEST_F(CommandsTest, DraggedFileDroppedOnTheViewerItselfOpensNothing) {
   EXPECT_NE(theApp.OpenDocumentFile((m_dir / "b.jpg").string().c_str()), nullptr);
 }
 
+// A file another start hands over while the shown image is dragged out waits for the drag's end.
+TEST_F(CommandsTest, FileHandedOverDuringADragIsOpenedOnceTheDragHasEnded) {
+  MakeJpeg("a.jpg", "red-white");
+  MakeJpeg("b.jpg", "blue-white");
+  const TempDir runtime;
+  const ScopedEnv runtimeFolder("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  StartOn("a.jpg");
+  int status = -1;
+  AfxTestAccess::SetDragDropHook([&](const std::vector<std::string>&, DWORD) -> DROPEFFECT {
+    // The drag's own loop runs on while the other start hands b.jpg over and ends.
+    std::atomic<bool> ended{false};
+    std::thread start([&] {
+      status = RunProgram({ViewerProgram(), (m_dir / "b.jpg").string()}).status;
+      ended = true;
+    });
+    ViewerSession::WaitFor([&] { return ended.load(); });
+    start.join();
+    return DROPEFFECT_COPY;
+  });
+  ClickView(m_session.View(), 10, 10, /*bRelease=*/false);
+  AfxTestAccess::SetDragDropHook(nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(m_session.WaitForImage("b.jpg"));
+}
+
 TEST_F(CommandsTest, ButtonDownWithoutATitleStartsNoDrag) {
   MakeJpeg("a.jpg", "red-white");
   StartOn("a.jpg");

@@ -91,6 +91,9 @@ DROPEFFECT COleDataSource::DoDragDrop(DWORD dwEffects, const RECT* /*lpRectStart
   if (m_hDrop == nullptr) return DROPEFFECT_NONE;
   const std::vector<std::string> files = FilesOfDropBlock(m_hDrop);
   if (files.empty()) return DROPEFFECT_NONE;
+  // The drag's loop is modal, as on Windows: no idle processing runs in it, so files other starts
+  // hand over meanwhile wait for its end instead of meeting a program that refuses them now.
+  AfxModalScope scope;
   if (s_testDragHook) return s_testDragHook(files, dwEffects);
 
   QObject* source = QApplication::widgetAt(QCursor::pos());

@@ -97,7 +97,7 @@ class AfxPostedMessage : public QEvent {
 // Delivers a posted message to the owner; TRUE when the event was one.
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent);
 
-// Modal loops (dialogs, boxes) run no idle processing, as on Windows.
+// Modal loops (dialogs, boxes, a drag) run no idle processing, as on Windows.
 struct AfxModalScope {
   AfxModalScope();
   ~AfxModalScope();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDrag>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -32,12 +33,14 @@ extern "C" void OnShutdownSignal(int nSignal) {
 }
 
 void CloseMainWindow() {
-  // A modal box or dialog is cancelled first, and the frame closed once its loop has returned:
-  // the frame must not go away beneath the handler that opened it.
+  // A modal box, dialog or drag is cancelled first, and the frame closed once its loop has
+  // returned: the frame must not go away beneath the handler that opened it.
   if (AfxModalScope::Active()) {
     if (QWidget* pModal = QApplication::activeModalWidget()) {
       if (auto* pDialog = qobject_cast<QDialog*>(pModal)) pDialog->reject();
       else pModal->close();
+    } else {
+      QDrag::cancel();
     }
     QTimer::singleShot(20, &CloseMainWindow);
     return;
