@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -286,16 +287,52 @@ TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) 
   }
 }
 
-// Where a small file system can be mounted: a BMP larger than its room is refused before writing.
+// An existing destination is replaced only by a file written whole beside it, under a shorter
+// fresh name where its own is too long to go with one; where no fresh file can be made at all,
+// the command refuses and the destination stays as it was.
+TEST_F(ConvertJpeg, CommandLineWritesBesideAnExistingDestinationOrNotAtAll) {
+  const ScopedTmpfs full(m_out / "full", "size=1m,nr_inodes=2");  // room for one file only
+  const fs::path longName = m_out / (std::string(NAME_MAX - 4, 'n') + ".bmp");
+  const struct {
+    const char* what;
+    fs::path destination;
+    std::uint64_t fileSizeLimit;  // 0: none
+    int exitCode;
+    const char* reason;
+  } cases[] = {
+      {"a name too long for the fresh name", longName, 0, 0, ""},
+      {"a name too long for the fresh name, a write that fails", longName, 1024, 1, "cannot write"},
+      {"a folder that takes no new file", m_out / "full" / "kept.bmp", 0, 1, "no new file can be made beside it"},
+  };
+  const Bytes kept(10, 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.destination.parent_path() != m_out.Path() && !full.Mounted()) continue;  // needs root to mount
+    WriteFile(c.destination, kept);
+    const auto entries = std::distance(fs::directory_iterator(c.destination.parent_path()), {});
+    std::string errors;
+    {
+      std::optional<FileSizeLimit> limit;
+      if (c.fileSizeLimit != 0) limit.emplace(c.fileSizeLimit);
+      EXPECT_EQ(RunConvertCommand({(*s_dir / "colour.jpg").string(), c.destination.string()}, errors), c.exitCode) << errors;
+    }
+    EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
+    if (c.exitCode == 0) EXPECT_EQ(ReadBmpFile(c.destination).size(), 1u);
+    else EXPECT_EQ(ReadFile(c.destination), kept);
+    EXPECT_EQ(std::distance(fs::directory_iterator(c.destination.parent_path()), {}), entries) << "nothing left beside it";
+    fs::remove(c.destination);
+  }
+}
+
+// On a small file system of its own (root mounts it, as on CI): a BMP larger than its room is
+// refused before writing.
 TEST_F(ConvertJpeg, BmpLargerThanTheFreeSpaceIsRefusedAtOnce) {
   const fs::path small = m_out / "small";
-  fs::create_directory(small);
-  if (std::system(("mount -t tmpfs -o size=1m vimo-test " + small.string() + " 2>/dev/null").c_str()) != 0)
-    GTEST_SKIP() << "no file system can be mounted here";
+  const ScopedTmpfs mounted(small, "size=1m");
+  if (!mounted.Mounted()) GTEST_SKIP() << "mounting a file system needs root";
   WriteFile(m_out / "big.jpg", WithJpegSize(ReadFile(*s_dir / "colour.jpg"), 800, 600));
   const ConvertOutcome outcome = ConvertImageEx((m_out / "big.jpg").c_str(), (small / "out.bmp").c_str(), 0);
   const bool left = fs::exists(small / "out.bmp");
-  EXPECT_EQ(std::system(("umount " + small.string()).c_str()), 0);
   EXPECT_EQ(outcome.status, ConvertStatus::kNoSpace);
   EXPECT_EQ(outcome.bytes, 54u + 2400 * 600);
   EXPECT_FALSE(left);

@@ -98,16 +98,19 @@ bool HoldsBytes(const std::string& path) {
 }
 
 // Where the conversion writes: a fresh file beside an existing destination, renamed over it only
-// when written whole, so that a failure leaves the old file as it was. A destination that does
-// not exist yet (or is no regular file) is written directly; a failure removes it again.
+// when written whole, so that a failure leaves the old file as it was. The fresh name ends with
+// the destination's own name, which picks the writer, or, where that would be too long a name,
+// with its extension only. A destination that does not exist yet (or is no regular file) is
+// written directly; a failure removes it again. Empty, with errno saying why, when the
+// destination exists and no fresh file can be made beside it: then nothing may be written.
 std::string WorkFileFor(const char* destination) {
   std::error_code error;
   const std::filesystem::path target(destination);
   if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(target, error))) return destination;
-  // The fresh name ends with the destination's own name, which picks the writer.
-  const std::string suffix = "-" + target.filename().string();
-  const std::string fresh = vimo::platform::CreateFreshFile(FolderOf(destination) + "/", suffix.c_str());
-  return fresh.empty() ? std::string(destination) : fresh;
+  const std::string folder = FolderOf(destination) + "/";
+  const std::string fresh = vimo::platform::CreateFreshFile(folder, ("-" + target.filename().string()).c_str());
+  if (!fresh.empty() || errno != ENAMETOOLONG) return fresh;
+  return vimo::platform::CreateFreshFile(folder, target.extension().c_str());
 }
 
 // Puts the work file in place of the destination, with the destination's permissions.
@@ -134,6 +137,11 @@ int ConvertCommandMain(int argc, char** argv) {
   const char* source = argv[0];
   const char* destination = argv[1];
   const std::string work = WorkFileFor(destination);
+  if (work.empty()) {
+    std::fprintf(stderr, "vimo: cannot write %s: no new file can be made beside it (%s); it was left as it was\n",
+                 destination, std::strerror(errno));
+    return 1;
+  }
   const ConvertOutcome outcome = ConvertImageEx(source, work.c_str(), colours);
   if (outcome.status != ConvertStatus::kWritten) {
     if (work != destination) (void)std::remove(work.c_str());

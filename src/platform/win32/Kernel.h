@@ -89,7 +89,8 @@ std::string QuoteCommandLineArgument(const char* argument);
 std::FILE* OpenRegularFile(const char* path);
 
 // Creates a new empty file (mode 0600) in folder (which ends with '/') under a name no other
-// file has, ending in suffix, and returns its path; empty on failure. For writing a file
+// file has, ending in suffix, and returns its path; empty on failure, errno saying why
+// (ENAMETOOLONG: the name would be too long for the folder's file system). For writing a file
 // completely before renaming it over its real name.
 std::string CreateFreshFile(const std::string& folder, const char* suffix);
 
