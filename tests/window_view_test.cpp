@@ -304,6 +304,23 @@ TEST_F(ViewTest, FitAndUprightAreRememberedAndTheIdleTextSaysTheZoom) {
   EXPECT_EQ(SizesOf(m_pView).total.cx, 4000) << "1:1 again";
 }
 
+// F in full screen fits the image there or not; the window's remembered fit stays as it was.
+TEST_F(ViewTest, FInFullScreenLeavesTheWindowsFitAsItWas) {
+  m_session.Stop();
+  m_session.WriteProfile("[View]\nFitToWindow=1\n");
+  ASSERT_TRUE(m_session.Start());
+  CMainFrame* pFrame = m_session.Frame();
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, ID_VIEW_FULL_SCREEN));
+  for (const bool fitted : {false, true, false}) {
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, ID_VIEW_FIT));
+    EXPECT_EQ(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_FIT) != FALSE, fitted);
+  }
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, ID_VIEW_FULL_SCREEN));
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_FIT));
+  m_session.Stop();
+  EXPECT_NE(m_session.ProfileText().find("FitToWindow=1"), std::string::npos) << m_session.ProfileText();
+}
+
 TEST_F(ViewTest, AboutBoxIsModalAndAnsweredWithOk) {
   AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_APP_ABOUT);
   EXPECT_TRUE(m_session.messages.empty());

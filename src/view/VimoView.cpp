@@ -123,6 +123,7 @@ void CVimoView::OnDraw(CDC* pDC) {
 // clears everything the previous, larger image covered. A new image starts unzoomed and unturned.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
   m_bZoomed = FALSE;
+  m_bActualInFullScreen = FALSE;
   m_nQuarterTurns = 0;
   m_nWheel = 0;
   CLayout layout;
@@ -135,7 +136,9 @@ BOOL CVimoView::IsFullScreen() const {
   return pFrame != nullptr && pFrame->IsFullScreen();
 }
 
-BOOL CVimoView::IsFitted() const { return !m_bZoomed && (g_bFitToWindow || IsFullScreen()); }
+BOOL CVimoView::IsFitted() const {
+  return !m_bZoomed && (IsFullScreen() ? !m_bActualInFullScreen : g_bFitToWindow != 0);
+}
 
 BOOL CVimoView::GetLayout(CLayout& layout) const {
   CVimoDoc* pDoc = GetDocument();
@@ -151,7 +154,7 @@ BOOL CVimoView::GetLayout(CLayout& layout) const {
   layout.dScale = m_bZoomed ? m_dZoom : 1.0;
   CRect client;
   GetClientRect(&client);
-  if (!m_bZoomed && layout.bCentred && width > 0 && height > 0 && client.Width() > 0 && client.Height() > 0)
+  if (IsFitted() && width > 0 && height > 0 && client.Width() > 0 && client.Height() > 0)
     layout.dScale = std::min({1.0, client.Width() / width, client.Height() / height});
   const auto shown = [&layout](double extent) {
     return extent == 0 ? 0 : std::max(1, static_cast<int>(std::lround(extent * layout.dScale)));
@@ -250,18 +253,19 @@ void CVimoView::Turn(int nQuarters) {
 }
 
 void CVimoView::OnViewFit() {
-  if (IsFitted()) {
-    // Off: 1:1 from the top-left corner, as without fitting; in full screen, 1:1 for this image.
-    g_bFitToWindow = 0;
-    if (IsFullScreen()) {
-      m_bZoomed = TRUE;
-      m_dZoom = 1.0;
-    }
+  if (IsFullScreen()) {
+    // Full screen fits of its own: F shows this image 1:1 there or fitted again, and the
+    // window's remembered choice stays as it was.
+    m_bActualInFullScreen = IsFitted();
+    m_bZoomed = FALSE;
+  } else if (IsFitted()) {
+    g_bFitToWindow = 0;  // off: 1:1 from the top-left corner, as without fitting
+    WriteViewPreference("FitToWindow", g_bFitToWindow);
   } else {
     g_bFitToWindow = 1;
     m_bZoomed = FALSE;
+    WriteViewPreference("FitToWindow", g_bFitToWindow);
   }
-  WriteViewPreference("FitToWindow", g_bFitToWindow);
   CLayout layout;
   FitScrollSizesToImage(layout);
   ScrollToPosition(POINT{0, 0});

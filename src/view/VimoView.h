@@ -93,6 +93,7 @@ class CVimoView : public CScrollView {
 
   // Zoom and turns of the shown image, reset by each new image.
   BOOL m_bZoomed = FALSE;    // the user zoomed: m_dZoom instead of fitting or 1:1
+  BOOL m_bActualInFullScreen = FALSE;  // F in full screen: 1:1 there, the window's fit untouched
   double m_dZoom = 1.0;
   int m_nQuarterTurns = 0;   // R and Shift+R, clockwise
   int m_nWheel = 0;          // Ctrl+wheel turns not yet a whole zoom step
