@@ -321,6 +321,23 @@ TEST_F(ViewTest, FInFullScreenLeavesTheWindowsFitAsItWas) {
   EXPECT_NE(m_session.ProfileText().find("FitToWindow=1"), std::string::npos) << m_session.ProfileText();
 }
 
+// A profile that cannot be written is said once; the choices made hold while the viewer runs.
+TEST_F(ViewTest, ProfileThatCannotBeWrittenIsSaidOnceAndTheChoicesHold) {
+  m_session.Stop();
+  const std::filesystem::path config = m_session.ProfilePath().parent_path();
+  std::filesystem::remove_all(config);
+  WriteFile(config, {});  // a file where the folder belongs
+  ASSERT_TRUE(m_session.Start());
+  CMainFrame* pFrame = m_session.Frame();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(pFrame, ID_VIEW_OTHER_FORMATS));
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_OTHER_FORMATS));
+  EXPECT_FALSE(theApp.WriteProfileString("View", "FitToWindow", "1")) << "nothing was written";
+  m_session.Stop();  // the placement and the bars are not written either
+  ASSERT_EQ(m_session.messages.size(), 1u) << testing::PrintToString(m_session.messages);
+  EXPECT_EQ(m_session.messages[0].rfind("cannot write the settings to " + m_session.ProfilePath().string(), 0), 0u);
+  std::filesystem::remove(config);
+}
+
 TEST_F(ViewTest, AboutBoxIsModalAndAnsweredWithOk) {
   AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_APP_ABOUT);
   EXPECT_TRUE(m_session.messages.empty());

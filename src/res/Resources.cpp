@@ -77,6 +77,7 @@ const std::map<UINT, const char*>& StringTable() {
       {AFX_IDS_ALLFILTER, "すべてのﾌｧｲﾙ (*.*)"},
       {AFX_IDP_FAILED_TO_OPEN_DOC, "%1 を開くことができません。"},
       {AFX_IDS_DESKTOP_CATEGORIES, "Graphics;Viewer;"},
+      {AFX_IDP_FAILED_TO_WRITE_PROFILE, "cannot write the settings to %1 (%2)\nthe settings chosen hold until the viewer ends"},
   };
   return table;
 }

@@ -516,6 +516,7 @@ UINT DockBarOfName(const CString& name) {
 void CFrameWnd::SaveBarState(const char* lpszProfileName) const {
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr || lpszProfileName == nullptr) return;
+  const CWinApp::CProfileWriteGroup group(pApp);
   int nBar = 0;
   for (const CControlBar* pBar : m_listControlBars) {
     CString section;

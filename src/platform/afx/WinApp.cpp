@@ -12,10 +12,12 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -102,6 +104,15 @@ CString AfxLoadString(UINT nID) {
   return text != nullptr ? CString(text) : CString();
 }
 
+CString AfxFormatString(const char* lpszFormat, const char* lpsz1, const char* lpsz2) {
+  CString text(lpszFormat);
+  for (const auto& [marker, insert] : {std::pair{"%1", lpsz1}, std::pair{"%2", lpsz2}}) {
+    const int nAt = text.Find(marker);
+    if (nAt >= 0) text = text.Left(nAt) + (insert != nullptr ? insert : "") + text.Mid(nAt + 2);
+  }
+  return text;
+}
+
 CWinApp* AfxGetApp() { return g_pApp; }
 CWnd* AfxGetMainWnd() { return g_pApp != nullptr ? g_pApp->m_pMainWnd : nullptr; }
 const char* AfxGetAppName() { return g_pApp != nullptr && g_pApp->m_pszAppName != nullptr ? g_pApp->m_pszAppName : ""; }
@@ -148,10 +159,7 @@ BOOL CDocument::OnOpenDocument(const char* lpszPathName) {
   if (lpszPathName != nullptr && ::stat(lpszPathName, &status) == 0 && S_ISREG(status.st_mode))
     pFile = std::fopen(lpszPathName, "rb");
   if (pFile == nullptr) {
-    CString text = AfxLoadString(AFX_IDP_FAILED_TO_OPEN_DOC);
-    const int nAt = text.Find("%1");
-    if (nAt >= 0) text = text.Left(nAt) + (lpszPathName != nullptr ? lpszPathName : "") + text.Mid(nAt + 2);
-    AfxMessageBox(text);
+    AfxMessageBox(AfxFormatString(AfxLoadString(AFX_IDP_FAILED_TO_OPEN_DOC), lpszPathName));
     return FALSE;
   }
   DeleteContents();
@@ -398,7 +406,6 @@ BOOL CWinApp::OnIdle(LONG lCount) {
   if (lCount <= 0) {
     // A file opened stays in the recent list even if the program never ends normally.
     SaveStdProfileSettings();
-    FlushProfile();
     auto* pFrame = DynamicDownCast<CFrameWnd>(m_pMainWnd, RUNTIME_CLASS(CFrameWnd));
     if (pFrame != nullptr && pFrame->m_hWnd != nullptr) pFrame->RefreshCommandStates();
     return TRUE;
@@ -524,6 +531,7 @@ void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
 void CWinApp::SaveStdProfileSettings() {
   if (m_nMaxMRU == 0 || !m_bRecentChanged) return;
   m_bRecentChanged = FALSE;
+  const CProfileWriteGroup group(this);
   for (UINT i = 1; i <= m_nMaxMRU; ++i) {
     CString entry;
     entry.Format("File%u", i);
@@ -571,17 +579,40 @@ BOOL CWinApp::WriteProfileInt(const char* lpszSection, const char* lpszEntry, in
 
 BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue) {
   if (g_bProfileReadOnly || lpszSection == nullptr || lpszEntry == nullptr) return FALSE;
+  // A value that could not be read back whole is not stored: its entry goes instead.
+  const bool bStorable = lpszValue == nullptr || vimo::platform::IsStorableProfileValue(lpszEntry, lpszValue);
   vimo::platform::ProfileEdit edit{lpszSection, lpszEntry, std::nullopt};
-  if (lpszValue != nullptr) edit.value = lpszValue;
+  if (lpszValue != nullptr && bStorable) edit.value = lpszValue;
   m_profileEdits.push_back(std::move(edit));
-  return lpszValue == nullptr || vimo::platform::IsStorableProfileValue(lpszEntry, lpszValue) ? TRUE : FALSE;
+  if (m_nProfileWriteGroups > 0) return bStorable ? TRUE : FALSE;
+  return FlushProfile() && bStorable ? TRUE : FALSE;
 }
 
-void CWinApp::FlushProfile() {
-  if (m_profileEdits.empty()) return;
+BOOL CWinApp::FlushProfile() {
+  if (m_profileEdits.empty() || m_nProfileWriteGroups > 0) return TRUE;
   vimo::platform::MakeFolders(ProfileFolder());
-  vimo::platform::WriteProfileStrings(GetProfilePath(), m_profileEdits);
-  m_profileEdits.clear();
+  errno = 0;
+  if (vimo::platform::WriteProfileStrings(GetProfilePath(), m_profileEdits)) {
+    m_profileEdits.clear();
+    return TRUE;
+  }
+  const int error = errno != 0 ? errno : EIO;
+  // Said once: the settings chosen hold in this run, and every later write tries again.
+  if (!m_bProfileFailureSaid) {
+    m_bProfileFailureSaid = TRUE;
+    AfxMessageBox(AfxFormatString(AfxLoadString(AFX_IDP_FAILED_TO_WRITE_PROFILE), GetProfilePath(), std::strerror(error)));
+  }
+  return FALSE;
+}
+
+CWinApp::CProfileWriteGroup::CProfileWriteGroup(CWinApp* pApp) : m_pApp(pApp) {
+  if (m_pApp != nullptr) ++m_pApp->m_nProfileWriteGroups;
+}
+
+CWinApp::CProfileWriteGroup::~CProfileWriteGroup() {
+  if (m_pApp == nullptr) return;
+  --m_pApp->m_nProfileWriteGroups;
+  m_pApp->FlushProfile();
 }
 
 namespace {

@@ -180,12 +180,26 @@ class CWinApp : public CCmdTarget {
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
-  // Writes go out together: what is written while one message is handled (the bars' state,
-  // the placement, the recent files at exit) replaces the profile once, at the next idle moment
-  // or at the end of ExitInstance, so the profile never holds half of a save. FALSE for a value
-  // that cannot be stored (a line break in it, or a line too long); its entry is removed.
+  // A write replaces the profile at once: TRUE once the value is in it. FALSE when the profile
+  // cannot be written (the first such failure of a run is said in a box; the write is tried
+  // again with the next one), or for a value that cannot be stored (a line break in it, or a
+  // line too long), whose entry is removed instead. Inside a CProfileWriteGroup, writes wait
+  // for the group's end and TRUE says only that the value can be stored.
   BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
   BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
+  // While one lives, the profile writes made go out together when it ends, in one replacement
+  // of the file: a save of many entries (the bars' state, the recent files) is never half in
+  // the profile, and costs one write.
+  class CProfileWriteGroup {
+   public:
+    explicit CProfileWriteGroup(CWinApp* pApp);
+    ~CProfileWriteGroup();
+    CProfileWriteGroup(const CProfileWriteGroup&) = delete;
+    CProfileWriteGroup& operator=(const CProfileWriteGroup&) = delete;
+
+   private:
+    CWinApp* m_pApp;
+  };
   // The profile's path.
   CString GetProfilePath() const;
 
@@ -225,9 +239,12 @@ class CWinApp : public CCmdTarget {
 
  private:
   void SaveStdProfileSettings();
-  // Writes the profile changes made since the last write, in one replacement of the file.
-  void FlushProfile();
+  // Writes the profile changes not written yet, in one replacement of the file; FALSE when they
+  // could not be (they are kept for the next try, and the first failure of a run is said).
+  BOOL FlushProfile();
   std::vector<vimo::platform::ProfileEdit> m_profileEdits;
+  int m_nProfileWriteGroups = 0;
+  BOOL m_bProfileFailureSaid = FALSE;
   void ResetForNextRun();
   // StartInstance, running beforeInitInstance between InitApplication and InitInstance.
   BOOL StartInstance(const std::vector<CString>& args, const std::function<void()>& beforeInitInstance);

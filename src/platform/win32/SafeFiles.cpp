@@ -54,7 +54,9 @@ bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned ne
   bool written = WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (written && rename(sibling.c_str(), path) == 0) return true;
+  const int error = errno;
   unlink(sibling.c_str());
+  errno = error;
   return false;
 }
 

@@ -11,7 +11,7 @@ namespace vimo::platform {
 // the disk and renamed over the old one, so readers see the old content or the new, never a
 // part. An existing regular file keeps its mode; a new file (or one that was a symlink, which
 // is replaced rather than followed) gets newFileMode less the umask. False, with the old file
-// left as it was and no new file behind, when any step fails.
+// left as it was, no new file behind and errno saying why, when any step fails.
 bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode);
 
 // Whether path is a real folder (not a symlink) of this user that nobody else can write to,
