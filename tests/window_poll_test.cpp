@@ -1,10 +1,11 @@
 // The main frame's WM_USER+101: waiting for the worker, which delivers at once, late, never or
-// with an error. The worker's conversion is replaced by one the test controls.
+// with an error. The worker's conversion is replaced by one the test holds and releases, and the
+// wait's clock by one the test keeps: no test here depends on how long anything takes.
 #include <gtest/gtest.h>
 
 #include <QTest>
 
-#include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -25,7 +26,6 @@ struct Converter {
   bool gateOpen = true;
   std::set<std::string> held;     // wait for the gate
   std::set<std::string> failing;  // report failure
-  std::set<std::string> late;     // take about a second
   Bytes bmp;
 
   static int Convert(const char* src, const char* dst, int /*colours*/) {
@@ -36,7 +36,6 @@ struct Converter {
       std::unique_lock<std::mutex> lock(c.mutex);
       if (c.held.count(name) != 0) c.released.wait(lock, [&c] { return c.gateOpen; });
     }
-    if (c.late.count(name) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     if (c.failing.count(name) != 0) return 0;
     WriteFile(dst, c.bmp);
     return 1;
@@ -50,7 +49,6 @@ struct Converter {
     gateOpen = true;
     held.clear();
     failing.clear();
-    late.clear();
     bmp = MakeBmp24(20, 10, Pattern(20, 10, 7));
   }
   void CloseGate() {
@@ -66,6 +64,18 @@ struct Converter {
   }
 };
 
+// The wait's clock: the milliseconds the handler let pass, each wait's at once.
+std::atomic<DWORD> g_waited{0};
+BOOL PassingClock(DWORD dwTimeout) {
+  g_waited += dwTimeout;
+  return TRUE;
+}
+// A clock under which the worker delivers while the handler waits: the wait goes on until it has.
+BOOL DeliveringClock(DWORD /*dwTimeout*/) {
+  Converter::Instance().OpenGate();
+  return FALSE;
+}
+
 class PollTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,6 +87,7 @@ class PollTest : public ::testing::Test {
     m_pFrame = m_session.Frame();
   }
   void TearDown() override {
+    AfxTestAccess::SetWaitClock(nullptr);
     Converter::Instance().OpenGate();
     m_session.Stop();
   }
@@ -89,11 +100,14 @@ class PollTest : public ::testing::Test {
     g_bPollQueue = 0;
   }
 
-  // Sends WM_USER+101 and returns how long the handler took.
-  std::chrono::milliseconds Poll() {
-    const auto start = std::chrono::steady_clock::now();
+  // Sends WM_USER+101 under clock (nullptr: the real one); returns the milliseconds the handler
+  // let pass waiting.
+  DWORD Poll(BOOL (*clock)(DWORD) = nullptr) {
+    g_waited = 0;
+    AfxTestAccess::SetWaitClock(clock);
     m_pFrame->SendMessage(WM_POLL_QUEUE, 0, 0);
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    AfxTestAccess::SetWaitClock(nullptr);
+    return g_waited;
   }
 
   TempDir m_dir;
@@ -107,8 +121,8 @@ TEST_F(PollTest, ImageAlreadyWaitingIsShownAtOnceAndOneMoreIsQueued) {
   // x1 and x2 are queued at the start (three images: one read-ahead step).
   EXPECT_EQ(m_pDoc->m_nReadAhead, 2);
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 2; }));
-  const auto took = Poll();
-  EXPECT_LT(took.count(), 50) << "the handler slept although an image was ready";
+  m_pDoc->m_queue.WaitForWorker(0);  // the hand-overs so far taken: any wait now would pass time
+  EXPECT_EQ(Poll(&PassingClock), 0u) << "the handler waited although an image was ready";
   EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
   EXPECT_EQ(m_pDoc->m_nReadAhead, 1) << "fewer than three ahead: one more read-ahead step";
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_pDoc->m_queue.HistoryCount() == 3; }));
@@ -117,11 +131,12 @@ TEST_F(PollTest, ImageAlreadyWaitingIsShownAtOnceAndOneMoreIsQueued) {
 }
 
 TEST_F(PollTest, LateImageIsShownWhenItArrives) {
-  Converter::Instance().late.insert("x1.jpg");
+  Converter::Instance().held.insert("x1.jpg");
+  Converter::Instance().CloseGate();
   Browse();
-  // The conversion takes about a second: this one call waits for it and shows it, within its
-  // budget, without handing the wait back to the idle loop.
-  Poll();
+  // The conversion ends while the handler waits: this one call shows it, within its budget,
+  // without handing the wait back to the idle loop.
+  Poll(&DeliveringClock);
   EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
   EXPECT_EQ(g_bPollQueue, 0);
 }
@@ -130,9 +145,9 @@ TEST_F(PollTest, NothingWithinTheBudgetRearmsTheWaitAndTheNextIdleMomentTriesAga
   Converter::Instance().held.insert("x1.jpg");
   Converter::Instance().CloseGate();
   Browse();
-  const auto took = Poll();
-  EXPECT_GE(took.count(), 5000);
-  EXPECT_LT(took.count(), 15000);
+  const DWORD waited = Poll(&PassingClock);
+  EXPECT_GE(waited, 5000u) << "a budget of about five seconds";
+  EXPECT_LE(waited, 5100u);
   EXPECT_EQ(g_bPollQueue, 1);
   EXPECT_TRUE(m_session.messages.empty());
   EXPECT_EQ(m_pDoc->m_pDib, nullptr);

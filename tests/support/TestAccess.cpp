@@ -27,6 +27,8 @@ void AfxTestAccess::HoldConversions(BOOL bHold) {
   SetConvertFunction(&HeldConvert);
 }
 
+void AfxTestAccess::SetWaitClock(BOOL (*clock)(DWORD dwTimeout)) { CEvent::s_pfnWaitClock = clock; }
+
 void AfxTestAccess::WaitForConversionAhead() { CMultiThread::WaitForConversionAhead(); }
 
 void AfxTestAccess::SetExecutablePath(const char* path) { vimo::platform::SetModulePathOverride(path); }

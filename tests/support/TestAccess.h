@@ -51,6 +51,9 @@ struct AfxTestAccess {
   // While held, conversions (the one begun before the window exists too) wait; releasing lets
   // them run ConvertImage.
   static void HoldConversions(BOOL bHold);
+  // Timed waits ask clock instead of letting their time pass (NULL: the real clock): TRUE, the
+  // time has passed; FALSE, the wait goes on until it is signalled.
+  static void SetWaitClock(BOOL (*clock)(DWORD dwTimeout));
   static void WaitForConversionAhead();
   // CWinApp::StartInstance, running beforeWindow after InitApplication, before InitInstance.
   static BOOL StartInstance(CWinApp& app, const std::vector<CString>& args, const std::function<void()>& beforeWindow);

@@ -34,9 +34,19 @@ BOOL CEvent::ResetEvent() {
   return TRUE;
 }
 
+std::atomic<CEvent::WaitClock> CEvent::s_pfnWaitClock{nullptr};
+
 BOOL CEvent::Lock(DWORD dwTimeout) {
   std::unique_lock<std::mutex> lock(m_mutex);
   const auto signalled = [this] { return m_bSignalled; };
+  const WaitClock clock = s_pfnWaitClock.load();
+  if (dwTimeout != INFINITE && dwTimeout != 0 && clock != nullptr && !m_bSignalled) {
+    lock.unlock();
+    const BOOL bPassed = clock(dwTimeout);
+    lock.lock();
+    if (bPassed && !m_bSignalled) return FALSE;
+    dwTimeout = INFINITE;
+  }
   if (dwTimeout == INFINITE) {
     m_signal.wait(lock, signalled);
   } else if (!m_signal.wait_for(lock, std::chrono::milliseconds(dwTimeout), signalled)) {

@@ -1,6 +1,7 @@
 // Synchronisation objects: CCriticalSection, CEvent and the scoped CSingleLock.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -34,6 +35,13 @@ class CEvent : public CSyncObject {
   BOOL Unlock() override { return TRUE; }
 
  private:
+  // A clock a test puts in place of the real one (nullptr: the real one). A timed wait that finds
+  // the event unsignalled asks it, instead of letting dwTimeout milliseconds pass: TRUE, that
+  // time has passed and the wait ends unsignalled; FALSE, the wait goes on until the signal.
+  friend struct AfxTestAccess;
+  using WaitClock = BOOL (*)(DWORD dwTimeout);
+  static std::atomic<WaitClock> s_pfnWaitClock;
+
   std::mutex m_mutex;
   std::condition_variable m_signal;
   bool m_bSignalled;
