@@ -8,9 +8,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <future>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include <unistd.h>
 
@@ -197,82 +197,57 @@ TEST_F(CommandsTest, CtrlDelMovesTheShownFileIntoTheTrashAndKeepsItPainted) {
   EXPECT_TRUE(m_session.messages.empty());
 }
 
-// Ctrl+Del wherever the photo lies: which trash takes it, whether the user is asked before it
-// goes for good (No being the answer Enter gives), whether it stays; Ctrl+Z puts it back.
+// Ctrl+Del wherever the photo lies: the trash that takes it, whether the user is asked before it
+// goes for good (Enter answers No), whether it stays; Ctrl+Z puts it back unless its name is taken.
 TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
   namespace fs = std::filesystem;
-  const ScopedTmpfs volume(m_dir / "volume", "size=4m");  // a second file system, as a USB stick's
-  const fs::path homeTrash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
-  const fs::path volumeTrash = m_dir / "volume" / (".Trash-" + std::to_string(geteuid()));
-  const auto noTrash = [&](const fs::path&) { WriteFile(volumeTrash, {}); };  // the name is taken by a file
-  enum class Then { kNothing, kUndo, kUndoOverANewFile };
+  const ScopedTmpfs volume(m_dir / "v", "size=4m");  // a second file system, as a USB stick's
+  enum Setup { kNothing, kNameTaken, kSomeoneElses, kNoTrash };
+  enum Then { kStop, kUndo, kUndoOverANewFile };
   const struct {
     const char* what;
-    bool onVolume;
-    std::function<void(const fs::path& trash)> prepare;
-    bool fullScreen;
-    std::vector<int> answers;
-    const char* said;     // how the one box begins; nullptr: no box
+    bool onVolume, fullScreen;
+    Setup setup;
+    int answer;                 // to the box; 0: Enter
+    const char *said, *trashed;  // how the one box begins, where the file went in its trash; "": none
     bool kept;
-    std::string trashed;  // where the file went in its trash; empty: nowhere
     Then then;
   } rows[] = {
-      {"home trash", false, nullptr, false, {}, nullptr, false, "files/a.jpg", Then::kUndo},
-      {"home trash, the name taken in files/", false,
-       [](const fs::path& t) {
-         fs::create_directories(t / "files");
-         WriteFile(t / "files" / "a.jpg", {1});
-       },
-       false, {}, nullptr, false, "files/a.2.jpg", Then::kNothing},
-      {"home trash that cannot be written", false,
-       [](const fs::path& t) {
-         fs::create_directories(t / "files");
-         if (geteuid() == 0) ASSERT_EQ(chown((t / "files").c_str(), 12345, 12345), 0);  // made by a sudo run
-         else fs::permissions(t / "files", fs::perms::owner_read | fs::perms::owner_exec);
-       },
-       false, {}, "not deleted: the trash cannot take it now", true, "", Then::kNothing},
-      {"the volume's own trash", true, nullptr, false, {}, nullptr, false, "files/a.jpg", Then::kUndo},
-      {"no trash there, Enter", true, noTrash, false, {}, "ごみ箱に移せません", true, "", Then::kNothing},
-      {"no trash there, full screen, Enter", true, noTrash, true, {}, "ごみ箱に移せません", true, "", Then::kNothing},
-      {"no trash there, Yes", true, noTrash, false, {IDYES}, "ごみ箱に移せません", false, "", Then::kNothing},
-      {"a new file took the name before Ctrl+Z", false, nullptr, false, {}, nullptr, false, "files/a.jpg",
-       Then::kUndoOverANewFile},
+      {"home trash", false, false, kNothing, 0, "", "files/a.jpg", false, kUndo},
+      {"a name taken in files/", false, false, kNameTaken, 0, "", "files/a.2.jpg", false, kStop},
+      {"a trash that cannot be written", false, false, kSomeoneElses, 0, "not deleted: the trash cannot take", "", true, kStop},
+      {"the volume's own trash", true, false, kNothing, 0, "", "files/a.jpg", false, kUndo},
+      {"no trash there", true, false, kNoTrash, 0, "ごみ箱に移せません", "", true, kStop},
+      {"no trash there, full screen", true, true, kNoTrash, 0, "ごみ箱に移せません", "", true, kStop},
+      {"no trash there, Yes", true, false, kNoTrash, IDYES, "ごみ箱に移せません", "", false, kStop},
+      {"a new file took the name", false, false, kNothing, 0, "", "files/a.jpg", false, kUndoOverANewFile},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     if (row.onVolume && !volume.Mounted()) continue;  // mounting needs root, as on CI
-    const fs::path trash = row.onVolume ? volumeTrash : homeTrash;
-    const fs::path photo = (row.onVolume ? m_dir / "volume" : m_dir.Path()) / "a.jpg";
+    const fs::path folder = row.onVolume ? m_dir / "v" : m_dir.Path(), photo = folder / "a.jpg";
+    const fs::path trash = row.onVolume ? folder / (".Trash-" + std::to_string(geteuid())) : fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
     fs::remove_all(trash);
+    if (row.setup == kNoTrash) WriteFile(trash, {});  // a file holds the trash's name
+    else fs::create_directories(trash / "files");
+    if (row.setup == kNameTaken) WriteFile(trash / "files" / "a.jpg", {1});
+    if (row.setup == kSomeoneElses) ASSERT_EQ(geteuid() == 0 ? chown((trash / "files").c_str(), 12345, 12345) : chmod((trash / "files").c_str(), 0500), 0);
     RunConvert("-size 60x40 gradient:red-white " + photo.string());
-    if (row.prepare) row.prepare(trash);
     m_session.messages.clear();
-    m_session.messageAnswers = row.answers;
+    m_session.messageAnswers = {row.answer};
     ASSERT_TRUE(m_session.Start({photo.string()}));
     ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
-    if (row.fullScreen) {
-      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_FULL_SCREEN));
-    }
+    if (row.fullScreen) AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_FULL_SCREEN);
     PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
-    ASSERT_EQ(m_session.messages.size(), row.said != nullptr ? 1u : 0u) << testing::PrintToString(m_session.messages);
-    if (row.said != nullptr) {
-      EXPECT_EQ(m_session.messages[0].rfind(row.said, 0), 0u) << m_session.messages[0];
-    }
+    ASSERT_EQ(m_session.messages.size(), *row.said != '\0' ? 1u : 0u);
+    EXPECT_TRUE(m_session.messages.empty() || m_session.messages[0].starts_with(row.said)) << m_session.messages[0];
     EXPECT_EQ(fs::exists(photo), row.kept);
     EXPECT_EQ(Title(), row.kept ? "a.jpg" : "");
-    EXPECT_TRUE(row.trashed.empty() || fs::exists(trash / row.trashed));
-    if (row.then == Then::kUndoOverANewFile) WriteFile(photo, {2});
-    if (row.then != Then::kNothing) PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
-    if (row.then == Then::kUndo) {
-      EXPECT_TRUE(m_session.WaitForImage("a.jpg")) << "shown again";
-      EXPECT_FALSE(fs::exists(trash / row.trashed));
-      EXPECT_TRUE(fs::is_empty(trash / "info"));
-    }
-    if (row.then == Then::kUndoOverANewFile) {
-      EXPECT_EQ(m_session.messages.back().rfind("cannot restore", 0), 0u) << m_session.messages.back();
-      EXPECT_EQ(ReadFile(photo), Bytes{2});
-      EXPECT_TRUE(fs::exists(trash / row.trashed));
-    }
+    EXPECT_TRUE(*row.trashed == '\0' || fs::exists(trash / row.trashed));
+    if (row.then == kUndoOverANewFile) WriteFile(photo, {2});
+    if (row.then != kStop) PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
+    if (row.then == kUndo) EXPECT_TRUE(m_session.WaitForImage("a.jpg") && fs::is_empty(trash / "info") && !fs::exists(trash / row.trashed));
+    if (row.then == kUndoOverANewFile) EXPECT_TRUE(m_session.messages.back().starts_with("cannot restore") && fs::exists(trash / row.trashed));
     m_session.Stop();
     fs::remove(photo);
   }
@@ -384,13 +359,9 @@ TEST_F(CommandsTest, FileHandedOverDuringADragIsOpenedOnceTheDragHasEnded) {
   int status = -1;
   AfxTestAccess::SetDragDropHook([&](const std::vector<std::string>&, DWORD) -> DROPEFFECT {
     // The drag's own loop runs on while the other start hands b.jpg over and ends.
-    std::atomic<bool> ended{false};
-    std::thread start([&] {
-      status = RunProgram({ViewerProgram(), (m_dir / "b.jpg").string()}).status;
-      ended = true;
-    });
-    ViewerSession::WaitFor([&] { return ended.load(); });
-    start.join();
+    auto start = std::async(std::launch::async, [&] { return RunProgram({ViewerProgram(), (m_dir / "b.jpg").string()}); });
+    ViewerSession::WaitFor([&] { return start.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    status = start.get().status;
     return DROPEFFECT_COPY;
   });
   ClickView(m_session.View(), 10, 10, /*bRelease=*/false);

@@ -64,13 +64,13 @@ struct Converter {
   }
 };
 
-// The wait's clock: the milliseconds the handler let pass, each wait's at once.
+// Clocks for the handler's waits: one that lets their time pass at once, counting it, and one
+// under which the worker delivers while the handler waits.
 std::atomic<DWORD> g_waited{0};
 BOOL PassingClock(DWORD dwTimeout) {
   g_waited += dwTimeout;
   return TRUE;
 }
-// A clock under which the worker delivers while the handler waits: the wait goes on until it has.
 BOOL DeliveringClock(DWORD /*dwTimeout*/) {
   Converter::Instance().OpenGate();
   return FALSE;
@@ -100,8 +100,7 @@ class PollTest : public ::testing::Test {
     g_bPollQueue = 0;
   }
 
-  // Sends WM_USER+101 under clock (nullptr: the real one); returns the milliseconds the handler
-  // let pass waiting.
+  // Sends WM_USER+101 under clock; returns the milliseconds the handler let pass waiting.
   DWORD Poll(BOOL (*clock)(DWORD) = nullptr) {
     g_waited = 0;
     AfxTestAccess::SetWaitClock(clock);
@@ -134,9 +133,7 @@ TEST_F(PollTest, LateImageIsShownWhenItArrives) {
   Converter::Instance().held.insert("x1.jpg");
   Converter::Instance().CloseGate();
   Browse();
-  // The conversion ends while the handler waits: this one call shows it, within its budget,
-  // without handing the wait back to the idle loop.
-  Poll(&DeliveringClock);
+  Poll(&DeliveringClock);  // one call waits for the image and shows it, not the idle loop
   EXPECT_EQ(m_pDoc->GetTitle(), "x1.jpg");
   EXPECT_EQ(g_bPollQueue, 0);
 }

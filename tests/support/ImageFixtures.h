@@ -153,18 +153,14 @@ class FileSizeLimit {
   void (*m_previousHandler)(int) = nullptr;
 };
 
-// A file system of its own (tmpfs, with mount options such as "size=1m" or "nr_inodes=2")
-// mounted on folder while it lives. Mounting needs root, as on CI; elsewhere Mounted() is false.
-class ScopedTmpfs {
- public:
+// A file system of its own (tmpfs, mount options such as "size=1m") on folder while it lives.
+// Mounting needs root, as on CI, where a failure fails the test; elsewhere Mounted() is false.
+struct ScopedTmpfs {
   ScopedTmpfs(const std::filesystem::path& folder, const std::string& options);
   ~ScopedTmpfs();
   ScopedTmpfs(const ScopedTmpfs&) = delete;
-  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
   bool Mounted() const { return m_bMounted; }
-
- private:
-  std::filesystem::path m_folder;
+  const std::filesystem::path m_folder;
   bool m_bMounted = false;
 };
 
