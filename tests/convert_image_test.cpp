@@ -572,6 +572,44 @@ TEST_F(ConvertGif, FilesThatAreNoReadableGifGiveNoImageAndNoFile) {
   }
 }
 
+// What browsers show is converted, within a few rows of memory, past the image library's size
+// policy; what no decoder reads is refused with the reason, never written black.
+TEST_F(ConvertGif, EveryGifABrowserShowsIsConvertedAndTheRestRefusedWithItsReason) {
+  const auto withCodeSize = [](GifFrame frame, int codeSize) {
+    frame.codeSize = codeSize;
+    return frame;
+  };
+  struct Case {
+    const char* name;
+    std::vector<GifFrame> frames;
+    int exitCode;
+    std::size_t images;  // the frames written, their pixels the GIF's
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"minimum code size 11", {withCodeSize(NoiseFrame(40, 30, 3), 11)}, 0, 1, ""},
+      {"65535 x 1", {FlatFrame(65535, 1, {9, 99, 199})}, 0, 1, ""},
+      {"1 x 65535", {NoiseFrame(1, 65535, 4)}, 0, 1, ""},
+      {"minimum code size 12", {withCodeSize(NoiseFrame(4, 4, 5), 12)}, 1, 0, "LZW minimum code size of 12"},
+      {"a frame of code size 0 after a good one", {FlatFrame(3, 3, {1, 2, 3}), withCodeSize(FlatFrame(3, 3, {4, 5, 6}), 0)}, 0, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(m_dir / "in.gif", MakeGif(c.frames));
+    std::string errors;
+    EXPECT_EQ(RunConvertCommand({(m_dir / "in.gif").string(), (m_dir / "out.bmp").string()}, errors), c.exitCode);
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    if (c.images == 0) {
+      EXPECT_FALSE(fs::exists(m_dir / "out.bmp"));
+      continue;
+    }
+    const auto images = ReadBmpFile(m_dir / "out.bmp");
+    ASSERT_EQ(images.size(), c.images);
+    for (std::size_t i = 0; i < images.size(); ++i) EXPECT_TRUE(images[i].pixels == ColoursOf(c.frames[i])) << i;
+    fs::remove(m_dir / "out.bmp");
+  }
+}
+
 TEST_F(ConvertGif, ColoursLeavesAColourMappedImageWithFewerColoursAlone) {
   GifFrame frame = NoiseFrame(16, 16, 3);
   for (auto& index : frame.indexes) index &= 3;

@@ -42,6 +42,7 @@ struct GifFrame {
   int top = 0;
   int delay = 0;     // hundredths of a second; with disposal or transparency, a graphic-control extension
   int disposal = 0;
+  int codeSize = 8;  // the LZW minimum code size; the codes are one bit wider throughout
 };
 
 // The logical screen and the NETSCAPE2.0 loop count (-1: no such extension).
@@ -52,7 +53,7 @@ struct GifScreen {
 };
 
 // A GIF89a file with the given frames (each with its own colour map), LZW data written with
-// fixed 9-bit codes. The result can be cut short to test truncation.
+// fixed-width codes. The result can be cut short to test truncation.
 Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen = {});
 
 // A frame of one colour, and a frame of pseudo-random indexes over a palette of 256 colours.
