@@ -39,22 +39,6 @@ Bytes DisplayP3() {
   return bytes;
 }
 
-// The JPEG with the profile in an APP2 ICC_PROFILE marker right after its start.
-Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile) {
-  Bytes marker = {0xFF, 0xE2};
-  AppendU16(marker, 0);
-  const std::string tag("ICC_PROFILE\0\x01\x01", 14);
-  marker.insert(marker.end(), tag.begin(), tag.end());
-  marker.insert(marker.end(), profile.begin(), profile.end());
-  const std::size_t length = marker.size() - 2;
-  marker[2] = static_cast<std::uint8_t>(length >> 8);
-  marker[3] = static_cast<std::uint8_t>(length);
-  Bytes out = marker;
-  out.insert(out.begin(), jpeg.begin(), jpeg.begin() + 2);
-  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
-  return out;
-}
-
 // The root window's _ICC_PROFILE on the test's X server, as a colour daemon sets it (empty:
 // removed).
 void SetRootProfile(const Bytes& profile) {

@@ -330,6 +330,21 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
   return jpeg;
 }
 
+Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile) {
+  Bytes marker = {0xFF, 0xE2};
+  AppendU16(marker, 0);
+  const std::string tag("ICC_PROFILE\0\x01\x01", 14);
+  marker.insert(marker.end(), tag.begin(), tag.end());
+  marker.insert(marker.end(), profile.begin(), profile.end());
+  const std::size_t length = marker.size() - 2;
+  marker[2] = static_cast<std::uint8_t>(length >> 8);
+  marker[3] = static_cast<std::uint8_t>(length);
+  Bytes out = marker;
+  out.insert(out.begin(), jpeg.begin(), jpeg.begin() + 2);
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
   Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
   const auto put = [&exif, bigEndian](std::uint32_t v, int bytes) {

@@ -161,6 +161,9 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 // (bigEndian) Motorola byte order.
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
+// The JPEG with an ICC profile in an APP2 ICC_PROFILE marker (one chunk) right after its start.
+Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile);
+
 // Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
 int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 
