@@ -590,7 +590,7 @@ TEST_F(ConvertGif, EveryGifABrowserShowsIsConvertedAndTheRestRefusedWithItsReaso
       {"minimum code size 11", {withCodeSize(NoiseFrame(40, 30, 3), 11)}, 0, 1, ""},
       {"65535 x 1", {FlatFrame(65535, 1, {9, 99, 199})}, 0, 1, ""},
       {"1 x 65535", {NoiseFrame(1, 65535, 4)}, 0, 1, ""},
-      {"minimum code size 12", {withCodeSize(NoiseFrame(4, 4, 5), 12)}, 1, 0, "LZW minimum code size of 12"},
+      {"minimum code size 12", {withCodeSize(NoiseFrame(4, 4, 5), 12)}, 1, 0, "LZW minimum code size of 12;"},
       {"a frame of code size 0 after a good one", {FlatFrame(3, 3, {1, 2, 3}), withCodeSize(FlatFrame(3, 3, {4, 5, 6}), 0)}, 0, 1, ""},
   };
   for (const Case& c : cases) {

@@ -92,7 +92,7 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
       return;
     case ConvertStatus::kGifCodeSize:
-      std::fprintf(stderr, "vimo: %s: its image data uses an LZW minimum code size of %llu, which no GIF decoder reads (2 to %llu)\n",
+      std::fprintf(stderr, "vimo: %s: its image data uses an LZW minimum code size of %llu; GIF readers take 2 to %llu\n",
                    source, static_cast<unsigned long long>(outcome.bytes), static_cast<unsigned long long>(outcome.limit));
       return;
     case ConvertStatus::kCutShort:

@@ -35,8 +35,8 @@ enum class ConvertStatus {
                    // memory; bytes: needed, limit: what the decoder may use
   kCutShort,       // a JPEG far too short for the size it declares: it cannot hold one bit for each
                    // 8 x 8 block; bytes: the file's size, limit: the least that size needs
-  kGifCodeSize,    // a GIF whose first frame's LZW codes start wider than GIF decoders read (its
-                   // minimum code size is 0 or above 11); bytes: that code size, limit: 11
+  kGifCodeSize,    // a GIF whose first frame's LZW minimum code size the reader cannot decode
+                   // (below 2 or above 11); bytes: that code size, limit: 11
 };
 
 struct ConvertOutcome {

@@ -61,7 +61,7 @@ class CGifParser {
   enum class Decoded {
     kWhole,        // every pixel decoded from intact data
     kBroken,       // the data ended early or held an invalid code: the rest is entry 0
-    kUndecodable,  // a minimum code size no GIF decoder reads (0, 1, above 11): no row given
+    kUndecodable,  // a minimum code size below 2 or above 11: no row given
   };
   // Decodes the frame's pixels, calling row(y, indexes) with each row in the order the frame
   // stores them (an interlaced frame pass by pass), every index within its colour map.
