@@ -69,6 +69,7 @@ bool ChangesNothing(cmsHTRANSFORM test) {
 
 std::unique_ptr<CColourTransform> CColourTransform::Create(const IccBytes& source, Pixels pixels, const IccBytes& target) {
   const bool cmyk = pixels == Pixels::kCmyk || pixels == Pixels::kInvertedCmyk;
+  if (!cmyk && source.empty() && target.empty()) return nullptr;  // sRGB shown on sRGB, at no cost
   ProfilePtr from = OpenProfile(source, cmyk ? cmsSigCmykData : cmsSigRgbData);
   if (!from) from = cmyk ? OpenProfile(DefaultCmykProfile(), cmsSigCmykData) : SrgbProfile();
   ProfilePtr to = OpenProfile(target, cmsSigRgbData);
