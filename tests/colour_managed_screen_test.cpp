@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
 #include "support/ImageFixtures.h"
 #include "win32/MonitorProfile.h"
@@ -164,6 +165,22 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
   }
   SetConvertOtherFormats(false, 0xFFFFFF);
   SetRootProfile({});
+}
+
+// What an information panel shows: the profile a file embeds, read without decoding it, by name.
+TEST(ColourManagement, TheProfileAFileEmbedsIsReadByItsName) {
+  TempDir dir;
+  RunConvert("-size 8x8 xc:'rgb(60,160,70)' " + (dir / "plain.jpg").string());
+  const Bytes adobe = ReadFile("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+  WriteFile(dir / "adobe.jpg", WithIccProfile(ReadFile(dir / "plain.jpg"), adobe));
+  WriteFile(dir / "p3.icc", DisplayP3());
+  RunConvert("-size 8x8 xc:'rgb(60,160,70)' -profile " + (dir / "p3.icc").string() + " " + (dir / "p3.png").string());
+  WriteFile(dir / "still.gif", MakeGif({FlatFrame(2, 2, {1, 2, 3})}));
+  const std::pair<const char*, const char*> cases[] = {
+      {"adobe.jpg", "Compatible with Adobe RGB (1998)"}, {"p3.png", "RGB built-in"}, {"plain.jpg", ""}, {"still.gif", ""}, {"missing.jpg", ""}};
+  for (const auto& [name, description] : cases) {
+    EXPECT_EQ(vimo::convert::DescribeProfile(vimo::convert::ReadEmbeddedProfile((dir / name).c_str())), description) << name;
+  }
 }
 
 }  // namespace
