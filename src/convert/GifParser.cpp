@@ -282,8 +282,7 @@ bool CGifParser::ReadDescriptor(GifFrame& frame) {
   return true;
 }
 
-CGifParser::Decoded CGifParser::Decode(const GifFrame& frame,
-                                       const std::function<void(std::size_t, const std::uint8_t*)>& row) {
+CGifParser::Decoded CGifParser::Decode(const GifFrame& frame, const RowHandler& row) {
   if (!IsDecodable(frame)) return Decoded::kUndecodable;
   const bool withData = frame.codeSize >= 0;
   const auto width = static_cast<std::size_t>(frame.width);
@@ -295,16 +294,23 @@ CGifParser::Decoded CGifParser::Decode(const GifFrame& frame,
   {
     CSubBlocks data(m_file);
     CLzwDecoder decoder(withData ? frame.codeSize : 2, data);
+    bool blank = false;  // the data ran out before this row: it stays entry 0 throughout
     for (std::size_t stored = 0; stored < height; ++stored) {
-      const std::size_t decoded = decoding ? decoder.Fill(indexes.data(), width) : 0;
-      if (decoded < width) {
-        decoding = whole = false;
-        std::fill(indexes.begin() + static_cast<std::ptrdiff_t>(decoded), indexes.end(), 0);  // the damaged rest is entry 0
+      if (!blank) {
+        const std::size_t decoded = decoding ? decoder.Fill(indexes.data(), width) : 0;
+        if (decoded < width) {
+          decoding = whole = false;
+          std::fill(indexes.begin() + static_cast<std::ptrdiff_t>(decoded), indexes.end(), 0);  // the damaged rest is entry 0
+        }
+        for (std::uint8_t& index : indexes) {
+          if (index >= frame.colours.size()) index = 0;
+        }
       }
-      for (std::uint8_t& index : indexes) {
-        if (index >= frame.colours.size()) index = 0;
+      row(frame.interlaced ? InterlacedRow(stored, height) : stored, indexes.data(), blank);
+      if (!decoding) {
+        blank = true;
+        std::fill(indexes.begin(), indexes.end(), 0);
       }
-      row(frame.interlaced ? InterlacedRow(stored, height) : stored, indexes.data());
     }
   }
   (void)std::fseek(m_file, resume, SEEK_SET);

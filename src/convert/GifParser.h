@@ -63,9 +63,12 @@ class CGifParser {
     kBroken,       // the data ended early or held an invalid code: the rest is entry 0
     kUndecodable,  // a minimum code size below 2 or above 11: no row given
   };
-  // Decodes the frame's pixels, calling row(y, indexes) with each row in the order the frame
-  // stores them (an interlaced frame pass by pass), every index within its colour map.
-  Decoded Decode(const GifFrame& frame, const std::function<void(std::size_t y, const std::uint8_t* indexes)>& row);
+  // Decodes the frame's pixels, calling row(y, indexes, blank) with each row in the order the
+  // frame stores them (an interlaced frame pass by pass), every index within its colour map.
+  // blank: the row is entry 0 throughout because the data ran out before it (so are the rows
+  // after it), which a frame of 65535 x 65535 declared by a few bytes makes cheap to write.
+  using RowHandler = std::function<void(std::size_t y, const std::uint8_t* indexes, bool blank)>;
+  Decoded Decode(const GifFrame& frame, const RowHandler& row);
 
   static constexpr int kLargestCodeSize = 11;
   // Whether Decode gives the frame's rows (its data may still be damaged or missing).

@@ -22,7 +22,9 @@ void SetColour(PixelPacket* pixel, const Rgb& colour) {
 CGifParser::Decoded DecodeIndexes(CGifParser& parser, const GifFrame& frame, std::vector<std::uint8_t>& indexes) {
   const auto width = static_cast<std::size_t>(frame.width);
   indexes.assign(width * static_cast<std::size_t>(frame.height), 0);
-  return parser.Decode(frame, [&](std::size_t y, const std::uint8_t* row) { std::copy_n(row, width, indexes.data() + y * width); });
+  return parser.Decode(frame, [&](std::size_t y, const std::uint8_t* row, bool blank) {
+    if (!blank) std::copy_n(row, width, indexes.data() + y * width);  // blank rows are 0 already
+  });
 }
 
 // Fills a colour-mapped frame holding only the used entries of colours, in their map order.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "convert/BmpWriter.h"
@@ -151,8 +152,11 @@ FrameWritten WriteTrueColour(CGifParser& parser, const GifFrame& frame, const CC
   out.At(at, headers.data(), headers.size());
   const std::vector<Rgb> colours = ShownColours(frame.colours, transform);
   std::vector<std::uint8_t> bgr(stride, 0);
-  written.decoded = parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes) {
-    for (std::size_t x = 0; x < width; ++x) {
+  bool blankRow = false;  // bgr holds a blank row already
+  written.decoded = parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes, bool blank) {
+    const bool ready = blank && blankRow;
+    blankRow = blank;
+    for (std::size_t x = 0; x < width && !ready; ++x) {
       const Rgb& colour = colours[indexes[x]];
       bgr[3 * x] = colour.blue;
       bgr[3 * x + 1] = colour.green;
@@ -172,9 +176,15 @@ FrameWritten WriteIndexed(CGifParser& parser, const GifFrame& frame, bool keepSe
   const auto height = static_cast<std::size_t>(frame.height);
   std::array<bool, 256> used{};
   std::vector<RowRuns> rows(height);
-  written.decoded = parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes) {
+  std::optional<RowRuns> blankRuns;
+  written.decoded = parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes, bool blank) {
+    if (blank && blankRuns) {
+      rows[y] = *blankRuns;
+      return;
+    }
     for (std::size_t x = 0; x < width; ++x) used[indexes[x]] = true;
     rows[y] = RunsOf(indexes, width);
+    if (blank) blankRuns = rows[y];
   });
   if (written.decoded == CGifParser::Decoded::kUndecodable) return written;
   std::array<std::uint8_t, 256> remap{};
@@ -210,11 +220,15 @@ FrameWritten WriteIndexed(CGifParser& parser, const GifFrame& frame, bool keepSe
   rows.shrink_to_fit();
   std::vector<std::uint8_t> mapped(width);
   std::vector<std::uint8_t> encoded;
-  (void)parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes) {
-    for (std::size_t x = 0; x < width; ++x) mapped[x] = remap[indexes[x]];
-    encoded.clear();
-    if (compressed) AppendRle8Row(mapped.data(), width, encoded);
-    else AppendPlainRow(mapped.data(), width, encoded);
+  bool blankRow = false;  // encoded holds a blank row already
+  (void)parser.Decode(frame, [&](std::size_t y, const std::uint8_t* indexes, bool blank) {
+    if (!(blank && blankRow)) {
+      for (std::size_t x = 0; x < width; ++x) mapped[x] = remap[indexes[x]];
+      encoded.clear();
+      if (compressed) AppendRle8Row(mapped.data(), width, encoded);
+      else AppendPlainRow(mapped.data(), width, encoded);
+    }
+    blankRow = blank;
     out.At(rowAt[y], encoded.data(), encoded.size());
   });
   if (compressed) {
