@@ -3,16 +3,19 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
 #include "app/InstalledCopy.h"
+#include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
 #include "convert/ImageFormat.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
+#include "win32/MonitorProfile.h"
 
 // The About box: template 100, no members, no data exchange.
 class CAboutDlg : public CDialog {
@@ -36,6 +39,8 @@ BEGIN_MESSAGE_MAP(CVimoApp, CWinApp)
   ON_UPDATE_COMMAND_UI(ID_VIEW_OTHER_FORMATS, OnUpdateViewOtherFormats)
   ON_COMMAND(ID_VIEW_BROWSE_ON, OnViewBrowseOn)
   ON_UPDATE_COMMAND_UI(ID_VIEW_BROWSE_ON, OnUpdateViewBrowseOn)
+  ON_COMMAND(ID_VIEW_COLOUR_MANAGED, OnViewColourManaged)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_COLOUR_MANAGED, OnUpdateViewColourManaged)
 END_MESSAGE_MAP()
 
 namespace {
@@ -53,6 +58,12 @@ void BuildInFolder(char* buffer, size_t size, const std::string& folder, const c
 // Tells the conversion whether it reads the other formats, and lays their transparent parts on
 // the window's colour.
 void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
+
+// The monitor's profile, decided at start (empty: sRGB).
+std::vector<std::uint8_t> g_monitorProfile;
+
+// Tells the conversion whether it manages colours, and into which profile.
+void ApplyColourManagement() { SetViewingColours(g_bColourManaged != 0, g_monitorProfile); }
 
 }  // namespace
 
@@ -85,6 +96,7 @@ void CVimoApp::LoadViewPreferences() {
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
   g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
   g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  g_bColourManaged = GetProfileInt(kViewSection, "ColourManaged", 1) != 0 ? 1 : 0;
 }
 
 BOOL CVimoApp::InitApplication() {
@@ -94,6 +106,11 @@ BOOL CVimoApp::InitApplication() {
   if (HasHandedOver()) return FALSE;
   // Before the command line's file meets the extension filter.
   LoadViewPreferences();
+  // Before the first conversion: the monitor's profile, as the X server publishes it (a
+  // profile colours cannot be turned into counts as none: sRGB).
+  g_monitorProfile = vimo::platform::ReadMonitorProfile();
+  if (!vimo::convert::IsRgbTargetProfile(g_monitorProfile)) g_monitorProfile.clear();
+  ApplyColourManagement();
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)
@@ -188,6 +205,17 @@ void CVimoApp::OnViewBrowseOn() {
 }
 
 void CVimoApp::OnUpdateViewBrowseOn(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bBrowseFromOpened); }
+
+void CVimoApp::OnViewColourManaged() {
+  g_bColourManaged = g_bColourManaged ? 0 : 1;
+  WriteProfileInt(kViewSection, "ColourManaged", g_bColourManaged);
+  ApplyColourManagement();
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  if (auto* pDocument = pTemplate != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pTemplate->GetDocument()) : nullptr)
+    pDocument->ConvertAgain();
+}
+
+void CVimoApp::OnUpdateViewColourManaged(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bColourManaged); }
 
 BOOL CVimoApp::IsImageShown() const {
   CSingleDocTemplate* pTemplate = GetDocTemplate();
