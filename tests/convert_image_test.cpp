@@ -297,7 +297,8 @@ TEST_F(ConvertJpeg, CommandLineWritesBesideAnExistingDestinationOrNotAtAll) {
     std::uint64_t fileSizeLimit;  // 0: none
     int exitCode;
     const char* reason;
-  } cases[] = {{longName, 0, 0, ""}, {longName, 1024, 1, "cannot write"}, {m_out / "full" / "kept.bmp", 0, 1, "no new file can be made"}};
+  } cases[] = {
+      {longName, 0, 0, ""}, {longName, 1024, 1, "cannot write"}, {m_out / "full" / "kept.bmp", 0, 1, "no new file can be made"}};
   const Bytes kept(10, 7);
   for (const auto& c : cases) {
     if (c.destination.parent_path() != m_out.Path() && !full.Mounted()) continue;  // needs root, as on CI

@@ -226,13 +226,15 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
     SCOPED_TRACE(row.what);
     if (row.onVolume && !volume.Mounted()) continue;  // mounting needs root, as on CI
     const fs::path folder = row.onVolume ? m_dir / "v" : m_dir.Path(), photo = folder / "a.jpg";
-    const fs::path trash = row.onVolume ? folder / (".Trash-" + std::to_string(geteuid())) : fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
+    const fs::path trash = row.onVolume ? folder / (".Trash-" + std::to_string(geteuid()))
+                                        : fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
     fs::remove_all(trash);
     if (row.setup == kNoTrash) WriteFile(trash, {});  // a file holds the trash's name
     else fs::create_directories(trash / "files");
     if (row.setup == kNameTaken) WriteFile(trash / "files" / "a.jpg", {1});
     const fs::path files = trash / "files";  // someone else's, or (not root) read-only
-    ASSERT_TRUE(row.setup != kSomeoneElses || (geteuid() == 0 ? chown(files.c_str(), 12345, 12345) : chmod(files.c_str(), 0500)) == 0);
+    const auto refuse = [&] { return geteuid() == 0 ? chown(files.c_str(), 12345, 12345) : chmod(files.c_str(), 0500); };
+    ASSERT_TRUE(row.setup != kSomeoneElses || refuse() == 0);
     RunConvert("-size 60x40 gradient:red-white " + photo.string());
     m_session.messages.clear();
     m_session.messageAnswers = {row.answer};
@@ -247,8 +249,10 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
     EXPECT_TRUE(*row.trashed == '\0' || fs::exists(trash / row.trashed));
     if (row.then == kUndoOverANewFile) WriteFile(photo, {2});
     if (row.then != kStop) PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_TRUE(row.then != kUndo || (m_session.WaitForImage("a.jpg") && fs::is_empty(trash / "info") && !fs::exists(trash / row.trashed)));
-    EXPECT_TRUE(row.then != kUndoOverANewFile || (m_session.messages.back().starts_with("cannot restore") && fs::exists(trash / row.trashed)));
+    EXPECT_TRUE(row.then != kUndo ||
+                (m_session.WaitForImage("a.jpg") && fs::is_empty(trash / "info") && !fs::exists(trash / row.trashed)));
+    EXPECT_TRUE(row.then != kUndoOverANewFile ||
+                (m_session.messages.back().starts_with("cannot restore") && fs::exists(trash / row.trashed)));
     m_session.Stop();
     fs::remove(photo);
   }

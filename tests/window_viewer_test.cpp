@@ -89,7 +89,8 @@ TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenFromItsStartOrOnFromTheOpe
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bOpenDialog ? "Open dialog" : "by path");
     m_session.WriteProfile(c.profile);
-    ASSERT_TRUE(m_session.Start(c.bOpenDialog ? std::vector<std::string>{} : std::vector<std::string>{(m_dir / "c.jpg").string()}));
+    const std::vector<std::string> args = {(m_dir / "c.jpg").string()};
+    ASSERT_TRUE(m_session.Start(c.bOpenDialog ? std::vector<std::string>{} : args));
     if (c.bOpenDialog) {
       const std::filesystem::path folder = std::filesystem::current_path();  // the dialog moves it
       m_session.fileDialogAnswers.push_back({(m_dir / "c.jpg").string()});

@@ -20,7 +20,8 @@ namespace {
 // The two filters of the Open and Save dialogs: the image files opened now, and every file.
 std::string ImageFilter() {
   using namespace std::string_literals;
-  return "ｲﾒｰｼﾞﾌｧｲﾙ\0"s + JoinedImageExtensions(g_bOtherFormats != 0, "*", ";") + "\0他のファイル (*.*)\0*.*\0\0"s;
+  const std::string patterns = JoinedImageExtensions(g_bOtherFormats != 0, "*", ";");
+  return "ｲﾒｰｼﾞﾌｧｲﾙ\0"s + patterns + "\0他のファイル (*.*)\0*.*\0\0"s;
 }
 
 const char* NameOf(const char* path) {

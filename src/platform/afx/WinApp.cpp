@@ -716,8 +716,8 @@ void CWinApp::UnregisterShellFileTypes() {
   const std::string entry = TextOfFile(path);
   const std::string exePath = QuotedExecPath(entry);
   const DesktopEntryFields fields = FieldsOf(GetDocTemplate());
-  if (exePath.empty() || (entry != WrittenDesktopEntry(exePath, fields) && entry != WrittenDesktopEntry(exePath, fields, false)))
-    return;
+  if (exePath.empty()) return;
+  if (entry != WrittenDesktopEntry(exePath, fields) && entry != WrittenDesktopEntry(exePath, fields, false)) return;
   std::remove(path.c_str());
 }
 
