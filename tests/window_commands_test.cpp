@@ -202,7 +202,7 @@ TEST_F(CommandsTest, CtrlDelMovesTheShownFileIntoTheTrashAndKeepsItPainted) {
 TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
   namespace fs = std::filesystem;
   const ScopedTmpfs volume(m_dir / "v", "size=4m");  // a second file system, as a USB stick's
-  enum Setup { kNothing, kNameTaken, kSomeoneElses, kNoTrash };
+  enum Setup { kNothing, kNameTaken, kSomeoneElses, kNoTrash, kFolderTookTheName };
   enum Then { kStop, kUndo, kUndoOverANewFile };
   const struct {
     const char* what;
@@ -221,6 +221,7 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
       {"no trash there, full screen", true, true, kNoTrash, 0, "ごみ箱に移せません", "", true, kStop},
       {"no trash there, Yes", true, false, kNoTrash, IDYES, "ごみ箱に移せません", "", false, kStop},
       {"a new file took the name", false, false, kNothing, 0, "", "files/a.jpg", false, kUndoOverANewFile},
+      {"a folder took the shown name", false, false, kFolderTookTheName, 0, "delete error\n", "", true, kStop},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -241,6 +242,10 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
     ASSERT_TRUE(m_session.Start({photo.string()}));
     ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
     if (row.fullScreen) AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_FULL_SCREEN);
+    if (row.setup == kFolderTookTheName) {
+      fs::remove(photo);
+      fs::create_directory(photo);
+    }
     PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier);
     ASSERT_EQ(m_session.messages.size(), *row.said != '\0' ? 1u : 0u);
     EXPECT_TRUE(m_session.messages.empty() || m_session.messages[0].starts_with(row.said)) << m_session.messages[0];
@@ -254,7 +259,7 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
     EXPECT_TRUE(row.then != kUndoOverANewFile ||
                 (m_session.messages.back().starts_with("cannot restore") && fs::exists(trash / row.trashed)));
     m_session.Stop();
-    fs::remove(photo);
+    fs::remove_all(photo);
   }
 }
 
