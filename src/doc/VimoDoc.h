@@ -112,7 +112,7 @@ class CVimoDoc : public CDocument {
   std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
   // Makes the cbDib bytes at pDib the shown image; fd and offset as DrawDibSetSource takes them.
   void ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset);
-  // Whether name is that of the file last opened by path.
+  // Whether name is that of the file opened first (m_strFileName).
   BOOL IsOpenedName(const char* name) const;
   // Ends a browsing start on a path longer than the platform's paths, saying so: nothing is
   // browsed, and no earlier folder can be mistaken for this one.
