@@ -6,7 +6,6 @@
 
 #include "app/Globals.h"
 #include "doc/ExifOrientation.h"
-#include "view/VimoView.h"
 #include "win32/DibLayout.h"
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
@@ -239,7 +238,7 @@ void CVimoDoc::QueueNextImage() {
 
 void CVimoDoc::LoadDib(const char* path) {
   POSITION pos = GetFirstViewPosition();
-  CVimoView* pView = DYNAMIC_DOWNCAST(CVimoView, GetNextView(pos));
+  CView* pView = GetNextView(pos);
 
   struct _stat status {};
   if (_stat(path, &status) != 0) {
@@ -290,11 +289,9 @@ void CVimoDoc::LoadDib(const char* path) {
   m_pAnimation = CGifAnimation::Create(m_fileDib, CString(m_szFolder) + GetTitle(), GetSysColor(COLOR_WINDOW));
   if (m_pAnimation != nullptr) ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 
-  if (pView != nullptr) {
-    pView->PlayAnimation(m_pAnimation != nullptr ? m_pAnimation->GetDelay() : 0);
-    pView->InvalidateRect(nullptr, FALSE);
-  }
-  UpdateAllViews(nullptr, 0, nullptr);
+  // The views take up the new image, and its animation when it has one.
+  if (pView != nullptr) pView->InvalidateRect(nullptr, FALSE);
+  UpdateAllViews(nullptr, kHintNewImage, nullptr);
 }
 
 void CVimoDoc::ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset) {

@@ -39,6 +39,10 @@ class CVimoDoc : public CDocument {
   // milliseconds until the next step, 0 once it has ended or when no animation is shown.
   UINT StepAnimation();
 
+  // The hint of UpdateAllViews when another image is shown: its size, zoom, turns and animation
+  // start afresh.
+  static constexpr LPARAM kHintNewImage = 0;
+
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {
     const BYTE* get() const { return m_pBytes; }

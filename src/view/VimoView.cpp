@@ -118,11 +118,14 @@ void CVimoView::OnDraw(CDC* pDC) {
 }
 
 // The new image's size is known before the repaint, so that the erase that precedes it already
-// clears everything the previous, larger image covered. A new image starts unzoomed and unturned.
+// clears everything the previous, larger image covered. A new image starts unzoomed and unturned,
+// an animated one playing.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
   m_bZoomed = FALSE;
   m_nQuarterTurns = 0;
   m_nWheel = 0;
+  CVimoDoc* pDoc = GetDocument();
+  PlayAnimation(pDoc != nullptr && pDoc->m_pAnimation != nullptr ? pDoc->m_pAnimation->GetDelay() : 0);
   CLayout layout;
   FitScrollSizesToImage(layout);
   CScrollView::OnUpdate(pSender, lHint, pHint);

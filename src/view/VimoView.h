@@ -29,7 +29,8 @@ class CVimoView : public CScrollView {
   BOOL PreCreateWindow(CREATESTRUCT& cs) override;
   void OnInitialUpdate() override;
   void OnDraw(CDC* pDC) override;
-  // Follows the document's image: the scroll area takes its size, then the view repaints.
+  // Follows the document's new image: the scroll area takes its size, an animation plays, then
+  // the view repaints.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
