@@ -306,6 +306,7 @@ UINT CVimoDoc::StepAnimation() {
   m_pAnimation->Step();
   // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
+  UpdateAllViews(nullptr, kHintNextFrame, nullptr);
   return m_pAnimation->GetDelay();
 }
 

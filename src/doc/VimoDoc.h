@@ -35,13 +35,15 @@ class CVimoDoc : public CDocument {
   const BYTE* GetBits();
   // Asks for a name and copies path there byte for byte.
   void SaveCopyAs(const char* path);
-  // One step of the shown animated GIF: its next frame becomes the shown image. Returns the
-  // milliseconds until the next step, 0 once it has ended or when no animation is shown.
+  // One step of the shown animated GIF: its next frame becomes the shown image, which the views
+  // are told. Returns the milliseconds until the next step, 0 once it has ended or when no
+  // animation is shown.
   UINT StepAnimation();
 
-  // The hint of UpdateAllViews when another image is shown: its size, zoom, turns and animation
-  // start afresh.
+  // Hints of UpdateAllViews: another image is shown (its size, zoom, turns and animation start
+  // afresh); the animation's next frame is on the canvas (the same size, other pixels).
   static constexpr LPARAM kHintNewImage = 0;
+  static constexpr LPARAM kHintNextFrame = 1;
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {

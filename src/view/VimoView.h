@@ -8,6 +8,7 @@
 
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
+#include "view/ReducedCopies.h"
 
 class CVimoDoc;
 
@@ -30,11 +31,12 @@ class CVimoView : public CScrollView {
   void OnInitialUpdate() override;
   void OnDraw(CDC* pDC) override;
   // Follows the document's new image: the scroll area takes its size, an animation plays, then
-  // the view repaints.
+  // the view repaints; or its animation's next frame, which is repainted.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
   COleDataSource m_dataSource; // offered by every drag of the shown image
+  CReducedCopies m_copies;     // draws the image, its reductions from copies built aside
 
   // A send whose sender has not ended yet: what it attached and its job file's name.
   struct CGiftSend {
@@ -133,8 +135,11 @@ class CVimoView : public CScrollView {
   // black in full screen.
   BOOL OnEraseBkgnd(CDC* pDC);
   COLORREF BackgroundColour() const;
-  // A step of the document's animation, then the repaint and the wait for the next one.
+  // A step of the document's animation (the document has the view repaint), then the wait for the
+  // next one.
   void OnTimer(UINT_PTR nIDEvent);
+  // What the image's drawing asked for after a paint (m_copies).
+  LRESULT OnReducedCopies(WPARAM wParam, LPARAM lParam);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it. Stacked files that are gone are

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <set>
 
 #include "afx/Dialog.h"
@@ -22,11 +23,13 @@
 
 namespace {
 
-// The window objects whose windows exist: what IsWindow answers from.
+// The window objects whose windows exist: what IsWindow answers from. PostMessageA may look a
+// window up on any thread: the set changes, and the windows' widgets go, under this lock.
 std::set<const CWnd*>& LiveWindows() {
   static std::set<const CWnd*> windows;
   return windows;
 }
+std::mutex g_liveWindowsMutex;
 
 // The client area of a window: a view's viewport, else the widget itself.
 QWidget* ClientOf(QWidget* pWidget) {
@@ -47,7 +50,10 @@ double UnitRatio(QWidget* pWidget) {
 
 AfxWidgetLink::~AfxWidgetLink() {
   if (m_pOwner == nullptr) return;
-  LiveWindows().erase(m_pOwner);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(m_pOwner);
+  }
   m_pOwner->m_timers.clear();  // they went with the widget
   m_pOwner->m_pWidget = nullptr;
   m_pOwner->m_pLink = nullptr;
@@ -95,8 +101,9 @@ int GetSystemMetrics(int nIndex) {
 BOOL IsWindow(HWND hWnd) { return CWnd::FromHandle(hWnd) != nullptr ? TRUE : FALSE; }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  CWnd* pWnd = CWnd::FromHandle(hWnd);
-  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return FALSE;
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+  auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
+  if (LiveWindows().count(pWnd) == 0 || pWnd->GetWidget() == nullptr) return FALSE;
   QCoreApplication::postEvent(pWnd->GetWidget(), new AfxPostedMessage(Msg, wParam, lParam));
   return TRUE;
 }
@@ -158,7 +165,10 @@ CWnd::CWnd() = default;
 
 CWnd::~CWnd() {
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
-  LiveWindows().erase(this);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(this);
+  }
   QWidget* pWidget = m_pWidget;
   m_pWidget = nullptr;
   m_pLink = nullptr;
@@ -167,6 +177,7 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
   auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   return LiveWindows().count(pWnd) != 0 ? pWnd : nullptr;
 }
 
@@ -174,6 +185,7 @@ void CWnd::AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink) {
   m_pWidget = pWidget;
   m_pLink = pLink;
   m_hWnd = reinterpret_cast<HWND>(this);
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   LiveWindows().insert(this);
 }
 
@@ -183,7 +195,10 @@ void CWnd::ReleaseWidget() {
   m_timers.clear();
   QWidget* pWidget = m_pWidget;
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
-  LiveWindows().erase(this);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(this);
+  }
   m_pWidget = nullptr;
   m_pLink = nullptr;
   m_hWnd = nullptr;
