@@ -331,14 +331,25 @@ BOOL CVimoView::OnMouseWheel(UINT nFlags, short zDelta, CPoint pt) {
 }
 
 void CVimoView::PlayAnimation(UINT nDelay) {
-  if (nDelay == 0) KillTimer(kAnimationTimer);
-  else SetTimer(kAnimationTimer, nDelay);
+  m_stepDue = std::chrono::steady_clock::now();
+  ScheduleStep(nDelay);
+}
+
+void CVimoView::ScheduleStep(UINT nDelay) {
+  if (nDelay == 0) {
+    KillTimer(kAnimationTimer);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  m_stepDue = std::max(m_stepDue + std::chrono::milliseconds(nDelay), now);
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_stepDue - now).count();
+  SetTimer(kAnimationTimer, static_cast<UINT>(std::max<long long>(wait, 1)));
 }
 
 void CVimoView::OnTimer(UINT_PTR nIDEvent) {
   if (nIDEvent != kAnimationTimer) return;
   CVimoDoc* pDoc = GetDocument();
-  PlayAnimation(pDoc != nullptr ? pDoc->StepAnimation() : 0);
+  ScheduleStep(pDoc != nullptr ? pDoc->StepAnimation() : 0);
 }
 
 LRESULT CVimoView::OnReducedCopies(WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 // the top-left corner, or fitted to the window and centred, zoomed, turned upright.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <vector>
@@ -138,6 +139,11 @@ class CVimoView : public CScrollView {
   // A step of the document's animation (the document has the view repaint), then the wait for the
   // next one.
   void OnTimer(UINT_PTR nIDEvent);
+  // Sets the timer for the animation's next step, nDelay milliseconds after the step shown was
+  // due: the time a step and its paint take does not add up from frame to frame. A step that
+  // is late is due at once, and those after it follow on from then. 0 stops the timer.
+  void ScheduleStep(UINT nDelay);
+  std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
   // What the image's drawing asked for after a paint (m_copies).
   LRESULT OnReducedCopies(WPARAM wParam, LPARAM lParam);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
