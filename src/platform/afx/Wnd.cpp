@@ -17,6 +17,10 @@
 #include <mutex>
 #include <set>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include "afx/Dialog.h"
 #include "afx/QtBridge.h"
 #include "afx/WinApp.h"
@@ -66,6 +70,9 @@ QEvent::Type AfxPostedMessage::EventType() {
 }
 
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
+#if defined(__SANITIZE_THREAD__)
+  __tsan_acquire(pEvent);  // Qt's queue hands a message posted on another thread over unseen
+#endif
   if (pEvent->type() != AfxPostedMessage::EventType()) return false;
   if (pOwner == nullptr) return true;
   const auto* pMessage = static_cast<AfxPostedMessage*>(pEvent);
@@ -104,7 +111,11 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
   if (LiveWindows().count(pWnd) == 0 || pWnd->GetWidget() == nullptr) return FALSE;
-  QCoreApplication::postEvent(pWnd->GetWidget(), new AfxPostedMessage(Msg, wParam, lParam));
+  auto* pMessage = new AfxPostedMessage(Msg, wParam, lParam);
+#if defined(__SANITIZE_THREAD__)
+  __tsan_release(pMessage);
+#endif
+  QCoreApplication::postEvent(pWnd->GetWidget(), pMessage);
   return TRUE;
 }
 
