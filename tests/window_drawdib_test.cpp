@@ -368,7 +368,7 @@ TEST_F(DrawDibTest, ReducedViewIsQuickAtOnceThenAveragedFromCopiesBuiltAside) {
   }
   WriteFile(m_dir / "checker.bmp.bmp", MakeBmp24(kSide, kSide, checker));
   WriteFile(m_dir / "checker.gif", MakeGif({frame, inverted}, {kSide, kSide, 0}));
-  ASSERT_EQ(ConvertImage((m_dir / "checker.gif").c_str(), (m_dir / "checker.gif.bmp").c_str(), 0), 1);
+  ASSERT_EQ(ConvertForViewing((m_dir / "checker.gif").c_str(), (m_dir / "checker.gif.bmp").c_str(), 0), 1);
   g_bFitToWindow = 1;
   m_session.Frame()->GetWidget()->resize(480, 360);
   CVimoDoc* pDoc = m_session.Doc();

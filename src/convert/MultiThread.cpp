@@ -105,7 +105,7 @@ std::string ConvertSource(const std::string& source, const std::string& tempFold
   // A copy that failed would leave an earlier file of this name, or none, to be shown as this
   // source: it fails like a conversion instead.
   const bool bDone = IsBmpSource(source) ? CopyFileA(source.c_str(), written.c_str(), FALSE) != FALSE
-                                         : ConvertImage(source.c_str(), written.c_str(), 0) != 0;
+                                         : ConvertForViewing(source.c_str(), written.c_str(), 0) != 0;
   if (bDone) return written;
   std::remove(written.c_str());
   return {};

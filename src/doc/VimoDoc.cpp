@@ -163,6 +163,12 @@ void CVimoDoc::OpenImages(const char* path) {
   if (m_nQueued > 0) g_bPollQueue = 1;
 }
 
+void CVimoDoc::ConvertAgain() {
+  if (m_szFolder[0] == '\0') return;
+  m_nNextWanted = 0;
+  if (m_queue.RequeueFromShown(m_szFolder) > 0) g_bPollQueue = 1;
+}
+
 void CVimoDoc::RefuseLongPath(const char* path) {
   m_queue.ClearAll();
   m_nNextName = 0;
@@ -286,7 +292,7 @@ void CVimoDoc::LoadDib(const char* path) {
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
   // An animated GIF plays on a canvas the size of its screen, from its first frame on.
-  m_pAnimation = CGifAnimation::Create(m_fileDib, CString(m_szFolder) + GetTitle(), GetSysColor(COLOR_WINDOW));
+  m_pAnimation = CGifAnimation::Create(m_fileDib, m_crAnimationBackground);
   if (m_pAnimation != nullptr) ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 
   // The views take up the new image, and its animation when it has one.
@@ -308,6 +314,16 @@ UINT CVimoDoc::StepAnimation() {
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
   UpdateAllViews(nullptr, kHintNextFrame, nullptr);
   return m_pAnimation->GetDelay();
+}
+
+void CVimoDoc::SetAnimationBackground(COLORREF crBackground) {
+  if (crBackground == m_crAnimationBackground) return;
+  m_crAnimationBackground = crBackground;
+  if (m_pAnimation == nullptr) return;
+  m_pAnimation->SetBackground(crBackground);
+  // Set again: the canvas's bytes changed.
+  ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
+  UpdateAllViews(nullptr, kHintNextFrame, nullptr);
 }
 
 const BYTE* CVimoDoc::GetBits() {

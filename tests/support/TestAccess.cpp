@@ -10,15 +10,15 @@
 
 // The real functions behind the wrapped names, and the wrappers the program's calls reach
 // (tests/CMakeLists.txt links every test program so).
-extern "C" int __real__Z12ConvertImagePKcS0_i(const char* src, const char* dst, int colours);
-extern "C" int __wrap__Z12ConvertImagePKcS0_i(const char* src, const char* dst, int colours);
+extern "C" int __real__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
+extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
 extern "C" DWORD __real__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 extern "C" DWORD __wrap__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 namespace {
 
 std::atomic<AfxTestAccess::ConvertFunction> g_pfnConvert{nullptr};
-thread_local bool g_bInStandIn = false;  // a stand-in's own ConvertImage is the real one
+thread_local bool g_bInStandIn = false;  // a stand-in's own ConvertForViewing is the real one
 
 std::mutex g_exePathMutex;
 std::string g_exePath;  // empty: the real executable
@@ -27,14 +27,14 @@ CEvent g_conversionsReleased(TRUE, TRUE);
 
 int HeldConvert(const char* src, const char* dst, int colours) {
   CSingleLock wait(&g_conversionsReleased, TRUE);
-  return ConvertImage(src, dst, colours);
+  return ConvertForViewing(src, dst, colours);
 }
 
 }  // namespace
 
-extern "C" int __wrap__Z12ConvertImagePKcS0_i(const char* src, const char* dst, int colours) {
+extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours) {
   const AfxTestAccess::ConvertFunction function = g_pfnConvert.load();
-  if (function == nullptr || g_bInStandIn) return __real__Z12ConvertImagePKcS0_i(src, dst, colours);
+  if (function == nullptr || g_bInStandIn) return __real__Z17ConvertForViewingPKcS0_i(src, dst, colours);
   g_bInStandIn = true;
   const int result = function(src, dst, colours);
   g_bInStandIn = false;

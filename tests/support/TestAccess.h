@@ -1,7 +1,7 @@
 // The one way tests reach past what the program itself calls: clicking tool-bar buttons and
 // menu items, pressing accelerators, dropping files on a window, answering drags, and putting a
 // stand-in conversion or "executable's folder" in place (the test programs are linked so that
-// the program's calls of ConvertImage and GetModuleFileNameA come here first). The classes it
+// the program's calls of ConvertForViewing and GetModuleFileNameA come here first). The classes it
 // reaches into name it their friend; the bodies that need windows live in support/ui/TestAccess.cpp.
 #pragma once
 
@@ -47,12 +47,12 @@ struct AfxTestAccess {
 
   // Drags of the program are answered by hook instead of a real drag loop (empty: real drags).
   static void SetDragDropHook(COleDataSource::DragDropHook hook);
-  // The program's conversions run this instead of ConvertImage (NULL: ConvertImage again); a
-  // call of ConvertImage from inside it is the real one.
+  // The program's conversions run this instead of ConvertForViewing (NULL: ConvertForViewing
+  // again); a call of ConvertForViewing from inside it is the real one.
   using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
   static void SetConvertFunction(ConvertFunction function);
   // While held, conversions (the one begun before the window exists too) wait; releasing lets
-  // them run ConvertImage.
+  // them run ConvertForViewing.
   static void HoldConversions(BOOL bHold);
   // Waits until the conversion begun before any queue existed (CMultiThread::ConvertAhead) has ended.
   static void WaitForConversionAhead();
