@@ -101,6 +101,7 @@ class CVimoView : public CScrollView {
   int m_nQuarterTurns = 0;   // R and Shift+R, clockwise
   int m_nWheel = 0;          // Ctrl+wheel turns not yet a whole zoom step
   BOOL m_bInLayout = FALSE;
+  std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
 
   void OnViewFit();
   void OnUpdateViewFit(CCmdUI* pCmdUI);
@@ -143,7 +144,6 @@ class CVimoView : public CScrollView {
   // due: the time a step and its paint take does not add up from frame to frame. A step that
   // is late is due at once, and those after it follow on from then. 0 stops the timer.
   void ScheduleStep(UINT nDelay);
-  std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
   // What the image's drawing asked for after a paint (m_copies).
   LRESULT OnReducedCopies(WPARAM wParam, LPARAM lParam);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
