@@ -7,8 +7,9 @@
 // waits until the picture has settled, types the asked keys through XTest at fixed intervals,
 // and writes one line per event to the log, each prefixed by the milliseconds since the start:
 //
-//   launch PID | map WINDOW WIDTHxHEIGHT | pixels HASH COLOURS (the watched region changed; up
-//   to 64 distinct colours counted) | popup WINDOW WIDTHxHEIGHT (a later top-level window, such
+//   launch PID | map WINDOW WIDTHxHEIGHT | pixels HASH COLOURS PROBE (the watched region changed;
+//   up to 64 distinct colours counted; PROBE is the colour, RRGGBB, three quarters across its
+//   middle row) | popup WINDOW WIDTHxHEIGHT (a later top-level window, such
 //   as a message box)
 //   title TEXT | key KEY N | file PATH BYTES (a *.bmp file was completed in a watched folder)
 //   disk BYTES (the *.bmp files of the watched folders together) | settled | timeout
@@ -197,13 +198,14 @@ void Watcher::GrabRegion() {
       }
     }
   }
+  const unsigned long probe = XGetPixel(image, image->width * 3 / 4, image->height / 2) & 0xFFFFFFul;
   XDestroyImage(image);
   if (hash == m_lastHash) return;
   m_lastHash = hash;
   m_lastColours = static_cast<int>(colours.size());
   m_lastPixels = Now();
-  char text[48];
-  std::snprintf(text, sizeof text, "%016llx %d", static_cast<unsigned long long>(hash), m_lastColours);
+  char text[64];
+  std::snprintf(text, sizeof text, "%016llx %d %06lx", static_cast<unsigned long long>(hash), m_lastColours, probe);
   Log("pixels", text);
 }
 

@@ -208,6 +208,56 @@ class Bench:
             self.notes.append("8 memory (24 MP, window 1600 x 1000): RSS %.1f MB at 1:1, %.1f at 2/3, %.1f at 1/2, "
                               "%.1f at 1/3; the fit (about 23 %%) uses the same copies" % tuple(rss))
 
+    # 9: a large animated GIF shown fitted keeps its frame rate.
+    def animation(self):
+        gif, band = self.animation_gif()
+        if gif is None:
+            self.add("9 animated GIF, fitted: frames late", "0", "n/a (no GIF the converter reads)", None)
+            return
+        home = os.path.join(self.build, "bench-data", "home-vimo-view")
+        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+        with open(os.path.join(home, ".config", "vimo.ini"), "w") as profile:
+            profile.write("[View]\nFitToWindow=1\n")
+        # The picture settles once the last round has ended on its last frame.
+        events = b.watch(self.xwatch, os.path.join(self.logs, "animation.log"), [self.vimo, gif], home,
+                         settle=3000, tail=0, timeout=180000)
+        self.popups("9", events)
+        shown = animation_frames(events)
+        delay = ANIMATION_DELAY_CS * 10
+        intervals = [later - earlier for earlier, later in zip(shown, shown[1:])]
+        late = late_frames(shown, delay)
+        expected = ANIMATION_FRAMES * (ANIMATION_LOOPS + 1) - 1
+        ok = None if len(intervals) < expected // 2 else late == 0
+        self.add("9 animated GIF, fitted: frames late", "0",
+                 "%d of %d (median %s apart)" % (late, len(intervals), b.ms(b.median(intervals))), ok)
+        self.notes.append("9: a %d x %d GIF of %d frames%s, %d ms each, %d rounds, fitted in the window; a frame "
+                          "is late when it reached the screen more than one delay after it was due (one delay after "
+                          "the frame before was due, or was shown if that one was late); %d frames seen of %d" %
+                          (ANIMATION_SIZE, ANIMATION_SIZE, ANIMATION_FRAMES,
+                           "" if band == 0 else " (after the first, %d-pixel bands across the middle: the converter "
+                           "refused whole frames)" % band, delay, ANIMATION_LOOPS + 1, len(intervals), expected))
+
+    def animation_gif(self):
+        """The animated GIF of figure 9, made once, and the band its later frames cover (0: the
+        whole screen). Whole frames when the converter reads them, else bands; None when neither."""
+        folder = os.path.join(self.build, "bench-data", "animation")
+        os.makedirs(folder, exist_ok=True)
+        for band in (0, ANIMATION_BAND):
+            gif = os.path.join(folder, "anim-%d-%d.gif" % (ANIMATION_SIZE, band))
+            if not os.path.exists(gif):
+                subprocess.run([os.path.join(self.build, "bench", "vimo-bench-gif"), gif + ".part", str(ANIMATION_SIZE),
+                                str(ANIMATION_FRAMES), str(ANIMATION_DELAY_CS), str(ANIMATION_LOOPS), str(band)],
+                               check=True)
+                os.replace(gif + ".part", gif)
+            converted = os.path.join(self.logs, "animation-check.bmp")
+            done = subprocess.run([self.vimo, "--convert", gif, converted], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+            if os.path.exists(converted):
+                os.remove(converted)
+            if done.returncode == 0:
+                return gif, band
+        return None, None
+
     def popups(self, figure, events):
         keys = [t for t, kind, _ in events if kind == "key"]
         for t, kind, _ in events:
@@ -218,8 +268,8 @@ class Bench:
 
     def run(self):
         parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
-                 "behind": self.behind, "viewing": self.viewing}
-        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing").split(","):
+                 "behind": self.behind, "viewing": self.viewing, "animation": self.animation}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation").split(","):
             parts[name]()
         for line in self.rows:
             print(line)
@@ -255,6 +305,46 @@ def worker_behind(events):
     return {"late": late, "order": names, "keys": len(keys), "repeats": repeats,
             "lost": max(possible - (len(shown) - 1), 0)}
 
+
+def animation_frames(events):
+    """Milliseconds at which each frame of the animation reached the screen, from the first
+    picture until the picture settled: each change of the colour that tells the frames apart
+    (vimo-xwatch's PROBE), so that a quick drawing refined by an averaged one counts once."""
+    mapped = next((i for i, (_, kind, _) in enumerate(events) if kind == "map"), None)
+    settled = next((i for i, (_, kind, _) in enumerate(events) if kind in ("settled", "timeout")), len(events))
+    if mapped is None:
+        return []
+    shown, probe = [], None
+    for t, kind, text in events[mapped:settled]:
+        fields = text.split()
+        if kind != "pixels" or len(fields) < 3 or (not shown and int(fields[1]) < b.PICTURE_COLOURS):
+            continue
+        if fields[2] != probe:
+            shown.append(t)
+            probe = fields[2]
+    return shown
+
+
+def late_frames(shown, delay):
+    """How many of the frames shown at these times (ms) after the first came more than one delay
+    after they were due: one delay after the frame before was due, or was shown when that one was
+    late, so that one hold-up counts once."""
+    late, due = 0, shown[0] if shown else 0
+    for t in shown[1:]:
+        due += delay
+        if t - due > delay:
+            late += 1
+            due = t
+    return late
+
+
+# Figure 9's GIF: its screen's side, frames, delay (hundredths of a second), rounds after the
+# first, and the band its later frames cover when the converter refuses whole ones.
+ANIMATION_SIZE = 2000
+ANIMATION_FRAMES = 40
+ANIMATION_DELAY_CS = 5
+ANIMATION_LOOPS = 2
+ANIMATION_BAND = 600
 
 # The view's zoom steps (+ and -); a 6000 x 4000 image fitted to this screen is below 1/4.
 ZOOM_STEPS = [1 / 32, 1 / 24, 1 / 16, 1 / 12, 1 / 8, 1 / 6, 1 / 4, 1 / 3, 1 / 2, 2 / 3, 1, 1.5, 2, 3, 4, 8]

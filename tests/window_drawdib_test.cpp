@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QWidget>
+
 #include <cstdlib>
 #include <functional>
 
+#include "app/Globals.h"
+#include "convert/ConvertImage.h"
 #include "support/ui/ViewerSession.h"
 
 using namespace vimo::test;
@@ -332,8 +336,8 @@ TEST_F(DrawDibTest, EveryOrientationShowsThePictureAsItsExifValueSays) {
     SCOPED_TRACE("orientation " + std::to_string(value));
     const std::vector<std::string>& rows = shown[static_cast<size_t>(value - 1)];
     const int width = static_cast<int>(rows[0].size()), height = static_cast<int>(rows.size());
-    // Drawn 1:1, and a quarter of the size from its file before its reduced copies exist.
-    for (const Pixels& drawn : {DrawBitmap(file, width, height, value), DrawBitmap(blocks, width, height, value, fd)}) {
+    // Drawn 1:1, and a quarter of the size from its file, quickly.
+    for (const Pixels& drawn : {DrawBitmap(file, width, height, value), DrawBitmap(blocks, width, height, value, fd, DDF_HURRYUP)}) {
       for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) EXPECT_EQ(drawn.At(x, y), Letter(rows[y][x])) << x << "," << y;
       }
@@ -342,6 +346,53 @@ TEST_F(DrawDibTest, EveryOrientationShowsThePictureAsItsExifValueSays) {
     EXPECT_EQ(shown[static_cast<size_t>(DrawDibTurnOrientation(value, 1) - 1)], turned(rows));
   }
   ::close(fd);
+}
+
+// A reduced view shows a quick drawing at once and the averaged one after, from copies built
+// while the window goes on: the window repaints by itself once they are ready. An animation's
+// frames alike, each in its turn.
+TEST_F(DrawDibTest, ReducedViewIsQuickAtOnceThenAveragedFromCopiesBuiltAside) {
+  // 1-pixel checkerboards: a quick drawing shows black and white, an averaged one grey.
+  constexpr int kSide = 1000;
+  const auto isGrey = [](Rgb c) { return std::abs(c.red - 128) <= 16 && c.red == c.green && c.green == c.blue; };
+  std::vector<Rgb> checker;
+  GifFrame frame = FlatFrame(kSide, kSide, Rgb{0, 0, 0});
+  frame.palette = {{0, 0, 0}, {255, 255, 255}};
+  frame.delay = 6000;  // no step of its own while the test looks
+  GifFrame inverted = frame;
+  for (int i = 0; i < kSide * kSide; ++i) {
+    const bool white = (i % kSide + i / kSide) % 2 != 0;
+    checker.push_back(white ? Rgb{255, 255, 255} : Rgb{0, 0, 0});
+    frame.indexes[static_cast<size_t>(i)] = white ? 1 : 0;
+    inverted.indexes[static_cast<size_t>(i)] = white ? 0 : 1;
+  }
+  WriteFile(m_dir / "checker.bmp.bmp", MakeBmp24(kSide, kSide, checker));
+  WriteFile(m_dir / "checker.gif", MakeGif({frame, inverted}, {kSide, kSide, 0}));
+  ASSERT_EQ(ConvertForViewing((m_dir / "checker.gif").c_str(), (m_dir / "checker.gif.bmp").c_str(), 0), 1);
+  g_bFitToWindow = 1;
+  m_session.Frame()->GetWidget()->resize(480, 360);
+  CVimoDoc* pDoc = m_session.Doc();
+  std::snprintf(pDoc->m_szFolder, sizeof(pDoc->m_szFolder), "%s/", m_dir.Path().c_str());
+  const CReducedCopies& copies = m_session.View()->m_copies;
+  const auto centre = [](const Pixels& p) { return p.At(p.width / 2, p.height / 2); };
+  const struct {
+    const char* name;
+    std::function<void()> show;
+  } cases[] = {
+      {"still image", [&] { pDoc->LoadDib((m_dir / "checker.bmp.bmp").c_str()); }},
+      {"animation, first frame", [&] { pDoc->LoadDib((m_dir / "checker.gif.bmp").c_str()); }},
+      {"animation, next frame", [&] { pDoc->StepAnimation(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.show();
+    const Rgb first = centre(m_session.ViewPixels());
+    EXPECT_TRUE(first == (Rgb{0, 0, 0}) || first == (Rgb{255, 255, 255})) << "the first paint is not the quick drawing";
+    EXPECT_TRUE(copies.IsBuilding()) << "the copies are not built after the first paint";
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return copies.IsReady() != FALSE; }));
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return isGrey(centre(m_session.ShownPixels())); })) << "no repaint came";
+  }
+  EXPECT_NE(pDoc->m_pAnimation, nullptr);
 }
 
 }  // namespace

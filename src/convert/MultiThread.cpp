@@ -91,8 +91,7 @@ std::string TempFolder() {
 // place as destination, and returns that file's path. Empty when the source failed: no folder
 // to convert into, a destination too long, a source that is not a regular file that can be read,
 // a copy or conversion that failed (whatever it wrote is removed).
-std::string ConvertSource(const std::string& source, const std::string& tempFolder, const std::string& destination,
-                          int (*pfnConvert)(const char*, const char*, int)) {
+std::string ConvertSource(const std::string& source, const std::string& tempFolder, const std::string& destination) {
   if (tempFolder.empty() || destination.size() >= kDestinationLimit || !IsRegularSource(source)) return {};
   // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
   // writer), then renamed into place.
@@ -101,58 +100,10 @@ std::string ConvertSource(const std::string& source, const std::string& tempFold
   // A copy that failed would leave an earlier file of this name, or none, to be shown as this
   // source: it fails like a conversion instead.
   const bool bDone = IsBmpSource(source) ? CopyFileA(source.c_str(), written.c_str(), FALSE) != FALSE
-                                         : pfnConvert(source.c_str(), written.c_str(), 0) != 0;
+                                         : ConvertForViewing(source.c_str(), written.c_str(), 0) != 0;
   if (bDone) return written;
   std::remove(written.c_str());
   return {};
-}
-
-// The file the program was started on, converted before any queue existed
-// (CMultiThread::ConvertAhead).
-struct ConversionAhead {
-  std::string source;
-  int (*pfnConvert)(const char*, const char*, int) = nullptr;
-  std::string written;         // the result once `ended` is signalled; empty when the source failed
-  CEvent ended{FALSE, TRUE};
-  std::unique_ptr<CWinThread> pThread;
-};
-
-CCriticalSection g_aheadLock;
-std::unique_ptr<ConversionAhead> g_pAhead;  // guarded by g_aheadLock
-
-UINT ConvertAheadProc(LPVOID pParam) {
-  auto* ahead = static_cast<ConversionAhead*>(pParam);
-  const std::string tempFolder = TempFolder();
-  ahead->written = ConvertSource(ahead->source, tempFolder, tempFolder + BaseName(ahead->source) + ".bmp", ahead->pfnConvert);
-  ahead->ended.SetEvent();
-  return 1;
-}
-
-// Takes the conversion begun ahead once it has ended, waiting for it with bWait; nullptr when
-// none was begun, or (without bWait) while it still runs.
-std::unique_ptr<ConversionAhead> TakeAhead(bool bWait) {
-  std::unique_ptr<ConversionAhead> ahead;
-  {
-    CSingleLock guard(&g_aheadLock, TRUE);
-    if (!g_pAhead || (!bWait && !g_pAhead->ended.Lock(0))) return nullptr;
-    ahead = std::move(g_pAhead);
-  }
-  ahead->pThread.reset();  // joins it
-  return ahead;
-}
-
-// Whether the conversion begun ahead was of source; then written receives its result. One of
-// another source is dropped, its file deleted: conversions never overlap, and nothing converted
-// ahead is used for anything but the first source queued.
-bool AdoptAhead(const std::string& source, bool bWait, std::string& written) {
-  const std::unique_ptr<ConversionAhead> ahead = TakeAhead(bWait);
-  if (!ahead) return false;
-  if (ahead->source == source) {
-    written = ahead->written;
-    return true;
-  }
-  if (!ahead->written.empty()) std::remove(ahead->written.c_str());
-  return false;
 }
 
 // Hands the result of a source over: the file (empty: the error) of destination.
@@ -163,26 +114,51 @@ void Deliver(ConvertThreadParam* param, int generation, const std::string& writt
 
 }  // namespace
 
-std::atomic<CMultiThread::ConvertFunction> CMultiThread::s_pfnConvert{&ConvertForViewing};
+CCriticalSection CMultiThread::s_aheadLock;
+std::unique_ptr<CMultiThread::CConversionAhead> CMultiThread::s_pAhead;
+
+UINT CMultiThread::ConvertAheadProc(LPVOID pParam) {
+  auto* ahead = static_cast<CConversionAhead*>(pParam);
+  const std::string tempFolder = TempFolder();
+  ahead->written = ConvertSource(ahead->source, tempFolder, tempFolder + BaseName(ahead->source) + ".bmp");
+  ahead->ended.SetEvent();
+  return 1;
+}
+
+std::unique_ptr<CMultiThread::CConversionAhead> CMultiThread::TakeAhead(bool bWait) {
+  std::unique_ptr<CConversionAhead> ahead;
+  {
+    CSingleLock guard(&s_aheadLock, TRUE);
+    if (!s_pAhead || (!bWait && !s_pAhead->ended.Lock(0))) return nullptr;
+    ahead = std::move(s_pAhead);
+  }
+  ahead->pThread.reset();  // joins it
+  return ahead;
+}
+
+bool CMultiThread::AdoptAhead(const std::string& source, bool bWait, std::string& written) {
+  const std::unique_ptr<CConversionAhead> ahead = TakeAhead(bWait);
+  if (!ahead) return false;
+  if (ahead->source == source) {
+    written = ahead->written;
+    return true;
+  }
+  if (!ahead->written.empty()) std::remove(ahead->written.c_str());
+  return false;
+}
 
 void CMultiThread::ConvertAhead(const char* source) {
   DropConvertedAhead();
-  auto ahead = std::make_unique<ConversionAhead>();
+  auto ahead = std::make_unique<CConversionAhead>();
   ahead->source = source;
-  ahead->pfnConvert = s_pfnConvert.load();
   ahead->pThread = AfxBeginThread(&ConvertAheadProc, ahead.get());
-  CSingleLock guard(&g_aheadLock, TRUE);
-  g_pAhead = std::move(ahead);
+  CSingleLock guard(&s_aheadLock, TRUE);
+  s_pAhead = std::move(ahead);
 }
 
 void CMultiThread::DropConvertedAhead() {
-  if (const std::unique_ptr<ConversionAhead> ahead = TakeAhead(true); ahead && !ahead->written.empty())
+  if (const std::unique_ptr<CConversionAhead> ahead = TakeAhead(true); ahead && !ahead->written.empty())
     std::remove(ahead->written.c_str());
-}
-
-void CMultiThread::WaitForConversionAhead() {
-  CSingleLock guard(&g_aheadLock, TRUE);
-  if (g_pAhead) g_pAhead->ended.Lock();
 }
 
 BOOL CMultiThread::TakeConvertedAhead(const char* source) {
@@ -248,7 +224,7 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
     }
     const std::string destination = tempFolder + BaseName(source) + ".bmp";
     std::string written;
-    if (!AdoptAhead(source, true, written)) written = ConvertSource(source, tempFolder, destination, s_pfnConvert.load());
+    if (!AdoptAhead(source, true, written)) written = ConvertSource(source, tempFolder, destination);
     if (pParam->pbStop->load() != 0) {
       if (!written.empty()) std::remove(written.c_str());
       Drop(pParam);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "afx/afx.h"
 
@@ -74,11 +75,22 @@ class CMultiThread : public CWinThread {
  private:
   std::unique_ptr<CWinThread> m_pWorker;  // joined by StopThread
 
-  // The conversion the worker runs for every source that is not a BMP file: ConvertForViewing unless
-  // a test has put a stand-in in its place.
-  friend struct AfxTestAccess;
-  using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
-  static std::atomic<ConvertFunction> s_pfnConvert;
-  // Waits until a conversion begun ahead has ended.
-  static void WaitForConversionAhead();
+  // The file the program was started on, converted before any queue existed (ConvertAhead).
+  struct CConversionAhead {
+    std::string source;
+    std::string written;  // the result once `ended` is signalled; empty when the source failed
+    CEvent ended{FALSE, TRUE};
+    std::unique_ptr<CWinThread> pThread;
+  };
+  static CCriticalSection s_aheadLock;
+  static std::unique_ptr<CConversionAhead> s_pAhead;  // guarded by s_aheadLock
+  static UINT ConvertAheadProc(LPVOID pParam);
+  // Takes the conversion begun ahead once it has ended, waiting for it with bWait; nullptr when
+  // none was begun, or (without bWait) while it still runs.
+  static std::unique_ptr<CConversionAhead> TakeAhead(bool bWait);
+  // Whether the conversion begun ahead was of source; then written receives its result. One of
+  // another source is dropped, its file deleted: conversions never overlap, and nothing
+  // converted ahead is used for anything but the first source queued.
+  static bool AdoptAhead(const std::string& source, bool bWait, std::string& written);
+  friend struct AfxTestAccess;  // waits for the conversion begun ahead
 };

@@ -7,7 +7,6 @@
 #include "app/Globals.h"
 #include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
-#include "view/VimoView.h"
 #include "win32/DibLayout.h"
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
@@ -224,7 +223,7 @@ void CVimoDoc::QueueNextImage() {
 
 void CVimoDoc::LoadDib(const char* path) {
   POSITION pos = GetFirstViewPosition();
-  CVimoView* pView = DYNAMIC_DOWNCAST(CVimoView, GetNextView(pos));
+  CView* pView = GetNextView(pos);
 
   struct _stat status {};
   if (_stat(path, &status) != 0) {
@@ -276,11 +275,9 @@ void CVimoDoc::LoadDib(const char* path) {
   m_pAnimation = CGifAnimation::Create(m_fileDib, m_crAnimationBackground);
   if (m_pAnimation != nullptr) ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 
-  if (pView != nullptr) {
-    pView->PlayAnimation(m_pAnimation != nullptr ? m_pAnimation->GetDelay() : 0);
-    pView->InvalidateRect(nullptr, FALSE);
-  }
-  UpdateAllViews(nullptr, 0, nullptr);
+  // The views take up the new image, and its animation when it has one.
+  if (pView != nullptr) pView->InvalidateRect(nullptr, FALSE);
+  UpdateAllViews(nullptr, kHintNewImage, nullptr);
 }
 
 void CVimoDoc::ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset) {
@@ -321,6 +318,7 @@ UINT CVimoDoc::StepAnimation() {
   m_pAnimation->Step();
   // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
+  UpdateAllViews(nullptr, kHintNextFrame, nullptr);
   return m_pAnimation->GetDelay();
 }
 
@@ -331,6 +329,7 @@ void CVimoDoc::SetAnimationBackground(COLORREF crBackground) {
   m_pAnimation->SetBackground(crBackground);
   // Set again: the canvas's bytes changed.
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
+  UpdateAllViews(nullptr, kHintNextFrame, nullptr);
 }
 
 const BYTE* CVimoDoc::GetBits() {

@@ -40,12 +40,12 @@ class CVimoDoc : public CDocument {
   // Converts the shown image and those converted ahead of it again (a conversion setting
   // changed); the shown one is shown again once it is converted.
   void ConvertAgain();
-  // One step of the shown animated GIF: its next frame becomes the shown image. Returns the
-  // milliseconds until the next step, 0 once it has ended, was stopped, or when no animation is
-  // shown.
+  // One step of the shown animated GIF: its next frame becomes the shown image, which the views
+  // are told. Returns the milliseconds until the next step, 0 once it has ended, was stopped, or
+  // when no animation is shown.
   UINT StepAnimation();
   // The background the shown animation is drawn on (the window colour, black in full screen):
-  // its see-through and cleared parts take it.
+  // its see-through and cleared parts take it, and the views are told when that changes them.
   void SetAnimationBackground(COLORREF crBackground);
 
   // Deleting one file (Ctrl+Del; several files chosen in a view can go the same way, one call
@@ -60,6 +60,10 @@ class CVimoDoc : public CDocument {
   // The shown file is gone (deleted or moved into the trash): the title empties, its converted
   // file leaves the history, and an animation stops on the frame shown, which stays painted.
   void ForgetShownFile();
+  // Hints of UpdateAllViews: another image is shown (its size, zoom, turns and animation start
+  // afresh); the animation's next frame is on the canvas (the same size, other pixels).
+  static constexpr LPARAM kHintNewImage = 0;
+  static constexpr LPARAM kHintNextFrame = 1;
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {

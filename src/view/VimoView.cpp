@@ -56,6 +56,7 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_WM_SIZE()
   ON_WM_MOUSEWHEEL()
   ON_WM_TIMER()
+  ON_MESSAGE(WM_REDUCED_COPIES, OnReducedCopies)
 END_MESSAGE_MAP()
 
 namespace {
@@ -113,21 +114,30 @@ void CVimoView::OnDraw(CDC* pDC) {
   // An animation's see-through parts show the background laid around the image.
   pDoc->SetAnimationBackground(BackgroundColour());
   const CPoint origin = ImageOrigin(layout);
-  DrawDibDraw(pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
-              reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, 0, 0, layout.sizeStored.cx,
-              layout.sizeStored.cy, 0, layout.nOrientation);
+  m_copies.Draw(this, pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
+                reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, layout.sizeStored.cx,
+                layout.sizeStored.cy, layout.nOrientation);
   // At the image's top-left corner as drawn, at the text's own size.
   if (nState == 0) pDC->TextOut(origin.x + 10, origin.y + 10, "Sent");
   else if (nState == 1) pDC->TextOut(origin.x + 10, origin.y + 10, "Stacked");
 }
 
 // The new image's size is known before the repaint, so that the erase that precedes it already
-// clears everything the previous, larger image covered. A new image starts unzoomed and unturned.
+// clears everything the previous, larger image covered. A new image starts unzoomed and unturned,
+// an animated one playing, and nothing drawn of the previous one is used again; an animation's
+// next frame is drawn over the last, without erasing.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
+  m_copies.Reset();
+  if (lHint == CVimoDoc::kHintNextFrame) {
+    InvalidateRect(nullptr, FALSE);
+    return;
+  }
   m_bZoomed = FALSE;
   m_bActualInFullScreen = FALSE;
   m_nQuarterTurns = 0;
   m_nWheel = 0;
+  CVimoDoc* pDoc = GetDocument();
+  PlayAnimation(pDoc != nullptr && pDoc->m_pAnimation != nullptr ? pDoc->m_pAnimation->GetDelay() : 0);
   CLayout layout;
   FitScrollSizesToImage(layout);
   CScrollView::OnUpdate(pSender, lHint, pHint);
@@ -329,16 +339,30 @@ BOOL CVimoView::OnMouseWheel(UINT nFlags, short zDelta, CPoint pt) {
 }
 
 void CVimoView::PlayAnimation(UINT nDelay) {
-  if (nDelay == 0) KillTimer(kAnimationTimer);
-  else SetTimer(kAnimationTimer, nDelay);
+  m_stepDue = std::chrono::steady_clock::now();
+  ScheduleStep(nDelay);
+}
+
+void CVimoView::ScheduleStep(UINT nDelay) {
+  if (nDelay == 0) {
+    KillTimer(kAnimationTimer);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  m_stepDue = std::max(m_stepDue + std::chrono::milliseconds(nDelay), now);
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_stepDue - now).count();
+  SetTimer(kAnimationTimer, static_cast<UINT>(std::max<long long>(wait, 1)));
 }
 
 void CVimoView::OnTimer(UINT_PTR nIDEvent) {
   if (nIDEvent != kAnimationTimer) return;
   CVimoDoc* pDoc = GetDocument();
-  const UINT nDelay = pDoc != nullptr ? pDoc->StepAnimation() : 0;
-  InvalidateRect(nullptr, FALSE);
-  PlayAnimation(nDelay);
+  ScheduleStep(pDoc != nullptr ? pDoc->StepAnimation() : 0);
+}
+
+LRESULT CVimoView::OnReducedCopies(WPARAM wParam, LPARAM lParam) {
+  m_copies.OnMessage(wParam, lParam);
+  return 0;
 }
 
 void CVimoView::OnGoNext() {

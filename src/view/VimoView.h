@@ -2,12 +2,14 @@
 // the top-left corner, or fitted to the window and centred, zoomed, turned upright.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <vector>
 
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
+#include "view/ReducedCopies.h"
 
 class CVimoDoc;
 
@@ -29,11 +31,13 @@ class CVimoView : public CScrollView {
   BOOL PreCreateWindow(CREATESTRUCT& cs) override;
   void OnInitialUpdate() override;
   void OnDraw(CDC* pDC) override;
-  // Follows the document's image: the scroll area takes its size, then the view repaints.
+  // Follows the document's new image: the scroll area takes its size, an animation plays, then
+  // the view repaints; or its animation's next frame, which is repainted.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
   COleDataSource m_dataSource; // offered by every drag of the shown image
+  CReducedCopies m_copies;     // draws the image, its reductions from copies built aside
 
   // A send whose sender has not ended yet: what it attached and its job file's name.
   struct CGiftSend {
@@ -98,6 +102,7 @@ class CVimoView : public CScrollView {
   int m_nQuarterTurns = 0;   // R and Shift+R, clockwise
   int m_nWheel = 0;          // Ctrl+wheel turns not yet a whole zoom step
   BOOL m_bInLayout = FALSE;
+  std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
 
   void OnViewFit();
   void OnUpdateViewFit(CCmdUI* pCmdUI);
@@ -137,8 +142,15 @@ class CVimoView : public CScrollView {
   // black in full screen.
   BOOL OnEraseBkgnd(CDC* pDC);
   COLORREF BackgroundColour() const;
-  // A step of the document's animation, then the repaint and the wait for the next one.
+  // A step of the document's animation (the document has the view repaint), then the wait for the
+  // next one.
   void OnTimer(UINT_PTR nIDEvent);
+  // Sets the timer for the animation's next step, nDelay milliseconds after the step shown was
+  // due: the time a step and its paint take does not add up from frame to frame. A step that
+  // is late is due at once, and those after it follow on from then. 0 stops the timer.
+  void ScheduleStep(UINT nDelay);
+  // What the image's drawing asked for after a paint (m_copies).
+  LRESULT OnReducedCopies(WPARAM wParam, LPARAM lParam);
   // Stacks the shown image; one whose name the job file cannot carry is refused with a message.
   void OnGiftStack();
   // Writes the mail job file and starts the sender with it. Stacked files that are gone are

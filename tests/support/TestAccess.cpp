@@ -1,13 +1,27 @@
 #include "support/TestAccess.h"
 
-#include "convert/ConvertImage.h"
-#include "win32/ModulePath.h"
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
 
-void AfxTestAccess::SetConvertFunction(CMultiThread::ConvertFunction function) {
-  CMultiThread::s_pfnConvert = function != nullptr ? function : &ConvertForViewing;
-}
+#include "convert/ConvertImage.h"
+#include "convert/MultiThread.h"
+
+// The real functions behind the wrapped names, and the wrappers the program's calls reach
+// (tests/CMakeLists.txt links every test program so).
+extern "C" int __real__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
+extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
+extern "C" DWORD __real__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+extern "C" DWORD __wrap__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 namespace {
+
+std::atomic<AfxTestAccess::ConvertFunction> g_pfnConvert{nullptr};
+thread_local bool g_bInStandIn = false;  // a stand-in's own ConvertForViewing is the real one
+
+std::mutex g_exePathMutex;
+std::string g_exePath;  // empty: the real executable
 
 CEvent g_conversionsReleased(TRUE, TRUE);
 
@@ -17,6 +31,29 @@ int HeldConvert(const char* src, const char* dst, int colours) {
 }
 
 }  // namespace
+
+extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours) {
+  const AfxTestAccess::ConvertFunction function = g_pfnConvert.load();
+  if (function == nullptr || g_bInStandIn) return __real__Z17ConvertForViewingPKcS0_i(src, dst, colours);
+  g_bInStandIn = true;
+  const int result = function(src, dst, colours);
+  g_bInStandIn = false;
+  return result;
+}
+
+extern "C" DWORD __wrap__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  std::string path;
+  {
+    const std::lock_guard<std::mutex> guard(g_exePathMutex);
+    path = g_exePath;
+  }
+  if (path.empty()) return __real__Z18GetModuleFileNameAPvPcj(hModule, lpFilename, nSize);
+  if (lpFilename == nullptr || path.size() >= nSize) return 0;
+  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}
+
+void AfxTestAccess::SetConvertFunction(ConvertFunction function) { g_pfnConvert = function; }
 
 void AfxTestAccess::HoldConversions(BOOL bHold) {
   if (!bHold) {
@@ -29,6 +66,12 @@ void AfxTestAccess::HoldConversions(BOOL bHold) {
 
 void AfxTestAccess::SetWaitClock(BOOL (*clock)(DWORD dwTimeout)) { CEvent::s_pfnWaitClock = clock; }
 
-void AfxTestAccess::WaitForConversionAhead() { CMultiThread::WaitForConversionAhead(); }
+void AfxTestAccess::WaitForConversionAhead() {
+  CSingleLock guard(&CMultiThread::s_aheadLock, TRUE);
+  if (CMultiThread::s_pAhead) CMultiThread::s_pAhead->ended.Lock();
+}
 
-void AfxTestAccess::SetExecutablePath(const char* path) { vimo::platform::SetModulePathOverride(path); }
+void AfxTestAccess::SetExecutablePath(const char* path) {
+  const std::lock_guard<std::mutex> guard(g_exePathMutex);
+  g_exePath = path != nullptr ? path : "";
+}

@@ -1,14 +1,15 @@
 // The one way tests reach past what the program itself calls: clicking tool-bar buttons and
 // menu items, pressing accelerators, dropping files on a window, answering drags, and putting a
-// stand-in conversion or "executable's folder" in place. The classes it reaches into name it
-// their friend; the bodies that need windows live in support/ui/TestAccess.cpp.
+// stand-in conversion or "executable's folder" in place (the test programs are linked so that
+// the program's calls of ConvertForViewing and GetModuleFileNameA come here first). The classes it
+// reaches into name it their friend; the bodies that need windows live in support/ui/TestAccess.cpp.
 #pragma once
 
 #include <functional>
 #include <vector>
 
 #include "afx/OleDataSource.h"
-#include "convert/MultiThread.h"
+#include "afx/afx.h"
 
 class CDialog;
 class CWinApp;
@@ -46,14 +47,17 @@ struct AfxTestAccess {
 
   // Drags of the program are answered by hook instead of a real drag loop (empty: real drags).
   static void SetDragDropHook(COleDataSource::DragDropHook hook);
-  // The worker runs this conversion instead of ConvertImage (NULL: ConvertImage again).
-  static void SetConvertFunction(CMultiThread::ConvertFunction function);
+  // The program's conversions run this instead of ConvertForViewing (NULL: ConvertForViewing
+  // again); a call of ConvertForViewing from inside it is the real one.
+  using ConvertFunction = int (*)(const char* src, const char* dst, int colours);
+  static void SetConvertFunction(ConvertFunction function);
   // While held, conversions (the one begun before the window exists too) wait; releasing lets
-  // them run ConvertImage.
+  // them run ConvertForViewing.
   static void HoldConversions(BOOL bHold);
   // Timed waits ask clock instead of letting their time pass (NULL: the real clock): TRUE, the
   // time has passed; FALSE, the wait goes on until it is signalled.
   static void SetWaitClock(BOOL (*clock)(DWORD dwTimeout));
+  // Waits until the conversion begun before any queue existed (CMultiThread::ConvertAhead) has ended.
   static void WaitForConversionAhead();
   // CWinApp::StartInstance, running beforeWindow after InitApplication, before InitInstance.
   static BOOL StartInstance(CWinApp& app, const std::vector<CString>& args, const std::function<void()>& beforeWindow);

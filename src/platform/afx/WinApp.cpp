@@ -729,16 +729,17 @@ int CWinApp::Run() {
   return ExitInstance();
 }
 
-BOOL CWinApp::StartInstance(const std::vector<CString>& args) { return StartInstance(args, nullptr); }
+BOOL CWinApp::StartInstance(const std::vector<CString>& args) { return StartApplication(args) && StartWindows(); }
 
-BOOL CWinApp::StartInstance(const std::vector<CString>& args, const std::function<void()>& beforeInitInstance) {
+BOOL CWinApp::StartApplication(const std::vector<CString>& args) {
   m_args = args;
   ResetForNextRun();
-  if (!InitApplication()) {
-    m_pShellOpen.reset();
-    return FALSE;
-  }
-  if (beforeInitInstance) beforeInitInstance();
+  if (InitApplication()) return TRUE;
+  m_pShellOpen.reset();
+  return FALSE;
+}
+
+BOOL CWinApp::StartWindows() {
   if (InitInstance()) return TRUE;
   m_pShellOpen.reset();
   ExitInstance();
@@ -833,11 +834,9 @@ int AfxWinMain(int argc, char** argv) {
   PrepareProcess();
   // A viewer stopped while it starts still ends the normal way, its converted files deleted.
   AfxCatchShutdownSignals();
-  pApp->m_args.clear();
-  for (int i = 1; i < argc; ++i) pApp->m_args.emplace_back(argv[i]);
-  pApp->ResetForNextRun();
-  if (!pApp->InitApplication()) {
-    pApp->m_pShellOpen.reset();
+  std::vector<CString> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  if (!pApp->StartApplication(args)) {
     vimo::platform::RemovePrivateFolder();
     AfxRaiseShutdownSignal();
     return 0;

@@ -246,8 +246,11 @@ class CWinApp : public CCmdTarget {
   int m_nProfileWriteGroups = 0;
   BOOL m_bProfileFailureSaid = FALSE;
   void ResetForNextRun();
-  // StartInstance, running beforeInitInstance between InitApplication and InitInstance.
-  BOOL StartInstance(const std::vector<CString>& args, const std::function<void()>& beforeInitInstance);
+  // The two halves of a start: InitApplication with these arguments (which may start threads
+  // before the window system exists), then InitInstance, which builds the windows. Each says
+  // whether the program goes on; a failed InitInstance is ended (ExitInstance).
+  BOOL StartApplication(const std::vector<CString>& args);
+  BOOL StartWindows();
   friend struct AfxTestAccess;
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;

@@ -14,7 +14,12 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <set>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 #include "afx/Dialog.h"
 #include "afx/QtBridge.h"
@@ -22,11 +27,13 @@
 
 namespace {
 
-// The window objects whose windows exist: what IsWindow answers from.
+// The window objects whose windows exist: what IsWindow answers from. PostMessageA may look a
+// window up on any thread: the set changes, and the windows' widgets go, under this lock.
 std::set<const CWnd*>& LiveWindows() {
   static std::set<const CWnd*> windows;
   return windows;
 }
+std::mutex g_liveWindowsMutex;
 
 // The client area of a window: a view's viewport, else the widget itself.
 QWidget* ClientOf(QWidget* pWidget) {
@@ -47,7 +54,10 @@ double UnitRatio(QWidget* pWidget) {
 
 AfxWidgetLink::~AfxWidgetLink() {
   if (m_pOwner == nullptr) return;
-  LiveWindows().erase(m_pOwner);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(m_pOwner);
+  }
   m_pOwner->m_timers.clear();  // they went with the widget
   m_pOwner->m_pWidget = nullptr;
   m_pOwner->m_pLink = nullptr;
@@ -60,6 +70,9 @@ QEvent::Type AfxPostedMessage::EventType() {
 }
 
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
+#if defined(__SANITIZE_THREAD__)
+  __tsan_acquire(pEvent);  // Qt's queue hands a message posted on another thread over unseen
+#endif
   if (pEvent->type() != AfxPostedMessage::EventType()) return false;
   if (pOwner == nullptr) return true;
   const auto* pMessage = static_cast<AfxPostedMessage*>(pEvent);
@@ -95,9 +108,14 @@ int GetSystemMetrics(int nIndex) {
 BOOL IsWindow(HWND hWnd) { return CWnd::FromHandle(hWnd) != nullptr ? TRUE : FALSE; }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  CWnd* pWnd = CWnd::FromHandle(hWnd);
-  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return FALSE;
-  QCoreApplication::postEvent(pWnd->GetWidget(), new AfxPostedMessage(Msg, wParam, lParam));
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+  auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
+  if (LiveWindows().count(pWnd) == 0 || pWnd->GetWidget() == nullptr) return FALSE;
+  auto* pMessage = new AfxPostedMessage(Msg, wParam, lParam);
+#if defined(__SANITIZE_THREAD__)
+  __tsan_release(pMessage);
+#endif
+  QCoreApplication::postEvent(pWnd->GetWidget(), pMessage);
   return TRUE;
 }
 
@@ -158,7 +176,10 @@ CWnd::CWnd() = default;
 
 CWnd::~CWnd() {
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
-  LiveWindows().erase(this);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(this);
+  }
   QWidget* pWidget = m_pWidget;
   m_pWidget = nullptr;
   m_pLink = nullptr;
@@ -167,6 +188,7 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
   auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   return LiveWindows().count(pWnd) != 0 ? pWnd : nullptr;
 }
 
@@ -174,6 +196,7 @@ void CWnd::AttachWidget(QWidget* pWidget, AfxWidgetLink* pLink) {
   m_pWidget = pWidget;
   m_pLink = pLink;
   m_hWnd = reinterpret_cast<HWND>(this);
+  const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   LiveWindows().insert(this);
 }
 
@@ -183,7 +206,10 @@ void CWnd::ReleaseWidget() {
   m_timers.clear();
   QWidget* pWidget = m_pWidget;
   if (m_pLink != nullptr) m_pLink->m_pOwner = nullptr;
-  LiveWindows().erase(this);
+  {
+    const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
+    LiveWindows().erase(this);
+  }
   m_pWidget = nullptr;
   m_pLink = nullptr;
   m_hWnd = nullptr;

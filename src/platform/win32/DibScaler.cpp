@@ -167,6 +167,13 @@ bool SameTaps(const AxisTaps& axis, int a, int b) {
 
 }  // namespace
 
+RowFetch PackedRows(const BYTE* rows, std::size_t stride, int height, std::size_t first) {
+  return [rows, stride, height, first](int row) -> const BYTE* {
+    if (row < 0 || row >= height) return nullptr;
+    return rows + stride * static_cast<std::size_t>(row) + first;
+  };
+}
+
 bool ScaleRows(const AxisTaps& x, const AxisTaps& y, int bytesPerPixel, const RowFetch& fetch, BYTE* out,
                std::size_t outStride, int outBytes, const std::atomic<bool>* cancel) {
   const int width = static_cast<int>(x.start.size()) - 1;

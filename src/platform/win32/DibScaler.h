@@ -58,6 +58,10 @@ AxisTaps MakeAxisTaps(int first, int last, std::int64_t dstExtent, std::int64_t 
 // that cannot be read, which counts as black.
 using RowFetch = std::function<const BYTE*(int row)>;
 
+// Rows stored one after another, `stride` bytes apart from `rows`, `height` of them, as fetch
+// gives them from byte `first` of each on.
+RowFetch PackedRows(const BYTE* rows, std::size_t stride, int height, std::size_t first);
+
 // Scales the rows that fetch gives into the destination pixels of x and y: out rows outStride
 // bytes apart, outBytes 4 (0xFFRRGGBB) or 3 (blue, green, red) a pixel. FALSE when cancel was set
 // before the end (the rows not reached are left as they were).

@@ -1,25 +1,20 @@
 #include "win32/DrawDib.h"
 
 #include <QImage>
-#include <QObject>
 #include <QPainter>
-#include <QPointer>
-#include <QWidget>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <memory>
-#include <thread>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -27,17 +22,15 @@
 #include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
 #include "win32/DibLayout.h"
-#include "win32/DibScaler.h"
 
 using vimo::platform::AxisTaps;
 using vimo::platform::MakeAxisTaps;
 using vimo::platform::Orientation;
+using vimo::platform::PackedRows;
 using vimo::platform::RowFetch;
 using vimo::platform::ScaleRows;
 
 namespace {
-
-struct Reduction;
 
 // Memory of megabytes is asked for in huge pages where the system gives them on request: a
 // first paint touches several megabytes of fresh memory, and on a virtual machine a fault per
@@ -89,33 +82,6 @@ struct FetchBuffers {
   std::vector<BYTE> converted;
 };
 
-// Memory for reduced copies, kept from one bitmap to the next, mapped with its pages in place
-// at once (one system call instead of a fault per page, which is slow on virtual machines); and
-// the buffers of the threads that build them.
-class ReductionStore {
- public:
-  ReductionStore() = default;
-  ReductionStore(const ReductionStore&) = delete;
-  ReductionStore& operator=(const ReductionStore&) = delete;
-  ~ReductionStore() {
-    if (m_pBytes != nullptr) munmap(m_pBytes, m_nSize);
-  }
-  // At least size bytes; NULL when there is no memory for them.
-  BYTE* Reserve(std::size_t size) {
-    if (size <= m_nSize) return m_pBytes;
-    if (m_pBytes != nullptr) munmap(m_pBytes, m_nSize);
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    m_pBytes = p == MAP_FAILED ? nullptr : static_cast<BYTE*>(p);
-    m_nSize = p == MAP_FAILED ? 0 : size;
-    return m_pBytes;
-  }
-  FetchBuffers bands[4];
-
- private:
-  BYTE* m_pBytes = nullptr;
-  std::size_t m_nSize = 0;
-};
-
 // What a scaled or turned drawing showed, so that a repaint of the same can copy it.
 struct ViewKey {
   std::uint64_t generation = 0;
@@ -127,17 +93,6 @@ struct ViewKey {
 }  // namespace
 
 struct HDRAWDIB__ {
-  HDRAWDIB__();
-  ~HDRAWDIB__();
-  // Stops the thread building the reduced copies and drops them.
-  void DropReduction();
-  // On the window's thread: the window last painted into is painted again, averaged.
-  void AskSmooth() {
-    smoothAsked = false;
-    smoothDue = true;
-    if (painted != nullptr) painted->update();
-  }
-
   const BYTE* pBlock = nullptr;
   std::size_t cbBlock = 0;
   // The file the block was mapped from (not owned; -1 for a block of memory) and where in it
@@ -151,13 +106,11 @@ struct HDRAWDIB__ {
   // paint so that their memory is reused.
   QImage piece;
   FetchBuffers io;
-  // Reduced copies of the bitmap, built by threads of their own the first time a drawing needs
-  // one; the window last painted into is repainted when they are ready.
-  std::shared_ptr<Reduction> reduction;
-  std::shared_ptr<ReductionStore> store = std::make_shared<ReductionStore>();
-  std::thread builder;
-  std::unique_ptr<QObject> notifier;  // lives on the window's thread: the builder's message goes there
-  QPointer<QWidget> painted;
+  // The caller's reduced copies of the bitmap at pCopiesFor, finest first.
+  std::vector<DRAWDIBCOPY> copies;
+  const void* pCopiesFor = nullptr;
+  // The copy of rows in memory that the last reader took, reused once no reader holds it.
+  std::shared_ptr<LargeBytes> rowsCopy;
   // The last scaled or turned drawing (its rectangle relative to the destination's corner), and
   // the scratch piece of a turned one.
   std::uint64_t generation = 0;
@@ -165,10 +118,6 @@ struct HDRAWDIB__ {
   QRect cacheRect;
   ViewKey cacheKey;
   QImage turned;
-  // Reduced drawings of a new scale or place are quick ones (DrawNearest) until the paint asked
-  // for after them, which draws the averaged one: asked for, and due.
-  bool smoothAsked = false;
-  bool smoothDue = false;
 };
 
 namespace {
@@ -497,103 +446,20 @@ class SourceFetcher {
   int m_batchArrived = 0;
 };
 
-// Reduced copies of one bitmap, k = kMin, 2 kMin, 4 kMin ... times smaller, each pixel the mean
-// of the k x k pixels it stands for; 24-bit rows, top row first. Sized when planned, filled by
-// the builder, read once ready.
-struct Reduction {
-  struct Level {
-    int k = 0;
-    int width = 0;
-    int height = 0;
-    BYTE* rows = nullptr;  // in the store
-  };
-  const void* lpbi = nullptr;
-  std::shared_ptr<ReductionStore> store;
-  std::vector<Level> levels;
-  std::atomic<bool> cancel{false};
-  std::atomic<bool> ready{false};
-  bool startAsked = false;  // on the window's thread
-};
-
-// All reduced copies of one bitmap together take at most this many bytes.
-constexpr std::uint64_t kReductionBudget = 16'000'000;
-
-// The copies for a bitmap of width x height: the finest that the budget allows with the coarser
-// ones (which add a third), down to a few dozen pixels.
-std::shared_ptr<Reduction> PlanReduction(const void* lpbi, int width, int height) {
-  auto reduction = std::make_shared<Reduction>();
-  reduction->lpbi = lpbi;
-  for (int kMin = 2;; ++kMin) {
-    reduction->levels.clear();
-    std::uint64_t bytes = 0;
-    for (std::int64_t k = kMin; k <= INT32_MAX; k *= 2) {
-      const int w = static_cast<int>((width + k - 1) / k);
-      const int h = static_cast<int>((height + k - 1) / k);
-      reduction->levels.push_back({static_cast<int>(k), w, h, nullptr});
-      bytes += 3ull * static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
-      if (std::max(w, h) <= 32) break;
-    }
-    if (bytes <= kReductionBudget) return reduction;
+// The copy given for lpbi (a bitmap w x h) that a drawing taking `reduce` source pixels into one
+// should be made from: the coarsest whose pixels are no larger than that; NULL to read the bitmap
+// itself. A copy whose size does not fit the bitmap is passed over.
+const DRAWDIBCOPY* CopyFor(const HDRAWDIB__* hdd, const void* lpbi, const Bitmap& bm, double reduce, bool finest = false) {
+  if (hdd->pCopiesFor != lpbi) return nullptr;
+  const DRAWDIBCOPY* chosen = nullptr;
+  for (const DRAWDIBCOPY& copy : hdd->copies) {
+    const std::int64_t k = copy.nFactor;
+    const bool fits = k >= 2 && copy.lpBits != nullptr && copy.nWidth == (bm.width + k - 1) / k && copy.nHeight == (bm.height + k - 1) / k;
+    if (!fits || (!finest && copy.nFactor > reduce * (1 + 1e-9))) continue;
+    chosen = &copy;
+    if (finest) break;
   }
-}
-
-// The rows of a reduced copy, as the scaler reads them.
-RowFetch LevelRows(const Reduction::Level& level, int first) {
-  return [&level, first](int row) -> const BYTE* {
-    if (row < 0 || row >= level.height) return nullptr;
-    return level.rows + 3 * (static_cast<std::size_t>(level.width) * static_cast<std::size_t>(row) + static_cast<std::size_t>(first));
-  };
-}
-
-// Scales rows [first, last) of level `into` of the reduction from the bitmap's own rows (level
-// 0) or from the finer copy before it.
-bool BuildLevelRows(Reduction& reduction, std::size_t into, const SourceRows& source, int first, int last,
-                    FetchBuffers& buffers) {
-  Reduction::Level& level = reduction.levels[into];
-  const int elementSize = into == 0 ? 1 : reduction.levels[into - 1].k;
-  const AxisTaps x = MakeAxisTaps(0, level.width, level.width, 0, std::int64_t{level.width} * level.k, elementSize, source.bm.width);
-  const AxisTaps y = MakeAxisTaps(first, last, level.height, 0, std::int64_t{level.height} * level.k, elementSize, source.bm.height);
-  BYTE* out = level.rows + 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(first);
-  if (into > 0)
-    return ScaleRows(x, y, 3, LevelRows(reduction.levels[into - 1], x.elementFirst), out, 3 * static_cast<std::size_t>(level.width), 3, &reduction.cancel);
-  SourceFetcher fetch(source, x.elementFirst, x.elementCount, buffers);
-  return ScaleRows(x, y, fetch.BytesPerPixel(), std::ref(fetch), out, 3 * static_cast<std::size_t>(level.width), 3, &reduction.cancel);
-}
-
-// Builds every copy of the reduction, the finest in bands on a few threads, and says so through
-// notify. The file is read through a descriptor of its own, so that the bitmap's may close.
-void BuildReduction(std::shared_ptr<Reduction> reduction, SourceRows source, vimo::posix::UniqueFd fd,
-                    std::function<void()> notify) {
-  source.fd = fd.get();
-  std::size_t bytes = 0;
-  for (const Reduction::Level& level : reduction->levels)
-    bytes += 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
-  BYTE* memory = reduction->store->Reserve(bytes);
-  if (memory == nullptr) return;
-  for (Reduction::Level& level : reduction->levels) {
-    level.rows = memory;
-    memory += 3 * static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
-  }
-  FetchBuffers* buffers = reduction->store->bands;
-  const int height = reduction->levels[0].height;
-  const int bands = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
-  std::atomic<bool> whole{true};
-  std::vector<std::thread> helpers;
-  for (int band = 1; band < bands && height >= 64 * bands; ++band) {
-    helpers.emplace_back([&, band] {
-      if (!BuildLevelRows(*reduction, 0, source, height * band / bands, height * (band + 1) / bands, buffers[band]))
-        whole = false;
-    });
-  }
-  const int end = helpers.empty() ? height : height / bands;
-  if (!BuildLevelRows(*reduction, 0, source, 0, end, buffers[0])) whole = false;
-  for (std::thread& helper : helpers) helper.join();
-  for (std::size_t i = 1; i < reduction->levels.size() && whole; ++i) {
-    if (!BuildLevelRows(*reduction, i, source, 0, reduction->levels[i].height, buffers[0])) whole = false;
-  }
-  if (!whole) return;
-  reduction->ready.store(true, std::memory_order_release);
-  notify();
+  return chosen;
 }
 
 // Rectangle r of a picture shown w x h, in the picture as stored (w and h swapped when turned).
@@ -620,20 +486,6 @@ std::vector<QRect> Outside(const QRect& a, const QRect& b) {
   if (common.right() < a.right()) parts.emplace_back(common.right() + 1, common.top(), a.right() - common.right(), common.height());
   return parts;
 }
-
-}  // namespace
-
-HDRAWDIB__::HDRAWDIB__() : notifier(std::make_unique<QObject>()) {}
-
-HDRAWDIB__::~HDRAWDIB__() { DropReduction(); }
-
-void HDRAWDIB__::DropReduction() {
-  if (reduction != nullptr) reduction->cancel = true;
-  if (builder.joinable()) builder.join();
-  reduction.reset();
-}
-
-namespace {
 
 // Paints the visible part of the bitmap 1:1, upright, reading only the visible rows.
 BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, const BITMAPINFOHEADER* lpbi,
@@ -684,77 +536,18 @@ BOOL DrawOneToOne(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int
   return TRUE;
 }
 
-// The reduced copy a drawing that takes `reduce` source pixels into one should be made from:
-// the coarsest whose pixels are no larger than that; NULL to read the bitmap itself. While the
-// copies are still being built, pending is set (and NULL returned).
-const Reduction::Level* LevelFor(HDRAWDIB__* hdd, const Bitmap& bm, const BITMAPINFOHEADER* lpbi, const Rows& rows,
-                                 double reduce, bool& pending) {
-  pending = false;
-  if (reduce < 2.0) return nullptr;
-  if (hdd->reduction == nullptr || hdd->reduction->lpbi != lpbi) {
-    hdd->DropReduction();
-    hdd->reduction = PlanReduction(lpbi, bm.width, bm.height);
-    hdd->reduction->store = hdd->store;
-  }
-  Reduction& reduction = *hdd->reduction;
-  if (reduce < reduction.levels[0].k * (1 - 1e-9)) return nullptr;
-  if (!reduction.ready.load(std::memory_order_acquire)) {
-    pending = true;
-    if (hdd->builder.joinable() || reduction.startAsked) return nullptr;  // being built, about to be, or it could not be
-    SourceRows source{bm, rows, -1, 0, hdd->decoded};
-    source.rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
-    vimo::posix::UniqueFd fd(rows.inBlock && hdd->fd >= 0 ? fcntl(hdd->fd, F_DUPFD_CLOEXEC, 0) : -1);
-    if (fd.valid()) {
-      // The builder starts once this paint is done, so that the quick drawing of the paint has
-      // the processors to itself. A bitmap set in between drops the start.
-      reduction.startAsked = true;
-      auto start = std::make_shared<std::pair<SourceRows, vimo::posix::UniqueFd>>(std::move(source), std::move(fd));
-      QObject* notifier = hdd->notifier.get();
-      QMetaObject::invokeMethod(
-          notifier,
-          [hdd, notifier, wanted = hdd->reduction, start] {
-            if (hdd->reduction != wanted || hdd->builder.joinable()) return;
-            auto notify = [notifier, hdd] {
-              QMetaObject::invokeMethod(notifier, [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
-            };
-            hdd->builder = std::thread(BuildReduction, wanted, std::move(start->first), std::move(start->second), std::move(notify));
-          },
-          Qt::QueuedConnection);
-      return nullptr;
-    }
-    if (rows.inBlock && hdd->fd >= 0) return nullptr;  // no descriptor left to read the file with
-    // Rows in memory, which may go with their block, are reduced here and now.
-    BuildReduction(hdd->reduction, std::move(source), std::move(fd), [] {});
-    if (!reduction.ready.load(std::memory_order_acquire)) return nullptr;
-    pending = false;
-  }
-  const Reduction::Level* chosen = nullptr;
-  for (const Reduction::Level& level : reduction.levels) {
-    if (level.k <= reduce * (1 + 1e-9)) chosen = &level;
-  }
-  return chosen;
-}
-
-// The finest reduced copy of the bitmap when it is built; NULL otherwise.
-const Reduction::Level* FinestReady(const HDRAWDIB__* hdd, const void* lpbi) {
-  const Reduction* reduction = hdd->reduction.get();
-  if (reduction == nullptr || reduction->lpbi != lpbi || !reduction->ready.load(std::memory_order_acquire)) return nullptr;
-  return &reduction->levels.front();
-}
-
-// A quick drawing: each shown pixel is the pixel at its centre, taken from the reduced copy
-// `level` when one is ready (its pixels are means already; a copy coarser than the drawing gives
-// a softer first picture), else from the bitmap's own rows, one row read from the file per line
-// of the drawing. Nothing is kept: the area-averaged drawing replaces it in a paint of its own.
-// FALSE when there is neither a copy nor a file to read.
+// A quick drawing: each shown pixel is the pixel at its centre, taken from the reduced copy when
+// there is one (its pixels are means already; a copy coarser than the drawing gives a softer
+// first picture), else from the bitmap's own rows: read in place from memory, or one row read
+// from the file per line of the drawing. Nothing is kept: the area-averaged drawing replaces it
+// in a paint of its own.
 BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int xDst, int yDst, int dxDst, int dyDst,
-                 const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows, const Reduction::Level* level) {
-  if (level == nullptr && (!rows.inBlock || hdd->fd < 0)) return FALSE;
+                 const QRect& src, const Orientation& o, const Bitmap& bm, const Rows& rows, const DRAWDIBCOPY* copy) {
   const int shownW = o.transposed ? dyDst : dxDst;  // the destination as stored
   const int shownH = o.transposed ? dxDst : dyDst;
   const QRect part = visible.translated(-xDst, -yDst);
   const QRect stored = StoredRect(o, part, dxDst, dyDst);
-  const int k = level != nullptr ? level->k : 1;
+  const int k = copy != nullptr ? copy->nFactor : 1;
   const auto centreOf = [k](int i, int from, int length, int shown, int limit) {
     return std::min(from + static_cast<int>((static_cast<double>(i) + 0.5) * length / shown), limit - 1) / k;
   };
@@ -765,9 +558,10 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
   const int columns = column.back() - firstColumn + 1;
   const Span span = SpanOf(firstColumn, columns, rows.bitCount);
   const RowConverter convert(bm, rows.bitCount);
+  const bool fromFile = rows.inBlock && hdd->fd >= 0;
   const std::uint64_t rowsAt = rows.inBlock ? hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock) : 0;
   // Three bytes a pixel, blue first, in a copy and in 24-bit rows: taken as they are.
-  const bool threeBytes = level != nullptr || (rows.bitCount == 24 && bm.compression == BI_RGB);
+  const bool threeBytes = copy != nullptr || (rows.bitCount == 24 && bm.compression == BI_RGB);
   QImage& drawn = o.IsIdentity() ? hdd->piece : hdd->turned;
   if (drawn.width() < stored.width() || drawn.height() < stored.height())
     drawn = LargeImage(stored.size().expandedTo(drawn.size()));
@@ -775,13 +569,14 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
   for (int j = 0; j < stored.height(); ++j) {
     const int y = centreOf(stored.top() + j, src.y(), src.height(), shownH, bm.height);
     auto* dst = reinterpret_cast<QRgb*>(drawn.scanLine(j));
-    const BYTE* line = nullptr;  // the bytes of column firstColumn
-    if (level != nullptr) {
-      line = level->rows + 3 * (static_cast<std::size_t>(level->width) * static_cast<std::size_t>(y) + static_cast<std::size_t>(firstColumn));
-    } else {
-      const int row = bm.bottomUp ? bm.height - 1 - y : y;
-      if (row < rows.count && ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, row, 1) == 1)
-        line = hdd->io.staged.data() + (SpanOf(firstColumn, 1, rows.bitCount).first - span.first);
+    const BYTE* line = nullptr;  // the bytes from column firstColumn on
+    const int row = bm.bottomUp ? bm.height - 1 - y : y;
+    if (copy != nullptr) {
+      line = copy->lpBits + 3 * (static_cast<std::size_t>(copy->nWidth) * static_cast<std::size_t>(y) + static_cast<std::size_t>(firstColumn));
+    } else if (row < rows.count && !fromFile) {
+      line = rows.first + rows.stride * static_cast<std::uint64_t>(row) + span.first;
+    } else if (row < rows.count && ReadRows(hdd->fd, hdd->io.staged, hdd->io.skipped, rowsAt, rows.stride, span, row, 1) == 1) {
+      line = hdd->io.staged.data();
     }
     if (line == nullptr) {
       std::fill_n(dst, stored.width(), qRgb(0, 0, 0));
@@ -795,10 +590,9 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
       }
       continue;
     }
-    const BYTE* bytes = hdd->io.staged.data();
     for (int i = 0; i < stored.width(); ++i) {
       const Span one = SpanOf(column[static_cast<std::size_t>(i)], 1, rows.bitCount);
-      convert(bytes + (one.first - span.first), one.phase, 1, dst + i);
+      convert(line + (one.first - span.first), one.phase, 1, dst + i);
     }
   }
   if (!o.IsIdentity()) {
@@ -819,11 +613,11 @@ BOOL DrawNearest(HDRAWDIB__* hdd, QPainter* pPainter, const QRect& visible, int 
 
 // Scales and turns part r (relative to the destination's corner) of a drawing into piece at at.
 void RenderPart(HDRAWDIB__* hdd, QImage& piece, QPoint at, const QRect& r, const Orientation& o, int dxDst, int dyDst,
-                const QRect& src, const SourceRows& source, const Reduction::Level* level) {
+                const QRect& src, const SourceRows& source, const DRAWDIBCOPY* copy) {
   const int shownW = o.transposed ? dyDst : dxDst;  // the destination as stored
   const int shownH = o.transposed ? dxDst : dyDst;
   const QRect stored = StoredRect(o, r, dxDst, dyDst);
-  const int elementSize = level != nullptr ? level->k : 1;
+  const int elementSize = copy != nullptr ? copy->nFactor : 1;
   const AxisTaps x = MakeAxisTaps(stored.left(), stored.right() + 1, shownW, src.x(), src.width(), elementSize, source.bm.width);
   const AxisTaps y = MakeAxisTaps(stored.top(), stored.bottom() + 1, shownH, src.y(), src.height(), elementSize, source.bm.height);
   // Turned drawings are scaled as stored into a scratch piece first, then turned into place.
@@ -836,8 +630,10 @@ void RenderPart(HDRAWDIB__* hdd, QImage& piece, QPoint at, const QRect& r, const
     into = QPoint(0, 0);
   }
   BYTE* out = target->scanLine(into.y()) + 4 * into.x();
-  if (level != nullptr) {
-    ScaleRows(x, y, 3, LevelRows(*level, x.elementFirst), out, static_cast<std::size_t>(target->bytesPerLine()), 4);
+  if (copy != nullptr) {
+    const std::size_t stride = 3 * static_cast<std::size_t>(copy->nWidth);
+    ScaleRows(x, y, 3, PackedRows(copy->lpBits, stride, copy->nHeight, 3 * static_cast<std::size_t>(x.elementFirst)), out,
+              static_cast<std::size_t>(target->bytesPerLine()), 4);
   } else {
     SourceFetcher fetch(source, x.elementFirst, x.elementCount, hdd->io);
     ScaleRows(x, y, fetch.BytesPerPixel(), std::ref(fetch), out, static_cast<std::size_t>(target->bytesPerLine()), 4);
@@ -867,15 +663,15 @@ BOOL DrawDibClose(HDRAWDIB hdd) {
 
 void DrawDibSetSource(HDRAWDIB hdd, const void* pBlock, std::size_t cbBlock, int fd, std::uint64_t fileOffset) {
   if (hdd == nullptr) return;
-  hdd->DropReduction();
   hdd->pBlock = static_cast<const BYTE*>(pBlock);
   hdd->cbBlock = pBlock != nullptr ? cbBlock : 0;
   hdd->fd = pBlock != nullptr ? fd : -1;
   hdd->fileOffset = fileOffset;
   hdd->decoded = QImage();
   hdd->pDecodedFor = nullptr;
+  hdd->copies.clear();
+  hdd->pCopiesFor = nullptr;
   ++hdd->generation;  // what was kept was drawn from another bitmap; its memory is reused
-  hdd->smoothDue = false;
 }
 
 int DrawDibTurnOrientation(int nOrientation, int nQuarterTurns) {
@@ -885,18 +681,15 @@ int DrawDibTurnOrientation(int nOrientation, int nQuarterTurns) {
 }
 
 BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-                 const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT /*wFlags*/, int nOrientation) {
+                 const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT wFlags, int nOrientation) {
   if (hdd == nullptr || pDC == nullptr || lpbi == nullptr || dxDst <= 0 || dyDst <= 0) return FALSE;
   Bitmap bm;
   if (!Describe(*hdd, lpbi, lpBits, bm)) return FALSE;
-  // The averaged drawing asked for after a quick one is due in this paint, whatever it draws.
-  const bool smoothDue = std::exchange(hdd->smoothDue, false);
   const Orientation o = Orientation::FromExif(nOrientation);
   const bool oneToOne = o.IsIdentity() && dxDst == dxSrc && dyDst == dySrc && xSrc == 0 && ySrc == 0;
   const QRect src = QRect(xSrc, ySrc, dxSrc, dySrc).intersected(QRect(0, 0, bm.width, bm.height));
   if (!oneToOne && src.isEmpty()) return FALSE;
   QPainter* pPainter = pDC->GetPainter();
-  if (auto* pWidget = dynamic_cast<QWidget*>(pPainter->device())) hdd->painted = pWidget;
   // Only what can be seen is painted.
   const QRect device(0, 0, pPainter->device()->width(), pPainter->device()->height());
   QRect visible = pPainter->transform().inverted().mapRect(pPainter->hasClipping() ? pPainter->clipBoundingRect().toAlignedRect() : device);
@@ -920,29 +713,22 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
   if (visible.isEmpty()) return TRUE;
   const Rows rows = StoredRows(*hdd, lpbi, bm);
   if (rows.count == 0) return FALSE;
-  // Large reductions are made from a reduced copy, built once per bitmap.
+  // Large reductions are made from a reduced copy when the caller gave one.
   const double reduce = std::min(static_cast<double>(src.width()) / (o.transposed ? dyDst : dxDst),
                                  static_cast<double>(src.height()) / (o.transposed ? dxDst : dyDst));
-  bool pending = false;
-  const Reduction::Level* level = LevelFor(hdd, bm, lpbi, rows, reduce, pending);
-  if (pending) return DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows, nullptr);
+  const DRAWDIBCOPY* copy = CopyFor(hdd, lpbi, bm, reduce);
   SourceRows source{bm, rows, hdd->fd, 0, QImage()};
   if (rows.inBlock) source.rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
   // What was drawn last time with the same bitmap, place and size is copied; the rest scaled.
   const QRect part = visible.translated(-xDst, -yDst);
   const ViewKey key{hdd->generation, lpbi, src.x(), src.y(), src.width(), src.height(), dxDst, dyDst, o.ToExif(),
-                    level != nullptr ? level->k : 1};
-  // A new scale or place of a reduced image shows the stored pixels at the centres at once; the
-  // averaged drawing follows in a paint of its own, asked for once the paints under way are done.
+                    copy != nullptr ? copy->nFactor : 1};
+  // A hurried reduction that is not the one kept shows the stored pixels at the centres.
   const bool kept = !hdd->cache.isNull() && hdd->cacheKey == key;
-  if (reduce > 1 + 1e-9 && !kept && !smoothDue && hdd->painted != nullptr &&
-      DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows, level != nullptr ? level : FinestReady(hdd, lpbi))) {
-    if (!hdd->smoothAsked) {
-      hdd->smoothAsked = true;
-      QMetaObject::invokeMethod(hdd->notifier.get(), [hdd] { hdd->AskSmooth(); }, Qt::QueuedConnection);
-    }
+  if ((wFlags & DDF_HURRYUP) != 0 && reduce > 1 + 1e-9 && !kept &&
+      DrawNearest(hdd, pPainter, visible, xDst, yDst, dxDst, dyDst, src, o, bm, rows,
+                  copy != nullptr ? copy : CopyFor(hdd, lpbi, bm, reduce, true)))
     return TRUE;
-  }
   QImage& piece = hdd->piece;
   if (piece.size() != part.size()) piece = LargeImage(part.size());
   if (piece.isNull()) return FALSE;
@@ -957,10 +743,81 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
     missing = Outside(part, hdd->cacheRect);
   }
   for (const QRect& r : missing)
-    RenderPart(hdd, piece, r.topLeft() - part.topLeft(), r, o, dxDst, dyDst, src, source, level);
+    RenderPart(hdd, piece, r.topLeft() - part.topLeft(), r, o, dxDst, dyDst, src, source, copy);
   std::swap(hdd->cache, piece);
   hdd->cacheRect = part;
   hdd->cacheKey = key;
   pPainter->drawImage(visible.topLeft(), hdd->cache);
   return TRUE;
+}
+
+void DrawDibSetCopies(HDRAWDIB hdd, const BITMAPINFOHEADER* lpbi, const DRAWDIBCOPY* pCopies, int nCopies) {
+  if (hdd == nullptr) return;
+  hdd->copies.assign(pCopies, pCopies + (pCopies != nullptr ? std::max(nCopies, 0) : 0));
+  hdd->pCopiesFor = hdd->copies.empty() ? nullptr : lpbi;
+}
+
+// A bitmap's rows as a reader on another thread takes them: the description, and what keeps the
+// rows to be read (a descriptor of the reader's own, the decoded run-length rows, or a copy).
+struct HDIBROWS__ {
+  SourceRows source;
+  vimo::posix::UniqueFd fd;
+  std::shared_ptr<LargeBytes> copy;
+};
+
+HDIBROWS DrawDibOpenRows(HDRAWDIB hdd, const BITMAPINFOHEADER* lpbi, const void* lpBits) {
+  Bitmap bm;
+  if (hdd == nullptr || lpbi == nullptr || !Describe(*hdd, lpbi, lpBits, bm)) return nullptr;
+  const Rows rows = StoredRows(*hdd, lpbi, bm);
+  if (rows.count == 0) return nullptr;
+  auto reader = std::make_unique<HDIBROWS__>();
+  reader->source = SourceRows{bm, rows, -1, 0, rows.inBlock ? QImage() : hdd->decoded};
+  if (rows.inBlock && hdd->fd >= 0) {
+    reader->fd = vimo::posix::UniqueFd(fcntl(hdd->fd, F_DUPFD_CLOEXEC, 0));
+    if (!reader->fd.valid()) return nullptr;
+    reader->source.fd = reader->fd.get();
+    reader->source.rowsAt = hdd->fileOffset + static_cast<std::uint64_t>(rows.first - hdd->pBlock);
+  } else if (rows.inBlock) {
+    // Rows in the caller's memory may change or go as soon as this returns (an animation's
+    // canvas): the reader reads a copy, in memory that the handle keeps for the next one.
+    if (hdd->rowsCopy == nullptr || hdd->rowsCopy.use_count() > 1) hdd->rowsCopy = std::make_shared<LargeBytes>();
+    const std::size_t bytes = static_cast<std::size_t>(rows.stride * static_cast<std::uint64_t>(rows.count));
+    try {
+      hdd->rowsCopy->resize(bytes);
+    } catch (const std::bad_alloc&) {
+      hdd->rowsCopy.reset();
+      return nullptr;
+    }
+    std::memcpy(hdd->rowsCopy->data(), rows.first, bytes);
+    reader->copy = hdd->rowsCopy;
+    reader->source.rows.first = reader->copy->data();
+    reader->source.bm.bits = reader->copy->data();
+    reader->source.bm.available = bytes;
+  }
+  return reader.release();
+}
+
+BOOL DrawDibCloseRows(HDIBROWS hRows) {
+  delete hRows;
+  return TRUE;
+}
+
+BOOL DrawDibGetRowsSize(HDIBROWS hRows, int* pnWidth, int* pnHeight) {
+  if (hRows == nullptr || pnWidth == nullptr || pnHeight == nullptr) return FALSE;
+  *pnWidth = hRows->source.bm.width;
+  *pnHeight = hRows->source.bm.height;
+  return TRUE;
+}
+
+RowFetch DrawDibFetchRows(HDIBROWS hRows, int nFirst, int nCount, int* pnBytesPerPixel) {
+  // The fetcher reads into buffers that go with it.
+  struct Fetch {
+    Fetch(const SourceRows& source, int first, int count) : fetcher(source, first, count, buffers) {}
+    FetchBuffers buffers;
+    SourceFetcher fetcher;
+  };
+  if (hRows == nullptr) return [](int) -> const BYTE* { return nullptr; };
+  auto fetch = std::make_shared<Fetch>(hRows->source, nFirst, nCount);
+  if (pnBytesPerPixel != nullptr) *pnBytesPerPixel = fetch->fetcher.BytesPerPixel();
+  return [fetch](int row) { return fetch->fetcher(row); };
 }

@@ -28,27 +28,12 @@
 
 #include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
-#include "win32/ModulePath.h"
 
 static_assert(_S_IFMT == S_IFMT && _S_IFDIR == S_IFDIR && _S_IFREG == S_IFREG);
 
 using vimo::posix::UniqueFd;
 
 namespace {
-
-std::mutex g_exePathMutex;
-std::string g_exePathOverride;
-
-std::string ExecutablePath() {
-  {
-    std::lock_guard<std::mutex> guard(g_exePathMutex);
-    if (!g_exePathOverride.empty()) return g_exePathOverride;
-  }
-  std::vector<char> buffer(4096);
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return {};
-  return std::string(buffer.data(), static_cast<size_t>(length));
-}
 
 bool CopyAll(int from, int to) {
   std::vector<char> block(1 << 16);
@@ -292,13 +277,6 @@ BOOL FindClose(HANDLE hFindFile) {
 
 void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
 
-DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
-  if (lpFilename == nullptr || nSize == 0) return 0;
-  const std::string path = ExecutablePath();
-  if (path.empty() || path.size() >= nSize) return 0;
-  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
-  return static_cast<DWORD>(path.size());
-}
 
 UINT WinExec(LPCSTR lpCmdLine, UINT /*uCmdShow*/) {
   long pid = 0;
@@ -478,13 +456,9 @@ int RemoveFileReleasingLater(const char* path) {
 }
 
 std::string ExecutableFolder() {
-  const std::string path = ExecutablePath();
-  return path.empty() ? std::string("./") : path.substr(0, path.rfind('/') + 1);
-}
-
-void SetModulePathOverride(const char* path) {
-  std::lock_guard<std::mutex> guard(g_exePathMutex);
-  g_exePathOverride = path != nullptr ? path : "";
+  char path[PATH_MAX] = "";
+  const std::string executable = GetModuleFileNameA(nullptr, path, sizeof(path)) != 0 ? path : "";
+  return executable.empty() ? std::string("./") : executable.substr(0, executable.rfind('/') + 1);
 }
 
 }  // namespace vimo::platform

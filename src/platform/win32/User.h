@@ -79,8 +79,8 @@ int GetSystemMetrics(int nIndex);
 // TRUE while hWnd names a window that exists.
 BOOL IsWindow(HWND hWnd);
 
-// Queues the message behind those already waiting; it reaches the window's message map later.
-// FALSE when hWnd is not a window.
+// Queues the message behind those already waiting; it reaches the window's message map later,
+// on the window's thread. May be called on any thread. FALSE when hWnd is not a window.
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 // printf-style formatting into a buffer of at most 1024 bytes, as the system's version.

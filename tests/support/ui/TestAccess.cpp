@@ -20,7 +20,9 @@
 #include "afx/afxwin.h"
 
 BOOL AfxTestAccess::StartInstance(CWinApp& app, const std::vector<CString>& args, const std::function<void()>& beforeWindow) {
-  return app.StartInstance(args, beforeWindow);
+  if (!app.StartApplication(args)) return FALSE;
+  if (beforeWindow) beforeWindow();
+  return app.StartWindows();
 }
 
 namespace {

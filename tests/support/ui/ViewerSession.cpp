@@ -5,7 +5,9 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdlib>
@@ -140,7 +142,16 @@ Pixels ViewerSession::ViewPixels() const {
   return pClient != nullptr ? PixelsOf(pClient->grab().toImage()) : Pixels{};
 }
 
-Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation, int fd) {
+Pixels ViewerSession::ShownPixels() const {
+  QWidget* pClient = View() != nullptr ? View()->GetWidget() : nullptr;
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pClient)) pClient = pArea->viewport();
+  QWindow* pWindow = pClient != nullptr ? pClient->window()->windowHandle() : nullptr;
+  if (pWindow == nullptr) return Pixels{};
+  const QPoint at = pClient->mapTo(pClient->window(), QPoint(0, 0));
+  return PixelsOf(pWindow->screen()->grabWindow(pWindow->winId(), at.x(), at.y(), pClient->width(), pClient->height()).toImage());
+}
+
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation, int fd, UINT flags) {
   const BYTE* block = bmpFile.data() + 14;
   const std::size_t size = bmpFile.size() - 14;
   const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(block, size);
@@ -152,7 +163,7 @@ Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation, 
     const HDRAWDIB drawDib = DrawDibOpen();
     DrawDibSetSource(drawDib, block, size, fd, 14);
     DrawDibDraw(drawDib, &dc, 0, 0, width, height, reinterpret_cast<const BITMAPINFOHEADER*>(block), block + layout.bitsOffset,
-                0, 0, layout.width, layout.height, 0, orientation);
+                0, 0, layout.width, layout.height, flags, orientation);
     DrawDibClose(drawDib);
   }
   return PixelsOf(canvas);

@@ -50,8 +50,10 @@ class ViewerSession {
   static bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 30000);
   // Waits until the document shows an image titled title.
   bool WaitForImage(const std::string& title, int timeoutMs = 30000);
-  // The view's client area as painted now.
+  // The view's client area as painted now (a paint of its own).
   Pixels ViewPixels() const;
+  // The view's client area as the window shows it: what the program's own paints left there.
+  Pixels ShownPixels() const;
 
   std::filesystem::path ProfilePath() const;
   // The profile's text.
@@ -85,10 +87,10 @@ class ViewerSession {
 };
 
 // The image of a BMP file as DrawDibDraw draws it from a block of memory, turned by orientation
-// and scaled into a canvas of width x height.
+// and scaled into a canvas of width x height, with DrawDibDraw's flags.
 // With a descriptor of a file holding the same bytes, the rows are read from that file, as for a
-// converted file the viewer shows; the first drawing is the one made before any reduced copy.
-Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1, int fd = -1);
+// converted file the viewer shows.
+Pixels DrawBitmap(const Bytes& bmpFile, int width, int height, int orientation = 1, int fd = -1, UINT flags = 0);
 
 // Timers running in the window (SetTimer and not killed): an idle window keeps none.
 int RunningTimers(const CWnd* pWnd);
