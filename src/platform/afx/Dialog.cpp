@@ -55,21 +55,22 @@ void AfxSetModalHook(AfxModalHook hook) { ModalHook() = std::move(hook); }
 bool AfxHasModalHook() { return static_cast<bool>(ModalHook()); }
 int AfxCallModalHook(AfxModalRequest& request) { return ModalHook()(request); }
 
-int AfxMessageBox(const char* lpszText, UINT /*nType*/, UINT /*nIDHelp*/) {
+int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
   AfxModalScope scope;
+  const bool bCancel = nType == MB_OKCANCEL;
   if (AfxHasModalHook()) {
     AfxModalRequest request;
     request.kind = AfxModalRequest::Kind::MessageBox;
     request.strText = lpszText != nullptr ? lpszText : "";
     request.strCaption = AfxGetAppName();
-    AfxCallModalHook(request);
-    return IDOK;
+    request.nType = nType;
+    const int nAnswer = AfxCallModalHook(request);
+    return bCancel && nAnswer == IDCANCEL ? IDCANCEL : IDOK;
   }
-  QMessageBox box(QMessageBox::NoIcon, AfxToQString(AfxGetAppName()), AfxToQString(lpszText), QMessageBox::Ok,
-                  MainWidget());
+  QMessageBox box(QMessageBox::NoIcon, AfxToQString(AfxGetAppName()), AfxToQString(lpszText),
+                  bCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, MainWidget());
   box.setTextFormat(Qt::PlainText);
-  box.exec();
-  return IDOK;
+  return box.exec() == QMessageBox::Cancel ? IDCANCEL : IDOK;
 }
 
 // ---- CDialog ----------------------------------------------------------------------------------

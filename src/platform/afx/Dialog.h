@@ -103,21 +103,26 @@ class CFileDialog : public CCmdTarget {
   CString m_strFilter;
 };
 
-// A modal box with one OK button, captioned with the application's title.
+// A modal box with one OK button (MB_OK), or OK and Cancel (MB_OKCANCEL: IDCANCEL when the user
+// cancels), captioned with the application's title.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // What a modal box or dialog asks the test hook.
 struct AfxModalRequest {
-  enum class Kind { MessageBox, Dialog, FileDialog };
+  enum class Kind { MessageBox, Dialog, FileDialog, PopupMenu };
   Kind kind = Kind::MessageBox;
   CString strText;     // message box: its text; dialog: its caption; file dialog: its title
   CString strCaption;  // message box: its caption
+  UINT nType = MB_OK;  // message box: MB_OK, or MB_OKCANCEL (the hook's IDCANCEL then cancels)
   CDialog* pDialog = nullptr;  // dialog: its controls exist and show the members' data
   BOOL bOpenFileDialog = FALSE;
   CString strInitialName;     // file dialog: the name it was given
   std::vector<CString> filterLabels;  // file dialog: its filters as they read
   std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
+  // Popup menu: its items, "text|id" (disabled ones "text|id|disabled", "-" a separator); the
+  // hook answers with the command chosen, or 0 for none.
+  std::vector<CString> menuItems;
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again).
