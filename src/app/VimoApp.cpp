@@ -55,6 +55,13 @@ void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysCo
 
 }  // namespace
 
+int SlideshowSecondsOf(int nSeconds) {
+  for (const int nChoice : {2, 3, 5, 10}) {
+    if (nSeconds == nChoice) return nSeconds;
+  }
+  return 5;
+}
+
 void WriteViewPreference(const char* lpszEntry, int nValue) { theApp.WriteProfileInt(kViewSection, lpszEntry, nValue); }
 
 BOOL IsAcceptedExtension(const char* path) {
@@ -88,6 +95,8 @@ BOOL CVimoApp::InitApplication() {
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
   g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
   g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  g_bKeepZoom = GetProfileInt(kViewSection, "KeepZoom", 0) != 0 ? 1 : 0;
+  g_nSlideshowSeconds = SlideshowSecondsOf(GetProfileInt(kViewSection, "SlideshowSeconds", 5));
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)

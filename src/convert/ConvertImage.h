@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 // Whether conversions also read PNG, WebP, TIFF, HEIC and AVIF files (through the image
 // library's own readers, chosen by the file's content like the others), and the colour
@@ -10,6 +12,10 @@
 // the choice changes; a conversion takes both once, when it starts.
 void SetConvertOtherFormats(bool read, std::uint32_t background);
 bool IsConvertingOtherFormats();
+
+// The image library's name of the format the file's content shows (its first bytes): "GIF",
+// "JPEG", "PCD", and with otherFormats "PNG", "WEBP", "TIFF", "HEIC"; empty for any other.
+std::string ContentFormatOf(std::FILE* file, bool otherFormats);
 
 // Reads every image of src (the reader chosen by the file's content), optionally reduces each
 // to at most `colours` colours, and writes them back to back as BMP images into dst when dst's
