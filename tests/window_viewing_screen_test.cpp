@@ -137,14 +137,7 @@ TEST_F(ViewingScreenTest, FullScreenShowsTheImageAloneAndTheWindowComesBackAsItW
 TEST_F(ViewingScreenTest, PhotoIsShownUprightAndTurnsWithShiftR) {
   // Stored sideways: quadrants A B over C D; its EXIF orientation says a quarter turn clockwise.
   const Rgb a{230, 120, 40}, b{120, 40, 200}, c{40, 170, 170}, d{160, 160, 60};
-  const auto hex = [](Rgb rgb) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
-    return std::string(text);
-  };
-  RunConvert("-size 240x160 xc:'" + hex(a) + "' -fill '" + hex(b) + "' -draw 'rectangle 120,0 239,79' -fill '" + hex(c) +
-             "' -draw 'rectangle 0,80 119,159' -fill '" + hex(d) + "' -draw 'rectangle 120,80 239,159' -quality 100 JPEG:" +
-             (m_dir / "plain.jpg").string());
+  MakeQuadrantJpeg(m_dir / "plain.jpg", 240, 160, a, b, c, d);
   WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "plain.jpg"), 6));
   ScreenViewer viewer;
   const unsigned long window = Open(viewer, "photo.jpg");

@@ -166,4 +166,10 @@ int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 // Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
 void RunConvert(const std::string& arguments);
 
+// A path as a file: URL carries it: every byte percent-encoded but letters, digits and "-._~/".
+std::string FileUrlOf(const std::string& path);
+
+// A JPEG (quality 100) of width x height in four flat quadrants: a b over c d.
+void MakeQuadrantJpeg(const std::filesystem::path& path, int width, int height, Rgb a, Rgb b, Rgb c, Rgb d);
+
 }  // namespace vimo::test

@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -314,10 +315,21 @@ void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
 
 namespace {
 
-// The text view of a text bar: as wide as a column of facts wants to be.
+// The text view of a text bar: as wide as a column of facts wants to be. While it has the focus,
+// copying and selecting all are its own, before the frame's accelerators of the same keys.
 struct AfxTextView : QPlainTextEdit {
   explicit AfxTextView(QWidget* pParent) : QPlainTextEdit(pParent) {}
-  QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 40, QPlainTextEdit::sizeHint().height()); }
+  QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QPlainTextEdit::sizeHint().height()); }
+  bool event(QEvent* pEvent) override {
+    if (pEvent->type() == QEvent::ShortcutOverride) {
+      auto* pKey = static_cast<QKeyEvent*>(pEvent);
+      if (pKey->matches(QKeySequence::Copy) || pKey->matches(QKeySequence::SelectAll)) {
+        pKey->accept();
+        return true;
+      }
+    }
+    return QPlainTextEdit::event(pEvent);
+  }
 };
 
 Qt::DockWidgetArea DockAreaOf(DWORD dwStyle) {

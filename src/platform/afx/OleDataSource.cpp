@@ -112,9 +112,12 @@ BOOL COleDataSource::SetClipboard() {
     if (!image.isNull()) data->setImageData(image);
   }
   if (m_hText != nullptr) {
+    // Qt's Wayland clipboard sends text/plain as UTF-8 made from the text, so bytes that are not
+    // UTF-8 cannot travel as text/plain: that form shows them as the window does (\xNN), and the
+    // bytes themselves go as 8-bit text of no known charset.
     const QByteArray text = TextOfBlock(m_hText);
-    if (AfxEncodingOf(text.constData()) == AfxTextEncoding::Utf8) data->setText(QString::fromUtf8(text));
-    else data->setData(QStringLiteral("text/plain"), text);
+    data->setText(AfxToQString(text.constData(), static_cast<std::size_t>(text.size())));
+    if (AfxEncodingOf(text.constData()) != AfxTextEncoding::Utf8) data->setData(QStringLiteral("text/plain;charset=unknown-8bit"), text);
   }
   Empty();
   if (data->formats().isEmpty()) return FALSE;

@@ -41,9 +41,10 @@ class COleDataSource : public CObject {
   // it, and empties the data source. Files (CF_HDROP) go as text/uri-list and as the file managers'
   // x-special/gnome-copied-files ("copy", then a file: URL a line), each name's bytes
   // percent-encoded; a picture (CF_DIB: BITMAPINFOHEADER, 24 or 32 bits, uncompressed, either row
-  // order) as an image other programs ask for as image/png; text (CF_TEXT) as text/plain, the
-  // bytes as they are (valid UTF-8 also in the other text forms). FALSE, the clipboard untouched,
-  // when nothing usable is offered.
+  // order) as an image other programs ask for as image/png; text (CF_TEXT) as text in every text
+  // form. Text that is not UTF-8 is offered as the window shows it (each stray byte as \xNN), and
+  // its exact bytes as text/plain;charset=unknown-8bit. FALSE, the clipboard untouched, when
+  // nothing usable is offered.
   BOOL SetClipboard();
 
   // Runs the drag of what is offered; returns when the drag ends or is cancelled, with the

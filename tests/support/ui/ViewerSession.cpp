@@ -44,7 +44,7 @@ ViewerSession::ViewerSession() {
         messages.emplace_back(request.strText.str());
         captions.emplace_back(request.strCaption.str());
         if (whileMessageShown) whileMessageShown();
-        return IDOK;
+        return messageAnswer;
       case AfxModalRequest::Kind::FileDialog: {
         fileDialogTitles.emplace_back(request.strText.str());
         fileDialogFilters.emplace_back(request.filterLabels.begin(), request.filterLabels.end());
@@ -55,6 +55,9 @@ ViewerSession::ViewerSession() {
         for (const std::string& path : answer) request.files.emplace_back(path);
         return answer.empty() ? IDCANCEL : IDOK;
       }
+      case AfxModalRequest::Kind::PopupMenu:
+        popupMenus.emplace_back(request.menuItems.begin(), request.menuItems.end());
+        return static_cast<int>(popupMenuAnswer);
       default:
         dialogs.emplace_back(request.strText.str());
         return dialogHandler ? dialogHandler(request.pDialog) : IDOK;
@@ -74,6 +77,8 @@ ViewerSession::~ViewerSession() {
   g_bBrowseFromOpened = 0;
   g_bFitToWindow = 0;
   g_bPhotosUpright = 1;
+  g_bKeepZoom = 0;
+  g_nSlideshowSeconds = 5;
   SetConvertOtherFormats(false, 0);
 }
 
