@@ -142,6 +142,13 @@ TEST_F(GesturesScreenTest, MiddleDragPansDoubleClickGoesFullScreenAndThereTheLef
   EXPECT_TRUE(movedBy(before, -60, -80)) << "in full screen the left button pans";
   ScreenViewer::Click(window, 1, 300, 300, 2);
   EXPECT_GT(ScreenViewer::WaitForScreen(window, [](const Pixels& p) { return p.width == 900; }).width, 0) << "and back";
+
+  // The desktop ends the viewer while its context menu is open: the menu goes, then the viewer.
+  ScreenViewer::Click(window, 3, 300, 300);
+  ASSERT_TRUE(WaitUntil([] { return LinesOf(RunProgram({"xdotool", "search", "--onlyvisible", "--class", "vimo"}).out).size() == 2; }, 30000))
+      << "the window and its menu";
+  m_viewer.Stop();
+  EXPECT_NE(TextOfFile(m_viewer.ProfilePath()).find("[vimo-Bar0]"), std::string::npos) << "closed as a window closes";
 }
 
 TEST_F(GesturesScreenTest, RotationSavedFromTheContextMenuKeepsThePictureAsSeen) {

@@ -5,17 +5,19 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QUrl>
 
@@ -317,9 +319,9 @@ namespace {
 
 // The text view of a text bar: as wide as a column of facts wants to be. While it has the focus,
 // copying and selecting all are its own, before the frame's accelerators of the same keys.
-struct AfxTextView : QPlainTextEdit {
-  explicit AfxTextView(QWidget* pParent) : QPlainTextEdit(pParent) {}
-  QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QPlainTextEdit::sizeHint().height()); }
+struct AfxTextView : QTextEdit {
+  explicit AfxTextView(QWidget* pParent) : QTextEdit(pParent) {}
+  QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QTextEdit::sizeHint().height()); }
   bool event(QEvent* pEvent) override {
     if (pEvent->type() == QEvent::ShortcutOverride) {
       auto* pKey = static_cast<QKeyEvent*>(pEvent);
@@ -328,7 +330,7 @@ struct AfxTextView : QPlainTextEdit {
         return true;
       }
     }
-    return QPlainTextEdit::event(pEvent);
+    return QTextEdit::event(pEvent);
   }
 };
 
@@ -351,7 +353,7 @@ BOOL CTextBar::Create(CWnd* pParentWnd, const char* lpszTitle, DWORD dwStyle, UI
   pView->setReadOnly(true);
   pView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   pView->setFocusPolicy(Qt::ClickFocus);  // Tab and the arrow keys stay with the image
-  pView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  pView->setLineWrapMode(QTextEdit::WidgetWidth);
   pWidget->setWidget(pView);
   pWidget->setFeatures(QDockWidget::DockWidgetClosable);
   pWidget->setAllowedAreas(DockAreaOf(dwStyle));
@@ -362,7 +364,7 @@ BOOL CTextBar::Create(CWnd* pParentWnd, const char* lpszTitle, DWORD dwStyle, UI
 
 void CTextBar::SetText(const char* lpszText) {
   auto* pDock = qobject_cast<QDockWidget*>(GetWidget());
-  auto* pView = pDock != nullptr ? qobject_cast<QPlainTextEdit*>(pDock->widget()) : nullptr;
+  auto* pView = pDock != nullptr ? qobject_cast<QTextEdit*>(pDock->widget()) : nullptr;
   if (pView == nullptr) return;
   m_strText = lpszText != nullptr ? lpszText : "";
   const QString text = AfxToQString(m_strText);
@@ -372,8 +374,17 @@ void CTextBar::SetText(const char* lpszText) {
     const qsizetype nTab = line.indexOf(QLatin1Char('\t'));
     if (nTab > 0) nCaption = std::max(nCaption, pView->fontMetrics().horizontalAdvance(line.left(nTab)));
   }
-  pView->setTabStopDistance(nCaption + pView->fontMetrics().averageCharWidth() * 2);
-  if (pView->toPlainText() != text) pView->setPlainText(text);
+  const int nValues = nCaption + pView->fontMetrics().averageCharWidth() * 2;
+  pView->setTabStopDistance(nValues);
+  if (pView->toPlainText() == text) return;
+  pView->setPlainText(text);
+  // A value too long for its line goes on in the values' column.
+  QTextBlockFormat hanging;
+  hanging.setLeftMargin(nValues);
+  hanging.setTextIndent(-nValues);
+  QTextCursor all(pView->document());
+  all.select(QTextCursor::Document);
+  all.mergeBlockFormat(hanging);
 }
 
 CString CTextBar::GetText() const { return m_strText; }

@@ -32,9 +32,10 @@ extern "C" void OnShutdownSignal(int nSignal) {
 }
 
 void CloseMainWindow() {
-  // A modal box or dialog is cancelled first, and the frame closed once its loop has returned:
+  // A modal box, dialog or popup menu is cancelled first, and the frame closed once its loop has returned:
   // the frame must not go away beneath the handler that opened it.
   if (AfxModalScope::Active()) {
+    if (QWidget* pPopup = QApplication::activePopupWidget()) pPopup->close();  // a popup menu
     if (QWidget* pModal = QApplication::activeModalWidget()) {
       if (auto* pDialog = qobject_cast<QDialog*>(pModal)) pDialog->reject();
       else pModal->close();
