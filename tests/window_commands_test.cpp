@@ -4,14 +4,16 @@
 
 #include <QTest>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <set>
 
 #include "app/Globals.h"
 #include "convert/ConvertImage.h"
 #include "res/Resource.h"
-#include "support/ui/LateConverter.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 #include "win32/GlobalMemory.h"
@@ -19,6 +21,35 @@
 using namespace vimo::test;
 
 namespace {
+
+// A conversion the test can hold back: sources whose name holds "late" wait for Release.
+struct LateConverter {
+  static std::mutex mutex;
+  static std::condition_variable released;
+  static bool open;
+  static std::atomic<int> waiting;
+
+  static int Convert(const char* src, const char* dst, int colours) {
+    if (std::strstr(src, "late") != nullptr) {
+      std::unique_lock<std::mutex> lock(mutex);
+      ++waiting;
+      released.wait(lock, [] { return open; });
+      --waiting;
+    }
+    return ConvertImage(src, dst, colours);
+  }
+  static void Release() {
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      open = true;
+    }
+    released.notify_all();
+  }
+};
+std::mutex LateConverter::mutex;
+std::condition_variable LateConverter::released;
+bool LateConverter::open = false;
+std::atomic<int> LateConverter::waiting{0};
 
 class CommandsTest : public ::testing::Test {
  protected:

@@ -6,7 +6,7 @@
 
 #include "app/Globals.h"
 #include "res/Resource.h"
-#include "support/ui/LateConverter.h"
+#include "support/ExifFixtures.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 
@@ -17,14 +17,17 @@ namespace {
 class GesturesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) WriteFile(m_dir / name, MakeBmp24(40, 30, Pattern(40, 30, name[0])));
+    // JPEG files, since BMP files are copied, not converted: conversions can be held back.
+    std::filesystem::create_directory(m_dir / "more");
+    for (const char* name : {"a.jpg", "b.jpg", "more/x.jpg", "more/y.jpg"}) RunConvert("-size 40x30 xc:navy JPEG:" + (m_dir / name).string());
   }
-  void StartOn(const std::string& name) {
-    ASSERT_TRUE(m_session.Start({(m_dir / name).string()}));
+  void StartOn(const std::string& path, const std::string& name) {
+    ASSERT_TRUE(m_session.Start({(m_dir / path).string()}));
     ASSERT_TRUE(m_session.WaitForImage(name));
   }
   CMainFrame* Frame() { return m_session.Frame(); }
   std::string Title() { return m_session.Doc()->GetTitle().str(); }
+  void Press(int key) { PressKey(Frame(), key); }
   TempDir m_dir;
   ViewerSession m_session;
 };
@@ -35,77 +38,93 @@ TEST_F(GesturesTest, ContextMenuOffersTheImageCommandsAndRunsTheOneChosen) {
     EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), nID)) << nID << ": no image shown";
   }
   m_session.Stop();
-
-  StartOn("a.bmp");
+  StartOn("a.jpg", "a.jpg");
   m_session.popupMenuAnswer = ID_VIEW_INFO;
   RightClickView(m_session.View(), 10, 10);
   ASSERT_EQ(m_session.popupMenus.size(), 1u);
-  std::vector<std::string> ids;
-  for (const std::string& item : m_session.popupMenus[0]) ids.push_back(item == "-" ? "-" : item.substr(item.find('|') + 1));
-  const std::string noTurnToSave = std::to_string(ID_IMAGE_SAVE_TURN) + "|disabled";  // a BMP is not turned in its file
-  const std::vector<std::string> expected = {
-      std::to_string(ID_IMAGE_OPEN), std::to_string(ID_IMAGE_SAVE_AS), std::to_string(ID_IMAGE_DELETE),
-      std::to_string(ID_EDIT_COPY), "-", std::to_string(ID_VIEW_ROTATE_RIGHT), std::to_string(ID_VIEW_ROTATE_LEFT),
-      noTurnToSave, "-", std::to_string(ID_VIEW_FIT), std::to_string(ID_VIEW_FULL_SCREEN), "-",
-      std::to_string(ID_GIFT_STACK), std::to_string(ID_GIFT_SEND), "-", std::to_string(ID_VIEW_INFO)};
-  EXPECT_EQ(ids, expected);
+  std::string ids;
+  for (const std::string& item : m_session.popupMenus[0]) ids += (item == "-" ? "-" : item.substr(item.find('|') + 1)) + " ";
+  char expected[256];
+  std::snprintf(expected, sizeof(expected), "%u %u %u %u - %u %u %u|disabled - %u %u - %u %u - %u ", ID_IMAGE_OPEN, ID_IMAGE_SAVE_AS,
+                ID_IMAGE_DELETE, ID_EDIT_COPY, ID_VIEW_ROTATE_RIGHT, ID_VIEW_ROTATE_LEFT, ID_IMAGE_SAVE_TURN, ID_VIEW_FIT,
+                ID_VIEW_FULL_SCREEN, ID_GIFT_STACK, ID_GIFT_SEND, ID_VIEW_INFO);
+  EXPECT_EQ(ids, expected) << "no turn to save";
   ASSERT_TRUE(Frame()->m_wndInfoBar.IsVisible()) << "the command chosen ran";
-  EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\ta.bmp\n", 0), 0u) << Frame()->m_wndInfoBar.GetText().str();
+  EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\ta.jpg\n", 0), 0u);
+}
+
+TEST_F(GesturesTest, InformationPanelShowsThePhotosFactsFollowsTabAndIsRemembered) {
+  RunConvert("-size 32x24 xc:navy -profile /usr/share/color/icc/compatibleWithAdobeRGB1998.icc JPEG:" + (m_dir / "a.jpg").string());
+  const Bytes exif = MakeExifBlock({ExifAscii(0, 0x010F, "VimoCam"), ExifAscii(0, 0x0110, "\x83J\x83\x81\x83\x89 line\nbreak"),
+                                    ExifAscii(2, 0x9003, "2024:05:06 07:08:09"), ExifRationals(2, 0x829D, {{28, 10}}),
+                                    ExifAscii(3, 0x0001, "N"), ExifRationals(3, 0x0002, {{35, 1}, {39, 1}, {2940, 100}}),
+                                    ExifAscii(3, 0x0003, "W"), ExifRationals(3, 0x0004, {{139, 1}, {44, 1}, {43, 1}})});
+  WriteFile(m_dir / "a.jpg", WithExifBlock(ReadFile(m_dir / "a.jpg"), exif));
+  std::filesystem::rename(m_dir / "b.jpg", m_dir / "b\xE9.jpg");
+  StartOn("a.jpg", "a.jpg");
+  Press(Qt::Key_I);
+  const std::string text = Frame()->m_wndInfoBar.GetText().str();
+  const std::string expected = "ﾌｧｲﾙ名\ta.jpg\nﾌｫﾙﾀﾞ\t" + m_dir.Path().string() + "/\n";
+  EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
+  for (const char* line : {"画素数\t32 x 24 ﾋﾟｸｾﾙ\n", "\n撮影日時\t2024:05:06 07:08:09\n", "\nｶﾒﾗのﾒｰｶｰ\tVimoCam\n",
+                           "\nｶﾒﾗの機種\t\x83J\x83\x81\x83\x89 line break\n", "\nF値\tf/2.8\n", "\n位置 (GPS)\t35.658167, -139.745278\n",
+                           "\nｶﾗｰﾌﾟﾛﾌｧｲﾙ\tCompatible with Adobe RGB (1998)\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in:\n" << text;
+  }
+  Press(Qt::Key_Tab);
+  ASSERT_TRUE(m_session.WaitForImage("b\xE9.jpg"));
+  EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\tb\xE9.jpg\n", 0), 0u) << "it follows Tab";
+  m_session.Stop();
+  EXPECT_NE(m_session.ProfileText().find("BarID=32832\nVisible=1\nDocking=Right"), std::string::npos);
+  StartOn("a.jpg", "a.jpg");
+  EXPECT_TRUE(Frame()->m_wndInfoBar.IsVisible()) << "remembered as the tool bar is";
+  EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind(expected, 0), 0u);
 }
 
 TEST_F(GesturesTest, SlideshowWaitsForAnImageNotConvertedYetAndRunsItsTimerOnlyWhileItShows) {
-  // BMP files are copied, not converted: the late one is a JPEG.
-  std::filesystem::remove(m_dir / "b.bmp");
-  RunConvert("-size 40x30 xc:navy JPEG:" + (m_dir / "b-late.jpg").string());
-  LateConverter::Hold();
-  AfxTestAccess::SetConvertFunction(&LateConverter::Convert);
   m_session.WriteProfile("[View]\nSlideshowSeconds=2\n");
-  StartOn("a.bmp");
+  StartOn("a.jpg", "a.jpg");
   CVimoView* pView = m_session.View();
   EXPECT_EQ(RunningTimers(pView), 0) << "an idle viewer keeps no timer";
-
-  PressKey(Frame(), Qt::Key_S);
+  Press(Qt::Key_S);
   EXPECT_TRUE(Frame()->IsFullScreen());
   EXPECT_EQ(RunningTimers(pView), 1);
-  PressKey(Frame(), Qt::Key_Space);
+  Press(Qt::Key_Space);
   EXPECT_EQ(RunningTimers(pView), 0) << "paused";
-  PressKey(Frame(), Qt::Key_Space);
+  Press(Qt::Key_Space);
   EXPECT_EQ(RunningTimers(pView), 1);
-
-  // b is still converting: the slideshow asks for it once and waits, however many intervals pass.
-  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted == 1; }));
-  EXPECT_FALSE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted > 1 || Title() != "a.bmp"; }, 5000));
-  LateConverter::Release();
-  ASSERT_TRUE(m_session.WaitForImage("b-late.jpg"));
-  ASSERT_TRUE(m_session.WaitForImage("c.bmp"));
-  // After the last image the slideshow ends, in the window.
-  EXPECT_TRUE(ViewerSession::WaitFor([&] { return !Frame()->IsFullScreen() && RunningTimers(pView) == 0; }));
-
-  PressKey(Frame(), Qt::Key_S);
-  PressKey(Frame(), Qt::Key_Escape);
+  Press(Qt::Key_Escape);
   EXPECT_FALSE(Frame()->IsFullScreen());
   EXPECT_EQ(RunningTimers(pView), 0) << "Esc ends it";
+
+  // Another folder whose images are still converting: the slideshow asks for the next image once
+  // and waits, however many intervals pass; then goes on in order, and ends after the last.
+  AfxTestAccess::HoldConversions(TRUE);
+  theApp.OpenDocumentFile((m_dir / "more/x.jpg").c_str());
+  Press(Qt::Key_S);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted == 1; }));
+  EXPECT_FALSE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted > 1; }, 5000));
+  AfxTestAccess::HoldConversions(FALSE);
+  ASSERT_TRUE(m_session.WaitForImage("x.jpg"));
+  ASSERT_TRUE(m_session.WaitForImage("y.jpg"));
+  EXPECT_TRUE(ViewerSession::WaitFor([&] { return !Frame()->IsFullScreen() && RunningTimers(pView) == 0; }));
 }
 
 TEST_F(GesturesTest, TheZoomIsKeptForTheNextImageOnlyWhenTheUserAsks) {
-  StartOn("a.bmp");
+  StartOn("more/x.jpg", "x.jpg");
   double dScale = 0;
   for (const bool keep : {false, true}) {
-    SCOPED_TRACE(keep ? "kept" : "not kept");
     if (keep) {
       ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_KEEP_ZOOM));
     }
-    EXPECT_EQ(AfxTestAccess::IsMenuItemChecked(Frame(), ID_VIEW_KEEP_ZOOM) != FALSE, keep);
-    PressKey(Frame(), Qt::Key_Plus);
-    const std::string before = Title();
+    Press(Qt::Key_Plus);
     ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
-    PressKey(Frame(), Qt::Key_Tab);
-    ASSERT_TRUE(ViewerSession::WaitFor([&] { return Title() != before; }));
+    Press(Qt::Key_Tab);
+    ASSERT_TRUE(m_session.WaitForImage("y.jpg"));
     EXPECT_EQ(m_session.View()->GetShownScale(dScale) != FALSE, keep);
-    if (keep) {
-      EXPECT_DOUBLE_EQ(dScale, 1.5);
-    }
+    PressKey(Frame(), Qt::Key_Tab, Qt::ShiftModifier);
   }
+  EXPECT_DOUBLE_EQ(dScale, 1.5);
   m_session.Stop();
   EXPECT_NE(m_session.ProfileText().find("KeepZoom=1"), std::string::npos);
 }

@@ -20,9 +20,7 @@ void AppendLittle(Bytes& bytes, std::uint32_t value, int count) {
 }  // namespace
 
 ExifField ExifAscii(int ifd, unsigned tag, const std::string& text) {
-  Bytes value(text.begin(), text.end());
-  value.push_back(0);
-  return ExifField{ifd, tag, EXIF_FORMAT_ASCII, static_cast<unsigned>(value.size()), value};
+  return ExifField{ifd, tag, EXIF_FORMAT_ASCII, static_cast<unsigned>(text.size() + 1), Bytes(text.c_str(), text.c_str() + text.size() + 1)};
 }
 
 ExifField ExifShort(int ifd, unsigned tag, unsigned value) {
@@ -57,10 +55,6 @@ Bytes MakeExifBlock(const std::vector<ExifField>& fields, const Bytes& thumbnail
     data->data = static_cast<unsigned char*>(exif_mem_alloc(mem, static_cast<ExifLong>(thumbnail.size())));
     std::memcpy(data->data, thumbnail.data(), thumbnail.size());
     data->size = static_cast<unsigned int>(thumbnail.size());
-    ExifEntry* compression = exif_entry_new_mem(mem);
-    exif_content_add_entry(data->ifd[EXIF_IFD_1], compression);
-    exif_entry_initialize(compression, EXIF_TAG_COMPRESSION);
-    exif_entry_unref(compression);
   }
   unsigned char* saved = nullptr;
   unsigned int size = 0;
@@ -78,20 +72,6 @@ Bytes WithExifBlock(Bytes jpeg, const Bytes& block) {
   if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
   return jpeg;
-}
-
-ExifSummary ReadExifSummary(const Bytes& jpeg) {
-  ExifSummary summary;
-  const std::unique_ptr<ExifData, ExifDataRelease> data(exif_data_new_from_data(jpeg.data(), static_cast<unsigned int>(jpeg.size())));
-  if (!data) return summary;
-  summary.present = data->ifd[EXIF_IFD_0]->count > 0;
-  if (ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION))
-    summary.orientation = exif_get_short(entry->data, exif_data_get_byte_order(data.get()));
-  if (ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_MAKE))
-    summary.make.assign(reinterpret_cast<const char*>(entry->data), strnlen(reinterpret_cast<const char*>(entry->data), entry->size));
-  summary.thumbnailBytes = data->size;
-  summary.thumbnailDirectory = data->ifd[EXIF_IFD_1]->count > 0;
-  return summary;
 }
 
 }  // namespace vimo::test

@@ -1,4 +1,4 @@
-// EXIF blocks for photo fixtures, built by libexif from the fields a test names, and read back.
+// EXIF blocks for photo fixtures, built by libexif from the entries a test names.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@
 
 namespace vimo::test {
 
-// One entry: its directory (libexif's numbering: 0 IFD 0, 2 EXIF, 3 GPS), tag, format (libexif's
-// numbering: 2 ASCII, 3 SHORT, 5 RATIONAL), component count and value bytes in Intel order.
+// One entry: its directory (libexif's numbering: 0 IFD 0, 2 EXIF, 3 GPS), tag, format (2 ASCII,
+// 3 SHORT, 5 RATIONAL), component count and value bytes in Intel order.
 struct ExifField {
   int ifd = 0;
   unsigned tag = 0;
@@ -26,15 +26,5 @@ ExifField ExifRationals(int ifd, unsigned tag, const std::vector<std::pair<unsig
 Bytes MakeExifBlock(const std::vector<ExifField>& fields, const Bytes& thumbnail = {});
 // The JPEG with the block as an APP1 segment after its JFIF segment.
 Bytes WithExifBlock(Bytes jpeg, const Bytes& block);
-
-// What libexif reads from a JPEG file's EXIF block.
-struct ExifSummary {
-  bool present = false;
-  int orientation = 0;     // 0: no entry
-  std::string make;
-  std::size_t thumbnailBytes = 0;
-  bool thumbnailDirectory = false;  // IFD 1 has entries
-};
-ExifSummary ReadExifSummary(const Bytes& jpeg);
 
 }  // namespace vimo::test

@@ -241,10 +241,6 @@ void ScreenViewer::Drag(unsigned long window, int button, int x0, int y0, int x1
               std::to_string(x1), std::to_string(y1), "mouseup", std::to_string(button)});
 }
 
-std::string ScreenViewer::Clipboard(const std::string& target) {
-  return RunProgram({"xclip", "-o", "-selection", "clipboard", "-t", target}).out;
-}
-
 Pixels ScreenViewer::Grab(unsigned long window) {
   return ParsePpm(RunProgram({"import", "-window", Hex(window), "-depth", "8", "ppm:-"}).out);
 }

@@ -71,8 +71,6 @@ class ScreenViewer {
   // at (x0, y0), moved to (x1, y1) and released there.
   static void Click(unsigned long window, int button, int x, int y, int count = 1);
   static void Drag(unsigned long window, int button, int x0, int y0, int x1, int y1);
-  // The clipboard's content as target (a MIME type, or TARGETS for the list), read by xclip.
-  static std::string Clipboard(const std::string& target);
   // What the X server shows of the window now.
   static Pixels Grab(unsigned long window);
   // Grabs until pred holds; that grab, or an empty one (width 0) after the timeout.
