@@ -40,6 +40,5 @@ ImageFacts ReadImageFacts(const char* path) {
   // Some containers (PNG's eXIf chunk) hold the block without the header a JPEG's carries.
   if (!facts.exif.empty() && facts.exif.compare(0, 6, std::string("Exif\0\0", 6)) != 0)
     facts.exif.insert(0, std::string("Exif\0\0", 6));
-  facts.icc = ProfileBytes(image.get(), "icc");
   return facts;
 }

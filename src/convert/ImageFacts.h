@@ -1,5 +1,5 @@
 // What the image library reads from a file about its picture without decoding the pixels: the
-// format, the size, and the EXIF and colour-profile blocks the file carries.
+// format, the size, and the EXIF block the file carries.
 #pragma once
 
 #include <string>
@@ -10,7 +10,6 @@ struct ImageFacts {
   unsigned long width = 0;
   unsigned long height = 0;
   std::string exif;  // the EXIF block, starting "Exif\0\0"; empty when there is none
-  std::string icc;   // the embedded ICC profile's bytes; empty when there is none
 };
 
 // Reads the facts of the regular file at path (symlinks followed), in any format the program

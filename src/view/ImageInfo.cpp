@@ -1,6 +1,5 @@
 #include "view/ImageInfo.h"
 
-#include <lcms2.h>
 #include <libexif/exif-data.h>
 
 #include <cmath>
@@ -8,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "convert/ColourProfile.h"
 #include "convert/ImageFacts.h"
 
 namespace {
@@ -103,17 +103,6 @@ void AddExifLines(CString& text, const std::string& block) {
     AddLine(text, "位置 (GPS)", Formatted("%.6f", latitude) + ", " + Formatted("%.6f", longitude));
 }
 
-// The description an ICC profile gives itself (lcms2), in ASCII; empty when the bytes are no profile.
-std::string ProfileName(const std::string& icc) {
-  if (icc.empty()) return {};
-  cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
-  if (profile == nullptr) return {};
-  char name[512] = "";
-  cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", name, sizeof(name));
-  cmsCloseProfile(profile);
-  return name;
-}
-
 }  // namespace
 
 CString CImageInfo::Describe(const char* folder, const char* name) {
@@ -134,6 +123,6 @@ CString CImageInfo::Describe(const char* folder, const char* name) {
   }
   AddLine(text, "形式", facts.description.empty() ? facts.format : facts.format + " (" + facts.description + ")");
   AddExifLines(text, facts.exif);
-  AddLine(text, "ｶﾗｰﾌﾟﾛﾌｧｲﾙ", ProfileName(facts.icc));
+  AddLine(text, "ｶﾗｰﾌﾟﾛﾌｧｲﾙ", vimo::convert::DescribeProfile(vimo::convert::ReadEmbeddedProfile(path)));
   return text;
 }

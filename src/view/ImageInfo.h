@@ -1,7 +1,7 @@
 // The information panel's text about the shown file: its name, folder and size, and what the file
 // says of its picture: format, pixel size, the camera's EXIF facts, the colour profile's name and
 // where the photo was taken. The values come from the libraries that read them (libexif,
-// ImageMagick, lcms2), never from the program's own parsing.
+// ImageMagick, and the colour management's profile reader), never from the program's own parsing.
 #pragma once
 
 #include "afx/afxwin.h"
