@@ -26,11 +26,9 @@ std::string RunBeside(const std::vector<std::string>& argv) {
   return TextOfFile(outputs / "out");
 }
 
-bool OnWayland() { return QGuiApplication::platformName() == "wayland"; }
-
 // What the clipboard holds as type, read by another program.
 std::string Paste(const std::string& type) {
-  return RunBeside(OnWayland() ? std::vector<std::string>{"wl-paste", "--no-newline", "--type", type}
+  return RunBeside(QGuiApplication::platformName() == "wayland" ? std::vector<std::string>{"wl-paste", "--no-newline", "--type", type}
                                : std::vector<std::string>{"xclip", "-o", "-selection", "clipboard", "-t", type});
 }
 
@@ -59,7 +57,7 @@ TEST(Clipboard, CopyOffersThePictureUprightAndTheFileShiftCopiesThePathThePanelI
 
   // A Wayland compositor gives the clipboard to a new owner only with an input event newer than
   // the last owner's; the test types none, so there the first copy is the one it can check.
-  if (OnWayland()) return;
+  if (QGuiApplication::platformName() == "wayland") return;
   ASSERT_TRUE(AfxTestAccess::PressAccelerator(session.Frame(), "Ctrl+Shift+C"));
   EXPECT_EQ(Paste("text/plain;charset=unknown-8bit"), path) << "the name's own bytes";
   EXPECT_EQ(Paste("text/plain"), (dir / "ph\\xF6to.jpg").string()) << "as text: as the window shows it";

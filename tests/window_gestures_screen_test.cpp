@@ -12,12 +12,6 @@ namespace {
 
 const Rgb kA{230, 120, 40}, kB{120, 40, 200}, kC{40, 170, 170}, kD{160, 160, 60};
 
-// Where the quadrant of colour lies on the screen, centre point.
-Place CentreOf(const Pixels& screen, Rgb colour) {
-  const Box box = FindColour(screen, colour, 12);
-  return box.Found() ? Place{(box.left + box.right) / 2, (box.top + box.bottom) / 2} : Place{};
-}
-
 class GesturesScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,8 +74,8 @@ TEST_F(GesturesScreenTest, RotationSavedFromTheContextMenuKeepsThePictureAsSeen)
   // Upright C A over D B; R turns it on to D C over B A.
   ScreenViewer::Type(window, "r");
   const auto turnedAsSeen = [&](const Pixels& p) {
-    const Place a = CentreOf(p, kA), b = CentreOf(p, kB), c = CentreOf(p, kC), d = CentreOf(p, kD);
-    return a.Found() && b.Found() && c.Found() && d.Found() && d.x < c.x && b.x < a.x && d.y < b.y && c.y < a.y;
+    const Box a = FindColour(p, kA, 12), b = FindColour(p, kB, 12), c = FindColour(p, kC, 12), d = FindColour(p, kD, 12);
+    return a.Found() && b.Found() && c.Found() && d.Found() && d.left < c.left && b.left < a.left && d.top < b.top && c.top < a.top;
   };
   ASSERT_GT(ScreenViewer::WaitForScreen(window, turnedAsSeen).width, 0);
   const Bytes before = ReadFile(m_dir / "a.jpg");

@@ -781,10 +781,13 @@ void CVimoView::OnImageSaveTurn() {
   int nKeptHeight = 0;
   const BOOL bWhole = turn.IsWhole(nTurn, nKeptWidth, nKeptHeight);
   if (!bWhole) {
+    // The sizes as the picture is shown.
+    const BOOL bSideways = nTurn >= 5;
     CString question;
     question.Format("この画像の幅か高さがJPEGのﾌﾞﾛｯｸの倍数ではないため、画質を保って回転すると端が切り取られます "
                     "(%d x %d → %d x %d ﾋﾟｸｾﾙ)。\n端を切り取って回転しますか?",
-                    turn.GetWidth(), turn.GetHeight(), nKeptWidth, nKeptHeight);
+                    bSideways ? turn.GetHeight() : turn.GetWidth(), bSideways ? turn.GetWidth() : turn.GetHeight(),
+                    bSideways ? nKeptHeight : nKeptWidth, bSideways ? nKeptWidth : nKeptHeight);
     if (AfxMessageBox(question, MB_OKCANCEL) != IDOK) return;
   }
   switch (turn.Save(nTurn, !bWhole)) {
@@ -794,7 +797,8 @@ void CVimoView::OnImageSaveTurn() {
       AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
       return;
     default:
-      AfxMessageBox("cannot turn, not a readable JPEG file\n" + path);
+      // Damaged data, or an EXIF block that cannot be written back.
+      AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
       return;
   }
   // The file's thumbnail in the desktop's thumbnail cache shows the old turn from here on.

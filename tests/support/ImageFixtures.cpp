@@ -20,7 +20,6 @@
 
 #include "convert/ConvertCommand.h"
 #include "convert/MagickLibrary.h"
-#include "support/ExifFixtures.h"
 #include "win32/Kernel.h"
 
 namespace vimo::test {
@@ -358,6 +357,30 @@ Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
   put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);      // one entry: orientation, 1 SHORT
   put(static_cast<std::uint32_t>(value), 2), put(0, 2), put(0, 4);  // its value; no next IFD
   return WithExifBlock(std::move(jpeg), exif);
+}
+
+Bytes MakeExifBlock(const std::vector<std::string>& entries, const std::string& thumbnail) {
+  // Each word single-quoted for the shell, so that any bytes (a line break, Shift_JIS) pass.
+  const auto quoted = [](const std::string& word) {
+    std::string text = "'";
+    for (const char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
+  const TempDir dir;
+  std::string command = "python3 " + quoted(VIMO_SOURCE_DIR "/tests/support/exif-block") + " " + quoted((dir / "exif").string());
+  if (!thumbnail.empty()) command += " --thumbnail " + quoted(thumbnail);
+  for (const std::string& entry : entries) command += " " + quoted(entry);
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return ReadFile(dir / "exif");
+}
+
+Bytes WithExifBlock(Bytes jpeg, const Bytes& block) {
+  Bytes segment = {0xFF, 0xE1, std::uint8_t((block.size() + 2) >> 8), std::uint8_t(block.size() + 2)};
+  segment.insert(segment.end(), block.begin(), block.end());
+  std::size_t at = 2;
+  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
+  return jpeg;
 }
 
 int RunConvertCommand(std::vector<std::string> words, std::string& errors) {

@@ -161,6 +161,12 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 // (bigEndian) Motorola byte order.
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
+// An EXIF block made by tests/support/exif-block from its entries ("0:0x010F:ascii:Vimo",
+// "gps:2:rational:35/1,39/1,29/1", see there) and, when given, the thumbnail JPEG at that path.
+Bytes MakeExifBlock(const std::vector<std::string>& entries, const std::string& thumbnail = "");
+// The JPEG with the block as an APP1 segment after its JFIF segment.
+Bytes WithExifBlock(Bytes jpeg, const Bytes& block);
+
 // The JPEG with an ICC profile in an APP2 ICC_PROFILE marker (one chunk) right after its start.
 Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile);
 

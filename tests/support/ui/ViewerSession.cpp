@@ -44,7 +44,7 @@ ViewerSession::ViewerSession() {
         messages.emplace_back(request.strText.str());
         captions.emplace_back(request.strCaption.str());
         if (whileMessageShown) whileMessageShown();
-        return messageAnswer;
+        return IDOK;
       case AfxModalRequest::Kind::FileDialog: {
         fileDialogTitles.emplace_back(request.strText.str());
         fileDialogFilters.emplace_back(request.filterLabels.begin(), request.filterLabels.end());

@@ -64,8 +64,6 @@ class ViewerSession {
   // Runs while a message box is open, before it is answered, as a user reading it: the program
   // goes on handling events meanwhile when it pumps them.
   std::function<void()> whileMessageShown;
-  // How message boxes that ask OK or Cancel are answered.
-  int messageAnswer = IDOK;
   // Every popup menu shown, its items ("text|id", "text|id|disabled", "-"); the command chosen
   // from each (0: none).
   std::vector<std::vector<std::string>> popupMenus;
