@@ -26,10 +26,14 @@ std::string RunBeside(const std::vector<std::string>& argv) {
   return TextOfFile(outputs / "out");
 }
 
-// What the clipboard holds as type, read by another program.
+// What the clipboard holds as type, read by another program once it is offered.
 std::string Paste(const std::string& type) {
-  return RunBeside(QGuiApplication::platformName() == "wayland" ? std::vector<std::string>{"wl-paste", "--no-newline", "--type", type}
-                               : std::vector<std::string>{"xclip", "-o", "-selection", "clipboard", "-t", type});
+  const bool wayland = QGuiApplication::platformName() == "wayland";
+  const auto read = [&](const std::string& as) {
+    return RunBeside(wayland ? std::vector<std::string>{"wl-paste", "--no-newline", "--type", as} : std::vector<std::string>{"xclip", "-o", "-selection", "clipboard", "-t", as});
+  };
+  EXPECT_TRUE(WaitUntil([&] { return (wayland ? RunBeside({"wl-paste", "--list-types"}) : read("TARGETS")).find(type) != std::string::npos; }, 30000));
+  return read(type);
 }
 
 TEST(Clipboard, CopyOffersThePictureUprightAndTheFileShiftCopiesThePathThePanelItsText) {

@@ -120,9 +120,7 @@ struct AfxModalRequest {
   std::vector<CString> filterLabels;  // file dialog: its filters as they read
   std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
-  // Popup menu: its items, "text|id" (disabled ones "text|id|disabled", "-" a separator); the
-  // hook answers with the command chosen, or 0 for none.
-  std::vector<CString> menuItems;
+  // Popup menu (strText: its first item): the hook answers with the command chosen, or 0 for none.
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again).

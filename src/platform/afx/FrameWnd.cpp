@@ -430,9 +430,9 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
        ++pEntry) {
     if (pEntry->kind == AfxMenuKind::Separator) {
       menu.addSeparator();
-      request.menuItems.emplace_back("-");
       continue;
     }
+    if (request.strText.IsEmpty()) request.strText = pEntry->lpszText;
     CCmdUI state(pEntry->nID);
     state.DoUpdate(pFrame);
     QAction* pAction = menu.addAction(AfxToQString(pEntry->lpszText));
@@ -443,9 +443,6 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
       pAction->setCheckable(true);
       pAction->setChecked(state.m_nCheck != 0);
     }
-    CString item;
-    item.Format("%s|%u%s", pEntry->lpszText, pEntry->nID, state.m_bEnabled ? "" : "|disabled");
-    request.menuItems.push_back(item);
   }
   UINT nChosen = 0;
   {

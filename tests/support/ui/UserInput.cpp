@@ -2,7 +2,6 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -27,13 +26,6 @@ void ClickView(CView* pView, int x, int y, bool bRelease) {
   if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
   QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
   if (bRelease) QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
-}
-
-void RightClickView(CView* pView, int x, int y) {
-  QWidget* widget = pView->GetWidget();
-  if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
-  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(x, y), widget->mapToGlobal(QPoint(x, y)));
-  QApplication::sendEvent(widget, &event);
 }
 
 void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend) {

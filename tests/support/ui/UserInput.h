@@ -18,8 +18,6 @@ void PressKey(CFrameWnd* pFrame, int qtKey, int qtModifiers = 0);
 // Presses the left mouse button at (x, y), client coordinates, in the view; with bRelease the
 // button is released there too.
 void ClickView(CView* pView, int x, int y, bool bRelease = true);
-// Asks for the context menu at (x, y) in the view, as the right button does.
-void RightClickView(CView* pView, int x, int y);
 
 // Edits the text of edit control nID in a dialog as a user would: selects all of it (or, with
 // bAppend, goes to its end), then enters utf8Text through the input method, as a Japanese input

@@ -56,8 +56,7 @@ ViewerSession::ViewerSession() {
         return answer.empty() ? IDCANCEL : IDOK;
       }
       case AfxModalRequest::Kind::PopupMenu:
-        popupMenus.emplace_back(request.menuItems.begin(), request.menuItems.end());
-        return static_cast<int>(popupMenuAnswer);
+        return 0;  // closed without a choice
       default:
         dialogs.emplace_back(request.strText.str());
         return dialogHandler ? dialogHandler(request.pDialog) : IDOK;

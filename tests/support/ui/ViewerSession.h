@@ -64,10 +64,6 @@ class ViewerSession {
   // Runs while a message box is open, before it is answered, as a user reading it: the program
   // goes on handling events meanwhile when it pumps them.
   std::function<void()> whileMessageShown;
-  // Every popup menu shown, its items ("text|id", "text|id|disabled", "-"); the command chosen
-  // from each (0: none).
-  std::vector<std::vector<std::string>> popupMenus;
-  UINT popupMenuAnswer = 0;
   // Answers for file dialogs, taken in order: chosen full paths (empty: cancel).
   std::vector<std::vector<std::string>> fileDialogAnswers;
   // The titles of the file dialogs shown, in order.
