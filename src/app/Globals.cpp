@@ -14,6 +14,8 @@ int g_bPhotosUpright = 1;
 int g_bOtherFormats = 0;
 int g_bColourManaged = 1;
 int g_bBrowseFromOpened = 0;
+int g_bKeepZoom = 0;
+int g_nSlideshowSeconds = 5;
 
 char g_szSettingsPath[PATH_MAX] = "";
 char g_szLogPath[PATH_MAX] = "";

@@ -22,6 +22,8 @@ extern int g_bFitToWindow;        // images are shown whole, reduced to the wind
 extern int g_bPhotosUpright;      // a photo is turned as its EXIF orientation says
 extern int g_bOtherFormats;       // PNG, WebP, TIFF, HEIC and AVIF files are opened and browsed too
 extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in name order, wrapping
+extern int g_bKeepZoom;           // the next image is shown at the zoom the user chose for this one
+extern int g_nSlideshowSeconds;   // the slideshow's interval: 2, 3, 5 or 10
 extern int g_bColourManaged;      // images are shown in their own colours, through the monitor's profile
 
 // Full paths of "vimo.txt" and "vimolog.txt"; empty when the path would not fit.

@@ -67,6 +67,13 @@ void ApplyColourManagement() { SetViewingColours(g_bColourManaged != 0, g_monito
 
 }  // namespace
 
+int SlideshowSecondsOf(int nSeconds) {
+  for (const int nChoice : {2, 3, 5, 10}) {
+    if (nSeconds == nChoice) return nSeconds;
+  }
+  return 5;
+}
+
 void WriteViewPreference(const char* lpszEntry, int nValue) { theApp.WriteProfileInt(kViewSection, lpszEntry, nValue); }
 
 BOOL IsAcceptedExtension(const char* path) {
@@ -96,6 +103,8 @@ void CVimoApp::LoadViewPreferences() {
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
   g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
   g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  g_bKeepZoom = GetProfileInt(kViewSection, "KeepZoom", 0) != 0 ? 1 : 0;
+  g_nSlideshowSeconds = SlideshowSecondsOf(GetProfileInt(kViewSection, "SlideshowSeconds", 5));
   g_bColourManaged = GetProfileInt(kViewSection, "ColourManaged", 1) != 0 ? 1 : 0;
 }
 

@@ -45,6 +45,8 @@ extern CVimoApp theApp;
 // Stores a viewing preference (entry FitToWindow, PhotosUpright, ...) in the profile's "View"
 // section.
 void WriteViewPreference(const char* lpszEntry, int nValue);
+// The slideshow interval nSeconds when it is one of the menu's (2, 3, 5, 10), else 5.
+int SlideshowSecondsOf(int nSeconds);
 
 // TRUE when the lower-cased extension of path (from its last '.') occurs in the extensions of
 // the formats opened now (ImageFormat: ".bmp.gif.jpg.jpeg.jpe.pcd", with g_bOtherFormats the

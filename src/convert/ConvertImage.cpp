@@ -475,3 +475,9 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
   if (std::strlen(dst) >= kFileNameBufferSize) return {ConvertStatus::kWriteFailed, 0, 0, ENAMETOOLONG};
   return WriteOutput(dst, list.get(), exception.get());
 }
+
+std::string ContentFormatOf(std::FILE* file, bool otherFormats) {
+  std::string format;
+  vimo::convert::FormatFromContent(file, format, otherFormats);
+  return format;
+}

@@ -15,6 +15,10 @@
 void SetConvertOtherFormats(bool read, std::uint32_t background);
 bool IsConvertingOtherFormats();
 
+// The image library's name of the format the file's content shows (its first bytes): "GIF",
+// "JPEG", "PCD", and with otherFormats "PNG", "WEBP", "TIFF", "HEIC"; empty for any other.
+std::string ContentFormatOf(std::FILE* file, bool otherFormats);
+
 // Reads every image of src (the reader chosen by the file's content), optionally reduces each
 // to at most `colours` colours, and writes them back to back as BMP images into dst when dst's
 // name ends in a BMP format name (".bmp"); any other name writes nothing.

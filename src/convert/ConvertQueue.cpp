@@ -26,6 +26,7 @@ int CConvertQueue::StartThread() {
 
 void CConvertQueue::DeleteEntry(std::unique_ptr<CObject> entry) {
   if (!entry) return;
+  m_mapTurned.erase(entry.get());
   // A source queued twice (a folder walked again) gives two entries of one file: the file
   // goes with the last of them.
   const CString& path = *AsString(entry.get());
@@ -94,6 +95,24 @@ void CConvertQueue::DeleteCurrent() {
   if (shown == nullptr) return;
   DeleteEntry(m_listHistory.RemoveAt(shown));
   --m_nIndex;
+}
+
+void CConvertQueue::MarkShownTurned(const CConvertedTurn& turn) {
+  CSingleLock lock(&m_csLock, TRUE);
+  const POSITION shown = m_listHistory.FindIndex(m_nIndex - 1);
+  if (shown == nullptr) return;
+  const CString path = *AsString(m_listHistory.GetAt(shown));
+  for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr;) {
+    CObject* entry = m_listHistory.GetNext(pos);
+    if (*AsString(entry) == path) m_mapTurned[entry] = turn;
+  }
+}
+
+CConvertedTurn CConvertQueue::GetShownTurn() {
+  CSingleLock lock(&m_csLock, TRUE);
+  const POSITION shown = m_listHistory.FindIndex(m_nIndex - 1);
+  const auto found = shown != nullptr ? m_mapTurned.find(m_listHistory.GetAt(shown)) : m_mapTurned.end();
+  return found != m_mapTurned.end() ? found->second : CConvertedTurn{};
 }
 
 CString CConvertQueue::TakeError() {

@@ -3,7 +3,18 @@
 // error messages, and the position of the shown entry, all under one lock.
 #pragma once
 
+#include <map>
+
 #include "convert/MultiThread.h"
+
+// How a converted file stands for its source after the program turned the source in place
+// without converting it again: its pixels turned by nOrientation (1 to 8, as a photo's EXIF
+// orientation says) and, of them, only the rectangle left, top, right, bottom (all 0: every
+// pixel) are the source's. A current file: orientation 1, every pixel.
+struct CConvertedTurn {
+  int nOrientation = 1;
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
 
 class CConvertQueue : public CMultiThread {
  public:
@@ -35,6 +46,11 @@ class CConvertQueue : public CMultiThread {
 
   // Drops the shown entry and its file; the entry before it becomes the shown one.
   void DeleteCurrent();
+  // The shown entry's file is out of date in this way (every entry of the same file alike);
+  // the mark goes with the entry when it leaves the history.
+  void MarkShownTurned(const CConvertedTurn& turn);
+  // How the shown entry's file stands for its source; orientation 1 and every pixel unless marked.
+  CConvertedTurn GetShownTurn();
   // The oldest error message of the worker, or an empty string.
   CString TakeError();
   // Empties the three lists, deleting every history file, and resets the position. The
@@ -60,4 +76,5 @@ class CConvertQueue : public CMultiThread {
   // Frees an entry taken out of the history and deletes its file, unless another entry still
   // names that file.
   void DeleteEntry(std::unique_ptr<CObject> entry);
+  std::map<const CObject*, CConvertedTurn> m_mapTurned;  // by history entry; under m_csLock
 };

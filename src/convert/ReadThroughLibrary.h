@@ -12,5 +12,7 @@ namespace vimo::convert {
 // the library, so none of its file-name syntax (scene suffixes, prefixes, '@' lists) applies.
 // Returns the image list, or nullptr when the reader produced no image.
 Image* ReadThroughLibrary(const char* magick, std::FILE* file, const ImageInfo* info, ExceptionInfo* exception);
+// The same, reading only what the file says about itself (size, profiles), not its pixels.
+Image* PingThroughLibrary(const char* magick, std::FILE* file, const ImageInfo* info, ExceptionInfo* exception);
 
 }  // namespace vimo::convert

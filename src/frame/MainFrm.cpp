@@ -5,6 +5,7 @@
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
+#include "view/ImageInfo.h"
 #include "view/VimoView.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CSDIRememberFrame)
@@ -17,6 +18,9 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_VIEW_FULL_SCREEN, OnViewFullScreen)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FULL_SCREEN, OnUpdateViewFullScreen)
   ON_WM_CLOSE()
+  ON_COMMAND(ID_VIEW_INFO, OnViewInfo)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_INFO, OnUpdateControlBarMenu)
+  ON_MESSAGE(WM_IMAGE_SHOWN, OnImageShown)
 END_MESSAGE_MAP()
 
 namespace {
@@ -50,6 +54,9 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
   EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
+  // The panel beside the image, hidden until the user asks for it; remembered like the tool bar.
+  if (!m_wndInfoBar.Create(this, "画像の情報", WS_CHILD | CBRS_ALIGN_RIGHT, ID_VIEW_INFO)) return -1;
+  m_wndInfoBar.EnableDocking(CBRS_ALIGN_LEFT | CBRS_ALIGN_RIGHT);
   return 0;
 }
 
@@ -69,8 +76,10 @@ void CMainFrame::OnViewFullScreen() {
   if (bFullScreen) {
     m_bToolBarShown = m_wndToolBar.IsVisible();
     m_bStatusBarShown = m_wndStatusBar.IsVisible();
+    m_bInfoBarShown = m_wndInfoBar.IsVisible();
     ShowControlBar(&m_wndToolBar, FALSE, FALSE);
     ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
+    ShowControlBar(&m_wndInfoBar, FALSE, FALSE);
     SetMenuBarState(AFX_MBS_HIDDEN);
   } else {
     ShowBarsAgain();
@@ -85,7 +94,29 @@ void CMainFrame::OnUpdateViewFullScreen(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsFul
 void CMainFrame::ShowBarsAgain() {
   ShowControlBar(&m_wndToolBar, m_bToolBarShown, FALSE);
   ShowControlBar(&m_wndStatusBar, m_bStatusBarShown, FALSE);
+  ShowControlBar(&m_wndInfoBar, m_bInfoBarShown, FALSE);
+  if (m_bInfoBarShown) DescribeShownImage();
   SetMenuBarState(AFX_MBS_VISIBLE);
+}
+
+void CMainFrame::OnViewInfo() {
+  const BOOL bShow = !m_wndInfoBar.IsVisible();
+  ShowControlBar(&m_wndInfoBar, bShow, FALSE);
+  if (bShow) DescribeShownImage();
+}
+
+LRESULT CMainFrame::OnImageShown(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  m_bInfoStale = TRUE;
+  if (m_wndInfoBar.IsVisible()) DescribeShownImage();
+  return 0;
+}
+
+void CMainFrame::DescribeShownImage() {
+  if (!m_bInfoStale) return;
+  m_bInfoStale = FALSE;
+  CVimoDoc* pDoc = GetVimoDocument();
+  const BOOL bShown = pDoc != nullptr && pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty();
+  m_wndInfoBar.SetText(bShown ? CImageInfo::Describe(pDoc->m_szFolder, pDoc->GetTitle()) : CString());
 }
 
 void CMainFrame::OnClose() {

@@ -19,6 +19,7 @@ class CMainFrame : public CSDIRememberFrame {
 
   CStatusBar m_wndStatusBar;
   CToolBar m_wndToolBar;
+  CTextBar m_wndInfoBar;  // "画像の情報": the shown file's facts beside the image; hidden at first
 
   // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
   void GetMessageString(UINT nID, CString& rMessage) const override;
@@ -31,6 +32,11 @@ class CMainFrame : public CSDIRememberFrame {
   // Closing in full screen saves the bars as they were in the window.
   void OnClose();
   void OnImageOpen();
+  // The information panel shown or hidden; shown, it describes the image shown now.
+  void OnViewInfo();
+  // The view shows another image, or the shown file changed: the panel follows (at once while it
+  // is shown, else when it is shown next).
+  LRESULT OnImageShown(WPARAM wParam, LPARAM lParam);
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
   // Waits up to about 5 s for a converted image (shown at once) or an error (shown, read-ahead
@@ -42,6 +48,9 @@ class CMainFrame : public CSDIRememberFrame {
  private:
   CVimoDoc* GetVimoDocument() const;
   void ShowBarsAgain();
+  void DescribeShownImage();
   BOOL m_bToolBarShown = TRUE;    // the bars before full screen
   BOOL m_bStatusBarShown = TRUE;
+  BOOL m_bInfoBarShown = FALSE;
+  BOOL m_bInfoStale = TRUE;       // the panel does not describe the image shown now
 };

@@ -39,6 +39,19 @@ inline constexpr UINT ID_VIEW_OTHER_FORMATS = 0x8009;  // also open PNG, WebP, T
 inline constexpr UINT ID_VIEW_BROWSE_ON = 0x800A;      // browse on from the opened file, wrapping
 inline constexpr UINT ID_VIEW_COLOUR_MANAGED = 0x8020;  // show colours through the photo's ICC profile and the monitor's
 
+// The photo's facts, the clipboard, the slideshow, turns saved into the file, the mouse.
+inline constexpr UINT ID_VIEW_INFO = 0x8040;           // the information panel beside the image (a bar, same ID)
+inline constexpr UINT ID_EDIT_COPY_PATH = 0x8041;      // the shown file's full path as text
+inline constexpr UINT ID_VIEW_SLIDESHOW = 0x8042;
+inline constexpr UINT ID_VIEW_SLIDESHOW_2S = 0x8043;   // the slideshow's interval, remembered
+inline constexpr UINT ID_VIEW_SLIDESHOW_3S = 0x8044;
+inline constexpr UINT ID_VIEW_SLIDESHOW_5S = 0x8045;
+inline constexpr UINT ID_VIEW_SLIDESHOW_10S = 0x8046;
+inline constexpr UINT ID_IMAGE_SAVE_TURN = 0x8047;     // the shown turn written into the JPEG, without loss
+inline constexpr UINT ID_VIEW_KEEP_ZOOM = 0x8048;      // the next image keeps the zoom (remembered)
+inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
+
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image
+inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;  // the view shows another image, or the shown file changed

@@ -43,7 +43,8 @@ const std::map<UINT, const char*>& StringTable() {
       {0xE11D, "指定のﾌｧｲﾙを開く"},
       {0xE11E, "指定のﾌｧｲﾙを開く"},
       {0xE11F, "指定のﾌｧｲﾙを開く"},
-      {ID_EDIT_COPY, "選択範囲をｺﾋﾟｰしてｸﾘｯﾌﾟﾎﾞｰﾄﾞに保存\nｺﾋﾟｰ"},
+      {ID_EDIT_COPY, "表示中の画像とﾌｧｲﾙをｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰ\nｺﾋﾟｰ"},
+      {ID_EDIT_COPY_PATH, "表示中の画像ﾌｧｲﾙのﾊﾟｽをｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰ\nﾊﾟｽをｺﾋﾟｰ"},
       {ID_EDIT_CUT, "選択範囲を切り取ってｸﾘｯﾌﾟﾎﾞｰﾄﾞに移動\n切り取り"},
       {ID_EDIT_PASTE, "ｸﾘｯﾌﾟﾎﾞｰﾄﾞの内容を挿入\n貼り付け"},
       {ID_EDIT_UNDO, "ごみ箱に移した画像ﾌｧｲﾙを元の場所に戻す\n元に戻す"},
@@ -64,6 +65,14 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_VIEW_OTHER_FORMATS, "PNG、WebP、TIFF、HEIC、AVIFの画像ﾌｧｲﾙも開く\n他の形式も開く"},
       {ID_VIEW_BROWSE_ON, "開いた画像の次のﾌｧｲﾙから名前順に進み、最後の次は先頭に戻る\n開いた画像から順に進む"},
       {ID_VIEW_COLOUR_MANAGED, "画像に埋め込まれたICCﾌﾟﾛﾌｧｲﾙの色をﾓﾆﾀｰのﾌﾟﾛﾌｧｲﾙに合わせて表示\nｶﾗｰﾏﾈｼﾞﾒﾝﾄ"},
+      {ID_VIEW_INFO, "表示中の画像のﾌｧｲﾙ、撮影時の情報 (EXIF)、ｶﾗｰﾌﾟﾛﾌｧｲﾙを画像の横に表示\n画像の情報"},
+      {ID_VIEW_SLIDESHOW, "全画面で画像を順に表示 (Space で一時停止、Esc で終了)\nスライドショー"},
+      {ID_VIEW_SLIDESHOW_2S, "ｽﾗｲﾄﾞｼｮｰで2秒ごとに次の画像を表示\n間隔 2 秒"},
+      {ID_VIEW_SLIDESHOW_3S, "ｽﾗｲﾄﾞｼｮｰで3秒ごとに次の画像を表示\n間隔 3 秒"},
+      {ID_VIEW_SLIDESHOW_5S, "ｽﾗｲﾄﾞｼｮｰで5秒ごとに次の画像を表示\n間隔 5 秒"},
+      {ID_VIEW_SLIDESHOW_10S, "ｽﾗｲﾄﾞｼｮｰで10秒ごとに次の画像を表示\n間隔 10 秒"},
+      {ID_VIEW_KEEP_ZOOM, "次の画像も同じ拡大率で表示\n拡大率を保つ"},
+      {ID_IMAGE_SAVE_TURN, "表示中の向きをJPEGﾌｧｲﾙに保存 (画質は変わらない)\n回転を保存"},
       {0xEF00, "ｳｨﾝﾄﾞｳのｻｲｽﾞを変更"},
       {0xEF01, "ｳｨﾝﾄﾞｳの位置を変更"},
       {0xEF02, "ｳｨﾝﾄﾞｳをｱｲｺﾝ化する"},
@@ -92,6 +101,10 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
     {AfxMenuKind::Item, ID_EDIT_UNDO, "元に戻す(&U)\tCtrl+Z", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
+    {AfxMenuKind::Item, ID_EDIT_COPY_PATH, "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&R)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_FILE_MRU_FILE1, "最新のﾌｧｲﾙ", TRUE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_APP_EXIT, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", FALSE},
@@ -114,6 +127,14 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_VIEW_BROWSE_ON, "開いた画像から順に進む(&N)", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_COLOUR_MANAGED, "ｶﾗｰﾏﾈｼﾞﾒﾝﾄ(&C)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_INFO, "画像の情報(&E)\tI", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SLIDESHOW, "スライドショー(&H)\tS", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_2S, "間隔 2 秒(&2)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_3S, "間隔 3 秒(&3)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_5S, "間隔 5 秒(&5)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_10S, "間隔 10 秒(&0)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_KEEP_ZOOM, "次の画像でも拡大率を保つ(&K)", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::Popup, 0, "移動(&G)", FALSE},
     {AfxMenuKind::Item, ID_GO_PREV, "前に戻る(&B)\tShift + Tab", FALSE},
@@ -126,6 +147,30 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::Popup, 0, "ﾍﾙﾌﾟ(&H)", FALSE},
     {AfxMenuKind::Item, ID_APP_ABOUT, "ﾊﾞｰｼﾞｮﾝ情報(Vimo) (&A)...", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::End, 0, nullptr, FALSE},
+};
+
+// ---- the view's context menu ------------------------------------------------------------------
+
+constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
+    {AfxMenuKind::Popup, 0, "画像", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_OPEN, "開く(&O)...", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_SAVE_AS, "名前を付けて保存(&A)...", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
+    {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_ROTATE_RIGHT, "右に回転(&R)\tR", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_ROTATE_LEFT, "左に回転(&L)\tShift + R", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&V)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_FIT, "ｳｨﾝﾄﾞｳに合わせる(&W)\tF", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_FULL_SCREEN, "全画面表示(&U)\tF11", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_GIFT_STACK, "ｽﾀｯｸ\tF5", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_INFO, "画像の情報(&E)\tI", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::End, 0, nullptr, FALSE},
 };
@@ -148,6 +193,9 @@ constexpr AFX_ACCEL kAccelerators[] = {
     {0, '=', ID_VIEW_ZOOM_IN},               {0, '-', ID_VIEW_ZOOM_OUT},
     {0, '1', ID_VIEW_ZOOM_ACTUAL},           {V, 0x7A, ID_VIEW_FULL_SCREEN},
     {V, 'R', ID_VIEW_ROTATE_RIGHT},          {V | FSHIFT, 'R', ID_VIEW_ROTATE_LEFT},
+    // The photo's facts (and the properties key), the path as text, the slideshow.
+    {V, 'I', ID_VIEW_INFO},                  {V | FALT, 0x0D, ID_VIEW_INFO},
+    {V | FCONTROL | FSHIFT, 'C', ID_EDIT_COPY_PATH}, {V, 'S', ID_VIEW_SLIDESHOW},
 };
 
 // ---- artwork ----------------------------------------------------------------------------------
@@ -294,7 +342,11 @@ const char* AfxFindStringResource(UINT nID) {
   return it != table.end() ? it->second : nullptr;
 }
 
-const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) { return nID == IDR_MAINFRAME ? kMainMenu : nullptr; }
+const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) {
+  if (nID == IDR_MAINFRAME) return kMainMenu;
+  if (nID == IDR_IMAGE_CONTEXT) return kImageContextMenu;
+  return nullptr;
+}
 
 const AFX_ACCEL* AfxFindAcceleratorResource(UINT nID, int* pnCount) {
   if (nID != IDR_MAINFRAME) {

@@ -156,7 +156,8 @@ int CReducedCopies::FactorFor(double dReduce, BOOL& bPending) const {
 }
 
 BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst,
-                          const BITMAPINFOHEADER* lpbi, const void* lpBits, int dxSrc, int dySrc, int nOrientation) {
+                          const BITMAPINFOHEADER* lpbi, const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc,
+                          int nOrientation) {
   if (dxDst <= 0 || dyDst <= 0) return FALSE;
   m_pWnd = pWnd;
   const bool bTurned = nOrientation >= 5;  // shown rows are stored columns
@@ -164,7 +165,7 @@ BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst
                                   static_cast<double>(dySrc) / (bTurned ? dxDst : dyDst));
   if (m_state != State::kNone && (hdd != m_hdd || lpbi != m_lpbi || lpBits != m_lpBits)) Reset();  // another image
   if (m_state == State::kNone && dReduce >= 2.0) {
-    m_copies = PlanCopies(dxSrc, dySrc);
+    m_copies = PlanCopies(lpbi->biWidth, lpbi->biHeight < 0 ? -lpbi->biHeight : lpbi->biHeight);
     m_hdd = hdd;
     m_lpbi = lpbi;
     m_lpBits = lpBits;
@@ -186,7 +187,7 @@ BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst
     m_bSmoothAsked = TRUE;
     Post(kSmooth);
   }
-  const BOOL bDrawn = DrawDibDraw(hdd, pDC, xDst, yDst, dxDst, dyDst, lpbi, lpBits, 0, 0, dxSrc, dySrc,
+  const BOOL bDrawn = DrawDibDraw(hdd, pDC, xDst, yDst, dxDst, dyDst, lpbi, lpBits, xSrc, ySrc, dxSrc, dySrc,
                                   bHurry ? DDF_HURRYUP : 0, nOrientation);
   if (!bHurry) m_averaged = shown;
   return bDrawn;

@@ -32,11 +32,12 @@ class CReducedCopies {
   // stopped and waited for, so that the rows it reads may go. The memory stays for the next.
   void Reset();
 
-  // Draws the whole image lpbi / lpBits of hdd (dxSrc x dySrc as stored) into the destination of
-  // pDC, turned by nOrientation, as DrawDibDraw does; pWnd is the window painted, which gets the
-  // messages that ask for what follows. FALSE when nothing could be drawn.
+  // Draws the part xSrc, ySrc, dxSrc x dySrc (as stored) of the image lpbi / lpBits of hdd into the
+  // destination of pDC, turned by nOrientation, as DrawDibDraw does; the copies are of the whole
+  // image. pWnd is the window painted, which gets the messages that ask for what follows. FALSE
+  // when nothing could be drawn.
   BOOL Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-            const void* lpBits, int dxSrc, int dySrc, int nOrientation);
+            const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, int nOrientation);
   // WM_REDUCED_COPIES: starts the build asked for, or takes the built copies into use, or has the
   // averaged drawing made; the window is repainted where that changes what it shows.
   void OnMessage(WPARAM wParam, LPARAM lParam);

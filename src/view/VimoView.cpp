@@ -4,13 +4,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "app/Globals.h"
 #include "app/VimoApp.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
+#include "doc/LosslessTurn.h"
+#include "view/ClipboardOffer.h"
 #include "view/GiftMailJob.h"
 #include "view/GiftSettingsDlg.h"
+#include "view/Orientation.h"
 #include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
 #include "win32/ProcessWatch.h"
@@ -57,6 +61,23 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_WM_MOUSEWHEEL()
   ON_WM_TIMER()
   ON_MESSAGE(WM_REDUCED_COPIES, OnReducedCopies)
+  ON_COMMAND(ID_VIEW_KEEP_ZOOM, OnViewKeepZoom)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_KEEP_ZOOM, OnUpdateViewKeepZoom)
+  ON_COMMAND(ID_VIEW_SLIDESHOW, OnViewSlideshow)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_SLIDESHOW, OnUpdateViewSlideshow)
+  ON_COMMAND_EX_RANGE(ID_VIEW_SLIDESHOW_2S, ID_VIEW_SLIDESHOW_10S, OnViewSlideshowInterval)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_SLIDESHOW_2S, ID_VIEW_SLIDESHOW_10S, OnUpdateViewSlideshowInterval)
+  ON_COMMAND(ID_EDIT_COPY, OnEditCopy)
+  ON_UPDATE_COMMAND_UI(ID_EDIT_COPY, OnUpdateImageCommand)
+  ON_COMMAND(ID_EDIT_COPY_PATH, OnEditCopyPath)
+  ON_UPDATE_COMMAND_UI(ID_EDIT_COPY_PATH, OnUpdateImageCommand)
+  ON_COMMAND(ID_IMAGE_SAVE_TURN, OnImageSaveTurn)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_TURN, OnUpdateImageSaveTurn)
+  ON_WM_CONTEXTMENU()
+  ON_WM_LBUTTONDBLCLK()
+  ON_WM_MBUTTONDOWN()
+  ON_WM_MBUTTONUP()
+  ON_WM_MOUSEMOVE()
 END_MESSAGE_MAP()
 
 namespace {
@@ -79,6 +100,20 @@ double NextZoomStep(double dScale, int nDirection) {
   return dScale;
 }
 constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT_PTR kSlideshowTimer = 2;
+
+// The slideshow's intervals, as the menu offers them.
+constexpr struct {
+  UINT nID;
+  int nSeconds;
+} kSlideshowIntervals[] = {{ID_VIEW_SLIDESHOW_2S, 2}, {ID_VIEW_SLIDESHOW_3S, 3}, {ID_VIEW_SLIDESHOW_5S, 5}, {ID_VIEW_SLIDESHOW_10S, 10}};
+
+// Whether the file's content is a JPEG's (its first bytes).
+BOOL IsJpegFile(const char* path) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  unsigned char head[3] = {0, 0, 0};
+  return file && std::fread(head, 1, 3, file.get()) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
 
 }  // namespace
 
@@ -115,32 +150,39 @@ void CVimoView::OnDraw(CDC* pDC) {
   pDoc->SetAnimationBackground(BackgroundColour());
   const CPoint origin = ImageOrigin(layout);
   m_copies.Draw(this, pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
-                reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, layout.sizeStored.cx,
-                layout.sizeStored.cy, layout.nOrientation);
+                reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, layout.rcSource.left,
+                layout.rcSource.top, layout.rcSource.Width(), layout.rcSource.Height(), layout.nOrientation);
   // At the image's top-left corner as drawn, at the text's own size.
   if (nState == 0) pDC->TextOut(origin.x + 10, origin.y + 10, "Sent");
   else if (nState == 1) pDC->TextOut(origin.x + 10, origin.y + 10, "Stacked");
 }
 
 // The new image's size is known before the repaint, so that the erase that precedes it already
-// clears everything the previous, larger image covered. A new image starts unzoomed and unturned,
-// an animated one playing, and nothing drawn of the previous one is used again; an animation's
-// next frame is drawn over the last, without erasing.
+// clears everything the previous, larger image covered. A new image starts unturned, unzoomed
+// unless the user keeps the zoom, an animated one playing, and nothing drawn of the previous one
+// is used again; an animation's next frame is drawn over the last, without erasing.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
   m_copies.Reset();
   if (lHint == CVimoDoc::kHintNextFrame) {
     InvalidateRect(nullptr, FALSE);
     return;
   }
-  m_bZoomed = FALSE;
-  m_bActualInFullScreen = FALSE;
+  if (!g_bKeepZoom) {
+    m_bZoomed = FALSE;
+    m_bActualInFullScreen = FALSE;
+  }
   m_nQuarterTurns = 0;
   m_nWheel = 0;
   CVimoDoc* pDoc = GetDocument();
+  m_convertedTurn = pDoc != nullptr ? pDoc->m_queue.GetShownTurn() : CConvertedTurn{};
+  m_bShownJpeg = pDoc != nullptr && pDoc->m_pDib != nullptr && IsJpegFile(ShownImagePath());
   PlayAnimation(pDoc != nullptr && pDoc->m_pAnimation != nullptr ? pDoc->m_pAnimation->GetDelay() : 0);
   CLayout layout;
   FitScrollSizesToImage(layout);
   CScrollView::OnUpdate(pSender, lHint, pHint);
+  // The slideshow's interval counts from the image now shown, whoever brought it.
+  WaitForSlide();
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }
 
 BOOL CVimoView::IsFullScreen() const {
@@ -158,10 +200,15 @@ BOOL CVimoView::GetLayout(CLayout& layout) const {
   const vimo::platform::DibLayout dib = vimo::platform::ReadDibLayout(pDoc->m_pDib.get(), pDoc->m_nDibSize);
   if (dib.kind == vimo::platform::DibHeaderKind::kNone || dib.width < 0 || dib.height < 0) return FALSE;
   layout.sizeStored = CSize(dib.width, dib.height);
-  layout.nOrientation = DrawDibTurnOrientation(g_bPhotosUpright ? pDoc->m_nOrientation : 1, m_nQuarterTurns);
+  // A file turned in place since its conversion: the converted pixels turned (and cut) first.
+  const CConvertedTurn& converted = m_convertedTurn;
+  const BOOL bCut = converted.right > converted.left && converted.bottom > converted.top &&
+                    converted.right <= dib.width && converted.bottom <= dib.height;
+  layout.rcSource = bCut ? CRect(converted.left, converted.top, converted.right, converted.bottom) : CRect(0, 0, dib.width, dib.height);
+  layout.nOrientation = COrientation::Compose(converted.nOrientation, ShownTurn());
   const BOOL bTurned = layout.nOrientation >= 5;  // shown rows are stored columns
-  const double width = bTurned ? dib.height : dib.width;
-  const double height = bTurned ? dib.width : dib.height;
+  const double width = bTurned ? layout.rcSource.Height() : layout.rcSource.Width();
+  const double height = bTurned ? layout.rcSource.Width() : layout.rcSource.Height();
   layout.bCentred = g_bFitToWindow || IsFullScreen();
   layout.dScale = m_bZoomed ? m_dZoom : 1.0;
   CRect client;
@@ -220,6 +267,11 @@ BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
     if (part.Width() > 0 && part.Height() > 0) pDC->FillRect(&part, &brush);
   }
   return TRUE;
+}
+
+int CVimoView::ShownTurn() const {
+  CVimoDoc* pDoc = GetDocument();
+  return DrawDibTurnOrientation(g_bPhotosUpright && pDoc != nullptr ? pDoc->m_nOrientation : 1, m_nQuarterTurns);
 }
 
 CPoint CVimoView::ClientCentre() const {
@@ -355,6 +407,7 @@ void CVimoView::ScheduleStep(UINT nDelay) {
 }
 
 void CVimoView::OnTimer(UINT_PTR nIDEvent) {
+  if (nIDEvent == kSlideshowTimer) OnSlideshowStep();
   if (nIDEvent != kAnimationTimer) return;
   CVimoDoc* pDoc = GetDocument();
   ScheduleStep(pDoc != nullptr ? pDoc->StepAnimation() : 0);
@@ -429,6 +482,7 @@ void CVimoView::OnImageDelete() {
       return;
   }
   pDoc->ForgetShownFile();
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }
 
 void CVimoView::OnEditUndo() {
@@ -467,7 +521,14 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
       OnScroll(0x03FF, 0, TRUE);
       break;
     case VK_ESCAPE:
+      if (m_bSlideshow) EndSlideshow();
       if (IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
+      break;
+    case VK_SPACE:
+      if (!m_bSlideshow) break;
+      m_bSlideshowPaused = !m_bSlideshowPaused;
+      if (m_bSlideshowPaused) KillTimer(kSlideshowTimer);
+      else WaitForSlide();
       break;
     default:
       break;
@@ -489,6 +550,11 @@ HGLOBAL CVimoView::CreateDropFiles(const char* path) {
 }
 
 void CVimoView::OnLButtonDown(UINT nFlags, CPoint point) {
+  // Full screen has no file manager beside it to drop into: the drag pans instead.
+  if (IsFullScreen()) {
+    BeginPan(point);
+    return;
+  }
   CVimoDoc* pDoc = GetDocument();
   if (pDoc->GetTitle().IsEmpty() || pDoc->m_pDib == nullptr) return;
   HGLOBAL hDrop = CreateDropFiles(ShownImagePath());
@@ -501,6 +567,7 @@ void CVimoView::OnLButtonDown(UINT nFlags, CPoint point) {
 }
 
 void CVimoView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) {
+  EndPan();
   g_bDragging = 0;
   Default();
 }
@@ -633,4 +700,189 @@ LRESULT CVimoView::OnGiftSenderExit(WPARAM wParam, LPARAM lParam) {
   InvalidateRect(nullptr, TRUE);
   AfxMessageBox(SendFailureReason(g_szLogPath, send.strJobName, static_cast<int>(wParam)));
   return 0;
+}
+
+// ---- the mouse ----------------------------------------------------------------------------------
+
+void CVimoView::BeginPan(CPoint point) {
+  m_bPanning = TRUE;
+  m_ptPanFrom = point;
+  m_ptScrollFrom = GetScrollPosition();
+}
+
+void CVimoView::EndPan() { m_bPanning = FALSE; }
+
+void CVimoView::OnMouseMove(UINT nFlags, CPoint point) {
+  if (!m_bPanning || !(nFlags & (MK_LBUTTON | MK_MBUTTON))) return;
+  // The picture follows the pointer; the scroll range keeps it from leaving the window.
+  ScrollToPosition(POINT{m_ptScrollFrom.x - (point.x - m_ptPanFrom.x), m_ptScrollFrom.y - (point.y - m_ptPanFrom.y)});
+}
+
+void CVimoView::OnMButtonDown(UINT /*nFlags*/, CPoint point) { BeginPan(point); }
+
+void CVimoView::OnMButtonUp(UINT /*nFlags*/, CPoint /*point*/) { EndPan(); }
+
+void CVimoView::OnLButtonDblClk(UINT /*nFlags*/, CPoint /*point*/) {
+  const BOOL bWasFullScreen = IsFullScreen();
+  if (m_bSlideshow) EndSlideshow();
+  if (IsFullScreen() == bWasFullScreen) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
+}
+
+void CVimoView::OnContextMenu(CWnd* /*pWnd*/, CPoint point) {
+  if (point.x == -1 && point.y == -1) {
+    point = ClientCentre();
+    ClientToScreen(&point);
+  }
+  CMenu menu;
+  if (!menu.LoadMenu(IDR_IMAGE_CONTEXT)) return;
+  if (CMenu* pPopup = menu.GetSubMenu(0)) pPopup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, GetParentFrame());
+}
+
+void CVimoView::OnViewKeepZoom() {
+  g_bKeepZoom = g_bKeepZoom ? 0 : 1;
+  WriteViewPreference("KeepZoom", g_bKeepZoom);
+}
+
+void CVimoView::OnUpdateViewKeepZoom(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bKeepZoom); }
+
+// ---- the slideshow ------------------------------------------------------------------------------
+
+void CVimoView::OnViewSlideshow() {
+  if (m_bSlideshow) {
+    EndSlideshow();
+    return;
+  }
+  m_bSlideshow = TRUE;
+  m_bSlideshowPaused = FALSE;
+  m_bSlideshowMadeFullScreen = !IsFullScreen();
+  if (m_bSlideshowMadeFullScreen) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
+  WaitForSlide();
+}
+
+void CVimoView::OnUpdateViewSlideshow(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(m_bSlideshow || GetDocument()->m_pDib != nullptr);
+  pCmdUI->SetCheck(m_bSlideshow ? 1 : 0);
+}
+
+BOOL CVimoView::OnViewSlideshowInterval(UINT nID) {
+  for (const auto& interval : kSlideshowIntervals) {
+    if (interval.nID == nID) g_nSlideshowSeconds = interval.nSeconds;
+  }
+  WriteViewPreference("SlideshowSeconds", g_nSlideshowSeconds);
+  WaitForSlide();
+  return TRUE;
+}
+
+void CVimoView::OnUpdateViewSlideshowInterval(CCmdUI* pCmdUI) {
+  for (const auto& interval : kSlideshowIntervals) {
+    if (interval.nID == pCmdUI->m_nID) pCmdUI->SetCheck(interval.nSeconds == g_nSlideshowSeconds ? 1 : 0);
+  }
+}
+
+void CVimoView::WaitForSlide() {
+  if (m_bSlideshow && !m_bSlideshowPaused) SetTimer(kSlideshowTimer, static_cast<UINT>(g_nSlideshowSeconds) * 1000);
+}
+
+void CVimoView::EndSlideshow() {
+  KillTimer(kSlideshowTimer);
+  m_bSlideshow = FALSE;
+  if (m_bSlideshowMadeFullScreen && IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
+  m_bSlideshowMadeFullScreen = FALSE;
+}
+
+void CVimoView::OnSlideshowStep() {
+  CFrameWnd* pFrame = GetParentFrame();
+  // Left full screen another way (F11): the slideshow is over.
+  if (!IsFullScreen()) {
+    EndSlideshow();
+    return;
+  }
+  // A message box is open, or the image asked for is still being converted: this step waits.
+  CVimoDoc* pDoc = GetDocument();
+  if (pFrame->InModalState() || pDoc->m_nNextWanted > 0) return;
+  CConvertQueue& queue = pDoc->m_queue;
+  if (!queue.CanNext() && !queue.IsNextComing()) {
+    EndSlideshow();  // the last image of the browse order stays, in the window
+    return;
+  }
+  OnGoNext();
+}
+
+// ---- the clipboard ------------------------------------------------------------------------------
+
+void CVimoView::OnEditCopy() {
+  CLayout layout;
+  if (!GetLayout(layout)) return;
+  if (!CClipboardOffer::CopyImage(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath()))
+    AfxMessageBox("cannot copy, out of memory\n" + ShownImagePath());
+}
+
+void CVimoView::OnEditCopyPath() {
+  if (!CClipboardOffer::CopyPath(ShownImagePath())) AfxMessageBox("cannot copy, out of memory\n" + ShownImagePath());
+}
+
+// ---- the turn saved into the file ---------------------------------------------------------------
+
+void CVimoView::OnUpdateImageSaveTurn(CCmdUI* pCmdUI) {
+  CVimoDoc* pDoc = GetDocument();
+  pCmdUI->Enable(pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty() && m_bShownJpeg &&
+                 (ShownTurn() != 1 || pDoc->m_nOrientation != 1));
+}
+
+void CVimoView::OnImageSaveTurn() {
+  CVimoDoc* pDoc = GetDocument();
+  const CString path = ShownImagePath();
+  const int nTurn = ShownTurn();
+  CLosslessTurn turn;
+  if (!turn.Load(path)) {
+    AfxMessageBox("cannot turn, not a readable JPEG file\n" + path);
+    return;
+  }
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  const BOOL bWhole = turn.IsWhole(nTurn, nKeptWidth, nKeptHeight);
+  if (!bWhole) {
+    // The sizes as the picture is shown.
+    const BOOL bSideways = nTurn >= 5;
+    CString question;
+    question.Format("この画像の幅か高さがJPEGのﾌﾞﾛｯｸの倍数ではないため、画質を保って回転すると端が切り取られます "
+                    "(%d x %d → %d x %d ﾋﾟｸｾﾙ)。\n端を切り取って回転しますか?",
+                    bSideways ? turn.GetHeight() : turn.GetWidth(), bSideways ? turn.GetWidth() : turn.GetHeight(),
+                    bSideways ? nKeptHeight : nKeptWidth, bSideways ? nKeptWidth : nKeptHeight);
+    if (AfxMessageBox(question, MB_OKCANCEL) != IDOK) return;
+  }
+  switch (turn.Save(nTurn, !bWhole)) {
+    case CLosslessTurn::Result::kDone:
+      break;
+    case CLosslessTurn::Result::kNotWritten:
+      AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
+      return;
+    default:
+      // Damaged data, or an EXIF block that cannot be written back.
+      AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
+      return;
+  }
+  // The file's thumbnail in the desktop's thumbnail cache shows the old turn from here on.
+
+  // The converted file is not made again: it is shown turned as the file is now, and cut to
+  // what the file kept.
+  CLayout layout;
+  if (GetLayout(layout)) {
+    const CRect kept = COrientation::StoredRect(m_convertedTurn.nOrientation, CRect(0, 0, nKeptWidth, nKeptHeight),
+                                                CSize(layout.rcSource.Width(), layout.rcSource.Height()));
+    CConvertedTurn converted;
+    converted.nOrientation = COrientation::Compose(m_convertedTurn.nOrientation, nTurn);
+    converted.left = layout.rcSource.left + kept.left;
+    converted.top = layout.rcSource.top + kept.top;
+    converted.right = layout.rcSource.left + kept.right;
+    converted.bottom = layout.rcSource.top + kept.bottom;
+    pDoc->m_queue.MarkShownTurned(converted);
+    m_convertedTurn = converted;
+  }
+  pDoc->m_nOrientation = 1;
+  m_nQuarterTurns = 0;
+  CLayout turned;
+  FitScrollSizesToImage(turned);
+  Invalidate(TRUE);
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }

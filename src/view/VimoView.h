@@ -10,6 +10,7 @@
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
 #include "view/ReducedCopies.h"
+#include "convert/ConvertQueue.h"
 
 class CVimoDoc;
 
@@ -66,6 +67,7 @@ class CVimoView : public CScrollView {
   // pixels; centred in the window while fitting (g_bFitToWindow or full screen) when smaller.
   struct CLayout {
     CSize sizeStored;      // the bitmap's own width and height
+    CRect rcSource;        // the part of it shown: all of it, unless its file was turned since
     int nOrientation = 1;  // as DrawDibDraw takes it
     double dScale = 1.0;
     CSize sizeShown;
@@ -94,6 +96,9 @@ class CVimoView : public CScrollView {
   // Turns this image nQuarters quarters clockwise, the point at the window's centre staying there.
   void Turn(int nQuarters);
   CPoint ClientCentre() const;
+  // The turn the user sees of the shown file's own pixels: its EXIF orientation while photos are
+  // shown upright, then the quarter turns of R and Shift+R.
+  int ShownTurn() const;
 
   // Zoom and turns of the shown image, reset by each new image.
   BOOL m_bZoomed = FALSE;    // the user zoomed: m_dZoom instead of fitting or 1:1
@@ -103,6 +108,25 @@ class CVimoView : public CScrollView {
   int m_nWheel = 0;          // Ctrl+wheel turns not yet a whole zoom step
   BOOL m_bInLayout = FALSE;
   std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
+  // How the shown converted file stands for its source, once that was turned in place.
+  CConvertedTurn m_convertedTurn;
+  BOOL m_bShownJpeg = FALSE;  // the shown file is a JPEG (by its content), read at each image
+
+  // Panning with a drag: the point pressed and the scroll position then.
+  BOOL m_bPanning = FALSE;
+  CPoint m_ptPanFrom;
+  CPoint m_ptScrollFrom;
+  void BeginPan(CPoint point);
+  void EndPan();
+
+  // The slideshow: running, paused with Space, and whether it made the window full screen.
+  BOOL m_bSlideshow = FALSE;
+  BOOL m_bSlideshowPaused = FALSE;
+  BOOL m_bSlideshowMadeFullScreen = FALSE;
+  // Waits the interval from now for the next step (restarting the wait); stops waiting.
+  void WaitForSlide();
+  void EndSlideshow();
+  void OnSlideshowStep();
 
   void OnViewFit();
   void OnUpdateViewFit(CCmdUI* pCmdUI);
@@ -115,6 +139,27 @@ class CVimoView : public CScrollView {
   void OnUpdateViewImage(CCmdUI* pCmdUI);
   void OnViewUpright();
   void OnUpdateViewUpright(CCmdUI* pCmdUI);
+  void OnViewKeepZoom();
+  void OnUpdateViewKeepZoom(CCmdUI* pCmdUI);
+  // The slideshow: full screen, the next image in browse order each interval; again to end it.
+  void OnViewSlideshow();
+  void OnUpdateViewSlideshow(CCmdUI* pCmdUI);
+  BOOL OnViewSlideshowInterval(UINT nID);
+  void OnUpdateViewSlideshowInterval(CCmdUI* pCmdUI);
+  // Copy: the picture upright as shown and its file; Ctrl+Shift+C the full path as text.
+  void OnEditCopy();
+  void OnEditCopyPath();
+  // Writes the turn the user sees into the JPEG file without loss; asks before cutting edges.
+  void OnImageSaveTurn();
+  // A JPEG shown (by the rule of Delete) with a turn to save.
+  void OnUpdateImageSaveTurn(CCmdUI* pCmdUI);
+  // The image's commands where the pointer is (or at the view's centre from the keyboard).
+  void OnContextMenu(CWnd* pWnd, CPoint point);
+  void OnLButtonDblClk(UINT nFlags, CPoint point);
+  // The middle button pans a picture larger than the window.
+  void OnMButtonDown(UINT nFlags, CPoint point);
+  void OnMButtonUp(UINT nFlags, CPoint point);
+  void OnMouseMove(UINT nFlags, CPoint point);
   void OnSize(UINT nType, int cx, int cy);
   // Ctrl+wheel zooms about the pointer; the wheel alone scrolls.
   BOOL OnMouseWheel(UINT nFlags, short zDelta, CPoint pt);
@@ -133,10 +178,11 @@ class CVimoView : public CScrollView {
   void OnImageSaveAs();
   // Delete, Save as, Stack and Send: only while an image is loaded and the title names it.
   void OnUpdateImageCommand(CCmdUI* pCmdUI);
-  // Drags the shown file out of the window as a file drop.
+  // Drags the shown file out of the window as a file drop; in full screen, pans the picture.
   void OnLButtonDown(UINT nFlags, CPoint point);
   void OnLButtonUp(UINT nFlags, CPoint point);
-  // Arrow keys scroll a page: 120 pixels across, 140 down; Esc leaves full screen.
+  // Arrow keys scroll a page: 120 pixels across, 140 down; Esc ends the slideshow and leaves
+  // full screen; Space pauses the slideshow and goes on with it.
   void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
   // Erases only outside the image, so that a repaint does not flash over it: the window colour,
   // black in full screen.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -367,8 +368,27 @@ Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
   put(42, 2), put(8, 4);                                // the TIFF header; IFD 0 at offset 8
   put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);      // one entry: orientation, 1 SHORT
   put(static_cast<std::uint32_t>(value), 2), put(0, 2), put(0, 4);  // its value; no next IFD
-  Bytes segment = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
-  segment.insert(segment.end(), exif.begin(), exif.end());
+  return WithExifBlock(std::move(jpeg), exif);
+}
+
+Bytes MakeExifBlock(const std::vector<std::string>& entries, const std::string& thumbnail) {
+  // Each word single-quoted for the shell, so that any bytes (a line break, Shift_JIS) pass.
+  const auto quoted = [](const std::string& word) {
+    std::string text = "'";
+    for (const char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
+  const TempDir dir;
+  std::string command = "python3 " + quoted(VIMO_SOURCE_DIR "/tests/support/exif-block") + " " + quoted((dir / "exif").string());
+  if (!thumbnail.empty()) command += " --thumbnail " + quoted(thumbnail);
+  for (const std::string& entry : entries) command += " " + quoted(entry);
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return ReadFile(dir / "exif");
+}
+
+Bytes WithExifBlock(Bytes jpeg, const Bytes& block) {
+  Bytes segment = {0xFF, 0xE1, std::uint8_t((block.size() + 2) >> 8), std::uint8_t(block.size() + 2)};
+  segment.insert(segment.end(), block.begin(), block.end());
   std::size_t at = 2;
   if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
@@ -469,6 +489,30 @@ ScopedEnv::~ScopedEnv() {
 void RunConvert(const std::string& arguments) {
   const std::string command = "convert-im6.q16 " + arguments + " 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+void MakeQuadrantJpeg(const std::filesystem::path& path, int width, int height, Rgb a, Rgb b, Rgb c, Rgb d) {
+  const auto hex = [](Rgb rgb) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "'#%02x%02x%02x'", rgb.red, rgb.green, rgb.blue);
+    return std::string(text);
+  };
+  const auto rectangle = [](int x0, int y0, int x1, int y1) {
+    return " -draw 'rectangle " + std::to_string(x0) + "," + std::to_string(y0) + " " + std::to_string(x1) + "," + std::to_string(y1) + "'";
+  };
+  const int w = width / 2, h = height / 2;
+  RunConvert("-size " + std::to_string(width) + "x" + std::to_string(height) + " xc:" + hex(a) + " -fill " + hex(b) +
+             rectangle(w, 0, width - 1, h - 1) + " -fill " + hex(c) + rectangle(0, h, w - 1, height - 1) + " -fill " + hex(d) +
+             rectangle(w, h, width - 1, height - 1) + " -quality 100 JPEG:" + path.string());
+}
+
+std::string FileUrlOf(const std::string& path) {
+  std::string url = "file://";
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("-._~/", c) != nullptr) url += static_cast<char>(c);
+    else url += "%" + std::string(1, "0123456789ABCDEF"[c >> 4]) + "0123456789ABCDEF"[c & 15];
+  }
+  return url;
 }
 
 }  // namespace vimo::test

@@ -172,6 +172,12 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 // (bigEndian) Motorola byte order.
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
+// An EXIF block made by tests/support/exif-block from its entries ("0:0x010F:ascii:Vimo",
+// "gps:2:rational:35/1,39/1,29/1", see there) and, when given, the thumbnail JPEG at that path.
+Bytes MakeExifBlock(const std::vector<std::string>& entries, const std::string& thumbnail = "");
+// The JPEG with the block as an APP1 segment after its JFIF segment.
+Bytes WithExifBlock(Bytes jpeg, const Bytes& block);
+
 // The JPEG with an ICC profile in an APP2 ICC_PROFILE marker (one chunk) right after its start.
 Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile);
 
@@ -180,5 +186,11 @@ int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 
 // Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
 void RunConvert(const std::string& arguments);
+
+// A path as a file: URL carries it: every byte percent-encoded but letters, digits and "-._~/".
+std::string FileUrlOf(const std::string& path);
+
+// A JPEG (quality 100) of width x height in four flat quadrants: a b over c d.
+void MakeQuadrantJpeg(const std::filesystem::path& path, int width, int height, Rgb a, Rgb b, Rgb c, Rgb d);
 
 }  // namespace vimo::test

@@ -23,6 +23,15 @@ inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
+// The mouse in a view: wParam the buttons held (MK_LBUTTON, MK_MBUTTON) and keys, lParam the
+// pointer in client coordinates. Moves come only while a button is held.
+inline constexpr UINT WM_MOUSEMOVE = 0x0200;
+inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr UINT WM_MBUTTONDOWN = 0x0207;
+inline constexpr UINT WM_MBUTTONUP = 0x0208;
+// wParam: the window; lParam: the pointer in screen coordinates, or -1 (both halves 0xFFFF) when
+// the menu was asked for from the keyboard.
+inline constexpr UINT WM_CONTEXTMENU = 0x007B;
 // wParam: the key flags (MK_CONTROL, MK_SHIFT) and, in the high word, the signed turn (120 a
 // notch); lParam: the pointer in client coordinates (unlike Windows, which gives the screen's).
 inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
@@ -161,6 +170,21 @@ class CCmdTarget : public CObject {
 #define ON_WM_LBUTTONDOWN()                                                                   \
   {WM_LBUTTONDOWN, 0, 0, 0,                                                                   \
    AFX_HANDLER_(AFX_THIS_->OnLButtonDown(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_MOUSEMOVE()                                                                     \
+  {WM_MOUSEMOVE, 0, 0, 0,                                                                     \
+   AFX_HANDLER_(AFX_THIS_->OnMouseMove(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_LBUTTONDBLCLK()                                                                 \
+  {WM_LBUTTONDBLCLK, 0, 0, 0,                                                                 \
+   AFX_HANDLER_(AFX_THIS_->OnLButtonDblClk(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_MBUTTONDOWN()                                                                   \
+  {WM_MBUTTONDOWN, 0, 0, 0,                                                                   \
+   AFX_HANDLER_(AFX_THIS_->OnMButtonDown(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_MBUTTONUP()                                                                     \
+  {WM_MBUTTONUP, 0, 0, 0,                                                                     \
+   AFX_HANDLER_(AFX_THIS_->OnMButtonUp(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},
+#define ON_WM_CONTEXTMENU()                                                                   \
+  {WM_CONTEXTMENU, 0, 0, 0,                                                                   \
+   AFX_HANDLER_(AFX_THIS_->OnContextMenu(CWnd::FromHandle(reinterpret_cast<HWND>(a_.wParam)), CPoint(a_.lParam)); return 0;)},
 #define ON_WM_LBUTTONUP()                                                                     \
   {WM_LBUTTONUP, 0, 0, 0,                                                                     \
    AFX_HANDLER_(AFX_THIS_->OnLButtonUp(static_cast<UINT>(a_.wParam), CPoint(a_.lParam)); return 0;)},

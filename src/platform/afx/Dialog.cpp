@@ -57,8 +57,10 @@ int AfxCallModalHook(AfxModalRequest& request) { return ModalHook()(request); }
 
 int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
   AfxModalScope scope;
-  const bool bYesNo = (nType & 0x0F) == MB_YESNO;  // the low four bits choose the buttons
-  const int nDefault = !bYesNo ? IDOK : (nType & MB_DEFBUTTON2) != 0 ? IDNO : IDYES;
+  const UINT nButtons = nType & 0x0F;  // the low four bits choose the buttons
+  const bool bYesNo = nButtons == MB_YESNO;
+  const bool bCancel = nButtons == MB_OKCANCEL;
+  const int nDefault = bYesNo ? ((nType & MB_DEFBUTTON2) != 0 ? IDNO : IDYES) : IDOK;
   if (AfxHasModalHook()) {
     AfxModalRequest request;
     request.kind = AfxModalRequest::Kind::MessageBox;
@@ -66,18 +68,22 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
     request.strCaption = AfxGetAppName();
     request.nType = nType;
     const int nAnswer = AfxCallModalHook(request);
-    return bYesNo && (nAnswer == IDYES || nAnswer == IDNO) ? nAnswer : nDefault;
+    if (bYesNo) return nAnswer == IDYES || nAnswer == IDNO ? nAnswer : nDefault;
+    return bCancel && nAnswer == IDCANCEL ? IDCANCEL : IDOK;
   }
+  const QMessageBox::StandardButtons buttons = bYesNo    ? QMessageBox::Yes | QMessageBox::No
+                                               : bCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                         : QMessageBox::Ok;
   QMessageBox box(bYesNo ? QMessageBox::Question : QMessageBox::NoIcon, AfxToQString(AfxGetAppName()),
-                  AfxToQString(lpszText), bYesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, MainWidget());
+                  AfxToQString(lpszText), buttons, MainWidget());
   box.setTextFormat(Qt::PlainText);
   if (bYesNo) {
     box.setDefaultButton(nDefault == IDYES ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
   }
   const int nPressed = box.exec();
-  if (!bYesNo) return IDOK;
-  return nPressed == QMessageBox::Yes ? IDYES : IDNO;
+  if (bYesNo) return nPressed == QMessageBox::Yes ? IDYES : IDNO;
+  return bCancel && nPressed != QMessageBox::Ok ? IDCANCEL : IDOK;
 }
 
 // ---- CDialog ----------------------------------------------------------------------------------

@@ -103,24 +103,25 @@ class CFileDialog : public CCmdTarget {
   CString m_strFilter;
 };
 
-// A modal box captioned with the application's title: one OK button, or with MB_YESNO the
-// buttons Yes and No, Yes the default unless MB_DEFBUTTON2 makes it No. Returns the button
-// pressed (IDOK, IDYES, IDNO); closing a Yes/No box counts as No.
+// A modal box captioned with the application's title: one OK button (MB_OK), OK and Cancel
+// (MB_OKCANCEL), or Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No).
+// Returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO); closing a box counts as Cancel or No.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // What a modal box or dialog asks the test hook.
 struct AfxModalRequest {
-  enum class Kind { MessageBox, Dialog, FileDialog };
+  enum class Kind { MessageBox, Dialog, FileDialog, PopupMenu };
   Kind kind = Kind::MessageBox;
   CString strText;     // message box: its text; dialog: its caption; file dialog: its title
   CString strCaption;  // message box: its caption
-  UINT nType = 0;      // message box: its buttons and default (MB_YESNO, MB_DEFBUTTON2)
+  UINT nType = MB_OK;  // message box: its buttons and default (MB_OKCANCEL, MB_YESNO, MB_DEFBUTTON2)
   CDialog* pDialog = nullptr;  // dialog: its controls exist and show the members' data
   BOOL bOpenFileDialog = FALSE;
   CString strInitialName;     // file dialog: the name it was given
   std::vector<CString> filterLabels;  // file dialog: its filters as they read
   std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
+  // Popup menu (strText: its first item): the hook answers with the command chosen, or 0 for none.
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again); for a Yes/No box

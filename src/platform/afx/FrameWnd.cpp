@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,11 +15,15 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QUrl>
 
 #include <map>
 
+#include "afx/Dialog.h"
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "afx/WinApp.h"
@@ -53,6 +59,7 @@ QKeySequence KeysOf(const AFX_ACCEL& accel) {
     switch (vk) {
       case 0x08: key = Qt::Key_Backspace; break;
       case 0x09: key = Qt::Key_Tab; break;
+      case 0x0D: key = Qt::Key_Return; break;
       case 0x2D: key = Qt::Key_Insert; break;
       case 0x2E: key = Qt::Key_Delete; break;
       default: return QKeySequence();
@@ -131,6 +138,7 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
 IMPLEMENT_DYNAMIC(CControlBar, CWnd)
 IMPLEMENT_DYNAMIC(CToolBar, CControlBar)
 IMPLEMENT_DYNAMIC(CStatusBar, CControlBar)
+IMPLEMENT_DYNAMIC(CTextBar, CControlBar)
 
 namespace {
 
@@ -154,6 +162,18 @@ void CControlBar::SetBarStyle(DWORD dwStyle) { m_dwStyle = dwStyle; }
 
 void CControlBar::EnableDocking(DWORD dwDockStyle) {
   m_dwDockStyle = dwDockStyle;
+  if (auto* pDock = qobject_cast<QDockWidget*>(GetWidget())) {
+    Qt::DockWidgetAreas areas;
+    if (dwDockStyle & CBRS_ALIGN_TOP) areas |= Qt::TopDockWidgetArea;
+    if (dwDockStyle & CBRS_ALIGN_BOTTOM) areas |= Qt::BottomDockWidgetArea;
+    if (dwDockStyle & CBRS_ALIGN_LEFT) areas |= Qt::LeftDockWidgetArea;
+    if (dwDockStyle & CBRS_ALIGN_RIGHT) areas |= Qt::RightDockWidgetArea;
+    pDock->setAllowedAreas(areas);
+    QDockWidget::DockWidgetFeatures features = QDockWidget::DockWidgetClosable;
+    if (areas != Qt::DockWidgetAreas()) features |= QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable;
+    pDock->setFeatures(features);
+    return;
+  }
   auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
   if (pToolBar == nullptr) return;
   Qt::ToolBarAreas areas;
@@ -169,6 +189,16 @@ void CControlBar::EnableDocking(DWORD dwDockStyle) {
 BOOL CControlBar::IsVisible() const { return GetWidget() != nullptr && !GetWidget()->isHidden() ? TRUE : FALSE; }
 
 DWORD CControlBar::GetDockSide() const {
+  if (auto* pDock = qobject_cast<QDockWidget*>(GetWidget())) {
+    auto* pMain = qobject_cast<QMainWindow*>(pDock->parentWidget());
+    if (pDock->isFloating() || pMain == nullptr) return 0;
+    switch (pMain->dockWidgetArea(pDock)) {
+      case Qt::LeftDockWidgetArea: return CBRS_ALIGN_LEFT;
+      case Qt::TopDockWidgetArea: return CBRS_ALIGN_TOP;
+      case Qt::BottomDockWidgetArea: return CBRS_ALIGN_BOTTOM;
+      default: return CBRS_ALIGN_RIGHT;
+    }
+  }
   auto* pToolBar = qobject_cast<QToolBar*>(GetWidget());
   if (pToolBar == nullptr) return CBRS_ALIGN_BOTTOM;
   if (pToolBar->isFloating()) return 0;
@@ -283,6 +313,147 @@ CString CStatusBar::GetPaneText(int nIndex) const {
 void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
   if (nIndex < 0 || nIndex >= static_cast<int>(m_panes.size()) || GetWidget() == nullptr) return;
   AfxSetLabelText(static_cast<QLabel*>(m_panes[static_cast<size_t>(nIndex)]), lpszNewText);
+}
+
+namespace {
+
+// The text view of a text bar: as wide as a column of facts wants to be. While it has the focus,
+// copying and selecting all are its own, before the frame's accelerators of the same keys.
+struct AfxTextView : QTextEdit {
+  explicit AfxTextView(QWidget* pParent) : QTextEdit(pParent) {}
+  QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QTextEdit::sizeHint().height()); }
+  bool event(QEvent* pEvent) override {
+    if (pEvent->type() == QEvent::ShortcutOverride) {
+      auto* pKey = static_cast<QKeyEvent*>(pEvent);
+      if (pKey->matches(QKeySequence::Copy) || pKey->matches(QKeySequence::SelectAll)) {
+        pKey->accept();
+        return true;
+      }
+    }
+    return QTextEdit::event(pEvent);
+  }
+};
+
+Qt::DockWidgetArea DockAreaOf(DWORD dwStyle) {
+  if (dwStyle & CBRS_ALIGN_LEFT) return Qt::LeftDockWidgetArea;
+  if (dwStyle & CBRS_ALIGN_TOP) return Qt::TopDockWidgetArea;
+  if (dwStyle & CBRS_ALIGN_BOTTOM) return Qt::BottomDockWidgetArea;
+  return Qt::RightDockWidgetArea;
+}
+
+}  // namespace
+
+BOOL CTextBar::Create(CWnd* pParentWnd, const char* lpszTitle, DWORD dwStyle, UINT nID) {
+  auto* pMain = qobject_cast<QMainWindow*>(pParentWnd->GetWidget());
+  if (pMain == nullptr) return FALSE;
+  auto* pWidget = new AfxBarWidget<QDockWidget>(this, pMain);
+  AttachWidget(pWidget, pWidget);
+  pWidget->setWindowTitle(AfxToQString(lpszTitle));
+  auto* pView = new AfxTextView(pWidget);
+  pView->setReadOnly(true);
+  pView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  pView->setFocusPolicy(Qt::ClickFocus);  // Tab and the arrow keys stay with the image
+  pView->setLineWrapMode(QTextEdit::WidgetWidth);
+  pWidget->setWidget(pView);
+  pWidget->setFeatures(QDockWidget::DockWidgetClosable);
+  pWidget->setAllowedAreas(DockAreaOf(dwStyle));
+  pMain->addDockWidget(DockAreaOf(dwStyle), pWidget);
+  pWidget->setVisible((dwStyle & WS_VISIBLE) != 0);
+  return CreateBar(pParentWnd, dwStyle, nID, pWidget);
+}
+
+void CTextBar::SetText(const char* lpszText) {
+  auto* pDock = qobject_cast<QDockWidget*>(GetWidget());
+  auto* pView = pDock != nullptr ? qobject_cast<QTextEdit*>(pDock->widget()) : nullptr;
+  if (pView == nullptr) return;
+  m_strText = lpszText != nullptr ? lpszText : "";
+  const QString text = AfxToQString(m_strText);
+  // The values start one space after the widest caption.
+  int nCaption = 0;
+  for (const QString& line : text.split(QLatin1Char('\n'))) {
+    const qsizetype nTab = line.indexOf(QLatin1Char('\t'));
+    if (nTab > 0) nCaption = std::max(nCaption, pView->fontMetrics().horizontalAdvance(line.left(nTab)));
+  }
+  const int nValues = nCaption + pView->fontMetrics().averageCharWidth() * 2;
+  pView->setTabStopDistance(nValues);
+  if (pView->toPlainText() == text) return;
+  pView->setPlainText(text);
+  // A value too long for its line goes on in the values' column.
+  QTextBlockFormat hanging;
+  hanging.setLeftMargin(nValues);
+  hanging.setTextIndent(-nValues);
+  QTextCursor all(pView->document());
+  all.select(QTextCursor::Document);
+  all.mergeBlockFormat(hanging);
+}
+
+CString CTextBar::GetText() const { return m_strText; }
+
+// ---- CMenu ------------------------------------------------------------------------------------
+
+CMenu::~CMenu() = default;
+
+BOOL CMenu::LoadMenu(UINT nIDResource) {
+  m_pEntries = AfxFindMenuResource(nIDResource);
+  m_subMenus.clear();
+  return m_pEntries != nullptr ? TRUE : FALSE;
+}
+
+CMenu* CMenu::GetSubMenu(int nPos) {
+  int nDepth = 0;
+  int nFound = 0;
+  for (const AFX_MENU_ENTRY* pEntry = m_pEntries; pEntry != nullptr && pEntry->kind != AfxMenuKind::End; ++pEntry) {
+    if (pEntry->kind == AfxMenuKind::EndPopup) {
+      if (--nDepth < 0) break;
+      continue;
+    }
+    if (pEntry->kind != AfxMenuKind::Popup) continue;
+    if (nDepth++ == 0 && nFound++ == nPos) {
+      auto pMenu = std::make_unique<CMenu>();
+      pMenu->m_pEntries = pEntry + 1;
+      m_subMenus.push_back(std::move(pMenu));
+      return m_subMenus.back().get();
+    }
+  }
+  return nullptr;
+}
+
+BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
+  CFrameWnd* pFrame = pWnd == nullptr ? nullptr
+                      : pWnd->IsKindOf(RUNTIME_CLASS(CFrameWnd)) ? static_cast<CFrameWnd*>(pWnd)
+                                                                  : pWnd->GetParentFrame();
+  if (pFrame == nullptr || m_pEntries == nullptr) return FALSE;
+  QMenu menu(pWnd->GetWidget());
+  AfxModalRequest request;
+  request.kind = AfxModalRequest::Kind::PopupMenu;
+  for (const AFX_MENU_ENTRY* pEntry = m_pEntries; pEntry->kind == AfxMenuKind::Item || pEntry->kind == AfxMenuKind::Separator;
+       ++pEntry) {
+    if (pEntry->kind == AfxMenuKind::Separator) {
+      menu.addSeparator();
+      continue;
+    }
+    if (request.strText.IsEmpty()) request.strText = pEntry->lpszText;
+    CCmdUI state(pEntry->nID);
+    state.DoUpdate(pFrame);
+    QAction* pAction = menu.addAction(AfxToQString(pEntry->lpszText));
+    pAction->setData(pEntry->nID);
+    pAction->setStatusTip(AfxToQString(PromptOf(pEntry->nID)));
+    pAction->setEnabled(state.m_bEnabled != FALSE);
+    if (state.m_nCheck >= 0) {
+      pAction->setCheckable(true);
+      pAction->setChecked(state.m_nCheck != 0);
+    }
+  }
+  UINT nChosen = 0;
+  {
+    AfxModalScope scope;
+    if (AfxHasModalHook()) {
+      nChosen = static_cast<UINT>(AfxCallModalHook(request));
+    } else if (QAction* pChosen = menu.exec(QPoint(x, y))) {
+      nChosen = pChosen->data().toUInt();
+    }
+  }
+  return nChosen != 0 && pFrame->ExecuteCommand(nChosen) ? TRUE : FALSE;
 }
 
 // ---- CFrameWnd --------------------------------------------------------------------------------
@@ -435,6 +606,21 @@ void CFrameWnd::EnableDocking(DWORD dwDockStyle) {
 
 void CFrameWnd::DockControlBar(CControlBar* pBar, UINT nDockBarID) {
   auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (auto* pDock = pBar != nullptr ? qobject_cast<QDockWidget*>(pBar->GetWidget()) : nullptr) {
+    Qt::DockWidgetArea area = Qt::RightDockWidgetArea;
+    switch (nDockBarID) {
+      case AFX_IDW_DOCKBAR_LEFT: area = Qt::LeftDockWidgetArea; break;
+      case AFX_IDW_DOCKBAR_TOP: area = Qt::TopDockWidgetArea; break;
+      case AFX_IDW_DOCKBAR_BOTTOM: area = Qt::BottomDockWidgetArea; break;
+      default: break;
+    }
+    if (!pDock->isAreaAllowed(area)) return;
+    const bool bVisible = !pDock->isHidden();
+    pDock->setFloating(false);
+    pMain->addDockWidget(area, pDock);
+    pDock->setVisible(bVisible);
+    return;
+  }
   auto* pToolBar = pBar != nullptr ? qobject_cast<QToolBar*>(pBar->GetWidget()) : nullptr;
   if (pMain == nullptr || pToolBar == nullptr) return;
   Qt::ToolBarArea area = Qt::TopToolBarArea;
@@ -452,6 +638,12 @@ void CFrameWnd::DockControlBar(CControlBar* pBar, UINT nDockBarID) {
 }
 
 void CFrameWnd::FloatControlBar(CControlBar* pBar, CPoint point) {
+  if (auto* pDock = pBar != nullptr ? qobject_cast<QDockWidget*>(pBar->GetWidget()) : nullptr) {
+    if (!pDock->features().testFlag(QDockWidget::DockWidgetFloatable)) return;
+    pDock->setFloating(true);
+    pDock->move(point.x, point.y);
+    return;
+  }
   auto* pToolBar = pBar != nullptr ? qobject_cast<QToolBar*>(pBar->GetWidget()) : nullptr;
   if (pToolBar == nullptr || !pToolBar->isFloatable()) return;
   // What Qt's own undocking does, which it offers no call for: the bar becomes a tool window of
@@ -709,6 +901,8 @@ void CFrameWnd::UpdateMenu(int nMenu) {
     }
   }
 }
+
+BOOL CFrameWnd::InModalState() const { return AfxModalScope::Active() ? TRUE : FALSE; }
 
 void CFrameWnd::RefreshCommandStates() {
   for (CControlBar* pBar : m_listControlBars) {

@@ -1,4 +1,5 @@
-// COleDataSource: offers a file drop (CF_HDROP) and runs the drag of it.
+// COleDataSource: offers a file drop (CF_HDROP) and runs the drag of it, or puts files, a picture
+// (CF_DIB) and text (CF_TEXT) on the clipboard.
 //
 // The DROPFILES block handed to CacheGlobalData is turned into a Qt drag carrying the files as
 // text/uri-list, so they can be dropped into a file manager or onto another program.
@@ -13,6 +14,8 @@
 
 using CLIPFORMAT = WORD;
 using DROPEFFECT = DWORD;
+inline constexpr CLIPFORMAT CF_TEXT = 1;   // bytes up to a NUL
+inline constexpr CLIPFORMAT CF_DIB = 8;    // a packed bitmap: header, rows
 inline constexpr CLIPFORMAT CF_HDROP = 15;
 inline constexpr DROPEFFECT DROPEFFECT_NONE = 0;
 inline constexpr DROPEFFECT DROPEFFECT_COPY = 1;
@@ -28,10 +31,21 @@ class COleDataSource : public CObject {
   COleDataSource(const COleDataSource&) = delete;
   COleDataSource& operator=(const COleDataSource&) = delete;
 
-  // Offers hGlobal in clipboard format cfFormat. The data source owns the block from now on
-  // (a block offered earlier in the same format is freed).
+  // Offers hGlobal in clipboard format cfFormat (CF_HDROP, CF_DIB or CF_TEXT; any other is freed
+  // at once). The data source owns the block from now on (a block offered earlier in the same
+  // format is freed).
   void CacheGlobalData(CLIPFORMAT cfFormat, HGLOBAL hGlobal, FORMATETC* lpFormatEtc = nullptr);
   void Empty();
+
+  // Puts what is offered on the desktop's clipboard, this program its owner until another takes
+  // it, and empties the data source. Files (CF_HDROP) go as text/uri-list and as the file managers'
+  // x-special/gnome-copied-files ("copy", then a file: URL a line), each name's bytes
+  // percent-encoded; a picture (CF_DIB: BITMAPINFOHEADER, 24 or 32 bits, uncompressed, either row
+  // order) as an image other programs ask for as image/png; text (CF_TEXT) as text in every text
+  // form. Text that is not UTF-8 is offered as the window shows it (each stray byte as \xNN), and
+  // its exact bytes as text/plain;charset=unknown-8bit. FALSE, the clipboard untouched, when
+  // nothing usable is offered.
+  BOOL SetClipboard();
 
   // Runs the drag of what is offered; returns when the drag ends or is cancelled, with the
   // effect the target chose (DROPEFFECT_NONE when cancelled).
@@ -50,4 +64,6 @@ class COleDataSource : public CObject {
   static DragDropHook s_testDragHook;
 
   HGLOBAL m_hDrop = nullptr;
+  HGLOBAL m_hDib = nullptr;
+  HGLOBAL m_hText = nullptr;
 };

@@ -171,12 +171,21 @@ CString AfxGetEditBytes(const QWidget* pEdit) {
   return AfxEncodeText(multiLine ? QString(shown).replace('\n', "\r\n") : shown, encoding);
 }
 
+namespace {
+
+// A file: URL of a path's bytes, each percent-encoded but letters, digits and "-._~/".
+QByteArray FileUrlOf(const std::string& file) { return "file://" + QByteArray::fromStdString(file).toPercentEncoding("/"); }
+
+}  // namespace
+
 QByteArray AfxUriListOfFiles(const std::vector<std::string>& files) {
   QByteArray list;
-  for (const std::string& file : files) {
-    list += "file://";
-    list += QByteArray::fromStdString(file).toPercentEncoding("/");
-    list += "\r\n";
-  }
+  for (const std::string& file : files) list += FileUrlOf(file) + "\r\n";
+  return list;
+}
+
+QByteArray AfxCopiedFilesOf(const std::vector<std::string>& files) {
+  QByteArray list("copy");
+  for (const std::string& file : files) list += "\n" + FileUrlOf(file);
   return list;
 }

@@ -72,6 +72,9 @@ CString AfxGetEditBytes(const QWidget* pEdit);
 // percent-encoded one by one (letters, digits, "-._~/" as they are), so that a name that is not
 // UTF-8 reaches the drop target unchanged.
 QByteArray AfxUriListOfFiles(const std::vector<std::string>& files);
+// The file managers' copied files (x-special/gnome-copied-files): "copy", then each file's URL
+// as in AfxUriListOfFiles, one a line.
+QByteArray AfxCopiedFilesOf(const std::vector<std::string>& files);
 inline QColor AfxToQColor(COLORREF cr) { return QColor(GetRValue(cr), GetGValue(cr), GetBValue(cr)); }
 
 // Ties a widget to its window object; whichever goes first unties the other.

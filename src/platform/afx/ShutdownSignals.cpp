@@ -33,9 +33,10 @@ extern "C" void OnShutdownSignal(int nSignal) {
 }
 
 void CloseMainWindow() {
-  // A modal box, dialog or drag is cancelled first, and the frame closed once its loop has
-  // returned: the frame must not go away beneath the handler that opened it.
+  // A modal box, dialog, popup menu or drag is cancelled first, and the frame closed once its
+  // loop has returned: the frame must not go away beneath the handler that opened it.
   if (AfxModalScope::Active()) {
+    if (QWidget* pPopup = QApplication::activePopupWidget()) pPopup->close();  // a popup menu
     if (QWidget* pModal = QApplication::activeModalWidget()) {
       if (auto* pDialog = qobject_cast<QDialog*>(pModal)) pDialog->reject();
       else pModal->close();

@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QClipboard>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -823,6 +824,11 @@ void AfxWinInit(int argc, char** argv) {
 
 void AfxWinTerm() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // On Wayland what this program put on the clipboard goes with it (the compositor keeps no copy):
+  // it is let go while the clipboard still exists, which would otherwise keep it to the end. (On X
+  // a clipboard manager may take it over at exit.)
+  if (g_pQtApp != nullptr && AfxCompositorPlacesWindows() && QGuiApplication::clipboard()->ownsClipboard())
+    QGuiApplication::clipboard()->clear();
   if (g_pQtTexts != nullptr) QCoreApplication::removeTranslator(g_pQtTexts.get());
   g_pQtTexts.reset();
   g_pQtApp.reset();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -127,6 +129,32 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
   return n < 0 ? 0 : (n > 1023 ? 1023 : n);
 }
 
+// ---- CBitmap ---------------------------------------------------------------------------------
+
+CBitmap::CBitmap() = default;
+CBitmap::~CBitmap() = default;
+
+BOOL CBitmap::CreateBitmap(int nWidth, int nHeight, UINT /*nPlanes*/, UINT /*nBitcount*/, const void* /*lpBits*/) {
+  if (nWidth <= 0 || nHeight <= 0) return FALSE;
+  auto pImage = std::make_unique<QImage>(nWidth, nHeight, QImage::Format_RGB32);
+  if (pImage->isNull()) return FALSE;
+  pImage->fill(Qt::black);
+  m_pImage = std::move(pImage);
+  return TRUE;
+}
+
+CSize CBitmap::GetSize() const { return m_pImage ? CSize(m_pImage->width(), m_pImage->height()) : CSize(); }
+
+DWORD CBitmap::GetBitmapBits(DWORD dwCount, LPVOID lpBits) const {
+  if (!m_pImage || lpBits == nullptr) return 0;
+  // Qt's 32-bit pixels lie in memory as Windows lays them: blue, green, red, then the fourth byte.
+  const std::size_t rowBytes = 4 * static_cast<std::size_t>(m_pImage->width());
+  std::size_t copied = 0;
+  for (int y = 0; y < m_pImage->height() && copied + rowBytes <= dwCount; ++y, copied += rowBytes)
+    std::memcpy(static_cast<BYTE*>(lpBits) + copied, m_pImage->constScanLine(y), rowBytes);
+  return static_cast<DWORD>(copied);
+}
+
 // ---- CDC --------------------------------------------------------------------------------------
 
 CDC::CDC(QPainter* pPainter) : m_pPainter(pPainter) {
@@ -134,14 +162,34 @@ CDC::CDC(QPainter* pPainter) : m_pPainter(pPainter) {
   SetViewportOrg(0, 0);
 }
 
+CDC::CDC() = default;
+
+CDC::~CDC() { SelectObject(nullptr); }
+
+BOOL CDC::CreateCompatibleDC(CDC* /*pDC*/) { return TRUE; }
+
+CBitmap* CDC::SelectObject(CBitmap* pBitmap) {
+  CBitmap* pPrevious = m_pSelected;
+  m_pMemoryPainter.reset();  // ends painting into the bitmap selected before
+  m_pPainter = nullptr;
+  m_pSelected = pBitmap;
+  if (pBitmap != nullptr && pBitmap->m_pImage) {
+    m_pMemoryPainter = std::make_unique<QPainter>(pBitmap->m_pImage.get());
+    m_pPainter = m_pMemoryPainter.get();
+    m_dDeviceRatio = 1.0;
+    SetViewportOrg(0, 0);
+  }
+  return pPrevious;
+}
+
 void CDC::FillRect(const RECT* lpRect, CBrush* pBrush) {
-  if (lpRect == nullptr || pBrush == nullptr) return;
+  if (m_pPainter == nullptr || lpRect == nullptr || pBrush == nullptr) return;
   m_pPainter->fillRect(QRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top),
                        AfxToQColor(pBrush->GetColor()));
 }
 
 BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
-  if (lpszString == nullptr || nCount < 0) return FALSE;
+  if (m_pPainter == nullptr || lpszString == nullptr || nCount < 0) return FALSE;
   const QString text = AfxToQString(lpszString, static_cast<std::size_t>(nCount));
   // The text starts at the device point (x, y) but is laid out in Qt's pixels, at the size the
   // user's scale gives the system font.
@@ -161,6 +209,7 @@ BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
 
 void CDC::SetViewportOrg(int x, int y) {
   m_ptViewportOrg = CPoint(x, y);
+  if (m_pPainter == nullptr) return;
   const double scale = 1.0 / m_dDeviceRatio;
   m_pPainter->setTransform(QTransform::fromScale(scale, scale).translate(x, y));
 }
@@ -408,6 +457,13 @@ void CWnd::DragAcceptFiles(BOOL bAccept) {
   if (m_pWidget != nullptr) m_pWidget->setAcceptDrops(bAccept != FALSE);
 }
 
+void CWnd::ClientToScreen(POINT* lpPoint) const {
+  if (m_pWidget == nullptr || lpPoint == nullptr) return;
+  const double ratio = UnitRatio(m_pWidget);
+  const QPoint at = ClientOf(m_pWidget)->mapToGlobal(QPointF(lpPoint->x / ratio, lpPoint->y / ratio).toPoint());
+  *lpPoint = POINT{at.x(), at.y()};
+}
+
 CFrameWnd* CWnd::GetParentFrame() const {
   for (QWidget* pWidget = m_pWidget != nullptr ? m_pWidget->parentWidget() : nullptr; pWidget != nullptr;
        pWidget = pWidget->parentWidget()) {
@@ -487,12 +543,39 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
     View()->WindowProc(WM_KEYDOWN, nChar, MAKELPARAM(static_cast<WORD>(pEvent->isAutoRepeat() ? 2 : 1), 0));
   }
   void mousePressEvent(QMouseEvent* pEvent) override {
-    if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
-    View()->WindowProc(WM_LBUTTONDOWN, MK_LBUTTON, PointParam(pEvent));
+    if (View() == nullptr) return;
+    if (pEvent->button() == Qt::LeftButton) View()->WindowProc(WM_LBUTTONDOWN, ButtonFlags(pEvent), PointParam(pEvent));
+    else if (pEvent->button() == Qt::MiddleButton) View()->WindowProc(WM_MBUTTONDOWN, ButtonFlags(pEvent), PointParam(pEvent));
   }
   void mouseReleaseEvent(QMouseEvent* pEvent) override {
-    if (View() == nullptr || pEvent->button() != Qt::LeftButton) return;
-    View()->WindowProc(WM_LBUTTONUP, 0, PointParam(pEvent));
+    if (View() == nullptr) return;
+    if (pEvent->button() == Qt::LeftButton) View()->WindowProc(WM_LBUTTONUP, ButtonFlags(pEvent), PointParam(pEvent));
+    else if (pEvent->button() == Qt::MiddleButton) View()->WindowProc(WM_MBUTTONUP, ButtonFlags(pEvent), PointParam(pEvent));
+  }
+  // Qt tracks no moves without a button held: an idle pointer costs nothing.
+  void mouseMoveEvent(QMouseEvent* pEvent) override {
+    if (View() != nullptr) View()->WindowProc(WM_MOUSEMOVE, ButtonFlags(pEvent), PointParam(pEvent));
+  }
+  // The second press of a double-click comes as the double-click alone, as on Windows.
+  void mouseDoubleClickEvent(QMouseEvent* pEvent) override {
+    if (View() == nullptr) return;
+    if (pEvent->button() == Qt::LeftButton) View()->WindowProc(WM_LBUTTONDBLCLK, ButtonFlags(pEvent), PointParam(pEvent));
+    else mousePressEvent(pEvent);
+  }
+  void contextMenuEvent(QContextMenuEvent* pEvent) override {
+    if (View() == nullptr) return;
+    const LPARAM lParam = pEvent->reason() == QContextMenuEvent::Keyboard
+                              ? MAKELPARAM(0xFFFF, 0xFFFF)
+                              : MAKELPARAM(static_cast<WORD>(pEvent->globalPos().x()), static_cast<WORD>(pEvent->globalPos().y()));
+    View()->WindowProc(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(View()->m_hWnd), lParam);
+  }
+  static WPARAM ButtonFlags(const QMouseEvent* pEvent) {
+    UINT nFlags = 0;
+    if (pEvent->buttons() & Qt::LeftButton) nFlags |= MK_LBUTTON;
+    if (pEvent->buttons() & Qt::MiddleButton) nFlags |= MK_MBUTTON;
+    if (pEvent->modifiers() & Qt::ControlModifier) nFlags |= MK_CONTROL;
+    if (pEvent->modifiers() & Qt::ShiftModifier) nFlags |= MK_SHIFT;
+    return nFlags;
   }
   // The event's position in the view's units (device pixels) as a message's lParam.
   LPARAM PointParam(const QMouseEvent* pEvent) const {

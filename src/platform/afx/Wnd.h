@@ -12,6 +12,7 @@
 #include "afx/CmdTarget.h"
 #include "win32/User.h"
 
+class QImage;
 class QPoint;
 class QWidget;
 class QPainter;
@@ -58,6 +59,26 @@ class CBrush {
   COLORREF m_crColor = 0;
 };
 
+// A bitmap in memory, 32 bits a pixel, that a memory device context paints into.
+class CBitmap {
+ public:
+  CBitmap();
+  ~CBitmap();
+  CBitmap(const CBitmap&) = delete;
+  CBitmap& operator=(const CBitmap&) = delete;
+  // nWidth x nHeight black pixels (planes and bits as Windows takes them: 1 and 32; the bits
+  // given must be NULL). FALSE when there is no memory for them.
+  BOOL CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitcount, const void* lpBits);
+  CSize GetSize() const;
+  // Copies the pixels, top row first, 4 bytes each (blue, green, red, unused), into lpBits of
+  // dwCount bytes; returns the bytes copied.
+  DWORD GetBitmapBits(DWORD dwCount, LPVOID lpBits) const;
+
+ private:
+  friend class CDC;
+  std::unique_ptr<QImage> m_pImage;
+};
+
 // A device context: paints through a Qt painter. Its defaults are those of a fresh device
 // context: the system font, black text on an opaque white background.
 //
@@ -67,6 +88,14 @@ class CBrush {
 class CDC {
  public:
   explicit CDC(QPainter* pPainter);
+  // A memory device context, once CreateCompatibleDC made it: it paints into the bitmap selected.
+  CDC();
+  ~CDC();
+  CDC(const CDC&) = delete;
+  CDC& operator=(const CDC&) = delete;
+  BOOL CreateCompatibleDC(CDC* pDC);
+  // Paints into pBitmap from now on (NULL: into nothing); returns the bitmap selected before.
+  CBitmap* SelectObject(CBitmap* pBitmap);
   QPainter* GetPainter() const { return m_pPainter; }
 
   void FillRect(const RECT* lpRect, CBrush* pBrush);
@@ -78,9 +107,11 @@ class CDC {
   CPoint GetViewportOrg() const { return m_ptViewportOrg; }
 
  private:
-  QPainter* m_pPainter;
+  QPainter* m_pPainter = nullptr;
   CPoint m_ptViewportOrg;
   double m_dDeviceRatio = 1.0;  // device pixels per Qt pixel of the painted window
+  std::unique_ptr<QPainter> m_pMemoryPainter;  // a memory context's, painting into m_pSelected
+  CBitmap* m_pSelected = nullptr;
 };
 
 // TRUE where the compositor alone places windows (Wayland): a program can neither read nor set
@@ -134,6 +165,8 @@ class CWnd : public CCmdTarget {
   BOOL SetWindowPlacement(const WINDOWPLACEMENT* lpwndpl);
   void DragAcceptFiles(BOOL bAccept = TRUE);
   CFrameWnd* GetParentFrame() const;
+  // A point of the client area (its units) in screen coordinates, as menus are placed.
+  void ClientToScreen(POINT* lpPoint) const;
 
   BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
   virtual void DoDataExchange(CDataExchange* pDX);
@@ -251,6 +284,48 @@ class CStatusBar : public CControlBar {
   std::vector<QWidget*> m_panes;  // owned by the bar's widget
 };
 
+// A bar that shows text the user can select and copy but not change: a read-only text view in a
+// bar that docks beside the view (or floats), titled, with a button that hides it. Each line
+// "caption\tvalue" shows its value in a column after the widest caption; long lines wrap.
+class CTextBar : public CControlBar {
+  DECLARE_DYNAMIC(CTextBar)
+
+ public:
+  // Docked at the side dwStyle names (CBRS_ALIGN_LEFT or CBRS_ALIGN_RIGHT), visible with
+  // WS_VISIBLE, titled lpszTitle.
+  BOOL Create(CWnd* pParentWnd, const char* lpszTitle, DWORD dwStyle, UINT nID);
+  // The text as bytes; what is not UTF-8 shows as \xNN, so no name can break the view.
+  void SetText(const char* lpszText);
+  CString GetText() const;
+
+ private:
+  CString m_strText;
+};
+
+// A menu of the resources, shown where the user asks for it. Its commands are the frame's: the
+// update handlers decide which are enabled and checked, and the one chosen runs through the
+// frame's routing after the menu has closed, as from the menu bar.
+class CMenu {
+ public:
+  CMenu() = default;
+  CMenu(const CMenu&) = delete;
+  CMenu& operator=(const CMenu&) = delete;
+  ~CMenu();
+
+  BOOL LoadMenu(UINT nIDResource);
+  // The nPos-th menu of the resource (NULL when it has none).
+  CMenu* GetSubMenu(int nPos);
+  // Shows this menu at (x, y), screen coordinates, for the frame of pWnd, and waits until it
+  // closes. TRUE when a command was chosen (it has run then). The flags are not used.
+  BOOL TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd);
+
+ private:
+  const struct AFX_MENU_ENTRY* m_pEntries = nullptr;  // this menu's first item, or the resource
+  std::vector<std::unique_ptr<CMenu>> m_subMenus;
+};
+inline constexpr UINT TPM_LEFTALIGN = 0x0000;
+inline constexpr UINT TPM_RIGHTBUTTON = 0x0002;
+
 struct CCreateContext {
   const CRuntimeClass* m_pNewViewClass = nullptr;
   CDocument* m_pCurrentDoc = nullptr;
@@ -311,6 +386,8 @@ class CFrameWnd : public CWnd {
 
   // Asks the tool bars' update handlers (at idle time).
   void RefreshCommandStates();
+  // TRUE while a modal box, dialog or popup menu of the program is open.
+  BOOL InModalState() const;
 
   CString m_strTitle;  // the window title after the document's title
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -54,10 +56,23 @@ bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned ne
   bool written = WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (written && rename(sibling.c_str(), path) == 0) return true;
-  const int error = errno;
+  const int error = errno;  // the caller learns why, not what the clean-up said
   unlink(sibling.c_str());
   errno = error;
   return false;
+}
+
+bool RewriteFileAtomically(const char* path, std::string_view bytes) {
+  char resolved[PATH_MAX];
+  if (path == nullptr || realpath(path, resolved) == nullptr) return false;
+  struct stat info {};
+  if (stat(resolved, &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (access(resolved, W_OK) != 0) return false;
+  return ReplaceFileAtomically(resolved, bytes, info.st_mode & 07777);
 }
 
 bool IsOwnFolder(const std::string& path) {

@@ -14,6 +14,14 @@ namespace vimo::platform {
 // left as it was, no new file behind and errno saying why, when any step fails.
 bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode);
 
+// Replaces the content of the existing regular file at path (a symlink is followed to the file it
+// names) as ReplaceFileAtomically does: the new bytes are written beside the file, flushed and
+// renamed over it, and the file keeps its mode. Only a file this user may write is replaced: a
+// read-only file stays as it is. False, with errno saying why and the file left whole, when any
+// step fails: EACCES (the file or its folder may not be written), ENOSPC or EDQUOT (no room),
+// EROFS, EINVAL (not a regular file), or what else the system said.
+bool RewriteFileAtomically(const char* path, std::string_view bytes);
+
 // Whether path is a real folder (not a symlink) of this user that nobody else can write to,
 // so nothing can be planted in it.
 bool IsOwnFolder(const std::string& path);

@@ -229,6 +229,18 @@ void ScreenViewer::CtrlWheel(unsigned long window, int x, int y, int notches) {
   RunProgram(argv);
 }
 
+void ScreenViewer::Click(unsigned long window, int button, int x, int y, int count) {
+  RunProgram({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x), std::to_string(y), "click",
+              "--repeat", std::to_string(count), "--delay", "50", std::to_string(button)});
+}
+
+void ScreenViewer::Drag(unsigned long window, int button, int x0, int y0, int x1, int y1) {
+  const std::string w = std::to_string(window);
+  RunProgram({"xdotool", "mousemove", "--window", w, std::to_string(x0), std::to_string(y0), "mousedown", std::to_string(button),
+              "mousemove", "--window", w, std::to_string((x0 + x1) / 2), std::to_string((y0 + y1) / 2), "mousemove", "--window", w,
+              std::to_string(x1), std::to_string(y1), "mouseup", std::to_string(button)});
+}
+
 Pixels ScreenViewer::Grab(unsigned long window) {
   return ParsePpm(RunProgram({"import", "-window", Hex(window), "-depth", "8", "ppm:-"}).out);
 }

@@ -67,6 +67,10 @@ class ScreenViewer {
   static void Type(unsigned long window, const std::string& keys);
   // Turns the mouse wheel notches (up when positive) with Ctrl held, the pointer at (x, y).
   static void CtrlWheel(unsigned long window, int x, int y, int notches);
+  // Mouse button (1 left, 2 middle, 3 right) clicked count times at (x, y) of the window; pressed
+  // at (x0, y0), moved to (x1, y1) and released there.
+  static void Click(unsigned long window, int button, int x, int y, int count = 1);
+  static void Drag(unsigned long window, int button, int x0, int y0, int x1, int y1);
   // What the X server shows of the window now.
   static Pixels Grab(unsigned long window);
   // Grabs until pred holds; that grab, or an empty one (width 0) after the timeout.

@@ -61,6 +61,8 @@ ViewerSession::ViewerSession() {
         for (const std::string& path : answer) request.files.emplace_back(path);
         return answer.empty() ? IDCANCEL : IDOK;
       }
+      case AfxModalRequest::Kind::PopupMenu:
+        return 0;  // closed without a choice
       default:
         dialogs.emplace_back(request.strText.str());
         return dialogHandler ? dialogHandler(request.pDialog) : IDOK;
@@ -80,6 +82,8 @@ ViewerSession::~ViewerSession() {
   g_bBrowseFromOpened = 0;
   g_bFitToWindow = 0;
   g_bPhotosUpright = 1;
+  g_bKeepZoom = 0;
+  g_nSlideshowSeconds = 5;
   SetConvertOtherFormats(false, 0);
 }
 

@@ -1,0 +1,186 @@
+#include "doc/LosslessTurn.h"
+
+#include <libexif/exif-data.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "win32/SafeFiles.h"
+
+namespace {
+
+struct TransformRelease {
+  void operator()(void* handle) const { tjDestroy(handle); }
+};
+struct JpegBufferRelease {
+  void operator()(unsigned char* buffer) const { tjFree(buffer); }
+};
+struct ExifMemRelease {
+  void operator()(ExifMem* mem) const { exif_mem_unref(mem); }
+};
+struct ExifDataRelease {
+  void operator()(ExifData* data) const { exif_data_unref(data); }
+};
+
+// The transform that shows stored pixels as EXIF orientation nOrientation says.
+TJXOP TransformOf(int nOrientation) {
+  switch (nOrientation) {
+    case 2: return TJXOP_HFLIP;
+    case 3: return TJXOP_ROT180;
+    case 4: return TJXOP_VFLIP;
+    case 5: return TJXOP_TRANSPOSE;
+    case 6: return TJXOP_ROT90;
+    case 7: return TJXOP_TRANSVERSE;
+    case 8: return TJXOP_ROT270;
+    default: return TJXOP_NONE;
+  }
+}
+
+// Partial blocks can stay only where they end up on the right or at the bottom again: these
+// transforms move the stored right edge, respectively the bottom edge, elsewhere.
+bool MovesRightEdge(TJXOP op) { return op == TJXOP_HFLIP || op == TJXOP_ROT180 || op == TJXOP_TRANSVERSE || op == TJXOP_ROT270; }
+bool MovesBottomEdge(TJXOP op) { return op == TJXOP_VFLIP || op == TJXOP_ROT180 || op == TJXOP_TRANSVERSE || op == TJXOP_ROT90; }
+
+// A JPEG's header segments, up to its first scan.
+struct Segment {
+  std::size_t at = 0;      // the marker's first byte
+  std::size_t length = 0;  // the whole segment, marker included
+  unsigned char marker = 0;
+};
+
+std::vector<Segment> HeaderSegments(const std::string& jpeg) {
+  std::vector<Segment> segments;
+  const auto byte = [&jpeg](std::size_t at) { return static_cast<unsigned char>(jpeg[at]); };
+  for (std::size_t at = 2; at + 4 <= jpeg.size() && byte(at) == 0xFF;) {
+    const unsigned char marker = byte(at + 1);
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) break;
+    const std::size_t length = 2 + (std::size_t{byte(at + 2)} << 8 | byte(at + 3));
+    if (length < 4 || at + length > jpeg.size()) break;
+    segments.push_back(Segment{at, length, marker});
+    at += length;
+  }
+  return segments;
+}
+
+bool IsExifSegment(const std::string& jpeg, const Segment& segment) {
+  return segment.marker == 0xE1 && segment.length >= 10 && jpeg.compare(segment.at + 4, 6, std::string("Exif\0\0", 6)) == 0;
+}
+
+// Sets a SHORT or LONG entry of tag in ifd to value, when the block has that entry.
+void SetNumber(ExifData* data, ExifIfd ifd, ExifTag tag, unsigned value) {
+  ExifEntry* entry = exif_content_get_entry(data->ifd[ifd], tag);
+  if (entry == nullptr || entry->components != 1 || entry->data == nullptr) return;
+  const ExifByteOrder order = exif_data_get_byte_order(data);
+  if (entry->format == EXIF_FORMAT_SHORT && entry->size >= 2 && value <= 0xFFFF)
+    exif_set_short(entry->data, order, static_cast<ExifShort>(value));
+  else if (entry->format == EXIF_FORMAT_LONG && entry->size >= 4)
+    exif_set_long(entry->data, order, value);
+}
+
+}  // namespace
+
+BOOL CLosslessTurn::Load(const char* path) {
+  m_strPath = path;
+  m_bytes.clear();
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  if (!file) return FALSE;
+  char buffer[65536];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;) m_bytes.append(buffer, got);
+  if (std::ferror(file.get())) return FALSE;
+  const std::unique_ptr<void, TransformRelease> handle(tjInitTransform());
+  int colourspace = 0;
+  if (!handle || m_bytes.size() < 3 || m_bytes.compare(0, 3, "\xFF\xD8\xFF") != 0 ||
+      tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char*>(m_bytes.data()), m_bytes.size(), &m_nWidth,
+                          &m_nHeight, &m_nSubsampling, &colourspace) != 0 ||
+      m_nSubsampling < 0 || m_nSubsampling >= TJ_NUMSAMP)
+    return FALSE;
+  m_bProgressive = FALSE;
+  for (const Segment& segment : HeaderSegments(m_bytes)) m_bProgressive |= segment.marker == 0xC2;
+  return TRUE;
+}
+
+BOOL CLosslessTurn::IsWhole(int nOrientation, int& nKeptWidth, int& nKeptHeight) const {
+  const TJXOP op = TransformOf(nOrientation);
+  const int nBlockWidth = tjMCUWidth[m_nSubsampling];
+  const int nBlockHeight = tjMCUHeight[m_nSubsampling];
+  nKeptWidth = MovesRightEdge(op) ? m_nWidth / nBlockWidth * nBlockWidth : m_nWidth;
+  nKeptHeight = MovesBottomEdge(op) ? m_nHeight / nBlockHeight * nBlockHeight : m_nHeight;
+  return nKeptWidth == m_nWidth && nKeptHeight == m_nHeight ? TRUE : FALSE;
+}
+
+CLosslessTurn::Result CLosslessTurn::Save(int nOrientation, BOOL bTrim) {
+  m_nError = 0;
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  const BOOL bWhole = IsWhole(nOrientation, nKeptWidth, nKeptHeight);
+  if (!bWhole && !bTrim) return Result::kNeedsTrim;
+  // A picture whose every block would be cut has nothing left to write.
+  if (nKeptWidth == 0 || nKeptHeight == 0) return Result::kUnreadable;
+  const std::unique_ptr<void, TransformRelease> handle(tjInitTransform());
+  if (!handle) return Result::kUnreadable;
+  tjtransform transform{};
+  transform.op = TransformOf(nOrientation);
+  // Markers are copied (no TJXOPT_COPYNONE); a damaged file stops the transform instead of
+  // giving a picture with grey blocks.
+  transform.options = (bWhole ? TJXOPT_PERFECT : TJXOPT_TRIM) | (m_bProgressive ? TJXOPT_PROGRESSIVE : 0);
+  unsigned char* pTurned = nullptr;
+  unsigned long nTurned = 0;
+  const int nResult = tjTransform(handle.get(), reinterpret_cast<const unsigned char*>(m_bytes.data()), m_bytes.size(), 1,
+                                  &pTurned, &nTurned, &transform, TJFLAG_STOPONWARNING);
+  const std::unique_ptr<unsigned char, JpegBufferRelease> turned(pTurned);
+  if (nResult != 0 || !turned) return Result::kUnreadable;
+  std::string bytes(reinterpret_cast<const char*>(turned.get()), nTurned);
+  const bool bSideways = nOrientation >= 5;
+  if (!UprightExif(bytes, bSideways ? nKeptHeight : nKeptWidth, bSideways ? nKeptWidth : nKeptHeight))
+    return Result::kUnreadable;
+  if (!vimo::platform::RewriteFileAtomically(m_strPath, bytes)) {
+    m_nError = errno;
+    return Result::kNotWritten;
+  }
+  return Result::kDone;
+}
+
+BOOL CLosslessTurn::UprightExif(std::string& jpeg, int nWidth, int nHeight) {
+  const std::vector<Segment> segments = HeaderSegments(jpeg);
+  const auto exif = std::find_if(segments.begin(), segments.end(),
+                                 [&jpeg](const Segment& segment) { return IsExifSegment(jpeg, segment); });
+  if (exif == segments.end()) return TRUE;  // no EXIF block: nothing says another orientation
+  const std::unique_ptr<ExifMem, ExifMemRelease> mem(exif_mem_new_default());
+  const std::unique_ptr<ExifData, ExifDataRelease> data(mem ? exif_data_new_mem(mem.get()) : nullptr);
+  if (!data) return FALSE;
+  // Every tag is kept as it is: none dropped as unknown, none added or "fixed".
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_load_data(data.get(), reinterpret_cast<const unsigned char*>(jpeg.data()) + exif->at + 4,
+                      static_cast<unsigned int>(exif->length - 4));
+  SetNumber(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION, 1);
+  SetNumber(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, static_cast<unsigned>(nWidth));
+  SetNumber(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, static_cast<unsigned>(nHeight));
+  // The thumbnail shows the old turn: it goes, with the directory that describes it.
+  if (data->data != nullptr) exif_mem_free(mem.get(), data->data);
+  data->data = nullptr;
+  data->size = 0;
+  ExifContent* thumbnail = data->ifd[EXIF_IFD_1];
+  while (thumbnail->count > 0) exif_content_remove_entry(thumbnail, thumbnail->entries[0]);
+  unsigned char* pSaved = nullptr;
+  unsigned int nSaved = 0;
+  exif_data_save_data(data.get(), &pSaved, &nSaved);
+  const auto release = [&mem](unsigned char* p) { exif_mem_free(mem.get(), p); };
+  std::unique_ptr<unsigned char, decltype(release)> owned(pSaved, release);
+  if (!owned || nSaved < 6 || nSaved + 2 > 0xFFFF) return FALSE;
+  std::string segment = "\xFF\xE1";
+  segment += static_cast<char>((nSaved + 2) >> 8);
+  segment += static_cast<char>((nSaved + 2) & 0xFF);
+  segment.append(reinterpret_cast<const char*>(owned.get()), nSaved);
+  jpeg.replace(exif->at, exif->length, segment);
+  return TRUE;
+}

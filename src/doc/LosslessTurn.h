@@ -1,0 +1,49 @@
+// A JPEG file turned in place without loss: libjpeg-turbo's transform moves the compressed blocks,
+// nothing is decoded and encoded again. The file keeps its other markers (EXIF, ICC profile,
+// XMP, comments); its EXIF orientation becomes 1, its EXIF pixel size the new one, and its
+// embedded thumbnail, which would show the old turn, is dropped.
+#pragma once
+
+#include <string>
+
+#include "afx/afx.h"
+
+class CLosslessTurn {
+ public:
+  enum class Result {
+    kDone,         // the turned file is in place
+    kNeedsTrim,    // the edges hold partial blocks that cannot be turned: only with bTrim
+    kUnreadable,   // not a JPEG, cut short or damaged, or the file cannot be read
+    kNotWritten,   // the turned file could not be written; the old one is whole (see GetError)
+  };
+
+  // Reads the file (a regular file, symlinks followed). FALSE when it cannot be read or its
+  // header is not a JPEG's.
+  BOOL Load(const char* path);
+  int GetWidth() const { return m_nWidth; }
+  int GetHeight() const { return m_nHeight; }
+
+  // Whether turning by nOrientation (1 to 8, as a photo's EXIF orientation says how its stored
+  // pixels are to be shown) keeps every pixel; otherwise the edge blocks that cannot move leave
+  // the width and height given here (as stored, before the turn).
+  BOOL IsWhole(int nOrientation, int& nKeptWidth, int& nKeptHeight) const;
+
+  // Turns the loaded file by nOrientation and writes it over the file it came from: beside it
+  // first, flushed, then renamed into place, keeping its permissions. With bTrim the blocks that
+  // cannot move are cut off; without it such a turn is refused (kNeedsTrim).
+  Result Save(int nOrientation, BOOL bTrim);
+  // The system's error number of a save that ended kNotWritten (0 when it was not a write).
+  int GetError() const { return m_nError; }
+
+ private:
+  // The transformed bytes with their EXIF block edited; FALSE when the block cannot be rewritten.
+  static BOOL UprightExif(std::string& jpeg, int nWidth, int nHeight);
+
+  CString m_strPath;
+  std::string m_bytes;
+  int m_nWidth = 0;
+  int m_nHeight = 0;
+  int m_nSubsampling = 0;
+  BOOL m_bProgressive = FALSE;
+  int m_nError = 0;
+};

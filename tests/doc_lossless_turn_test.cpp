@@ -1,0 +1,121 @@
+// Turns saved into JPEG files without loss: the file's pixels against ImageMagick's decode of the
+// old file turned by ImageMagick, the metadata kept or made upright, and the old file whole
+// whenever a turn cannot be written.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include "doc/LosslessTurn.h"
+#include "support/ImageFixtures.h"
+#include "support/ui/ScreenViewer.h"
+
+using namespace vimo::test;
+
+namespace {
+
+// A photo as a camera leaves it: a JPEG with a comment, an ICC profile, and an EXIF block with
+// the maker, an orientation and a thumbnail. sampling: "2x2" (blocks of 16 pixels) or "1x1" (8).
+Bytes MakePhoto(const std::filesystem::path& path, const std::string& size, const char* sampling) {
+  RunConvert("-size " + size + " plasma:fractal -seed 7 -sampling-factor " + sampling +
+             " -quality 92 -set comment 'kept comment' -profile /usr/share/color/icc/sRGB.icc JPEG:" + path.string());
+  RunConvert("-size 16x12 xc:red JPEG:" + path.string() + ".thumb");
+  WriteFile(path, WithExifBlock(ReadFile(path), MakeExifBlock({"0:0x010F:ascii:VimoCam", "0:0x0112:short:6"}, path.string() + ".thumb")));
+  std::filesystem::remove(path.string() + ".thumb");
+  return ReadFile(path);
+}
+
+// How often text occurs in bytes ("\xFF\xD8\xFF": the JPEG pictures, the photo's and its thumbnail's).
+long Count(const Bytes& bytes, const std::string& text) {
+  const Bytes pattern(text.begin(), text.end());
+  long count = 0;
+  for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), pattern.begin(), pattern.end())) != bytes.end(); ++at) ++count;
+  return count;
+}
+
+TEST(LosslessTurn, EveryTurnAndFlipMovesThePixelsAndMakesTheMetadataUpright) {
+  struct Case {
+    int orientation;
+    const char* turn;  // ImageMagick's operation for it
+    const char* size;
+    const char* sampling;
+    const char* kept;  // "": the whole picture; else what is left once partial blocks are cut
+  };
+  const Case cases[] = {
+      {2, "-flop", "64x48", "2x2", ""},        {3, "-rotate 180", "64x48", "2x2", ""}, {4, "-flip", "64x48", "2x2", ""},
+      {5, "-transpose", "64x48", "2x2", ""},   {6, "-rotate 90", "64x48", "2x2", ""},  {7, "-transverse", "64x48", "2x2", ""},
+      {8, "-rotate 270", "64x48", "2x2", ""},  {6, "-rotate 90", "60x44", "1x1", "60x40"},
+      {3, "-rotate 180", "60x44", "1x1", "56x40"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.orientation) + " " + c.size);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    const Bytes before = MakePhoto(path, c.size, c.sampling);
+    ASSERT_EQ(Count(before, "\xFF\xD8\xFF"), 2) << "the photo and its thumbnail";
+    chmod(path.c_str(), 0640);
+    // Blocks of 8 x 8 pixels decode alone: a picture cut at a block's edge keeps the others' pixels.
+    RunConvert("-define jpeg:dct-method=float JPEG:" + path.string() + " -crop " + (*c.kept ? c.kept : c.size) + "+0+0 +repage " +
+               c.turn + " PNG:" + (dir / "expected.png").string());
+
+    CLosslessTurn turn;
+    ASSERT_TRUE(turn.Load(path.c_str()));
+    if (*c.kept) {
+      ASSERT_EQ(turn.Save(c.orientation, FALSE), CLosslessTurn::Result::kNeedsTrim);
+      ASSERT_EQ(ReadFile(path), before) << "refused, the file is as it was";
+    }
+    ASSERT_EQ(turn.Save(c.orientation, *c.kept != '\0'), CLosslessTurn::Result::kDone);
+
+    const DecodedImage expected = DecodeWithMagick("PNG:" + (dir / "expected.png").string()).at(0);
+    const DecodedImage now = DecodeWithMagick("JPEG:" + path.string()).at(0);
+    ASSERT_TRUE(now.width == expected.width && now.height == expected.height);
+    int worst = 0;
+    for (std::size_t i = 0; i < now.pixels.size(); ++i) {
+      for (auto channel : {&Rgb::red, &Rgb::green, &Rgb::blue})
+        worst = std::max(worst, std::abs(now.pixels[i].*channel - expected.pixels[i].*channel));
+    }
+    EXPECT_LE(worst, 2) << "the same pixels, turned (rounding of the inverse DCT aside)";
+
+    const Bytes after = ReadFile(path);
+    EXPECT_EQ(RunProgram({"identify", "-format", "%[EXIF:Orientation]|%[EXIF:Make]", path.string()}).out, "1|VimoCam");
+    EXPECT_EQ(Count(after, "\xFF\xD8\xFF"), 1) << "the thumbnail (of the old turn) is gone";
+    EXPECT_TRUE(Count(after, "kept comment") == 1 && Count(after, "ICC_PROFILE") == 1);
+    struct stat info {};
+    EXPECT_TRUE(stat(path.c_str(), &info) == 0 && (info.st_mode & 07777) == 0640) << "its permissions kept";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "nothing left beside it";
+  }
+}
+
+TEST(LosslessTurn, ATurnThatCannotBeWrittenLeavesTheOldFileWhole) {
+  for (const bool fullDisk : {false, true}) {
+    SCOPED_TRACE(fullDisk ? "full disk" : "read-only folder");
+    const TempDir dir;
+    const std::filesystem::path folder = dir / "photos", path = folder / "photo.jpg";
+    std::filesystem::create_directory(folder);
+    const Bytes before = MakePhoto(path, "64x48", "2x2");
+    CLosslessTurn turn;
+    ASSERT_TRUE(turn.Load(path.c_str()));
+    CLosslessTurn::Result result = CLosslessTurn::Result::kDone;
+    if (fullDisk) {
+      const FileSizeLimit limit(before.size() / 2);
+      result = turn.Save(6, FALSE);
+    } else if (geteuid() == 0) {
+      // Root writes into any folder: a read-only file system stands in for one.
+      if (mount("vimo-test", folder.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "no file system can be mounted here";
+      WriteFile(path, before);
+      ASSERT_EQ(mount("vimo-test", folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+      result = turn.Save(6, FALSE);
+      EXPECT_EQ(ReadFile(path), before);
+      umount(folder.c_str());
+    } else {
+      chmod(folder.c_str(), 0555);
+      result = turn.Save(6, FALSE);
+      chmod(folder.c_str(), 0755);
+    }
+    EXPECT_TRUE(result == CLosslessTurn::Result::kNotWritten && turn.GetError() != 0);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "nothing left beside it";
+  }
+}
+
+}  // namespace

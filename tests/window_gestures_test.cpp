@@ -1,0 +1,99 @@
+// The everyday gestures through the real window: the information panel, the slideshow and its
+// timer, and the zoom kept for the next image.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "res/Resource.h"
+#include "support/ui/UserInput.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+
+namespace {
+
+class GesturesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // JPEG files, since BMP files are copied, not converted: conversions can be held back.
+    std::filesystem::create_directory(m_dir / "more");
+    for (const char* name : {"a.jpg", "b.jpg", "more/x.jpg", "more/y.jpg"}) RunConvert("-size 40x30 xc:navy JPEG:" + (m_dir / name).string());
+  }
+  void StartOn(const std::string& path, const std::string& name) {
+    ASSERT_TRUE(m_session.Start({(m_dir / path).string()}));
+    ASSERT_TRUE(m_session.WaitForImage(name));
+  }
+  CMainFrame* Frame() { return m_session.Frame(); }
+  void Press(int key) { PressKey(Frame(), key); }
+  TempDir m_dir;
+  ViewerSession m_session;
+};
+
+TEST_F(GesturesTest, InformationPanelShowsThePhotosFactsFollowsTabAndIsRemembered) {
+  ASSERT_TRUE(m_session.Start());
+  for (const UINT nID : {ID_EDIT_COPY, ID_EDIT_COPY_PATH, ID_IMAGE_SAVE_TURN}) {
+    EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), nID)) << nID << ": no image shown";
+  }
+  m_session.Stop();
+  RunConvert("-size 32x24 xc:navy -profile /usr/share/color/icc/compatibleWithAdobeRGB1998.icc JPEG:" + (m_dir / "a.jpg").string());
+  const Bytes exif = MakeExifBlock({"0:0x010F:ascii:VimoCam", "0:0x0110:ascii:\x83J\x83\x81\x83\x89 line\nbreak",
+                                    "exif:0x9003:ascii:2024:05:06 07:08:09", "exif:0x829D:rational:28/10", "gps:1:ascii:N",
+                                    "gps:2:rational:35/1,39/1,2940/100", "gps:3:ascii:W", "gps:4:rational:139/1,44/1,43/1"});
+  WriteFile(m_dir / "a.jpg", WithExifBlock(ReadFile(m_dir / "a.jpg"), exif));
+  std::filesystem::rename(m_dir / "b.jpg", m_dir / "b\xE9.jpg");
+  StartOn("a.jpg", "a.jpg");
+  Press(Qt::Key_I);
+  const std::string text = Frame()->m_wndInfoBar.GetText().str();
+  EXPECT_EQ(text.rfind("ﾌｧｲﾙ名\ta.jpg\nﾌｫﾙﾀﾞ\t" + m_dir.Path().string() + "/\n", 0), 0u) << text;
+  for (const char* line : {"画素数\t32 x 24 ﾋﾟｸｾﾙ\n", "\n撮影日時\t2024:05:06 07:08:09\n", "\nｶﾒﾗのﾒｰｶｰ\tVimoCam\n",
+                           "\nｶﾒﾗの機種\t\x83J\x83\x81\x83\x89 line break\n", "\nF値\tf/2.8\n", "\n位置 (GPS)\t35.658167, -139.745278\n",
+                           "\nｶﾗｰﾌﾟﾛﾌｧｲﾙ\tCompatible with Adobe RGB (1998)\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in:\n" << text;
+  }
+  Press(Qt::Key_Tab);
+  ASSERT_TRUE(m_session.WaitForImage("b\xE9.jpg"));
+  EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\tb\xE9.jpg\n", 0), 0u) << "it follows Tab";
+  m_session.Stop();
+  EXPECT_NE(m_session.ProfileText().find("BarID=32832\nVisible=1\nDocking=Right"), std::string::npos) << "remembered as the tool bar is";
+}
+
+TEST_F(GesturesTest, SlideshowWaitsForAnImageNotConvertedYetAndRunsItsTimerOnlyWhileItShows) {
+  m_session.WriteProfile("[View]\nSlideshowSeconds=2\n");
+  StartOn("a.jpg", "a.jpg");
+  CVimoView* pView = m_session.View();
+  EXPECT_EQ(RunningTimers(pView), 0) << "an idle viewer keeps no timer";
+  // S starts it in full screen, Space pauses and goes on, Esc ends it.
+  for (const auto& [key, fullScreen, timers] : {std::tuple{Qt::Key_S, true, 1}, {Qt::Key_Space, true, 0}, {Qt::Key_Space, true, 1}, {Qt::Key_Escape, false, 0}}) {
+    Press(key);
+    EXPECT_TRUE(Frame()->IsFullScreen() == fullScreen && RunningTimers(pView) == timers) << key;
+  }
+
+  // Another folder whose images are still converting: the slideshow asks for the next image once
+  // and waits, however many intervals pass; then goes on in order, and ends after the last.
+  AfxTestAccess::HoldConversions(TRUE);
+  theApp.OpenDocumentFile((m_dir / "more/x.jpg").c_str());
+  Press(Qt::Key_S);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted == 1; }));
+  EXPECT_FALSE(ViewerSession::WaitFor([&] { return m_session.Doc()->m_nNextWanted > 1; }, 5000));
+  AfxTestAccess::HoldConversions(FALSE);
+  ASSERT_TRUE(m_session.WaitForImage("x.jpg"));
+  ASSERT_TRUE(m_session.WaitForImage("y.jpg"));
+  EXPECT_TRUE(ViewerSession::WaitFor([&] { return !Frame()->IsFullScreen() && RunningTimers(pView) == 0; }));
+}
+
+TEST_F(GesturesTest, TheZoomIsKeptForTheNextImageWhenTheUserAsks) {
+  StartOn("more/x.jpg", "x.jpg");
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_KEEP_ZOOM));
+  Press(Qt::Key_Plus);
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; }));
+  Press(Qt::Key_Tab);
+  ASSERT_TRUE(m_session.WaitForImage("y.jpg"));
+  double dScale = 0;
+  EXPECT_TRUE(m_session.View()->GetShownScale(dScale) && dScale == 1.5);
+  m_session.Stop();
+  EXPECT_NE(m_session.ProfileText().find("KeepZoom=1"), std::string::npos);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
