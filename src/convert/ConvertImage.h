@@ -42,3 +42,12 @@ struct ConvertOutcome {
 
 // ConvertImage with the reason: status kWritten exactly when ConvertImage would return 1.
 ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours);
+
+struct _Image;
+struct _ExceptionInfo;
+namespace vimo::convert {
+// Reads every image of src as a conversion reads it (the reader chosen by the file's content, the
+// images in RGB), into the image library's list; nullptr when none could be read. The image
+// library must be started.
+_Image* ReadSourceImages(const char* src, _ExceptionInfo* exception);
+}  // namespace vimo::convert

@@ -114,3 +114,11 @@ int AfxCallModalHook(AfxModalRequest& request);
 // An image resource as a Qt image (transparent where the artwork has '.').
 class QImage;
 QImage AfxImageFromResource(const struct AFX_IMAGE* pImage);
+
+// Bitmaps and image lists over Qt's images: a bitmap of an image (empty for a null image), the
+// image of a bitmap (nullptr when empty), the image at a place of a list (nullptr when empty).
+class CBitmap;
+class CImageList;
+CBitmap AfxBitmapOf(QImage image);
+const QImage* AfxImageOf(const CBitmap& bitmap);
+const QImage* AfxImageOf(const CImageList& list, int nImage);
