@@ -11,13 +11,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vimo [FILE]\n"
+    "Usage: vimo [FILE | FOLDER]\n"
     "  or:  vimo --convert SRC DST [--colors N]\n"
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
-    "images of its folder. A second start with a file hands it to the viewer already running.\n"
-    "A FILE it does not open (x.png, a folder, a path too long) ends it with exit status 1\n"
-    "and one line on standard error saying why.\n"
+    "images of its folder. With a FOLDER, shows the thumbnails of its images (Enter shows one).\n"
+    "A second start with a file or folder hands it to the viewer already running.\n"
+    "A FILE it does not open (x.png, a path too long) ends it with exit status 1 and one line\n"
+    "on standard error saying why.\n"
     "\n"
     "Options:\n"
     "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
@@ -50,11 +51,9 @@ bool IsRefusedStart(const char* file) {
     std::fprintf(stderr, "vimo: path too long (at most %d bytes): %s\n", PATH_MAX - 1, file);
     return true;
   }
-  if (IsAcceptedExtension(file)) return false;
-  if (std::filesystem::is_directory(file, error))
-    std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, kImageTypes);
-  else
-    std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, kImageTypes);
+  // A folder opens in the grid of its images.
+  if (IsAcceptedExtension(file) || std::filesystem::is_directory(file, error)) return false;
+  std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, kImageTypes);
   return true;
 }
 

@@ -13,6 +13,9 @@ int g_bFitToWindow = 0;
 int g_bPhotosUpright = 1;
 int g_bOtherFormats = 0;
 int g_bBrowseFromOpened = 0;
+int g_nThumbnailSize = 128;
+int g_nSortOrder = kSortByName;
+int g_bSortReverse = 0;
 
 char g_szSettingsPath[PATH_MAX] = "";
 char g_szLogPath[PATH_MAX] = "";

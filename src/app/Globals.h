@@ -22,6 +22,14 @@ extern int g_bFitToWindow;        // images are shown whole, reduced to the wind
 extern int g_bPhotosUpright;      // a photo is turned as its EXIF orientation says
 extern int g_bOtherFormats;       // PNG, WebP, TIFF, HEIC and AVIF files are opened and browsed too
 extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in name order, wrapping
+extern int g_nThumbnailSize;      // the grid's thumbnails: 128 or 256 pixels a side
+extern int g_nSortOrder;          // the browse order of a folder: kSortBy...
+extern int g_bSortReverse;        // ... and the other way round
+
+inline constexpr int kSortByName = 0;       // as a file manager lists it (and as the folder search gives it)
+inline constexpr int kSortByDateTaken = 1;  // when the photo was taken (EXIF), else when the file was changed
+inline constexpr int kSortByModified = 2;   // when the file was changed
+inline constexpr int kSortBySize = 3;
 
 // Full paths of "vimo.txt" and "vimolog.txt"; empty when the path would not fit.
 extern char g_szSettingsPath[PATH_MAX];

@@ -18,8 +18,11 @@ class CVimoApp : public CWinApp {
   int ExitInstance() override;
   // Opens only paths whose extension occurs in ".bmp.jpg.jpeg.jpe.pcd.gif" (a substring test;
   // with g_bOtherFormats also in ".png.webp.tif.tiff.heic.heif.avif"), and nothing while the view
-  // drags its own image out; then starts browsing from the path.
+  // drags its own image out; then starts browsing from the path. A folder opens in the grid.
   CDocument* OpenDocumentFile(const char* lpszFileName) override;
+
+  // Opens a folder in the grid; the document.
+  CDocument* OpenFolder(const char* lpszFolder);
 
   // TRUE once the document shows an image (for the screenshot mode).
   BOOL IsImageShown() const;

@@ -4,11 +4,17 @@
 
 #include <climits>
 #include <memory>
+#include <vector>
 
 #include "afx/afxwin.h"
 #include "convert/ConvertQueue.h"
+#include "doc/FolderImages.h"
 #include "doc/GifAnimation.h"
 #include "win32/MappedFile.h"
+
+// UpdateAllViews' hint when the browse list changed (its order, its folder, files taken out of
+// it) and the shown image did not.
+inline constexpr LPARAM kHintBrowseList = 1;
 
 class CVimoDoc : public CDocument {
   DECLARE_DYNCREATE(CVimoDoc)
@@ -29,6 +35,20 @@ class CVimoDoc : public CDocument {
   void OpenImages(const char* path);
   // One read-ahead step: queues the next image of the folder or of the selection.
   void QueueNextImage();
+  // Opens a folder for the grid: its images listed in the browse order, the image shown before
+  // let go; nothing is converted until one is chosen.
+  void OpenFolder(const char* folder);
+  // Shows the image at nIndex of the browse list next, and browses on from it in the list's order,
+  // round to the one before it. The images shown so far stay behind it (Shift+Tab goes back).
+  void BrowseFrom(int nIndex);
+  // The place of the shown image in the browse list, or -1.
+  int GetShownIndex() const;
+  // Puts a folder's browse list in the order chosen (g_nSortOrder, g_bSortReverse); the
+  // read-ahead goes on from the shown image in the new order.
+  void SortImages();
+  // The files of these names were deleted: they leave the browse list (the shown one as a delete
+  // leaves it), and the read-ahead goes on from the shown image without them.
+  void ForgetImages(const std::vector<CString>& names);
   // Loads a converted BMP file as the shown image; success and failure show in the title.
   void LoadDib(const char* path);
   // The pixel rows inside m_pDib (never beyond the bytes loaded).
@@ -61,15 +81,15 @@ class CVimoDoc : public CDocument {
   // The animated GIF shown, which plays from m_fileDib; null for a still image.
   std::unique_ptr<CGifAnimation> m_pAnimation;
   CConvertQueue m_queue;
-  WIN32_FIND_DATAA m_findData;
-  HANDLE m_hFind;        // the folder search in progress, NULL when none is open
+  CFolderImages m_images;  // the images browsed, in the browse order
+  int m_nNextEntry = 0;    // the place in m_images the folder walk takes next
   int m_nReadAhead;      // read-ahead steps still allowed; below 0 once used up
   CString m_strFileName; // name of the file last opened by path; the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
   int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
-  // Browsing on from the opened file (g_bBrowseFromOpened when it was opened by path): the walk
-  // started after it and goes on from the folder's beginning when the listing runs out
-  // (m_bWrapPending); once it has (m_bWrapped), reaching the opened file ends it.
+  // Browsing on from the opened file (g_bBrowseFromOpened when it was opened by path, or an image
+  // chosen in the grid): the walk started after it and goes on from the list's beginning when
+  // the list runs out (m_bWrapPending); once it has (m_bWrapped), reaching that file ends it.
   BOOL m_bWrapPending = FALSE;
   BOOL m_bWrapped = FALSE;
   int m_nNextWanted = 0; // Next presses that found no converted image yet; the frame's wait
@@ -78,10 +98,21 @@ class CVimoDoc : public CDocument {
   static constexpr int kOpenBufSize = 16384;
 
  protected:
+  // The View menu's browse orders: each re-sorts the list and is remembered.
+  BOOL OnViewSortOrder(UINT nID);
+  void OnUpdateViewSortOrder(CCmdUI* pCmdUI);
+  void OnViewSortReverse();
+  void OnUpdateViewSortReverse(CCmdUI* pCmdUI);
   DECLARE_MESSAGE_MAP()
 
  private:
-  void CloseSearch();
+  // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.
+  int ListFolder();
+  // Lets go of the shown image: nothing is shown.
+  void ReleaseDib();
+  // The folder walk begins again at place nNext of the browse list and goes round to it; the
+  // image named name (shown, or about to be) is passed over and ends the round.
+  void WalkOnFrom(int nNext, const CString& name);
   // Makes the cbDib bytes at pDib the shown image; fd and offset as DrawDibSetSource takes them.
   void ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset);
   // Whether name is that of the file last opened by path.

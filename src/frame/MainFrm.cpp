@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "app/Globals.h"
+#include "app/VimoApp.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
+#include "view/GridView.h"
 #include "view/VimoView.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CSDIRememberFrame)
@@ -17,6 +19,13 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_VIEW_FULL_SCREEN, OnViewFullScreen)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FULL_SCREEN, OnUpdateViewFullScreen)
   ON_WM_CLOSE()
+  ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
+  ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_GRID, OnUpdateViewGrid)
+  ON_COMMAND(ID_VIEW_FILM_STRIP, OnViewFilmStrip)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_FILM_STRIP, OnUpdateViewFilmStrip)
+  ON_COMMAND_EX_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnViewThumbnailSize)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnUpdateViewThumbnailSize)
 END_MESSAGE_MAP()
 
 namespace {
@@ -50,7 +59,95 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
   EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
+  if (!m_wndFilmStrip.Create(this)) return -1;
   return 0;
+}
+
+void CMainFrame::ActivateFrame(int nCmdShow) {
+  CSDIRememberFrame::ActivateFrame(nCmdShow);
+  if (m_bActivated) return;
+  // The bar state just read says whether the user keeps the film strip on.
+  m_bActivated = TRUE;
+  m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+  if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
+}
+
+BOOL CMainFrame::IsGridShown() const { return m_pGridView != nullptr && GetActiveView() == m_pGridView ? TRUE : FALSE; }
+
+void CMainFrame::ShowGrid(BOOL bShow) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  if (bShow && m_pGridView == nullptr) {
+    CCreateContext context;
+    context.m_pNewViewClass = RUNTIME_CLASS(CGridView);
+    context.m_pCurrentDoc = pDoc;
+    m_pGridView = DYNAMIC_DOWNCAST(CGridView, CreateView(&context));
+    if (m_pGridView == nullptr) return;
+    m_pGridView->OnInitialUpdate();
+  }
+  if (bShow != IsGridShown()) {
+    POSITION pos = pDoc->GetFirstViewPosition();
+    CView* pImageView = pDoc->GetNextView(pos);
+    SetActiveView(bShow ? m_pGridView : pImageView);
+    if (!bShow) pImageView->Invalidate(TRUE);
+    PlaceFilmStrip();
+    WriteViewPreference("GridShown", bShow ? 1 : 0);
+  }
+  if (bShow) m_pGridView->ShowList(TRUE);
+}
+
+void CMainFrame::ShowImageOf(int nIndex) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  ShowGrid(FALSE);
+  pDoc->BrowseFrom(nIndex);
+}
+
+void CMainFrame::OpenFolder(const char* folder) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  pDoc->OpenFolder(folder);
+  ShowGrid(TRUE);
+}
+
+void CMainFrame::OnFileOpenFolder() {
+  CVimoDoc* pDoc = GetVimoDocument();
+  CFolderPickerDialog dialog(pDoc != nullptr ? pDoc->m_szFolder : nullptr, 0, this);
+  dialog.m_lpszTitle = "フォルダを開く";
+  if (dialog.DoModal() == IDOK) OpenFolder(dialog.GetPathName());
+}
+
+void CMainFrame::OnViewGrid() {
+  if (!IsGridShown()) {
+    ShowGrid(TRUE);
+    return;
+  }
+  const int focused = m_pGridView->GetFocusedIndex();
+  if (focused >= 0) ShowImageOf(focused);
+}
+
+void CMainFrame::OnUpdateViewGrid(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsGridShown()); }
+
+void CMainFrame::PlaceFilmStrip() {
+  ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted && !IsGridShown() && !IsFullScreen(), FALSE);
+}
+
+void CMainFrame::OnViewFilmStrip() {
+  m_bFilmStripWanted = !m_bFilmStripWanted;
+  PlaceFilmStrip();
+}
+
+void CMainFrame::OnUpdateViewFilmStrip(CCmdUI* pCmdUI) { pCmdUI->SetCheck(m_bFilmStripWanted); }
+
+BOOL CMainFrame::OnViewThumbnailSize(UINT nID) {
+  g_nThumbnailSize = nID == ID_VIEW_THUMB_256 ? 256 : 128;
+  WriteViewPreference("ThumbnailSize", g_nThumbnailSize);
+  if (m_pGridView != nullptr) m_pGridView->SetThumbnailSize(g_nThumbnailSize);
+  return TRUE;
+}
+
+void CMainFrame::OnUpdateViewThumbnailSize(CCmdUI* pCmdUI) {
+  pCmdUI->SetCheck((pCmdUI->m_nID == ID_VIEW_THUMB_256) == (g_nThumbnailSize == 256) ? 1 : 0);
 }
 
 void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
@@ -71,11 +168,13 @@ void CMainFrame::OnViewFullScreen() {
     m_bStatusBarShown = m_wndStatusBar.IsVisible();
     ShowControlBar(&m_wndToolBar, FALSE, FALSE);
     ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
+    ShowControlBar(&m_wndFilmStrip, FALSE, FALSE);
     SetMenuBarState(AFX_MBS_HIDDEN);
   } else {
     ShowBarsAgain();
   }
   SetFullScreen(bFullScreen);
+  PlaceFilmStrip();
   // The view fits and turns black in full screen, even where the window keeps its size.
   if (CView* pView = GetActiveView()) pView->Invalidate(TRUE);
 }
@@ -92,6 +191,8 @@ void CMainFrame::OnClose() {
   // The window stays full screen while it closes, so that its placement is the one it had
   // before; the bars are saved as they were then.
   if (IsFullScreen()) ShowBarsAgain();
+  // The film strip's state saved is the user's choice, whether or not the grid hides it now.
+  ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted, FALSE);
   CSDIRememberFrame::OnClose();
 }
 

@@ -2,9 +2,11 @@
 // show converted images (WM_USER+101) and fit the window to an image (WM_USER+100).
 #pragma once
 
+#include "frame/FilmStrip.h"
 #include "frame/SDIRememberFrame.h"
 
 class CVimoDoc;
+class CGridView;
 
 class CMainFrame : public CSDIRememberFrame {
   DECLARE_DYNCREATE(CMainFrame)
@@ -20,8 +22,21 @@ class CMainFrame : public CSDIRememberFrame {
   CStatusBar m_wndStatusBar;
   CToolBar m_wndToolBar;
 
+  CFilmStrip m_wndFilmStrip;
+
   // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
   void GetMessageString(UINT nID, CString& rMessage) const override;
+  // The first activation also brings the grid back when it was showing at the last close.
+  void ActivateFrame(int nCmdShow = -1) override;
+
+  // Shows the grid of the browsed images in place of the image (bShow), or the image again;
+  // remembered in the profile.
+  void ShowGrid(BOOL bShow);
+  BOOL IsGridShown() const;
+  // The grid's choice: the image at nIndex of the browse list is shown in its place.
+  void ShowImageOf(int nIndex);
+  // The grid of a folder's images; nothing is shown until one is chosen.
+  void OpenFolder(const char* folder);
 
  protected:
   int OnCreate(LPCREATESTRUCT lpCreateStruct);
@@ -31,6 +46,15 @@ class CMainFrame : public CSDIRememberFrame {
   // Closing in full screen saves the bars as they were in the window.
   void OnClose();
   void OnImageOpen();
+  void OnFileOpenFolder();
+  // Enter: the grid, or in the grid the focused image.
+  void OnViewGrid();
+  void OnUpdateViewGrid(CCmdUI* pCmdUI);
+  // The film strip, as the user wants it: shown with the image, hidden with the grid or full screen.
+  void OnViewFilmStrip();
+  void OnUpdateViewFilmStrip(CCmdUI* pCmdUI);
+  BOOL OnViewThumbnailSize(UINT nID);
+  void OnUpdateViewThumbnailSize(CCmdUI* pCmdUI);
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
   // Waits up to about 5 s for a converted image (shown at once) or an error (shown, read-ahead
@@ -42,6 +66,11 @@ class CMainFrame : public CSDIRememberFrame {
  private:
   CVimoDoc* GetVimoDocument() const;
   void ShowBarsAgain();
+  // Shows the film strip where it belongs now.
+  void PlaceFilmStrip();
   BOOL m_bToolBarShown = TRUE;    // the bars before full screen
   BOOL m_bStatusBarShown = TRUE;
+  BOOL m_bFilmStripWanted = FALSE;  // the user's choice, whether or not it can be shown now
+  BOOL m_bActivated = FALSE;
+  CGridView* m_pGridView = nullptr;  // made the first time the grid is shown; the frame owns it
 };

@@ -120,6 +120,7 @@ void CVimoView::OnDraw(CDC* pDC) {
 // The new image's size is known before the repaint, so that the erase that precedes it already
 // clears everything the previous, larger image covered. A new image starts unzoomed and unturned.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
+  if (lHint == kHintBrowseList) return;
   m_bZoomed = FALSE;
   m_nQuarterTurns = 0;
   m_nWheel = 0;
@@ -412,15 +413,22 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
   Default();
 }
 
-HGLOBAL CVimoView::CreateDropFiles(const char* path) {
-  const std::size_t length = std::strlen(path);
-  HGLOBAL hDrop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 22);
+HGLOBAL CVimoView::CreateDropFiles(const char* path) { return CreateDropFiles(std::vector<CString>{CString(path)}); }
+
+HGLOBAL CVimoView::CreateDropFiles(const std::vector<CString>& paths) {
+  std::size_t length = 0;
+  for (const CString& path : paths) length += static_cast<std::size_t>(path.GetLength()) + 1;
+  HGLOBAL hDrop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + length + 1);
   if (hDrop == nullptr) return nullptr;
   auto* bytes = static_cast<char*>(GlobalLock(hDrop));
   DROPFILES header{};
   header.pFiles = sizeof(DROPFILES);
   std::memcpy(bytes, &header, sizeof(header));
-  std::memcpy(bytes + sizeof(DROPFILES), path, length + 1);
+  char* at = bytes + sizeof(DROPFILES);
+  for (const CString& path : paths) {
+    std::memcpy(at, static_cast<const char*>(path), static_cast<std::size_t>(path.GetLength()) + 1);
+    at += path.GetLength() + 1;
+  }
   GlobalUnlock(hDrop);
   return hDrop;
 }
@@ -465,13 +473,16 @@ BOOL CVimoView::CheckMailablePath(const CString& path) {
 }
 
 void CVimoView::OnGiftStack() {
-  const CString path = ShownImagePath();
-  if (!CheckMailablePath(path)) return;
+  if (StackImage(ShownImagePath())) InvalidateRect(nullptr, TRUE);
+}
+
+BOOL CVimoView::StackImage(const CString& path) {
+  if (!CheckMailablePath(path)) return FALSE;
   void* value = nullptr;
-  if (m_mapStack.Lookup(path, value)) return;
+  if (m_mapStack.Lookup(path, value)) return FALSE;
   m_mapStack[path] = nullptr;
   g_mapGiftState[path] = reinterpret_cast<void*>(1);
-  InvalidateRect(nullptr, TRUE);
+  return TRUE;
 }
 
 std::vector<CString> CVimoView::ExistingAttachments(const CString& shown, CString& missing) {

@@ -103,6 +103,22 @@ class CFileDialog : public CCmdTarget {
   CString m_strFilter;
 };
 
+// Qt's own (non-native) dialog choosing one folder; the test hook answers it as a file dialog of
+// that title, with the folder as the one file chosen.
+class CFolderPickerDialog : public CCmdTarget {
+ public:
+  explicit CFolderPickerDialog(LPCSTR lpszFolder = nullptr, DWORD dwFlags = 0, CWnd* pParentWnd = nullptr);
+  // IDOK with a folder chosen; IDCANCEL when cancelled or when the name cannot be passed on exactly
+  // (the user is told).
+  int DoModal();
+  CString GetPathName() const { return m_strFolder; }  // the chosen folder, without a trailing '/'
+
+  LPCSTR m_lpszTitle = nullptr;
+
+ private:
+  CString m_strFolder;
+};
+
 // A modal box with one OK button, captioned with the application's title.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 

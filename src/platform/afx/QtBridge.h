@@ -94,6 +94,12 @@ class AfxPostedMessage : public QEvent {
   LPARAM m_lParam;
 };
 
+// The widget that holds a window's children and is painted as its client area: a view's
+// viewport, a bar's content, else the window's widget itself.
+QWidget* AfxClientOf(QWidget* pWidget);
+// The virtual-key code of a Qt key; 0 for keys the program has no code for.
+UINT AfxVirtualKey(int qtKey);
+
 // Delivers a posted message to the owner; TRUE when the event was one.
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent);
 

@@ -28,20 +28,45 @@ std::set<const CWnd*>& LiveWindows() {
   return windows;
 }
 
-// The client area of a window: a view's viewport, else the widget itself.
-QWidget* ClientOf(QWidget* pWidget) {
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport();
-  return pWidget;
-}
-
 // Framework units per Qt pixel of a window's client area: device pixels inside a view, Qt's own
 // pixels elsewhere.
 double UnitRatio(QWidget* pWidget) {
+  // A control's units are Qt's own (the list control sets this).
+  if (pWidget->property("afxQtUnits").toBool()) return 1.0;
   if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport()->devicePixelRatioF();
   return 1.0;
 }
 
 }  // namespace
+
+QWidget* AfxClientOf(QWidget* pWidget) {
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport();
+  if (auto* pClient = pWidget->findChild<QWidget*>(QStringLiteral("AfxClient"), Qt::FindDirectChildrenOnly)) return pClient;
+  return pWidget;
+}
+
+UINT AfxVirtualKey(int key) {
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
+  if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<UINT>('0' + (key - Qt::Key_0));
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<UINT>(0x70 + (key - Qt::Key_F1));
+  switch (key) {
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Space: return 0x20;
+    default: return 0;
+  }
+}
 
 // ---- Qt bridge ---------------------------------------------------------------------------------
 
@@ -211,7 +236,9 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     ExecuteCommand(static_cast<UINT>(LOWORD(wParam)));
     return 0;
   }
-  const AFX_MSGMAP_ENTRY* pEntry = FindMessageEntry(message, 0, 0);
+  const auto* pHeader = message == WM_NOTIFY ? reinterpret_cast<const NMHDR*>(lParam) : nullptr;
+  const AFX_MSGMAP_ENTRY* pEntry = pHeader != nullptr ? FindMessageEntry(message, pHeader->code, static_cast<UINT>(pHeader->idFrom))
+                                                      : FindMessageEntry(message, 0, 0);
   const AFX_MSGARGS args{message, wParam, lParam, nullptr};
   if (pEntry == nullptr) return DefWindowProc(message, wParam, lParam);
   const AFX_MSGARGS* pPrevious = m_pCurrentMessage;
@@ -270,6 +297,10 @@ BOOL CWnd::ShowWindow(int nCmdShow) {
   return bWasVisible;
 }
 
+void CWnd::SetFocus() {
+  if (m_pWidget != nullptr) m_pWidget->setFocus(Qt::OtherFocusReason);
+}
+
 BOOL CWnd::IsWindowVisible() const { return m_pWidget != nullptr && m_pWidget->isVisible() ? TRUE : FALSE; }
 
 BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimized() ? TRUE : FALSE; }
@@ -277,7 +308,7 @@ BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimi
 void CWnd::GetClientRect(RECT* lpRect) const {
   *lpRect = RECT{0, 0, 0, 0};
   if (m_pWidget == nullptr) return;
-  const QWidget* pClient = ClientOf(m_pWidget);
+  const QWidget* pClient = AfxClientOf(m_pWidget);
   const double ratio = UnitRatio(m_pWidget);
   lpRect->right = qRound(pClient->width() * ratio);
   lpRect->bottom = qRound(pClient->height() * ratio);
@@ -287,7 +318,7 @@ void CWnd::Invalidate(BOOL bErase) { InvalidateRect(nullptr, bErase); }
 
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL /*bErase*/) {
   if (m_pWidget == nullptr) return;
-  QWidget* pClient = ClientOf(m_pWidget);
+  QWidget* pClient = AfxClientOf(m_pWidget);
   if (lpRect == nullptr) {
     pClient->update();
     return;
@@ -456,7 +487,7 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   // Tab belongs to the accelerators: it never moves the focus out of the view.
   bool focusNextPrevChild(bool /*next*/) override { return false; }
   void keyPressEvent(QKeyEvent* pEvent) override {
-    const UINT nChar = VirtualKey(pEvent->key());
+    const UINT nChar = AfxVirtualKey(pEvent->key());
     if (View() == nullptr || nChar == 0) return;
     View()->WindowProc(WM_KEYDOWN, nChar, MAKELPARAM(static_cast<WORD>(pEvent->isAutoRepeat() ? 2 : 1), 0));
   }
@@ -472,29 +503,6 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   LPARAM PointParam(const QMouseEvent* pEvent) const {
     const QPointF pt = pEvent->position() * viewport()->devicePixelRatioF();
     return MAKELPARAM(static_cast<WORD>(qRound(pt.x())), static_cast<WORD>(qRound(pt.y())));
-  }
-
-  static UINT VirtualKey(int key) {
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<UINT>('0' + (key - Qt::Key_0));
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<UINT>(0x70 + (key - Qt::Key_F1));
-    switch (key) {
-      case Qt::Key_Left: return VK_LEFT;
-      case Qt::Key_Up: return VK_UP;
-      case Qt::Key_Right: return VK_RIGHT;
-      case Qt::Key_Down: return VK_DOWN;
-      case Qt::Key_Delete: return VK_DELETE;
-      case Qt::Key_Return:
-      case Qt::Key_Enter: return VK_RETURN;
-      case Qt::Key_Escape: return VK_ESCAPE;
-      case Qt::Key_Tab: return VK_TAB;
-      case Qt::Key_PageUp: return 0x21;
-      case Qt::Key_PageDown: return 0x22;
-      case Qt::Key_End: return 0x23;
-      case Qt::Key_Home: return 0x24;
-      case Qt::Key_Space: return 0x20;
-      default: return 0;
-    }
   }
 };
 
