@@ -153,9 +153,13 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bDragging) return nullptr;
   if (lpszFileName != nullptr && IsFolder(lpszFileName)) return OpenFolder(lpszFileName);
   if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
+  // An image opened in a running viewer is shown, whatever the window showed; a start keeps the
+  // grid when it was showing at the last close (with the file chosen in it).
+  auto* pRunning = DYNAMIC_DOWNCAST(CMainFrame, m_pMainWnd);
   CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
   auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument);
   if (pVimoDoc == nullptr) return pDocument;
+  if (pRunning != nullptr) pRunning->ShowGrid(FALSE);
   pVimoDoc->OpenImages(lpszFileName);
   // The file converted while the window was built is shown now, as the idle moment would show
   // it, so that the window's first paint has it: the start ends in the same state whichever was

@@ -202,7 +202,11 @@ CVimoDoc* CMainFrame::GetVimoDocument() const {
 }
 
 void CMainFrame::OnImageOpen() {
-  if (CVimoDoc* pDoc = GetVimoDocument()) pDoc->OpenImages(nullptr);
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  pDoc->OpenImages(nullptr);
+  // Images chosen are shown, in place of the grid.
+  if (g_bPollQueue) ShowGrid(FALSE);
 }
 
 LRESULT CMainFrame::OnFitImage(WPARAM wParam, LPARAM lParam) {
