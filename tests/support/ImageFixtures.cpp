@@ -330,6 +330,32 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
   return jpeg;
 }
 
+namespace {
+
+// The JPEG with the EXIF block (from "Exif\0\0" on) put after its JFIF block.
+Bytes WithExifBlock(Bytes jpeg, const Bytes& exif) {
+  Bytes segment = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
+  segment.insert(segment.end(), exif.begin(), exif.end());
+  std::size_t at = 2;
+  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
+  return jpeg;
+}
+
+}  // namespace
+
+Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime) {
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I'};
+  AppendU16(exif, 42), AppendU32(exif, 8);                             // IFD 0 at offset 8
+  AppendU16(exif, 1), AppendU16(exif, 0x8769), AppendU16(exif, 4);     // one entry: the EXIF IFD,
+  AppendU32(exif, 1), AppendU32(exif, 26), AppendU32(exif, 0);         // at offset 26; no next IFD
+  AppendU16(exif, 1), AppendU16(exif, 0x9003), AppendU16(exif, 2);     // one entry: DateTimeOriginal,
+  AppendU32(exif, 20), AppendU32(exif, 44), AppendU32(exif, 0);        // 20 ASCII bytes at offset 44
+  exif.insert(exif.end(), dateTime.begin(), dateTime.end());
+  exif.resize(6 + 44 + 20, 0);
+  return WithExifBlock(std::move(jpeg), exif);
+}
+
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
   Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
   const auto put = [&exif, bigEndian](std::uint32_t v, int bytes) {
@@ -339,12 +365,7 @@ Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {
   put(42, 2), put(8, 4);                                // the TIFF header; IFD 0 at offset 8
   put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);      // one entry: orientation, 1 SHORT
   put(static_cast<std::uint32_t>(value), 2), put(0, 2), put(0, 4);  // its value; no next IFD
-  Bytes segment = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
-  segment.insert(segment.end(), exif.begin(), exif.end());
-  std::size_t at = 2;
-  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) at = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
-  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
-  return jpeg;
+  return WithExifBlock(std::move(jpeg), exif);
 }
 
 int RunConvertCommand(std::vector<std::string> words, std::string& errors) {

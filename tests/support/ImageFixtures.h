@@ -160,6 +160,10 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 // (bigEndian) Motorola byte order.
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
+// The JPEG with an EXIF block after its JFIF block that records when the photo was taken
+// (DateTimeOriginal, "YYYY:MM:DD HH:MM:SS"), in Intel byte order.
+Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime);
+
 // Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
 int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 
