@@ -22,7 +22,7 @@ constexpr int kStripHeight = 124;
 
 }  // namespace
 
-CFilmStrip::CFilmStrip() : m_thumbnails(1, FALSE) {}
+CFilmStrip::CFilmStrip() : m_thumbnails(1, FALSE, TRUE) {}
 
 CFilmStrip::~CFilmStrip() = default;
 

@@ -89,7 +89,10 @@ void CMainFrame::ShowGrid(BOOL bShow) {
     POSITION pos = pDoc->GetFirstViewPosition();
     CView* pImageView = pDoc->GetNextView(pos);
     SetActiveView(bShow ? m_pGridView : pImageView);
-    if (!bShow) pImageView->Invalidate(TRUE);
+    if (!bShow) {
+      m_pGridView->StopThumbnails();
+      pImageView->Invalidate(TRUE);
+    }
     PlaceFilmStrip();
     WriteViewPreference("GridShown", bShow ? 1 : 0);
   }

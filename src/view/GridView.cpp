@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
@@ -31,13 +32,13 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// Two threads make the grid's thumbnails: a folder's worth is made in half the time on a machine
-// of two cores, while the conversion, which they wait for, keeps its speed.
-constexpr int kGridThreads = 2;
+// The grid's thumbnails are made on a thread for each core, up to four: they are what the user
+// waits for while the grid is shown.
+int GridThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
 }  // namespace
 
-CGridView::CGridView() : m_thumbnails(kGridThreads, TRUE) {}
+CGridView::CGridView() : m_thumbnails(GridThreads(), TRUE, FALSE) {}
 
 CGridView::~CGridView() = default;
 
@@ -79,6 +80,8 @@ void CGridView::ShowList(BOOL bSelectShown) {
 int CGridView::GetFocusedIndex() const { return m_wndList.GetNextItem(-1, LVNI_FOCUSED); }
 
 void CGridView::SetThumbnailSize(int cx) { m_thumbnails.SetSize(cx); }
+
+void CGridView::StopThumbnails() { m_thumbnails.Stop(); }
 
 void CGridView::OnGetDispInfo(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   m_thumbnails.GetDispInfo(reinterpret_cast<NMLVDISPINFO*>(pNotifyStruct)->item);

@@ -36,6 +36,8 @@ class CGridView : public CView {
   int GetFocusedIndex() const;
   // Thumbnails of cx pixels from now on.
   void SetThumbnailSize(int cx);
+  // The grid was hidden: no more thumbnails are begun for it until it is shown again.
+  void StopThumbnails();
 
  protected:
   // The list control's notifications.

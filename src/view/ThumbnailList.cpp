@@ -23,9 +23,14 @@ bool IsConverting() { return CMultiThread::IsConverting() != FALSE; }
 
 }  // namespace
 
-CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll) : m_cache(nThreads), m_bMakeAll(bMakeAll) {
+CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield) : m_cache(nThreads), m_bMakeAll(bMakeAll) {
   m_cache.SetProvider(&MakeThumbnail);
-  m_cache.SetHold(&IsConverting);
+  if (bYield) m_cache.SetHold(&IsConverting);
+}
+
+void CThumbnailList::Stop() {
+  m_cache.Request({}, 0, static_cast<UINT>(m_cx));
+  m_nFrom = m_nTo = -1;
 }
 
 void CThumbnailList::Create(CListCtrl* pList, CWnd* pNotify, int cx) {

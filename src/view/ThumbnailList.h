@@ -16,8 +16,10 @@ class CVimoDoc;
 class CThumbnailList {
  public:
   // bMakeAll: beyond what is shown, the thumbnails of the whole list are made into the cache, the
-  // items nearest the screen first (the grid, not the film strip).
-  CThumbnailList(int nThreads, BOOL bMakeAll);
+  // items nearest the screen first (the grid, not the film strip). bYield: no thumbnail is begun
+  // while the worker converts, so that the image the user steps to with Tab comes first (the film
+  // strip, shown with the image).
+  CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield);
 
   // Gives the list control its image list of cx x cx pictures; wndNotify hears
   // WM_THUMBNAILS_READY when thumbnails are ready (OnThumbnailsReady takes them).
@@ -37,6 +39,8 @@ class CThumbnailList {
   void OnThumbnailsReady();
   // The path of item nItem.
   CString PathOf(int nItem) const;
+  // Nothing more is begun until the items on screen are told again (the list was hidden).
+  void Stop();
 
  private:
   // Asks the service for what the items around the screen lack, then (bMakeAll) the rest.

@@ -271,6 +271,11 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
     QAbstractScrollArea::focusOutEvent(pEvent);
     RedrawAll();
   }
+  // Shown anew, it tells its parent again which items are on screen.
+  void showEvent(QShowEvent* pEvent) override {
+    QAbstractScrollArea::showEvent(pEvent);
+    if (m_pOwner != nullptr) Items().nHintFrom = Items().nHintTo = -1;
+  }
   void resizeEvent(QResizeEvent* pEvent) override {
     QAbstractScrollArea::resizeEvent(pEvent);
     if (m_pOwner != nullptr) UpdateBars();
