@@ -224,7 +224,7 @@ class Bench:
 
     def grid(self):
         folder = self.data["grid500"]
-        cache = os.path.join(self.build, "bench-data", "home-vimo-grid", ".cache", "thumbnails")
+        cache = os.path.join(self.build, "bench-data", "home-vimo-grid", ".cache")
         events = self.grid_run("grid-cold", folder, cold=True, tail=240000, timeout=60000,
                                made=(cache, b.GRID_PHOTOS))
         _, screenful = b.first_picture(events)

@@ -49,9 +49,12 @@ void CFolderImages::Add(const char* name) {
 
 void CFolderImages::Sort(const char* folder, int nOrder, BOOL bReverse) {
   if (!m_bFolder) return;
+  ++m_nGeneration;
+  // While m_listed is empty the names are in the listing's order: a start in that order copies
+  // nothing.
+  if (m_listed.empty() && nOrder == kSortByName && !bReverse) return;
   if (m_listed.empty()) m_listed = m_names;
   m_names = m_listed;
-  ++m_nGeneration;
   if (nOrder != kSortByName) {
     // Each name's key, then the names in the order of their keys (the listing's among equals).
     std::vector<std::int64_t> keys(m_names.size(), 0);

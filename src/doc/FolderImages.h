@@ -32,7 +32,7 @@ class CFolderImages {
 
  private:
   std::vector<CString> m_names;
-  std::vector<CString> m_listed;  // a folder's names in its listing's order
+  std::vector<CString> m_listed;  // a folder's names in its listing's order, once sorted otherwise
   BOOL m_bFolder = TRUE;
   int m_nGeneration = 0;
 };

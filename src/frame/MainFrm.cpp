@@ -127,6 +127,7 @@ void CMainFrame::OnViewGrid() {
   }
   const int focused = m_pGridView->GetFocusedIndex();
   if (focused >= 0) ShowImageOf(focused);
+  else ShowGrid(FALSE);  // an empty grid: back to the window as it was
 }
 
 void CMainFrame::OnUpdateViewGrid(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsGridShown()); }

@@ -23,7 +23,8 @@ bool IsConverting() { return CMultiThread::IsConverting() != FALSE; }
 
 }  // namespace
 
-CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield) : m_cache(nThreads), m_bMakeAll(bMakeAll) {
+CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield)
+    : m_cache(nThreads, bYield), m_bMakeAll(bMakeAll) {
   m_cache.SetProvider(&MakeThumbnail);
   if (bYield) m_cache.SetHold(&IsConverting);
 }

@@ -16,9 +16,10 @@ class CVimoDoc;
 class CThumbnailList {
  public:
   // bMakeAll: beyond what is shown, the thumbnails of the whole list are made into the cache, the
-  // items nearest the screen first (the grid, not the film strip). bYield: no thumbnail is begun
-  // while the worker converts, so that the image the user steps to with Tab comes first (the film
-  // strip, shown with the image).
+  // items nearest the screen first (the grid, not the film strip). bYield: thumbnails are made at
+  // a lower priority and none is begun while the worker converts, so that the image the user
+  // steps to with Tab comes first (the film strip, shown with the image; the grid's are what the
+  // user waits for while it is shown).
   CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield);
 
   // Gives the list control its image list of cx x cx pictures; wndNotify hears

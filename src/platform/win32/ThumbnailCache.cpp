@@ -275,6 +275,7 @@ struct CThumbnailCache::CState {
   PFNTHUMBNAILPROVIDER pfnProvider = nullptr;
   std::function<bool()> hold;
   int nThreads = 1;
+  bool background = true;
   std::vector<std::thread> threads;
   CNotifier notifier;  // lives on the thread that made the cache
 
@@ -284,8 +285,9 @@ struct CThumbnailCache::CState {
 
 void CThumbnailCache::CState::Run() {
   // Below the program's own work: the conversion the user waits for comes first.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
-              std::min(19, getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + kLowerPriority));
+  if (background)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                std::min(19, getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + kLowerPriority));
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     wake.wait(lock, [this] { return stop || !wanted.empty(); });
@@ -371,8 +373,9 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
   return thumbnail;
 }
 
-CThumbnailCache::CThumbnailCache(int nThreads) : m_pState(std::make_unique<CState>()) {
+CThumbnailCache::CThumbnailCache(int nThreads, BOOL bBackground) : m_pState(std::make_unique<CState>()) {
   m_pState->nThreads = std::max(1, nThreads);
+  m_pState->background = bBackground != FALSE;
 }
 
 CThumbnailCache::~CThumbnailCache() {

@@ -41,9 +41,9 @@ class CThumbnailCache {
     CString strReason;    // why there is none
   };
 
-  // Nothing starts here: the threads, which make thumbnails at a lower priority than the
-  // program's other work, start with the first request; nThreads of them at most.
-  explicit CThumbnailCache(int nThreads = 1);
+  // Nothing starts here: the threads start with the first request, nThreads of them at most;
+  // with bBackground they make thumbnails at a lower priority than the program's other work.
+  explicit CThumbnailCache(int nThreads = 1, BOOL bBackground = TRUE);
   // Stops the threads (a thumbnail being made is finished first) and waits for them.
   ~CThumbnailCache();
   CThumbnailCache(const CThumbnailCache&) = delete;
