@@ -1,6 +1,7 @@
-// The whole conversion call as the worker makes it (no colour reduction, a .bmp destination) on
-// any bytes named .jpg: the content picks the reader, a colour JPEG streams through libjpeg, the
-// rest through ImageMagick. Every file written must be well formed; no image, no file; a write
+// The whole conversion call as the worker makes it (no colour reduction, a .bmp destination,
+// colours managed into sRGB, so that embedded ICC profiles are read) on any bytes named .jpg: the
+// content picks the reader, a colour or CMYK JPEG streams through libjpeg, the rest through
+// ImageMagick. Every file written must be well formed; no image, no file; a write
 // that fails leaves no file either.
 #include <sys/resource.h>
 
@@ -39,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string destination = vimo::fuzz::ScratchPath("out.bmp");
   vimo::fuzz::WriteBytes(source, data, size);
   std::filesystem::remove(destination);
-  const int result = ConvertImage(source.c_str(), destination.c_str(), 0);
+  ConvertOptions options;
+  options.colourTarget = std::make_shared<const std::vector<std::uint8_t>>();
+  const int result = ConvertImageEx(source.c_str(), destination.c_str(), 0, options).status == ConvertStatus::kWritten ? 1 : 0;
   const bool written = std::filesystem::exists(destination);
   if (result == 0 && written) {
     std::fprintf(stderr, "no image, yet a file was written\n");

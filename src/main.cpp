@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: vimo [FILE | FOLDER]\n"
-    "  or:  vimo --convert SRC DST [--colors N]\n"
+    "  or:  vimo --convert SRC DST [--colors N] [--colour-managed | --icc-target PROFILE]\n"
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
     "images of its folder. With a FOLDER, shows the thumbnails of its images (Enter shows one).\n"
@@ -23,7 +23,12 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --convert SRC DST [--colors N]  convert one image to BMP (N colours at most); exit 0\n"
     "                                  when an image was read and written, else 1 with one\n"
-    "                                  line on standard error saying why\n"
+    "                                  line on standard error saying why. The pixels are the\n"
+    "                                  ones the file stores unless one of these follows:\n"
+    "    --colour-managed              turn them from the image's ICC profile (sRGB without\n"
+    "                                  one; CMYK through Ghostscript's default CMYK profile)\n"
+    "                                  into sRGB, as the viewer shows them on an sRGB monitor\n"
+    "    --icc-target PROFILE          the same into the RGB ICC profile in the file PROFILE\n"
     "  --screenshot PNG [FILE]         run the viewer without a display, write its window as\n"
     "                                  PNG and exit; the profile is not written\n"
     "  -h, --help                      show this help and exit\n"

@@ -50,8 +50,9 @@ TEST(BrowseOrder, EachOrderSortsTheImagesAndTabGoesOnInIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nOrder);
-    if ((AfxTestAccess::IsMenuItemChecked(session.Frame(), ID_VIEW_SORT_REVERSE) != FALSE) != c.reverse)
+    if ((AfxTestAccess::IsMenuItemChecked(session.Frame(), ID_VIEW_SORT_REVERSE) != FALSE) != c.reverse) {
       ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_VIEW_SORT_REVERSE));
+    }
     ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), c.nOrder));
     EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(session.Frame(), c.nOrder));
     std::vector<std::string> names;

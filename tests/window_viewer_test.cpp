@@ -96,6 +96,30 @@ TEST_F(ViewerTest, FolderIsQueuedFromTheOpenedFileThenFromItsStartOrOnFromTheOpe
   }
 }
 
+TEST_F(ViewerTest, ColoursAreManagedUntilTheMenuItemTurnsItOffAndTheImagesAreConvertedAgain) {
+  // c.jpg and a.jpg (next after it) green, tagged Adobe RGB: their green is shown as sRGB shows
+  // it, not as stored.
+  const Bytes adobe = ReadFile("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+  for (const char* name : {"c.jpg", "a.jpg"}) {
+    RunConvert("-size 60x40 xc:'rgb(60,160,70)' -quality 95 " + (m_dir / name).string());
+    WriteFile(m_dir / name, WithIccProfile(ReadFile(m_dir / name), adobe));
+  }
+  const auto stored = [&](const char* name) { return DecodeWithMagick("JPEG:" + (m_dir / name).string()).at(0).pixels.at(0); };
+  const auto apart = [](Rgb a, Rgb b) { return std::abs(a.red - b.red) + std::abs(a.green - b.green) + std::abs(a.blue - b.blue); };
+  ASSERT_TRUE(m_session.Start({(m_dir / "c.jpg").string()}));
+  ASSERT_TRUE(m_session.WaitForImage("c.jpg"));
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(m_session.Frame(), ID_VIEW_COLOUR_MANAGED));
+  EXPECT_GT(apart(m_session.ViewPixels().At(0, 0), stored("c.jpg")), 6) << "managed by default";
+
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_VIEW_COLOUR_MANAGED));
+  EXPECT_TRUE(ViewerSession::WaitFor([&] { return apart(m_session.ViewPixels().At(0, 0), stored("c.jpg")) <= 3; }));
+  EXPECT_EQ(m_session.Doc()->GetTitle(), "c.jpg");
+  EXPECT_TRUE(ViewerSession::WaitFor([&] { return m_session.ProfileText().find("ColourManaged=0") != std::string::npos; }));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_GO_NEXT));
+  ASSERT_TRUE(m_session.WaitForImage("a.jpg"));
+  EXPECT_LE(apart(m_session.ViewPixels().At(0, 0), stored("a.jpg")), 3) << "converted ahead again";
+}
+
 TEST_F(ViewerTest, OtherFormatsAreOpenedAndBrowsedOnceChosenInTheViewMenu) {
   const std::string halfRed = "-size 8x8 xc:'rgba(255,0,0,0.5)' ";
   const std::string blue = "-size 16x16 xc:'rgb(40,90,200)' ";  // the HEIF writer keeps no alpha

@@ -12,6 +12,7 @@ int g_bPollQueue = 0;
 int g_bFitToWindow = 0;
 int g_bPhotosUpright = 1;
 int g_bOtherFormats = 0;
+int g_bColourManaged = 1;
 int g_bBrowseFromOpened = 0;
 int g_nThumbnailSize = 128;
 int g_nSortOrder = kSortByName;

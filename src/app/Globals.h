@@ -22,6 +22,7 @@ extern int g_bFitToWindow;        // images are shown whole, reduced to the wind
 extern int g_bPhotosUpright;      // a photo is turned as its EXIF orientation says
 extern int g_bOtherFormats;       // PNG, WebP, TIFF, HEIC and AVIF files are opened and browsed too
 extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in name order, wrapping
+extern int g_bColourManaged;      // images are shown in their own colours, through the monitor's profile
 extern int g_nThumbnailSize;      // the grid's thumbnails: 128 or 256 pixels a side
 extern int g_nSortOrder;          // the browse order of a folder: kSortBy...
 extern int g_bSortReverse;        // ... and the other way round

@@ -3,15 +3,18 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/GiftSettingsFile.h"
 #include "app/Globals.h"
 #include "app/InstalledCopy.h"
+#include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
+#include "win32/MonitorProfile.h"
 
 // The About box: template 100, no members, no data exchange.
 class CAboutDlg : public CDialog {
@@ -35,6 +38,8 @@ BEGIN_MESSAGE_MAP(CVimoApp, CWinApp)
   ON_UPDATE_COMMAND_UI(ID_VIEW_OTHER_FORMATS, OnUpdateViewOtherFormats)
   ON_COMMAND(ID_VIEW_BROWSE_ON, OnViewBrowseOn)
   ON_UPDATE_COMMAND_UI(ID_VIEW_BROWSE_ON, OnUpdateViewBrowseOn)
+  ON_COMMAND(ID_VIEW_COLOUR_MANAGED, OnViewColourManaged)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_COLOUR_MANAGED, OnUpdateViewColourManaged)
 END_MESSAGE_MAP()
 
 namespace {
@@ -62,6 +67,12 @@ CString AsFolder(const CString& folder) {
 // Tells the conversion whether it reads the other formats, and lays their transparent parts on
 // the window's colour.
 void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
+
+// The monitor's profile, decided at start (empty: sRGB).
+std::vector<std::uint8_t> g_monitorProfile;
+
+// Tells the conversion whether it manages colours, and into which profile.
+void ApplyColourManagement() { SetViewingColours(g_bColourManaged != 0, g_monitorProfile); }
 
 }  // namespace
 
@@ -98,6 +109,12 @@ BOOL CVimoApp::InitApplication() {
   g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
   g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
   g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
+  g_bColourManaged = GetProfileInt(kViewSection, "ColourManaged", 1) != 0 ? 1 : 0;
+  // Before the first conversion: the monitor's profile, as the X server publishes it (a
+  // profile colours cannot be turned into counts as none: sRGB).
+  g_monitorProfile = vimo::platform::ReadMonitorProfile();
+  if (!vimo::convert::IsRgbTargetProfile(g_monitorProfile)) g_monitorProfile.clear();
+  ApplyColourManagement();
   g_nThumbnailSize = GetProfileInt(kViewSection, "ThumbnailSize", 128) >= 256 ? 256 : 128;
   const UINT nOrder = GetProfileInt(kViewSection, "SortOrder", kSortByName);
   g_nSortOrder = nOrder <= kSortBySize ? static_cast<int>(nOrder) : kSortByName;
@@ -218,6 +235,17 @@ void CVimoApp::OnViewBrowseOn() {
 }
 
 void CVimoApp::OnUpdateViewBrowseOn(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bBrowseFromOpened); }
+
+void CVimoApp::OnViewColourManaged() {
+  g_bColourManaged = g_bColourManaged ? 0 : 1;
+  WriteProfileInt(kViewSection, "ColourManaged", g_bColourManaged);
+  ApplyColourManagement();
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  if (auto* pDocument = pTemplate != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pTemplate->GetDocument()) : nullptr)
+    pDocument->ConvertAgain();
+}
+
+void CVimoApp::OnUpdateViewColourManaged(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bColourManaged); }
 
 BOOL CVimoApp::IsImageShown() const {
   CSingleDocTemplate* pTemplate = GetDocTemplate();

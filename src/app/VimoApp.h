@@ -34,6 +34,9 @@ class CVimoApp : public CWinApp {
   void OnUpdateViewOtherFormats(CCmdUI* pCmdUI);
   void OnViewBrowseOn();
   void OnUpdateViewBrowseOn(CCmdUI* pCmdUI);
+  // Colour management: the converted images are converted again under the new choice.
+  void OnViewColourManaged();
+  void OnUpdateViewColourManaged(CCmdUI* pCmdUI);
   DECLARE_MESSAGE_MAP()
 };
 

@@ -26,12 +26,6 @@ constexpr std::size_t kLongestEncodedRun = 255;  // what one count byte holds
 
 }  // namespace
 
-struct Rgb {
-  std::uint8_t red;
-  std::uint8_t green;
-  std::uint8_t blue;
-};
-
 namespace {
 
 Rgb ToRgb(const PixelPacket& pixel) {
@@ -43,7 +37,86 @@ std::uint32_t Pack(Rgb colour) {
   return (std::uint32_t{colour.red} << 16) | (std::uint32_t{colour.green} << 8) | colour.blue;
 }
 
+void Put16(std::uint8_t* at, std::uint32_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+void Put32(std::uint8_t* at, std::uint32_t value) {
+  Put16(at, value & 0xFFFF);
+  Put16(at + 2, value >> 16);
+}
+
 }  // namespace
+
+// One row in RLE8 with encoded runs only, ended by 0 0.
+void AppendRle8Row(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
+  std::size_t x = 0;
+  while (x < width) {
+    std::size_t length = 1;
+    while (x + length < width && length < kLongestEncodedRun && row[x + length] == row[x]) ++length;
+    out.push_back(static_cast<std::uint8_t>(length));
+    out.push_back(row[x]);
+    x += length;
+  }
+  out.push_back(0);
+  out.push_back(0);
+}
+
+// One row uncompressed, padded with zeros to a multiple of 4 bytes.
+void AppendPlainRow(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
+  out.insert(out.end(), row, row + width);
+  out.resize(out.size() + (width * 8 + 31) / 32 * 4 - width, 0);
+}
+
+// 256 entries of blue, green, red, 0; the entries past the image's colours all zero.
+void AppendBmpColourTable(const std::vector<Rgb>& colours, std::vector<std::uint8_t>& out) {
+  std::array<std::uint8_t, kColourTableSize> table{};
+  for (std::size_t i = 0; i < colours.size() && i < kColourTableEntries; ++i) {
+    table[i * 4] = colours[i].blue;
+    table[i * 4 + 1] = colours[i].green;
+    table[i * 4 + 2] = colours[i].red;
+  }
+  out.insert(out.end(), table.begin(), table.end());
+}
+
+std::uint32_t BmpPixelDataOffset(std::uint32_t bitsPerPixel) {
+  return kFileHeaderSize + kInfoHeaderSize + (bitsPerPixel == 8 ? kColourTableSize : 0);
+}
+
+// Claims the room for a BMP image of this stored size: refused when its size fields cannot say
+// it, or when the free bytes left cannot hold it.
+ConvertOutcome ReserveBmp(std::uint64_t bytes, std::uint64_t& freeBytes) {
+  if (bytes > std::numeric_limits<std::uint32_t>::max()) return {ConvertStatus::kTooLarge, bytes};
+  if (bytes > freeBytes) return {ConvertStatus::kNoSpace, bytes, freeBytes};
+  freeBytes -= bytes;
+  return {ConvertStatus::kWritten};
+}
+
+ConvertOutcome WriteFailed() { return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO}; }
+
+// The file and information headers; the caller has reserved their image's size.
+std::array<std::uint8_t, kBmpHeadersSize> BmpHeaders(std::size_t width, std::size_t height,
+                                                                    std::uint32_t bitsPerPixel, std::uint32_t compression,
+                                                                    std::uint64_t pixelDataSize) {
+  std::array<std::uint8_t, kBmpHeadersSize> header{};
+  header[0] = 'B';
+  header[1] = 'M';
+  Put32(&header[2], static_cast<std::uint32_t>(BmpPixelDataOffset(bitsPerPixel) + pixelDataSize));
+  Put32(&header[10], BmpPixelDataOffset(bitsPerPixel));
+  Put32(&header[14], kInfoHeaderSize);
+  Put32(&header[18], static_cast<std::uint32_t>(width));
+  Put32(&header[22], static_cast<std::uint32_t>(height));
+  Put16(&header[26], 1);
+  Put16(&header[28], bitsPerPixel);
+  Put32(&header[30], compression);
+  Put32(&header[34], static_cast<std::uint32_t>(pixelDataSize));
+  Put32(&header[38], kPixelsPerMetre);
+  Put32(&header[42], kPixelsPerMetre);
+  Put32(&header[46], bitsPerPixel == 8 ? kColourTableEntries : 0);
+  Put32(&header[50], bitsPerPixel == 8 ? kColourTableEntries : 0);
+  return header;
+}
+
 
 // The distinct colours of a true-colour image in order of first appearance, counted up to one
 // more than a colour table holds.
@@ -139,26 +212,6 @@ std::size_t CountRuns(const std::vector<std::uint8_t>& indexes) {
   return runs;
 }
 
-// One row in RLE8 with encoded runs only, ended by 0 0.
-void AppendRle8Row(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
-  std::size_t x = 0;
-  while (x < width) {
-    std::size_t length = 1;
-    while (x + length < width && length < kLongestEncodedRun && row[x + length] == row[x]) ++length;
-    out.push_back(static_cast<std::uint8_t>(length));
-    out.push_back(row[x]);
-    x += length;
-  }
-  out.push_back(0);
-  out.push_back(0);
-}
-
-// One row uncompressed, padded with zeros to a multiple of 4 bytes.
-void AppendPlainRow(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out) {
-  out.insert(out.end(), row, row + width);
-  out.resize(out.size() + (width * 8 + 31) / 32 * 4 - width, 0);
-}
-
 // The pixel data of an 8-bit image, bottom row first; RLE8 ends the bitmap with 0 1.
 std::vector<std::uint8_t> EncodePixelData(const std::vector<std::uint8_t>& indexes, std::size_t width,
                                           std::size_t height, bool compressed) {
@@ -171,64 +224,6 @@ std::vector<std::uint8_t> EncodePixelData(const std::vector<std::uint8_t>& index
   return out;
 }
 
-// 256 entries of blue, green, red, 0; the entries past the image's colours all zero.
-void AppendColourTable(const std::vector<Rgb>& colours, std::vector<std::uint8_t>& out) {
-  std::array<std::uint8_t, kColourTableSize> table{};
-  for (std::size_t i = 0; i < colours.size() && i < kColourTableEntries; ++i) {
-    table[i * 4] = colours[i].blue;
-    table[i * 4 + 1] = colours[i].green;
-    table[i * 4 + 2] = colours[i].red;
-  }
-  out.insert(out.end(), table.begin(), table.end());
-}
-
-void Put16(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-void Put32(std::uint8_t* at, std::uint32_t value) {
-  Put16(at, value & 0xFFFF);
-  Put16(at + 2, value >> 16);
-}
-
-std::uint32_t PixelDataOffset(std::uint32_t bitsPerPixel) {
-  return kFileHeaderSize + kInfoHeaderSize + (bitsPerPixel == 8 ? kColourTableSize : 0);
-}
-
-// Claims the room for a BMP image of this stored size: refused when its size fields cannot say
-// it, or when the free bytes left cannot hold it.
-ConvertOutcome Reserve(std::uint64_t bytes, std::uint64_t& freeBytes) {
-  if (bytes > std::numeric_limits<std::uint32_t>::max()) return {ConvertStatus::kTooLarge, bytes};
-  if (bytes > freeBytes) return {ConvertStatus::kNoSpace, bytes, freeBytes};
-  freeBytes -= bytes;
-  return {ConvertStatus::kWritten};
-}
-
-ConvertOutcome WriteFailed() { return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO}; }
-
-// The file and information headers; the caller has reserved their image's size.
-std::array<std::uint8_t, kFileHeaderSize + kInfoHeaderSize> Headers(std::size_t width, std::size_t height,
-                                                                    std::uint32_t bitsPerPixel, std::uint32_t compression,
-                                                                    std::uint64_t pixelDataSize) {
-  std::array<std::uint8_t, kFileHeaderSize + kInfoHeaderSize> header{};
-  header[0] = 'B';
-  header[1] = 'M';
-  Put32(&header[2], static_cast<std::uint32_t>(PixelDataOffset(bitsPerPixel) + pixelDataSize));
-  Put32(&header[10], PixelDataOffset(bitsPerPixel));
-  Put32(&header[14], kInfoHeaderSize);
-  Put32(&header[18], static_cast<std::uint32_t>(width));
-  Put32(&header[22], static_cast<std::uint32_t>(height));
-  Put16(&header[26], 1);
-  Put16(&header[28], bitsPerPixel);
-  Put32(&header[30], compression);
-  Put32(&header[34], static_cast<std::uint32_t>(pixelDataSize));
-  Put32(&header[38], kPixelsPerMetre);
-  Put32(&header[42], kPixelsPerMetre);
-  Put32(&header[46], bitsPerPixel == 8 ? kColourTableEntries : 0);
-  Put32(&header[50], bitsPerPixel == 8 ? kColourTableEntries : 0);
-  return header;
-}
-
 bool Write(std::FILE* file, const std::uint8_t* bytes, std::size_t size) {
   errno = 0;
   return std::fwrite(bytes, 1, size, file) == size;
@@ -238,11 +233,11 @@ ConvertOutcome WriteIndexed(std::FILE* file, std::size_t width, std::size_t heig
                             std::uint64_t& freeBytes) {
   const bool compressed = 2 * CountRuns(indexed.indexes) < indexed.indexes.size();
   const std::vector<std::uint8_t> pixelData = EncodePixelData(indexed.indexes, width, height, compressed);
-  const ConvertOutcome room = Reserve(PixelDataOffset(8) + std::uint64_t{pixelData.size()}, freeBytes);
+  const ConvertOutcome room = ReserveBmp(BmpPixelDataOffset(8) + std::uint64_t{pixelData.size()}, freeBytes);
   if (room.status != ConvertStatus::kWritten) return room;
-  const auto header = Headers(width, height, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size());
+  const auto header = BmpHeaders(width, height, 8, compressed ? kCompressionRle8 : kCompressionNone, pixelData.size());
   std::vector<std::uint8_t> table;
-  AppendColourTable(indexed.colours, table);
+  AppendBmpColourTable(indexed.colours, table);
   if (!Write(file, header.data(), header.size()) || !Write(file, table.data(), table.size()) ||
       !Write(file, pixelData.data(), pixelData.size()))
     return WriteFailed();
@@ -254,9 +249,9 @@ ConvertOutcome WriteTrueColour(std::FILE* file, const Image* image, ExceptionInf
   const std::size_t width = image->columns;
   const std::size_t height = image->rows;
   const std::size_t stride = TrueColourStride(width);
-  const ConvertOutcome room = Reserve(PixelDataOffset(24) + std::uint64_t{stride} * height, freeBytes);
+  const ConvertOutcome room = ReserveBmp(BmpPixelDataOffset(24) + std::uint64_t{stride} * height, freeBytes);
   if (room.status != ConvertStatus::kWritten) return room;
-  const auto header = Headers(width, height, 24, kCompressionNone, std::uint64_t{stride} * height);
+  const auto header = BmpHeaders(width, height, 24, kCompressionNone, std::uint64_t{stride} * height);
   if (!Write(file, header.data(), header.size())) return WriteFailed();
   std::vector<std::uint8_t> row(stride, 0);
   for (std::size_t y = height; y-- > 0;) {
@@ -314,8 +309,8 @@ ConvertOutcome CBmpRowWriter::Create(const char* path, std::size_t width, std::s
   // Asked once the file is truncated: an overwritten file's old blocks are free again.
   std::uint64_t freeBytes = vimo::platform::FreeBytesAt(path);
   const std::uint64_t pixelDataSize = std::uint64_t{m_stride} * height;
-  ConvertOutcome outcome = Reserve(PixelDataOffset(24) + pixelDataSize, freeBytes);
-  const auto header = Headers(width, height, 24, kCompressionNone, pixelDataSize);
+  ConvertOutcome outcome = ReserveBmp(BmpPixelDataOffset(24) + pixelDataSize, freeBytes);
+  const auto header = BmpHeaders(width, height, 24, kCompressionNone, pixelDataSize);
   if (outcome.status == ConvertStatus::kWritten && !WriteAt(0, header.data(), header.size())) outcome = WriteFailed();
   if (outcome.status != ConvertStatus::kWritten) Discard();
   return outcome;
@@ -357,7 +352,7 @@ void CBmpRowWriter::PutRow(std::size_t y, const std::uint8_t* row) {
     }
   }
   if (m_colours) CountRuns(row);
-  (void)WriteAt(PixelDataOffset(24) + std::uint64_t{m_height - 1 - y} * m_stride, row, m_stride);
+  (void)WriteAt(BmpPixelDataOffset(24) + std::uint64_t{m_height - 1 - y} * m_stride, row, m_stride);
 }
 
 ConvertOutcome CBmpRowWriter::Finish() {
@@ -388,10 +383,10 @@ bool CBmpRowWriter::ReencodeAsIndexed() {
   std::vector<std::uint8_t> row(m_stride);
   std::vector<std::uint8_t> indexes(m_width);
   std::vector<std::uint8_t> pending(kFileHeaderSize + kInfoHeaderSize, 0);
-  AppendColourTable(m_colours->Colours(), pending);
+  AppendBmpColourTable(m_colours->Colours(), pending);
   std::uint64_t written = 0;
   for (std::size_t k = 0; k < m_height; ++k) {
-    const std::uint64_t offset = PixelDataOffset(24) + std::uint64_t{k} * m_stride;
+    const std::uint64_t offset = BmpPixelDataOffset(24) + std::uint64_t{k} * m_stride;
     errno = 0;
     if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(row.data(), 1, m_stride, m_file) != m_stride) {
       Fail();
@@ -410,7 +405,7 @@ bool CBmpRowWriter::ReencodeAsIndexed() {
   if (!WriteAt(written, pending.data(), pending.size())) return false;
   written += pending.size();
   const auto header =
-      Headers(m_width, m_height, 8, compressed ? kCompressionRle8 : kCompressionNone, written - PixelDataOffset(8));
+      BmpHeaders(m_width, m_height, 8, compressed ? kCompressionRle8 : kCompressionNone, written - BmpPixelDataOffset(8));
   if (!WriteAt(0, header.data(), header.size())) return false;
   // The 8-bit form is shorter than the 24-bit one but for tiny images: the rest goes.
   std::error_code error;

@@ -11,11 +11,13 @@
 // pixels) than half the pixel count.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "convert/ConvertImage.h"
 #include "convert/MagickLibrary.h"
@@ -31,6 +33,28 @@ ConvertOutcome WriteBmpImages(std::FILE* file, const Image* images, ExceptionInf
 
 // Bytes per row of a 24-bit image: three per pixel, padded to a multiple of 4.
 std::size_t TrueColourStride(std::size_t width);
+
+// The encoder's pieces, for writers that produce an image's rows themselves.
+struct Rgb {
+  std::uint8_t red;
+  std::uint8_t green;
+  std::uint8_t blue;
+};
+inline constexpr std::size_t kBmpHeadersSize = 14 + 40;
+inline constexpr std::uint32_t kBmpRle8 = 1;
+// Where the pixel data starts: after the headers and, at 8 bits per pixel, the colour table.
+std::uint32_t BmpPixelDataOffset(std::uint32_t bitsPerPixel);
+// The file and information headers of one image (compression 0 or kBmpRle8).
+std::array<std::uint8_t, kBmpHeadersSize> BmpHeaders(std::size_t width, std::size_t height, std::uint32_t bitsPerPixel,
+                                                     std::uint32_t compression, std::uint64_t pixelDataSize);
+// The 256-entry colour table: blue, green, red, 0; entries past the colours all zero.
+void AppendBmpColourTable(const std::vector<Rgb>& colours, std::vector<std::uint8_t>& out);
+// One row of indexes in RLE8 (encoded runs of at most 255, then 0 0), or uncompressed and padded.
+void AppendRle8Row(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out);
+void AppendPlainRow(const std::uint8_t* row, std::size_t width, std::vector<std::uint8_t>& out);
+// Claims the room for an image of this stored size: kTooLarge when its size fields cannot say it,
+// kNoSpace when freeBytes cannot hold it (else freeBytes shrinks by it).
+ConvertOutcome ReserveBmp(std::uint64_t bytes, std::uint64_t& freeBytes);
 
 class CColourCounter;
 

@@ -9,17 +9,23 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <memory>
 #include <system_error>
+#include <vector>
 
+#include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
 #include "win32/Kernel.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vimo --convert SRC DST [--colors N]\n"
+    "usage: vimo --convert SRC DST [--colors N] [--colour-managed] [--icc-target PROFILE]\n"
     "  Converts the JPEG, GIF or Photo CD file SRC into the BMP file DST (several images back to\n"
     "  back for an animated GIF), optionally reduced to at most N colours (N from 1 to 65536).\n"
+    "  The pixels are the ones the file stores, unless --colour-managed turns them from the\n"
+    "  image's ICC profile (sRGB without one) into sRGB, or --icc-target into the ICC profile in\n"
+    "  the file PROFILE.\n"
     "  Exit status: 0 when an image was read and written, 1 when none could be read or nothing\n"
     "  was written (a line on standard error says why), 2 for bad usage.\n";
 
@@ -85,6 +91,10 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
                    "vimo: %s: a progressive JPEG whose coefficients need %s, more than the %s the decoder may use\n",
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
       return;
+    case ConvertStatus::kGifCodeSize:
+      std::fprintf(stderr, "vimo: %s: its image data uses an LZW minimum code size of %llu; GIF readers take 2 to %llu\n",
+                   source, static_cast<unsigned long long>(outcome.bytes), static_cast<unsigned long long>(outcome.limit));
+      return;
     case ConvertStatus::kCutShort:
       std::fprintf(stderr, "vimo: %s: cut short: its %s cannot hold the image its header declares (at least %s)\n",
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
@@ -121,20 +131,51 @@ bool Replace(const std::string& work, const char* destination) {
   return false;
 }
 
+// The ICC profile in the file at path; false (said on stderr) when it cannot be read whole.
+bool ReadProfileFile(const char* path, std::vector<std::uint8_t>& profile) {
+  errno = 0;
+  std::FILE* file = vimo::platform::OpenRegularFile(path);
+  if (file == nullptr) {
+    std::fprintf(stderr, "vimo: %s: %s\n", path, std::strerror(errno != 0 ? errno : EINVAL));
+    return false;
+  }
+  std::array<std::uint8_t, 65536> block{};
+  std::size_t read = 0;
+  while ((read = std::fread(block.data(), 1, block.size(), file)) > 0) profile.insert(profile.end(), block.begin(), block.begin() + read);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) std::fprintf(stderr, "vimo: %s: cannot be read\n", path);
+  return !failed;
+}
+
 }  // namespace
 
 int ConvertCommandMain(int argc, char** argv) {
-  if (argc != 2 && argc != 4) return Usage();
+  if (argc < 2) return Usage();
   int colours = 0;
-  if (argc == 4) {
-    if (std::strcmp(argv[2], "--colors") != 0) return Usage();
-    colours = ParseColours(argv[3]);
-    if (colours < 0) return Usage();
+  ConvertOptions options;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--colors") == 0 && i + 1 < argc && colours == 0) {
+      colours = ParseColours(argv[++i]);
+      if (colours < 0) return Usage();
+    } else if (std::strcmp(argv[i], "--colour-managed") == 0 && !options.colourTarget) {
+      options.colourTarget = std::make_shared<const std::vector<std::uint8_t>>();  // sRGB
+    } else if (std::strcmp(argv[i], "--icc-target") == 0 && i + 1 < argc && !options.colourTarget) {
+      std::vector<std::uint8_t> profile;
+      if (!ReadProfileFile(argv[++i], profile)) return 1;
+      if (!vimo::convert::IsRgbTargetProfile(profile)) {
+        std::fprintf(stderr, "vimo: %s: not an RGB ICC profile that colours can be turned into\n", argv[i]);
+        return 1;
+      }
+      options.colourTarget = std::make_shared<const std::vector<std::uint8_t>>(std::move(profile));
+    } else {
+      return Usage();
+    }
   }
   const char* source = argv[0];
   const char* destination = argv[1];
   const std::string work = WorkFileFor(destination);
-  const ConvertOutcome outcome = ConvertImageEx(source, work.c_str(), colours);
+  const ConvertOutcome outcome = ConvertImageEx(source, work.c_str(), colours, options);
   if (outcome.status != ConvertStatus::kWritten) {
     if (work != destination) (void)std::remove(work.c_str());
     ReportFailure(source, destination, outcome);

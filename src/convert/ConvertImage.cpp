@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "convert/BmpWriter.h"
+#include "convert/ColourTransform.h"
 #include "convert/GifReader.h"
+#include "convert/GifStream.h"
 #include "convert/JpegStream.h"
 #include "convert/MagickLibrary.h"
 #include "convert/PhotoCdReader.h"
@@ -49,6 +52,15 @@ struct OtherFormats {
 OtherFormats CurrentOtherFormats() {
   const std::uint32_t choice = g_otherFormats.load();
   return {(choice & kReadOtherFormats) != 0, choice & 0xFFFFFF};
+}
+
+// The choice of SetViewingColours: the target profile, null while colours are not managed.
+std::mutex g_viewingLock;
+std::shared_ptr<const IccBytes> g_viewingTarget;  // guarded by g_viewingLock
+
+std::shared_ptr<const IccBytes> ViewingTarget() {
+  const std::lock_guard<std::mutex> lock(g_viewingLock);
+  return g_viewingTarget;
 }
 
 // The brands of the HEIF container that libheif decodes: HEVC (HEIC) and AV1 (AVIF) images.
@@ -163,6 +175,32 @@ void NormaliseImages(Image* images, ExceptionInfo* exception) {
   }
 }
 
+// Turns every image's colours from its own profile (sRGB without one) into target's: the
+// entries of a colour map, or the pixels row by row.
+void ManageColours(Image* images, const IccBytes& target, ExceptionInfo* exception) {
+  static_assert(sizeof(Quantum) == 2 && MAGICK_PIXEL_BGRA, "pixel packets are 16-bit blue, green, red, opacity");
+  for (Image* image = images; image != nullptr; image = GetNextImageInList(image)) {
+    const StringInfo* embedded = GetImageProfile(image, "icc");
+    IccBytes profile;
+    if (embedded != nullptr) profile.assign(GetStringInfoDatum(embedded), GetStringInfoDatum(embedded) + GetStringInfoLength(embedded));
+    const auto transform = CColourTransform::Create(profile, CColourTransform::Pixels::kPackets, target);
+    if (!transform) continue;
+    // Grey levels become colours of the target.
+    if (image->colorspace == GRAYColorspace) (void)SetImageColorspace(image, sRGBColorspace);
+    if (IsColourMapped(image)) {
+      transform->Rows(image->colormap, 0, image->colormap, 0, image->colors, 1);
+      (void)SyncImage(image);
+      continue;
+    }
+    for (std::size_t y = 0; y < image->rows; ++y) {
+      PixelPacket* pixels = GetAuthenticPixels(image, 0, static_cast<ssize_t>(y), image->columns, 1, exception);
+      if (pixels == nullptr) break;
+      transform->Rows(pixels, 0, pixels, 0, image->columns, 1);
+      if (SyncAuthenticPixels(image, exception) == MagickFalse) break;
+    }
+  }
+}
+
 // The reader for a file: by its name, then by its content (the content wins); format is the
 // format name it goes by.
 Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* exception, bool otherFormats,
@@ -226,9 +264,10 @@ Image* DropEmptyImages(Image* images) {
   return images;
 }
 
-// Reads one input file with the reader its name and content select; nullptr when none.
+// Reads one input file with the reader its name and content select; nullptr when none (and
+// then why in failure, when the reader knows more than that no image could be read).
 Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionInfo* exception,
-                        const OtherFormats& otherFormats) {
+                        const OtherFormats& otherFormats, const ConvertOptions& options, ConvertOutcome& failure) {
   FilePtr file(vimo::platform::OpenRegularFile(fileName));
   if (!file) return nullptr;
   Image* images = nullptr;
@@ -236,7 +275,7 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
   const Reader reader = DetectReader(fileName, file.get(), exception, otherFormats.read, format);
   switch (reader) {
     case Reader::kGif:
-      images = ReadGifImages(file.get(), info, exception);
+      images = ReadGifImages(file.get(), info, exception, &failure);
       break;
     case Reader::kJpeg:
       images = ReadJpeg(file.get(), info);
@@ -252,14 +291,18 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
   }
   images = DropEmptyImages(images);
   if (images != nullptr) NormaliseImages(images, exception);
+  // Colours are managed before transparent parts are laid on the window's colour, which is
+  // the monitor's already.
+  if (images != nullptr && options.colourTarget) ManageColours(images, *options.colourTarget, exception);
   if (images != nullptr && reader == Reader::kLibrary) LayOnBackground(images, otherFormats.background, exception);
   return images;
 }
 
 // Memory running out while reading (the program's own buffers) means no image.
-Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception, const OtherFormats& otherFormats) {
+Image* ReadInput(const char* fileName, const ImageInfo* info, ExceptionInfo* exception, const OtherFormats& otherFormats,
+                 const ConvertOptions& options, ConvertOutcome& failure) {
   try {
-    return ReadInputOrThrow(fileName, info, exception, otherFormats);
+    return ReadInputOrThrow(fileName, info, exception, otherFormats, options, failure);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -324,8 +367,8 @@ ConvertOutcome WriteOutput(const char* destination, const Image* images, Excepti
   return outcome;
 }
 
-// The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG:
-// decoded by libjpeg straight into the BMP file, without the library's pixel cache.
+// The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG
+// and for a GIF: decoded straight into the BMP file, without the library's pixel cache.
 // Streaming writes the destination while the source is still being read: a file converted onto
 // itself (a JPEG named .bmp) takes the general path, which reads it whole first.
 bool IsSameFile(const char* source, const char* destination) {
@@ -335,15 +378,18 @@ bool IsSameFile(const char* source, const char* destination) {
 
 // nullopt when the general path is to decide.
 std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception,
-                                           bool otherFormats) {
+                                           bool otherFormats, const ConvertOptions& options) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return std::nullopt;
   if (IsSameFile(source, destination)) return std::nullopt;
   FilePtr file(vimo::platform::OpenRegularFile(source));
   std::string format;
-  if (!file || DetectReader(source, file.get(), exception, otherFormats, format) != Reader::kJpeg) return std::nullopt;
+  const Reader reader = file ? DetectReader(source, file.get(), exception, otherFormats, format) : Reader::kNone;
   try {
-    return StreamJpegToBmp(file.get(), destination);
+    if (reader == Reader::kJpeg) return StreamJpegToBmp(file.get(), destination, options.colourTarget.get());
+    if (reader == Reader::kGif) return StreamGifToBmp(file.get(), destination, options);
+    return std::nullopt;
   } catch (const std::bad_alloc&) {
+    if (reader == Reader::kGif) return ConvertOutcome{ConvertStatus::kWriteFailed, 0, 0, ENOMEM};
     return std::nullopt;  // the general path decides
   }
 }
@@ -355,7 +401,8 @@ Image* ReadSourceImages(const char* src, ExceptionInfo* exception) {
   const ImageInfoPtr info(AcquireImageInfo());
   if (!info || std::strlen(src) >= kFileNameBufferSize) return nullptr;
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
-  return ReadInput(src, info.get(), exception, CurrentOtherFormats());
+  ConvertOutcome failure;
+  return ReadInput(src, info.get(), exception, CurrentOtherFormats(), ConvertOptions{}, failure);
 }
 
 }  // namespace vimo::convert
@@ -367,11 +414,33 @@ void SetConvertOtherFormats(bool read, std::uint32_t background) {
 
 bool IsConvertingOtherFormats() { return vimo::convert::CurrentOtherFormats().read; }
 
+void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile) {
+  using namespace vimo::convert;
+  auto target = managed ? std::make_shared<const IccBytes>(std::move(monitorProfile)) : nullptr;
+  const std::lock_guard<std::mutex> lock(g_viewingLock);
+  g_viewingTarget = std::move(target);
+}
+
+std::string ImageFormatOf(std::FILE* file) {
+  std::string format;
+  std::rewind(file);
+  vimo::convert::FormatFromContent(file, format, true);
+  std::rewind(file);
+  return format;
+}
+
 int ConvertImage(const char* src, const char* dst, int colours) {
   return ConvertImageEx(src, dst, colours).status == ConvertStatus::kWritten ? 1 : 0;
 }
 
-ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
+int ConvertForViewing(const char* src, const char* dst, int colours) {
+  ConvertOptions options;
+  options.colourTarget = vimo::convert::ViewingTarget();
+  options.forViewing = true;
+  return ConvertImageEx(src, dst, colours, options).status == ConvertStatus::kWritten ? 1 : 0;
+}
+
+ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, const ConvertOptions& options) {
   using namespace vimo::convert;
   const OtherFormats otherFormats = CurrentOtherFormats();
   // The converter's argument list: program slot, ["-colors", number,] source, destination.
@@ -395,16 +464,17 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
 
   if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get(), otherFormats.read);
+    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get(), otherFormats.read, options);
     if (streamed) return *streamed;
   }
 
   ImageListPtr list;
+  ConvertOutcome failure{ConvertStatus::kNoImage};
   for (std::size_t i = 1; i + 1 < args.size(); ++i) {
     const char* entry = args[i];
     if (IsInputEntry(entry)) {
       if (std::strlen(entry) >= kFileNameBufferSize) continue;  // longer than a path may be
-      Image* images = ReadInput(entry, info.get(), exception.get(), otherFormats);
+      Image* images = ReadInput(entry, info.get(), exception.get(), otherFormats, options, failure);
       if (images == nullptr) continue;
       ApplyOptions(args, i, images);
       Image* head = list.release();
@@ -414,7 +484,7 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours) {
     }
     if (IsColorsOption(entry)) ++i;  // its value is not an input
   }
-  if (!list) return {ConvertStatus::kNoImage};
+  if (!list) return failure;
   if (std::strlen(dst) >= kFileNameBufferSize) return {ConvertStatus::kWriteFailed, 0, 0, ENAMETOOLONG};
   return WriteOutput(dst, list.get(), exception.get());
 }

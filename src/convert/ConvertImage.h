@@ -3,6 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 // Whether conversions also read PNG, WebP, TIFF, HEIC and AVIF files (through the image
 // library's own readers, chosen by the file's content like the others), and the colour
@@ -31,6 +35,8 @@ enum class ConvertStatus {
                    // memory; bytes: needed, limit: what the decoder may use
   kCutShort,       // a JPEG far too short for the size it declares: it cannot hold one bit for each
                    // 8 x 8 block; bytes: the file's size, limit: the least that size needs
+  kGifCodeSize,    // a GIF whose first frame's LZW minimum code size the reader cannot decode
+                   // (below 2 or above 11); bytes: that code size, limit: 11
 };
 
 struct ConvertOutcome {
@@ -40,8 +46,32 @@ struct ConvertOutcome {
   int error = 0;
 };
 
+// What a conversion does beyond the plain call.
+struct ConvertOptions {
+  // Managed colours: the ICC profile (its bytes; empty for sRGB) the pixels are turned into from
+  // each image's own profile (sRGB when it has none). Null: the pixels the file stores.
+  std::shared_ptr<const std::vector<std::uint8_t>> colourTarget;
+  // The viewer's own file, which exists only to be shown: a GIF frame with a see-through colour
+  // is written at 8 bits per pixel with that colour's table index kept, and an animated GIF's
+  // images are followed by how they play (GifTiming.h's record), so nothing reads the GIF again.
+  bool forViewing = false;
+};
+
 // ConvertImage with the reason: status kWritten exactly when ConvertImage would return 1.
-ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours);
+ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, const ConvertOptions& options = {});
+
+// The viewer's conversion into its temporary BMP file: ConvertImageEx for viewing, its colours
+// managed as SetViewingColours last said (by default they are not). Returns 1 or 0 as
+// ConvertImage does. Runs on the conversion worker, one call at a time.
+int ConvertForViewing(const char* src, const char* dst, int colours);
+
+// Whether the viewer's conversions manage colours, and into which profile (the monitor's ICC
+// bytes; empty for sRGB). Set by the user-interface thread; a conversion takes it when it starts.
+void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile);
+
+// The format the first bytes of file name ("GIF", "JPEG", "PCD", "PNG", "WEBP", "TIFF", "HEIC"),
+// or an empty string; the file is read from its start.
+std::string ImageFormatOf(std::FILE* file);
 
 struct _Image;
 struct _ExceptionInfo;

@@ -1,6 +1,8 @@
 #include "convert/ConvertQueue.h"
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -116,6 +118,40 @@ void CConvertQueue::ClearAll() {
   while (!m_listHistory.IsEmpty()) DeleteEntry(m_listHistory.RemoveHead());
   m_nIndex = 0;
   ++m_nGeneration;  // a conversion still running belongs to what was just cleared
+}
+
+int CConvertQueue::RequeueFromShown(const char* folder) {
+  std::vector<CString> waiting;
+  {
+    CSingleLock lock(&m_csLock, TRUE);
+    for (POSITION pos = m_listPending.GetHeadPosition(); pos != nullptr;) waiting.push_back(*AsString(m_listPending.GetNext(pos)));
+    m_listPending.RemoveAll();
+  }
+  // Nothing more is taken: the conversion under way is the last to reach the history.
+  for (;;) {
+    {
+      CSingleLock lock(&m_csLock, TRUE);
+      if (m_nBusy == 0) break;
+    }
+    (void)WaitForWorker(50);
+  }
+  std::vector<CString> sources;
+  {
+    CSingleLock lock(&m_csLock, TRUE);
+    int nEntry = 0;
+    for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr; ++nEntry) {
+      const CString& converted = *AsString(m_listHistory.GetNext(pos));
+      if (nEntry + 1 < m_nIndex) continue;  // before the shown one
+      const char* name = std::strrchr(converted, PATH_SEPARATOR);
+      name = name != nullptr ? name + 1 : static_cast<const char*>(converted);
+      const std::size_t length = std::strlen(name);
+      if (length > 4) sources.push_back(CString(folder) + CString(name, static_cast<int>(length - 4)));
+    }
+  }
+  sources.insert(sources.end(), waiting.begin(), waiting.end());
+  ClearAll();
+  for (const CString& source : sources) Enqueue(source);
+  return static_cast<int>(sources.size());
 }
 
 int CConvertQueue::HistoryCount() {

@@ -45,6 +45,11 @@ class CConvertQueue : public CMultiThread {
   // Empties the three lists, deleting every history file, and resets the position. The
   // result of a conversion still running is dropped (its file deleted) when it comes.
   void ClearAll();
+  // Converts again, under a conversion setting that changed, the shown entry, the entries after
+  // it and the sources still waiting (the conversion under way is waited for): the queue is
+  // emptied as ClearAll empties it, then their sources are queued in their order. The source of
+  // a converted file is folder followed by the file's name less ".bmp". Returns how many.
+  int RequeueFromShown(const char* folder);
 
   // Consistent reads for "how many converted images lie ahead".
   int HistoryCount();

@@ -1,12 +1,15 @@
-// GIF reading through giflib, into the image library's images.
+// GIF reading into the image library's images, for conversions that need them (a colour
+// reduction); other conversions stream GIFs straight into the BMP file (GifStream.h).
 //
-// giflib reads every GIF rather than the image library's own reader, because that reader gives
-// no image at all for a stream whose data ends early or holds an invalid code, while the viewer
-// keeps the frames read so far; one reader for intact and damaged files keeps them alike.
+// The program's GIF parser reads every GIF rather than the image library's own reader, because
+// that reader gives no image at all for a stream whose data ends early or holds an invalid code,
+// while the viewer keeps the frames read so far.
 #pragma once
 
 #include <cstdio>
 
+#include "convert/ConvertImage.h"
+#include "convert/GifParser.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::convert {
@@ -17,9 +20,10 @@ namespace vimo::convert {
 // a frame after a graphic-control extension with the transparency flag is a true-colour image
 // with transparency whose pixels keep their colour-map colours.
 // When the image data ends early or holds an invalid code, the rest of that frame takes
-// colour-map entry 0 and reading stops after it. Returns the image list, or nullptr when the
-// file is not a GIF87/GIF89 stream, holds no image, or a frame exceeds the library's resource
-// limits.
-Image* ReadGifImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception);
+// colour-map entry 0 and reading stops after it; a frame no GIF decoder reads (its LZW code size)
+// ends the reading before it. Returns the image list, or nullptr when the file is not a
+// GIF87/GIF89 stream, holds no image, or a frame exceeds the library's resource limits; when the
+// first frame could not be decoded, failure (if given) says why.
+Image* ReadGifImages(std::FILE* file, const ImageInfo* info, ExceptionInfo* exception, ConvertOutcome* failure = nullptr);
 
 }  // namespace vimo::convert

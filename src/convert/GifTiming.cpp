@@ -1,132 +1,74 @@
 #include "convert/GifTiming.h"
 
-#include <gif_lib.h>
-
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-
-#include "win32/Kernel.h"
 
 namespace vimo::convert {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
+constexpr char kMagic[8] = {'V', 'i', 'm', 'o', 'A', 'n', 'i', 'm'};
+constexpr std::size_t kFrameBytes = 16;
+constexpr std::size_t kTailBytes = kGifTimingTailSize;
+static_assert(kTailBytes == 2 + 2 + 4 + 4 + 4 + sizeof(kMagic));
 
-struct GifCloser {
-  void operator()(GifFileType* gif) const {
-    int error = 0;
-    DGifCloseFile(gif, &error);
-  }
-};
-
-int ReadFromFile(GifFileType* gif, GifByteType* buffer, int length) {
-  auto* file = static_cast<std::FILE*>(gif->UserData);
-  return static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(length), file));
+void Put(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-bool HasGifHeader(std::FILE* file) {
-  std::array<char, 6> header{};
-  const bool ok = std::fread(header.data(), 1, header.size(), file) == header.size() &&
-                  (std::memcmp(header.data(), "GIF87", 5) == 0 || std::memcmp(header.data(), "GIF89", 5) == 0);
-  std::rewind(file);
-  return ok;
-}
-
-// A graphic-control extension's say over the next frame.
-void ReadGraphicControl(const GifByteType* block, GifFrameTiming& next, int& transparentIndex) {
-  if (block[0] < 4) return;
-  next.disposal = (block[1] >> 2) & 0x07;
-  next.delayMs = (block[2] | (block[3] << 8)) * 10;
-  transparentIndex = (block[1] & 0x01) != 0 ? block[4] : -1;
-}
-
-// The colour the converter gives the transparent index: from the frame's colour map (local,
-// else global, else a grey ramp), entry 0's for an index beyond it.
-void SetTransparentColour(const GifFileType* gif, int index, GifFrameTiming& frame) {
-  frame.transparent = true;
-  const ColorMapObject* map = gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
-  if (map == nullptr || map->ColorCount <= 0) {
-    frame.transparentRed = frame.transparentGreen = frame.transparentBlue = static_cast<std::uint8_t>(index);
-    return;
-  }
-  const GifColorType& colour = map->Colors[index < map->ColorCount ? index : 0];
-  frame.transparentRed = colour.Red;
-  frame.transparentGreen = colour.Green;
-  frame.transparentBlue = colour.Blue;
-}
-
-bool IsLoopBlock(const GifByteType* block) {
-  return block[0] == 11 &&
-         (std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0 || std::memcmp(block + 1, "ANIMEXTS1.0", 11) == 0);
-}
-
-// Reads past an extension's sub-blocks, keeping the first loop count of a looping block's.
-// False when the stream breaks off.
-bool ReadSubBlocks(GifFileType* gif, GifByteType* block, bool looping, GifTiming& timing) {
-  while (block != nullptr) {
-    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return false;
-    if (looping && block != nullptr && block[0] >= 3 && block[1] == 1 && timing.loopCount < 0)
-      timing.loopCount = block[2] | (block[3] << 8);
-  }
-  return true;
-}
-
-// Reads past a frame's compressed data. False when the stream breaks off inside it.
-bool SkipFrameData(GifFileType* gif) {
-  int codeSize = 0;
-  GifByteType* block = nullptr;
-  if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR) return false;
-  while (block != nullptr) {
-    if (DGifGetCodeNext(gif, &block) == GIF_ERROR) return false;
-  }
-  return true;
+std::uint32_t Get(const std::uint8_t* at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes; i-- > 0;) value = (value << 8) | at[i];
+  return value;
 }
 
 }  // namespace
 
-bool ReadGifTiming(const char* path, std::size_t maxFrames, GifTiming& timing) {
-  timing = GifTiming();
-  const std::unique_ptr<std::FILE, FileCloser> file(vimo::platform::OpenRegularFile(path));
-  if (!file || !HasGifHeader(file.get())) return false;
-  int error = 0;
-  const std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(file.get(), ReadFromFile, &error));
-  if (!gif) return false;
-  timing.screenWidth = gif->SWidth;
-  timing.screenHeight = gif->SHeight;
-  GifFrameTiming next;
-  int transparentIndex = -1;
-  while (timing.frames.size() < maxFrames) {
-    GifRecordType record = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR || record == TERMINATE_RECORD_TYPE) break;
-    if (record == EXTENSION_RECORD_TYPE) {
-      int code = 0;
-      GifByteType* block = nullptr;
-      if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) break;
-      if (block == nullptr) continue;
-      if (code == GRAPHICS_EXT_FUNC_CODE) ReadGraphicControl(block, next, transparentIndex);
-      const bool looping = code == APPLICATION_EXT_FUNC_CODE && IsLoopBlock(block);
-      if (!ReadSubBlocks(gif.get(), block, looping, timing)) break;
-      continue;
-    }
-    if (record != IMAGE_DESC_RECORD_TYPE) break;
-    // A descriptor cut short before its data still names the frame the converter wrote from it.
-    const bool described = DGifGetImageDesc(gif.get()) != GIF_ERROR;
-    if (gif->Image.Width <= 0 || gif->Image.Height <= 0) break;
-    next.left = gif->Image.Left;
-    next.top = gif->Image.Top;
-    next.width = gif->Image.Width;
-    next.height = gif->Image.Height;
-    if (transparentIndex >= 0) SetTransparentColour(gif.get(), transparentIndex, next);
-    timing.frames.push_back(next);
-    if (!described || !SkipFrameData(gif.get())) break;
-    next = GifFrameTiming();  // a graphic-control extension governs only the next frame
-    transparentIndex = -1;
+std::size_t GifTimingSize(const std::uint8_t* tail) {
+  if (std::memcmp(tail + kTailBytes - sizeof(kMagic), kMagic, sizeof(kMagic)) != 0) return 0;
+  return Get(tail + 12, 4);
+}
+
+std::vector<std::uint8_t> EncodeGifTiming(const GifTiming& timing) {
+  std::vector<std::uint8_t> out;
+  for (const GifFrameTiming& frame : timing.frames) {
+    for (const int value : {frame.left, frame.top, frame.width, frame.height}) Put(out, static_cast<std::uint32_t>(value), 2);
+    Put(out, static_cast<std::uint32_t>(frame.delayMs), 4);
+    Put(out, static_cast<std::uint32_t>(frame.disposal), 1);
+    Put(out, frame.transparentIndex >= 0 ? 1 : 0, 1);
+    Put(out, static_cast<std::uint32_t>(frame.transparentIndex >= 0 ? frame.transparentIndex : 0), 1);
+    Put(out, 0, 1);
   }
-  return !timing.frames.empty();
+  Put(out, static_cast<std::uint32_t>(timing.screenWidth), 2);
+  Put(out, static_cast<std::uint32_t>(timing.screenHeight), 2);
+  Put(out, static_cast<std::uint32_t>(timing.loopCount), 4);
+  Put(out, static_cast<std::uint32_t>(timing.frames.size()), 4);
+  Put(out, static_cast<std::uint32_t>(out.size() + 4 + sizeof(kMagic)), 4);
+  out.insert(out.end(), kMagic, kMagic + sizeof(kMagic));
+  return out;
+}
+
+std::size_t DecodeGifTiming(const std::uint8_t* file, std::size_t size, GifTiming& timing) {
+  timing = GifTiming();
+  if (size < kTailBytes || std::memcmp(file + size - sizeof(kMagic), kMagic, sizeof(kMagic)) != 0) return 0;
+  const std::uint8_t* tail = file + size - kTailBytes;
+  const std::uint32_t count = Get(tail + 8, 4);
+  const std::uint32_t recordSize = Get(tail + 12, 4);
+  if (count > (size - kTailBytes) / kFrameBytes || recordSize != count * kFrameBytes + kTailBytes) return 0;
+  timing.screenWidth = static_cast<int>(Get(tail, 2));
+  timing.screenHeight = static_cast<int>(Get(tail + 2, 2));
+  timing.loopCount = static_cast<std::int32_t>(Get(tail + 4, 4));
+  const std::uint8_t* frame = file + size - recordSize;
+  for (std::uint32_t i = 0; i < count; ++i, frame += kFrameBytes) {
+    GifFrameTiming entry;
+    entry.left = static_cast<int>(Get(frame, 2));
+    entry.top = static_cast<int>(Get(frame + 2, 2));
+    entry.width = static_cast<int>(Get(frame + 4, 2));
+    entry.height = static_cast<int>(Get(frame + 6, 2));
+    entry.delayMs = static_cast<int>(Get(frame + 8, 4) & 0x7FFFFFFF);
+    entry.disposal = frame[12];
+    entry.transparentIndex = frame[13] != 0 ? frame[14] : -1;
+    timing.frames.push_back(entry);
+  }
+  return recordSize;
 }
 
 }  // namespace vimo::convert

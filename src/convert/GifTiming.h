@@ -1,6 +1,12 @@
-// How a GIF's frames play, read without decoding a pixel: what a viewer needs beside the frames
-// the converter wrote (each at its own size, without its place on the screen, transparency
-// dropped).
+// How a GIF's frames play, as the GIF reader found it, kept beside the frames the viewer's
+// conversion wrote (each at its own size, without its place on the screen): the record that
+// follows an animated GIF's last BMP image in the viewer's own converted file.
+//
+// Record layout (little-endian), placed right after the last image: per frame 16 bytes (left,
+// top, width, height: 2 bytes each; delay in milliseconds: 4; disposal: 1; 1 when a colour is
+// see-through: 1; that colour's index in the frame's written colour table: 1; 0: 1), then screen
+// width and height (2 bytes each), loop count (4, signed), frame count (4), the record's own size
+// (4) and the 8 bytes "VimoAnim". It is found from the end of the file.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +22,8 @@ struct GifFrameTiming {
   int height = 0;
   int delayMs = 0;   // as the graphic-control extension says (hundredths of a second) x 10
   int disposal = 0;  // what becomes of the frame before the next: 0/1 stays, 2 background, 3 previous
-  bool transparent = false;
-  // The colour the converter gave the see-through pixels: the transparent index's colour in the
-  // frame's colour map (entry 0's for an index beyond the map).
-  std::uint8_t transparentRed = 0;
-  std::uint8_t transparentGreen = 0;
-  std::uint8_t transparentBlue = 0;
+  // The written colour-table index of the see-through pixels, -1 when none is see-through.
+  int transparentIndex = -1;
 };
 
 struct GifTiming {
@@ -32,9 +34,17 @@ struct GifTiming {
   std::vector<GifFrameTiming> frames;  // in file order
 };
 
-// Reads the first maxFrames frames' timing of the GIF87/GIF89 file at path (a regular file
-// only). A frame whose data ends early is the last one listed. False when the file cannot be
-// opened, is no GIF or holds no frame.
-bool ReadGifTiming(const char* path, std::size_t maxFrames, GifTiming& timing);
+// The record's last bytes (its tail: screen, loop count, frame count, size, "VimoAnim").
+inline constexpr std::size_t kGifTimingTailSize = 24;
+// The size of the record whose last kGifTimingTailSize bytes are at tail; 0 when they are none.
+std::size_t GifTimingSize(const std::uint8_t* tail);
+
+// The record of timing, to be written after the last image.
+std::vector<std::uint8_t> EncodeGifTiming(const GifTiming& timing);
+
+// Reads the record that ends the size bytes at file (a converted file's whole content, or its
+// last bytes at least as long as the record). Returns the record's size (0 when the bytes do
+// not end in a well-formed record) and fills timing.
+std::size_t DecodeGifTiming(const std::uint8_t* file, std::size_t size, GifTiming& timing);
 
 }  // namespace vimo::convert

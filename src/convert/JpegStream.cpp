@@ -5,12 +5,14 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "convert/BmpWriter.h"
 #include "convert/JpegDecoder.h"
+#include "convert/ColourTransform.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::convert {
@@ -36,6 +38,22 @@ bool HasFaxResource(const jpeg_decompress_struct& info) {
 bool IsPlainColour(const jpeg_decompress_struct& info) {
   return info.num_components == 3 && (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB) &&
          !HasFaxResource(info);
+}
+
+// Four components in CMYK or YCCK (which libjpeg turns into CMYK).
+bool IsCmyk(const jpeg_decompress_struct& info) {
+  return info.num_components == 4 && (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK);
+}
+
+// The ICC profile the file's APP2 markers carry (saved by the caller); empty when there is none
+// or its chunks do not fit together.
+IccBytes EmbeddedProfile(jpeg_decompress_struct& info) {
+  JOCTET* data = nullptr;
+  unsigned int length = 0;
+  if (!jpeg_read_icc_profile(&info, &data, &length) || data == nullptr) return {};
+  IccBytes profile(data, data + length);
+  std::free(data);
+  return profile;
 }
 
 // What the decoder may allocate: the library's memory limit. Only a multi-scan file's
@@ -70,11 +88,38 @@ std::uint64_t LeastDataBytes(const jpeg_decompress_struct& info) {
 // into Decode leaves nothing there that would need destroying.
 struct DecodeState {
   std::uint64_t fileSize = 0;
+  const IccBytes* colourTarget = nullptr;  // null: the pixels as stored
   bool streamable = true;
   ConvertOutcome outcome;
   std::vector<std::uint8_t> block;  // kRowsPerRead rows; the padding stays zero
+  std::vector<std::uint8_t> cmyk;   // kRowsPerRead rows as decoded, for a CMYK file
+  std::unique_ptr<CColourTransform> transform;  // null: rows go out as decoded
   CBmpRowWriter writer;
 };
+
+// Settles how the rows are decoded and what turns them into BMP rows: plain colour as BGR,
+// through the file's profile (sRGB without one) into the target when colours are managed;
+// CMYK only when they are, through its profile (or the default CMYK one). False when the
+// general path is to decide.
+bool ChooseOutput(jpeg_decompress_struct& info, DecodeState& state) {
+  const bool cmyk = IsCmyk(info);
+  if (!IsPlainColour(info) && !(cmyk && state.colourTarget != nullptr)) return false;
+  if (state.colourTarget == nullptr) {
+    info.out_color_space = JCS_EXT_BGR;  // BMP's byte order, straight from the colour conversion
+    return true;
+  }
+  const IccBytes profile = EmbeddedProfile(info);
+  if (!cmyk) {
+    info.out_color_space = JCS_EXT_BGR;
+    state.transform = CColourTransform::Create(profile, CColourTransform::Pixels::kBgr, *state.colourTarget);
+    return true;
+  }
+  // Adobe's files (and ImageMagick's, which follow them) store CMYK inverted.
+  const auto pixels = info.saw_Adobe_marker ? CColourTransform::Pixels::kInvertedCmyk : CColourTransform::Pixels::kCmyk;
+  info.out_color_space = JCS_CMYK;
+  state.transform = CColourTransform::Create(profile, pixels, *state.colourTarget);
+  return state.transform != nullptr;
+}
 
 // Every libjpeg call of one conversion, under the one recovery point set before the first of
 // them, so a fatal error anywhere jumps back here across libjpeg's frames only. Between the
@@ -88,12 +133,12 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
   info.progress = jpeg.Progress();
   jpeg_stdio_src(&info, source);
   jpeg_save_markers(&info, JPEG_APP0 + 13, 0xFFFF);
+  if (state.colourTarget != nullptr) jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
   (void)jpeg_read_header(&info, TRUE);
-  if (!IsPlainColour(info)) {
+  if (!ChooseOutput(info, state)) {
     state.streamable = false;
     return true;
   }
-  info.out_color_space = JCS_EXT_BGR;  // BMP's byte order, straight from the colour conversion
   info.dct_method = JDCT_FLOAT;
   info.mem->max_memory_to_use = static_cast<long>(DecoderBudget());
   jpeg_calc_output_dimensions(&info);
@@ -111,13 +156,19 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
   (void)jpeg_start_decompress(&info);
   const std::size_t stride = TrueColourStride(info.output_width);
   state.block.assign(stride * kRowsPerRead, 0);
+  // Decoded rows: BMP rows, or CMYK rows beside them that the transform turns into BMP rows.
+  const bool cmyk = info.out_color_space == JCS_CMYK;
+  const std::size_t decodedStride = cmyk ? std::size_t{info.output_width} * 4 : stride;
+  if (cmyk) state.cmyk.assign(decodedStride * kRowsPerRead, 0);
+  std::uint8_t* decoded = cmyk ? state.cmyk.data() : state.block.data();
   std::array<JSAMPROW, kRowsPerRead> rows{};
-  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = state.block.data() + i * stride;
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = decoded + i * decodedStride;
   while (info.output_scanline < info.output_height && !state.writer.Failed()) {
     const std::size_t first = info.output_scanline;
     const JDIMENSION read = jpeg_read_scanlines(&info, rows.data(), kRowsPerRead);
     if (read == 0) return false;
-    for (std::size_t i = 0; i < read; ++i) state.writer.PutRow(first + i, rows[i]);
+    if (state.transform) state.transform->Rows(decoded, decodedStride, state.block.data(), stride, info.output_width, read);
+    for (std::size_t i = 0; i < read; ++i) state.writer.PutRow(first + i, state.block.data() + i * stride);
   }
   return true;
 }
@@ -131,12 +182,13 @@ long FileSize(std::FILE* file) {
 
 }  // namespace
 
-std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination) {
+std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination, const IccBytes* colourTarget) {
   const long size = FileSize(source);
   if (size < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
   CJpegDecoder jpeg;
   DecodeState state;
   state.fileSize = static_cast<std::uint64_t>(size);
+  state.colourTarget = colourTarget;
   if (!Decode(jpeg, source, destination, state)) {
     state.writer.Discard();
     if (jpeg.ErrorCode() != JERR_NO_BACKING_STORE) return ConvertOutcome{ConvertStatus::kNoImage};
@@ -145,6 +197,32 @@ std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* des
   if (!state.streamable) return std::nullopt;
   if (state.outcome.status != ConvertStatus::kWritten) return state.outcome;
   return state.writer.Finish();
+}
+
+namespace {
+
+// Reads the header, its APP2 markers saved; false after a fatal error. Nothing with a destructor
+// lives in this frame (see Decode).
+bool ReadHeader(CJpegDecoder& jpeg, std::FILE* source, IccBytes& profile) {
+  if (setjmp(jpeg.Recovery()) != 0) return false;
+  jpeg_decompress_struct& info = jpeg.Info();
+  jpeg_create_decompress(&info);
+  jpeg.MarkCreated();
+  jpeg_stdio_src(&info, source);
+  jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+  (void)jpeg_read_header(&info, TRUE);
+  profile = EmbeddedProfile(info);
+  return true;
+}
+
+}  // namespace
+
+IccBytes ReadJpegProfile(std::FILE* source) {
+  if (std::fseek(source, 0, SEEK_SET) != 0) return {};
+  CJpegDecoder jpeg;
+  IccBytes profile;
+  if (!ReadHeader(jpeg, source, profile)) return {};
+  return profile;
 }
 
 }  // namespace vimo::convert

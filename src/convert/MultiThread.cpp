@@ -178,7 +178,7 @@ void Deliver(ConvertThreadParam* param, int generation, const std::string& writt
 
 }  // namespace
 
-std::atomic<CMultiThread::ConvertFunction> CMultiThread::s_pfnConvert{&ConvertImage};
+std::atomic<CMultiThread::ConvertFunction> CMultiThread::s_pfnConvert{&ConvertForViewing};
 
 void CMultiThread::ConvertAhead(const char* source) {
   DropConvertedAhead();

@@ -77,7 +77,7 @@ class CMultiThread : public CWinThread {
  private:
   std::unique_ptr<CWinThread> m_pWorker;  // joined by StopThread
 
-  // The conversion the worker runs for every source that is not a BMP file: ConvertImage unless
+  // The conversion the worker runs for every source that is not a BMP file: ConvertForViewing unless
   // a test has put a stand-in in its place.
   friend struct AfxTestAccess;
   using ConvertFunction = int (*)(const char* src, const char* dst, int colours);

@@ -23,6 +23,8 @@ std::uint32_t ReadU32(const BYTE* p) {
 
 std::uint32_t Rgb(BYTE red, BYTE green, BYTE blue) { return (std::uint32_t{red} << 16) | (std::uint32_t{green} << 8) | blue; }
 
+std::uint32_t ToCanvasColour(COLORREF colour) { return Rgb(GetRValue(colour), GetGValue(colour), GetBValue(colour)); }
+
 // What the converter writes for a frame: 8 bits (run-length or not) or 24 bits, bottom-up.
 bool IsFrameLayout(const vimo::platform::DibLayout& layout) {
   if (layout.kind != vimo::platform::DibHeaderKind::kInfo || layout.width <= 0 || layout.height <= 0) return false;
@@ -30,11 +32,22 @@ bool IsFrameLayout(const vimo::platform::DibLayout& layout) {
   return layout.bitCount == 8 && (layout.compression == BI_RGB || layout.compression == BI_RLE8);
 }
 
+// The record of how the frames play that ends the file; its size, 0 when there is none.
+std::size_t ReadRecord(const vimo::platform::MappedFile& file, GifTiming& timing) {
+  const std::uint64_t fileSize = file.offset() + file.size();
+  BYTE tail[vimo::convert::kGifTimingTailSize] = {};
+  if (fileSize < sizeof(tail) || file.ReadAt(fileSize - sizeof(tail), tail, sizeof(tail)) != sizeof(tail)) return 0;
+  const std::size_t size = vimo::convert::GifTimingSize(tail);
+  if (size < sizeof(tail) || size > fileSize) return 0;
+  std::vector<BYTE> record(size);
+  if (file.ReadAt(fileSize - size, record.data(), size) != size) return 0;
+  return vimo::convert::DecodeGifTiming(record.data(), size, timing);
+}
+
 }  // namespace
 
-std::vector<CGifAnimation::Frame> CGifAnimation::ListFrames(const vimo::platform::MappedFile& file) {
+std::vector<CGifAnimation::Frame> CGifAnimation::ListFrames(const vimo::platform::MappedFile& file, std::uint64_t fileSize) {
   std::vector<Frame> frames;
-  const std::uint64_t fileSize = file.offset() + file.size();
   for (std::uint64_t at = 0; at < fileSize;) {
     BYTE headers[kHeadersSize] = {};
     const std::size_t got = file.ReadAt(at, headers, sizeof(headers));
@@ -56,13 +69,12 @@ std::vector<CGifAnimation::Frame> CGifAnimation::ListFrames(const vimo::platform
   return frames;
 }
 
-std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::MappedFile& file, const char* sourcePath,
-                                                     COLORREF background) {
-  std::vector<Frame> frames = ListFrames(file);
+std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::MappedFile& file, COLORREF background) {
   GifTiming timing;
-  if (frames.size() < 2 || !vimo::convert::ReadGifTiming(sourcePath, frames.size(), timing) ||
-      timing.frames.size() != frames.size())
-    return nullptr;
+  const std::size_t recordSize = ReadRecord(file, timing);
+  if (recordSize == 0) return nullptr;
+  std::vector<Frame> frames = ListFrames(file, file.offset() + file.size() - recordSize);
+  if (frames.size() < 2 || timing.frames.size() != frames.size()) return nullptr;
   // The canvas is the GIF's screen, grown where a frame reaches beyond it, as browsers grow it.
   std::uint64_t width = static_cast<std::uint64_t>(std::max(timing.screenWidth, 0));
   std::uint64_t height = static_cast<std::uint64_t>(std::max(timing.screenHeight, 0));
@@ -86,7 +98,7 @@ std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::Mappe
   pAnimation->m_frames = std::move(frames);
   pAnimation->m_nWidth = static_cast<int>(width);
   pAnimation->m_nHeight = static_cast<int>(height);
-  pAnimation->m_background = Rgb(GetRValue(background), GetGValue(background), GetBValue(background));
+  pAnimation->m_background = ToCanvasColour(background);
   // Rounds after the first: as many as the loop count says, for ever for 0, none without one.
   pAnimation->m_nRoundsLeft = timing.loopCount == 0 ? -1 : std::max(timing.loopCount, 0);
   BITMAPINFOHEADER header{};
@@ -121,7 +133,16 @@ void CGifAnimation::Step() {
 }
 
 void CGifAnimation::Clear() {
-  std::fill(m_canvas.begin() + kHeaderWords, m_canvas.end(), m_background);
+  std::fill(m_canvas.begin() + kHeaderWords, m_canvas.end(), Background());
+}
+
+void CGifAnimation::SetBackground(COLORREF background) {
+  m_background = ToCanvasColour(background);
+  const auto recolour = [this](std::uint32_t& pixel) {
+    if ((pixel & kBackgroundMark) != 0) pixel = Background();
+  };
+  std::for_each(m_canvas.begin() + kHeaderWords, m_canvas.end(), recolour);
+  std::for_each(m_saved.begin(), m_saved.end(), recolour);
 }
 
 void CGifAnimation::Draw(std::size_t nFrame) {
@@ -145,7 +166,7 @@ void CGifAnimation::Dispose(std::size_t nFrame) {
     return;
   }
   if (rect.disposal != 2) return;
-  for (int y = 0; y < rect.height; ++y) std::fill_n(Row(rect.top + y) + rect.left, rect.width, m_background);
+  for (int y = 0; y < rect.height; ++y) std::fill_n(Row(rect.top + y) + rect.left, rect.width, Background());
 }
 
 void CGifAnimation::CopyRect(const GifFrameTiming& rect, bool save) {
@@ -177,17 +198,20 @@ void CGifAnimation::Decode(const Frame& frame) {
     if (at + 4 > blockSize) break;
     palette[i] = Rgb(block[at + 2], block[at + 1], block[at]);
   }
-  const std::uint32_t key = timing.transparent ? Rgb(timing.transparentRed, timing.transparentGreen, timing.transparentBlue)
-                                               : kSeeThrough;
+  // A see-through index exists only in an 8-bit frame: by index, never by colour, so an opaque
+  // pixel of the see-through colour stays opaque.
+  const int seeThrough = layout.bitCount == 8 ? timing.transparentIndex : -1;
   // Stored row `row` counts from the bottom; see-through pixels stay kSeeThrough.
   auto put = [&](std::size_t x, std::size_t row, std::uint32_t colour) {
-    if (x < width && row < height && colour != key) m_pixels[(height - 1 - row) * width + x] = colour;
+    if (x < width && row < height) m_pixels[(height - 1 - row) * width + x] = colour;
+  };
+  auto putIndex = [&](std::size_t x, std::size_t row, BYTE index) {
+    if (index != seeThrough) put(x, row, palette[index]);
   };
   const BYTE* bits = block + layout.bitsOffset;
   const BYTE* end = block + blockSize;
   if (layout.compression == BI_RLE8) {
-    vimo::platform::DecodeRunLengthRows(bits, end, false, height,
-                                        [&](std::size_t x, std::size_t row, BYTE index) { put(x, row, palette[index]); });
+    vimo::platform::DecodeRunLengthRows(bits, end, false, height, putIndex);
     return;
   }
   for (std::size_t row = 0; row < height; ++row) {
@@ -195,7 +219,8 @@ void CGifAnimation::Decode(const Frame& frame) {
     if (at + layout.stride > static_cast<std::uint64_t>(end - bits)) return;  // the file holds no more
     const BYTE* p = bits + at;
     for (std::size_t x = 0; x < width; ++x) {
-      put(x, row, layout.bitCount == 8 ? palette[p[x]] : Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]));
+      if (layout.bitCount == 8) putIndex(x, row, p[x]);
+      else put(x, row, Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]));
     }
   }
 }

@@ -1,10 +1,12 @@
 // An animated GIF played from its converted BMP file onto a canvas the size of its screen.
 //
-// The converted file holds every frame at its own size, without its place on the screen and with
-// its transparency dropped; the GIF itself says where each frame goes, how long it stays, which of
-// its colours is see-through and what becomes of it before the next one (it stays, its rectangle
-// is cleared to the background, or the rectangle gets back what it held before). A step
-// composites only the rectangles of the frames involved; each round starts on a cleared canvas.
+// The viewer's converted file holds every frame at its own size, without its place on the screen,
+// followed by the record of how they play (GifTiming.h), which the converter wrote as it read the
+// GIF: where each frame goes, how long it stays, which colour-table index of it is see-through
+// and what becomes of it before the next one (it stays, its rectangle is cleared, or the
+// rectangle gets back what it held before). A step composites only the rectangles of the frames
+// involved; each round starts on a cleared canvas. Cleared and see-through parts show the
+// background the canvas is drawn on.
 #pragma once
 
 #include <cstddef>
@@ -22,14 +24,18 @@ class CGifAnimation {
   static constexpr std::uint64_t kMaxCanvasPixels = 16ull * 1024 * 1024;
 
   // The animation of file (a converted BMP file mapped from its offset 14; it must outlive the
-  // animation) made from the GIF at sourcePath, showing its first frame; see-through parts and
-  // cleared rectangles show background (0x00BBGGRR). Null when the file holds fewer than two
-  // images, when they are not the GIF's frames (count and sizes; a GIF cut short may have more),
-  // when the canvas would be too large or memory runs out.
-  static std::unique_ptr<CGifAnimation> Create(const vimo::platform::MappedFile& file, const char* sourcePath,
-                                               COLORREF background);
+  // animation), showing its first frame; see-through parts and cleared rectangles show
+  // background (0x00BBGGRR). Null when the file holds fewer than two images or no record of how
+  // they play, when they are not the record's frames (count and sizes), when the canvas would be
+  // too large or memory runs out.
+  static std::unique_ptr<CGifAnimation> Create(const vimo::platform::MappedFile& file, COLORREF background);
 
-  // The canvas as a packed bitmap: a 40-byte header, then 32-bit rows bottom-up.
+  // The colour the see-through and cleared parts show from now on (0x00BBGGRR), what is on the
+  // canvas already included.
+  void SetBackground(COLORREF background);
+
+  // The canvas as a packed bitmap: a 40-byte header, then 32-bit rows bottom-up (the fourth byte
+  // of a pixel, unused in such a bitmap, marks the background's pixels).
   const BYTE* GetDib() const { return reinterpret_cast<const BYTE*>(m_canvas.data()); }
   std::size_t GetDibSize() const { return m_canvas.size() * sizeof(std::uint32_t); }
   // Milliseconds the frame shown stays (a delay under 20 ms counts as 100 ms, as in browsers);
@@ -45,27 +51,31 @@ class CGifAnimation {
     std::uint32_t size = 0;    // its BMP image's stored bytes
     vimo::convert::GifFrameTiming timing;
   };
-  // The images of a converted file; empty when one of them is not a converted frame.
-  static std::vector<Frame> ListFrames(const vimo::platform::MappedFile& file);
+  // The images of a converted file before its record (which starts at end); empty when one of
+  // them is not a converted frame.
+  static std::vector<Frame> ListFrames(const vimo::platform::MappedFile& file, std::uint64_t end);
 
   std::uint32_t* Row(int y) { return m_canvas.data() + kHeaderWords + static_cast<std::size_t>(m_nHeight - 1 - y) * m_nWidth; }
   void Clear();
   void Draw(std::size_t nFrame);
   void Dispose(std::size_t nFrame);
-  // The frame's pixels into m_pixels, kSeeThrough where the canvas shows through (also where
-  // the file holds no pixel any more).
+  // The frame's pixels into m_pixels, kSeeThrough where the canvas shows through (its
+  // see-through index, and where the file holds no pixel any more).
   void Decode(const Frame& frame);
   // The frame's rectangle copied between the canvas and m_saved.
   void CopyRect(const vimo::convert::GifFrameTiming& rect, bool save);
 
   static constexpr std::size_t kHeaderWords = 10;  // the 40-byte header, in pixels
   static constexpr std::uint32_t kSeeThrough = 0xFF000000u;
+  // The background's pixels on the canvas: m_background with this fourth byte.
+  static constexpr std::uint32_t kBackgroundMark = 0x01000000u;
+  std::uint32_t Background() const { return m_background | kBackgroundMark; }
 
   const vimo::platform::MappedFile* m_pFile = nullptr;  // the document's; outlives this
   std::vector<Frame> m_frames;
   int m_nWidth = 0;
   int m_nHeight = 0;
-  std::uint32_t m_background = 0;  // 0x00RRGGBB, as the canvas holds colours
+  std::uint32_t m_background = 0;  // 0x00RRGGBB, as the canvas holds colours (without the mark)
   std::vector<std::uint32_t> m_canvas;  // header, then the rows
   std::size_t m_nFrame = 0;  // the frame shown
   int m_nRoundsLeft = 0;     // rounds still to come after this one; -1 for ever

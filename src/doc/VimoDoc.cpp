@@ -277,6 +277,12 @@ void CVimoDoc::ForgetImages(const std::vector<CString>& names) {
   UpdateAllViews(nullptr, kHintBrowseList, nullptr);
 }
 
+void CVimoDoc::ConvertAgain() {
+  if (m_szFolder[0] == '\0') return;
+  m_nNextWanted = 0;
+  if (m_queue.RequeueFromShown(m_szFolder) > 0) g_bPollQueue = 1;
+}
+
 void CVimoDoc::RefuseLongPath(const char* path) {
   m_queue.ClearAll();
   m_nNextName = 0;
@@ -384,7 +390,7 @@ void CVimoDoc::LoadDib(const char* path) {
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
   // An animated GIF plays on a canvas the size of its screen, from its first frame on.
-  m_pAnimation = CGifAnimation::Create(m_fileDib, CString(m_szFolder) + GetTitle(), GetSysColor(COLOR_WINDOW));
+  m_pAnimation = CGifAnimation::Create(m_fileDib, m_crAnimationBackground);
   if (m_pAnimation != nullptr) ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 
   if (pView != nullptr) {
@@ -407,6 +413,15 @@ UINT CVimoDoc::StepAnimation() {
   // Set again: the canvas's bytes changed, so nothing drawing kept from them holds.
   ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
   return m_pAnimation->GetDelay();
+}
+
+void CVimoDoc::SetAnimationBackground(COLORREF crBackground) {
+  if (crBackground == m_crAnimationBackground) return;
+  m_crAnimationBackground = crBackground;
+  if (m_pAnimation == nullptr) return;
+  m_pAnimation->SetBackground(crBackground);
+  // Set again: the canvas's bytes changed.
+  ShowDib(m_pAnimation->GetDib(), m_pAnimation->GetDibSize(), -1, 0);
 }
 
 const BYTE* CVimoDoc::GetBits() {

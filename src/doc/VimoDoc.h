@@ -55,9 +55,15 @@ class CVimoDoc : public CDocument {
   const BYTE* GetBits();
   // Asks for a name and copies path there byte for byte.
   void SaveCopyAs(const char* path);
+  // Converts the shown image and those converted ahead of it again (a conversion setting
+  // changed); the shown one is shown again once it is converted.
+  void ConvertAgain();
   // One step of the shown animated GIF: its next frame becomes the shown image. Returns the
   // milliseconds until the next step, 0 once it has ended or when no animation is shown.
   UINT StepAnimation();
+  // The background the shown animation is drawn on (the window colour, black in full screen):
+  // its see-through and cleared parts take it.
+  void SetAnimationBackground(COLORREF crBackground);
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {
@@ -80,6 +86,7 @@ class CVimoDoc : public CDocument {
   int m_nOrientation = 1;
   // The animated GIF shown, which plays from m_fileDib; null for a still image.
   std::unique_ptr<CGifAnimation> m_pAnimation;
+  COLORREF m_crAnimationBackground = GetSysColor(COLOR_WINDOW);
   CConvertQueue m_queue;
   CFolderImages m_images;  // the images browsed, in the browse order
   int m_nNextEntry = 0;    // the place in m_images the folder walk takes next

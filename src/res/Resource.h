@@ -37,6 +37,7 @@ inline constexpr UINT ID_VIEW_ROTATE_LEFT = 0x8008;
 // Check items of the view menu, each remembered in the profile's "View" section.
 inline constexpr UINT ID_VIEW_OTHER_FORMATS = 0x8009;  // also open PNG, WebP, TIFF, HEIC and AVIF
 inline constexpr UINT ID_VIEW_BROWSE_ON = 0x800A;      // browse on from the opened file, wrapping
+inline constexpr UINT ID_VIEW_COLOUR_MANAGED = 0x8020;  // show colours through the photo's ICC profile and the monitor's
 
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)

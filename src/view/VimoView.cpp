@@ -108,6 +108,8 @@ void CVimoView::OnDraw(CDC* pDC) {
 
   CLayout layout;
   if (!FitScrollSizesToImage(layout)) return;
+  // An animation's see-through parts show the background laid around the image.
+  pDoc->SetAnimationBackground(BackgroundColour());
   const CPoint origin = ImageOrigin(layout);
   DrawDibDraw(pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
               reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, 0, 0, layout.sizeStored.cx,

@@ -46,16 +46,16 @@ class CBitWriter {
   Bytes m_bytes;
 };
 
-// LZW with minimum code size 8 and 9-bit codes throughout: every pixel is a literal code, and a
-// clear code comes often enough that the decoder's table never needs 10 bits.
-Bytes EncodeLzw(const std::vector<std::uint8_t>& indexes, int invalidCodeAfter) {
-  constexpr unsigned kClear = 256, kEnd = 257, kWidth = 9;
+// LZW with codes one bit wider than the minimum code size throughout: every pixel is a literal
+// code, and a clear code comes often enough that the decoder's table never needs a wider one.
+Bytes EncodeLzw(const std::vector<std::uint8_t>& indexes, int invalidCodeAfter, int codeSize) {
+  const unsigned kClear = 1u << codeSize, kEnd = kClear + 1, kWidth = static_cast<unsigned>(codeSize) + 1;
   CBitWriter writer;
   writer.Put(kClear, kWidth);
   int sinceClear = 0;
   for (std::size_t i = 0; i < indexes.size(); ++i) {
     if (static_cast<int>(i) == invalidCodeAfter) {
-      writer.Put(511, kWidth);  // far beyond the next free table entry
+      writer.Put((1u << kWidth) - 1, kWidth);  // far beyond the next free table entry
       break;
     }
     if (sinceClear == 200) {
@@ -114,8 +114,8 @@ Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen) {
       const Rgb colour = i < frame.palette.size() ? frame.palette[i] : Rgb{};
       out.insert(out.end(), {colour.red, colour.green, colour.blue});
     }
-    out.push_back(8);  // minimum code size
-    const Bytes data = EncodeLzw(frame.interlaced ? InterlaceOrder(frame) : frame.indexes, frame.invalidCodeAfter);
+    out.push_back(static_cast<std::uint8_t>(frame.codeSize));
+    const Bytes data = EncodeLzw(frame.interlaced ? InterlaceOrder(frame) : frame.indexes, frame.invalidCodeAfter, frame.codeSize);
     for (std::size_t at = 0; at < data.size(); at += 255) {
       const std::size_t length = std::min<std::size_t>(255, data.size() - at);
       out.push_back(static_cast<std::uint8_t>(length));
@@ -354,6 +354,21 @@ Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime) {
   exif.insert(exif.end(), dateTime.begin(), dateTime.end());
   exif.resize(6 + 44 + 20, 0);
   return WithExifBlock(std::move(jpeg), exif);
+}
+
+Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile) {
+  Bytes marker = {0xFF, 0xE2};
+  AppendU16(marker, 0);
+  const std::string tag("ICC_PROFILE\0\x01\x01", 14);
+  marker.insert(marker.end(), tag.begin(), tag.end());
+  marker.insert(marker.end(), profile.begin(), profile.end());
+  const std::size_t length = marker.size() - 2;
+  marker[2] = static_cast<std::uint8_t>(length >> 8);
+  marker[3] = static_cast<std::uint8_t>(length);
+  Bytes out = marker;
+  out.insert(out.begin(), jpeg.begin(), jpeg.begin() + 2);
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
 }
 
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian) {

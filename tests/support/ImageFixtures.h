@@ -42,6 +42,7 @@ struct GifFrame {
   int top = 0;
   int delay = 0;     // hundredths of a second; with disposal or transparency, a graphic-control extension
   int disposal = 0;
+  int codeSize = 8;  // the LZW minimum code size; the codes are one bit wider throughout
 };
 
 // The logical screen and the NETSCAPE2.0 loop count (-1: no such extension).
@@ -52,7 +53,7 @@ struct GifScreen {
 };
 
 // A GIF89a file with the given frames (each with its own colour map), LZW data written with
-// fixed 9-bit codes. The result can be cut short to test truncation.
+// fixed-width codes. The result can be cut short to test truncation.
 Bytes MakeGif(const std::vector<GifFrame>& frames, const GifScreen& screen = {});
 
 // A frame of one colour, and a frame of pseudo-random indexes over a palette of 256 colours.
@@ -160,6 +161,8 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 // (bigEndian) Motorola byte order.
 Bytes WithExifOrientation(Bytes jpeg, int value, bool bigEndian = false);
 
+// The JPEG with an ICC profile in an APP2 ICC_PROFILE marker (one chunk) right after its start.
+Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile);
 // The JPEG with an EXIF block after its JFIF block that records when the photo was taken
 // (DateTimeOriginal, "YYYY:MM:DD HH:MM:SS"), in Intel byte order.
 Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime);

@@ -4,7 +4,7 @@
 #include "win32/ModulePath.h"
 
 void AfxTestAccess::SetConvertFunction(CMultiThread::ConvertFunction function) {
-  CMultiThread::s_pfnConvert = function != nullptr ? function : &ConvertImage;
+  CMultiThread::s_pfnConvert = function != nullptr ? function : &ConvertForViewing;
 }
 
 namespace {
@@ -13,7 +13,7 @@ CEvent g_conversionsReleased(TRUE, TRUE);
 
 int HeldConvert(const char* src, const char* dst, int colours) {
   CSingleLock wait(&g_conversionsReleased, TRUE);
-  return ConvertImage(src, dst, colours);
+  return ConvertForViewing(src, dst, colours);
 }
 
 }  // namespace
