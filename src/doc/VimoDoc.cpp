@@ -116,13 +116,17 @@ BOOL CVimoDoc::IsOpenedName(const char* name) const {
 
 // ---- browsing ---------------------------------------------------------------------------------
 
-void CVimoDoc::OpenImages(const char* path) {
+void CVimoDoc::ResetBrowsing() {
   m_nNextName = 0;
   m_nReadAhead = 0;
   m_nQueued = 0;
   m_nNextWanted = 0;
   m_bWrapPending = FALSE;
   m_bWrapped = FALSE;
+}
+
+void CVimoDoc::OpenImages(const char* path) {
+  ResetBrowsing();
   CString openedPath;
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;
@@ -182,12 +186,7 @@ int CVimoDoc::ListFolder() {
 }
 
 void CVimoDoc::OpenFolder(const char* folder) {
-  m_nNextName = 0;
-  m_nReadAhead = 0;
-  m_nQueued = 0;
-  m_nNextWanted = 0;
-  m_bWrapPending = FALSE;
-  m_bWrapped = FALSE;
+  ResetBrowsing();
   m_strFileName.Empty();
   CString path(folder);
   if (path.IsEmpty() || path.GetAt(path.GetLength() - 1) != PATH_SEPARATOR) path += PATH_SEPARATOR;

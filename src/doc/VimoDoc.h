@@ -113,6 +113,8 @@ class CVimoDoc : public CDocument {
   DECLARE_MESSAGE_MAP()
 
  private:
+  // Every browsing starts here: no read-ahead step, selection name or wrap is left.
+  void ResetBrowsing();
   // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.
   int ListFolder();
   // Lets go of the shown image: nothing is shown.

@@ -6,9 +6,9 @@
 IMPLEMENT_DYNAMIC(CFilmStrip, CControlBar)
 
 BEGIN_MESSAGE_MAP(CFilmStrip, CControlBar)
-  ON_NOTIFY(LVN_GETDISPINFO, IDC_FILM_STRIP_LIST, OnGetDispInfo)
-  ON_NOTIFY(LVN_ODCACHEHINT, IDC_FILM_STRIP_LIST, OnCacheHint)
-  ON_NOTIFY(LVN_GETINFOTIP, IDC_FILM_STRIP_LIST, OnGetInfoTip)
+  ON_NOTIFY(LVN_GETDISPINFO, IDC_FILM_STRIP_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_ODCACHEHINT, IDC_FILM_STRIP_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_GETINFOTIP, IDC_FILM_STRIP_LIST, OnThumbnailNotify)
   ON_NOTIFY(LVN_ITEMACTIVATE, IDC_FILM_STRIP_LIST, OnItemActivate)
   ON_MESSAGE(WM_THUMBNAILS_READY, OnThumbnailsReady)
 END_MESSAGE_MAP()
@@ -62,18 +62,7 @@ void CFilmStrip::Centre(int nItem) {
   m_wndList.Scroll(CSize((cell.left + cell.right) / 2 - client.Width() / 2, 0));
 }
 
-void CFilmStrip::OnGetDispInfo(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  m_thumbnails.GetDispInfo(reinterpret_cast<NMLVDISPINFO*>(pNotifyStruct)->item);
-}
-
-void CFilmStrip::OnCacheHint(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  const auto* pHint = reinterpret_cast<NMLVCACHEHINT*>(pNotifyStruct);
-  m_thumbnails.OnCacheHint(pHint->iFrom, pHint->iTo);
-}
-
-void CFilmStrip::OnGetInfoTip(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  m_thumbnails.GetInfoTip(*reinterpret_cast<NMLVGETINFOTIP*>(pNotifyStruct));
-}
+void CFilmStrip::OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) { m_thumbnails.OnNotify(*pNotifyStruct); }
 
 void CFilmStrip::OnItemActivate(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   CFrameWnd* pFrame = GetParentFrame();

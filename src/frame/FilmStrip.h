@@ -20,9 +20,7 @@ class CFilmStrip : public CControlBar {
   void OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) override;
 
  protected:
-  void OnGetDispInfo(NMHDR* pNotifyStruct, LRESULT* pResult);
-  void OnCacheHint(NMHDR* pNotifyStruct, LRESULT* pResult);
-  void OnGetInfoTip(NMHDR* pNotifyStruct, LRESULT* pResult);
+  void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);
   // A click: that image is shown next, and the keys go back to the image.
   void OnItemActivate(NMHDR* pNotifyStruct, LRESULT* pResult);
   LRESULT OnThumbnailsReady(WPARAM wParam, LPARAM lParam);

@@ -14,9 +14,9 @@
 IMPLEMENT_DYNCREATE(CGridView, CView)
 
 BEGIN_MESSAGE_MAP(CGridView, CView)
-  ON_NOTIFY(LVN_GETDISPINFO, IDC_GRID_LIST, OnGetDispInfo)
-  ON_NOTIFY(LVN_ODCACHEHINT, IDC_GRID_LIST, OnCacheHint)
-  ON_NOTIFY(LVN_GETINFOTIP, IDC_GRID_LIST, OnGetInfoTip)
+  ON_NOTIFY(LVN_GETDISPINFO, IDC_GRID_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_ODCACHEHINT, IDC_GRID_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_GETINFOTIP, IDC_GRID_LIST, OnThumbnailNotify)
   ON_NOTIFY(LVN_ITEMACTIVATE, IDC_GRID_LIST, OnItemActivate)
   ON_NOTIFY(LVN_KEYDOWN, IDC_GRID_LIST, OnListKeyDown)
   ON_NOTIFY(LVN_BEGINDRAG, IDC_GRID_LIST, OnBeginDrag)
@@ -83,18 +83,7 @@ void CGridView::SetThumbnailSize(int cx) { m_thumbnails.SetSize(cx); }
 
 void CGridView::StopThumbnails() { m_thumbnails.Stop(); }
 
-void CGridView::OnGetDispInfo(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  m_thumbnails.GetDispInfo(reinterpret_cast<NMLVDISPINFO*>(pNotifyStruct)->item);
-}
-
-void CGridView::OnCacheHint(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  const auto* pHint = reinterpret_cast<NMLVCACHEHINT*>(pNotifyStruct);
-  m_thumbnails.OnCacheHint(pHint->iFrom, pHint->iTo);
-}
-
-void CGridView::OnGetInfoTip(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
-  m_thumbnails.GetInfoTip(*reinterpret_cast<NMLVGETINFOTIP*>(pNotifyStruct));
-}
+void CGridView::OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) { m_thumbnails.OnNotify(*pNotifyStruct); }
 
 LRESULT CGridView::OnThumbnailsReady(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   m_thumbnails.OnThumbnailsReady();

@@ -41,9 +41,7 @@ class CGridView : public CView {
 
  protected:
   // The list control's notifications.
-  void OnGetDispInfo(NMHDR* pNotifyStruct, LRESULT* pResult);
-  void OnCacheHint(NMHDR* pNotifyStruct, LRESULT* pResult);
-  void OnGetInfoTip(NMHDR* pNotifyStruct, LRESULT* pResult);
+  void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);
   // A double-click (or Enter, through the frame's command): the grid gives way to the image.
   void OnItemActivate(NMHDR* pNotifyStruct, LRESULT* pResult);
   // Esc: back to the image shown.

@@ -71,6 +71,13 @@ CString CThumbnailList::PathOf(int nItem) const {
   return CString(m_pDoc->m_szFolder) + m_pDoc->m_images.GetName(nItem);
 }
 
+void CThumbnailList::OnNotify(NMHDR& header) {
+  if (header.code == LVN_GETDISPINFO) GetDispInfo(reinterpret_cast<NMLVDISPINFO&>(header).item);
+  else if (header.code == LVN_GETINFOTIP) GetInfoTip(reinterpret_cast<NMLVGETINFOTIP&>(header));
+  else if (header.code == LVN_ODCACHEHINT)
+    OnCacheHint(reinterpret_cast<NMLVCACHEHINT&>(header).iFrom, reinterpret_cast<NMLVCACHEHINT&>(header).iTo);
+}
+
 void CThumbnailList::GetDispInfo(LVITEM& item) const {
   if (m_pDoc == nullptr || item.iItem < 0 || item.iItem >= m_pDoc->m_images.GetCount()) return;
   if (item.mask & LVIF_TEXT) CopyText(item.pszText, item.cchTextMax, m_pDoc->m_images.GetName(item.iItem));

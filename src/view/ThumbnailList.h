@@ -30,12 +30,10 @@ class CThumbnailList {
   // Shows the document's browse list: forgets the pictures of images no longer in it.
   void SetImages(CVimoDoc* pDoc);
 
-  // The answers to the list control's questions.
-  void GetDispInfo(LVITEM& item) const;
-  void GetInfoTip(NMLVGETINFOTIP& tip) const;
-  // The items iFrom to iTo are on screen: their thumbnails are asked for, and kept; those far
-  // from the screen let go.
-  void OnCacheHint(int iFrom, int iTo);
+  // The list control's questions and news: what an item shows (LVN_GETDISPINFO) and its tool tip
+  // (LVN_GETINFOTIP), answered; the items on screen (LVN_ODCACHEHINT), whose thumbnails are then
+  // asked for, and kept, those far from the screen let go.
+  void OnNotify(NMHDR& header);
   // Takes the ready thumbnails into the image list and repaints their items.
   void OnThumbnailsReady();
   // The path of item nItem.
@@ -44,6 +42,9 @@ class CThumbnailList {
   void Stop();
 
  private:
+  void GetDispInfo(LVITEM& item) const;
+  void GetInfoTip(NMLVGETINFOTIP& tip) const;
+  void OnCacheHint(int iFrom, int iTo);
   // Asks the service for what the items around the screen lack, then (bMakeAll) the rest.
   void RequestAround();
   int PlaceFor(const CString& path);

@@ -67,31 +67,6 @@ std::string CacheRoot() {
   return home.empty() ? std::string() : home + "/thumbnails";
 }
 
-// The absolute path of path with "." and ".." taken away and each separator single, as a file
-// manager names the file it shows.
-std::string AbsolutePath(const char* path) {
-  std::string text = path;
-  if (text.empty() || text[0] != '/') {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof(cwd)) != nullptr) text = std::string(cwd) + "/" + text;
-  }
-  std::vector<std::string> parts;
-  for (std::size_t start = 0; start <= text.size();) {
-    std::size_t end = text.find('/', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string part = text.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::string absolute;
-  for (const std::string& part : parts) absolute += "/" + part;
-  return absolute.empty() ? "/" : absolute;
-}
-
 // The file: URI of an absolute path as GLib makes it, which is what file managers hash: every
 // byte but letters, digits and -_.~!'()*$&+,=:@/ as %XX, upper-case.
 std::string FileUri(const std::string& absolute) {
@@ -335,7 +310,7 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
     return thumbnail;
   }
   const CacheSize& size = SizeFor(item.cx);
-  const std::string uri = FileUri(AbsolutePath(item.path.c_str()));
+  const std::string uri = FileUri(vimo::platform::FullPath(item.path));
   const std::string name = CacheName(uri);
   const std::string root = CacheRoot();
   const long long mtime = info.st_mtime;
@@ -436,7 +411,7 @@ BOOL CThumbnailCache::WaitForReady(DWORD dwTimeout) {
 void CThumbnailCache::ForgetFile(const char* path) {
   const std::string root = CacheRoot();
   if (path == nullptr || root.empty()) return;
-  const std::string name = CacheName(FileUri(AbsolutePath(path)));
+  const std::string name = CacheName(FileUri(vimo::platform::FullPath(path)));
   for (const CacheSize& size : kSizes) unlink((root + "/" + size.folder + "/" + name).c_str());
   unlink((root + "/" + kFailFolder + "/" + name).c_str());
 }
