@@ -70,17 +70,19 @@ TEST_F(GridScreenTest, GridShowsTheFoldersThumbnailsAndIsDrivenByKeysAndTheMouse
     }
     return true;
   };
-  Pixels screen = ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return thumbnails(p) && chosen(p, {0}); });
-  ASSERT_GT(screen.width, 0) << "not every thumbnail shown, or not the first chosen";
-  // The broken file: a plain frame in the next cell of the second row, no picture in it.
-  const Box first = FindColour(screen, ColourOf(0), 3), second = FindColour(screen, ColourOf(1), 3);
-  const Box below = FindColour(screen, ColourOf(5), 3);
-  const int pitch = second.left - first.left, columns = 5;
-  ASSERT_EQ(below.top > first.top && below.left == first.left + (5 % columns) * pitch, true) << "five in a row";
-  const int frameX = first.left + (8 % columns) * pitch, frameY = below.top + 48;
-  int edges = 0;
-  for (int x = frameX; x < frameX + 128; ++x) edges += screen.At(x, frameY) == WindowColour() ? 0 : 1;
-  EXPECT_EQ(edges, 2) << "a frame's two sides, nothing inside";
+  // The broken file: a plain frame in the cell after the eighth (five a row), no picture in it.
+  const auto frame = [](const Pixels& p) {
+    const Box first = FindColour(p, ColourOf(0), 3), second = FindColour(p, ColourOf(1), 3);
+    const Box below = FindColour(p, ColourOf(5), 3);
+    const int x = first.left + 3 * (second.left - first.left), y = below.top + 48;
+    int edges = 0;
+    for (int i = x; i < x + 128 && i < p.width; ++i) edges += p.At(i, y) == WindowColour() ? 0 : 1;
+    return below.left == first.left && edges == 2;
+  };
+  Pixels screen =
+      ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return thumbnails(p) && chosen(p, {0}) && frame(p); });
+  ASSERT_GT(screen.width, 0) << "not every thumbnail shown, the first not chosen, or no empty frame for the broken file";
+  const Box first = FindColour(screen, ColourOf(0), 3);
 
   // The arrows move the choice; Shift+Right adds the next; Ctrl+click adds the first.
   ScreenViewer::Type(window, "Right Right shift+Right");

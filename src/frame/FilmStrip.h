@@ -18,6 +18,8 @@ class CFilmStrip : public CControlBar {
   BOOL Create(CFrameWnd* pParentWnd);
   // At idle time while shown: follows the browse list and the image shown.
   void OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) override;
+  // The window's end: the thumbnails' threads end.
+  void CloseThumbnails() { m_thumbnails.Close(); }
 
  protected:
   void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);

@@ -19,6 +19,7 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_VIEW_FULL_SCREEN, OnViewFullScreen)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FULL_SCREEN, OnUpdateViewFullScreen)
   ON_WM_CLOSE()
+  ON_WM_DESTROY()
   ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
   ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
   ON_UPDATE_COMMAND_UI(ID_VIEW_GRID, OnUpdateViewGrid)
@@ -198,6 +199,12 @@ void CMainFrame::OnClose() {
   // The film strip's state saved is the user's choice, whether or not the grid hides it now.
   ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted, FALSE);
   CSDIRememberFrame::OnClose();
+}
+
+void CMainFrame::OnDestroy() {
+  m_wndFilmStrip.CloseThumbnails();
+  if (m_pGridView != nullptr) m_pGridView->CloseThumbnails();
+  CSDIRememberFrame::OnDestroy();
 }
 
 CVimoDoc* CMainFrame::GetVimoDocument() const {

@@ -45,6 +45,8 @@ class CMainFrame : public CSDIRememberFrame {
   void OnUpdateViewFullScreen(CCmdUI* pCmdUI);
   // Closing in full screen saves the bars as they were in the window.
   void OnClose();
+  // The thumbnails' threads end with the window, before the libraries they use.
+  void OnDestroy();
   void OnImageOpen();
   void OnFileOpenFolder();
   // Enter: the grid, or in the grid the focused image.

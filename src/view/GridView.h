@@ -38,6 +38,8 @@ class CGridView : public CView {
   void SetThumbnailSize(int cx);
   // The grid was hidden: no more thumbnails are begun for it until it is shown again.
   void StopThumbnails();
+  // The window's end: the thumbnails' threads end.
+  void CloseThumbnails() { m_thumbnails.Close(); }
 
  protected:
   // The list control's notifications.

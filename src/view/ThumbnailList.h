@@ -40,6 +40,8 @@ class CThumbnailList {
   CString PathOf(int nItem) const;
   // Nothing more is begun until the items on screen are told again (the list was hidden).
   void Stop();
+  // Nothing more is made at all: the threads have ended (the window's end).
+  void Close() { m_cache.Close(); }
 
  private:
   void GetDispInfo(LVITEM& item) const;

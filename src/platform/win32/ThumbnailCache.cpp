@@ -353,13 +353,18 @@ CThumbnailCache::CThumbnailCache(int nThreads, BOOL bBackground) : m_pState(std:
   m_pState->background = bBackground != FALSE;
 }
 
-CThumbnailCache::~CThumbnailCache() {
+CThumbnailCache::~CThumbnailCache() { Close(); }
+
+void CThumbnailCache::Close() {
+  std::vector<std::thread> threads;
   {
     const std::lock_guard<std::mutex> guard(m_pState->mutex);
     m_pState->stop = true;
+    m_pState->wanted.clear();
+    threads = std::move(m_pState->threads);
   }
   m_pState->wake.notify_all();
-  for (std::thread& thread : m_pState->threads) thread.join();
+  for (std::thread& thread : threads) thread.join();
 }
 
 void CThumbnailCache::SetProvider(PFNTHUMBNAILPROVIDER pfnProvider) {
@@ -381,6 +386,7 @@ void CThumbnailCache::SetNotifyWindow(HWND hWnd, UINT nMessage) {
 void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx) {
   {
     const std::lock_guard<std::mutex> guard(m_pState->mutex);
+    if (m_pState->stop) return;
     m_pState->wanted.clear();
     for (std::size_t i = 0; i < paths.size(); ++i) m_pState->wanted.push_back({paths[i].str(), cx, i < nShown});
     try {

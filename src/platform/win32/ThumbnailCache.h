@@ -44,7 +44,7 @@ class CThumbnailCache {
   // Nothing starts here: the threads start with the first request, nThreads of them at most;
   // with bBackground they make thumbnails at a lower priority than the program's other work.
   explicit CThumbnailCache(int nThreads = 1, BOOL bBackground = TRUE);
-  // Stops the threads (a thumbnail being made is finished first) and waits for them.
+  // Close, if it did not run yet.
   ~CThumbnailCache();
   CThumbnailCache(const CThumbnailCache&) = delete;
   CThumbnailCache& operator=(const CThumbnailCache&) = delete;
@@ -66,6 +66,10 @@ class CThumbnailCache {
   // Waits until a thumbnail is ready to be taken or nothing asked is left to do; FALSE when
   // dwTimeout milliseconds passed first.
   BOOL WaitForReady(DWORD dwTimeout);
+
+  // Stops the threads (a thumbnail being made is finished first) and waits for them; nothing is
+  // made or delivered afterwards. For the owner's end, before what the provider uses goes.
+  void Close();
 
   // Removes the file's thumbnails of every size, and its record of failure, from the cache: for
   // a file whose picture changed while its time did not.
