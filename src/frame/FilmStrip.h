@@ -1,6 +1,6 @@
 // The film strip: a bar along the bottom of the window with a row of the browsed images'
 // thumbnails, the shown image centred and marked; a click shows an image. Nothing of it is made
-// (no list, no thumbnail) until it is first shown.
+// (no bar, no list, no thumbnail) until it is first wanted.
 #pragma once
 
 #include "afx/ListCtrl.h"

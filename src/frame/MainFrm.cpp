@@ -60,14 +60,28 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
   EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
-  if (!m_wndFilmStrip.Create(this)) return -1;
   return 0;
 }
 
+BOOL CMainFrame::MakeFilmStrip() { return m_wndFilmStrip.GetWidget() != nullptr || m_wndFilmStrip.Create(this); }
+
+BOOL CMainFrame::IsFilmStripSaved() const {
+  CWinApp* pApp = AfxGetApp();
+  for (int nBar = 0; nBar < 64; ++nBar) {
+    CString section;
+    section.Format("%s-Bar%d", pApp->m_pszProfileName, nBar);
+    const UINT nID = pApp->GetProfileInt(section, "BarID", 0);
+    if (nID == 0) return FALSE;
+    if (nID == ID_VIEW_FILM_STRIP) return pApp->GetProfileInt(section, "Visible", 0) != 0;
+  }
+  return FALSE;
+}
+
 void CMainFrame::ActivateFrame(int nCmdShow) {
+  // The strip's bar is made only for a user who keeps it on, before the bar state is read.
+  if (!m_bActivated && IsFilmStripSaved()) MakeFilmStrip();
   CSDIRememberFrame::ActivateFrame(nCmdShow);
   if (m_bActivated) return;
-  // The bar state just read says whether the user keeps the film strip on.
   m_bActivated = TRUE;
   m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
   if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
@@ -138,6 +152,7 @@ void CMainFrame::PlaceFilmStrip() {
 }
 
 void CMainFrame::OnViewFilmStrip() {
+  if (!MakeFilmStrip()) return;
   m_bFilmStripWanted = !m_bFilmStripWanted;
   PlaceFilmStrip();
 }

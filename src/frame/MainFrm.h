@@ -70,6 +70,10 @@ class CMainFrame : public CSDIRememberFrame {
   void ShowBarsAgain();
   // Shows the film strip where it belongs now.
   void PlaceFilmStrip();
+  // The film strip's bar, made the first time it is wanted: FALSE when it cannot be made.
+  BOOL MakeFilmStrip();
+  // Whether the bar state saved at the last close shows the film strip.
+  BOOL IsFilmStripSaved() const;
   BOOL m_bToolBarShown = TRUE;    // the bars before full screen
   BOOL m_bStatusBarShown = TRUE;
   BOOL m_bFilmStripWanted = FALSE;  // the user's choice, whether or not it can be shown now
