@@ -35,6 +35,8 @@
 //   --tail MS              keep watching this long after the last key (default 2000)
 //   --quiet MS             end the tail early once nothing at all happened for this long
 //   --idle S               then measure the CPU time the viewer uses over S seconds
+//   --made DIR:N           count the pictures (*.png, *.jpg) completed anywhere below DIR, logging
+//                          "made COUNT" for each and "all-made" at the N-th, which ends the tail
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -59,6 +61,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,6 +87,8 @@ struct Options {
   int quietMs = 0;
   int idleSeconds = 0;
   bool logDamage = false;
+  std::string madeDir;
+  int madeCount = 0;
   std::vector<char*> command;
 };
 
@@ -111,6 +116,9 @@ class Watcher {
   void PumpUntil(double deadline);
   void HandleXEvent(XEvent& event);
   void HandleFolderEvents();
+  void WatchMade(const std::string& path);
+  void CountMade(const std::string& path);
+  void HandleMadeEvents();
   void WatchFolder(const std::string& path, bool isRoot);
   void ReportDisk();
   void GrabRegion();
@@ -142,6 +150,10 @@ class Watcher {
   int m_inotify = -1;
   std::map<int, std::string> m_folders;  // watch descriptor -> folder
   std::map<int, bool> m_isRoot;
+  int m_madeInotify = -1;
+  std::map<int, std::string> m_madeFolders;  // watch descriptor -> folder, for --made
+  std::set<std::string> m_made;               // the pictures completed, each once
+  bool m_allMade = false;
   long long m_disk = -1;
   pid_t m_child = -1;
   bool m_exited = false;
@@ -390,6 +402,45 @@ void Watcher::HandleFolderEvents() {
   if (changed) ReportDisk();
 }
 
+void Watcher::WatchMade(const std::string& path) {
+  const int wd = inotify_add_watch(m_madeInotify, path.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
+  if (wd < 0) return;
+  m_madeFolders[wd] = path;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    struct stat info {};
+    if (name == "." || name == ".." || stat((path + "/" + name).c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) WatchMade(path + "/" + name);
+    else CountMade(path + "/" + name);
+  }
+  closedir(dir);
+}
+
+void Watcher::CountMade(const std::string& path) {
+  if (!EndsWith(path, ".png") && !EndsWith(path, ".jpg") && !EndsWith(path, ".jpeg")) return;
+  if (!m_made.insert(path).second) return;
+  Log("made", std::to_string(m_made.size()));
+  if (!m_allMade && static_cast<int>(m_made.size()) >= m_options.madeCount) {
+    m_allMade = true;
+    Log("all-made");
+  }
+}
+
+void Watcher::HandleMadeEvents() {
+  alignas(inotify_event) char buffer[16384];
+  const ssize_t length = read(m_madeInotify, buffer, sizeof buffer);
+  for (ssize_t offset = 0; length > 0 && offset < length;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+    offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    if (event->len == 0 || m_madeFolders.count(event->wd) == 0) continue;
+    const std::string path = m_madeFolders[event->wd] + "/" + event->name;
+    if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) WatchMade(path);
+    else if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) CountMade(path);
+  }
+}
+
 void Watcher::PumpUntil(double deadline) {
   const int xfd = ConnectionNumber(m_display);
   for (;;) {
@@ -401,11 +452,12 @@ void Watcher::PumpUntil(double deadline) {
     if (!ChildAlive()) return;
     const double left = deadline - Now();
     if (left <= 0) return;
-    pollfd fds[2] = {{xfd, POLLIN, 0}, {m_inotify, POLLIN, 0}};
+    pollfd fds[3] = {{xfd, POLLIN, 0}, {m_inotify, POLLIN, 0}, {m_madeInotify, POLLIN, 0}};
     // Short enough to notice the viewer's exit, long enough to cost nothing.
     const int wait = static_cast<int>(left < 100 ? left + 1 : 100);
-    if (poll(fds, 2, wait) < 0 && errno != EINTR) Fail("poll failed");
+    if (poll(fds, m_madeInotify >= 0 ? 3 : 2, wait) < 0 && errno != EINTR) Fail("poll failed");
     if (fds[1].revents & POLLIN) HandleFolderEvents();
+    if (m_madeInotify >= 0 && (fds[2].revents & POLLIN)) HandleMadeEvents();
   }
 }
 
@@ -431,6 +483,7 @@ void Watcher::WaitForTail() {
   const double deadline = Now() + m_options.tailMs;
   while (Now() < deadline && ChildAlive()) {
     if (m_options.quietMs > 0 && Now() - m_lastEvent >= m_options.quietMs) return;
+    if (m_options.madeCount > 0 && m_allMade) return;
     const double slice = Now() + 50;
     PumpUntil(slice < deadline ? slice : deadline);
   }
@@ -520,6 +573,11 @@ int Watcher::Run() {
   m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (m_inotify < 0) Fail("inotify_init1 failed");
   fcntl(ConnectionNumber(m_display), F_SETFD, FD_CLOEXEC);
+  if (!m_options.madeDir.empty()) {
+    m_madeInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_madeInotify < 0) Fail("inotify_init1 failed");
+    WatchMade(m_options.madeDir);
+  }
   Launch();
   for (const std::string& dir : m_options.watchDirs) WatchFolder(dir, true);
 
@@ -595,6 +653,12 @@ Options ParseOptions(int argc, char** argv) {
       options.quietMs = ToInt(value("--quiet"), "--quiet");
     } else if (arg == "--damage") {
       options.logDamage = true;
+    } else if (arg == "--made") {
+      const std::string made = value("--made");
+      const size_t colon = made.rfind(':');
+      if (colon == std::string::npos) Fail("--made wants DIR:N");
+      options.madeDir = made.substr(0, colon);
+      options.madeCount = ToInt(made.substr(colon + 1).c_str(), "--made count");
     } else if (arg == "--idle") {
       options.idleSeconds = ToInt(value("--idle"), "--idle");
     } else if (arg == "--keys") {

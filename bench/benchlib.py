@@ -17,6 +17,10 @@ IM = "convert-im6.q16"
 BROWSE_COUNT = 20
 LARGE_FILES = 20000
 LARGE_IMAGE_EVERY = 100  # 200 images among 20,000 files
+GRID_PHOTOS = 500        # photographs of 12 MP in the grid's folder
+GRID_FILES = 10000       # small JPEGs in the folder scrolled end to end
+# The grid's part of the screen: under the menu and the tool bar, above the status bar.
+GRID_REGION = "0,64,%d,%d" % (SCREEN[0], SCREEN[1] - 64 - 32)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -74,6 +78,36 @@ def ensure_data(data):
         open(done, "w").close()
     paths["large"] = large
     paths["large_open"] = os.path.join(large, "f-%05d.jpg" % (LARGE_FILES // 2))
+
+    # The grid's folders: 500 photographs of 12 MP (4000 x 3000, cut by vimo-bench-jpeg from the
+    # twenty 24 MP pictures, each copied to 25 files), and 10,000 small JPEGs (hard links of one).
+    grid = os.path.join(data, "grid500")
+    if not os.path.exists(os.path.join(grid, ".complete")):
+        print("generating %d 12 MP JPEGs into %s (once)..." % (GRID_PHOTOS, grid), flush=True)
+        os.makedirs(grid, exist_ok=True)
+        cutter = os.path.join(os.path.dirname(data), "bench", "vimo-bench-jpeg")
+        for i in range(GRID_PHOTOS):
+            target = os.path.join(grid, "photo-%03d.jpg" % i)
+            source = paths["browse"][i % BROWSE_COUNT]
+            if os.path.exists(target):
+                continue
+            if i < BROWSE_COUNT:
+                subprocess.run(["nice", "-n", "10", cutter, source, "4000", "3000", target + ".part"], check=True)
+                os.replace(target + ".part", target)
+            else:
+                shutil.copyfile(os.path.join(grid, "photo-%03d.jpg" % (i % BROWSE_COUNT)), target)
+        open(os.path.join(grid, ".complete"), "w").close()
+    paths["grid500"] = grid
+    many = os.path.join(data, "grid10k")
+    if not os.path.exists(os.path.join(many, ".complete")):
+        print("generating %d small JPEGs into %s (once)..." % (GRID_FILES, many), flush=True)
+        os.makedirs(many, exist_ok=True)
+        for i in range(GRID_FILES):
+            target = os.path.join(many, "g-%05d.jpg" % i)
+            if not os.path.exists(target):
+                os.link(small, target)
+        open(os.path.join(many, ".complete"), "w").close()
+    paths["grid10k"] = many
     return paths
 
 
@@ -100,9 +134,10 @@ def temp_root():
 
 
 def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, idle=0,
-          quiet=0, timeout=30000, region=None, damage=False):
+          quiet=0, timeout=30000, region=None, damage=False, made=None, env=None):
     """Runs COMMAND under vimo-xwatch and returns its events (with damage, also each drawing in
-    the region that changed nothing)."""
+    the region that changed nothing; with made (DIR, N), the pictures completed below DIR until
+    the N-th ends the run). env: more variables for the viewer."""
     args = [xwatch, "--log", log, "--geometry", "%dx%d" % SCREEN, "--settle", str(settle),
             "--wait", str(wait), "--tail", str(tail), "--timeout", str(timeout),
             "--watch", temp_root(), "--watch", os.path.join(home, ".cache")]
@@ -116,7 +151,11 @@ def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, i
         args += ["--region", region]
     if damage:
         args += ["--damage"]
-    subprocess.run(args + ["--"] + list(command), env=viewer_env(home), check=True,
+    if made:
+        args += ["--made", "%s:%d" % made]
+    environment = viewer_env(home)
+    environment.update(env or {})
+    subprocess.run(args + ["--"] + list(command), env=environment, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     events = read_log(log)
     remove_leftovers(events, home)
@@ -211,6 +250,11 @@ def drawing_latencies(events):
         drawn = next((t for t, kind, _ in events[start + 1:end] if kind in ("damage", "pixels")), None)
         result.append(None if drawn is None else drawn - events[start][0])
     return result
+
+
+def event_time(events, kind):
+    """Milliseconds from the start to the first event of this kind; None when there is none."""
+    return next((t for t, k, _ in events if k == kind), None)
 
 
 def value(events, kind):

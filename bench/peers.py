@@ -13,6 +13,7 @@ Exit status 1 when a ratio is 1.00 or more. Under the table: the floor of any Qt
 first-image figures, two minimal Qt programs (bench/QtFloor.cpp) started alike."""
 
 import os
+import shutil
 import subprocess
 import sys
 
@@ -20,6 +21,19 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import benchlib as b  # noqa: E402
 
 PEERS = ["qimgv", "geeqie", "feh", "eog"]
+# The viewers with a thumbnail view, for the grid's figures (9); gthumb when it could be installed.
+GRID_PEERS = ["qimgv", "geeqie", "eog", "gthumb"]
+
+# geeqie's file list as icons with thumbnails, of the size of Vimo's (its own defaults: a list of
+# names, 96 x 72 when thumbnails are on).
+GEEQIE_ICONS = """<gq>
+    <global thumbnails.max_width = "128" thumbnails.max_height = "128" thumbnails.enable_caching = "true"
+            thumbnails.spec_standard = "true" >
+    </global>
+    <layout id = "lw1" file_view_type = "1" show_thumbnails = "true" >
+    </layout>
+</gq>
+"""
 
 
 def viewers(vimo):
@@ -33,6 +47,62 @@ def viewers(vimo):
                            os.path.dirname(f)], "space", "BackSpace"),
         "eog": (lambda f: ["eog", f], "Right", "Left"),
     }
+
+
+def grid_viewers(vimo):
+    """How each viewer shows the thumbnails of a folder, and what its home needs for it."""
+    def eog_gallery(home):  # eog's gallery, off by default, on through a settings file of its own
+        folder = os.path.join(home, ".config", "glib-2.0", "settings")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "keyfile"), "w") as keyfile:
+            keyfile.write("[org/gnome/eog/ui]\nimage-gallery=true\n")
+
+    def geeqie_icons(home):
+        folder = os.path.join(home, ".config", "geeqie")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "geeqierc.xml"), "w") as rc:
+            rc.write(GEEQIE_ICONS)
+
+    def first_photo(folder):
+        return os.path.join(folder, sorted(n for n in os.listdir(folder) if n.endswith(".jpg"))[0])
+
+    return {
+        "vimo": (lambda d: [vimo, d], None, {}),
+        "qimgv": (lambda d: ["qimgv", d], None, {}),
+        "geeqie": (lambda d: ["geeqie", d], geeqie_icons, {}),
+        "eog": (lambda d: ["eog", first_photo(d)], eog_gallery, {"GSETTINGS_BACKEND": "keyfile"}),
+        "gthumb": (lambda d: ["gthumb", d], None, {}),
+    }
+
+
+def grid_figures(build, chosen, xwatch, data, logs):
+    """Figure 9 of each viewer: the first screenful of thumbnails complete, and all made, with an
+    empty cache (its own home's ~/.cache), on the folder of 500 photographs of 12 MP."""
+    table = grid_viewers(os.path.join(build, "vimo"))
+    figures = {}
+    for name in [n for n in chosen if n in table]:
+        if name != "vimo" and shutil.which(name) is None:
+            continue
+        command, prepare, env = table[name]
+        home = os.path.join(build, "bench-data", "home-grid-" + name)
+        cache = os.path.join(home, ".cache")
+        shutil.rmtree(cache, ignore_errors=True)
+        os.makedirs(cache)
+        if prepare:
+            prepare(home)
+        if name == "vimo":
+            os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+            with open(os.path.join(home, ".config", "vimo.ini"), "w") as ini:
+                ini.write("[View]\nThumbnailSize=128\n")
+        print("grid with %s (cold cache, up to 4 minutes)..." % name, flush=True)
+        events = b.watch(xwatch, os.path.join(logs, "%s-grid-cold.log" % name), command(data["grid500"]), home,
+                         region=b.GRID_REGION, timeout=60000, tail=240000, made=(cache, b.GRID_PHOTOS), env=env)
+        _, screenful = b.first_picture(events)
+        made = b.event_time(events, "all-made")
+        figures[name] = {"11 grid cold: first screenful (ms)": screenful,
+                         "11 grid cold: all 500 made (ms)": made,
+                         "thumbnails made in 4 minutes": sum(1 for _, k, _ in events if k == "made")}
+    return figures
 
 
 def home_bytes(home):
@@ -66,60 +136,74 @@ def main():
                        **options)
 
     figures = {name: {} for name in chosen}
-    print("warming up (one untimed start each)...", flush=True)
-    for name in chosen:
-        run(name, "warm-up", data["first1"], settle=500)
+    floors = {}
+    # BENCH_GRID=only: the grid's figures alone (figure 11); BENCH_GRID=0: all but those.
+    grid_only = os.environ.get("BENCH_GRID") == "only"
+    if not grid_only:
+        print("warming up (one untimed start each)...", flush=True)
+        for name in chosen:
+            run(name, "warm-up", data["first1"], settle=500)
 
-    # The least a Qt program does to show the same picture (bench/QtFloor.cpp), started with the
-    # viewers: the floor under Vimo's start-up, which a Qt program cannot go below.
-    floors = {kind: os.path.join(build, "bench", "vimo-qt-floor-" + kind) for kind in ("gui", "widgets")}
-    floors = {kind: exe for kind, exe in floors.items() if "vimo" in chosen and os.path.exists(exe)}
-    floor_starts = {kind: {"1mp": [], "large": []} for kind in floors}
+        # The least a Qt program does to show the same picture (bench/QtFloor.cpp), started with the
+        # viewers: the floor under Vimo's start-up, which a Qt program cannot go below.
+        floors = {kind: os.path.join(build, "bench", "vimo-qt-floor-" + kind) for kind in ("gui", "widgets")}
+        floors = {kind: exe for kind, exe in floors.items() if "vimo" in chosen and os.path.exists(exe)}
+        floor_starts = {kind: {"1mp": [], "large": []} for kind in floors}
 
-    def floor_run(kind, label, path, **options):
-        return b.watch(xwatch, os.path.join(logs, "qt-floor-%s-%s.log" % (kind, label)), [floors[kind], path],
-                       home("qt-floor"), **options)
+        def floor_run(kind, label, path, **options):
+            return b.watch(xwatch, os.path.join(logs, "qt-floor-%s-%s.log" % (kind, label)), [floors[kind], path],
+                           home("qt-floor"), **options)
 
-    for kind in floors:
-        floor_run(kind, "warm-up", data["first1"], settle=500)
+        for kind in floors:
+            floor_run(kind, "warm-up", data["first1"], settle=500)
 
-    print("first image, three starts each...", flush=True)
-    starts = {name: {"1mp": [], "24mp": [], "large": []} for name in chosen}
-    for attempt in range(3):
-        for size, path in (("1mp", data["first1"]), ("24mp", data["first24"]), ("large", data["large_open"])):
-            for name in chosen:
-                first, _ = b.first_picture(run(name, "first-%s-%d" % (size, attempt), path))
-                starts[name][size].append(first)
-            for kind in floors if size != "24mp" else ():
-                first, _ = b.first_picture(floor_run(kind, "first-%s-%d" % (size, attempt), path))
-                floor_starts[kind][size].append(first)
-    for name in chosen:
-        figures[name]["3 first image, 1 MP JPEG (ms)"] = b.median(starts[name]["1mp"])
-        figures[name]["3 first image, 24 MP JPEG (ms)"] = b.median(starts[name]["24mp"])
-        figures[name]["6 first image, 20,000 files (ms)"] = b.median(starts[name]["large"])
+        print("first image, three starts each...", flush=True)
+        starts = {name: {"1mp": [], "24mp": [], "large": []} for name in chosen}
+        for attempt in range(3):
+            for size, path in (("1mp", data["first1"]), ("24mp", data["first24"]), ("large", data["large_open"])):
+                for name in chosen:
+                    first, _ = b.first_picture(run(name, "first-%s-%d" % (size, attempt), path))
+                    starts[name][size].append(first)
+                for kind in floors if size != "24mp" else ():
+                    first, _ = b.first_picture(floor_run(kind, "first-%s-%d" % (size, attempt), path))
+                    floor_starts[kind][size].append(first)
+        for name in chosen:
+            figures[name]["3 first image, 1 MP JPEG (ms)"] = b.median(starts[name]["1mp"])
+            figures[name]["3 first image, 24 MP JPEG (ms)"] = b.median(starts[name]["24mp"])
+            figures[name]["6 first image, 20,000 files (ms)"] = b.median(starts[name]["large"])
 
-    for name in chosen:
-        print("browsing with %s (about 90 s)..." % name, flush=True)
-        _, next_key, prev_key = table[name]
-        before = home_bytes(home(name))
-        events = run(name, "browse", data["browse"][0], wait=4000,
-                     keys=["%s*19@2000" % next_key, "%s*19@2000" % prev_key])
-        first = [f for _, f, _ in b.key_latencies(events) if f is not None]
-        settled = [s for _, _, s in b.key_latencies(events) if s is not None]
-        figures[name]["1 next image, median (ms)"] = b.median(first)
-        figures[name]["1 next image, worst (ms)"] = max(first) if first else None
-        figures[name]["1 next image settled, median (ms)"] = b.median(settled)
-        rss = b.hwm_mib(events)
-        disk, folders = b.disk_peak(events)
-        on_tmpfs = any(b.fs_type(folder) == "tmpfs" for folder in folders)
-        figures[name]["5 peak RSS browsing (MiB)"] = None if rss is None else rss + (disk if on_tmpfs else 0)
-        figures[name]["5 files written, peak (MiB)"] = max(disk, (home_bytes(home(name)) - before) / 2**20)
-        figures[name]["presses that changed nothing"] = len(b.key_latencies(events)) - len(first)
+        for name in chosen:
+            print("browsing with %s (about 90 s)..." % name, flush=True)
+            _, next_key, prev_key = table[name]
+            before = home_bytes(home(name))
+            events = run(name, "browse", data["browse"][0], wait=4000,
+                         keys=["%s*19@2000" % next_key, "%s*19@2000" % prev_key])
+            first = [f for _, f, _ in b.key_latencies(events) if f is not None]
+            settled = [s for _, _, s in b.key_latencies(events) if s is not None]
+            figures[name]["1 next image, median (ms)"] = b.median(first)
+            figures[name]["1 next image, worst (ms)"] = max(first) if first else None
+            figures[name]["1 next image settled, median (ms)"] = b.median(settled)
+            rss = b.hwm_mib(events)
+            disk, folders = b.disk_peak(events)
+            on_tmpfs = any(b.fs_type(folder) == "tmpfs" for folder in folders)
+            figures[name]["5 peak RSS browsing (MiB)"] = None if rss is None else rss + (disk if on_tmpfs else 0)
+            figures[name]["5 files written, peak (MiB)"] = max(disk, (home_bytes(home(name)) - before) / 2**20)
+            figures[name]["presses that changed nothing"] = len(b.key_latencies(events)) - len(first)
 
     rows = ["3 first image, 1 MP JPEG (ms)", "3 first image, 24 MP JPEG (ms)", "6 first image, 20,000 files (ms)",
             "1 next image, median (ms)",
             "1 next image, worst (ms)", "5 peak RSS browsing (MiB)"]
     info = ["1 next image settled, median (ms)", "5 files written, peak (MiB)", "presses that changed nothing"]
+    if os.environ.get("BENCH_GRID", "1") != "0":
+        grid = grid_figures(build, chosen + [p for p in GRID_PEERS if p not in chosen and len(sys.argv) < 3],
+                            xwatch, data, logs)
+        for name, values in grid.items():
+            if name not in figures:
+                figures[name] = {}
+                chosen.append(name)
+            figures[name].update(values)
+        rows += ["11 grid cold: first screenful (ms)", "11 grid cold: all 500 made (ms)"]
+        info += ["thumbnails made in 4 minutes"]
     width = 38
     print()
     print("machine: %d cores; Xvfb %dx%d; the same pictures and window size for every viewer" %

@@ -8,6 +8,7 @@ goal is missed. RUNS (default 1) repeats the browsing run of figures 1 and 5."""
 
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -258,6 +259,63 @@ class Bench:
                 return gif, band
         return None, None
 
+    # 11: the grid of a folder of 500 photographs of 12 MP: the first screenful and all 500 with the
+    # thumbnail cache empty; Enter to the grid with it full; the memory of a grid of 10,000 files
+    # scrolled end to end; and Tab (figure 1) while the film strip's thumbnails are being made.
+    def grid_run(self, name, path, profile="", keys=(), cold=False, region=b.GRID_REGION, **options):
+        home = os.path.join(self.build, "bench-data", "home-vimo-grid")
+        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+        with open(os.path.join(home, ".config", "vimo.ini"), "w") as ini:
+            ini.write("[View]\nThumbnailSize=128\n" + profile)
+        if cold:
+            shutil.rmtree(os.path.join(home, ".cache", "thumbnails"), ignore_errors=True)
+        return b.watch(self.xwatch, os.path.join(self.logs, name + ".log"), [self.vimo, path], home, keys=keys,
+                       region=region, **options)
+
+    def grid(self):
+        folder = self.data["grid500"]
+        cache = os.path.join(self.build, "bench-data", "home-vimo-grid", ".cache")
+        events = self.grid_run("grid-cold", folder, cold=True, tail=240000, timeout=60000,
+                               made=(cache, b.GRID_PHOTOS))
+        _, screenful = b.first_picture(events)
+        made = b.event_time(events, "all-made")
+        self.add("11 grid, cold cache: first screenful complete", "measured", b.ms(screenful), None)
+        self.add("11 grid, cold cache: all %d thumbnails made" % b.GRID_PHOTOS, "measured",
+                 "n/a" if made is None else "%.1f s" % (made / 1000), None)
+        self.notes.append("11: %d photos of 12 MP (4000 x 3000), 128-pixel thumbnails, window 1600 x 1000; cold: "
+                          "`vimo FOLDER` with the thumbnail cache emptied, the screenful complete when the grid's "
+                          "pixels last changed before settling; bench-peers compares them with other viewers"
+                          % b.GRID_PHOTOS)
+
+        enters = []
+        for run in range(3):
+            keys = b.key_latencies(self.grid_run("grid-warm-%d" % run, os.path.join(folder, "photo-250.jpg"),
+                                                 keys=["Return*1@1000"], tail=3000))
+            enters.append(keys[0][2] if keys else None)
+        enter = b.median(enters)
+        self.add("11 grid, warm cache: Enter to complete screenful", "<= 100 ms", b.ms(enter),
+                 None if enter is None else enter <= 100)
+
+        pages = b.GRID_FILES // 50 + 10
+        events = self.grid_run("grid-10k", self.data["grid10k"], cold=True, keys=["Next*%d@60" % pages], tail=2000)
+        rss = b.hwm_mib(events)
+        self.add("11 grid of 10,000 files scrolled end to end: peak RSS", "<= 64 MiB",
+                 "n/a" if rss is None else "%.0f MiB" % rss, None if rss is None else rss <= 64)
+
+        strip = ("[vimo-Bar0]\nBarID=59392\nVisible=1\nDocking=Top\n[vimo-Bar1]\nBarID=59393\nVisible=1\n"
+                 "Docking=Bottom\n[vimo-Bar2]\nBarID=32817\nVisible=1\nDocking=Bottom\n")
+        latencies = []
+        for run in range(self.runs):
+            events = self.grid_run("grid-tab-%d" % run, os.path.join(folder, "photo-100.jpg"), profile=strip,
+                                   cold=True, keys=["Tab*19@2000"], wait=2000, region=None)
+            latencies += [latency for _, latency, _ in b.key_latencies(events) if latency is not None]
+        med = b.median(latencies)
+        worst = max(latencies) if latencies else None
+        self.add("1 next image, strip's thumbnails made: median", "<= 15 ms", b.ms(med), None if med is None else med <= 15)
+        self.add("1 next image, strip's thumbnails made: worst", "<= 30 ms", b.ms(worst),
+                 None if worst is None else worst <= 30)
+        self.notes.append("1 with the strip: the film strip on, its cache empty, Tab every 2 s through the 12 MP photos")
+
     def popups(self, figure, events):
         keys = [t for t, kind, _ in events if kind == "key"]
         for t, kind, _ in events:
@@ -268,8 +326,8 @@ class Bench:
 
     def run(self):
         parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
-                 "behind": self.behind, "viewing": self.viewing, "animation": self.animation}
-        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation").split(","):
+                 "behind": self.behind, "viewing": self.viewing, "animation": self.animation, "grid": self.grid}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation,grid").split(","):
             parts[name]()
         for line in self.rows:
             print(line)

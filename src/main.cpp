@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "app/Globals.h"
 #include "app/TempFiles.h"
 #include "app/VimoApp.h"
@@ -15,12 +17,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vimo [FILE]\n"
+    "Usage: vimo [FILE | FOLDER]\n"
     "  or:  vimo --convert SRC DST [--colors N] [--colour-managed | --icc-target PROFILE]\n"
     "  or:  vimo --screenshot PNG [FILE]\n"
     "Shows the image FILE at its natural size; Tab and Shift+Tab step through the other\n"
-    "images of its folder. A second start with a file hands it to the viewer already running.\n"
-    "A FILE it does not open (x.png, a folder, a missing or unreadable file, a path too long)\n"
+    "images of its folder. With a FOLDER, shows the thumbnails of its images (Enter shows one).\n"
+    "A second start with a file or folder hands it to the viewer already running.\n"
+    "A FILE it does not open (x.png, a missing or unreadable file or folder, a path too long)\n"
     "ends it with exit status 1 and one line on standard error saying why. The desktop entry\n"
     "starts it as vimo --from-desktop FILE: then a file it cannot read is said in a box.\n"
     "\n"
@@ -62,12 +65,13 @@ bool IsRefusedStart(const char* file, bool bFromDesktop) {
   }
   // What is opened now: the profile's choice of other formats counts.
   const std::string types = JoinedImageExtensions(g_bOtherFormats != 0, "", " ");
-  const bool bAccepted = IsAcceptedExtension(file) != FALSE;
-  if (std::filesystem::is_directory(file, error) && (!bAccepted || !bFromDesktop)) {
-    std::fprintf(stderr, "vimo: %s is a folder; name an image file in it (%s)\n", file, types.c_str());
+  if (std::filesystem::is_directory(file, error)) {
+    // A folder opens in the grid of its images.
+    if (bFromDesktop || access(file, R_OK | X_OK) == 0) return false;
+    std::fprintf(stderr, "vimo: %s: %s\n", file, std::strerror(errno));
     return true;
   }
-  if (!bAccepted) {
+  if (IsAcceptedExtension(file) == FALSE) {
     std::fprintf(stderr, "vimo: %s is not an image file this viewer opens (%s)\n", file, types.c_str());
     return true;
   }

@@ -249,10 +249,10 @@ TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   const char* titles[] = {"ﾌｧｲﾙ(&F)", "表示(&V)", "移動(&G)", "Gift(&I)", "ﾍﾙﾌﾟ(&H)"};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(AfxTestAccess::GetMenuItems(pFrame, i).at(0), titles[i]);
   const std::vector<CString> fileMenu = AfxTestAccess::GetMenuItems(pFrame, 0);
-  const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "名前を付けて保存(&A)...|57610",
-                                         "削除(&D)\tCtrl+Del|57608", "元に戻す(&U)\tCtrl+Z|57643", "-|0",
-                                         "ｺﾋﾟｰ(&C)\tCtrl+C|57634", "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C|32833", "回転を保存(&R)|32839",
-                                         "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
+  const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "フォルダを開く(&L)...|32825",
+                                         "名前を付けて保存(&A)...|57610", "削除(&D)\tCtrl+Del|57608", "元に戻す(&U)\tCtrl+Z|57643",
+                                         "-|0", "ｺﾋﾟｰ(&C)\tCtrl+C|57634", "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C|32833",
+                                         "回転を保存(&R)|32839", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
                                          "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|57665"};
   EXPECT_EQ(fileMenu, expected);
   EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");

@@ -25,6 +25,14 @@ extern int g_bBrowseFromOpened;   // browsing goes on from the opened file in na
 extern int g_bKeepZoom;           // the next image is shown at the zoom the user chose for this one
 extern int g_nSlideshowSeconds;   // the slideshow's interval: 2, 3, 5 or 10
 extern int g_bColourManaged;      // images are shown in their own colours, through the monitor's profile
+extern int g_nThumbnailSize;      // the grid's thumbnails: 128 or 256 pixels a side
+extern int g_nSortOrder;          // the browse order of a folder: kSortBy...
+extern int g_bSortReverse;        // ... and the other way round
+
+inline constexpr int kSortByName = 0;       // as a file manager lists it (and as the folder search gives it)
+inline constexpr int kSortByDateTaken = 1;  // when the photo was taken (EXIF), else when the file was changed
+inline constexpr int kSortByModified = 2;   // when the file was changed
+inline constexpr int kSortBySize = 3;
 
 // Full paths of "vimo.txt" and "vimolog.txt"; empty when the path would not fit.
 extern char g_szSettingsPath[PATH_MAX];

@@ -55,6 +55,16 @@ void BuildInFolder(char* buffer, size_t size, const std::string& folder, const c
   std::strcpy(buffer + folder.size(), name);
 }
 
+bool IsFolder(const char* path) {
+  struct _stat status {};
+  return _stat(path, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFDIR;
+}
+
+// The folder's path ending with one '/'.
+CString AsFolder(const CString& folder) {
+  return folder.GetLength() > 0 && folder.GetAt(folder.GetLength() - 1) == PATH_SEPARATOR ? folder : folder + PATH_SEPARATOR;
+}
+
 // Tells the conversion whether it reads the other formats, and lays their transparent parts on
 // the window's colour.
 void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
@@ -120,15 +130,23 @@ BOOL CVimoApp::InitApplication() {
   g_monitorProfile = vimo::platform::ReadMonitorProfile();
   if (!vimo::convert::IsRgbTargetProfile(g_monitorProfile)) g_monitorProfile.clear();
   ApplyColourManagement();
+  g_nThumbnailSize = GetProfileInt(kViewSection, "ThumbnailSize", 128) >= 256 ? 256 : 128;
+  const UINT nOrder = GetProfileInt(kViewSection, "SortOrder", kSortByName);
+  g_nSortOrder = nOrder <= kSortBySize ? static_cast<int>(nOrder) : kSortByName;
+  g_bSortReverse = GetProfileInt(kViewSection, "SortReverse", 0) != 0 ? 1 : 0;
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)
   CCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
   const CString& path = cmdInfo.m_strFileName;
-  if (cmdInfo.m_nShellCommand != CCommandLineInfo::FileOpen || g_bOtherFormats || !IsAcceptedExtension(path) ||
-      path.GetLength() >= PATH_MAX)
+  if (cmdInfo.m_nShellCommand != CCommandLineInfo::FileOpen || path.GetLength() >= PATH_MAX) return TRUE;
+  // A folder is listed for its grid while the window is being built.
+  if (IsFolder(path)) {
+    vimo::platform::ListFolderAhead(AsFolder(path) + "*.*");
     return TRUE;
+  }
+  if (g_bOtherFormats || !IsAcceptedExtension(path)) return TRUE;
   CMultiThread::ConvertAhead(path);
   vimo::platform::ListFolderAhead(path.Left(path.ReverseFind(PATH_SEPARATOR) + 1) + "*.*");
   return TRUE;
@@ -165,10 +183,15 @@ BOOL CVimoApp::InitInstance() {
 
 CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bDragging) return nullptr;
+  if (lpszFileName != nullptr && IsFolder(lpszFileName)) return OpenFolder(lpszFileName);
   if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
+  // An image opened in a running viewer is shown, whatever the window showed; a start keeps the
+  // grid when it was showing at the last close (with the file chosen in it).
+  auto* pRunning = DYNAMIC_DOWNCAST(CMainFrame, m_pMainWnd);
   CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
   auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument);
   if (pVimoDoc == nullptr) return pDocument;
+  if (pRunning != nullptr) pRunning->ShowGrid(FALSE);
   pVimoDoc->OpenImages(lpszFileName);
   // The file converted while the window was built is shown now, as the idle moment would show
   // it, so that the window's first paint has it: the start ends in the same state whichever was
@@ -177,6 +200,19 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
     g_bPollQueue = 0;
     m_pMainWnd->SendMessage(WM_POLL_QUEUE);
   }
+  return pDocument;
+}
+
+CDocument* CVimoApp::OpenFolder(const char* lpszFolder) {
+  CSingleDocTemplate* pTemplate = GetDocTemplate();
+  // The one document (made with its window on a start with a folder), its content the folder's.
+  CDocument* pDocument = pTemplate != nullptr && pTemplate->GetDocument() != nullptr ? pTemplate->GetDocument()
+                         : pTemplate != nullptr                                    ? pTemplate->OpenDocumentFile(nullptr)
+                                                                                   : nullptr;
+  auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, m_pMainWnd);
+  if (pDocument == nullptr || pFrame == nullptr) return pDocument;
+  pFrame->OpenFolder(lpszFolder);
+  AddToRecentFileList(lpszFolder);
   return pDocument;
 }
 

@@ -17,8 +17,11 @@ class CVimoApp : public CWinApp {
   BOOL OnIdle(LONG lCount) override;
   int ExitInstance() override;
   // Opens only paths that IsAcceptedExtension accepts, and nothing while the view drags its own
-  // image out; then starts browsing from the path.
+  // image out; then starts browsing from the path. A folder opens in the grid.
   CDocument* OpenDocumentFile(const char* lpszFileName) override;
+
+  // Opens a folder in the grid; the document.
+  CDocument* OpenFolder(const char* lpszFolder);
 
   // Reads the viewing preferences of the profile's "View" section into their globals: before
   // anything decides on a file, the command line's check included.

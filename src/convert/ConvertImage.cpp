@@ -392,6 +392,16 @@ std::optional<ConvertOutcome> TryStreaming(const char* source, const char* desti
 }
 
 }  // namespace
+
+// Read with the settings of a conversion: the float inverse DCT of the JPEG reader.
+Image* ReadSourceImages(const char* src, ExceptionInfo* exception) {
+  const ImageInfoPtr info(AcquireImageInfo());
+  if (!info || std::strlen(src) >= kFileNameBufferSize) return nullptr;
+  (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
+  ConvertOutcome failure;
+  return ReadInput(src, info.get(), exception, CurrentOtherFormats(), ConvertOptions{}, failure);
+}
+
 }  // namespace vimo::convert
 
 void SetConvertOtherFormats(bool read, std::uint32_t background) {

@@ -76,3 +76,12 @@ void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile);
 // The format the first bytes of file name ("GIF", "JPEG", "PCD", "PNG", "WEBP", "TIFF", "HEIC"),
 // or an empty string; the file is read from its start.
 std::string ImageFormatOf(std::FILE* file);
+
+struct _Image;
+struct _ExceptionInfo;
+namespace vimo::convert {
+// Reads every image of src as a conversion reads it (the reader chosen by the file's content, the
+// images in RGB), into the image library's list; nullptr when none could be read. The image
+// library must be started.
+_Image* ReadSourceImages(const char* src, _ExceptionInfo* exception);
+}  // namespace vimo::convert

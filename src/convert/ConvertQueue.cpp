@@ -122,6 +122,14 @@ CString CConvertQueue::TakeError() {
   return *AsString(head.get());
 }
 
+void CConvertQueue::DropAhead() {
+  CSingleLock lock(&m_csLock, TRUE);
+  m_listPending.RemoveAll();
+  m_listErrors.RemoveAll();
+  while (m_listHistory.GetCount() > m_nIndex) DeleteEntry(m_listHistory.RemoveAt(m_listHistory.FindIndex(m_listHistory.GetCount() - 1)));
+  ++m_nGeneration;
+}
+
 void CConvertQueue::ClearAll() {
   CSingleLock lock(&m_csLock, TRUE);
   m_listPending.RemoveAll();

@@ -53,6 +53,11 @@ class CConvertQueue : public CMultiThread {
   CConvertedTurn GetShownTurn();
   // The oldest error message of the worker, or an empty string.
   CString TakeError();
+  // Drops what lies ahead of the shown entry, for browsing that goes on elsewhere: the sources
+  // waiting, the worker's errors and the converted files after the shown one (deleted). The
+  // history up to the shown entry stays, so that Previous goes back over it; the result of a
+  // conversion still running is dropped (its file deleted) when it comes.
+  void DropAhead();
   // Empties the three lists, deleting every history file, and resets the position. The
   // result of a conversion still running is dropped (its file deleted) when it comes.
   void ClearAll();

@@ -1,13 +1,5 @@
 #include "convert/JpegStream.h"
 
-// jpeglib.h needs the C declarations of size_t and FILE before it.
-#include <cstddef>
-#include <cstdio>
-// clang-format off
-#include <jpeglib.h>
-#include <jerror.h>
-// clang-format on
-
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -19,65 +11,16 @@
 #include <vector>
 
 #include "convert/BmpWriter.h"
+#include "convert/JpegDecoder.h"
 #include "convert/ColourTransform.h"
 #include "convert/MagickLibrary.h"
 
 namespace vimo::convert {
 namespace {
 
-// ImageMagick's JPEG reader refuses files shorter than this and streams with this many scans.
+// ImageMagick's JPEG reader refuses files shorter than this.
 constexpr long kShortestJpegFile = 107;
-constexpr int kMostScans = 1024;
 constexpr int kRowsPerRead = 16;
-
-// libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back to
-// the one recovery point of the decode. Warnings (data ending early, a bad code) are not
-// failures; the decoder carries on as far as the data allows.
-struct JpegErrors {
-  jpeg_error_mgr library;  // first, so libjpeg's pointer to it is a pointer to the whole
-  std::jmp_buf recovery;
-};
-
-[[noreturn]] void LeaveDecoder(j_common_ptr decoder) {
-  std::longjmp(reinterpret_cast<JpegErrors*>(decoder->err)->recovery, 1);
-}
-
-void IgnoreMessage(j_common_ptr /*decoder*/, int /*level*/) {}
-
-// A progressive file can name thousands of scans, each a full pass over the image.
-void LimitScans(j_common_ptr decoder) {
-  if (decoder->is_decompressor && reinterpret_cast<j_decompress_ptr>(decoder)->input_scan_number >= kMostScans)
-    LeaveDecoder(decoder);
-}
-
-// One libjpeg decompressor, destroyed with its memory on every path.
-class CJpegDecoder {
- public:
-  CJpegDecoder() {
-    m_info.err = jpeg_std_error(&m_errors.library);
-    m_errors.library.error_exit = LeaveDecoder;
-    m_errors.library.emit_message = IgnoreMessage;
-    m_progress.progress_monitor = LimitScans;
-  }
-  ~CJpegDecoder() {
-    if (m_created) jpeg_destroy_decompress(&m_info);
-  }
-  CJpegDecoder(const CJpegDecoder&) = delete;
-  CJpegDecoder& operator=(const CJpegDecoder&) = delete;
-
-  jpeg_decompress_struct& Info() { return m_info; }
-  std::jmp_buf& Recovery() { return m_errors.recovery; }
-  void MarkCreated() { m_created = true; }
-  jpeg_progress_mgr* Progress() { return &m_progress; }
-  // The message code of the fatal error that ended the decode.
-  int ErrorCode() const { return m_errors.library.msg_code; }
-
- private:
-  jpeg_decompress_struct m_info{};
-  JpegErrors m_errors{};
-  jpeg_progress_mgr m_progress{};
-  bool m_created = false;
-};
 
 // A Photoshop resource block that marks an ITU fax image: ImageMagick reads those as Lab.
 bool HasFaxResource(const jpeg_decompress_struct& info) {

@@ -87,12 +87,22 @@ std::string TempFolder() {
   return tempLength > 0 && tempLength < kTempPathLimit ? std::string(tempPath) : std::string();
 }
 
+// The conversions running now, and one counted for as long as it lives.
+std::atomic<int> g_nConverting{0};
+struct CConverting {
+  CConverting() { ++g_nConverting; }
+  ~CConverting() { --g_nConverting; }
+  CConverting(const CConverting&) = delete;
+  CConverting& operator=(const CConverting&) = delete;
+};
+
 // Converts source (a BMP file: copies it) into a fresh file of tempFolder, to be renamed into
 // place as destination, and returns that file's path. Empty when the source failed: no folder
 // to convert into, a destination too long, a source that is not a regular file that can be read,
 // a copy or conversion that failed (whatever it wrote is removed).
 std::string ConvertSource(const std::string& source, const std::string& tempFolder, const std::string& destination) {
   if (tempFolder.empty() || destination.size() >= kDestinationLimit || !IsRegularSource(source)) return {};
+  const CConverting converting;
   // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
   // writer), then renamed into place.
   const std::string written = vimo::platform::CreateFreshFile(tempFolder, ".bmp");
@@ -155,6 +165,8 @@ void CMultiThread::ConvertAhead(const char* source) {
   CSingleLock guard(&s_aheadLock, TRUE);
   s_pAhead = std::move(ahead);
 }
+
+BOOL CMultiThread::IsConverting() { return g_nConverting.load() > 0 ? TRUE : FALSE; }
 
 void CMultiThread::DropConvertedAhead() {
   if (const std::unique_ptr<CConversionAhead> ahead = TakeAhead(true); ahead && !ahead->written.empty())

@@ -47,6 +47,9 @@ class CMultiThread : public CWinThread {
   static void ConvertAhead(const char* source);
   // Drops a conversion begun ahead that no queue took, once it has ended.
   static void DropConvertedAhead();
+  // TRUE while a conversion runs anywhere in the process (a worker's, or one begun ahead): work
+  // of lower priority waits meanwhile. Thread-safe.
+  static BOOL IsConverting();
 
   // The worker's procedure: waits for work, drains the pending list, until stopped. Returns 1.
   static UINT ConvertThreadProc(LPVOID pParam);

@@ -1,17 +1,24 @@
 #include "doc/VimoDoc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "app/Globals.h"
+#include "app/VimoApp.h"
 #include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
+#include "res/Resource.h"
 #include "win32/DibLayout.h"
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
 
 BEGIN_MESSAGE_MAP(CVimoDoc, CDocument)
+  ON_COMMAND_EX_RANGE(ID_VIEW_SORT_NAME, ID_VIEW_SORT_SIZE, OnViewSortOrder)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_SORT_NAME, ID_VIEW_SORT_SIZE, OnUpdateViewSortOrder)
+  ON_COMMAND(ID_VIEW_SORT_REVERSE, OnViewSortReverse)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_SORT_REVERSE, OnUpdateViewSortReverse)
 END_MESSAGE_MAP()
 
 namespace {
@@ -48,7 +55,6 @@ BOOL IsImageName(const char* name) { return ImageFormatOfName(name, g_bOtherForm
 
 CVimoDoc::CVimoDoc() {
   m_queue.StartThread();
-  m_hFind = nullptr;
   m_hDrawDib = DrawDibOpen();
   m_pOpenBuf = std::make_unique<char[]>(kOpenBufSize);
   m_pOpenBuf[0] = '\0';
@@ -56,18 +62,13 @@ CVimoDoc::CVimoDoc() {
   m_szFolder[0] = '\0';
   m_pBits = nullptr;
   m_nReadAhead = 0;
-  std::memset(&m_findData, 0, sizeof(m_findData));
 }
 
 CVimoDoc::~CVimoDoc() {
   m_queue.ClearAll();
-  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
-  m_pAnimation.reset();
-  m_pDib = CShownDib();
-  m_fileDib.reset();
+  ReleaseDib();
   if (m_hDrawDib != nullptr) DrawDibClose(m_hDrawDib);
   m_hDrawDib = nullptr;
-  CloseSearch();
   m_pOpenBuf.reset();
   // m_strFileName goes next, then m_queue, whose worker has ended before its lists go.
 }
@@ -76,9 +77,14 @@ void CVimoDoc::Serialize(CArchive& /*ar*/) {}
 
 BOOL CVimoDoc::OnNewDocument() { return CDocument::OnNewDocument() ? TRUE : FALSE; }
 
-void CVimoDoc::CloseSearch() {
-  if (m_hFind != nullptr) FindClose(m_hFind);
-  m_hFind = nullptr;
+void CVimoDoc::ReleaseDib() {
+  // Drawing lets go of the image (and stops reducing it) before it goes.
+  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
+  m_pAnimation.reset();  // before the file it plays from goes
+  m_pDib = CShownDib();
+  m_nDibSize = 0;
+  m_pBits = nullptr;
+  m_fileDib.reset();
 }
 
 BOOL CVimoDoc::IsOpenedName(const char* name) const {
@@ -88,13 +94,17 @@ BOOL CVimoDoc::IsOpenedName(const char* name) const {
 
 // ---- browsing ---------------------------------------------------------------------------------
 
-void CVimoDoc::OpenImages(const char* path) {
+void CVimoDoc::ResetBrowsing() {
   m_nNextName = 0;
   m_nReadAhead = 0;
   m_nQueued = 0;
   m_nNextWanted = 0;
   m_bWrapPending = FALSE;
   m_bWrapped = FALSE;
+}
+
+void CVimoDoc::OpenImages(const char* path) {
+  ResetBrowsing();
   CString openedPath;
   if (path == nullptr) {
     if (!RunOpenDialog(openedPath)) return;
@@ -108,7 +118,6 @@ void CVimoDoc::OpenImages(const char* path) {
     m_strFileName = NameOf(path);
     openedPath = path;
   }
-  CloseSearch();
   if (m_nNextName == 0) {
     const char* name = NameOf(openedPath);
     const auto folderLength = static_cast<std::size_t>(name - openedPath.str().c_str());
@@ -116,23 +125,20 @@ void CVimoDoc::OpenImages(const char* path) {
       RefuseLongPath(CString(openedPath, static_cast<int>(folderLength)));
       return;
     }
-    // The folder is read once: the walk that follows starts over on the count's listing.
-    WIN32_FIND_DATAA entry;
-    const HANDLE hCount = FindFirstFileA(CString(m_szFolder) + "*.*", &entry);
-    if (hCount == INVALID_HANDLE_VALUE) return;
-    do {
-      if (IsBrowsable(entry) && IsImageName(entry.cFileName)) ++m_nReadAhead;
-    } while (FindNextFileA(hCount, &entry));
-    if (m_nReadAhead == 0) {
-      FindClose(hCount);
-      return;
+    // The folder is read once, into the browse list the walk goes through.
+    m_nReadAhead = ListFolder();
+    if (m_nReadAhead == 0) return;
+    // On from the opened file: the walk continues after it, and wraps.
+    const int opened = g_bBrowseFromOpened ? m_images.Find(m_strFileName) : -1;
+    if (opened >= 0) {
+      m_nNextEntry = opened + 1;
+      m_bWrapPending = TRUE;
     }
-    vimo::platform::FindRewind(hCount);
-    m_hFind = hCount;
-    // On from the opened file: the walk continues after its entry, and wraps.
-    if (g_bBrowseFromOpened) {
-      while (!m_bWrapPending && FindNextFileA(hCount, &m_findData)) m_bWrapPending = IsOpenedName(m_findData.cFileName);
-      if (!m_bWrapPending) vimo::platform::FindRewind(hCount);
+  } else {
+    // The chosen image files, in the order chosen, for the grid and the film strip.
+    m_images.Clear(FALSE);
+    for (const char* name = m_pOpenBuf.get() + m_nNextName; *name != '\0'; name += std::strlen(name) + 1) {
+      if (IsImageName(name)) m_images.Add(name);
     }
   }
   SetTitle(CString("Reading...") + m_szFolder);
@@ -140,6 +146,112 @@ void CVimoDoc::OpenImages(const char* path) {
   if (m_nReadAhead > 2) QueueNextImage();
   // The frame waits only for an image that can come.
   if (m_nQueued > 0) g_bPollQueue = 1;
+  UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+}
+
+int CVimoDoc::ListFolder() {
+  m_images.Clear(TRUE);
+  m_nNextEntry = 0;
+  WIN32_FIND_DATAA entry;
+  const HANDLE hFind = FindFirstFileA(CString(m_szFolder) + "*.*", &entry);
+  if (hFind == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if (IsBrowsable(entry) && IsImageName(entry.cFileName)) m_images.Add(entry.cFileName);
+  } while (FindNextFileA(hFind, &entry));
+  FindClose(hFind);
+  m_images.Sort(m_szFolder, g_nSortOrder, g_bSortReverse);
+  return m_images.GetCount();
+}
+
+void CVimoDoc::OpenFolder(const char* folder) {
+  ResetBrowsing();
+  m_strFileName.Empty();
+  CString path(folder);
+  if (path.IsEmpty() || path.GetAt(path.GetLength() - 1) != PATH_SEPARATOR) path += PATH_SEPARATOR;
+  if (!SetFolder(m_szFolder, path, static_cast<std::size_t>(path.GetLength()))) {
+    RefuseLongPath(path);
+    return;
+  }
+  m_queue.ClearAll();
+  ReleaseDib();
+  m_nReadAhead = ListFolder();
+  SetTitle(path.GetLength() > 1 ? path.Left(path.GetLength() - 1) : path);
+  UpdateAllViews(nullptr, 0, nullptr);
+}
+
+int CVimoDoc::GetShownIndex() const { return m_pDib == nullptr ? -1 : m_images.Find(GetTitle()); }
+
+void CVimoDoc::WalkOnFrom(int nNext, const CString& name) {
+  m_nNextWanted = 0;
+  m_nNextName = 0;  // a selection, too, is walked through its browse list from now on
+  m_strFileName = name;
+  m_nNextEntry = std::clamp(nNext, 0, m_images.GetCount());
+  m_bWrapped = FALSE;
+  m_bWrapPending = m_nNextEntry > 0 ? TRUE : FALSE;
+  m_nReadAhead = m_images.GetCount();
+  QueueNextImage();
+  if (m_nReadAhead > 2) QueueNextImage();
+}
+
+void CVimoDoc::BrowseFrom(int nIndex) {
+  if (nIndex < 0 || nIndex >= m_images.GetCount() || nIndex == GetShownIndex()) return;
+  const CString name = m_images.GetName(nIndex);
+  m_queue.DropAhead();
+  m_nQueued = 0;
+  Queue(CString(m_szFolder) + name);
+  WalkOnFrom(nIndex + 1, name);
+  g_bPollQueue = 1;
+}
+
+void CVimoDoc::SortImages() {
+  if (!m_images.IsFolder()) return;
+  const int shown = GetShownIndex();
+  const CString name = shown >= 0 ? m_images.GetName(shown) : CString();
+  m_images.Sort(m_szFolder, g_nSortOrder, g_bSortReverse);
+  const int place = m_images.Find(name);
+  m_queue.DropAhead();
+  WalkOnFrom(place + 1, name);
+  UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+}
+
+BOOL CVimoDoc::OnViewSortOrder(UINT nID) {
+  g_nSortOrder = static_cast<int>(nID - ID_VIEW_SORT_NAME);
+  WriteViewPreference("SortOrder", g_nSortOrder);
+  SortImages();
+  return TRUE;
+}
+
+void CVimoDoc::OnUpdateViewSortOrder(CCmdUI* pCmdUI) {
+  pCmdUI->SetCheck(static_cast<int>(pCmdUI->m_nID - ID_VIEW_SORT_NAME) == g_nSortOrder ? 1 : 0);
+}
+
+void CVimoDoc::OnViewSortReverse() {
+  g_bSortReverse = g_bSortReverse ? 0 : 1;
+  WriteViewPreference("SortReverse", g_bSortReverse);
+  SortImages();
+}
+
+void CVimoDoc::OnUpdateViewSortReverse(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bSortReverse); }
+
+void CVimoDoc::ForgetImages(const std::vector<CString>& names) {
+  const int shown = GetShownIndex();
+  const CString shownName = shown >= 0 ? m_images.GetName(shown) : CString();
+  // Where the walk goes on: the first image after the shown one that stays.
+  CString following;
+  for (int i = shown + 1; i < m_images.GetCount() && following.IsEmpty(); ++i) {
+    if (std::find(names.begin(), names.end(), m_images.GetName(i)) == names.end()) following = m_images.GetName(i);
+  }
+  for (const CString& name : names) {
+    m_images.Remove(name);
+    if (name == shownName) {
+      SetTitle("");
+      m_queue.DeleteCurrent();
+    }
+  }
+  const int next = following.IsEmpty() ? m_images.GetCount() : m_images.Find(following);
+  m_queue.DropAhead();
+  WalkOnFrom(next, shownName);
+  UpdateAllViews(nullptr, kHintBrowseList, nullptr);
 }
 
 void CVimoDoc::ConvertAgain() {
@@ -185,38 +297,24 @@ void CVimoDoc::QueueNextImage() {
     Queue(CString(m_szFolder) + name);
     return;
   }
-  BOOL bFound = FALSE;
-  if (m_hFind == nullptr) {
-    const HANDLE hFind = FindFirstFileA(CString(m_szFolder) + "*.*", &m_findData);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    m_hFind = hFind;
-    bFound = TRUE;
-  } else {
-    bFound = FindNextFileA(m_hFind, &m_findData);
-  }
   for (;;) {
-    for (; bFound; bFound = FindNextFileA(m_hFind, &m_findData)) {
-      if (!IsBrowsable(m_findData)) continue;
-      if (IsOpenedName(m_findData.cFileName)) {
-        if (!m_bWrapped) continue;
-        bFound = FALSE;  // once round the folder: browsing ends before the opened file
-        break;
+    while (m_nNextEntry < m_images.GetCount()) {
+      const CString& name = m_images.GetName(m_nNextEntry++);
+      if (!IsOpenedName(name)) {
+        Queue(CString(m_szFolder) + name);
+        return;
       }
-      if (IsImageName(m_findData.cFileName)) break;
+      if (m_bWrapped) m_nNextEntry = m_images.GetCount();  // once round: browsing ends before the opened file
     }
-    if (bFound || !m_bWrapPending) break;
-    // The listing ran out after the opened file: on from the folder's beginning, same listing.
+    if (!m_bWrapPending) break;
+    // The list ran out after the opened file: on from its beginning.
     m_bWrapPending = FALSE;
     m_bWrapped = TRUE;
-    vimo::platform::FindRewind(m_hFind);
-    bFound = FindNextFileA(m_hFind, &m_findData);
+    m_nNextEntry = 0;
   }
-  if (!bFound) {
-    CloseSearch();
-    if (m_bWrapped) m_nReadAhead = 0;
-    return;
-  }
-  Queue(CString(m_szFolder) + m_findData.cFileName);
+  // Run out: a later step, if one is still allowed, starts again at the list's beginning.
+  m_nNextEntry = 0;
+  if (m_bWrapped) m_nReadAhead = 0;
 }
 
 // ---- loading ----------------------------------------------------------------------------------
@@ -265,9 +363,7 @@ void CVimoDoc::LoadDib(const char* path) {
   // stored): the shown file is the folder followed by the title.
   m_nOrientation = ReadExifOrientation(CString(m_szFolder) + GetTitle());
 
-  // Drawing lets go of the old image (and stops reducing it) before it goes.
-  DrawDibSetSource(m_hDrawDib, nullptr, 0, -1, 0);
-  m_pAnimation.reset();  // before the file it plays from goes
+  ReleaseDib();
   m_bAnimationStopped = FALSE;
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());

@@ -5,9 +5,11 @@
 #include <climits>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "afx/afxwin.h"
 #include "convert/ConvertQueue.h"
+#include "doc/FolderImages.h"
 #include "doc/GifAnimation.h"
 #include "win32/MappedFile.h"
 #include "win32/Trash.h"
@@ -31,6 +33,20 @@ class CVimoDoc : public CDocument {
   void OpenImages(const char* path);
   // One read-ahead step: queues the next image of the folder or of the selection.
   void QueueNextImage();
+  // Opens a folder for the grid: its images listed in the browse order, the image shown before
+  // let go; nothing is converted until one is chosen.
+  void OpenFolder(const char* folder);
+  // Shows the image at nIndex of the browse list next, and browses on from it in the list's order,
+  // round to the one before it. The images shown so far stay behind it (Shift+Tab goes back).
+  void BrowseFrom(int nIndex);
+  // The place of the shown image in the browse list, or -1.
+  int GetShownIndex() const;
+  // Puts a folder's browse list in the order chosen (g_nSortOrder, g_bSortReverse); the
+  // read-ahead goes on from the shown image in the new order.
+  void SortImages();
+  // The files of these names were deleted: they leave the browse list (the shown one as a delete
+  // leaves it), and the read-ahead goes on from the shown image without them.
+  void ForgetImages(const std::vector<CString>& names);
   // Loads a converted BMP file as the shown image; success and failure show in the title.
   void LoadDib(const char* path);
   // The pixel rows inside m_pDib (never beyond the bytes loaded).
@@ -64,6 +80,8 @@ class CVimoDoc : public CDocument {
   // afresh); the animation's next frame is on the canvas (the same size, other pixels).
   static constexpr LPARAM kHintNewImage = 0;
   static constexpr LPARAM kHintNextFrame = 1;
+  // The browse list changed (its order, its folder, files taken out of it); the shown image did not.
+  static constexpr LPARAM kHintBrowseList = 2;
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {
@@ -88,16 +106,16 @@ class CVimoDoc : public CDocument {
   std::unique_ptr<CGifAnimation> m_pAnimation;
   COLORREF m_crAnimationBackground = GetSysColor(COLOR_WINDOW);
   CConvertQueue m_queue;
-  WIN32_FIND_DATAA m_findData;
-  HANDLE m_hFind;        // the folder search in progress, NULL when none is open
+  CFolderImages m_images;  // the images browsed, in the browse order
+  int m_nNextEntry = 0;    // the place in m_images the folder walk takes next
   int m_nReadAhead;      // read-ahead steps still allowed; below 0 once used up
   CString m_strFileName; // name of the file opened first (by path, or chosen alone in the Open
                          // dialog); the folder walk passes over it
   std::unique_ptr<char[]> m_pOpenBuf;  // 16384 bytes: the Open dialog's result
   int m_nNextName;       // offset in m_pOpenBuf of the next chosen name; 0 while browsing a folder
-  // Browsing on from the opened file (g_bBrowseFromOpened, a folder browsed): the walk
-  // started after it and goes on from the folder's beginning when the listing runs out
-  // (m_bWrapPending); once it has (m_bWrapped), reaching the opened file ends it.
+  // Browsing on from the opened file (g_bBrowseFromOpened when it was opened by path, or an image
+  // chosen in the grid): the walk started after it and goes on from the list's beginning when
+  // the list runs out (m_bWrapPending); once it has (m_bWrapped), reaching that file ends it.
   BOOL m_bWrapPending = FALSE;
   BOOL m_bWrapped = FALSE;
   int m_nNextWanted = 0; // Next presses that found no converted image yet; the frame's wait
@@ -106,14 +124,27 @@ class CVimoDoc : public CDocument {
   static constexpr int kOpenBufSize = 16384;
 
  protected:
+  // The View menu's browse orders: each re-sorts the list and is remembered.
+  BOOL OnViewSortOrder(UINT nID);
+  void OnUpdateViewSortOrder(CCmdUI* pCmdUI);
+  void OnViewSortReverse();
+  void OnUpdateViewSortReverse(CCmdUI* pCmdUI);
   DECLARE_MESSAGE_MAP()
 
  private:
-  void CloseSearch();
   // A load that failed: the title says why, and the image shown stays, still.
   void FailLoad(const char* lpszTitle);
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
   std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
+  // Every browsing starts here: no read-ahead step, selection name or wrap is left.
+  void ResetBrowsing();
+  // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.
+  int ListFolder();
+  // Lets go of the shown image: nothing is shown.
+  void ReleaseDib();
+  // The folder walk begins again at place nNext of the browse list and goes round to it; the
+  // image named name (shown, or about to be) is passed over and ends the round.
+  void WalkOnFrom(int nNext, const CString& name);
   // Makes the cbDib bytes at pDib the shown image; fd and offset as DrawDibSetSource takes them.
   void ShowDib(const BYTE* pDib, std::size_t cbDib, int fd, std::uint64_t offset);
   // Whether name is that of the file opened first (m_strFileName).

@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "app/Globals.h"
+#include "app/VimoApp.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
 #include "view/ImageInfo.h"
+#include "view/GridView.h"
 #include "view/VimoView.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CSDIRememberFrame)
@@ -21,6 +23,14 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_VIEW_INFO, OnViewInfo)
   ON_UPDATE_COMMAND_UI(ID_VIEW_INFO, OnUpdateControlBarMenu)
   ON_MESSAGE(WM_IMAGE_SHOWN, OnImageShown)
+  ON_WM_DESTROY()
+  ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
+  ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_GRID, OnUpdateViewGrid)
+  ON_COMMAND(ID_VIEW_FILM_STRIP, OnViewFilmStrip)
+  ON_UPDATE_COMMAND_UI(ID_VIEW_FILM_STRIP, OnUpdateViewFilmStrip)
+  ON_COMMAND_EX_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnViewThumbnailSize)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnUpdateViewThumbnailSize)
 END_MESSAGE_MAP()
 
 namespace {
@@ -60,6 +70,113 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   return 0;
 }
 
+BOOL CMainFrame::MakeFilmStrip() { return m_wndFilmStrip.GetWidget() != nullptr || m_wndFilmStrip.Create(this); }
+
+BOOL CMainFrame::IsFilmStripSaved() const {
+  CWinApp* pApp = AfxGetApp();
+  for (int nBar = 0; nBar < 64; ++nBar) {
+    CString section;
+    section.Format("%s-Bar%d", pApp->m_pszProfileName, nBar);
+    const UINT nID = pApp->GetProfileInt(section, "BarID", 0);
+    if (nID == 0) return FALSE;
+    if (nID == ID_VIEW_FILM_STRIP) return pApp->GetProfileInt(section, "Visible", 0) != 0;
+  }
+  return FALSE;
+}
+
+void CMainFrame::ActivateFrame(int nCmdShow) {
+  // The strip's bar is made only for a user who keeps it on, before the bar state is read.
+  if (!m_bActivated && IsFilmStripSaved()) MakeFilmStrip();
+  CSDIRememberFrame::ActivateFrame(nCmdShow);
+  if (m_bActivated) return;
+  m_bActivated = TRUE;
+  m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+  if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
+}
+
+BOOL CMainFrame::IsGridShown() const { return m_pGridView != nullptr && GetActiveView() == m_pGridView ? TRUE : FALSE; }
+
+void CMainFrame::ShowGrid(BOOL bShow) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  if (bShow && m_pGridView == nullptr) {
+    CCreateContext context;
+    context.m_pNewViewClass = RUNTIME_CLASS(CGridView);
+    context.m_pCurrentDoc = pDoc;
+    m_pGridView = DYNAMIC_DOWNCAST(CGridView, CreateView(&context));
+    if (m_pGridView == nullptr) return;
+    m_pGridView->OnInitialUpdate();
+  }
+  if (bShow != IsGridShown()) {
+    POSITION pos = pDoc->GetFirstViewPosition();
+    CView* pImageView = pDoc->GetNextView(pos);
+    SetActiveView(bShow ? m_pGridView : pImageView);
+    if (!bShow) {
+      m_pGridView->StopThumbnails();
+      pImageView->Invalidate(TRUE);
+    }
+    PlaceFilmStrip();
+    WriteViewPreference("GridShown", bShow ? 1 : 0);
+  }
+  if (bShow) m_pGridView->ShowList(TRUE);
+}
+
+void CMainFrame::ShowImageOf(int nIndex) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  ShowGrid(FALSE);
+  pDoc->BrowseFrom(nIndex);
+}
+
+void CMainFrame::OpenFolder(const char* folder) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  pDoc->OpenFolder(folder);
+  ShowGrid(TRUE);
+}
+
+void CMainFrame::OnFileOpenFolder() {
+  CVimoDoc* pDoc = GetVimoDocument();
+  CFolderPickerDialog dialog(pDoc != nullptr ? pDoc->m_szFolder : nullptr, 0, this);
+  dialog.m_lpszTitle = "フォルダを開く";
+  if (dialog.DoModal() == IDOK) OpenFolder(dialog.GetPathName());
+}
+
+void CMainFrame::OnViewGrid() {
+  if (!IsGridShown()) {
+    ShowGrid(TRUE);
+    return;
+  }
+  const int focused = m_pGridView->GetFocusedIndex();
+  if (focused >= 0) ShowImageOf(focused);
+  else ShowGrid(FALSE);  // an empty grid: back to the window as it was
+}
+
+void CMainFrame::OnUpdateViewGrid(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsGridShown()); }
+
+void CMainFrame::PlaceFilmStrip() {
+  ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted && !IsGridShown() && !IsFullScreen(), FALSE);
+}
+
+void CMainFrame::OnViewFilmStrip() {
+  if (!MakeFilmStrip()) return;
+  m_bFilmStripWanted = !m_bFilmStripWanted;
+  PlaceFilmStrip();
+}
+
+void CMainFrame::OnUpdateViewFilmStrip(CCmdUI* pCmdUI) { pCmdUI->SetCheck(m_bFilmStripWanted); }
+
+BOOL CMainFrame::OnViewThumbnailSize(UINT nID) {
+  g_nThumbnailSize = nID == ID_VIEW_THUMB_256 ? 256 : 128;
+  WriteViewPreference("ThumbnailSize", g_nThumbnailSize);
+  if (m_pGridView != nullptr) m_pGridView->SetThumbnailSize(g_nThumbnailSize);
+  return TRUE;
+}
+
+void CMainFrame::OnUpdateViewThumbnailSize(CCmdUI* pCmdUI) {
+  pCmdUI->SetCheck((pCmdUI->m_nID == ID_VIEW_THUMB_256) == (g_nThumbnailSize == 256) ? 1 : 0);
+}
+
 void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
   CSDIRememberFrame::GetMessageString(nID, rMessage);
   auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView());
@@ -80,11 +197,13 @@ void CMainFrame::OnViewFullScreen() {
     ShowControlBar(&m_wndToolBar, FALSE, FALSE);
     ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
     ShowControlBar(&m_wndInfoBar, FALSE, FALSE);
+    ShowControlBar(&m_wndFilmStrip, FALSE, FALSE);
     SetMenuBarState(AFX_MBS_HIDDEN);
   } else {
     ShowBarsAgain();
   }
   SetFullScreen(bFullScreen);
+  PlaceFilmStrip();
   // The view fits and turns black in full screen, even where the window keeps its size.
   if (CView* pView = GetActiveView()) pView->Invalidate(TRUE);
 }
@@ -123,7 +242,15 @@ void CMainFrame::OnClose() {
   // The window stays full screen while it closes, so that its placement is the one it had
   // before; the bars are saved as they were then.
   if (IsFullScreen()) ShowBarsAgain();
+  // The film strip's state saved is the user's choice, whether or not the grid hides it now.
+  ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted, FALSE);
   CSDIRememberFrame::OnClose();
+}
+
+void CMainFrame::OnDestroy() {
+  m_wndFilmStrip.CloseThumbnails();
+  if (m_pGridView != nullptr) m_pGridView->CloseThumbnails();
+  CSDIRememberFrame::OnDestroy();
 }
 
 CVimoDoc* CMainFrame::GetVimoDocument() const {
@@ -132,7 +259,11 @@ CVimoDoc* CMainFrame::GetVimoDocument() const {
 }
 
 void CMainFrame::OnImageOpen() {
-  if (CVimoDoc* pDoc = GetVimoDocument()) pDoc->OpenImages(nullptr);
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return;
+  pDoc->OpenImages(nullptr);
+  // Images chosen are shown, in place of the grid.
+  if (g_bPollQueue) ShowGrid(FALSE);
 }
 
 LRESULT CMainFrame::OnFitImage(WPARAM wParam, LPARAM lParam) {

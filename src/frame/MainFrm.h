@@ -2,9 +2,11 @@
 // show converted images (WM_USER+101) and fit the window to an image (WM_USER+100).
 #pragma once
 
+#include "frame/FilmStrip.h"
 #include "frame/SDIRememberFrame.h"
 
 class CVimoDoc;
+class CGridView;
 
 class CMainFrame : public CSDIRememberFrame {
   DECLARE_DYNCREATE(CMainFrame)
@@ -21,8 +23,21 @@ class CMainFrame : public CSDIRememberFrame {
   CToolBar m_wndToolBar;
   CTextBar m_wndInfoBar;  // "画像の情報": the shown file's facts beside the image; hidden at first
 
+  CFilmStrip m_wndFilmStrip;
+
   // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
   void GetMessageString(UINT nID, CString& rMessage) const override;
+  // The first activation also brings the grid back when it was showing at the last close.
+  void ActivateFrame(int nCmdShow = -1) override;
+
+  // Shows the grid of the browsed images in place of the image (bShow), or the image again;
+  // remembered in the profile.
+  void ShowGrid(BOOL bShow);
+  BOOL IsGridShown() const;
+  // The grid's choice: the image at nIndex of the browse list is shown in its place.
+  void ShowImageOf(int nIndex);
+  // The grid of a folder's images; nothing is shown until one is chosen.
+  void OpenFolder(const char* folder);
 
  protected:
   int OnCreate(LPCREATESTRUCT lpCreateStruct);
@@ -31,12 +46,23 @@ class CMainFrame : public CSDIRememberFrame {
   void OnUpdateViewFullScreen(CCmdUI* pCmdUI);
   // Closing in full screen saves the bars as they were in the window.
   void OnClose();
+  // The thumbnails' threads end with the window, before the libraries they use.
+  void OnDestroy();
   void OnImageOpen();
   // The information panel shown or hidden; shown, it describes the image shown now.
   void OnViewInfo();
   // The view shows another image, or the shown file changed: the panel follows (at once while it
   // is shown, else when it is shown next).
   LRESULT OnImageShown(WPARAM wParam, LPARAM lParam);
+  void OnFileOpenFolder();
+  // Enter: the grid, or in the grid the focused image.
+  void OnViewGrid();
+  void OnUpdateViewGrid(CCmdUI* pCmdUI);
+  // The film strip, as the user wants it: shown with the image, hidden with the grid or full screen.
+  void OnViewFilmStrip();
+  void OnUpdateViewFilmStrip(CCmdUI* pCmdUI);
+  BOOL OnViewThumbnailSize(UINT nID);
+  void OnUpdateViewThumbnailSize(CCmdUI* pCmdUI);
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
   // Waits up to about 5 s for a converted image (shown at once) or an error (shown, read-ahead
@@ -53,4 +79,13 @@ class CMainFrame : public CSDIRememberFrame {
   BOOL m_bStatusBarShown = TRUE;
   BOOL m_bInfoBarShown = FALSE;
   BOOL m_bInfoStale = TRUE;       // the panel does not describe the image shown now
+  // Shows the film strip where it belongs now.
+  void PlaceFilmStrip();
+  // The film strip's bar, made the first time it is wanted: FALSE when it cannot be made.
+  BOOL MakeFilmStrip();
+  // Whether the bar state saved at the last close shows the film strip.
+  BOOL IsFilmStripSaved() const;
+  BOOL m_bFilmStripWanted = FALSE;  // the user's choice, whether or not it can be shown now
+  BOOL m_bActivated = FALSE;
+  CGridView* m_pGridView = nullptr;  // made the first time the grid is shown; the frame owns it
 };

@@ -50,8 +50,23 @@ inline constexpr UINT ID_VIEW_SLIDESHOW_10S = 0x8046;
 inline constexpr UINT ID_IMAGE_SAVE_TURN = 0x8047;     // the shown turn written into the JPEG, without loss
 inline constexpr UINT ID_VIEW_KEEP_ZOOM = 0x8048;      // the next image keeps the zoom (remembered)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
+// The thumbnail grid, the film strip, the browse order and folders.
+inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)
+inline constexpr UINT ID_VIEW_FILM_STRIP = 0x8031;    // the film strip along the window's bottom (its bar's ID too)
+inline constexpr UINT ID_VIEW_THUMB_128 = 0x8032;     // the grid's thumbnail size (remembered)
+inline constexpr UINT ID_VIEW_THUMB_256 = 0x8033;
+inline constexpr UINT ID_VIEW_SORT_NAME = 0x8034;     // the browse order (remembered): by name,
+inline constexpr UINT ID_VIEW_SORT_TAKEN = 0x8035;    // when the photo was taken,
+inline constexpr UINT ID_VIEW_SORT_MODIFIED = 0x8036; // when the file was changed,
+inline constexpr UINT ID_VIEW_SORT_SIZE = 0x8037;     // its size;
+inline constexpr UINT ID_VIEW_SORT_REVERSE = 0x8038;  // and the other way round
+inline constexpr UINT ID_FILE_OPEN_FOLDER = 0x8039;   // the grid of a folder chosen in a dialog
+inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
+inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image
 inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;  // the view shows another image, or the shown file changed
+// To the grid and the film strip: thumbnails they asked for are ready to be taken.
+inline constexpr UINT WM_THUMBNAILS_READY = WM_USER + 0x130;

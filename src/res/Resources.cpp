@@ -73,6 +73,17 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_VIEW_SLIDESHOW_10S, "ｽﾗｲﾄﾞｼｮｰで10秒ごとに次の画像を表示\n間隔 10 秒"},
       {ID_VIEW_KEEP_ZOOM, "次の画像も同じ拡大率で表示\n拡大率を保つ"},
       {ID_IMAGE_SAVE_TURN, "表示中の向きをJPEGﾌｧｲﾙに保存 (画質は変わらない)\n回転を保存"},
+      {ID_VIEW_GRID, "ﾌｫﾙﾀﾞの画像を縮小版で一覧表示 (Enter で表示中の画像に戻る)\n一覧表示"},
+      {ID_VIEW_FILM_STRIP, "ｳｨﾝﾄﾞｳの下に画像の縮小版を並べて表示\nﾌｨﾙﾑｽﾄﾘｯﾌﾟ"},
+      {ID_VIEW_THUMB_128, "一覧表示の縮小版を 128 ﾋﾟｸｾﾙで表示\n縮小版 128 ﾋﾟｸｾﾙ"},
+      {ID_VIEW_THUMB_256, "一覧表示の縮小版を 256 ﾋﾟｸｾﾙで表示\n縮小版 256 ﾋﾟｸｾﾙ"},
+      {ID_VIEW_SORT_NAME, "ﾌｧｲﾙ名の順に並べる\n名前順"},
+      {ID_VIEW_SORT_TAKEN, "写真の撮影日時 (EXIF、ないものはﾌｧｲﾙの更新日時) の順に並べる\n撮影日時順"},
+      {ID_VIEW_SORT_MODIFIED, "ﾌｧｲﾙの更新日時の順に並べる\n更新日時順"},
+      {ID_VIEW_SORT_SIZE, "ﾌｧｲﾙのｻｲｽﾞの順に並べる\nサイズ順"},
+      {ID_VIEW_SORT_REVERSE, "並べる順を逆にする\n逆順"},
+      {ID_FILE_OPEN_FOLDER, "ﾌｫﾙﾀﾞを選んで画像を一覧表示\nフォルダを開く"},
+      {ID_EDIT_SELECT_ALL, "すべての画像を選択\nすべて選択"},
       {0xEF00, "ｳｨﾝﾄﾞｳのｻｲｽﾞを変更"},
       {0xEF01, "ｳｨﾝﾄﾞｳの位置を変更"},
       {0xEF02, "ｳｨﾝﾄﾞｳをｱｲｺﾝ化する"},
@@ -97,6 +108,7 @@ const std::map<UINT, const char*>& StringTable() {
 constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Popup, 0, "ﾌｧｲﾙ(&F)", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_OPEN, "開く(&O)...\tCtrl+O", FALSE},
+    {AfxMenuKind::Item, ID_FILE_OPEN_FOLDER, "フォルダを開く(&L)...", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_AS, "名前を付けて保存(&A)...", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
     {AfxMenuKind::Item, ID_EDIT_UNDO, "元に戻す(&U)\tCtrl+Z", FALSE},
@@ -135,6 +147,17 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_5S, "間隔 5 秒(&5)", FALSE},
     {AfxMenuKind::Item, ID_VIEW_SLIDESHOW_10S, "間隔 10 秒(&0)", FALSE},
     {AfxMenuKind::Item, ID_VIEW_KEEP_ZOOM, "次の画像でも拡大率を保つ(&K)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_GRID, "一覧表示(&G)\tEnter", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_FILM_STRIP, "ﾌｨﾙﾑｽﾄﾘｯﾌﾟ(&F)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_THUMB_128, "縮小版 128 ﾋﾟｸｾﾙ(&B)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_THUMB_256, "縮小版 256 ﾋﾟｸｾﾙ(&X)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SORT_NAME, "名前順(&J)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SORT_TAKEN, "撮影日時順(&D)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SORT_MODIFIED, "更新日時順(&Y)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SORT_SIZE, "サイズ順(&Z)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_SORT_REVERSE, "逆順(&V)", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::Popup, 0, "移動(&G)", FALSE},
     {AfxMenuKind::Item, ID_GO_PREV, "前に戻る(&B)\tShift + Tab", FALSE},
@@ -196,6 +219,8 @@ constexpr AFX_ACCEL kAccelerators[] = {
     // The photo's facts (and the properties key), the path as text, the slideshow.
     {V, 'I', ID_VIEW_INFO},                  {V | FALT, 0x0D, ID_VIEW_INFO},
     {V | FCONTROL | FSHIFT, 'C', ID_EDIT_COPY_PATH}, {V, 'S', ID_VIEW_SLIDESHOW},
+    // The grid.
+    {V, 0x0D, ID_VIEW_GRID},                 {V | FCONTROL, 'A', ID_EDIT_SELECT_ALL},
 };
 
 // ---- artwork ----------------------------------------------------------------------------------

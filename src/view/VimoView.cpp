@@ -18,6 +18,7 @@
 #include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
 #include "win32/ProcessWatch.h"
+#include "win32/ThumbnailCache.h"
 #include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
@@ -162,6 +163,7 @@ void CVimoView::OnDraw(CDC* pDC) {
 // unless the user keeps the zoom, an animated one playing, and nothing drawn of the previous one
 // is used again; an animation's next frame is drawn over the last, without erasing.
 void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
+  if (lHint == CVimoDoc::kHintBrowseList) return;
   m_copies.Reset();
   if (lHint == CVimoDoc::kHintNextFrame) {
     InvalidateRect(nullptr, FALSE);
@@ -536,15 +538,22 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
   Default();
 }
 
-HGLOBAL CVimoView::CreateDropFiles(const char* path) {
-  const std::size_t length = std::strlen(path);
-  HGLOBAL hDrop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 22);
+HGLOBAL CVimoView::CreateDropFiles(const char* path) { return CreateDropFiles(std::vector<CString>{CString(path)}); }
+
+HGLOBAL CVimoView::CreateDropFiles(const std::vector<CString>& paths) {
+  std::size_t length = 0;
+  for (const CString& path : paths) length += static_cast<std::size_t>(path.GetLength()) + 1;
+  HGLOBAL hDrop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + length + 1);
   if (hDrop == nullptr) return nullptr;
   auto* bytes = static_cast<char*>(GlobalLock(hDrop));
   DROPFILES header{};
   header.pFiles = sizeof(DROPFILES);
   std::memcpy(bytes, &header, sizeof(header));
-  std::memcpy(bytes + sizeof(DROPFILES), path, length + 1);
+  char* at = bytes + sizeof(DROPFILES);
+  for (const CString& path : paths) {
+    std::memcpy(at, static_cast<const char*>(path), static_cast<std::size_t>(path.GetLength()) + 1);
+    at += path.GetLength() + 1;
+  }
   GlobalUnlock(hDrop);
   return hDrop;
 }
@@ -595,13 +604,16 @@ BOOL CVimoView::CheckMailablePath(const CString& path) {
 }
 
 void CVimoView::OnGiftStack() {
-  const CString path = ShownImagePath();
-  if (!CheckMailablePath(path)) return;
+  if (StackImage(ShownImagePath())) InvalidateRect(nullptr, TRUE);
+}
+
+BOOL CVimoView::StackImage(const CString& path) {
+  if (!CheckMailablePath(path)) return FALSE;
   void* value = nullptr;
-  if (m_mapStack.Lookup(path, value)) return;
+  if (m_mapStack.Lookup(path, value)) return FALSE;
   m_mapStack[path] = nullptr;
   g_mapGiftState[path] = reinterpret_cast<void*>(1);
-  InvalidateRect(nullptr, TRUE);
+  return TRUE;
 }
 
 std::vector<CString> CVimoView::ExistingAttachments(const CString& shown, CString& missing) {
@@ -862,7 +874,8 @@ void CVimoView::OnImageSaveTurn() {
       AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
       return;
   }
-  // The file's thumbnail in the desktop's thumbnail cache shows the old turn from here on.
+  // Its thumbnails in the desktop's cache show the old turn: they go, and are made again.
+  CThumbnailCache::ForgetFile(path);
 
   // The converted file is not made again: it is shown turned as the file is now, and cut to
   // what the file kept.

@@ -33,7 +33,8 @@ class CVimoView : public CScrollView {
   void OnInitialUpdate() override;
   void OnDraw(CDC* pDC) override;
   // Follows the document's new image: the scroll area takes its size, an animation plays, then
-  // the view repaints; or its animation's next frame, which is repainted.
+  // the view repaints; or its animation's next frame, which is repainted. News of the browse list
+  // alone (kHintBrowseList) changes nothing here.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
 
   CMapStringToPtr m_mapStack;  // the Image Gift stack: full image paths, values 0
@@ -50,6 +51,11 @@ class CVimoView : public CScrollView {
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
   static HGLOBAL CreateDropFiles(const char* path);
+  // The same for several files, each path with its NUL, then the NUL that ends the list.
+  static HGLOBAL CreateDropFiles(const std::vector<CString>& paths);
+  // Puts the image at path on the Image Gift stack ("Stacked"), unless it is there already; one
+  // whose name the job file cannot carry is refused with a message. TRUE when it was stacked.
+  BOOL StackImage(const CString& path);
 
   // Image Gift: the settings dialog; also opened by Send when settings are missing.
   void OnGiftSettings();

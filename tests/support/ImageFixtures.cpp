@@ -344,6 +344,18 @@ Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
   return jpeg;
 }
 
+Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime) {
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I'};
+  AppendU16(exif, 42), AppendU32(exif, 8);                             // IFD 0 at offset 8
+  AppendU16(exif, 1), AppendU16(exif, 0x8769), AppendU16(exif, 4);     // one entry: the EXIF IFD,
+  AppendU32(exif, 1), AppendU32(exif, 26), AppendU32(exif, 0);         // at offset 26; no next IFD
+  AppendU16(exif, 1), AppendU16(exif, 0x9003), AppendU16(exif, 2);     // one entry: DateTimeOriginal,
+  AppendU32(exif, 20), AppendU32(exif, 44), AppendU32(exif, 0);        // 20 ASCII bytes at offset 44
+  exif.insert(exif.end(), dateTime.begin(), dateTime.end());
+  exif.resize(6 + 44 + 20, 0);
+  return WithExifBlock(std::move(jpeg), exif);
+}
+
 Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile) {
   Bytes marker = {0xFF, 0xE2};
   AppendU16(marker, 0);

@@ -180,6 +180,9 @@ Bytes WithExifBlock(Bytes jpeg, const Bytes& block);
 
 // The JPEG with an ICC profile in an APP2 ICC_PROFILE marker (one chunk) right after its start.
 Bytes WithIccProfile(const Bytes& jpeg, const Bytes& profile);
+// The JPEG with an EXIF block after its JFIF block that records when the photo was taken
+// (DateTimeOriginal, "YYYY:MM:DD HH:MM:SS"), in Intel byte order.
+Bytes WithExifDateTaken(Bytes jpeg, const std::string& dateTime);
 
 // Runs `vimo --convert` with these words; returns its exit code and leaves its stderr in errors.
 int RunConvertCommand(std::vector<std::string> words, std::string& errors);

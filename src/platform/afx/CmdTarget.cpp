@@ -32,7 +32,7 @@ const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT nMessage, UINT nCode, 
        pMap = pMap->pfnGetBaseMap != nullptr ? pMap->pfnGetBaseMap() : nullptr) {
     for (const AFX_MSGMAP_ENTRY* pEntry = pMap->lpEntries; pEntry->pfn != nullptr; ++pEntry) {
       if (pEntry->nMessage != nMessage) continue;
-      if (nMessage != WM_COMMAND) return pEntry;
+      if (nMessage != WM_COMMAND && nMessage != WM_NOTIFY) return pEntry;
       if (pEntry->nCode == nCode && pEntry->nID <= nID && nID <= pEntry->nLastID) return pEntry;
     }
   }

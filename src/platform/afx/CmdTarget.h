@@ -18,6 +18,9 @@ inline constexpr UINT WM_DESTROY = 0x0002;
 inline constexpr UINT WM_SIZE = 0x0005;  // lParam: the new client width and height (device pixels)
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_ERASEBKGND = 0x0014;
+inline constexpr UINT WM_SETFOCUS = 0x0007;
+// A control tells its parent what happened: wParam the control's ID, lParam its NMHDR.
+inline constexpr UINT WM_NOTIFY = 0x004E;
 inline constexpr UINT WM_KEYDOWN = 0x0100;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_TIMER = 0x0113;
@@ -37,6 +40,14 @@ inline constexpr UINT WM_CONTEXTMENU = 0x007B;
 inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
 inline constexpr UINT WM_USER = 0x0400;
 
+// The header of every WM_NOTIFY: which control (its window and ID) and what happened.
+struct HWND__;
+struct NMHDR {
+  HWND__* hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+
 // Codes of a WM_COMMAND entry: the command itself, or the request for its state.
 inline constexpr UINT CN_COMMAND = 0;
 inline constexpr UINT CN_UPDATE_COMMAND_UI = 0xFFFFFFFFu;
@@ -51,9 +62,9 @@ using AFX_PMSGFN = LRESULT (*)(CCmdTarget* pTarget, const AFX_MSGARGS& args);
 
 struct AFX_MSGMAP_ENTRY {
   UINT nMessage;  // WM_COMMAND for commands and update requests
-  UINT nCode;     // CN_COMMAND or CN_UPDATE_COMMAND_UI for WM_COMMAND entries
-  UINT nID;       // first command ID
-  UINT nLastID;   // last command ID (equal to nID for one command)
+  UINT nCode;     // CN_COMMAND or CN_UPDATE_COMMAND_UI for WM_COMMAND entries; a WM_NOTIFY's code
+  UINT nID;       // first command (control) ID
+  UINT nLastID;   // last command (control) ID (equal to nID for one)
   AFX_PMSGFN pfn;
 };
 
@@ -101,7 +112,8 @@ class CCmdTarget : public CObject {
   static const AFX_MSGMAP* GetThisMessageMap();
   virtual const AFX_MSGMAP* GetMessageMap() const;
 
-  // The first entry for the message (and for WM_COMMAND, code and ID) along the map chain.
+  // The first entry for the message (and for WM_COMMAND and WM_NOTIFY, code and ID) along the
+  // map chain.
   const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, UINT nCode, UINT nID) const;
 };
 
@@ -140,6 +152,12 @@ class CCmdTarget : public CObject {
 #define ON_UPDATE_COMMAND_UI_RANGE(id, idLast, memberFxn) \
   {WM_COMMAND, CN_UPDATE_COMMAND_UI, (id), (idLast),      \
    AFX_HANDLER_(AFX_THIS_->memberFxn(static_cast<CCmdUI*>(a_.pExtra)); return 0;)},
+#define ON_COMMAND_EX(id, memberFxn) ON_COMMAND_EX_RANGE(id, id, memberFxn)
+// Handler given the notification's header and where its result goes.
+#define ON_NOTIFY(code, id, memberFxn)                                                                 \
+  {WM_NOTIFY, static_cast<UINT>(code), (id), (id),                                                     \
+   AFX_HANDLER_(LRESULT result_ = 0;                                                                   \
+                AFX_THIS_->memberFxn(reinterpret_cast<NMHDR*>(a_.lParam), &result_); return result_;)},
 #define ON_MESSAGE(message, memberFxn) \
   {(message), 0, 0, 0, AFX_HANDLER_(return AFX_THIS_->memberFxn(a_.wParam, a_.lParam);)},
 #define ON_WM_CREATE() \

@@ -426,6 +426,37 @@ int CFileDialog::DoModal() {
   return IDOK;
 }
 
+CFolderPickerDialog::CFolderPickerDialog(LPCSTR lpszFolder, DWORD /*dwFlags*/, CWnd* /*pParentWnd*/)
+    : m_strFolder(lpszFolder != nullptr ? lpszFolder : "") {}
+
+int CFolderPickerDialog::DoModal() {
+  AfxModalScope scope;
+  std::vector<CString> chosen;
+  if (AfxHasModalHook()) {
+    AfxModalRequest request;
+    request.kind = AfxModalRequest::Kind::FileDialog;
+    request.strText = m_lpszTitle != nullptr ? m_lpszTitle : "";
+    request.bOpenFileDialog = TRUE;
+    request.strInitialName = m_strFolder;
+    if (AfxCallModalHook(request) != IDOK) return IDCANCEL;
+    chosen = request.files;
+  } else {
+    QFileDialog dialog(MainWidget(), AfxToQString(m_lpszTitle));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!m_strFolder.IsEmpty()) dialog.setDirectory(AfxQtFileName(m_strFolder));
+    if (dialog.exec() != QDialog::Accepted) return IDCANCEL;
+    if (!TakeQtChoice(dialog.selectedFiles(), true, chosen)) return IDCANCEL;
+  }
+  if (chosen.empty()) return IDCANCEL;
+  m_strFolder = chosen[0];
+  while (m_strFolder.GetLength() > 1 && m_strFolder.GetAt(m_strFolder.GetLength() - 1) == PATH_SEPARATOR)
+    m_strFolder = m_strFolder.Left(m_strFolder.GetLength() - 1);
+  return IDOK;
+}
+
 CString CFileDialog::GetPathName() const { return m_ofn.lpstrFile != nullptr ? CString(m_ofn.lpstrFile) : CString(); }
 
 CString CFileDialog::GetFileName() const {

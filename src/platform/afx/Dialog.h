@@ -103,6 +103,22 @@ class CFileDialog : public CCmdTarget {
   CString m_strFilter;
 };
 
+// Qt's own (non-native) dialog choosing one folder; the test hook answers it as a file dialog of
+// that title, with the folder as the one file chosen.
+class CFolderPickerDialog : public CCmdTarget {
+ public:
+  explicit CFolderPickerDialog(LPCSTR lpszFolder = nullptr, DWORD dwFlags = 0, CWnd* pParentWnd = nullptr);
+  // IDOK with a folder chosen; IDCANCEL when cancelled or when the name cannot be passed on exactly
+  // (the user is told).
+  int DoModal();
+  CString GetPathName() const { return m_strFolder; }  // the chosen folder, without a trailing '/'
+
+  LPCSTR m_lpszTitle = nullptr;
+
+ private:
+  CString m_strFolder;
+};
+
 // A modal box captioned with the application's title: one OK button (MB_OK), OK and Cancel
 // (MB_OKCANCEL), or Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No).
 // Returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO); closing a box counts as Cancel or No.

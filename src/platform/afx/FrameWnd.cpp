@@ -145,6 +145,10 @@ namespace {
 template <class Widget>
 struct AfxBarWidget : Widget, AfxWidgetLink {
   AfxBarWidget(CControlBar* pBar, QWidget* pParent) : Widget(pParent), AfxWidgetLink(pBar) {}
+  bool event(QEvent* pEvent) override {
+    if (AfxDeliverPosted(m_pOwner, pEvent)) return true;
+    return Widget::event(pEvent);
+  }
 };
 
 }  // namespace
@@ -157,6 +161,25 @@ BOOL CControlBar::CreateBar(CWnd* pParentWnd, DWORD dwStyle, UINT nID, QWidget* 
   if (m_pDockSite != nullptr) m_pDockSite->m_listControlBars.push_back(this);
   return TRUE;
 }
+
+BOOL CControlBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID, int nHeight) {
+  auto* pMain = pParentWnd != nullptr ? qobject_cast<QMainWindow*>(pParentWnd->GetWidget()) : nullptr;
+  if (pMain == nullptr) return FALSE;
+  auto* pWidget = new AfxBarWidget<QToolBar>(this, pMain);
+  AttachWidget(pWidget, pWidget);
+  pWidget->setMovable(false);
+  pWidget->setFloatable(false);
+  auto* pClient = new QWidget(pWidget);
+  pClient->setObjectName(QStringLiteral("AfxClient"));
+  pClient->setFixedHeight(nHeight);
+  pClient->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  pWidget->addWidget(pClient);
+  pMain->addToolBar((dwStyle & CBRS_ALIGN_BOTTOM) ? Qt::BottomToolBarArea : Qt::TopToolBarArea, pWidget);
+  pWidget->setVisible((dwStyle & WS_VISIBLE) != 0);
+  return CreateBar(pParentWnd, dwStyle, nID, pWidget);
+}
+
+void CControlBar::OnUpdateCmdUI(CFrameWnd* /*pTarget*/, BOOL /*bDisableIfNoHndler*/) {}
 
 void CControlBar::SetBarStyle(DWORD dwStyle) { m_dwStyle = dwStyle; }
 
@@ -479,7 +502,9 @@ END_MESSAGE_MAP()
 CFrameWnd::CFrameWnd() : m_pMenus(std::make_unique<MenuState>()) {}
 
 CFrameWnd::~CFrameWnd() {
-  // The view's widget is a child of this frame's widget: it goes first.
+  // The views' widgets are children of this frame's widget: they go first.
+  m_pActiveView = nullptr;
+  m_otherViews.clear();
   m_pView.reset();
 }
 
@@ -504,6 +529,7 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
   m_pCreateContext = pContext;
   if (SendMessage(WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     m_pCreateContext = nullptr;
+    m_pActiveView = nullptr;
     m_pView.reset();
     ReleaseWidget();
     return FALSE;
@@ -523,7 +549,35 @@ int CFrameWnd::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   if (!m_pView->Create(this, pContext)) return -1;
   static_cast<QMainWindow*>(GetWidget())->setCentralWidget(m_pView->GetWidget());
   m_pView->GetWidget()->setFocus();
+  m_pActiveView = m_pView.get();
   return 0;
+}
+
+CView* CFrameWnd::CreateView(CCreateContext* pContext, UINT /*nID*/) {
+  if (pContext == nullptr || pContext->m_pNewViewClass == nullptr || GetWidget() == nullptr) return nullptr;
+  std::unique_ptr<CObject> pObject(pContext->m_pNewViewClass->CreateObject());
+  auto* pView = DynamicDownCast<CView>(pObject.get(), RUNTIME_CLASS(CView));
+  if (pView == nullptr) return nullptr;
+  pObject.release();
+  std::unique_ptr<CView> pOwned(pView);
+  if (!pOwned->Create(this, pContext)) return nullptr;
+  pOwned->GetWidget()->hide();
+  m_otherViews.push_back(std::move(pOwned));
+  return pView;
+}
+
+void CFrameWnd::SetActiveView(CView* pViewNew, BOOL /*bNotify*/) {
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pMain == nullptr || pViewNew == nullptr || pViewNew->GetWidget() == nullptr || pViewNew == m_pActiveView) return;
+  // The view shown until now stays the frame's child, hidden, for when it is shown again.
+  if (QWidget* pOld = pMain->takeCentralWidget()) {
+    pOld->setParent(pMain);
+    pOld->hide();
+  }
+  pMain->setCentralWidget(pViewNew->GetWidget());
+  pViewNew->GetWidget()->show();
+  pViewNew->GetWidget()->setFocus();
+  m_pActiveView = pViewNew;
 }
 
 void CFrameWnd::OnClose() {
@@ -541,7 +595,9 @@ LRESULT CFrameWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL CFrameWnd::DestroyWindow() {
   if (GetWidget() == nullptr) return FALSE;
   SendMessage(WM_DESTROY);
-  if (m_pView != nullptr && m_pView->GetDocument() != nullptr) m_pView->GetDocument()->RemoveView(m_pView.get());
+  for (CView* pView : AllViews()) {
+    if (pView->GetDocument() != nullptr) pView->GetDocument()->RemoveView(pView);
+  }
   ReleaseWidget();
   CWinApp* pApp = AfxGetApp();
   if (pApp != nullptr && pApp->m_pMainWnd == this) {
@@ -551,7 +607,9 @@ BOOL CFrameWnd::DestroyWindow() {
   return TRUE;
 }
 
-CDocument* CFrameWnd::GetActiveDocument() const { return m_pView != nullptr ? m_pView->GetDocument() : nullptr; }
+CDocument* CFrameWnd::GetActiveDocument() const {
+  return m_pActiveView != nullptr ? m_pActiveView->GetDocument() : nullptr;
+}
 
 void CFrameWnd::ActivateFrame(int nCmdShow) {
   if (nCmdShow == -1) {
@@ -590,8 +648,15 @@ void CFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
   SetWindowText(pDocument->GetTitle() + " - " + m_strTitle);
 }
 
+std::vector<CView*> CFrameWnd::AllViews() const {
+  std::vector<CView*> views;
+  if (m_pView != nullptr) views.push_back(m_pView.get());
+  for (const auto& pView : m_otherViews) views.push_back(pView.get());
+  return views;
+}
+
 BOOL CFrameWnd::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
-  if (m_pView != nullptr && m_pView->OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  if (m_pActiveView != nullptr && m_pActiveView->OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
   if (CWnd::OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
   CWinApp* pApp = AfxGetApp();
   return pApp != nullptr && pApp->OnCmdMsg(nID, nCode, pExtra, bQuery) ? TRUE : FALSE;
@@ -850,7 +915,11 @@ void CFrameWnd::BuildAccelerators(UINT nIDResource) {
     const QKeySequence keys = KeysOf(pAccel[i]);
     if (keys.isEmpty()) continue;
     auto* pAction = new QAction(GetWidget());
-    pAction->setShortcut(keys);
+    // Return stands for the keypad's Enter too, as on Windows.
+    if (keys[0].key() == Qt::Key_Return)
+      pAction->setShortcuts({keys, QKeySequence(keys[0].keyboardModifiers() | Qt::Key_Enter)});
+    else
+      pAction->setShortcut(keys);
     pAction->setShortcutContext(Qt::WindowShortcut);
     pAction->setAutoRepeat(true);
     const UINT nID = pAccel[i].cmd;
@@ -907,6 +976,7 @@ BOOL CFrameWnd::InModalState() const { return AfxModalScope::Active() ? TRUE : F
 void CFrameWnd::RefreshCommandStates() {
   for (CControlBar* pBar : m_listControlBars) {
     if (auto* pToolBar = DynamicDownCast<CToolBar>(pBar, RUNTIME_CLASS(CToolBar))) pToolBar->UpdateButtons();
+    else if (pBar->IsVisible()) pBar->OnUpdateCmdUI(this, TRUE);
   }
   auto* pStatusBar = DynamicDownCast<CStatusBar>(GetControlBar(AFX_IDW_STATUS_BAR), RUNTIME_CLASS(CStatusBar));
   if (pStatusBar == nullptr || m_bPromptShown) return;

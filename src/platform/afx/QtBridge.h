@@ -97,6 +97,12 @@ class AfxPostedMessage : public QEvent {
   LPARAM m_lParam;
 };
 
+// The widget that holds a window's children and is painted as its client area: a view's
+// viewport, a bar's content, else the window's widget itself.
+QWidget* AfxClientOf(QWidget* pWidget);
+// The virtual-key code of a Qt key; 0 for keys the program has no code for.
+UINT AfxVirtualKey(int qtKey);
+
 // Delivers a posted message to the owner; TRUE when the event was one.
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent);
 
@@ -117,3 +123,11 @@ int AfxCallModalHook(AfxModalRequest& request);
 // An image resource as a Qt image (transparent where the artwork has '.').
 class QImage;
 QImage AfxImageFromResource(const struct AFX_IMAGE* pImage);
+
+// Bitmaps and image lists over Qt's images: a bitmap of an image (empty for a null image), the
+// image of a bitmap (nullptr when empty), the image at a place of a list (nullptr when empty).
+class CBitmap;
+class CImageList;
+CBitmap AfxBitmapOf(QImage image);
+const QImage* AfxImageOf(const CBitmap& bitmap);
+const QImage* AfxImageOf(const CImageList& list, int nImage);

@@ -54,29 +54,7 @@ constexpr const char* kRecentSection = "Recent File List";
 // when relative, without empty, "." and ".." steps. No links are resolved, and the bytes of
 // the names are kept whatever they are.
 CString FullPath(const char* lpszPath) {
-  std::string path = lpszPath != nullptr ? lpszPath : "";
-  if (path.empty()) return CString();
-  if (path[0] != '/') {
-    // Without a current folder (it was removed) the path can only be taken as given.
-    const std::unique_ptr<char, decltype(&std::free)> current(getcwd(nullptr, 0), &std::free);
-    if (current == nullptr) return CString(path);
-    path = std::string(current.get()) + "/" + path;
-  }
-  std::vector<std::string> steps;
-  for (std::size_t start = 1; start <= path.size();) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string step = path.substr(start, end - start);
-    if (step == "..") {
-      if (!steps.empty()) steps.pop_back();
-    } else if (!step.empty() && step != ".") {
-      steps.push_back(step);
-    }
-    start = end + 1;
-  }
-  std::string full;
-  for (const std::string& step : steps) full += "/" + step;
-  return CString(full.empty() ? "/" : full);
+  return CString(vimo::platform::FullPath(lpszPath != nullptr ? lpszPath : ""));
 }
 
 QtMessageHandler g_pPreviousHandler = nullptr;

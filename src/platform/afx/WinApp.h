@@ -23,6 +23,7 @@ inline constexpr UINT ID_FILE_MRU_FILE16 = 0xE11F;
 inline constexpr UINT ID_EDIT_COPY = 0xE122;
 inline constexpr UINT ID_EDIT_CUT = 0xE123;
 inline constexpr UINT ID_EDIT_PASTE = 0xE125;
+inline constexpr UINT ID_EDIT_SELECT_ALL = 0xE12A;
 inline constexpr UINT ID_EDIT_UNDO = 0xE12B;
 inline constexpr UINT ID_APP_ABOUT = 0xE140;
 inline constexpr UINT ID_APP_EXIT = 0xE141;

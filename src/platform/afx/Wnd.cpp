@@ -23,6 +23,7 @@
 #include <sanitizer/tsan_interface.h>
 #endif
 
+#include "afx/Bitmap.h"
 #include "afx/Dialog.h"
 #include "afx/QtBridge.h"
 #include "afx/WinApp.h"
@@ -37,20 +38,45 @@ std::set<const CWnd*>& LiveWindows() {
 }
 std::mutex g_liveWindowsMutex;
 
-// The client area of a window: a view's viewport, else the widget itself.
-QWidget* ClientOf(QWidget* pWidget) {
-  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport();
-  return pWidget;
-}
-
 // Framework units per Qt pixel of a window's client area: device pixels inside a view, Qt's own
 // pixels elsewhere.
 double UnitRatio(QWidget* pWidget) {
+  // A control's units are Qt's own (the list control sets this).
+  if (pWidget->property("afxQtUnits").toBool()) return 1.0;
   if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport()->devicePixelRatioF();
   return 1.0;
 }
 
 }  // namespace
+
+QWidget* AfxClientOf(QWidget* pWidget) {
+  if (auto* pArea = qobject_cast<QAbstractScrollArea*>(pWidget)) return pArea->viewport();
+  if (auto* pClient = pWidget->findChild<QWidget*>(QStringLiteral("AfxClient"), Qt::FindDirectChildrenOnly)) return pClient;
+  return pWidget;
+}
+
+UINT AfxVirtualKey(int key) {
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
+  if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<UINT>('0' + (key - Qt::Key_0));
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<UINT>(0x70 + (key - Qt::Key_F1));
+  switch (key) {
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Space: return 0x20;
+    default: return 0;
+  }
+}
 
 // ---- Qt bridge ---------------------------------------------------------------------------------
 
@@ -127,32 +153,6 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
   const int n = std::vsnprintf(lpOut, 1024, lpFmt, args);
   va_end(args);
   return n < 0 ? 0 : (n > 1023 ? 1023 : n);
-}
-
-// ---- CBitmap ---------------------------------------------------------------------------------
-
-CBitmap::CBitmap() = default;
-CBitmap::~CBitmap() = default;
-
-BOOL CBitmap::CreateBitmap(int nWidth, int nHeight, UINT /*nPlanes*/, UINT /*nBitcount*/, const void* /*lpBits*/) {
-  if (nWidth <= 0 || nHeight <= 0) return FALSE;
-  auto pImage = std::make_unique<QImage>(nWidth, nHeight, QImage::Format_RGB32);
-  if (pImage->isNull()) return FALSE;
-  pImage->fill(Qt::black);
-  m_pImage = std::move(pImage);
-  return TRUE;
-}
-
-CSize CBitmap::GetSize() const { return m_pImage ? CSize(m_pImage->width(), m_pImage->height()) : CSize(); }
-
-DWORD CBitmap::GetBitmapBits(DWORD dwCount, LPVOID lpBits) const {
-  if (!m_pImage || lpBits == nullptr) return 0;
-  // Qt's 32-bit pixels lie in memory as Windows lays them: blue, green, red, then the fourth byte.
-  const std::size_t rowBytes = 4 * static_cast<std::size_t>(m_pImage->width());
-  std::size_t copied = 0;
-  for (int y = 0; y < m_pImage->height() && copied + rowBytes <= dwCount; ++y, copied += rowBytes)
-    std::memcpy(static_cast<BYTE*>(lpBits) + copied, m_pImage->constScanLine(y), rowBytes);
-  return static_cast<DWORD>(copied);
 }
 
 // ---- CDC --------------------------------------------------------------------------------------
@@ -286,7 +286,9 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     ExecuteCommand(static_cast<UINT>(LOWORD(wParam)));
     return 0;
   }
-  const AFX_MSGMAP_ENTRY* pEntry = FindMessageEntry(message, 0, 0);
+  const auto* pHeader = message == WM_NOTIFY ? reinterpret_cast<const NMHDR*>(lParam) : nullptr;
+  const AFX_MSGMAP_ENTRY* pEntry = pHeader != nullptr ? FindMessageEntry(message, pHeader->code, static_cast<UINT>(pHeader->idFrom))
+                                                      : FindMessageEntry(message, 0, 0);
   const AFX_MSGARGS args{message, wParam, lParam, nullptr};
   if (pEntry == nullptr) return DefWindowProc(message, wParam, lParam);
   const AFX_MSGARGS* pPrevious = m_pCurrentMessage;
@@ -345,6 +347,10 @@ BOOL CWnd::ShowWindow(int nCmdShow) {
   return bWasVisible;
 }
 
+void CWnd::SetFocus() {
+  if (m_pWidget != nullptr) m_pWidget->setFocus(Qt::OtherFocusReason);
+}
+
 BOOL CWnd::IsWindowVisible() const { return m_pWidget != nullptr && m_pWidget->isVisible() ? TRUE : FALSE; }
 
 BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimized() ? TRUE : FALSE; }
@@ -352,7 +358,7 @@ BOOL CWnd::IsIconic() const { return m_pWidget != nullptr && m_pWidget->isMinimi
 void CWnd::GetClientRect(RECT* lpRect) const {
   *lpRect = RECT{0, 0, 0, 0};
   if (m_pWidget == nullptr) return;
-  const QWidget* pClient = ClientOf(m_pWidget);
+  const QWidget* pClient = AfxClientOf(m_pWidget);
   const double ratio = UnitRatio(m_pWidget);
   lpRect->right = qRound(pClient->width() * ratio);
   lpRect->bottom = qRound(pClient->height() * ratio);
@@ -362,7 +368,7 @@ void CWnd::Invalidate(BOOL bErase) { InvalidateRect(nullptr, bErase); }
 
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL /*bErase*/) {
   if (m_pWidget == nullptr) return;
-  QWidget* pClient = ClientOf(m_pWidget);
+  QWidget* pClient = AfxClientOf(m_pWidget);
   if (lpRect == nullptr) {
     pClient->update();
     return;
@@ -460,7 +466,7 @@ void CWnd::DragAcceptFiles(BOOL bAccept) {
 void CWnd::ClientToScreen(POINT* lpPoint) const {
   if (m_pWidget == nullptr || lpPoint == nullptr) return;
   const double ratio = UnitRatio(m_pWidget);
-  const QPoint at = ClientOf(m_pWidget)->mapToGlobal(QPointF(lpPoint->x / ratio, lpPoint->y / ratio).toPoint());
+  const QPoint at = AfxClientOf(m_pWidget)->mapToGlobal(QPointF(lpPoint->x / ratio, lpPoint->y / ratio).toPoint());
   *lpPoint = POINT{at.x(), at.y()};
 }
 
@@ -538,7 +544,7 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   // Tab belongs to the accelerators: it never moves the focus out of the view.
   bool focusNextPrevChild(bool /*next*/) override { return false; }
   void keyPressEvent(QKeyEvent* pEvent) override {
-    const UINT nChar = VirtualKey(pEvent->key());
+    const UINT nChar = AfxVirtualKey(pEvent->key());
     if (View() == nullptr || nChar == 0) return;
     View()->WindowProc(WM_KEYDOWN, nChar, MAKELPARAM(static_cast<WORD>(pEvent->isAutoRepeat() ? 2 : 1), 0));
   }
@@ -581,29 +587,6 @@ struct AfxViewWidget : QAbstractScrollArea, AfxWidgetLink {
   LPARAM PointParam(const QMouseEvent* pEvent) const {
     const QPointF pt = pEvent->position() * viewport()->devicePixelRatioF();
     return MAKELPARAM(static_cast<WORD>(qRound(pt.x())), static_cast<WORD>(qRound(pt.y())));
-  }
-
-  static UINT VirtualKey(int key) {
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<UINT>('A' + (key - Qt::Key_A));
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<UINT>('0' + (key - Qt::Key_0));
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<UINT>(0x70 + (key - Qt::Key_F1));
-    switch (key) {
-      case Qt::Key_Left: return VK_LEFT;
-      case Qt::Key_Up: return VK_UP;
-      case Qt::Key_Right: return VK_RIGHT;
-      case Qt::Key_Down: return VK_DOWN;
-      case Qt::Key_Delete: return VK_DELETE;
-      case Qt::Key_Return:
-      case Qt::Key_Enter: return VK_RETURN;
-      case Qt::Key_Escape: return VK_ESCAPE;
-      case Qt::Key_Tab: return VK_TAB;
-      case Qt::Key_PageUp: return 0x21;
-      case Qt::Key_PageDown: return 0x22;
-      case Qt::Key_End: return 0x23;
-      case Qt::Key_Home: return 0x24;
-      case Qt::Key_Space: return 0x20;
-      default: return 0;
-    }
   }
 };
 

@@ -59,25 +59,8 @@ class CBrush {
   COLORREF m_crColor = 0;
 };
 
-// A bitmap in memory, 32 bits a pixel, that a memory device context paints into.
-class CBitmap {
- public:
-  CBitmap();
-  ~CBitmap();
-  CBitmap(const CBitmap&) = delete;
-  CBitmap& operator=(const CBitmap&) = delete;
-  // nWidth x nHeight black pixels (planes and bits as Windows takes them: 1 and 32; the bits
-  // given must be NULL). FALSE when there is no memory for them.
-  BOOL CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitcount, const void* lpBits);
-  CSize GetSize() const;
-  // Copies the pixels, top row first, 4 bytes each (blue, green, red, unused), into lpBits of
-  // dwCount bytes; returns the bytes copied.
-  DWORD GetBitmapBits(DWORD dwCount, LPVOID lpBits) const;
-
- private:
-  friend class CDC;
-  std::unique_ptr<QImage> m_pImage;
-};
+// A picture in memory (afx/Bitmap.h), which a memory device context paints into.
+class CBitmap;
 
 // A device context: paints through a Qt painter. Its defaults are those of a fresh device
 // context: the system font, black text on an opaque white background.
@@ -153,6 +136,8 @@ class CWnd : public CCmdTarget {
   BOOL KillTimer(UINT_PTR nIDEvent);
 
   BOOL ShowWindow(int nCmdShow);
+  // Gives the window the keyboard focus.
+  void SetFocus();
   BOOL IsWindowVisible() const;
   BOOL IsIconic() const;
   void GetClientRect(RECT* lpRect) const;
@@ -236,6 +221,14 @@ class CControlBar : public CWnd {
   DECLARE_DYNAMIC(CControlBar)
 
  public:
+  // A bar of the program's own along the side of the frame that dwStyle names (CBRS_TOP or
+  // CBRS_BOTTOM), nHeight pixels high, whose client area holds the bar's child windows; shown
+  // with WS_VISIBLE. Its visibility is kept with the frame's bar state, as the tool bar's is.
+  BOOL Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID, int nHeight);
+  // Asked at idle time while the bar is shown (as the tool bar asks its buttons' update
+  // handlers), so that the bar brings what it shows up to date.
+  virtual void OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler);
+
   DWORD GetBarStyle() const { return m_dwStyle; }
   virtual void SetBarStyle(DWORD dwStyle);
   void EnableDocking(DWORD dwDockStyle);
@@ -351,8 +344,16 @@ class CFrameWnd : public CWnd {
   void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
   void OnUpdateFrameTitle(BOOL bAddToTitle);
 
-  CView* GetActiveView() const { return m_pView.get(); }
+  // The view that shows the document and gets the commands: the one the frame was created with,
+  // or another the program made active.
+  CView* GetActiveView() const { return m_pActiveView; }
   CDocument* GetActiveDocument() const;
+  // Creates another view of the context's class on the context's document, owned by the frame;
+  // its window stays hidden until it is made active. NULL when it could not be made.
+  CView* CreateView(CCreateContext* pContext, UINT nID = 0);
+  // Shows pViewNew in the frame in place of the active view (hidden, kept) and gives it the
+  // keyboard focus; commands go to it from now on.
+  void SetActiveView(CView* pViewNew, BOOL bNotify = TRUE);
 
   void EnableDocking(DWORD dwDockStyle);
   // Docks the bar on the side nDockBarID names (AFX_IDW_DOCKBAR_TOP when 0), floating or not.
@@ -411,8 +412,11 @@ class CFrameWnd : public CWnd {
   void UpdateMenu(int nMenu);
   void ShowStatusPrompt(const CString& prompt);
   void OnDropFiles(const std::vector<CString>& paths);
+  std::vector<CView*> AllViews() const;
 
-  std::unique_ptr<CView> m_pView;             // the one view, created by WM_CREATE
+  std::unique_ptr<CView> m_pView;             // the view created by WM_CREATE
+  std::vector<std::unique_ptr<CView>> m_otherViews;  // views created later (CreateView)
+  CView* m_pActiveView = nullptr;
   std::vector<CControlBar*> m_listControlBars;  // bars created on this frame (owned by their creators)
   CCreateContext* m_pCreateContext = nullptr;
   UINT m_nIDResource = 0;

@@ -2,6 +2,7 @@
 // and its documents, with the user-interface and drawing stand-ins they are used with.
 #pragma once
 
+#include "afx/Bitmap.h"
 #include "afx/CmdTarget.h"
 #include "afx/Dialog.h"
 #include "afx/WinApp.h"

@@ -275,6 +275,30 @@ BOOL FindClose(HANDLE hFindFile) {
   return TRUE;
 }
 
+namespace {
+
+FILETIME FileTimeOf(const timespec& time) {
+  // From the Unix epoch (1970) to the Windows one (1601): 11644473600 seconds.
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(time.tv_sec) + 11644473600ull) * 10000000ull +
+                              static_cast<std::uint64_t>(time.tv_nsec) / 100;
+  return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+}  // namespace
+
+BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS /*fInfoLevelId*/, LPVOID lpFileInformation) {
+  struct stat info {};
+  if (lpFileName == nullptr || lpFileInformation == nullptr || stat(lpFileName, &info) != 0) return FALSE;
+  auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation);
+  data->dwFileAttributes = AttributesOfMode(info.st_mode);
+  data->ftCreationTime = FileTimeOf(info.st_ctim);
+  data->ftLastAccessTime = FileTimeOf(info.st_atim);
+  data->ftLastWriteTime = FileTimeOf(info.st_mtim);
+  data->nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(info.st_size) >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(static_cast<std::uint64_t>(info.st_size) & 0xFFFFFFFFu);
+  return TRUE;
+}
+
 void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
 
 

@@ -37,6 +37,11 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 
+// A file's attributes (as the search gives them), size and times, symlinks followed. The
+// creation time is the time of its last status change (Linux keeps no other). FALSE when there
+// is no such file.
+BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
+
 void Sleep(DWORD dwMilliseconds);
 
 // The executable's full path (hModule must be NULL). Returns its length, 0 on failure.

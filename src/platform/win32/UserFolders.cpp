@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace vimo::platform {
 
@@ -37,6 +38,31 @@ std::string HomeFolder() {
 std::string UserConfigHome() { return XdgFolder("XDG_CONFIG_HOME", "/.config"); }
 std::string UserCacheHome() { return XdgFolder("XDG_CACHE_HOME", "/.cache"); }
 std::string UserDataHome() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
+
+std::string FullPath(const std::string& given) {
+  std::string path = given;
+  if (path.empty()) return {};
+  if (path[0] != '/') {
+    const std::unique_ptr<char, decltype(&std::free)> current(getcwd(nullptr, 0), &std::free);
+    if (current == nullptr) return path;
+    path = std::string(current.get()) + "/" + path;
+  }
+  std::vector<std::string> steps;
+  for (std::size_t start = 1; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string step = path.substr(start, end - start);
+    if (step == "..") {
+      if (!steps.empty()) steps.pop_back();
+    } else if (!step.empty() && step != ".") {
+      steps.push_back(step);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string& step : steps) full += "/" + step;
+  return full.empty() ? "/" : full;
+}
 
 std::string RealPath(const std::string& path) {
   const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);

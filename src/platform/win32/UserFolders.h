@@ -17,6 +17,12 @@ std::string UserConfigHome();
 std::string UserCacheHome();
 std::string UserDataHome();
 
+// The absolute form of a path, as a file manager names the file: below the current folder when
+// relative, without empty, "." and ".." steps. No links are resolved, and the bytes of the names
+// are kept whatever they are. Empty for an empty path; as given when it is relative and there
+// is no current folder (it was removed).
+std::string FullPath(const std::string& path);
+
 // The path with every link, "." and ".." resolved; empty when it leads nowhere.
 std::string RealPath(const std::string& path);
 

@@ -122,6 +122,22 @@ struct WIN32_FIND_DATAA {
   char cFileName[MAX_PATH];
 };
 
+// A file time: hundreds of nanoseconds since 1601-01-01 (UTC), in two halves.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+};
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard };
+
 struct WINDOWPLACEMENT {
   UINT length;
   UINT flags;

@@ -221,6 +221,15 @@ void ScreenViewer::Type(unsigned long window, const std::string& keys) {
   RunProgram(argv);
 }
 
+void ScreenViewer::Click(unsigned long window, int x, int y, const std::string& modifiers, int count) {
+  std::vector<std::string> argv = {"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
+                                   std::to_string(y)};
+  if (!modifiers.empty()) argv.insert(argv.end(), {"keydown", modifiers});
+  argv.insert(argv.end(), {"click", "--repeat", std::to_string(count), "--delay", "80", "1"});
+  if (!modifiers.empty()) argv.insert(argv.end(), {"keyup", modifiers});
+  RunProgram(argv);
+}
+
 void ScreenViewer::CtrlWheel(unsigned long window, int x, int y, int notches) {
   std::vector<std::string> argv = {"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
                                    std::to_string(y), "keydown", "ctrl"};

@@ -65,6 +65,9 @@ class ScreenViewer {
   static unsigned long WaitForClass(const std::string& windowClass, int timeoutMs = 30000);
   // Types keys, separated by blanks (xdotool names: "F5", "Down Down", "ctrl+o"), into the window.
   static void Type(unsigned long window, const std::string& keys);
+  // Clicks the left button count times at (x, y) of the window, holding the modifier keys
+  // ("ctrl", "shift"; empty: none).
+  static void Click(unsigned long window, int x, int y, const std::string& modifiers = "", int count = 1);
   // Turns the mouse wheel notches (up when positive) with Ctrl held, the pointer at (x, y).
   static void CtrlWheel(unsigned long window, int x, int y, int notches);
   // Mouse button (1 left, 2 middle, 3 right) clicked count times at (x, y) of the window; pressed

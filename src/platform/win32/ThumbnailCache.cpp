@@ -1,0 +1,423 @@
+#include "win32/ThumbnailCache.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QEvent>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QObject>
+#include <QTransform>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "afx/QtBridge.h"
+#include "posix/RegularFile.h"
+#include "posix/UniqueFd.h"
+#include "win32/UserFolders.h"
+
+namespace {
+
+using vimo::posix::UniqueFd;
+
+constexpr const char* kSoftware = "Vimo 3.2";
+constexpr const char* kFailFolder = "fail/vimo-3.2";
+// Why a file gave no thumbnail, kept with its record of failure for the tooltip of later runs.
+constexpr const char* kReasonKey = "X-Vimo::Reason";
+constexpr const char* kUnknownReason = "cannot be read";
+
+struct CacheSize {
+  UINT cx;
+  const char* folder;
+};
+constexpr CacheSize kSizes[] = {{128, "normal"}, {256, "large"}, {512, "x-large"}, {1024, "xx-large"}};
+
+// A file in the cache larger than this, or a picture with a side beyond this, is no thumbnail.
+constexpr qint64 kLargestCacheFile = 32 << 20;
+constexpr int kLargestCachedSide = 2048;
+// While the program holds the makers back, they look again this often.
+constexpr auto kHoldRecheck = std::chrono::milliseconds(15);
+// The makers' niceness above the program's other threads.
+constexpr int kLowerPriority = 10;
+
+const CacheSize& SizeFor(UINT cx) {
+  for (const CacheSize& size : kSizes) {
+    if (cx <= size.cx) return size;
+  }
+  return kSizes[std::size(kSizes) - 1];
+}
+
+// The cache's root folder, without a trailing '/'; empty when the user has no cache folder.
+std::string CacheRoot() {
+  const std::string home = vimo::platform::UserCacheHome();
+  return home.empty() ? std::string() : home + "/thumbnails";
+}
+
+// The file: URI of an absolute path as GLib makes it, which is what file managers hash: every
+// byte but letters, digits and -_.~!'()*$&+,=:@/ as %XX, upper-case.
+std::string FileUri(const std::string& absolute) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr char kKept[] = "-_.~!'()*$&+,=:@/";
+  std::string uri = "file://";
+  for (const char c : absolute) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool alphanumeric = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
+    if (alphanumeric || (byte != 0 && std::strchr(kKept, c) != nullptr)) {
+      uri += c;
+      continue;
+    }
+    uri += '%';
+    uri += kHex[byte >> 4];
+    uri += kHex[byte & 0x0F];
+  }
+  return uri;
+}
+
+// The name of a URI's thumbnails: the MD5 of the URI in hex, with ".png".
+std::string CacheName(const std::string& uri) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(uri), QCryptographicHash::Md5).toHex().toStdString() + ".png";
+}
+
+// The whole of a small regular file; nothing for anything else.
+QByteArray ReadSmallFile(const std::string& path) {
+  struct stat info {};
+  UniqueFd file = vimo::posix::OpenRegularFd(path.c_str(), &info);
+  if (!file.valid() || info.st_size <= 0 || info.st_size > kLargestCacheFile) return {};
+  QByteArray bytes(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+  iovec part{bytes.data(), static_cast<std::size_t>(bytes.size())};
+  if (vimo::posix::ReadFullyAt(file.get(), &part, 1, 0) != static_cast<std::uint64_t>(bytes.size())) return {};
+  return bytes;
+}
+
+// A thumbnail in the cache: its keys and, when asked for, its picture; ok false when it is no
+// PNG one can read.
+struct CCachedPng {
+  bool ok = false;
+  QString uri;
+  QString mtime;
+  QString reason;
+  QImage image;
+};
+
+CCachedPng ReadCached(const std::string& path, bool withPicture) {
+  CCachedPng png;
+  QByteArray bytes = ReadSmallFile(path);
+  if (bytes.isEmpty()) return png;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::ReadOnly)) return png;
+  QImageReader reader(&buffer, "png");
+  const QSize size = reader.size();
+  if (!reader.canRead() || !size.isValid() || size.width() > kLargestCachedSide || size.height() > kLargestCachedSide)
+    return png;
+  if (withPicture) {
+    png.image = reader.read();
+    if (png.image.isNull()) return png;
+  }
+  // Keys after the picture's data are known once it is read.
+  const auto text = [&](const char* key) { return withPicture ? png.image.text(key) : reader.text(key); };
+  png.uri = text("Thumb::URI");
+  png.mtime = text("Thumb::MTime");
+  png.reason = text(kReasonKey);
+  png.ok = true;
+  return png;
+}
+
+// The cached thumbnail is that of this very file as it is now.
+bool IsCurrent(const CCachedPng& png, const std::string& uri, long long mtime) {
+  return png.ok && png.uri.toStdString() == uri && png.mtime == QString::number(mtime);
+}
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+  for (qsizetype done = 0; done < bytes.size();) {
+    const ssize_t put = write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+// Puts the picture with its keys into the folder under name: written whole under a temporary
+// name beside it (mode 0600) and renamed into place. Nothing is left behind when a step fails.
+void WriteCached(const std::string& folder, const std::string& name, const QImage& image,
+                 const std::vector<std::pair<const char*, QString>>& keys) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly)) return;
+  // Keys on the image itself are written as they are (the writer's own text takes "key: value").
+  QImage keyed = image;
+  for (const auto& [key, value] : keys) keyed.setText(key, value);
+  QImageWriter writer(&buffer, "png");
+  if (!writer.write(keyed)) return;
+  vimo::platform::MakeFolders(folder);
+  std::string temporary = folder + "/" + name + ".XXXXXX";
+  UniqueFd file(mkstemp(temporary.data()));
+  if (!file.valid()) return;
+  const bool written = WriteAll(file.get(), bytes);
+  const bool closed = close(file.release()) == 0;
+  if (!written || !closed || rename(temporary.c_str(), (folder + "/" + name).c_str()) != 0) unlink(temporary.c_str());
+}
+
+// The picture of the provider's pixels, upright; null when they do not make one.
+QImage UprightImage(const THUMBNAILPIXELS& pixels) {
+  if (pixels.cx == 0 || pixels.cy == 0 || pixels.cx > 65535 || pixels.cy > 65535 ||
+      pixels.rgba.size() != std::size_t{pixels.cx} * pixels.cy * 4)
+    return {};
+  const QImage stored = QImage(pixels.rgba.data(), static_cast<int>(pixels.cx), static_cast<int>(pixels.cy),
+                               static_cast<qsizetype>(pixels.cx) * 4, QImage::Format_RGBA8888)
+                            .copy();
+  // Orientation 5 to 8 turn a quarter clockwise (5, 7 then mirror across or upside down, 8 three
+  // quarters); 2 to 4 mirror across, turn a half, mirror upside down.
+  switch (pixels.nOrientation) {
+    case 2: return stored.mirrored(true, false);
+    case 3: return stored.mirrored(true, true);
+    case 4: return stored.mirrored(false, true);
+    case 5: return stored.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: return stored.transformed(QTransform().rotate(90));
+    case 7: return stored.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8: return stored.transformed(QTransform().rotate(270));
+    default: return stored;
+  }
+}
+
+// The picture, reduced to cx on its longer side when larger.
+QImage Fitted(const QImage& image, UINT cx) {
+  const int side = static_cast<int>(cx);
+  if (image.width() <= side && image.height() <= side) return image;
+  return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// A picture without transparency is stored without its alpha channel, as other makers store
+// photos: a quarter smaller.
+QImage WithoutUnusedAlpha(const QImage& image) {
+  const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < argb.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+    for (int x = 0; x < argb.width(); ++x) {
+      if (qAlpha(line[x]) != 255) return image;
+    }
+  }
+  return image.convertToFormat(QImage::Format_RGB888);
+}
+
+// Turns a maker's announcement into the window's message, on the thread the cache was made on.
+class CNotifier : public QObject {
+ public:
+  static QEvent::Type EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+  bool event(QEvent* pEvent) override {
+    if (pEvent->type() != EventType()) return QObject::event(pEvent);
+    if (CWnd* pWnd = CWnd::FromHandle(m_hWnd)) pWnd->PostMessage(m_nMessage);
+    return true;
+  }
+  HWND m_hWnd = nullptr;
+  UINT m_nMessage = 0;
+};
+
+}  // namespace
+
+struct CThumbnailCache::CState {
+  struct CWanted {
+    std::string path;
+    UINT cx = 0;
+    bool shown = false;
+  };
+
+  std::mutex mutex;
+  std::condition_variable wake;   // work was asked for, or stop
+  std::condition_variable done;   // a thumbnail became ready, or the work ran out
+  std::deque<CWanted> wanted;
+  int nMaking = 0;
+  bool stop = false;
+  std::vector<CThumbnail> ready;
+  bool announced = false;
+  PFNTHUMBNAILPROVIDER pfnProvider = nullptr;
+  std::function<bool()> hold;
+  int nThreads = 1;
+  bool background = true;
+  std::vector<std::thread> threads;
+  CNotifier notifier;  // lives on the thread that made the cache
+
+  void Run();
+  CThumbnail Make(const CWanted& item) const;
+};
+
+void CThumbnailCache::CState::Run() {
+  // Below the program's own work: the conversion the user waits for comes first.
+  if (background)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                std::min(19, getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + kLowerPriority));
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    wake.wait(lock, [this] { return stop || !wanted.empty(); });
+    if (stop) return;
+    if (hold) {
+      const std::function<bool()> holding = hold;
+      lock.unlock();
+      const bool held = holding();
+      lock.lock();
+      if (held) {
+        wake.wait_for(lock, kHoldRecheck, [this] { return stop; });
+        continue;
+      }
+      if (wanted.empty()) continue;
+    }
+    const CWanted item = wanted.front();
+    wanted.pop_front();
+    ++nMaking;
+    lock.unlock();
+    CThumbnail thumbnail = Make(item);
+    lock.lock();
+    --nMaking;
+    if (item.shown) {
+      ready.push_back(std::move(thumbnail));
+      if (!announced && notifier.m_hWnd != nullptr) {
+        announced = true;
+        QCoreApplication::postEvent(&notifier, new QEvent(CNotifier::EventType()));
+      }
+    }
+    done.notify_all();
+  }
+}
+
+CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) const {
+  CThumbnail thumbnail;
+  thumbnail.strPath = item.path;
+  thumbnail.cx = item.cx;
+  struct stat info {};
+  if (stat(item.path.c_str(), &info) != 0) {
+    thumbnail.strReason = CString("cannot be read (") + std::strerror(errno) + ")";
+    return thumbnail;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    thumbnail.strReason = "not a file";
+    return thumbnail;
+  }
+  const CacheSize& size = SizeFor(item.cx);
+  const std::string uri = FileUri(vimo::platform::FullPath(item.path));
+  const std::string name = CacheName(uri);
+  const std::string root = CacheRoot();
+  const long long mtime = info.st_mtime;
+  if (!root.empty()) {
+    const CCachedPng cached = ReadCached(root + "/" + size.folder + "/" + name, item.shown);
+    if (IsCurrent(cached, uri, mtime)) {
+      thumbnail.bitmap = AfxBitmapOf(Fitted(cached.image, item.cx));
+      return thumbnail;
+    }
+    const CCachedPng failed = ReadCached(root + "/" + kFailFolder + "/" + name, false);
+    if (IsCurrent(failed, uri, mtime)) {
+      thumbnail.strReason = failed.reason.isEmpty() ? CString(kUnknownReason) : AfxFromQString(failed.reason);
+      return thumbnail;
+    }
+  }
+  std::vector<std::pair<const char*, QString>> keys = {{"Thumb::URI", QString::fromStdString(uri)},
+                                                      {"Thumb::MTime", QString::number(mtime)},
+                                                      {"Thumb::Size", QString::number(info.st_size)},
+                                                      {"Software", QString::fromLatin1(kSoftware)}};
+  THUMBNAILPIXELS pixels;
+  CString reason;
+  QImage image;
+  if (pfnProvider != nullptr && pfnProvider(item.path.c_str(), size.cx, pixels, reason)) image = UprightImage(pixels);
+  if (image.isNull()) {
+    thumbnail.strReason = reason.IsEmpty() ? CString(kUnknownReason) : reason;
+    keys.emplace_back(kReasonKey, AfxToQString(thumbnail.strReason));
+    QImage empty(1, 1, QImage::Format_ARGB32);
+    empty.fill(Qt::transparent);
+    if (!root.empty()) WriteCached(root + "/" + kFailFolder, name, empty, keys);
+    return thumbnail;
+  }
+  image = Fitted(image, size.cx);
+  if (!root.empty()) WriteCached(root + "/" + size.folder, name, WithoutUnusedAlpha(image), keys);
+  if (item.shown) thumbnail.bitmap = AfxBitmapOf(Fitted(image, item.cx));
+  return thumbnail;
+}
+
+CThumbnailCache::CThumbnailCache(int nThreads, BOOL bBackground) : m_pState(std::make_unique<CState>()) {
+  m_pState->nThreads = std::max(1, nThreads);
+  m_pState->background = bBackground != FALSE;
+}
+
+CThumbnailCache::~CThumbnailCache() { Close(); }
+
+void CThumbnailCache::Close() {
+  std::vector<std::thread> threads;
+  {
+    const std::lock_guard<std::mutex> guard(m_pState->mutex);
+    m_pState->stop = true;
+    m_pState->wanted.clear();
+    threads = std::move(m_pState->threads);
+  }
+  m_pState->wake.notify_all();
+  for (std::thread& thread : threads) thread.join();
+}
+
+void CThumbnailCache::SetProvider(PFNTHUMBNAILPROVIDER pfnProvider) {
+  const std::lock_guard<std::mutex> guard(m_pState->mutex);
+  m_pState->pfnProvider = pfnProvider;
+}
+
+void CThumbnailCache::SetHold(std::function<bool()> hold) {
+  const std::lock_guard<std::mutex> guard(m_pState->mutex);
+  m_pState->hold = std::move(hold);
+}
+
+void CThumbnailCache::SetNotifyWindow(HWND hWnd, UINT nMessage) {
+  const std::lock_guard<std::mutex> guard(m_pState->mutex);
+  m_pState->notifier.m_hWnd = hWnd;
+  m_pState->notifier.m_nMessage = nMessage;
+}
+
+void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx) {
+  {
+    const std::lock_guard<std::mutex> guard(m_pState->mutex);
+    if (m_pState->stop) return;
+    m_pState->wanted.clear();
+    for (std::size_t i = 0; i < paths.size(); ++i) m_pState->wanted.push_back({paths[i].str(), cx, i < nShown});
+    try {
+      while (!m_pState->wanted.empty() && static_cast<int>(m_pState->threads.size()) < m_pState->nThreads)
+        m_pState->threads.emplace_back([state = m_pState.get()] { state->Run(); });
+    } catch (const std::system_error&) {
+      // Fewer threads than asked: those there are do the work.
+    }
+  }
+  m_pState->wake.notify_all();
+}
+
+std::vector<CThumbnailCache::CThumbnail> CThumbnailCache::TakeReady() {
+  const std::lock_guard<std::mutex> guard(m_pState->mutex);
+  m_pState->announced = false;
+  return std::exchange(m_pState->ready, {});
+}
+
+BOOL CThumbnailCache::WaitForReady(DWORD dwTimeout) {
+  std::unique_lock<std::mutex> lock(m_pState->mutex);
+  CState& state = *m_pState;
+  const auto settled = [&state] {
+    return !state.ready.empty() || (state.wanted.empty() && state.nMaking == 0);
+  };
+  return state.done.wait_for(lock, std::chrono::milliseconds(dwTimeout), settled) ? TRUE : FALSE;
+}
+
+void CThumbnailCache::ForgetFile(const char* path) {
+  const std::string root = CacheRoot();
+  if (path == nullptr || root.empty()) return;
+  const std::string name = CacheName(FileUri(vimo::platform::FullPath(path)));
+  for (const CacheSize& size : kSizes) unlink((root + "/" + size.folder + "/" + name).c_str());
+  unlink((root + "/" + kFailFolder + "/" + name).c_str());
+}

@@ -1,0 +1,199 @@
+#include "view/GridView.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "app/Globals.h"
+#include "doc/VimoDoc.h"
+#include "frame/MainFrm.h"
+#include "res/Resource.h"
+#include "view/VimoView.h"
+#include "win32/Trash.h"
+
+IMPLEMENT_DYNCREATE(CGridView, CView)
+
+BEGIN_MESSAGE_MAP(CGridView, CView)
+  ON_NOTIFY(LVN_GETDISPINFO, IDC_GRID_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_ODCACHEHINT, IDC_GRID_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_GETINFOTIP, IDC_GRID_LIST, OnThumbnailNotify)
+  ON_NOTIFY(LVN_ITEMACTIVATE, IDC_GRID_LIST, OnItemActivate)
+  ON_NOTIFY(LVN_KEYDOWN, IDC_GRID_LIST, OnListKeyDown)
+  ON_NOTIFY(LVN_BEGINDRAG, IDC_GRID_LIST, OnBeginDrag)
+  ON_WM_LBUTTONUP()
+  ON_MESSAGE(WM_THUMBNAILS_READY, OnThumbnailsReady)
+  ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
+  ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateSelection)
+  ON_COMMAND(ID_IMAGE_DELETE, OnImageDelete)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateSelection)
+  ON_COMMAND(ID_EDIT_SELECT_ALL, OnEditSelectAll)
+  ON_UPDATE_COMMAND_UI(ID_EDIT_SELECT_ALL, OnUpdateEditSelectAll)
+END_MESSAGE_MAP()
+
+namespace {
+
+// The grid's thumbnails are made on a thread for each core, up to four: they are what the user
+// waits for while the grid is shown.
+int GridThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
+
+}  // namespace
+
+CGridView::CGridView() : m_thumbnails(GridThreads(), TRUE, FALSE) {}
+
+CGridView::~CGridView() = default;
+
+CVimoDoc* CGridView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
+
+void CGridView::OnInitialUpdate() {
+  if (m_wndList.GetWidget() != nullptr) return;
+  const CRect whole;
+  m_wndList.Create(WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_OWNERDATA | LVS_SHOWSELALWAYS, whole, this, IDC_GRID_LIST);
+  m_thumbnails.Create(&m_wndList, this, g_nThumbnailSize);
+}
+
+void CGridView::OnDraw(CDC* /*pDC*/) {}
+
+void CGridView::OnUpdate(CView* /*pSender*/, LPARAM lHint, CObject* /*pHint*/) {
+  // An animation's next frame changes neither the list nor the image shown.
+  if (lHint != CVimoDoc::kHintNextFrame && IsWindowVisible()) ShowList(TRUE);
+}
+
+void CGridView::ShowList(BOOL bSelectShown) {
+  CVimoDoc* pDoc = GetDocument();
+  if (pDoc == nullptr || m_wndList.GetWidget() == nullptr) return;
+  if (m_nGeneration != pDoc->m_images.GetGeneration()) {
+    m_nGeneration = pDoc->m_images.GetGeneration();
+    m_thumbnails.SetImages(pDoc);
+    m_wndList.SetItemState(-1, 0, LVIS_SELECTED);
+    m_wndList.SetItemCountEx(pDoc->m_images.GetCount());
+    bSelectShown = TRUE;
+  }
+  if (!bSelectShown) return;
+  int shown = pDoc->GetShownIndex();
+  if (shown < 0) shown = std::max(0, GetFocusedIndex());
+  if (shown >= m_wndList.GetItemCount()) return;
+  m_wndList.SetItemState(-1, 0, LVIS_SELECTED);
+  m_wndList.SetItemState(shown, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  m_wndList.SetSelectionMark(shown);
+  m_wndList.EnsureVisible(shown, FALSE);
+}
+
+int CGridView::GetFocusedIndex() const { return m_wndList.GetNextItem(-1, LVNI_FOCUSED); }
+
+void CGridView::SetThumbnailSize(int cx) { m_thumbnails.SetSize(cx); }
+
+void CGridView::StopThumbnails() { m_thumbnails.Stop(); }
+
+void CGridView::OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) { m_thumbnails.OnNotify(*pNotifyStruct); }
+
+LRESULT CGridView::OnThumbnailsReady(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  m_thumbnails.OnThumbnailsReady();
+  return 0;
+}
+
+void CGridView::OnItemActivate(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
+  const int nItem = reinterpret_cast<NMITEMACTIVATE*>(pNotifyStruct)->iItem;
+  m_wndList.SetItemState(nItem, LVIS_FOCUSED, LVIS_FOCUSED);
+  if (auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame())) pFrame->ShowImageOf(nItem);
+}
+
+void CGridView::OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
+  if (reinterpret_cast<NMLVKEYDOWN*>(pNotifyStruct)->wVKey != VK_ESCAPE) return;
+  auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame());
+  if (pFrame != nullptr && GetDocument()->m_pDib != nullptr) pFrame->ShowGrid(FALSE);
+}
+
+std::vector<int> CGridView::SelectedIndexes() const {
+  std::vector<int> indexes;
+  for (int nItem = m_wndList.GetNextItem(-1, LVNI_SELECTED); nItem >= 0; nItem = m_wndList.GetNextItem(nItem, LVNI_SELECTED))
+    indexes.push_back(nItem);
+  return indexes;
+}
+
+void CGridView::OnBeginDrag(NMHDR* /*pNotifyStruct*/, LRESULT* /*pResult*/) {
+  std::vector<CString> paths;
+  for (const int nItem : SelectedIndexes()) paths.push_back(m_thumbnails.PathOf(nItem));
+  HGLOBAL hDrop = paths.empty() ? nullptr : CVimoView::CreateDropFiles(paths);
+  if (hDrop == nullptr) return;
+  m_dataSource.CacheGlobalData(CF_HDROP, hDrop);
+  g_bDragging = 1;
+  m_dataSource.DoDragDrop(DROPEFFECT_COPY | DROPEFFECT_MOVE, nullptr, nullptr);
+  // Cleared only once the messages the drag left queued have been handled, as the image view does.
+  PostMessage(WM_LBUTTONUP);
+}
+
+void CGridView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) { g_bDragging = 0; }
+
+void CGridView::OnGiftStack() {
+  CVimoDoc* pDoc = GetDocument();
+  POSITION pos = pDoc->GetFirstViewPosition();
+  auto* pImageView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
+  if (pImageView == nullptr) return;
+  BOOL bStacked = FALSE;
+  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->StackImage(m_thumbnails.PathOf(nItem));
+  if (bStacked) pImageView->Invalidate(TRUE);
+}
+
+void CGridView::OnUpdateSelection(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList.GetSelectedCount() > 0); }
+
+void CGridView::OnEditSelectAll() { m_wndList.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED); }
+
+void CGridView::OnUpdateEditSelectAll(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList.GetItemCount() > 0); }
+
+void CGridView::OnImageDelete() {
+  const std::vector<int> indexes = SelectedIndexes();
+  if (indexes.empty()) return;
+  const std::vector<CString> deleted = DeleteFiles(indexes);
+  if (deleted.empty()) return;
+  GetDocument()->ForgetImages(deleted);
+  // The focus stays where the first of them was.
+  const int next = std::min(indexes.front(), m_wndList.GetItemCount() - 1);
+  if (next < 0) return;
+  m_wndList.SetItemState(-1, 0, LVIS_SELECTED);
+  m_wndList.SetItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  m_wndList.SetSelectionMark(next);
+  m_wndList.EnsureVisible(next, FALSE);
+}
+
+std::vector<CString> CGridView::DeleteFiles(const std::vector<int>& indexes) {
+  using vimo::platform::TrashResult;
+  CVimoDoc* pDoc = GetDocument();
+  std::vector<CString> deleted;
+  std::vector<int> withoutTrash;  // files no trash can take: deleted for good only when the user says so
+  CString withoutTrashList;
+  CString failed;
+  for (const int nItem : indexes) {
+    const CString path = m_thumbnails.PathOf(nItem);
+    // As the image view deletes one: into the desktop's trash.
+    const vimo::platform::TrashOutcome outcome = pDoc->TrashFile(path);
+    switch (outcome.result) {
+      case TrashResult::kMoved:
+        deleted.push_back(pDoc->m_images.GetName(nItem));
+        break;
+      case TrashResult::kNoTrash:
+        withoutTrash.push_back(nItem);
+        withoutTrashList += "\n" + path + " (" + std::strerror(outcome.error) + ")";
+        break;
+      case TrashResult::kCannotTakeNow:
+        failed += "\n" + path + " (the trash cannot take it now: " + std::strerror(outcome.error) + ")";
+        break;
+      case TrashResult::kNotRegularFile:
+        failed += "\n" + path + " (not a regular file)";
+        break;
+    }
+  }
+  // One question for the lot, No unless the user says Yes.
+  if (!withoutTrash.empty() &&
+      AfxMessageBox("ごみ箱に移せません:" + withoutTrashList + "\n\nこれらのﾌｧｲﾙを完全に削除しますか?",
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
+    for (const int nItem : withoutTrash) {
+      const CString path = m_thumbnails.PathOf(nItem);
+      const int error = vimo::platform::DeleteRegularFile(path);
+      if (error == 0) deleted.push_back(pDoc->m_images.GetName(nItem));
+      else failed += "\n" + path + " (" + std::strerror(error) + ")";
+    }
+  }
+  if (!failed.IsEmpty()) AfxMessageBox("delete error" + failed);
+  return deleted;
+}

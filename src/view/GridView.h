@@ -1,0 +1,77 @@
+// The grid: the document's second view, the browsed images as thumbnails in the browse order.
+// Enter or a double-click shows an image, Esc goes back to the one shown; several images chosen
+// are stacked into Image Gift (F5), moved to the trash (Ctrl+Del) or dragged out together.
+#pragma once
+
+#include <vector>
+
+#include "afx/ListCtrl.h"
+#include "afx/OleDataSource.h"
+#include "afx/afxwin.h"
+#include "view/ThumbnailList.h"
+
+class CVimoDoc;
+
+class CGridView : public CView {
+  DECLARE_DYNCREATE(CGridView)
+
+ protected:
+  CGridView();
+
+ public:
+  ~CGridView() override;
+
+  CVimoDoc* GetDocument() const;
+  // Makes the list control that fills the view.
+  void OnInitialUpdate() override;
+  // Nothing to paint: the list covers the view.
+  void OnDraw(CDC* pDC) override;
+  // Follows the document while the grid is shown.
+  void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
+
+  // Brings the grid up to date with the browse list; with bSelectShown (and whenever the list
+  // changed) the shown image alone is selected, focused and scrolled into view.
+  void ShowList(BOOL bSelectShown);
+  // The image the grid's Enter is for (the focused one), or -1.
+  int GetFocusedIndex() const;
+  // Thumbnails of cx pixels from now on.
+  void SetThumbnailSize(int cx);
+  // The grid was hidden: no more thumbnails are begun for it until it is shown again.
+  void StopThumbnails();
+  // The window's end: the thumbnails' threads end.
+  void CloseThumbnails() { m_thumbnails.Close(); }
+
+ protected:
+  // The list control's notifications.
+  void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);
+  // A double-click (or Enter, through the frame's command): the grid gives way to the image.
+  void OnItemActivate(NMHDR* pNotifyStruct, LRESULT* pResult);
+  // Esc: back to the image shown.
+  void OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* pResult);
+  // Drags every chosen file out as one file drop.
+  void OnBeginDrag(NMHDR* pNotifyStruct, LRESULT* pResult);
+  void OnLButtonUp(UINT nFlags, CPoint point);
+  LRESULT OnThumbnailsReady(WPARAM wParam, LPARAM lParam);
+
+  // F5: every chosen image onto the Image Gift stack, as the image view stacks each.
+  void OnGiftStack();
+  // Ctrl+Del: every chosen file into the trash.
+  void OnImageDelete();
+  // F5 and Ctrl+Del: while an image is chosen.
+  void OnUpdateSelection(CCmdUI* pCmdUI);
+  void OnEditSelectAll();
+  void OnUpdateEditSelectAll(CCmdUI* pCmdUI);
+
+  // The places of the chosen images, in the browse order.
+  std::vector<int> SelectedIndexes() const;
+  // Moves the files into the trash; those no trash can take are deleted for good only when the
+  // user says Yes to one question for them all (No is the default). The ones that went, by name;
+  // whatever stays is said in one message.
+  std::vector<CString> DeleteFiles(const std::vector<int>& indexes);
+
+  CListCtrl m_wndList;
+  CThumbnailList m_thumbnails;
+  COleDataSource m_dataSource;
+  int m_nGeneration = -1;  // of the browse list shown
+  DECLARE_MESSAGE_MAP()
+};
