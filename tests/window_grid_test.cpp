@@ -1,0 +1,58 @@
+// Several images chosen in the grid go as one image goes: into the trash, and where no trash can
+// take them, deleted for good only after one question for them all.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <unistd.h>
+
+#include "res/Resource.h"
+#include "support/ui/UserInput.h"
+#include "support/ui/ViewerSession.h"
+
+using namespace vimo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTake) {
+  const TempDir dir;
+  const ScopedTmpfs volume(dir / "v", "size=4m");  // a second file system, as a USB stick's
+  const struct {
+    const char* what;
+    bool onVolume;  // whose trash is a file: no trash can take the photos there
+    int answer;     // to the question; 0: Enter
+    size_t boxes;
+    bool kept;
+  } rows[] = {
+      {"home trash: all moved, nothing asked", false, 0, 0, false},
+      {"no trash, Enter: one question, all kept", true, 0, 1, true},
+      {"no trash, Yes: one question, all deleted", true, IDYES, 1, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.onVolume && !volume.Mounted()) continue;  // mounting needs root, as on CI
+    const fs::path folder = row.onVolume ? dir / "v" : dir / "home";
+    fs::create_directories(folder);
+    if (row.onVolume) WriteFile(folder / (".Trash-" + std::to_string(geteuid())), {});
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) RunConvert("-size 16x16 xc:red " + (folder / name).string());
+    ViewerSession session;
+    session.messageAnswers = {row.answer};
+    ASSERT_TRUE(session.Start({folder.string()}));
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return session.Doc()->m_images.GetCount() == 3; }));
+    PressKey(session.Frame(), Qt::Key_A, Qt::ControlModifier);
+    PressKey(session.Frame(), Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(session.messages.size(), row.boxes);
+    if (row.boxes > 0) {
+      EXPECT_TRUE(session.messages[0].starts_with("ごみ箱に移せません:")) << session.messages[0];
+      for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) EXPECT_NE(session.messages[0].find(name), std::string::npos);
+    }
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) EXPECT_EQ(fs::exists(folder / name), row.kept) << name;
+    EXPECT_EQ(session.Doc()->m_images.GetCount(), row.kept ? 3 : 0);
+    session.Stop();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
