@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
+
 #include "convert/BmpWriter.h"
 #include "convert/ColourTransform.h"
 #include "convert/GifReader.h"
@@ -77,7 +79,14 @@ bool IsKnownFormat(const std::string& name, ExceptionInfo* exception) {
   for (const char c : name) {
     if (std::isalnum(static_cast<unsigned char>(c)) == 0) return false;  // no wildcards, no paths
   }
-  return GetMagickInfo(name.c_str(), exception) != nullptr;
+  // Asking starts the library; a caller that has not started it yet passes no exception.
+  EnsureImageLibrary();
+  ExceptionInfoPtr own;
+  if (exception == nullptr) {
+    own.reset(AcquireExceptionInfo());
+    exception = own.get();
+  }
+  return exception != nullptr && GetMagickInfo(name.c_str(), exception) != nullptr;
 }
 
 // The format name a file name gives: the text after its last '.', a final ".gz" or ".Z" passed
@@ -201,8 +210,10 @@ void ManageColours(Image* images, const IccBytes& target, ExceptionInfo* excepti
 // format name it goes by.
 Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* exception, bool otherFormats,
                     std::string& format) {
-  format = FormatFromName(fileName, exception);
+  // A signature decides; the name is asked of the library only for a file without one.
+  format.clear();
   FormatFromContent(file, format, otherFormats);
+  if (format.empty()) format = FormatFromName(fileName, exception);
   return ReaderFor(format, otherFormats);
 }
 
@@ -339,6 +350,8 @@ void ApplyOptions(const std::vector<const char*>& args, std::size_t input, Image
 
 // Whether the destination's name gives a format beginning with 'B' (".bmp" in any case).
 bool IsBmpDestination(const char* destination, ExceptionInfo* exception) {
+  const std::size_t length = std::strlen(destination);
+  if (length > 4 && strcasecmp(destination + length - 4, ".bmp") == 0) return true;  // no need to ask
   const std::string format = FormatFromName(destination, exception);
   return !format.empty() && format[0] == 'B';
 }
@@ -373,7 +386,8 @@ bool IsSameFile(const char* source, const char* destination) {
   return std::filesystem::equivalent(source, destination, error);
 }
 
-// nullopt when the general path is to decide.
+// nullopt when the general path is to decide. exception may be NULL: one is made if the library
+// has to be asked.
 std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception,
                                            bool otherFormats, const ConvertOptions& options) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return std::nullopt;
@@ -451,6 +465,12 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
   args.push_back(src);
   args.push_back(dst);
 
+  // A colour JPEG or a GIF is streamed by libjpeg or the GIF parser without the image library,
+  // which starts only for what needs it (grey and CMYK JPEGs, colour reduction, other formats).
+  if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
+    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, nullptr, otherFormats.read, options);
+    if (streamed) return *streamed;
+  }
   EnsureImageLibrary();
   const ImageInfoPtr info(AcquireImageInfo());
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
@@ -459,11 +479,6 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
   info->compression = RLECompression;
   info->dither = MagickTrue;
   (void)SetImageOption(info.get(), "jpeg:dct-method", "float");
-
-  if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, exception.get(), otherFormats.read, options);
-    if (streamed) return *streamed;
-  }
 
   ImageListPtr list;
   ConvertOutcome failure{ConvertStatus::kNoImage};

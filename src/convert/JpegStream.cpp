@@ -59,6 +59,7 @@ IccBytes EmbeddedProfile(jpeg_decompress_struct& info) {
 // What the decoder may allocate: the library's memory limit. Only a multi-scan file's
 // coefficients, held whole, come near it.
 MagickSizeType DecoderBudget() {
+  EnsureImageLibrary();  // its limits are the policy's
   return std::min<MagickSizeType>({GetMagickResourceLimit(MemoryResource), GetMaxMemoryRequest(), LONG_MAX});
 }
 
@@ -140,7 +141,10 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
     return true;
   }
   info.dct_method = JDCT_FLOAT;
-  info.mem->max_memory_to_use = static_cast<long>(DecoderBudget());
+  // A single-scan file is decoded a few rows at a time: only a multi-scan one holds its
+  // coefficients whole, and only for it is the image library asked for its limit (a photo taken
+  // by a camera starts no more than libjpeg).
+  info.mem->max_memory_to_use = jpeg_has_multiple_scans(&info) ? static_cast<long>(DecoderBudget()) : LONG_MAX;
   jpeg_calc_output_dimensions(&info);
   // The file is made, and the room for it checked, before the start takes in the whole input
   // of a multi-scan file.
