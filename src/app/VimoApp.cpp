@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,8 @@ CString AsFolder(const CString& folder) {
 // the window's colour.
 void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
 
-// The monitor's profile, decided at start (empty: sRGB).
-std::vector<std::uint8_t> g_monitorProfile;
+// The monitor's profile, read at start while the window system starts (empty: sRGB).
+std::shared_future<std::vector<std::uint8_t>> g_monitorProfile;
 
 // Tells the conversion whether it manages colours, and into which profile.
 void ApplyColourManagement() { SetViewingColours(g_bColourManaged != 0, g_monitorProfile); }
@@ -125,10 +126,14 @@ BOOL CVimoApp::InitApplication() {
   if (HasHandedOver()) return FALSE;
   // Before the command line's file meets the extension filter.
   LoadViewPreferences();
-  // Before the first conversion: the monitor's profile, as the X server publishes it (a
-  // profile colours cannot be turned into counts as none: sRGB).
-  g_monitorProfile = vimo::platform::ReadMonitorProfile();
-  if (!vimo::convert::IsRgbTargetProfile(g_monitorProfile)) g_monitorProfile.clear();
+  // The monitor's profile, as the X server publishes it (a profile colours cannot be turned into
+  // counts as none: sRGB), is read on a thread of its own: a round trip to the server must not
+  // hold up the start. The first conversion that manages colours waits for it.
+  g_monitorProfile = std::async(std::launch::async, [] {
+                       std::vector<std::uint8_t> profile = vimo::platform::ReadMonitorProfile();
+                       if (!vimo::convert::IsRgbTargetProfile(profile)) profile.clear();
+                       return profile;
+                     }).share();
   ApplyColourManagement();
   g_nThumbnailSize = GetProfileInt(kViewSection, "ThumbnailSize", 128) >= 256 ? 256 : 128;
   const UINT nOrder = GetProfileInt(kViewSection, "SortOrder", kSortByName);

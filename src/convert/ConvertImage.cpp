@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -57,13 +58,30 @@ OtherFormats CurrentOtherFormats() {
   return {(choice & kReadOtherFormats) != 0, choice & 0xFFFFFF};
 }
 
-// The choice of SetViewingColours: the target profile, null while colours are not managed.
+// The choice of SetViewingColours, guarded by g_viewingLock: whether colours are managed, the
+// target profile as it comes, and the target once it has come (made once per choice).
 std::mutex g_viewingLock;
-std::shared_ptr<const IccBytes> g_viewingTarget;  // guarded by g_viewingLock
+bool g_viewingManaged = false;
+std::shared_future<IccBytes> g_viewingProfile;
+std::shared_ptr<const IccBytes> g_viewingTarget;
+unsigned g_viewingChoice = 0;  // raised by each SetViewingColours
 
+// The target profile, null while colours are not managed. The first conversion after a choice
+// waits for the profile (outside the lock) when it is still being read.
 std::shared_ptr<const IccBytes> ViewingTarget() {
+  std::shared_future<IccBytes> profile;
+  unsigned choice = 0;
+  {
+    const std::lock_guard<std::mutex> lock(g_viewingLock);
+    if (!g_viewingManaged) return nullptr;
+    if (g_viewingTarget) return g_viewingTarget;
+    profile = g_viewingProfile;
+    choice = g_viewingChoice;
+  }
+  auto target = std::make_shared<const IccBytes>(profile.valid() ? profile.get() : IccBytes{});
   const std::lock_guard<std::mutex> lock(g_viewingLock);
-  return g_viewingTarget;
+  if (g_viewingChoice == choice) g_viewingTarget = target;
+  return target;
 }
 
 // The brands of the HEIF container that libheif decodes: HEVC (HEIC) and AV1 (AVIF) images.
@@ -425,11 +443,19 @@ void SetConvertOtherFormats(bool read, std::uint32_t background) {
 
 bool IsConvertingOtherFormats() { return vimo::convert::CurrentOtherFormats().read; }
 
-void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile) {
+void SetViewingColours(bool managed, std::shared_future<std::vector<std::uint8_t>> monitorProfile) {
   using namespace vimo::convert;
-  auto target = managed ? std::make_shared<const IccBytes>(std::move(monitorProfile)) : nullptr;
   const std::lock_guard<std::mutex> lock(g_viewingLock);
-  g_viewingTarget = std::move(target);
+  g_viewingManaged = managed;
+  g_viewingProfile = std::move(monitorProfile);
+  g_viewingTarget.reset();
+  ++g_viewingChoice;
+}
+
+void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile) {
+  std::promise<std::vector<std::uint8_t>> known;
+  known.set_value(std::move(monitorProfile));
+  SetViewingColours(managed, known.get_future().share());
 }
 
 std::string ImageFormatOf(std::FILE* file) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <future>
 #include <vector>
 
 // Whether conversions also read PNG, WebP, TIFF, HEIC and AVIF files (through the image
@@ -70,7 +71,9 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
 int ConvertForViewing(const char* src, const char* dst, int colours);
 
 // Whether the viewer's conversions manage colours, and into which profile (the monitor's ICC
-// bytes; empty for sRGB). Set by the user-interface thread; a conversion takes it when it starts.
+// bytes; empty for sRGB), which may still be being read: the first managed conversion waits for
+// it. Set by the user-interface thread; a conversion takes it when it starts.
+void SetViewingColours(bool managed, std::shared_future<std::vector<std::uint8_t>> monitorProfile);
 void SetViewingColours(bool managed, std::vector<std::uint8_t> monitorProfile);
 
 // The format the first bytes of file name ("GIF", "JPEG", "PCD", "PNG", "WEBP", "TIFF", "HEIC"),

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -23,6 +24,7 @@
 #include <iterator>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +43,7 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 std::unique_ptr<QApplication> g_pQtApp;
+std::thread g_fontsAhead;  // loads the fonts while the first window is built
 std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in the interface's language, while the application lives
 int g_argc = 0;
 std::vector<char*> g_argv;
@@ -796,6 +799,12 @@ void AfxWinInit(int argc, char** argv) {
     font.setFamilies({AfxToQString(pApp->m_pszInterfaceFont), font.family()});
     QApplication::setFont(font);
   }
+  // The fonts (the font configuration, Qt's font database, the interface's font and the one its
+  // language falls back to) are loaded on a thread of their own while the window is built, so
+  // that its first text does not wait for them.
+  g_fontsAhead = std::thread([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
+    (void)QFontMetrics(font).horizontalAdvance(sample);
+  });
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
                    &AfxRunIdle);
 }
@@ -809,6 +818,7 @@ void AfxWinTerm() {
     QGuiApplication::clipboard()->clear();
   if (g_pQtTexts != nullptr) QCoreApplication::removeTranslator(g_pQtTexts.get());
   g_pQtTexts.reset();
+  if (g_fontsAhead.joinable()) g_fontsAhead.join();
   g_pQtApp.reset();
 }
 
