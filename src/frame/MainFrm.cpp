@@ -116,7 +116,6 @@ void CMainFrame::ShowGrid(BOOL bShow) {
       pImageView->Invalidate(TRUE);
     }
     PlaceFilmStrip();
-    WriteViewPreference("GridShown", bShow ? 1 : 0);
   }
   if (bShow) m_pGridView->ShowList(TRUE);
 }
@@ -244,6 +243,9 @@ void CMainFrame::OnClose() {
   if (IsFullScreen()) ShowBarsAgain();
   // The film strip's state saved is the user's choice, whether or not the grid hides it now.
   ShowControlBar(&m_wndFilmStrip, m_bFilmStripWanted, FALSE);
+  // Whether the grid shows is kept with the window's placement, when it closes: a profile
+  // written at each Enter would hold the grid back by the disk's flush.
+  WriteViewPreference("GridShown", IsGridShown() ? 1 : 0);
   CSDIRememberFrame::OnClose();
 }
 
