@@ -5,8 +5,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include <unistd.h>
-
 #include "app/Globals.h"
 #include "app/TempFiles.h"
 #include "app/VimoApp.h"
@@ -67,8 +65,10 @@ bool IsRefusedStart(const char* file, bool bFromDesktop) {
   const std::string types = JoinedImageExtensions(g_bOtherFormats != 0, "", " ");
   if (std::filesystem::is_directory(file, error)) {
     // A folder opens in the grid of its images.
-    if (bFromDesktop || access(file, R_OK | X_OK) == 0) return false;
-    std::fprintf(stderr, "vimo: %s: %s\n", file, std::strerror(errno));
+    if (bFromDesktop) return false;
+    const std::filesystem::directory_iterator listing(file, error);
+    if (!error) return false;
+    std::fprintf(stderr, "vimo: %s: %s\n", file, error.message().c_str());
     return true;
   }
   if (IsAcceptedExtension(file) == FALSE) {

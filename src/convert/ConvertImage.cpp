@@ -1,5 +1,6 @@
 #include "convert/ConvertImage.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -14,9 +15,8 @@
 #include <optional>
 #include <system_error>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include <strings.h>
 
 #include "convert/BmpWriter.h"
 #include "convert/ColourTransform.h"
@@ -368,8 +368,13 @@ void ApplyOptions(const std::vector<const char*>& args, std::size_t input, Image
 
 // Whether the destination's name gives a format beginning with 'B' (".bmp" in any case).
 bool IsBmpDestination(const char* destination, ExceptionInfo* exception) {
-  const std::size_t length = std::strlen(destination);
-  if (length > 4 && strcasecmp(destination + length - 4, ".bmp") == 0) return true;  // no need to ask
+  const std::string_view name(destination);
+  const std::string_view bmp(".bmp");
+  const auto sameLetter = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  if (name.size() > bmp.size() && std::equal(bmp.begin(), bmp.end(), name.end() - bmp.size(), sameLetter))
+    return true;  // no need to ask the library
   const std::string format = FormatFromName(destination, exception);
   return !format.empty() && format[0] == 'B';
 }
