@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -165,7 +166,10 @@ BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst
                                   static_cast<double>(dySrc) / (bTurned ? dxDst : dyDst));
   if (m_state != State::kNone && (hdd != m_hdd || lpbi != m_lpbi || lpBits != m_lpBits)) Reset();  // another image
   if (m_state == State::kNone && dReduce >= 2.0) {
-    m_copies = PlanCopies(lpbi->biWidth, lpbi->biHeight < 0 ? -lpbi->biHeight : lpbi->biHeight);
+    // The header may lie anywhere in a mapped file: it is copied before it is read.
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, lpbi, sizeof(header));
+    m_copies = PlanCopies(header.biWidth, header.biHeight < 0 ? -header.biHeight : header.biHeight);
     m_hdd = hdd;
     m_lpbi = lpbi;
     m_lpBits = lpBits;
