@@ -43,7 +43,7 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 std::unique_ptr<QApplication> g_pQtApp;
-std::thread g_fontsAhead;  // loads the fonts while the first window is built
+std::jthread g_fontsAhead;  // loads the fonts while the first window is built; joined at the end
 std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in the interface's language, while the application lives
 int g_argc = 0;
 std::vector<char*> g_argv;
@@ -802,7 +802,7 @@ void AfxWinInit(int argc, char** argv) {
   // The fonts (the font configuration, Qt's font database, the interface's font and the one its
   // language falls back to) are loaded on a thread of their own while the window is built, so
   // that its first text does not wait for them.
-  g_fontsAhead = std::thread([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
+  g_fontsAhead = std::jthread([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
     (void)QFontMetrics(font).horizontalAdvance(sample);
   });
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
