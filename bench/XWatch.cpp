@@ -19,7 +19,8 @@
 //   with --damage)
 //
 // The region is read with XGetImage whenever the X server reports damage on the root window, so
-// nothing is polled. Options:
+// nothing is polled; a change is stamped with the time the server answered, not the time the
+// watcher finished hashing it. Options:
 //   --log FILE             where the events go (default: standard output)
 //   --region X,Y,W,H       the screen region that shows the picture (default 96x32 at the centre)
 //   --geometry WxH         move the viewer's window to 0,0 and give it this size when it maps
@@ -40,12 +41,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -107,7 +111,8 @@ class Watcher {
   int Run();
 
  private:
-  void Log(const char* kind, const std::string& text = "");
+  // at: when it happened, in milliseconds since the start (by default now).
+  void Log(const char* kind, const std::string& text = "", double at = -1);
   double Now() const { return MonotonicMs() - m_start; }
   void OpenDisplay();
   void Launch();
@@ -122,6 +127,8 @@ class Watcher {
   void WatchFolder(const std::string& path, bool isRoot);
   void ReportDisk();
   void GrabRegion();
+  void AttachSharedImage();
+  void DetachSharedImage();
   void ReadTitle();
   void PressKey(const std::string& chord);
   bool DamageMeetsRegion();
@@ -137,6 +144,11 @@ class Watcher {
   FILE* m_log = stdout;
   Display* m_display = nullptr;
   Window m_root = 0;
+  // The region's pixels through shared memory when the server offers it: copying a screenful
+  // through the socket takes tens of milliseconds on a busy machine, during which later drawing
+  // goes unseen.
+  XImage* m_shmImage = nullptr;
+  XShmSegmentInfo m_shmSegment{};
   Window m_window = 0;
   int m_damageEvent = 0;
   int m_damageError = 0;
@@ -160,9 +172,9 @@ class Watcher {
   Atom m_netWmName = 0, m_utf8 = 0, m_protocols = 0, m_deleteWindow = 0;
 };
 
-void Watcher::Log(const char* kind, const std::string& text) {
+void Watcher::Log(const char* kind, const std::string& text, double at) {
   m_lastEvent = Now();
-  std::fprintf(m_log, "%.3f %s%s%s\n", m_lastEvent, kind, text.empty() ? "" : " ", text.c_str());
+  std::fprintf(m_log, "%.3f %s%s%s\n", at >= 0 ? at : m_lastEvent, kind, text.empty() ? "" : " ", text.c_str());
   std::fflush(m_log);
 }
 
@@ -189,21 +201,68 @@ void Watcher::OpenDisplay() {
   m_deleteWindow = XInternAtom(m_display, "WM_DELETE_WINDOW", False);
   XSelectInput(m_display, m_root, SubstructureNotifyMask);
   m_damage = XDamageCreate(m_display, m_root, XDamageReportNonEmpty);
+  AttachSharedImage();
   GrabRegion();
   XSync(m_display, False);
 }
 
-void Watcher::GrabRegion() {
-  XImage* image = XGetImage(m_display, m_root, m_options.regionX, m_options.regionY, m_options.regionW,
-                            m_options.regionH, AllPlanes, ZPixmap);
+void Watcher::AttachSharedImage() {
+  if (!XShmQueryExtension(m_display)) return;
+  const int screen = DefaultScreen(m_display);
+  XImage* image = XShmCreateImage(m_display, DefaultVisual(m_display, screen), DefaultDepth(m_display, screen), ZPixmap,
+                                  nullptr, &m_shmSegment, m_options.regionW, m_options.regionH);
   if (image == nullptr) return;
+  m_shmSegment.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height, IPC_CREAT | 0600);
+  void* memory = m_shmSegment.shmid >= 0 ? shmat(m_shmSegment.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
+  if (memory == reinterpret_cast<void*>(-1)) {
+    if (m_shmSegment.shmid >= 0) shmctl(m_shmSegment.shmid, IPC_RMID, nullptr);
+    XDestroyImage(image);
+    return;
+  }
+  m_shmSegment.shmaddr = image->data = static_cast<char*>(memory);
+  m_shmSegment.readOnly = False;
+  const bool attached = XShmAttach(m_display, &m_shmSegment) != 0;
+  XSync(m_display, False);
+  shmctl(m_shmSegment.shmid, IPC_RMID, nullptr);  // gone once both sides let go
+  if (!attached) {
+    shmdt(memory);
+    image->data = nullptr;
+    XDestroyImage(image);
+    return;
+  }
+  m_shmImage = image;
+}
+
+void Watcher::DetachSharedImage() {
+  if (m_shmImage == nullptr) return;
+  XShmDetach(m_display, &m_shmSegment);
+  XSync(m_display, False);
+  shmdt(m_shmSegment.shmaddr);
+  m_shmImage->data = nullptr;
+  XDestroyImage(m_shmImage);
+  m_shmImage = nullptr;
+}
+
+void Watcher::GrabRegion() {
+  XImage* image = m_shmImage;
+  if (image == nullptr || !XShmGetImage(m_display, m_root, image, m_options.regionX, m_options.regionY, AllPlanes))
+    image = XGetImage(m_display, m_root, m_options.regionX, m_options.regionY, m_options.regionW, m_options.regionH,
+                      AllPlanes, ZPixmap);
+  // The server answered: the pixels were on the screen by now. The hashing after this is the
+  // watcher's own time, which no figure may count.
+  const double shown = Now();
+  if (image == nullptr) return;
+  const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst;
   uint64_t hash = 1469598103934665603ull;  // FNV-1a over the pixels, alpha byte ignored
   std::vector<unsigned long> colours;
+  unsigned long previous = ~0ul;
   for (int y = 0; y < image->height; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(image->data + static_cast<std::ptrdiff_t>(y) * image->bytes_per_line);
     for (int x = 0; x < image->width; ++x) {
-      const unsigned long pixel = XGetPixel(image, x, y) & 0xFFFFFFul;
-      if (colours.size() < 64 && std::find(colours.begin(), colours.end(), pixel) == colours.end())
+      const unsigned long pixel = (direct ? row[x] : XGetPixel(image, x, y)) & 0xFFFFFFul;
+      if (pixel != previous && colours.size() < 64 && std::find(colours.begin(), colours.end(), pixel) == colours.end())
         colours.push_back(pixel);
+      previous = pixel;
       for (int shift = 0; shift < 24; shift += 8) {
         hash ^= (pixel >> shift) & 0xFF;
         hash *= 1099511628211ull;
@@ -211,14 +270,14 @@ void Watcher::GrabRegion() {
     }
   }
   const unsigned long probe = XGetPixel(image, image->width * 3 / 4, image->height / 2) & 0xFFFFFFul;
-  XDestroyImage(image);
+  if (image != m_shmImage) XDestroyImage(image);
   if (hash == m_lastHash) return;
   m_lastHash = hash;
   m_lastColours = static_cast<int>(colours.size());
-  m_lastPixels = Now();
+  m_lastPixels = shown;
   char text[64];
   std::snprintf(text, sizeof text, "%016llx %d %06lx", static_cast<unsigned long long>(hash), m_lastColours, probe);
-  Log("pixels", text);
+  Log("pixels", text, shown);
 }
 
 void Watcher::ReadTitle() {
@@ -607,6 +666,7 @@ int Watcher::Run() {
   }
   CloseViewer();
   if (m_log != stdout) std::fclose(m_log);
+  DetachSharedImage();
   XCloseDisplay(m_display);
   return 0;
 }
