@@ -40,8 +40,8 @@ BOOL CImageList::Replace(int nImage, const CBitmap* pbmImage, const CBitmap* /*p
   place = image->width() > m_cx || image->height() > m_cy
               ? image->scaled(m_cx, m_cy, Qt::KeepAspectRatio, Qt::SmoothTransformation)
               : *image;
-  // In the form the screen's painter draws fastest.
-  place.convertTo(QImage::Format_ARGB32_Premultiplied);
+  // In the form the screen's painter draws fastest: an opaque picture is copied, not blended.
+  place.convertTo(place.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
   return TRUE;
 }
 

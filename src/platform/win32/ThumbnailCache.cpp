@@ -214,6 +214,12 @@ QImage WithoutUnusedAlpha(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB888);
 }
 
+// The picture as the window draws it (see CImageList::Replace), converted here on the maker's
+// thread rather than on the window's.
+CBitmap DrawableBitmap(const QImage& image) {
+  return AfxBitmapOf(image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
+}
+
 // Turns a maker's announcement into the window's message, on the thread the cache was made on.
 class CNotifier : public QObject {
  public:
@@ -317,7 +323,7 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
   if (!root.empty()) {
     const CCachedPng cached = ReadCached(root + "/" + size.folder + "/" + name, item.shown);
     if (IsCurrent(cached, uri, mtime)) {
-      thumbnail.bitmap = AfxBitmapOf(Fitted(cached.image, item.cx));
+      thumbnail.bitmap = DrawableBitmap(Fitted(cached.image, item.cx));
       return thumbnail;
     }
     const CCachedPng failed = ReadCached(root + "/" + kFailFolder + "/" + name, false);
@@ -344,7 +350,7 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
   }
   image = Fitted(image, size.cx);
   if (!root.empty()) WriteCached(root + "/" + size.folder, name, WithoutUnusedAlpha(image), keys);
-  if (item.shown) thumbnail.bitmap = AfxBitmapOf(Fitted(image, item.cx));
+  if (item.shown) thumbnail.bitmap = DrawableBitmap(Fitted(image, item.cx));
   return thumbnail;
 }
 
