@@ -43,7 +43,6 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 std::unique_ptr<QApplication> g_pQtApp;
-std::jthread g_fontsAhead;  // loads the fonts while the first window is built; joined at the end
 std::unique_ptr<QTranslator> g_pQtTexts;  // Qt's own texts in the interface's language, while the application lives
 int g_argc = 0;
 std::vector<char*> g_argv;
@@ -711,6 +710,17 @@ int CWinApp::Run() {
   return ExitInstance();
 }
 
+BOOL CWinApp::BuildWindows() {
+  // The fonts (the font configuration, Qt's font database, the interface's font and the one its
+  // language falls back to) are loaded on a thread of their own while the window is built, so
+  // that its first text does not wait for them. The thread ends with the building: the libraries
+  // it enters read the environment, which must not change under them.
+  const std::jthread fontsAhead([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
+    (void)QFontMetrics(font).horizontalAdvance(sample);
+  });
+  return InitInstance();
+}
+
 BOOL CWinApp::StartInstance(const std::vector<CString>& args) { return StartApplication(args) && StartWindows(); }
 
 BOOL CWinApp::StartApplication(const std::vector<CString>& args) {
@@ -722,7 +732,7 @@ BOOL CWinApp::StartApplication(const std::vector<CString>& args) {
 }
 
 BOOL CWinApp::StartWindows() {
-  if (InitInstance()) return TRUE;
+  if (BuildWindows()) return TRUE;
   m_pShellOpen.reset();
   ExitInstance();
   m_templates.clear();
@@ -799,12 +809,6 @@ void AfxWinInit(int argc, char** argv) {
     font.setFamilies({AfxToQString(pApp->m_pszInterfaceFont), font.family()});
     QApplication::setFont(font);
   }
-  // The fonts (the font configuration, Qt's font database, the interface's font and the one its
-  // language falls back to) are loaded on a thread of their own while the window is built, so
-  // that its first text does not wait for them.
-  g_fontsAhead = std::jthread([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
-    (void)QFontMetrics(font).horizontalAdvance(sample);
-  });
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
                    &AfxRunIdle);
 }
@@ -818,7 +822,6 @@ void AfxWinTerm() {
     QGuiApplication::clipboard()->clear();
   if (g_pQtTexts != nullptr) QCoreApplication::removeTranslator(g_pQtTexts.get());
   g_pQtTexts.reset();
-  if (g_fontsAhead.joinable()) g_fontsAhead.join();
   g_pQtApp.reset();
 }
 
@@ -839,7 +842,7 @@ int AfxWinMain(int argc, char** argv) {
   if (pApp->m_pShellOpen != nullptr) pApp->m_pShellOpen->Watch();
   AfxCatchShutdownSignals();
   int nCode = 0;
-  if (!pApp->InitInstance()) {
+  if (!pApp->BuildWindows()) {
     nCode = pApp->ExitInstance();
   } else {
     nCode = pApp->Run();

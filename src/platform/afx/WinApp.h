@@ -252,6 +252,9 @@ class CWinApp : public CCmdTarget {
   // whether the program goes on; a failed InitInstance is ended (ExitInstance).
   BOOL StartApplication(const std::vector<CString>& args);
   BOOL StartWindows();
+  // InitInstance, with the fonts loaded beside it.
+  BOOL BuildWindows();
+  friend int AfxWinMain(int argc, char** argv);
   friend struct AfxTestAccess;
   std::vector<std::unique_ptr<CSingleDocTemplate>> m_templates;
   std::vector<CString> m_recentFiles;
