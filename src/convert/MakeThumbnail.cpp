@@ -23,6 +23,8 @@ namespace {
 constexpr long kDecoderMemory = 256L << 20;
 // Nor may its reduced picture be larger (a picture of a gigapixel, reduced to an eighth).
 constexpr std::uint64_t kMostPixels = std::uint64_t{16} << 20;
+// A file up to this size is read whole before it is decoded; a larger one is read as it goes.
+constexpr std::uint64_t kMostReadWhole = 64 << 20;
 // The camera's small picture stands in for the photo when its shape is the photo's, within this.
 constexpr double kShapeTolerance = 0.02;
 
@@ -148,9 +150,20 @@ BOOL JpegThumbnail(const char* path, std::FILE* file, UINT cx, THUMBNAILPIXELS& 
   pixels.nOrientation = exif.GetOrientation();
   if (TakeExifPicture(exif, file, cx, pixels)) return TRUE;
   if (std::fseek(file, 0, SEEK_SET) != 0) return FALSE;
+  // Decoded from memory where the file fits: libjpeg's quick path for the coded data needs a
+  // good stretch of it at hand, which its file reader's small buffer seldom holds.
+  const std::uint64_t size = SizeOf(file);
+  std::vector<BYTE> bytes;
+  if (size <= kMostReadWhole) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+      bytes.clear();  // it changed under us: read it as it goes, from its start
+      if (std::fseek(file, 0, SEEK_SET) != 0) return FALSE;
+    }
+  }
   JpegPicture picture;
   CJpegDecoder decoder;
-  if (!DecodeJpeg(decoder, file, nullptr, SizeOf(file), cx, false, picture)) {
+  if (!DecodeJpeg(decoder, bytes.empty() ? file : nullptr, bytes.data(), size, cx, false, picture)) {
     reason = picture.tooLarge ? kTooLarge : kDamaged;
     return FALSE;
   }
