@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QObject>
+#include <QTimer>
 #include <QTransform>
 
 #include <sys/resource.h>
@@ -51,6 +52,8 @@ constexpr qint64 kLargestCacheFile = 32 << 20;
 constexpr int kLargestCachedSide = 2048;
 // While the program holds the makers back, they look again this often.
 constexpr auto kHoldRecheck = std::chrono::milliseconds(15);
+// Ready thumbnails are announced to the window at most this often.
+constexpr auto kAnnounceInterval = std::chrono::milliseconds(100);
 // The makers' niceness above the program's other threads.
 constexpr int kLowerPriority = 10;
 
@@ -229,11 +232,29 @@ class CNotifier : public QObject {
   }
   bool event(QEvent* pEvent) override {
     if (pEvent->type() != EventType()) return QObject::event(pEvent);
-    if (CWnd* pWnd = CWnd::FromHandle(m_hWnd)) pWnd->PostMessage(m_nMessage);
+    // Thumbnails that come quickly one after another are announced together: each announcement
+    // costs the window a repaint, and the screen a copy of it.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastAnnounced >= kAnnounceInterval) {
+      Announce();
+    } else if (!m_bWaiting) {
+      m_bWaiting = true;
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_lastAnnounced + kAnnounceInterval - now);
+      QTimer::singleShot(wait, this, [this] { Announce(); });
+    }
     return true;
+  }
+  void Announce() {
+    m_bWaiting = false;
+    m_lastAnnounced = std::chrono::steady_clock::now();
+    if (CWnd* pWnd = CWnd::FromHandle(m_hWnd)) pWnd->PostMessage(m_nMessage);
   }
   HWND m_hWnd = nullptr;
   UINT m_nMessage = 0;
+
+ private:
+  std::chrono::steady_clock::time_point m_lastAnnounced;
+  bool m_bWaiting = false;
 };
 
 }  // namespace
