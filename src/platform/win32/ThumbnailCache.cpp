@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -52,8 +53,8 @@ constexpr qint64 kLargestCacheFile = 32 << 20;
 constexpr int kLargestCachedSide = 2048;
 // While the program holds the makers back, they look again this often.
 constexpr auto kHoldRecheck = std::chrono::milliseconds(15);
-// Ready thumbnails are announced to the window at most this often.
-constexpr auto kAnnounceInterval = std::chrono::milliseconds(100);
+// While more are being made, ready thumbnails are announced to the window at most this often.
+constexpr auto kAnnounceInterval = std::chrono::milliseconds(50);
 // The makers' niceness above the program's other threads.
 constexpr int kLowerPriority = 10;
 
@@ -226,6 +227,11 @@ CBitmap DrawableBitmap(const QImage& image) {
 // Turns a maker's announcement into the window's message, on the thread the cache was made on.
 class CNotifier : public QObject {
  public:
+  // The makers' news: thumbnails are ready; bLast, the last of those asked to be delivered.
+  struct CReadyEvent : QEvent {
+    explicit CReadyEvent(bool last) : QEvent(EventType()), bLast(last) {}
+    bool bLast;
+  };
   static QEvent::Type EventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
@@ -233,14 +239,16 @@ class CNotifier : public QObject {
   bool event(QEvent* pEvent) override {
     if (pEvent->type() != EventType()) return QObject::event(pEvent);
     // Thumbnails that come quickly one after another are announced together: each announcement
-    // costs the window a repaint, and the screen a copy of it.
+    // costs the window a repaint, and the screen a copy of it. The last is not kept waiting.
     const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastAnnounced >= kAnnounceInterval) {
+    if (static_cast<CReadyEvent*>(pEvent)->bLast || now - m_lastAnnounced >= kAnnounceInterval) {
       Announce();
     } else if (!m_bWaiting) {
       m_bWaiting = true;
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_lastAnnounced + kAnnounceInterval - now);
-      QTimer::singleShot(wait, this, [this] { Announce(); });
+      QTimer::singleShot(wait, this, [this] {
+        if (m_bWaiting) Announce();
+      });
     }
     return true;
   }
@@ -271,6 +279,7 @@ struct CThumbnailCache::CState {
   std::condition_variable done;   // a thumbnail became ready, or the work ran out
   std::deque<CWanted> wanted;
   int nMaking = 0;
+  int nShownMaking = 0;  // of them, those to be delivered
   bool stop = false;
   std::vector<CThumbnail> ready;
   bool announced = false;
@@ -308,15 +317,18 @@ void CThumbnailCache::CState::Run() {
     const CWanted item = wanted.front();
     wanted.pop_front();
     ++nMaking;
+    nShownMaking += item.shown ? 1 : 0;
     lock.unlock();
     CThumbnail thumbnail = Make(item);
     lock.lock();
     --nMaking;
     if (item.shown) {
+      --nShownMaking;
       ready.push_back(std::move(thumbnail));
-      if (!announced && notifier.m_hWnd != nullptr) {
+      const bool last = nShownMaking == 0 && std::none_of(wanted.begin(), wanted.end(), [](const CWanted& next) { return next.shown; });
+      if ((!announced || last) && notifier.m_hWnd != nullptr) {
         announced = true;
-        QCoreApplication::postEvent(&notifier, new QEvent(CNotifier::EventType()));
+        QCoreApplication::postEvent(&notifier, new CNotifier::CReadyEvent(last));
       }
     }
     done.notify_all();
