@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -208,6 +209,8 @@ std::unique_ptr<FindState> ListFolder(const std::string& pattern) {
   return state;
 }
 
+// The niceness of a listing made ahead, above the program's own.
+constexpr int kListingAheadNiceness = 10;
 // The listing ListFolderAhead is making, for the search that starts next.
 std::mutex g_listingAheadMutex;
 std::string g_listingAheadPattern;                         // guarded by the mutex
@@ -238,7 +241,13 @@ void vimo::platform::ListFolderAhead(LPCSTR lpFileName) {
   previous = std::move(g_listingAhead);
   g_listingAheadPattern = lpFileName;
   try {
-    g_listingAhead = std::async(std::launch::async, &ListFolder, g_listingAheadPattern);
+    g_listingAhead = std::async(std::launch::async, [pattern = g_listingAheadPattern] {
+      // Made before it is needed: what the start waits for (the window, the first conversion)
+      // goes first on a busy machine. The thread ends with the listing.
+      const auto self = static_cast<id_t>(gettid());
+      setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + kListingAheadNiceness));
+      return ListFolder(pattern);
+    });
   } catch (const std::system_error&) {
     g_listingAheadPattern.clear();  // no thread to be had: the search lists the folder itself
   }
