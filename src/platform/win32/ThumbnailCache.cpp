@@ -176,33 +176,37 @@ void WriteCached(const std::string& folder, const std::string& name, const QImag
   if (!written || !closed || rename(temporary.c_str(), (folder + "/" + name).c_str()) != 0) unlink(temporary.c_str());
 }
 
-// The picture of the provider's pixels, upright; null when they do not make one.
-QImage UprightImage(const THUMBNAILPIXELS& pixels) {
-  if (pixels.cx == 0 || pixels.cy == 0 || pixels.cx > 65535 || pixels.cy > 65535 ||
-      pixels.rgba.size() != std::size_t{pixels.cx} * pixels.cy * 4)
-    return {};
-  const QImage stored = QImage(pixels.rgba.data(), static_cast<int>(pixels.cx), static_cast<int>(pixels.cy),
-                               static_cast<qsizetype>(pixels.cx) * 4, QImage::Format_RGBA8888)
-                            .copy();
-  // Orientation 5 to 8 turn a quarter clockwise (5, 7 then mirror across or upside down, 8 three
-  // quarters); 2 to 4 mirror across, turn a half, mirror upside down.
-  switch (pixels.nOrientation) {
-    case 2: return stored.mirrored(true, false);
-    case 3: return stored.mirrored(true, true);
-    case 4: return stored.mirrored(false, true);
-    case 5: return stored.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6: return stored.transformed(QTransform().rotate(90));
-    case 7: return stored.transformed(QTransform().rotate(90)).mirrored(false, true);
-    case 8: return stored.transformed(QTransform().rotate(270));
-    default: return stored;
-  }
-}
-
 // The picture, reduced to cx on its longer side when larger.
 QImage Fitted(const QImage& image, UINT cx) {
   const int side = static_cast<int>(cx);
   if (image.width() <= side && image.height() <= side) return image;
   return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The picture of the provider's pixels, reduced to cx on its longer side and then turned
+// upright (a square's bound fits either way round); null when they do not make one.
+QImage UprightImage(const THUMBNAILPIXELS& pixels, UINT cx) {
+  if (pixels.cx == 0 || pixels.cy == 0 || pixels.cx > 65535 || pixels.cy > 65535 ||
+      pixels.rgba.size() != std::size_t{pixels.cx} * pixels.cy * 4)
+    return {};
+  // The provider's rows as they are, not copied: the reduction makes a picture of its own, and
+  // one already small enough is copied once.
+  const QImage stored(pixels.rgba.data(), static_cast<int>(pixels.cx), static_cast<int>(pixels.cy),
+                      static_cast<qsizetype>(pixels.cx) * 4, QImage::Format_RGBA8888);
+  QImage fitted = Fitted(stored, cx);
+  if (fitted.constBits() == stored.constBits()) fitted = stored.copy();
+  // Orientation 5 to 8 turn a quarter clockwise (5, 7 then mirror across or upside down, 8 three
+  // quarters); 2 to 4 mirror across, turn a half, mirror upside down.
+  switch (pixels.nOrientation) {
+    case 2: return fitted.mirrored(true, false);
+    case 3: return fitted.mirrored(true, true);
+    case 4: return fitted.mirrored(false, true);
+    case 5: return fitted.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: return fitted.transformed(QTransform().rotate(90));
+    case 7: return fitted.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8: return fitted.transformed(QTransform().rotate(270));
+    default: return fitted;
+  }
 }
 
 // A picture without transparency is stored without its alpha channel, as other makers store
@@ -372,7 +376,7 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
   THUMBNAILPIXELS pixels;
   CString reason;
   QImage image;
-  if (pfnProvider != nullptr && pfnProvider(item.path.c_str(), size.cx, pixels, reason)) image = UprightImage(pixels);
+  if (pfnProvider != nullptr && pfnProvider(item.path.c_str(), size.cx, pixels, reason)) image = UprightImage(pixels, size.cx);
   if (image.isNull()) {
     thumbnail.strReason = reason.IsEmpty() ? CString(kUnknownReason) : reason;
     keys.emplace_back(kReasonKey, AfxToQString(thumbnail.strReason));
@@ -381,7 +385,6 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item) c
     if (!root.empty()) WriteCached(root + "/" + kFailFolder, name, empty, keys);
     return thumbnail;
   }
-  image = Fitted(image, size.cx);
   if (!root.empty()) WriteCached(root + "/" + size.folder, name, WithoutUnusedAlpha(image), keys);
   if (item.shown) thumbnail.bitmap = DrawableBitmap(Fitted(image, item.cx));
   return thumbnail;
