@@ -41,3 +41,7 @@ CBitmap AfxBitmapOf(QImage image) {
 }
 
 const QImage* AfxImageOf(const CBitmap& bitmap) { return bitmap.m_pImage.get(); }
+
+QImage AfxDrawableImage(const QImage& image) {
+  return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+}

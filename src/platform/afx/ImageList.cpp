@@ -37,11 +37,9 @@ BOOL CImageList::Replace(int nImage, const CBitmap* pbmImage, const CBitmap* /*p
     place = QImage();
     return TRUE;
   }
-  place = image->width() > m_cx || image->height() > m_cy
-              ? image->scaled(m_cx, m_cy, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-              : *image;
-  // In the form the screen's painter draws fastest: an opaque picture is copied, not blended.
-  place.convertTo(place.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+  place = AfxDrawableImage(image->width() > m_cx || image->height() > m_cy
+                               ? image->scaled(m_cx, m_cy, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                               : *image);
   return TRUE;
 }
 

@@ -129,5 +129,7 @@ QImage AfxImageFromResource(const struct AFX_IMAGE* pImage);
 class CBitmap;
 class CImageList;
 CBitmap AfxBitmapOf(QImage image);
+// The image in the form the screen's painter draws fastest: an opaque one is copied, not blended.
+QImage AfxDrawableImage(const QImage& image);
 const QImage* AfxImageOf(const CBitmap& bitmap);
 const QImage* AfxImageOf(const CImageList& list, int nImage);

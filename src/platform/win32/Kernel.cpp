@@ -234,6 +234,11 @@ std::unique_ptr<FindState> TakeListingAhead(const std::string& pattern, bool& bM
 
 }  // namespace
 
+void vimo::platform::LowerThreadPriority(int nNiceness) {
+  const auto self = static_cast<id_t>(gettid());
+  setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + nNiceness));
+}
+
 void vimo::platform::ListFolderAhead(LPCSTR lpFileName) {
   if (lpFileName == nullptr) return;
   std::future<std::unique_ptr<FindState>> previous;
@@ -244,8 +249,7 @@ void vimo::platform::ListFolderAhead(LPCSTR lpFileName) {
     g_listingAhead = std::async(std::launch::async, [pattern = g_listingAheadPattern] {
       // Made before it is needed: what the start waits for (the window, the first conversion)
       // goes first on a busy machine. The thread ends with the listing.
-      const auto self = static_cast<id_t>(gettid());
-      setpriority(PRIO_PROCESS, self, std::min(19, getpriority(PRIO_PROCESS, self) + kListingAheadNiceness));
+      LowerThreadPriority(kListingAheadNiceness);
       return ListFolder(pattern);
     });
   } catch (const std::system_error&) {

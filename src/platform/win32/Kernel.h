@@ -108,6 +108,10 @@ std::uint64_t FreeBytesAt(const char* path);
 // milliseconds that the caller need not wait for.
 int RemoveFileReleasingLater(const char* path);
 
+// Lowers the calling thread's priority by nNiceness steps (to the lowest at most), for work that
+// waits behind what the user waits for. Refused quietly where the system forbids it.
+void LowerThreadPriority(int nNiceness);
+
 // Starts listing the folder of a search pattern (as FindFirstFileA takes it) on a thread of its
 // own, so that a search of it that starts soon finds it listed and sorted. The next search to
 // start takes that listing when its pattern is the same (waiting for it if need be) and drops it

@@ -11,7 +11,6 @@
 #include <QTimer>
 #include <QTransform>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +29,7 @@
 #include "afx/QtBridge.h"
 #include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
+#include "win32/Kernel.h"
 #include "win32/UserFolders.h"
 
 namespace {
@@ -222,11 +222,9 @@ QImage WithoutUnusedAlpha(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB888);
 }
 
-// The picture as the window draws it (see CImageList::Replace), converted here on the maker's
-// thread rather than on the window's.
-CBitmap DrawableBitmap(const QImage& image) {
-  return AfxBitmapOf(image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
-}
+// The picture as the window draws it, converted here on the maker's thread rather than on the
+// window's.
+CBitmap DrawableBitmap(const QImage& image) { return AfxBitmapOf(AfxDrawableImage(image)); }
 
 // Turns a maker's announcement into the window's message, on the thread the cache was made on.
 class CNotifier : public QObject {
@@ -300,9 +298,7 @@ struct CThumbnailCache::CState {
 
 void CThumbnailCache::CState::Run() {
   // Below the program's own work: the conversion the user waits for comes first.
-  if (background)
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
-                std::min(19, getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + kLowerPriority));
+  if (background) vimo::platform::LowerThreadPriority(kLowerPriority);
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     wake.wait(lock, [this] { return stop || !wanted.empty(); });
