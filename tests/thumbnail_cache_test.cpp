@@ -153,6 +153,23 @@ TEST_F(ThumbnailCacheTest, UsesACurrentThumbnailAsItIsAndMakesAStaleOrBrokenOneA
   }
 }
 
+TEST_F(ThumbnailCacheTest, EveryThumbnailOfAScreenfulIsInTheCacheOnceTheLastArrives) {
+  std::vector<CString> paths;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
+    MakeJpeg(m_photos / name, "#808080");
+    paths.emplace_back((m_photos / name).string());
+  }
+  CThumbnailCache cache(1);
+  cache.SetProvider(&MakeThumbnail);
+  cache.Request(paths, paths.size(), 128);
+  std::size_t delivered = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    cache.WaitForReady(1000);
+    return (delivered += cache.TakeReady().size()) == paths.size();
+  }));
+  for (const CString& path : paths) EXPECT_TRUE(fs::exists(Cached("normal", OtherProgramsName(path.str()).second))) << path.str();
+}
+
 TEST_F(ThumbnailCacheTest, ACacheThatCannotBeWrittenStillGivesThumbnailsAndGetsNothing) {
   const fs::path photo = m_photos / "photo.jpg";
   MakeJpeg(photo, "#3070c0");
