@@ -55,7 +55,7 @@ constexpr int kLargestCachedSide = 2048;
 // While the program holds the makers back, they look again this often.
 constexpr auto kHoldRecheck = std::chrono::milliseconds(15);
 // While more are being made, ready thumbnails are announced to the window at most this often.
-constexpr auto kAnnounceInterval = std::chrono::milliseconds(50);
+constexpr auto kAnnounceInterval = std::chrono::milliseconds(100);
 // The makers' niceness above the program's other threads.
 constexpr int kLowerPriority = 10;
 // At most this many made thumbnails wait to be written to the cache while more are to be shown.
