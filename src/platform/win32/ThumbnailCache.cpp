@@ -297,6 +297,7 @@ struct CThumbnailCache::CState {
   std::vector<CUnwritten> unwritten;
   int nMaking = 0;
   int nShownMaking = 0;  // of them, those to be delivered
+  std::vector<CWanted> making;  // those being made
   bool stop = false;
   std::vector<CThumbnail> ready;
   bool announced = false;
@@ -344,6 +345,7 @@ void CThumbnailCache::CState::Run() {
     wanted.pop_front();
     ++nMaking;
     nShownMaking += item.shown ? 1 : 0;
+    making.push_back(item);
     lock.unlock();
     std::optional<CUnwritten> write;
     CThumbnail thumbnail = Make(item, write);
@@ -354,6 +356,9 @@ void CThumbnailCache::CState::Run() {
     // past the screenful it was made for.
     else if (write || !moreShown) WriteUnwritten(lock, std::move(write));
     --nMaking;
+    making.erase(std::find_if(making.begin(), making.end(), [&item](const CWanted& each) {
+      return each.path == item.path && each.cx == item.cx && each.shown == item.shown;
+    }));
     if (item.shown) {
       --nShownMaking;
       ready.push_back(std::move(thumbnail));
@@ -466,8 +471,20 @@ void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nSh
   {
     const std::lock_guard<std::mutex> guard(m_pState->mutex);
     if (m_pState->stop) return;
-    m_pState->wanted.clear();
-    for (std::size_t i = 0; i < paths.size(); ++i) m_pState->wanted.push_back({paths[i].str(), cx, i < nShown});
+    CState& state = *m_pState;
+    state.wanted.clear();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      CState::CWanted item{paths[i].str(), cx, i < nShown};
+      // One being made that will be delivered if need be, or made and not yet taken, is not
+      // begun again.
+      const auto same = [&item](const CState::CWanted& other) {
+        return other.path == item.path && other.cx == item.cx && (other.shown || !item.shown);
+      };
+      const auto taken = [&item](const CThumbnail& ready) { return ready.strPath.str() == item.path && ready.cx == item.cx; };
+      if (std::none_of(state.making.begin(), state.making.end(), same) &&
+          std::none_of(state.ready.begin(), state.ready.end(), taken))
+        state.wanted.push_back(std::move(item));
+    }
     try {
       while (!m_pState->wanted.empty() && static_cast<int>(m_pState->threads.size()) < m_pState->nThreads)
         m_pState->threads.emplace_back([state = m_pState.get()] { state->Run(); });
