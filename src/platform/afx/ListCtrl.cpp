@@ -271,14 +271,19 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
     QAbstractScrollArea::focusOutEvent(pEvent);
     RedrawAll();
   }
-  // Shown anew, it tells its parent again which items are on screen.
+  // Shown anew, it tells its parent again which items are on screen, and so as soon as it is
+  // laid out, before its first paint: what they show can be begun meanwhile.
   void showEvent(QShowEvent* pEvent) override {
     QAbstractScrollArea::showEvent(pEvent);
-    if (m_pOwner != nullptr) Items().nHintFrom = Items().nHintTo = -1;
+    if (m_pOwner == nullptr) return;
+    Items().nHintFrom = Items().nHintTo = -1;
+    HintOnScreen();
   }
   void resizeEvent(QResizeEvent* pEvent) override {
     QAbstractScrollArea::resizeEvent(pEvent);
-    if (m_pOwner != nullptr) UpdateBars();
+    if (m_pOwner == nullptr) return;
+    UpdateBars();
+    if (isVisible()) HintOnScreen();
   }
   void scrollContentsBy(int /*dx*/, int /*dy*/) override { viewport()->update(); }
   void wheelEvent(QWheelEvent* pEvent) override {
