@@ -105,6 +105,10 @@ UINT AfxVirtualKey(int qtKey);
 
 // Delivers a posted message to the owner; TRUE when the event was one.
 bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent);
+// An event posted from one thread to an object of another, and taken over there before it is
+// read. Qt's queue hands it over through locks the thread sanitizer does not see: these tell it.
+void AfxPostAcrossThreads(QObject* pReceiver, QEvent* pEvent);
+void AfxTakeOverPosted(QEvent* pEvent);
 
 // Modal loops (dialogs, boxes, a drag) run no idle processing, as on Windows.
 struct AfxModalScope {

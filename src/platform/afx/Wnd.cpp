@@ -97,10 +97,22 @@ QEvent::Type AfxPostedMessage::EventType() {
   return type;
 }
 
-bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
+void AfxPostAcrossThreads(QObject* pReceiver, QEvent* pEvent) {
 #if defined(__SANITIZE_THREAD__)
-  __tsan_acquire(pEvent);  // Qt's queue hands a message posted on another thread over unseen
+  __tsan_release(pEvent);
 #endif
+  QCoreApplication::postEvent(pReceiver, pEvent);
+}
+
+void AfxTakeOverPosted(QEvent* pEvent) {
+#if defined(__SANITIZE_THREAD__)
+  __tsan_acquire(pEvent);
+#endif
+  (void)pEvent;
+}
+
+bool AfxDeliverPosted(CWnd* pOwner, QEvent* pEvent) {
+  AfxTakeOverPosted(pEvent);
   if (pEvent->type() != AfxPostedMessage::EventType()) return false;
   if (pOwner == nullptr) return true;
   const auto* pMessage = static_cast<AfxPostedMessage*>(pEvent);
@@ -139,11 +151,7 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   const std::lock_guard<std::mutex> guard(g_liveWindowsMutex);
   auto* pWnd = reinterpret_cast<CWnd*>(hWnd);
   if (LiveWindows().count(pWnd) == 0 || pWnd->GetWidget() == nullptr) return FALSE;
-  auto* pMessage = new AfxPostedMessage(Msg, wParam, lParam);
-#if defined(__SANITIZE_THREAD__)
-  __tsan_release(pMessage);
-#endif
-  QCoreApplication::postEvent(pWnd->GetWidget(), pMessage);
+  AfxPostAcrossThreads(pWnd->GetWidget(), new AfxPostedMessage(Msg, wParam, lParam));
   return TRUE;
 }
 

@@ -1,7 +1,6 @@
 #include "win32/ThumbnailCache.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEvent>
 #include <QImage>
@@ -243,6 +242,7 @@ class CNotifier : public QObject {
     return type;
   }
   bool event(QEvent* pEvent) override {
+    AfxTakeOverPosted(pEvent);
     if (pEvent->type() != EventType()) return QObject::event(pEvent);
     // Thumbnails that come quickly one after another are announced together: each announcement
     // costs the window a repaint, and the screen a copy of it. The last is not kept waiting.
@@ -365,7 +365,7 @@ void CThumbnailCache::CState::Run() {
       const bool last = nShownMaking == 0 && std::none_of(wanted.begin(), wanted.end(), [](const CWanted& next) { return next.shown; });
       if ((!announced || last) && notifier.m_hWnd != nullptr) {
         announced = true;
-        QCoreApplication::postEvent(&notifier, new CNotifier::CReadyEvent(last));
+        AfxPostAcrossThreads(&notifier, new CNotifier::CReadyEvent(last));
       }
     }
     done.notify_all();
