@@ -57,8 +57,9 @@ constexpr auto kHoldRecheck = std::chrono::milliseconds(15);
 constexpr auto kAnnounceInterval = std::chrono::milliseconds(100);
 // The makers' niceness above the program's other threads.
 constexpr int kLowerPriority = 10;
-// At most this many made thumbnails wait to be written to the cache while more are to be shown.
-constexpr std::size_t kMostUnwritten = 256;
+// At most this much of made thumbnails' pictures waits to be written to the cache while more are
+// to be shown: a screenful of the small ones (a grid scrolled on and on keeps asking for more).
+constexpr qsizetype kMostUnwrittenBytes = 4 << 20;
 
 const CacheSize& SizeFor(UINT cx) {
   for (const CacheSize& size : kSizes) {
@@ -295,6 +296,7 @@ struct CThumbnailCache::CState {
   // Made and delivered, written once no more are wanted on screen: encoding them would hold up
   // those (the first screenful of a folder never seen, some 5 % sooner).
   std::vector<CUnwritten> unwritten;
+  qsizetype nUnwrittenBytes = 0;
   int nMaking = 0;
   int nShownMaking = 0;  // of them, those to be delivered
   std::vector<CWanted> making;  // those being made
@@ -350,11 +352,19 @@ void CThumbnailCache::CState::Run() {
     std::optional<CUnwritten> write;
     CThumbnail thumbnail = Make(item, write);
     lock.lock();
-    const bool moreShown = !wanted.empty() && wanted.front().shown && unwritten.size() < kMostUnwritten;
-    if (write && moreShown) unwritten.push_back(std::move(*write));
-    // Otherwise in the cache before it is delivered, and those held back with it: none waits
-    // past the screenful it was made for.
-    else if (write || !moreShown) WriteUnwritten(lock, std::move(write));
+    const bool moreShown = !wanted.empty() && wanted.front().shown;
+    if (write && moreShown && nUnwrittenBytes + write->image.sizeInBytes() <= kMostUnwrittenBytes) {
+      nUnwrittenBytes += write->image.sizeInBytes();
+      unwritten.push_back(std::move(*write));
+    } else if (!moreShown) {
+      // In the cache before it is delivered, and those held back with it: none waits past the
+      // screenful it was made for.
+      WriteUnwritten(lock, std::move(write));
+    } else if (write) {
+      lock.unlock();
+      write->Write();
+      lock.lock();
+    }
     --nMaking;
     making.erase(std::find_if(making.begin(), making.end(), [&item](const CWanted& each) {
       return each.path == item.path && each.cx == item.cx && each.shown == item.shown;
@@ -374,6 +384,7 @@ void CThumbnailCache::CState::Run() {
 
 void CThumbnailCache::CState::WriteUnwritten(std::unique_lock<std::mutex>& lock, std::optional<CUnwritten> write) {
   std::vector<CUnwritten> writes = std::exchange(unwritten, {});
+  nUnwrittenBytes = 0;
   if (write) writes.push_back(std::move(*write));
   if (writes.empty()) return;
   lock.unlock();
