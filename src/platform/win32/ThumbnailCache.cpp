@@ -486,14 +486,15 @@ void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nSh
     state.wanted.clear();
     for (std::size_t i = 0; i < paths.size(); ++i) {
       CState::CWanted item{paths[i].str(), cx, i < nShown};
-      // One being made that will be delivered if need be, or made and not yet taken, is not
-      // begun again.
+      // One being made that will be delivered if need be, or one to show that was made and not
+      // yet taken, is not begun again (those only to be made, the rest of a large folder, are
+      // not looked for among the ready: the request is made on every scroll).
       const auto same = [&item](const CState::CWanted& other) {
         return other.path == item.path && other.cx == item.cx && (other.shown || !item.shown);
       };
       const auto taken = [&item](const CThumbnail& ready) { return ready.strPath.str() == item.path && ready.cx == item.cx; };
       if (std::none_of(state.making.begin(), state.making.end(), same) &&
-          std::none_of(state.ready.begin(), state.ready.end(), taken))
+          (!item.shown || std::none_of(state.ready.begin(), state.ready.end(), taken)))
         state.wanted.push_back(std::move(item));
     }
     try {
