@@ -298,8 +298,7 @@ struct CThumbnailCache::CState {
   std::vector<CUnwritten> unwritten;
   qsizetype nUnwrittenBytes = 0;
   int nMaking = 0;
-  int nShownMaking = 0;  // of them, those to be delivered
-  std::vector<CWanted> making;  // those being made
+  std::vector<CWanted> making;  // those being made (nMaking counts the cache's writes too)
   bool stop = false;
   std::vector<CThumbnail> ready;
   bool announced = false;
@@ -346,7 +345,6 @@ void CThumbnailCache::CState::Run() {
     const CWanted item = wanted.front();
     wanted.pop_front();
     ++nMaking;
-    nShownMaking += item.shown ? 1 : 0;
     making.push_back(item);
     lock.unlock();
     std::optional<CUnwritten> write;
@@ -370,9 +368,9 @@ void CThumbnailCache::CState::Run() {
       return each.path == item.path && each.cx == item.cx && each.shown == item.shown;
     }));
     if (item.shown) {
-      --nShownMaking;
       ready.push_back(std::move(thumbnail));
-      const bool last = nShownMaking == 0 && std::none_of(wanted.begin(), wanted.end(), [](const CWanted& next) { return next.shown; });
+      const auto shown = [](const CWanted& each) { return each.shown; };
+      const bool last = std::none_of(making.begin(), making.end(), shown) && std::none_of(wanted.begin(), wanted.end(), shown);
       if ((!announced || last) && notifier.m_hWnd != nullptr) {
         announced = true;
         AfxPostAcrossThreads(&notifier, new CNotifier::CReadyEvent(last));
@@ -423,9 +421,9 @@ CThumbnailCache::CThumbnail CThumbnailCache::CState::Make(const CWanted& item, s
     }
   }
   CacheKeys keys = {{"Thumb::URI", QString::fromStdString(uri)},
-                                                      {"Thumb::MTime", QString::number(mtime)},
-                                                      {"Thumb::Size", QString::number(info.st_size)},
-                                                      {"Software", QString::fromLatin1(kSoftware)}};
+                    {"Thumb::MTime", QString::number(mtime)},
+                    {"Thumb::Size", QString::number(info.st_size)},
+                    {"Software", QString::fromLatin1(kSoftware)}};
   THUMBNAILPIXELS pixels;
   CString reason;
   QImage image;
