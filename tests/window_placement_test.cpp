@@ -1,6 +1,7 @@
 // The main window reappears where it was left: placement and bars through the profile.
 #include <gtest/gtest.h>
 
+#include <QWidget>
 #include <functional>
 
 #include "res/Resource.h"
@@ -190,6 +191,34 @@ TEST_F(PlacementTest, FitImageMessageSizesTheRestoredWindowAroundTheImage) {
   EXPECT_EQ(wp.rcNormalPosition.top, 50);
   EXPECT_EQ(wp.rcNormalPosition.right - wp.rcNormalPosition.left, 654);
   EXPECT_EQ(wp.rcNormalPosition.bottom - wp.rcNormalPosition.top, 616);
+}
+
+// The menu and bars need the fonts, the first picture does not: a window that knows their space
+// from the last close shows the view in its place first, and the bars come into the space kept.
+TEST_F(PlacementTest, BarsComeAfterTheFirstPaintIntoTheSpaceKeptAndTheViewDoesNotMove) {
+  ASSERT_TRUE(m_session.Start());
+  const QRect settled = m_session.View()->GetWidget()->geometry();
+  m_session.Stop();
+  const std::string space = Entry(m_session.ProfileText(), "View", "BarSpace");
+  EXPECT_EQ(space, "0 " + std::to_string(settled.top()) + " 0 " + std::to_string(400 - 1 - settled.bottom()));
+
+  ASSERT_TRUE(AfxTestAccess::StartInstance(theApp, {}, {}));
+  CMainFrame* pFrame = m_session.Frame();
+  EXPECT_EQ(pFrame->m_wndStatusBar.GetWidget(), nullptr);
+  EXPECT_EQ(m_session.View()->GetWidget()->geometry(), settled);
+  ASSERT_TRUE(m_session.WaitFor([pFrame] { return pFrame->m_wndStatusBar.GetWidget() != nullptr; }));
+  EXPECT_EQ(m_session.View()->GetWidget()->geometry(), settled);
+  EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_TOOLBAR));
+  m_session.Stop();
+
+  // A space that cannot be the bars' is not kept for them: they come with the window.
+  for (const char* text : {"0 48 0", "0 -5 0 22", "0 99999 0 22", "0 0 0 0", "0 48 0 22 0"}) {
+    SCOPED_TRACE(text);
+    m_session.WriteProfile(std::string("[View]\nBarSpace=") + text + "\n");
+    ASSERT_TRUE(AfxTestAccess::StartInstance(theApp, {}, {}));
+    EXPECT_NE(m_session.Frame()->m_wndStatusBar.GetWidget(), nullptr);
+    m_session.Stop();
+  }
 }
 
 }  // namespace

@@ -41,6 +41,22 @@ constexpr UINT kIndicators[] = {ID_SEPARATOR};
 constexpr DWORD kToolBarStyle = 0x50002800;    // child, visible, top, border below
 constexpr DWORD kStatusBarStyle = 0x50008200;  // child, visible, bottom, border above
 
+// The profile's "BarSpace" entry: the bars' space around the image (left, top, right, bottom),
+// as GetBarSpace measured it when the window last closed.
+constexpr char kBarSpaceEntry[] = "BarSpace";
+
+CRect ReadBarSpace() {
+  const CString text = AfxGetApp()->GetProfileString("View", kBarSpaceEntry, "");
+  int values[4] = {0, 0, 0, 0};
+  char rest = 0;
+  if (std::sscanf(text, "%d %d %d %d %c", &values[0], &values[1], &values[2], &values[3], &rest) != 4)
+    return CRect();
+  for (const int value : values) {
+    if (value < 0 || value > 2000) return CRect();
+  }
+  return CRect(values[0], values[1], values[2], values[3]);
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame() = default;
@@ -50,24 +66,60 @@ CMainFrame::~CMainFrame() = default;
 BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
   cs.cx = 400;
   cs.cy = 400;
+  m_barSpace = ReadBarSpace();
+  if (!m_barSpace.IsRectNull()) cs.hMenu = 0;
   return CFrameWnd::PreCreateWindow(cs);
 }
 
 int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
   if (CFrameWnd::OnCreate(lpCreateStruct) == -1) return -1;
+  // The menu and the bars need the fonts, which the first picture does not.
+  if (!m_barSpace.IsRectNull()) {
+    ReserveBarSpace(m_barSpace);
+    return 0;
+  }
+  return MakeBars() ? 0 : -1;
+}
+
+void CMainFrame::OnFirstPaint() {
+  if (m_bBarsMade) return;
+  // The view moves while the bars are laid out one by one, and ends where it was: only the end
+  // is painted.
+  SetRedraw(FALSE);
+  LoadMenuBar(IDR_MAINFRAME);
+  if (!MakeBars()) {
+    ReserveBarSpace(CRect());
+    SetRedraw(TRUE);
+    return;
+  }
+  // As the first activation would have done with the bars there.
+  LoadBarState(AfxGetApp()->m_pszProfileName);
+  if (IsFilmStripSaved()) MakeFilmStrip();
+  m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+  if (IsFullScreen()) {
+    HideBarsForFullScreen();
+  } else {
+    PlaceFilmStrip();
+  }
+  ReserveBarSpace(CRect());
+  SetRedraw(TRUE);
+}
+
+BOOL CMainFrame::MakeBars() {
   if (!m_wndToolBar.Create(this, kToolBarStyle, AFX_IDW_TOOLBAR) || !m_wndToolBar.LoadToolBar(IDR_MAINFRAME))
-    return -1;
+    return FALSE;
   if (!m_wndStatusBar.Create(this, kStatusBarStyle, AFX_IDW_STATUS_BAR) ||
       !m_wndStatusBar.SetIndicators(kIndicators, static_cast<int>(std::size(kIndicators))))
-    return -1;
+    return FALSE;
   m_wndToolBar.SetBarStyle(m_wndToolBar.GetBarStyle() | CBRS_TOOLTIPS | CBRS_FLYBY | CBRS_SIZE_DYNAMIC);
   m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
   EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
   // The panel beside the image, hidden until the user asks for it; remembered like the tool bar.
-  if (!m_wndInfoBar.Create(this, "画像の情報", WS_CHILD | CBRS_ALIGN_RIGHT, ID_VIEW_INFO)) return -1;
+  if (!m_wndInfoBar.Create(this, "画像の情報", WS_CHILD | CBRS_ALIGN_RIGHT, ID_VIEW_INFO)) return FALSE;
   m_wndInfoBar.EnableDocking(CBRS_ALIGN_LEFT | CBRS_ALIGN_RIGHT);
-  return 0;
+  m_bBarsMade = TRUE;
+  return TRUE;
 }
 
 BOOL CMainFrame::MakeFilmStrip() { return m_wndFilmStrip.GetWidget() != nullptr || m_wndFilmStrip.Create(this); }
@@ -85,12 +137,13 @@ BOOL CMainFrame::IsFilmStripSaved() const {
 }
 
 void CMainFrame::ActivateFrame(int nCmdShow) {
-  // The strip's bar is made only for a user who keeps it on, before the bar state is read.
-  if (!m_bActivated && IsFilmStripSaved()) MakeFilmStrip();
+  // The strip's bar is made only for a user who keeps it on, before the bar state is read; with
+  // the bars to come after the first picture, it comes with them.
+  if (!m_bActivated && m_bBarsMade && IsFilmStripSaved()) MakeFilmStrip();
   CSDIRememberFrame::ActivateFrame(nCmdShow);
   if (m_bActivated) return;
   m_bActivated = TRUE;
-  m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+  if (m_bBarsMade) m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
   if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
 }
 
@@ -190,14 +243,7 @@ void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
 void CMainFrame::OnViewFullScreen() {
   const BOOL bFullScreen = !IsFullScreen();
   if (bFullScreen) {
-    m_bToolBarShown = m_wndToolBar.IsVisible();
-    m_bStatusBarShown = m_wndStatusBar.IsVisible();
-    m_bInfoBarShown = m_wndInfoBar.IsVisible();
-    ShowControlBar(&m_wndToolBar, FALSE, FALSE);
-    ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
-    ShowControlBar(&m_wndInfoBar, FALSE, FALSE);
-    ShowControlBar(&m_wndFilmStrip, FALSE, FALSE);
-    SetMenuBarState(AFX_MBS_HIDDEN);
+    HideBarsForFullScreen();
   } else {
     ShowBarsAgain();
   }
@@ -208,6 +254,17 @@ void CMainFrame::OnViewFullScreen() {
 }
 
 void CMainFrame::OnUpdateViewFullScreen(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsFullScreen() ? 1 : 0); }
+
+void CMainFrame::HideBarsForFullScreen() {
+  m_bToolBarShown = m_wndToolBar.IsVisible();
+  m_bStatusBarShown = m_wndStatusBar.IsVisible();
+  m_bInfoBarShown = m_wndInfoBar.IsVisible();
+  ShowControlBar(&m_wndToolBar, FALSE, FALSE);
+  ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
+  ShowControlBar(&m_wndInfoBar, FALSE, FALSE);
+  ShowControlBar(&m_wndFilmStrip, FALSE, FALSE);
+  SetMenuBarState(AFX_MBS_HIDDEN);
+}
 
 void CMainFrame::ShowBarsAgain() {
   ShowControlBar(&m_wndToolBar, m_bToolBarShown, FALSE);
@@ -238,6 +295,15 @@ void CMainFrame::DescribeShownImage() {
 }
 
 void CMainFrame::OnClose() {
+  // The bars' space as the window shows it, for the next start; a window closed full screen, or
+  // before its bars came, keeps what was known.
+  if (m_bBarsMade && !IsFullScreen()) {
+    const CRect space = GetBarSpace();
+    CString text;
+    text.Format("%d %d %d %d", static_cast<int>(space.left), static_cast<int>(space.top),
+                static_cast<int>(space.right), static_cast<int>(space.bottom));
+    AfxGetApp()->WriteProfileString("View", kBarSpaceEntry, text);
+  }
   // The window stays full screen while it closes, so that its placement is the one it had
   // before; the bars are saved as they were then.
   if (IsFullScreen()) ShowBarsAgain();

@@ -16,8 +16,11 @@ class CMainFrame : public CSDIRememberFrame {
 
  public:
   ~CMainFrame() override;
-  // The window starts 400 x 400.
+  // The window starts 400 x 400. When the space the bars took at the last close is known, the
+  // window starts without them: menu, tool and status bars come right after the first picture,
+  // in the space kept blank for them, so the picture comes sooner and does not move.
   BOOL PreCreateWindow(CREATESTRUCT& cs) override;
+  void OnFirstPaint() override;
 
   CStatusBar m_wndStatusBar;
   CToolBar m_wndToolBar;
@@ -73,7 +76,12 @@ class CMainFrame : public CSDIRememberFrame {
 
  private:
   CVimoDoc* GetVimoDocument() const;
+  // The tool bar, status bar and information panel; FALSE when one could not be made.
+  BOOL MakeBars();
+  void HideBarsForFullScreen();
   void ShowBarsAgain();
+  CRect m_barSpace;           // the bars' space at the last close, empty when not known
+  BOOL m_bBarsMade = FALSE;
   void DescribeShownImage();
   BOOL m_bToolBarShown = TRUE;    // the bars before full screen
   BOOL m_bStatusBarShown = TRUE;

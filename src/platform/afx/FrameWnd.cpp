@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -110,6 +111,16 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     }
     return QMainWindow::event(pEvent);
   }
+  // The frame's own paint comes first in a repaint of the window; the call waits in the queue
+  // until the whole repaint has been drawn and flushed.
+  void paintEvent(QPaintEvent* pEvent) override {
+    QMainWindow::paintEvent(pEvent);
+    if (m_bPainted) return;
+    m_bPainted = true;
+    QMetaObject::invokeMethod(
+        this, [this] { if (Frame() != nullptr) Frame()->OnFirstPaint(); }, Qt::QueuedConnection);
+  }
+  bool m_bPainted = false;
   void moveEvent(QMoveEvent* pEvent) override {
     QMainWindow::moveEvent(pEvent);
     if (m_pOwner != nullptr) m_pOwner->NoteRestoredRect();
@@ -512,6 +523,7 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
   m_nIDResource = nIDResource;
   CREATESTRUCT cs{};
   cs.x = cs.y = cs.cx = cs.cy = CW_USEDEFAULT;
+  cs.hMenu = nIDResource;
   cs.lpCreateParams = pContext;
   if (!PreCreateWindow(cs)) return FALSE;
   auto* pWidget = new AfxFrameWidget(this);
@@ -524,7 +536,7 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
   const int nBreak = docString.Find('\n');
   m_strTitle = nBreak < 0 ? docString : docString.Left(nBreak);
   SetWindowText(m_strTitle);
-  BuildMenu(nIDResource);
+  if (cs.hMenu != 0) BuildMenu(nIDResource);
   BuildAccelerators(nIDResource);
   m_pCreateContext = pContext;
   if (SendMessage(WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
@@ -609,6 +621,33 @@ BOOL CFrameWnd::DestroyWindow() {
 
 CDocument* CFrameWnd::GetActiveDocument() const {
   return m_pActiveView != nullptr ? m_pActiveView->GetDocument() : nullptr;
+}
+
+void CFrameWnd::OnFirstPaint() {}
+
+void CFrameWnd::LoadMenuBar(UINT nIDResource) {
+  if (!m_pMenus->menus.empty()) return;
+  BuildMenu(nIDResource);
+  // A bar added to a window already shown is shown by its maker.
+  if (auto* pMain = static_cast<QMainWindow*>(GetWidget()); pMain != nullptr && pMain->menuWidget() != nullptr)
+    pMain->menuWidget()->show();
+}
+
+void CFrameWnd::ReserveBarSpace(const CRect& space) {
+  if (GetWidget() == nullptr) return;
+  GetWidget()->setContentsMargins(static_cast<int>(space.left), static_cast<int>(space.top),
+                                  static_cast<int>(space.right), static_cast<int>(space.bottom));
+  // The bars and the view take their places now, not at the next turn of the event loop.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+CRect CFrameWnd::GetBarSpace() const {
+  QWidget* pMain = GetWidget();
+  QWidget* pView = m_pActiveView != nullptr ? m_pActiveView->GetWidget() : nullptr;
+  if (pMain == nullptr || pView == nullptr) return CRect();
+  if (pMain->layout() != nullptr) pMain->layout()->activate();
+  const QRect view = pView->geometry();
+  return CRect(view.left(), view.top(), pMain->width() - 1 - view.right(), pMain->height() - 1 - view.bottom());
 }
 
 void CFrameWnd::ActivateFrame(int nCmdShow) {
@@ -861,12 +900,15 @@ BOOL CFrameWnd::IsFullScreen() const {
 }
 
 void CFrameWnd::SetMenuBarState(DWORD nState) {
-  if (auto* pMain = static_cast<QMainWindow*>(GetWidget())) pMain->menuBar()->setVisible(nState != AFX_MBS_HIDDEN);
+  // A window still without its menu bar does not get an empty one.
+  auto* pMain = static_cast<QMainWindow*>(GetWidget());
+  if (pMain != nullptr && pMain->menuWidget() != nullptr) pMain->menuWidget()->setVisible(nState != AFX_MBS_HIDDEN);
 }
 
 DWORD CFrameWnd::GetMenuBarState() const {
   auto* pMain = static_cast<QMainWindow*>(GetWidget());
-  return pMain != nullptr && pMain->menuBar()->isHidden() ? AFX_MBS_HIDDEN : AFX_MBS_VISIBLE;
+  return pMain != nullptr && pMain->menuWidget() != nullptr && pMain->menuWidget()->isHidden() ? AFX_MBS_HIDDEN
+                                                                                               : AFX_MBS_VISIBLE;
 }
 
 // Menus and accelerators ----------------------------------------------------------------------

@@ -396,6 +396,10 @@ void CWnd::UpdateWindow() {
   m_pWidget->repaint();
 }
 
+void CWnd::SetRedraw(BOOL bRedraw) {
+  if (m_pWidget != nullptr) m_pWidget->setUpdatesEnabled(bRedraw != FALSE);
+}
+
 void CWnd::SetWindowText(const char* lpszString) {
   if (m_pWidget != nullptr) AfxSetWindowTitle(m_pWidget, lpszString);
 }

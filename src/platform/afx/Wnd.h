@@ -42,6 +42,7 @@ struct CRect : RECT {
   CRect(int l, int t, int r, int b) : RECT{l, t, r, b} {}
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
+  bool IsRectNull() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
 };
 
 // A solid brush. Deleting the brush object releases it.
@@ -144,6 +145,8 @@ class CWnd : public CCmdTarget {
   void Invalidate(BOOL bErase = TRUE);
   void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);
   void UpdateWindow();
+  // FALSE: nothing of the window is painted until TRUE again, which repaints it whole.
+  void SetRedraw(BOOL bRedraw = TRUE);
   void SetWindowText(const char* lpszString);
   CString GetWindowText() const;
   BOOL GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const;
@@ -339,8 +342,19 @@ class CFrameWnd : public CWnd {
 
   // Creates the window with menu, accelerators and caption of resource nIDResource, runs
   // WM_CREATE (which creates the view of pContext). FALSE when the window could not be made.
+  // A PreCreateWindow that sets cs.hMenu to 0 makes the window without its menu bar.
   BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
+  // The menu bar of resource nIDResource, for a window made without one.
+  void LoadMenuBar(UINT nIDResource);
+  // Keeps the space (left, top, right, bottom) blank around the view, where bars made later
+  // will be; a null rectangle gives it back to the view.
+  void ReserveBarSpace(const CRect& space);
+  // The space the menu bar and control bars take around the view now, as they are laid out, in
+  // the units ReserveBarSpace takes.
+  CRect GetBarSpace() const;
   virtual void ActivateFrame(int nCmdShow = -1);
+  // Once, after the window's first frame has been drawn and handed to the screen.
+  virtual void OnFirstPaint();
   void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
   void OnUpdateFrameTitle(BOOL bAddToTitle);
 

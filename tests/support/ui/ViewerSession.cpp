@@ -94,6 +94,9 @@ bool ViewerSession::Start(const std::vector<std::string>& args, const std::funct
   g_bSettingsChanged = 0;
   g_mapGiftState.RemoveAll();
   m_bRunning = AfxTestAccess::StartInstance(theApp, arguments, beforeWindow) != FALSE;
+  // A window that knows its bars' space from the last close makes them after its first paint.
+  if (CMainFrame* pFrame = Frame(); m_bRunning && pFrame != nullptr && pFrame->IsWindowVisible() && !pFrame->IsIconic())
+    WaitFor([pFrame] { return pFrame->m_wndStatusBar.GetWidget() != nullptr; });
   return m_bRunning;
 }
 
