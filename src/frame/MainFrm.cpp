@@ -295,6 +295,8 @@ void CMainFrame::DescribeShownImage() {
 }
 
 void CMainFrame::OnClose() {
+  // What the window keeps of itself goes into the profile in one write, when it has closed.
+  const CWinApp::CProfileWriteGroup group(AfxGetApp());
   // The bars' space as the window shows it, for the next start; a window closed full screen, or
   // before its bars came, keeps what was known.
   if (m_bBarsMade && !IsFullScreen()) {
