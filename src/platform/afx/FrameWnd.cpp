@@ -120,7 +120,6 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     QMetaObject::invokeMethod(
         this, [this] { if (Frame() != nullptr) Frame()->OnFirstPaint(); }, Qt::QueuedConnection);
   }
-  bool m_bPainted = false;
   void moveEvent(QMoveEvent* pEvent) override {
     QMainWindow::moveEvent(pEvent);
     if (m_pOwner != nullptr) m_pOwner->NoteRestoredRect();
@@ -142,6 +141,8 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     pEvent->acceptProposedAction();
     if (Frame() != nullptr) Frame()->OnDropFiles(paths);
   }
+
+  bool m_bPainted = false;  // the first paint has been seen
 };
 
 // ---- control bars -----------------------------------------------------------------------------
