@@ -80,8 +80,8 @@ class CMainFrame : public CSDIRememberFrame {
   BOOL MakeBars();
   void HideBarsForFullScreen();
   void ShowBarsAgain();
-  CRect m_barSpace;           // the bars' space at the last close, empty when not known
-  BOOL m_bBarsMade = FALSE;
+  CRect m_barSpace;  // the bars' space at the last close; null (all zero) when not known
+  BOOL m_bBarsMade = FALSE;  // the tool bar, status bar and panel are made
   void DescribeShownImage();
   BOOL m_bToolBarShown = TRUE;    // the bars before full screen
   BOOL m_bStatusBarShown = TRUE;
