@@ -211,6 +211,14 @@ TEST_F(PlacementTest, BarsComeAfterTheFirstPaintIntoTheSpaceKeptAndTheViewDoesNo
   EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(pFrame, ID_VIEW_TOOLBAR));
   m_session.Stop();
 
+  // The film strip kept on comes back with the bars.
+  ASSERT_TRUE(m_session.Start());
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_VIEW_FILM_STRIP));
+  m_session.Stop();
+  ASSERT_TRUE(m_session.Start());
+  EXPECT_TRUE(m_session.Frame()->m_wndFilmStrip.IsVisible());
+  m_session.Stop();
+
   // A space that cannot be the bars' is not kept for them: they come with the window.
   for (const char* text : {"0 48 0", "0 -5 0 22", "0 99999 0 22", "0 0 0 0", "0 48 0 22 0"}) {
     SCOPED_TRACE(text);

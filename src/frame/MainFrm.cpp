@@ -87,19 +87,14 @@ void CMainFrame::OnFirstPaint() {
   // is painted.
   SetRedraw(FALSE);
   LoadMenuBar(IDR_MAINFRAME);
-  if (!MakeBars()) {
-    ReserveBarSpace(CRect());
-    SetRedraw(TRUE);
-    return;
-  }
-  // As the first activation would have done with the bars there.
-  LoadBarState(AfxGetApp()->m_pszProfileName);
-  if (IsFilmStripSaved()) MakeFilmStrip();
-  m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
-  if (IsFullScreen()) {
-    HideBarsForFullScreen();
-  } else {
-    PlaceFilmStrip();
+  if (MakeBars()) {
+    // As the first activation would have done with the bars there: the strip before the state
+    // that shows it.
+    if (IsFilmStripSaved()) MakeFilmStrip();
+    LoadBarState(AfxGetApp()->m_pszProfileName);
+    m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+    if (IsFullScreen()) HideBarsForFullScreen();
+    else PlaceFilmStrip();
   }
   ReserveBarSpace(CRect());
   SetRedraw(TRUE);
