@@ -130,6 +130,7 @@ void CThumbnailList::RequestAround() {
     if (m_placeOf.count(path.str()) == 0 && m_reasons.count(path.str()) == 0) wanted.push_back(path);
   };
   for (int i = m_nFrom; i <= m_nTo; ++i) want(i);
+  const std::size_t nOnScreen = wanted.size();
   for (int step = 1; m_nTo + step <= last || m_nFrom - step >= first; ++step) {
     if (m_nTo + step <= last) want(m_nTo + step);
     if (m_nFrom - step >= first) want(m_nFrom - step);
@@ -139,7 +140,7 @@ void CThumbnailList::RequestAround() {
     for (int i = last + 1; i < count; ++i) wanted.push_back(PathOf(i));
     for (int i = 0; i < first; ++i) wanted.push_back(PathOf(i));
   }
-  m_cache.Request(wanted, nShown, static_cast<UINT>(m_cx));
+  m_cache.Request(wanted, nShown, static_cast<UINT>(m_cx), nOnScreen);
 }
 
 int CThumbnailList::PlaceFor(const CString& path) {

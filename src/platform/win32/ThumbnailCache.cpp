@@ -233,7 +233,12 @@ CBitmap DrawableBitmap(const QImage& image) { return AfxBitmapOf(AfxDrawableImag
 // Turns a maker's announcement into the window's message, on the thread the cache was made on.
 class CNotifier : public QObject {
  public:
-  // The makers' news: thumbnails are ready; bLast, the last of those asked to be delivered.
+  CNotifier() {
+    m_wait.setSingleShot(true);
+    QObject::connect(&m_wait, &QTimer::timeout, this, [this] { Announce(); });
+  }
+  // The makers' news: thumbnails are ready; bLast, the last of those asked to be delivered or of
+  // those on screen.
   struct CReadyEvent : QEvent {
     explicit CReadyEvent(bool last) : QEvent(EventType()), bLast(last) {}
     bool bLast;
@@ -250,17 +255,13 @@ class CNotifier : public QObject {
     const auto now = std::chrono::steady_clock::now();
     if (static_cast<CReadyEvent*>(pEvent)->bLast || now - m_lastAnnounced >= kAnnounceInterval) {
       Announce();
-    } else if (!m_bWaiting) {
-      m_bWaiting = true;
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_lastAnnounced + kAnnounceInterval - now);
-      QTimer::singleShot(wait, this, [this] {
-        if (m_bWaiting) Announce();
-      });
+    } else if (!m_wait.isActive()) {
+      m_wait.start(std::chrono::ceil<std::chrono::milliseconds>(m_lastAnnounced + kAnnounceInterval - now));
     }
     return true;
   }
   void Announce() {
-    m_bWaiting = false;
+    m_wait.stop();  // an announcement out of turn takes the waiting one's place
     m_lastAnnounced = std::chrono::steady_clock::now();
     if (CWnd* pWnd = CWnd::FromHandle(m_hWnd)) pWnd->PostMessage(m_nMessage);
   }
@@ -269,7 +270,7 @@ class CNotifier : public QObject {
 
  private:
   std::chrono::steady_clock::time_point m_lastAnnounced;
-  bool m_bWaiting = false;
+  QTimer m_wait;  // runs while ready thumbnails wait for their turn to be announced
 };
 
 }  // namespace
@@ -279,6 +280,7 @@ struct CThumbnailCache::CState {
     std::string path;
     UINT cx = 0;
     bool shown = false;
+    bool onScreen = false;  // its screenful is complete only once it is there
   };
   // A made thumbnail still to be written to the cache.
   struct CUnwritten {
@@ -364,13 +366,19 @@ void CThumbnailCache::CState::Run() {
       lock.lock();
     }
     --nMaking;
-    making.erase(std::find_if(making.begin(), making.end(), [&item](const CWanted& each) {
+    const auto made = std::find_if(making.begin(), making.end(), [&item](const CWanted& each) {
       return each.path == item.path && each.cx == item.cx && each.shown == item.shown;
-    }));
+    });
+    const bool onScreen = made->onScreen;  // as the latest request has it
+    making.erase(made);
     if (item.shown) {
       ready.push_back(std::move(thumbnail));
-      const auto shown = [](const CWanted& each) { return each.shown; };
-      const bool last = std::none_of(making.begin(), making.end(), shown) && std::none_of(wanted.begin(), wanted.end(), shown);
+      const auto left = [this](bool CWanted::*kind) {
+        const auto of = [kind](const CWanted& each) { return each.*kind; };
+        return std::any_of(making.begin(), making.end(), of) || std::any_of(wanted.begin(), wanted.end(), of);
+      };
+      // The screenful it completes is not kept waiting for the next announcement either.
+      const bool last = !left(&CWanted::shown) || (onScreen && !left(&CWanted::onScreen));
       if ((!announced || last) && notifier.m_hWnd != nullptr) {
         announced = true;
         AfxPostAcrossThreads(&notifier, new CNotifier::CReadyEvent(last));
@@ -476,14 +484,14 @@ void CThumbnailCache::SetNotifyWindow(HWND hWnd, UINT nMessage) {
   m_pState->notifier.m_nMessage = nMessage;
 }
 
-void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx) {
+void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx, std::size_t nOnScreen) {
   {
     const std::lock_guard<std::mutex> guard(m_pState->mutex);
     if (m_pState->stop) return;
     CState& state = *m_pState;
     state.wanted.clear();
     for (std::size_t i = 0; i < paths.size(); ++i) {
-      CState::CWanted item{paths[i].str(), cx, i < nShown};
+      CState::CWanted item{paths[i].str(), cx, i < nShown, i < std::min(nOnScreen, nShown)};
       // One being made that will be delivered if need be, or one to show that was made and not
       // yet taken, is not begun again (those only to be made, the rest of a large folder, are
       // not looked for among the ready: the request is made on every scroll).
@@ -491,8 +499,9 @@ void CThumbnailCache::Request(const std::vector<CString>& paths, std::size_t nSh
         return other.path == item.path && other.cx == item.cx && (other.shown || !item.shown);
       };
       const auto taken = [&item](const CThumbnail& ready) { return ready.strPath.str() == item.path && ready.cx == item.cx; };
-      if (std::none_of(state.making.begin(), state.making.end(), same) &&
-          (!item.shown || std::none_of(state.ready.begin(), state.ready.end(), taken)))
+      const auto beingMade = std::find_if(state.making.begin(), state.making.end(), same);
+      if (beingMade != state.making.end()) beingMade->onScreen = item.onScreen;
+      else if (!item.shown || std::none_of(state.ready.begin(), state.ready.end(), taken))
         state.wanted.push_back(std::move(item));
     }
     try {

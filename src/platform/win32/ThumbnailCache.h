@@ -59,8 +59,10 @@ class CThumbnailCache {
 
   // The thumbnails of cx pixels wanted now, most wanted first. The first nShown are delivered
   // (TakeReady) when ready, read from the cache or made; the others are only made into the cache.
-  // Replaces the earlier request: what it no longer names is not begun.
-  void Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx);
+  // The first nOnScreen of those are on screen now: when the last of them is ready, it is
+  // announced at once rather than with the next ones. Replaces the earlier request: what it no
+  // longer names is not begun.
+  void Request(const std::vector<CString>& paths, std::size_t nShown, UINT cx, std::size_t nOnScreen = 0);
   // The thumbnails delivered since the last call, in the order they became ready.
   std::vector<CThumbnail> TakeReady();
   // Waits until a thumbnail is ready to be taken or nothing asked is left to do; FALSE when
