@@ -221,11 +221,16 @@ void ScreenViewer::Type(unsigned long window, const std::string& keys) {
   RunProgram(argv);
 }
 
+// Between the clicks of a double-click: no pause of xdotool's own. The window tells a double-click
+// by the server's times of the two presses, and a pause stretched by a busy machine (xdotool
+// sleeping for longer than asked) could part them past the double-click interval.
+constexpr const char* kClickGapMs = "1";
+
 void ScreenViewer::Click(unsigned long window, int x, int y, const std::string& modifiers, int count) {
   std::vector<std::string> argv = {"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
                                    std::to_string(y)};
   if (!modifiers.empty()) argv.insert(argv.end(), {"keydown", modifiers});
-  argv.insert(argv.end(), {"click", "--repeat", std::to_string(count), "--delay", "80", "1"});
+  argv.insert(argv.end(), {"click", "--repeat", std::to_string(count), "--delay", kClickGapMs, "1"});
   if (!modifiers.empty()) argv.insert(argv.end(), {"keyup", modifiers});
   RunProgram(argv);
 }
@@ -240,7 +245,7 @@ void ScreenViewer::CtrlWheel(unsigned long window, int x, int y, int notches) {
 
 void ScreenViewer::Click(unsigned long window, int button, int x, int y, int count) {
   RunProgram({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x), std::to_string(y), "click",
-              "--repeat", std::to_string(count), "--delay", "50", std::to_string(button)});
+              "--repeat", std::to_string(count), "--delay", kClickGapMs, std::to_string(button)});
 }
 
 void ScreenViewer::Drag(unsigned long window, int button, int x0, int y0, int x1, int y1) {
