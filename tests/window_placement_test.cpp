@@ -217,6 +217,7 @@ TEST_F(PlacementTest, BarsComeAfterTheFirstPaintIntoTheSpaceKeptAndTheViewDoesNo
   m_session.Stop();
   ASSERT_TRUE(m_session.Start());
   EXPECT_TRUE(m_session.Frame()->m_wndFilmStrip.IsVisible());
+  EXPECT_EQ(m_session.Frame()->GetWidget()->height(), 400) << "the window keeps its size";
   m_session.Stop();
 
   // A space that cannot be the bars' is not kept for them: they come with the window.

@@ -86,6 +86,9 @@ void CMainFrame::OnFirstPaint() {
   // The view moves while the bars are laid out one by one, and ends where it was: only the end
   // is painted.
   SetRedraw(FALSE);
+  // The space kept goes before the bars come: kept beside them, it would count twice in the least
+  // size the window allows, and a small window would grow by it.
+  ReserveBarSpace(CRect());
   LoadMenuBar(IDR_MAINFRAME);
   if (MakeBars()) {
     // As the first activation would have done with the bars there: the strip before the state
@@ -96,7 +99,7 @@ void CMainFrame::OnFirstPaint() {
     if (IsFullScreen()) HideBarsForFullScreen();
     else PlaceFilmStrip();
   }
-  ReserveBarSpace(CRect());
+  ReserveBarSpace(CRect());  // laid out before painting resumes
   SetRedraw(TRUE);
 }
 
