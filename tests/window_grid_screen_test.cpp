@@ -118,6 +118,8 @@ TEST_F(GridScreenTest, GridShowsTheFoldersThumbnailsAndIsDrivenByKeysAndTheMouse
 
 TEST_F(GridScreenTest, FilmStripMarksTheShownImageAtItsCentreAndFollowsTabAndClicks) {
   MakeImages(24);
+  fs::remove(m_dir / "a15.bmp");  // a JPEG of ColourOf(15) with sides of whole blocks: a turn can be saved into it
+  RunConvert("-size 192x144 xc:#a57391 " + (m_dir / "a15.jpg").string());
   ScreenViewer viewer;
   WriteText(viewer.ProfilePath(),
             "[Window size]\nRect=0000 0000 0900 0700\niconized=0\nmaximized=0\n[View]\nBrowseFromOpened=1\n"
@@ -128,11 +130,11 @@ TEST_F(GridScreenTest, FilmStripMarksTheShownImageAtItsCentreAndFollowsTabAndCli
   ASSERT_NE(window, 0u) << viewer.Errors();
 
   // The strip's thumbnails (64 pixels wide) are below the image; the shown one at the centre.
-  const auto centred = [](int i) {
-    return [i](const Pixels& p) {
+  const auto centred = [](int i, int bigWidth = 200, int smallWidth = 64) {
+    return [=](const Pixels& p) {
       const Box big = FindColourIn(p, ColourOf(i), 0, 300);
       const Box small = FindColourIn(p, ColourOf(i), 300, p.height);
-      return big.Width() == 200 && small.Width() == 64 && std::abs((small.left + small.right) / 2 - p.width / 2) < 40;
+      return big.Width() == bigWidth && small.Width() == smallWidth && std::abs((small.left + small.right) / 2 - p.width / 2) < 40;
     };
   };
   Pixels screen = ScreenViewer::WaitForScreen(window, centred(10));
@@ -149,6 +151,11 @@ TEST_F(GridScreenTest, FilmStripMarksTheShownImageAtItsCentreAndFollowsTabAndCli
   ASSERT_GT(ScreenViewer::WaitForScreen(window, centred(13)).width, 0) << "a click did not show that image";
   ScreenViewer::Type(window, "Tab");
   EXPECT_GT(ScreenViewer::WaitForScreen(window, centred(14)).width, 0) << "Tab does not go on from the clicked image";
+  // A turn saved into the file is in its thumbnail too: 64 x 48 there before, 48 x 64 after.
+  ScreenViewer::Type(window, "Tab");
+  ASSERT_GT(ScreenViewer::WaitForScreen(window, centred(15, 192)).width, 0);
+  for (const char* key : {"r", "alt+f", "r"}) ScreenViewer::Type(window, key);
+  EXPECT_GT(ScreenViewer::WaitForScreen(window, centred(15, 144, 48)).width, 0) << "the strip kept the picture of before the turn";
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ class CFilmStrip : public CControlBar {
   void OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) override;
   // The window's end: the thumbnails' threads end.
   void CloseThumbnails() { m_thumbnails.Close(); }
+  // The file of item nItem was rewritten: its thumbnail is made again.
+  void RemakeThumbnail(int nItem) { m_thumbnails.Remake(nItem); }
 
  protected:
   void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);

@@ -278,7 +278,13 @@ void CMainFrame::OnViewInfo() {
   if (bShow) DescribeShownImage();
 }
 
-LRESULT CMainFrame::OnImageShown(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (wParam && pDoc != nullptr && pDoc->GetShownIndex() >= 0) {
+    // The shown file was rewritten: the pictures the strip and the grid keep of it are old.
+    m_wndFilmStrip.RemakeThumbnail(pDoc->GetShownIndex());
+    if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(pDoc->GetShownIndex());
+  }
   m_bInfoStale = TRUE;
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();
   return 0;

@@ -67,6 +67,8 @@ inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list c
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image
-inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;  // the view shows another image, or the shown file changed
+// The view shows another image, or the shown file changed; wParam TRUE: the file itself was
+// rewritten (a turn saved into it), so its thumbnails are made again.
+inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;
 // To the grid and the film strip: thumbnails they asked for are ready to be taken.
 inline constexpr UINT WM_THUMBNAILS_READY = WM_USER + 0x130;

@@ -40,6 +40,8 @@ class CGridView : public CView {
   void StopThumbnails();
   // The window's end: the thumbnails' threads end.
   void CloseThumbnails() { m_thumbnails.Close(); }
+  // The file of item nItem was rewritten: its thumbnail is made again.
+  void RemakeThumbnail(int nItem) { m_thumbnails.Remake(nItem); }
 
  protected:
   // The list control's notifications.

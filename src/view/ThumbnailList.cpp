@@ -66,6 +66,19 @@ void CThumbnailList::SetImages(CVimoDoc* pDoc) {
   m_nFrom = m_nTo = -1;
 }
 
+void CThumbnailList::Remake(int nItem) {
+  const std::string path = PathOf(nItem).str();
+  if (path.empty()) return;
+  if (const auto place = m_placeOf.find(path); place != m_placeOf.end()) {
+    m_placeOwner[place->second].Empty();
+    m_images.Replace(place->second, nullptr);
+    m_placeOf.erase(place);
+  }
+  m_reasons.erase(path);
+  if (m_pList != nullptr) m_pList->Update(nItem);
+  RequestAround();
+}
+
 CString CThumbnailList::PathOf(int nItem) const {
   if (m_pDoc == nullptr || nItem < 0 || nItem >= m_pDoc->m_images.GetCount()) return CString();
   return CString(m_pDoc->m_szFolder) + m_pDoc->m_images.GetName(nItem);

@@ -29,6 +29,8 @@ class CThumbnailList {
   void SetSize(int cx);
   // Shows the document's browse list: forgets the pictures of images no longer in it.
   void SetImages(CVimoDoc* pDoc);
+  // The file of item nItem was rewritten: the picture kept of it goes and is asked for again.
+  void Remake(int nItem);
 
   // The list control's questions and news: what an item shows (LVN_GETDISPINFO) and its tool tip
   // (LVN_GETINFOTIP), answered; the items on screen (LVN_ODCACHEHINT), whose thumbnails are then

@@ -897,5 +897,5 @@ void CVimoView::OnImageSaveTurn() {
   CLayout turned;
   FitScrollSizesToImage(turned);
   Invalidate(TRUE);
-  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN, TRUE);
 }
