@@ -280,10 +280,11 @@ void CMainFrame::OnViewInfo() {
 
 LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
   CVimoDoc* pDoc = GetVimoDocument();
-  if (wParam && pDoc != nullptr && pDoc->GetShownIndex() >= 0) {
+  const int shown = wParam && pDoc != nullptr ? pDoc->GetShownIndex() : -1;
+  if (shown >= 0) {
     // The shown file was rewritten: the pictures the strip and the grid keep of it are old.
-    m_wndFilmStrip.RemakeThumbnail(pDoc->GetShownIndex());
-    if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(pDoc->GetShownIndex());
+    m_wndFilmStrip.RemakeThumbnail(shown);
+    if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(shown);
   }
   m_bInfoStale = TRUE;
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();

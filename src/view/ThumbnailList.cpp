@@ -59,9 +59,7 @@ void CThumbnailList::SetImages(CVimoDoc* pDoc) {
     const CString& owner = m_placeOwner[place];
     if (owner.IsEmpty() || (owner.Left(folder.GetLength()) == folder && pDoc->m_images.Find(owner.Mid(folder.GetLength())) >= 0))
       continue;
-    m_placeOf.erase(owner.str());
-    m_placeOwner[place].Empty();
-    m_images.Replace(static_cast<int>(place), nullptr);
+    FreePlace(place);
   }
   m_nFrom = m_nTo = -1;
 }
@@ -69,11 +67,7 @@ void CThumbnailList::SetImages(CVimoDoc* pDoc) {
 void CThumbnailList::Remake(int nItem) {
   const std::string path = PathOf(nItem).str();
   if (path.empty()) return;
-  if (const auto place = m_placeOf.find(path); place != m_placeOf.end()) {
-    m_placeOwner[place->second].Empty();
-    m_images.Replace(place->second, nullptr);
-    m_placeOf.erase(place);
-  }
+  if (const auto place = m_placeOf.find(path); place != m_placeOf.end()) FreePlace(static_cast<std::size_t>(place->second));
   m_reasons.erase(path);
   if (m_pList != nullptr) m_pList->Update(nItem);
   RequestAround();
@@ -131,10 +125,7 @@ void CThumbnailList::RequestAround() {
   std::map<std::string, int> near;
   for (int i = first; i <= last; ++i) near.emplace(PathOf(i).str(), i);
   for (std::size_t place = 0; place < m_placeOwner.size(); ++place) {
-    if (m_placeOwner[place].IsEmpty() || near.count(m_placeOwner[place].str()) != 0) continue;
-    m_placeOf.erase(m_placeOwner[place].str());
-    m_placeOwner[place].Empty();
-    m_images.Replace(static_cast<int>(place), nullptr);
+    if (!m_placeOwner[place].IsEmpty() && near.count(m_placeOwner[place].str()) == 0) FreePlace(place);
   }
   // Those on screen first, then outwards from it; then, to be made only, the rest.
   std::vector<CString> wanted;
@@ -163,6 +154,12 @@ int CThumbnailList::PlaceFor(const CString& path) {
   const int place = static_cast<int>(free - m_placeOwner.begin());
   m_placeOf[path.str()] = place;
   return place;
+}
+
+void CThumbnailList::FreePlace(std::size_t place) {
+  m_placeOf.erase(m_placeOwner[place].str());
+  m_placeOwner[place].Empty();
+  m_images.Replace(static_cast<int>(place), nullptr);
 }
 
 void CThumbnailList::OnThumbnailsReady() {

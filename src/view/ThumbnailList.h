@@ -52,6 +52,8 @@ class CThumbnailList {
   // Asks the service for what the items around the screen lack, then (bMakeAll) the rest.
   void RequestAround();
   int PlaceFor(const CString& path);
+  // The picture in place goes, and the place is free for another.
+  void FreePlace(std::size_t place);
 
   CThumbnailCache m_cache;
   CImageList m_images;
