@@ -3,6 +3,8 @@
 // run under xvfb-run). Little CMS itself, given the same pair of profiles, is the oracle.
 #include <gtest/gtest.h>
 #include <lcms2.h>
+
+#include <QGuiApplication>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -100,6 +102,10 @@ int Distance(const Rgb& a, const Rgb& b) {
 
 TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
   const ScopedEnv onX("QT_QPA_PLATFORM", "xcb");
+  int argc = 1;
+  char name[] = "colour_managed_screen_test";
+  char* argv[] = {name, nullptr};
+  const QGuiApplication application(argc, argv);  // the monitor's profile is asked for on its connection
   TempDir dir;
   const Bytes adobe = ReadFile("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
   const Bytes srgb = ReadFile("/usr/share/color/icc/sRGB.icc");
@@ -143,7 +149,8 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
     const fs::path source = dir / c.file;
     if (!c.bytes.empty()) WriteFile(source, c.bytes);
     SetRootProfile(c.monitor);
-    SetViewingColours(true, vimo::platform::ReadMonitorProfile());
+    vimo::platform::RequestMonitorProfile();
+    SetViewingColours(true, vimo::platform::TakeMonitorProfile());
     ASSERT_EQ(ConvertForViewing(source.c_str(), (dir / "shown.bmp").c_str(), 0), 1);
     ASSERT_EQ(ConvertImage(source.c_str(), (dir / "stored.bmp").c_str(), 0), 1);
     const std::vector<Rgb> shown = ReadBmpFile(dir / "shown.bmp").at(0).pixels;
@@ -165,6 +172,7 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
   }
   SetConvertOtherFormats(false, 0xFFFFFF);
   SetRootProfile({});
+  vimo::platform::ForgetMonitorProfile();
 }
 
 // What an information panel shows: the profile a file embeds, read without decoding it, by name.

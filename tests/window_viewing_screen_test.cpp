@@ -2,6 +2,7 @@
 // a virtual X server and keys are typed into it, so what a user sees is what is checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/ui/ScreenViewer.h"
@@ -158,6 +159,27 @@ TEST_F(ViewingScreenTest, PhotoIsShownUprightAndTurnsWithShiftR) {
   EXPECT_NEAR(boxA.Height(), 80, 3);
   EXPECT_NEAR(boxA.right + 1, boxB.left, 3) << "B right of A";
   EXPECT_NEAR(boxA.bottom + 1, boxC.top, 3) << "C below A";
+}
+
+// Where the viewer is the X server's only client (an xinit kiosk, CI), the server resets each
+// time its last client goes: every start still shows its picture, none loses its connection.
+TEST_F(ViewingScreenTest, EveryStartShowsItsPictureOnAServerOfItsOwn) {
+  const Rgb flat{30, 160, 220};
+  WriteFile(m_dir / "flat.gif", MakeGif({FlatFrame(200, 150, flat)}));
+  const BareXServer server;
+  ASSERT_FALSE(server.Display().empty()) << "no Xvfb";
+  const auto shown = [&] {
+    const std::vector<Rgb> screen = DecodeWithMagick("XWD:" + server.ScreenFile()).at(0).pixels;
+    return std::count(screen.begin(), screen.end(), flat) == 200 * 150;
+  };
+  ScreenViewer viewer({"DISPLAY=" + server.Display()});
+  for (int start = 1; start <= 40; ++start) {
+    ASSERT_TRUE(viewer.Start({(m_dir / "flat.gif").string()}));
+    EXPECT_TRUE(WaitUntil([&] { return !viewer.Running() || shown(); }));
+    ASSERT_TRUE(viewer.Running()) << "start " << start << " ended: " << viewer.Errors();
+    viewer.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return server.Clients() == 0; })) << "the server keeps a client of the viewer";
+  }
 }
 
 }  // namespace

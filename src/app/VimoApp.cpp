@@ -70,7 +70,7 @@ CString AsFolder(const CString& folder) {
 // the window's colour.
 void ApplyOtherFormats() { SetConvertOtherFormats(g_bOtherFormats != 0, GetSysColor(COLOR_WINDOW)); }
 
-// The monitor's profile, read at start while the window system starts (empty: sRGB).
+// The monitor's profile, taken by the first conversion that manages colours (empty: sRGB).
 std::shared_future<std::vector<std::uint8_t>> g_monitorProfile;
 
 // Tells the conversion whether it manages colours, and into which profile.
@@ -127,10 +127,11 @@ BOOL CVimoApp::InitApplication() {
   // Before the command line's file meets the extension filter.
   LoadViewPreferences();
   // The monitor's profile, as the X server publishes it (a profile colours cannot be turned into
-  // counts as none: sRGB), is read on a thread of its own: a round trip to the server must not
-  // hold up the start. The first conversion that manages colours waits for it.
-  g_monitorProfile = std::async(std::launch::async, [] {
-                       std::vector<std::uint8_t> profile = vimo::platform::ReadMonitorProfile();
+  // counts as none: sRGB), is asked for once the window system is up, and its answer taken by
+  // the first conversion that manages colours, on the conversion's thread: a round trip to the
+  // server holds up neither the start nor the window.
+  g_monitorProfile = std::async(std::launch::deferred, [] {
+                       std::vector<std::uint8_t> profile = vimo::platform::TakeMonitorProfile();
                        if (!vimo::convert::IsRgbTargetProfile(profile)) profile.clear();
                        return profile;
                      }).share();

@@ -35,6 +35,7 @@
 #include "afx/Resource.h"
 #include "afx/ShellOpen.h"
 #include "win32/Kernel.h"
+#include "win32/MonitorProfile.h"
 #include "win32/SafeFiles.h"
 #include "win32/TempFolder.h"
 #include "win32/UserFolders.h"
@@ -811,6 +812,8 @@ void AfxWinInit(int argc, char** argv) {
   }
   QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, g_pQtApp.get(),
                    &AfxRunIdle);
+  // Asked now, answered while the window is built.
+  vimo::platform::RequestMonitorProfile();
 }
 
 void AfxWinTerm() {
@@ -822,6 +825,7 @@ void AfxWinTerm() {
     QGuiApplication::clipboard()->clear();
   if (g_pQtTexts != nullptr) QCoreApplication::removeTranslator(g_pQtTexts.get());
   g_pQtTexts.reset();
+  vimo::platform::ForgetMonitorProfile();  // asked on the connection that closes now
   g_pQtApp.reset();
 }
 
@@ -834,6 +838,7 @@ int AfxWinMain(int argc, char** argv) {
   std::vector<CString> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   if (!pApp->StartApplication(args)) {
+    vimo::platform::ForgetMonitorProfile();  // no window system comes to ask
     vimo::platform::RemovePrivateFolder();
     AfxRaiseShutdownSignal();
     return 0;

@@ -302,4 +302,49 @@ Place FindBlock(const Pixels& screen, const std::vector<Rgb>& image, int imageWi
   return Place{};
 }
 
+namespace {
+
+// How many sockets the process holds.
+int SocketsOf(pid_t pid) {
+  int count = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    std::error_code unreadable;
+    if (std::filesystem::read_symlink(entry.path(), unreadable).string().rfind("socket:", 0) == 0) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+BareXServer::BareXServer() {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return;
+  if (ready[1] == 3) ready[1] = fcntl(3, F_DUPFD_CLOEXEC, 4);  // dup2 onto itself would keep close-on-exec
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (const int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+  std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp", "-fbdir", m_frames.Path().string()};
+  std::vector<char*> argv = Pointers(args);
+  if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(ready[1]);
+  // The number comes once the server takes clients; nothing when it failed to start.
+  std::string number;
+  for (char c = 0; read(ready[0], &c, 1) == 1 && c != '\n';) number += c;
+  close(ready[0]);
+  if (m_pid <= 0 || number.empty()) return;
+  m_display = ":" + number;
+  m_nListening = SocketsOf(m_pid);
+}
+
+BareXServer::~BareXServer() {
+  if (m_pid <= 0) return;
+  kill(m_pid, SIGTERM);
+  waitpid(m_pid, nullptr, 0);
+}
+
+int BareXServer::Clients() const { return m_pid > 0 ? SocketsOf(m_pid) - m_nListening : 0; }
+
 }  // namespace vimo::test

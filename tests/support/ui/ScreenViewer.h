@@ -93,6 +93,29 @@ class ScreenViewer {
   pid_t m_pid = -1;
 };
 
+// An X server of a test's own, as a kiosk or CI runs one: nothing else connected to it, and it
+// resets whenever its last client goes (no -noreset). Its screen is read from a file, so that
+// reading it makes no client.
+class BareXServer {
+ public:
+  BareXServer();  // a 640 x 480 screen
+  ~BareXServer();
+  BareXServer(const BareXServer&) = delete;
+  BareXServer& operator=(const BareXServer&) = delete;
+  // ":N", empty when the server did not start.
+  const std::string& Display() const { return m_display; }
+  // The screen as an XWD file, which the server keeps up to date.
+  std::string ScreenFile() const { return (m_frames / "Xvfb_screen0").string(); }
+  // How many clients are connected now.
+  int Clients() const;
+
+ private:
+  TempDir m_frames;
+  pid_t m_pid = -1;
+  std::string m_display;
+  int m_nListening = 0;  // the server's own sockets
+};
+
 struct Place {
   int x = -1;
   int y = -1;
