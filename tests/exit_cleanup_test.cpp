@@ -1,6 +1,6 @@
 // The viewer as a process: however it ends, no converted file of it outlives it. A normal end
-// and the signals of a logout, kill or Ctrl+C close the window the normal way; after SIGKILL
-// the next start cleans up what the dead viewer left.
+// and the signals of a logout, kill or Ctrl+C close the window the normal way, its profile
+// written whole; after SIGKILL the next start cleans up what the dead viewer left.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -85,6 +85,9 @@ TEST(ViewerExit, NoConvertedFileOutlivesTheViewer) {
     const int status = WaitForEnd(pid, 60000);
     // Whoever started it still sees that the signal ended it.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    if (c.signal != SIGKILL) {
+      EXPECT_NE(TextOfFile(home / "config" / "vimo.ini").find("[Window size]"), std::string::npos) << "the placement saved at the close";
+    }
     if (c.signal == SIGKILL) {
       ASSERT_TRUE(HoldsConvertedFile(FoldersOf(home, pid)));
       const pid_t next = StartViewer(home, {"--screenshot", (home / "shot.png").string(), (home / "none.jpg").string()});

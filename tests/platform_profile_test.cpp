@@ -1,13 +1,17 @@
 // The application's profile file: entries written keep every other line, read back as they
-// were written, and a write that fails leaves the previous profile whole.
+// were written, and a write that fails leaves the previous profile whole; the writer's thread
+// leaves the newest values in it and reports a write that failed.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "afx/ProfileFile.h"
+#include "afx/ProfileWriter.h"
 #include "support/ImageFixtures.h"
 
 namespace {
@@ -75,6 +79,46 @@ TEST(ProfileFile, WriteThatFailsMidwayLeavesTheOldProfileWhole) {
   }
   EXPECT_EQ(TextOfFile(path), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+// The window's thread hands each change to the writer and goes on; by the writer's end (the
+// viewer's exit) the file holds the newest value of every entry changed.
+TEST(ProfileWriter, TheNewestValuesAreInTheFileWhenTheWriterEnds) {
+  const vimo::test::TempDir dir;
+  const fs::path path = dir / "config" / "vimo.ini";
+  {
+    vimo::platform::ProfileWriter writer([](int error) { ADD_FAILURE() << "write failed: " << error; });
+    for (int press = 1; press <= 40; ++press) {
+      writer.Write(path, {{"View", "FitToWindow", std::to_string(press % 2)}, {"Recent File List", "File1", std::to_string(press)}});
+    }
+    writer.Write(path, {{"View", "Gone", "1"}, {"View", "Gone", std::nullopt}});
+  }
+  EXPECT_EQ(TextOfFile(path), "[View]\nFitToWindow=0\n[Recent File List]\nFile1=40\n");
+}
+
+// A write that fails is reported with its reason, its changes kept (and read back) and written by
+// the next try; the old file stays whole meanwhile.
+TEST(ProfileWriter, AFailedWriteIsReportedAndTriedAgain) {
+  const vimo::test::TempDir dir;
+  const fs::path path = dir / "vimo.ini";
+  const std::string old = "[Recent File List]\nFile1=/pictures/" + std::string(2000, 'x') + "\n";
+  WriteText(path, old);
+  std::atomic<int> reported{0};
+  vimo::platform::ProfileWriter writer([&](int error) { reported = error; });
+  int error = 0;
+  {
+    const vimo::test::FileSizeLimit fullDisk(1024);
+    writer.Write(path, {{"Window size", "Rect", "0100 0050 0740 0530"}});
+    EXPECT_FALSE(writer.Flush(error));
+  }
+  EXPECT_EQ(error, EFBIG);
+  EXPECT_EQ(reported, EFBIG);
+  EXPECT_TRUE(writer.Failing());
+  EXPECT_EQ(TextOfFile(path), old);
+  EXPECT_EQ(writer.Unwritten(path, "window SIZE", "rect")->value, "0100 0050 0740 0530");
+  EXPECT_TRUE(writer.Flush(error));
+  EXPECT_FALSE(writer.Failing());
+  EXPECT_EQ(TextOfFile(path), old + "[Window size]\nRect=0100 0050 0740 0530\n");
 }
 
 }  // namespace

@@ -318,6 +318,7 @@ TEST_F(ViewTest, ProfileThatCannotBeWrittenIsSaidOnceAndTheChoicesHold) {
   ASSERT_TRUE(m_session.Start());
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_VIEW_OTHER_FORMATS));
   EXPECT_TRUE(AfxTestAccess::IsMenuItemChecked(m_session.Frame(), ID_VIEW_OTHER_FORMATS));
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return !m_session.messages.empty(); })) << "said by the writer";
   EXPECT_FALSE(theApp.WriteProfileString("View", "FitToWindow", "1")) << "nothing was written";
   m_session.Stop();  // the placement and the bars are not written either
   ASSERT_EQ(m_session.messages.size(), 1u) << testing::PrintToString(m_session.messages);

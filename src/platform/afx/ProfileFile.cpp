@@ -139,6 +139,13 @@ bool IsStorableProfileValue(const char* entry, const char* value) {
   return std::string_view(value).find_first_of("\r\n") == std::string_view::npos && line.size() <= kLongestLine;
 }
 
+const ProfileEdit* LastEditOf(const std::vector<ProfileEdit>& edits, std::string_view section, std::string_view entry) {
+  for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
+    if (SameName(edit->section, section) && SameName(edit->entry, entry)) return &*edit;
+  }
+  return nullptr;
+}
+
 bool WriteProfileStrings(const char* path, const std::vector<ProfileEdit>& edits) {
   if (path == nullptr) return false;
   const std::optional<std::string> old = ReadAll(path);

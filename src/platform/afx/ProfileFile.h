@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vimo::platform {
@@ -23,6 +24,10 @@ struct ProfileEdit {
 // Whether value can be stored for entry and read back whole: no line break in it, and its line
 // no longer than the reader takes.
 bool IsStorableProfileValue(const char* entry, const char* value);
+
+// The last of edits that sets or removes entry in section (names compared as the reader compares
+// them: ASCII case folded); nullptr when none touches it.
+const ProfileEdit* LastEditOf(const std::vector<ProfileEdit>& edits, std::string_view section, std::string_view entry);
 
 // Makes the edits in order, every other line staying as it was, and replaces the file once, so
 // that after a crash the file holds all of them or none. A value that could not be read back

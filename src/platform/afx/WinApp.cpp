@@ -545,13 +545,24 @@ CString CWinApp::GetProfilePath() const {
   return CString(ProfileFolder() + "/" + (m_pszProfileName != nullptr ? m_pszProfileName : "") + ".ini");
 }
 
+std::optional<vimo::platform::ProfileEdit> CWinApp::UnwrittenEdit(const char* lpszSection, const char* lpszEntry) const {
+  if (const vimo::platform::ProfileEdit* edit = vimo::platform::LastEditOf(m_profileEdits, lpszSection, lpszEntry))
+    return *edit;
+  if (m_pProfileWriter == nullptr) return std::nullopt;
+  return m_pProfileWriter->Unwritten(GetProfilePath().str(), lpszSection, lpszEntry);
+}
+
 UINT CWinApp::GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault) {
-  FlushProfile();
+  if (const auto edit = UnwrittenEdit(lpszSection, lpszEntry)) {
+    return static_cast<UINT>(edit->value && !edit->value->empty() ? std::strtol(edit->value->c_str(), nullptr, 10) : nDefault);
+  }
   return static_cast<UINT>(vimo::platform::ReadProfileInt(GetProfilePath(), lpszSection, lpszEntry, nDefault));
 }
 
 CString CWinApp::GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault) {
-  FlushProfile();
+  if (const auto edit = UnwrittenEdit(lpszSection, lpszEntry)) {
+    return edit->value ? CString(edit->value->c_str()) : CString(lpszDefault != nullptr ? lpszDefault : "");
+  }
   return CString(vimo::platform::ReadProfileString(GetProfilePath(), lpszSection, lpszEntry, lpszDefault));
 }
 
@@ -567,24 +578,38 @@ BOOL CWinApp::WriteProfileString(const char* lpszSection, const char* lpszEntry,
   if (lpszValue != nullptr && bStorable) edit.value = lpszValue;
   m_profileEdits.push_back(std::move(edit));
   if (m_nProfileWriteGroups > 0) return bStorable ? TRUE : FALSE;
-  return FlushProfile() && bStorable ? TRUE : FALSE;
+  return PostProfileEdits() && bStorable ? TRUE : FALSE;
+}
+
+BOOL CWinApp::PostProfileEdits() {
+  if (m_nProfileWriteGroups > 0) return TRUE;
+  if (m_profileEdits.empty()) return m_pProfileWriter == nullptr || !m_pProfileWriter->Failing() ? TRUE : FALSE;
+  if (m_pProfileWriter == nullptr) {
+    // A failure is said on the window's thread, as soon as its loop runs.
+    m_pProfileWriter = std::make_unique<vimo::platform::ProfileWriter>([this](int nError) {
+      if (QCoreApplication::instance() != nullptr)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, nError] { SayProfileFailure(nError); }, Qt::QueuedConnection);
+    });
+  }
+  m_pProfileWriter->Write(GetProfilePath().str(), std::move(m_profileEdits));
+  m_profileEdits.clear();
+  return m_pProfileWriter->Failing() ? FALSE : TRUE;
 }
 
 BOOL CWinApp::FlushProfile() {
-  if (m_profileEdits.empty() || m_nProfileWriteGroups > 0) return TRUE;
-  vimo::platform::MakeFolders(ProfileFolder());
-  errno = 0;
-  if (vimo::platform::WriteProfileStrings(GetProfilePath(), m_profileEdits)) {
-    m_profileEdits.clear();
-    return TRUE;
-  }
-  const int error = errno != 0 ? errno : EIO;
+  PostProfileEdits();
+  int nError = 0;
+  const bool bWritten = m_pProfileWriter == nullptr || m_pProfileWriter->Flush(nError);
+  m_pProfileWriter.reset();
+  if (!bWritten) SayProfileFailure(nError != 0 ? nError : EIO);
+  return bWritten ? TRUE : FALSE;
+}
+
+void CWinApp::SayProfileFailure(int nError) {
   // Said once: the settings chosen hold in this run, and every later write tries again.
-  if (!m_bProfileFailureSaid) {
-    m_bProfileFailureSaid = TRUE;
-    AfxMessageBox(AfxFormatString(AfxLoadString(AFX_IDP_FAILED_TO_WRITE_PROFILE), GetProfilePath(), std::strerror(error)));
-  }
-  return FALSE;
+  if (m_bProfileFailureSaid) return;
+  m_bProfileFailureSaid = TRUE;
+  AfxMessageBox(AfxFormatString(AfxLoadString(AFX_IDP_FAILED_TO_WRITE_PROFILE), GetProfilePath(), std::strerror(nError)));
 }
 
 CWinApp::CProfileWriteGroup::CProfileWriteGroup(CWinApp* pApp) : m_pApp(pApp) {
@@ -594,7 +619,7 @@ CWinApp::CProfileWriteGroup::CProfileWriteGroup(CWinApp* pApp) : m_pApp(pApp) {
 CWinApp::CProfileWriteGroup::~CProfileWriteGroup() {
   if (m_pApp == nullptr) return;
   --m_pApp->m_nProfileWriteGroups;
-  m_pApp->FlushProfile();
+  m_pApp->PostProfileEdits();
 }
 
 namespace {

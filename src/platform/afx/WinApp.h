@@ -6,10 +6,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "afx/Collections.h"
 #include "afx/ProfileFile.h"
+#include "afx/ProfileWriter.h"
 #include "afx/Wnd.h"
 
 class AfxShellOpen;
@@ -181,11 +183,13 @@ class CWinApp : public CCmdTarget {
 
   UINT GetProfileInt(const char* lpszSection, const char* lpszEntry, int nDefault);
   CString GetProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszDefault = nullptr);
-  // A write replaces the profile at once: TRUE once the value is in it. FALSE when the profile
-  // cannot be written (the first such failure of a run is said in a box; the write is tried
-  // again with the next one), or for a value that cannot be stored (a line break in it, or a
-  // line too long), whose entry is removed instead. Inside a CProfileWriteGroup, writes wait
-  // for the group's end and TRUE says only that the value can be stored.
+  // A write is handed to the profile's writer, which replaces the file on a thread of its own:
+  // reads see the value at once, and the file has it soon, and surely once ExitInstance
+  // returns. TRUE once the value is on its way; FALSE when the profile's last write failed (the
+  // first such failure of a run is said in a box; the write is tried again with the next one),
+  // or for a value that cannot be stored (a line break in it, or a line too long), whose entry
+  // is removed instead. Inside a CProfileWriteGroup, writes wait for the group's end and TRUE
+  // says only that the value can be stored.
   BOOL WriteProfileInt(const char* lpszSection, const char* lpszEntry, int nValue);
   BOOL WriteProfileString(const char* lpszSection, const char* lpszEntry, const char* lpszValue);
   // While one lives, the profile writes made go out together when it ends, in one replacement
@@ -240,12 +244,20 @@ class CWinApp : public CCmdTarget {
 
  private:
   void SaveStdProfileSettings();
-  // Writes the profile changes not written yet, in one replacement of the file; FALSE when they
-  // could not be (they are kept for the next try, and the first failure of a run is said).
+  // Hands the profile changes made outside a group over to the writer; FALSE when its last write
+  // failed.
+  BOOL PostProfileEdits();
+  // Writes every profile change and waits until they are in the file, and ends the writer's
+  // thread; FALSE when they could not be written (the first failure of a run is said).
   BOOL FlushProfile();
-  std::vector<vimo::platform::ProfileEdit> m_profileEdits;
+  // The newest change of the entry that may not be in the file yet.
+  std::optional<vimo::platform::ProfileEdit> UnwrittenEdit(const char* lpszSection, const char* lpszEntry) const;
+  // Says, once a run, that the profile cannot be written and why.
+  void SayProfileFailure(int nError);
+  std::vector<vimo::platform::ProfileEdit> m_profileEdits;  // made in a group still open
   int m_nProfileWriteGroups = 0;
   BOOL m_bProfileFailureSaid = FALSE;
+  std::unique_ptr<vimo::platform::ProfileWriter> m_pProfileWriter;  // from the first write to ExitInstance
   void ResetForNextRun();
   // The two halves of a start: InitApplication with these arguments (which may start threads
   // before the window system exists), then InitInstance, which builds the windows. Each says
