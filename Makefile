@@ -27,7 +27,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the viewer and its mail sender: the tests and benchmarks are built by make test and make bench.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target vimo Postmx
 	@scripts/run-viewer $(BUILD)
 
 test: deps-test build
