@@ -4,14 +4,9 @@
 #include <QPainter>
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/uio.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,68 +14,33 @@
 #include <vector>
 
 #include "afx/Wnd.h"
-#include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
 #include "win32/DibLayout.h"
+#include "win32/DibRows.h"
+#include "win32/LargeMemory.h"
 
 using vimo::platform::AxisTaps;
+using vimo::platform::LargeBytes;
+using vimo::platform::LargeImage;
 using vimo::platform::MakeAxisTaps;
 using vimo::platform::Orientation;
 using vimo::platform::PackedRows;
 using vimo::platform::RowFetch;
 using vimo::platform::ScaleRows;
+using vimo::platform::dib::Bitmap;
+using vimo::platform::dib::DecodeRle;
+using vimo::platform::dib::Describe;
+using vimo::platform::dib::FetchBuffers;
+using vimo::platform::dib::ReadRows;
+using vimo::platform::dib::ReadRowsInto;
+using vimo::platform::dib::Rows;
+using vimo::platform::dib::RowConverter;
+using vimo::platform::dib::SourceFetcher;
+using vimo::platform::dib::SourceRows;
+using vimo::platform::dib::Span;
+using vimo::platform::dib::SpanOf;
 
 namespace {
-
-// Memory of megabytes is asked for in huge pages where the system gives them on request: a
-// first paint touches several megabytes of fresh memory, and on a virtual machine a fault per
-// 4 KiB page costs more than the drawing itself.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// bytes of memory, aligned for any pixel; NULL when there is none. Released with std::free.
-void* AllocateLarge(std::size_t bytes) {
-  void* p = nullptr;
-  const std::size_t alignment = bytes >= kHugePage ? kHugePage : 64;
-  const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
-  if (rounded < bytes || posix_memalign(&p, alignment, rounded) != 0) return nullptr;
-  if (alignment == kHugePage) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refused, the pages are ordinary
-  return p;
-}
-
-template <class T>
-struct LargeAllocator {
-  using value_type = T;
-  LargeAllocator() = default;
-  template <class U>
-  explicit LargeAllocator(const LargeAllocator<U>&) {}
-  T* allocate(std::size_t n) {
-    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    void* p = AllocateLarge(n * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t) { std::free(p); }
-  bool operator==(const LargeAllocator&) const { return true; }
-};
-using LargeBytes = std::vector<BYTE, LargeAllocator<BYTE>>;
-
-// A 32-bit image of size in such memory; a null image when there is no memory for it.
-QImage LargeImage(QSize size) {
-  if (size.isEmpty()) return QImage();
-  const qsizetype bytesPerLine = 4 * static_cast<qsizetype>(size.width());
-  const std::size_t bytes = static_cast<std::size_t>(bytesPerLine) * static_cast<std::size_t>(size.height());
-  void* p = AllocateLarge(bytes);
-  if (p == nullptr) return QImage();
-  return QImage(static_cast<uchar*>(p), size.width(), size.height(), bytesPerLine, QImage::Format_RGB32, &std::free, p);
-}
-
-// Buffers that reading rows from a file reuses from one drawing to the next: fresh memory costs
-// a page fault per page touched.
-struct FetchBuffers {
-  LargeBytes staged;
-  std::vector<BYTE> skipped;  // file bytes between the wanted parts of rows: read and dropped
-  std::vector<BYTE> converted;
-};
 
 // What a scaled or turned drawing showed, so that a repaint of the same can copy it.
 struct ViewKey {
@@ -124,202 +84,6 @@ namespace {
 
 // Decoding buffers are refused beyond this many pixels.
 constexpr std::uint64_t kMaxDecodedPixels = 64ull * 1024 * 1024;
-// Rows whose visible parts lie at most this many bytes apart in the file are read in one call,
-// the bytes between them included.
-constexpr std::uint64_t kMaxSkipped = 64 * 1024;
-
-struct Bitmap {
-  int width = 0;
-  int height = 0;       // absolute
-  bool bottomUp = true;
-  int bitCount = 0;
-  DWORD compression = BI_RGB;
-  const BYTE* bits = nullptr;
-  std::size_t available = 0;  // bytes from bits to the end of the block
-  std::uint64_t stride = 0;
-  QList<QRgb> colors;
-  DWORD masks[3] = {0, 0, 0};
-};
-
-DWORD ReadDword(const BYTE* p) {
-  DWORD value;
-  std::memcpy(&value, p, 4);
-  return value;
-}
-
-bool Describe(const HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const void* lpBits, Bitmap& bm) {
-  const BYTE* header = reinterpret_cast<const BYTE*>(lpbi);
-  const BYTE* bits = static_cast<const BYTE*>(lpBits);
-  const BYTE* end = dd.pBlock + dd.cbBlock;
-  if (dd.pBlock == nullptr || header < dd.pBlock || header > end) return false;
-  const vimo::platform::DibLayout layout = vimo::platform::ReadDibLayout(header, static_cast<std::size_t>(end - header));
-  if (layout.kind != vimo::platform::DibHeaderKind::kCore && layout.kind != vimo::platform::DibHeaderKind::kInfo) return false;
-  if (layout.width <= 0 || layout.height == 0 || layout.height == INT32_MIN) return false;
-  if (bits < dd.pBlock || bits > end) return false;
-  bm.width = layout.width;
-  bm.height = layout.bottomUp ? layout.height : -layout.height;
-  bm.bottomUp = layout.bottomUp;
-  bm.bitCount = layout.bitCount;
-  bm.compression = layout.compression;
-  bm.bits = bits;
-  bm.available = static_cast<std::size_t>(end - bits);
-  bm.stride = layout.stride;
-  if (bm.bitCount <= 8) {
-    // 256 entries whatever the depth, so that any byte of decoded run-length rows has a colour.
-    bm.colors.fill(qRgb(0, 0, 0), 256);
-    const std::uint64_t tableAt = static_cast<std::uint64_t>(header - dd.pBlock) + layout.colorTableOffset;
-    for (std::uint64_t i = 0; i < layout.PaletteEntries(); ++i) {
-      const std::uint64_t at = tableAt + layout.colorEntrySize * i;
-      if (at + layout.colorEntrySize > dd.cbBlock) break;
-      const BYTE* q = dd.pBlock + at;
-      bm.colors[static_cast<int>(i)] = qRgb(q[2], q[1], q[0]);
-    }
-  }
-  if (bm.compression == BI_BITFIELDS) {
-    if (!layout.hasMasks) return false;
-    std::copy(std::begin(layout.masks), std::end(layout.masks), bm.masks);
-  }
-  switch (bm.bitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32: return true;
-    default: return false;
-  }
-}
-
-// Decodes RLE8 or RLE4 rows into an 8-bit image in stored order (row 0 first as stored).
-QImage DecodeRle(const Bitmap& bm) {
-  QImage image(bm.width, bm.height, QImage::Format_Indexed8);
-  if (image.isNull()) return image;
-  image.fill(0);
-  const auto width = static_cast<std::size_t>(bm.width);
-  const auto height = static_cast<std::size_t>(bm.height);
-  vimo::platform::DecodeRunLengthRows(bm.bits, bm.bits + bm.available, bm.compression == BI_RLE4, height,
-                                      [&](std::size_t x, std::size_t row, BYTE index) {
-                                        if (x < width && row < height) image.scanLine(static_cast<int>(row))[x] = index;
-                                      });
-  return image;
-}
-
-// One channel of a bit-field pixel: where it sits and how many steps it has.
-struct Channel {
-  DWORD mask = 0;
-  int shift = 0;
-  DWORD max = 0;
-};
-
-Channel ChannelOf(DWORD mask) {
-  Channel channel{mask, 0, 0};
-  while (mask != 0 && (mask & 1) == 0) {
-    mask >>= 1;
-    ++channel.shift;
-  }
-  channel.max = mask;
-  return channel;
-}
-
-BYTE Scale(DWORD value, const Channel& c) {
-  return c.max == 0 ? 0 : static_cast<BYTE>(((value & c.mask) >> c.shift) * 255u / c.max);
-}
-
-// Where the stored rows are read from: the block itself, or the decoded copy of run-length rows.
-struct Rows {
-  const BYTE* first = nullptr;
-  std::uint64_t stride = 0;
-  int count = 0;  // whole rows available, in stored order
-  int bitCount = 0;
-  bool inBlock = false;
-};
-
-// The bytes of a stored row that hold columns x .. x + n, and the first column's place in its
-// byte (pixels of 1 and 4 bits share bytes, the first one in the high bits).
-struct Span {
-  std::size_t first = 0;
-  std::size_t length = 0;
-  int phase = 0;
-};
-
-Span SpanOf(int x, int n, int bitCount) {
-  if (bitCount <= 0) return Span();
-  const std::size_t bits = static_cast<std::size_t>(bitCount);
-  const std::size_t first = static_cast<std::size_t>(x) * bits / 8;
-  const std::size_t end = (static_cast<std::size_t>(x + n) * bits + 7) / 8;
-  return Span{first, end - first, bitCount < 8 ? x % (8 / bitCount) : 0};
-}
-
-// Converts n pixels of a stored row to 32-bit colour, straight into the painted piece. src is the
-// byte that holds the first pixel, phase that pixel's place in it.
-class RowConverter {
- public:
-  RowConverter(const Bitmap& bm, int bitCount) : m_bm(bm), m_bitCount(bitCount) {
-    for (int i = 0; i < 3; ++i) m_channels[i] = ChannelOf(bm.masks[i]);
-    m_bitFields = bm.compression == BI_BITFIELDS;
-  }
-
-  void operator()(const BYTE* src, int phase, int n, QRgb* dst) const {
-    const QRgb* palette = m_bm.colors.constData();
-    switch (m_bitCount) {
-      case 1:
-        for (int i = 0, x = phase; i < n; ++i, ++x) dst[i] = palette[(src[x >> 3] >> (7 - (x & 7))) & 1];
-        return;
-      case 4:
-        for (int i = 0, x = phase; i < n; ++i, ++x) dst[i] = palette[(x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4)];
-        return;
-      case 8:
-        for (int i = 0; i < n; ++i) dst[i] = palette[src[i]];
-        return;
-      case 16: return Convert16(src, n, dst);
-      case 24: return Convert24(src, n, dst);
-      default: return Convert32(src, n, dst);
-    }
-  }
-
- private:
-  void Convert16(const BYTE* src, int n, QRgb* dst) const {
-    for (int i = 0; i < n; ++i, src += 2) {
-      const DWORD value = static_cast<DWORD>(src[0] | (src[1] << 8));
-      if (m_bitFields) {
-        dst[i] = qRgb(Scale(value, m_channels[0]), Scale(value, m_channels[1]), Scale(value, m_channels[2]));
-      } else {
-        // 5-5-5: each channel's top bits repeated into the low ones, as Qt widens them.
-        const int r = (value >> 10) & 0x1F, g = (value >> 5) & 0x1F, b = value & 0x1F;
-        dst[i] = qRgb((r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2));
-      }
-    }
-  }
-
-  // Blue, green, red bytes to 0xFFRRGGBB: four pixels (three 32-bit words) at a time. Safe in
-  // place with the source at the end of the destination's line (a 1:1 drawing reads its rows
-  // there): each group is read whole before it is written, and writes stay behind the reads.
-  static void Convert24(const BYTE* src, int n, QRgb* dst) {
-    int i = 0;
-    for (; i + 4 <= n; i += 4, src += 12) {
-      std::uint32_t w[3];
-      std::memcpy(w, src, sizeof(w));
-      dst[i] = 0xFF000000u | (w[0] & 0xFFFFFFu);
-      dst[i + 1] = 0xFF000000u | (w[0] >> 24) | ((w[1] & 0xFFFFu) << 8);
-      dst[i + 2] = 0xFF000000u | (w[1] >> 16) | ((w[2] & 0xFFu) << 16);
-      dst[i + 3] = 0xFF000000u | (w[2] >> 8);
-    }
-    for (; i < n; ++i, src += 3) dst[i] = qRgb(src[2], src[1], src[0]);
-  }
-
-  void Convert32(const BYTE* src, int n, QRgb* dst) const {
-    for (int i = 0; i < n; ++i, src += 4) {
-      const DWORD value = ReadDword(src);
-      dst[i] = m_bitFields ? qRgb(Scale(value, m_channels[0]), Scale(value, m_channels[1]), Scale(value, m_channels[2]))
-                           : 0xFF000000u | (value & 0xFFFFFFu);
-    }
-  }
-
-  const Bitmap& m_bm;
-  int m_bitCount;
-  bool m_bitFields = false;
-  Channel m_channels[3];
-};
 
 // The stored rows that can be read, or none (count 0) for a layout that is not drawn.
 // Run-length rows are decoded once per bitmap, into one byte per pixel.
@@ -342,109 +106,6 @@ Rows StoredRows(HDRAWDIB__& dd, const BITMAPINFOHEADER* lpbi, const Bitmap& bm) 
   if (dd.decoded.isNull()) return Rows();
   return Rows{dd.decoded.constBits(), static_cast<std::uint64_t>(dd.decoded.bytesPerLine()), dd.decoded.height(), 8, false};
 }
-
-// Reads the bytes span of the stored rows first .. first + count - 1 from fd, the file the block
-// was mapped from, row first + i into into(i), and returns how many whole rows arrived, in file
-// order: a file cut short since it was mapped gives a short read, never a fault, and the rows it
-// no longer holds are left out. The rows lie one stride apart in the file, so one preadv reads
-// many of them, the bytes between their spans into skipped; rows further apart than kMaxSkipped
-// are read one call each.
-template <class Into>
-int ReadRowsInto(int fd, Into into, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride, Span span,
-                 int first, int count) {
-  if (count <= 0 || span.length == 0) return 0;
-  const std::uint64_t gap = stride - span.length;
-  const bool joined = gap <= kMaxSkipped;
-  if (joined && gap > skipped.size()) skipped.resize(static_cast<std::size_t>(gap));
-  const int rowsPerCall = !joined ? 1 : gap == 0 ? IOV_MAX : (IOV_MAX + 1) / 2;
-  std::vector<iovec> iov;
-  int arrived = 0;
-  while (arrived < count) {
-    const int rows = std::min(count - arrived, rowsPerCall);
-    iov.clear();
-    for (int i = 0; i < rows; ++i) {
-      if (i > 0 && gap > 0) iov.push_back({skipped.data(), static_cast<std::size_t>(gap)});
-      iov.push_back({into(arrived + i), span.length});
-    }
-    const std::uint64_t at = rowsAt + stride * static_cast<std::uint64_t>(first + arrived) + span.first;
-    const std::uint64_t got = vimo::posix::ReadFullyAt(fd, iov.data(), static_cast<int>(iov.size()), at);
-    // Row i ends i strides and one span after the start.
-    const int whole = got < span.length ? 0 : static_cast<int>(std::min<std::uint64_t>((got - span.length) / stride + 1, rows));
-    arrived += whole;
-    if (whole < rows) break;
-  }
-  return arrived;
-}
-
-// The same into staged, one row after another.
-int ReadRows(int fd, LargeBytes& staged, std::vector<BYTE>& skipped, std::uint64_t rowsAt, std::uint64_t stride,
-             Span span, int first, int count) {
-  if (count <= 0 || span.length == 0) return 0;
-  staged.resize(span.length * static_cast<std::size_t>(count));
-  const auto into = [&staged, &span](int i) { return staged.data() + span.length * static_cast<std::size_t>(i); };
-  return ReadRowsInto(fd, into, skipped, rowsAt, stride, span, first, count);
-}
-
-// Where the rows of a bitmap are read from, with what it takes to read them on another thread:
-// the rows in memory (the block's, or decoded run-length rows kept alive by `keep`), or the file
-// through fd.
-struct SourceRows {
-  Bitmap bm;
-  Rows rows;
-  int fd = -1;
-  std::uint64_t rowsAt = 0;  // file offset of stored row 0
-  QImage keep;
-};
-
-// Gives the rows of a bitmap, top row first, as the scaler reads them: the bytes of columns
-// first .. first + count - 1, three (24 bits) or four (32 bits) bytes a pixel as stored, other
-// layouts converted to 32-bit colour. File rows are read a batch at a time.
-class SourceFetcher {
- public:
-  SourceFetcher(const SourceRows& source, int first, int count, FetchBuffers& buffers)
-      : m_source(source), m_convert(source.bm, source.rows.bitCount), m_count(count), m_buffers(buffers) {
-    const int bits = source.rows.bitCount;
-    m_raw = (bits == 24 || bits == 32) && source.bm.compression == BI_RGB;
-    m_span = SpanOf(first, count, bits);
-    if (!m_raw) m_buffers.converted.resize(static_cast<std::size_t>(count) * 4);
-  }
-  int BytesPerPixel() const { return m_raw && m_source.rows.bitCount == 24 ? 3 : 4; }
-
-  const BYTE* operator()(int row) {
-    if (row < 0 || row >= m_source.bm.height || m_count <= 0) return nullptr;
-    const int stored = m_source.bm.bottomUp ? m_source.bm.height - 1 - row : row;
-    if (stored >= m_source.rows.count) return nullptr;
-    const BYTE* bytes = m_source.rows.inBlock && m_source.fd >= 0 ? FromFile(stored)
-                                                                  : m_source.rows.first + m_source.rows.stride * static_cast<std::uint64_t>(stored) + m_span.first;
-    if (bytes == nullptr || m_raw) return bytes;
-    m_convert(bytes, m_span.phase, m_count, reinterpret_cast<QRgb*>(m_buffers.converted.data()));
-    return m_buffers.converted.data();
-  }
-
- private:
-  // Reads a batch of stored rows around `stored` when it is not read yet: below it for rows
-  // stored bottom-up (they are asked for top row first), above it otherwise.
-  const BYTE* FromFile(int stored) {
-    if (stored < m_batchFirst || stored >= m_batchFirst + m_batchArrived) {
-      const int batch = static_cast<int>(std::clamp<std::size_t>((512u << 10) / std::max<std::size_t>(m_span.length, 1), 8, 512));
-      const int first = m_source.bm.bottomUp ? std::max(0, stored - batch + 1) : stored;
-      const int count = std::min(batch, m_source.rows.count - first);
-      m_batchFirst = first;
-      m_batchArrived = ReadRows(m_source.fd, m_buffers.staged, m_buffers.skipped, m_source.rowsAt, m_source.rows.stride, m_span, first, count);
-      if (stored >= m_batchFirst + m_batchArrived) return nullptr;  // the file is shorter now
-    }
-    return m_buffers.staged.data() + m_span.length * static_cast<std::size_t>(stored - m_batchFirst);
-  }
-
-  const SourceRows& m_source;
-  RowConverter m_convert;
-  int m_count;
-  FetchBuffers& m_buffers;
-  bool m_raw = false;
-  Span m_span;
-  int m_batchFirst = 0;
-  int m_batchArrived = 0;
-};
 
 // The copy given for lpbi (a bitmap w x h) that a drawing taking `reduce` source pixels into one
 // should be made from: the coarsest whose pixels are no larger than that; NULL to read the bitmap
@@ -684,7 +345,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDs
                  const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT wFlags, int nOrientation) {
   if (hdd == nullptr || pDC == nullptr || lpbi == nullptr || dxDst <= 0 || dyDst <= 0) return FALSE;
   Bitmap bm;
-  if (!Describe(*hdd, lpbi, lpBits, bm)) return FALSE;
+  if (!Describe(hdd->pBlock, hdd->cbBlock, lpbi, lpBits, bm)) return FALSE;
   const Orientation o = Orientation::FromExif(nOrientation);
   const bool oneToOne = o.IsIdentity() && dxDst == dxSrc && dyDst == dySrc && xSrc == 0 && ySrc == 0;
   const QRect src = QRect(xSrc, ySrc, dxSrc, dySrc).intersected(QRect(0, 0, bm.width, bm.height));
@@ -767,7 +428,7 @@ struct HDIBROWS__ {
 
 HDIBROWS DrawDibOpenRows(HDRAWDIB hdd, const BITMAPINFOHEADER* lpbi, const void* lpBits) {
   Bitmap bm;
-  if (hdd == nullptr || lpbi == nullptr || !Describe(*hdd, lpbi, lpBits, bm)) return nullptr;
+  if (hdd == nullptr || lpbi == nullptr || !Describe(hdd->pBlock, hdd->cbBlock, lpbi, lpBits, bm)) return nullptr;
   const Rows rows = StoredRows(*hdd, lpbi, bm);
   if (rows.count == 0) return nullptr;
   auto reader = std::make_unique<HDIBROWS__>();
