@@ -869,8 +869,11 @@ void CVimoView::OnImageSaveTurn() {
     case CLosslessTurn::Result::kNotWritten:
       AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
       return;
+    case CLosslessTurn::Result::kExifUnreadable:
+      AfxMessageBox("cannot turn, its EXIF block cannot be read safely, the file is unchanged\n" + path);
+      return;
     default:
-      // Damaged data, or an EXIF block that cannot be written back.
+      // Damaged data.
       AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
       return;
   }
