@@ -825,8 +825,9 @@ void CVimoView::OnSlideshowStep() {
 void CVimoView::OnEditCopy() {
   CLayout layout;
   if (!GetLayout(layout)) return;
-  if (!CClipboardOffer::CopyImage(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath()))
-    AfxMessageBox("cannot copy, out of memory\n" + ShownImagePath());
+  CString reason;
+  if (!CClipboardOffer::CopyImage(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath(), &reason))
+    AfxMessageBox("cannot copy, " + reason + "\n" + ShownImagePath());
 }
 
 void CVimoView::OnEditCopyPath() {
