@@ -330,6 +330,9 @@ class Bench:
             os.replace(photo + ".part", photo)
         log = os.path.join(self.logs, "copy-150mp.log")
         pasted = os.path.join(self.logs, "copy-150mp.png")
+        for old in (log, pasted):
+            if os.path.exists(old):
+                os.remove(old)  # the events of this run only
         args = [self.xwatch, "--log", log, "--geometry", "%dx%d" % b.SCREEN, "--settle", "1000", "--wait", "3000",
                 "--keys", "ctrl+c*1@500", "--tail", "600000", "--timeout", "180000", "--", self.vimo, photo]
         watcher = subprocess.Popen(args, env=b.viewer_env(self.home), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -338,11 +341,11 @@ class Bench:
             pid = wait_for_event(log, "launch", watcher)
             if wait_for_event(log, "settled", watcher) is not None and pid:
                 shown = proc_kib(pid, "VmHWM")
-            if wait_for_event(log, "key", watcher) is not None and pid:
+            if wait_for_event(log, "key", watcher) is not None and pid and offers(watcher, "image/png"):
                 with open(pasted, "wb") as out:
                     subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "image/png"], stdout=out, timeout=600)
                 peak, held = proc_kib(pid, "VmHWM"), proc_kib(pid, "VmRSS")
-            if pid:
+            if pid and proc_kib(pid, "VmRSS") is not None:
                 os.kill(int(pid), signal.SIGTERM)
             watcher.wait(timeout=120)
         finally:
@@ -552,6 +555,18 @@ def wait_for_event(log, kind, process, timeout=300):
             return None
         time.sleep(0.1)
     return None
+
+
+def offers(process, target, timeout=600):
+    """Whether the clipboard offers target (its owner may take a while to take it) before the
+    process ends or the time runs out."""
+    deadline = time.time() + timeout
+    while time.time() < deadline and process.poll() is None:
+        done = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"], capture_output=True, text=True)
+        if target in done.stdout.split():
+            return True
+        time.sleep(0.2)
+    return False
 
 
 def proc_kib(pid, field):

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "afx/QtBridge.h"
 #include "win32/GlobalMemory.h"
@@ -23,14 +24,46 @@ constexpr CLIPFORMAT kPngFormat = 0xC000;
 // The MIME type a registered format goes by; nullptr for none.
 const char* MimeTypeOf(CLIPFORMAT cfFormat) { return cfFormat == kPngFormat ? "image/png" : nullptr; }
 
-// A rendering kept in memory for the program that asked for it.
+// A rendering kept in memory for the program that asked for it. It is written into large blocks
+// and put together once at the end, each block let go as soon as it is copied, so that it is held
+// about once: an array grown as the bytes come copies itself at each growth, and holds a large
+// rendering twice at the peak.
 class CRenderedFile : public CFile {
  public:
-  void Write(const void* lpBuf, UINT nCount) override { m_bytes.append(static_cast<const char*>(lpBuf), nCount); }
-  QByteArray Take() { return std::move(m_bytes); }
+  void Write(const void* lpBuf, UINT nCount) override {
+    const char* bytes = static_cast<const char*>(lpBuf);
+    while (nCount > 0) {
+      if (m_blocks.empty() || m_blocks.back().size() == kBlockBytes) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(kBlockBytes);
+      }
+      std::vector<char>& block = m_blocks.back();
+      const UINT part = static_cast<UINT>(std::min<std::size_t>(nCount, kBlockBytes - block.size()));
+      block.insert(block.end(), bytes, bytes + part);
+      bytes += part;
+      nCount -= part;
+      m_nSize += part;
+    }
+  }
+  QByteArray Take() {
+    QByteArray whole(static_cast<qsizetype>(m_nSize), Qt::Uninitialized);
+    char* out = whole.data();
+    for (std::vector<char>& block : m_blocks) {
+      std::memcpy(out, block.data(), block.size());
+      out += block.size();
+      std::vector<char>().swap(block);
+    }
+    m_blocks.clear();
+    m_nSize = 0;
+    return whole;
+  }
 
  private:
-  QByteArray m_bytes;
+  // As large as the C library's largest threshold for mapping a block of its own, so that each
+  // block goes back to the system when it is let go.
+  static constexpr std::size_t kBlockBytes = std::size_t{32} << 20;
+  std::vector<std::vector<char>> m_blocks;
+  std::size_t m_nSize = 0;
 };
 
 Qt::DropActions ToQt(DWORD effects) {
@@ -76,10 +109,10 @@ class CRenderingMimeData : public QMimeData {
       CRenderedFile file;
       try {
         if (!m_pSource->OnRenderFileData(&format, &file)) return QVariant();
+        return QVariant(file.Take());
       } catch (const std::bad_alloc&) {
         return QVariant();
       }
-      return QVariant(file.Take());
     }
     return QMimeData::retrieveData(type, metaType);
   }
