@@ -9,9 +9,11 @@ goal is missed. RUNS (default 1) repeats the browsing run of figures 1 and 5."""
 import os
 import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import benchlib as b  # noqa: E402
@@ -316,6 +318,49 @@ class Bench:
                  None if worst is None else worst <= 30)
         self.notes.append("1 with the strip: the film strip on, its cache empty, Tab every 2 s through the 12 MP photos")
 
+    # 12: Copy (Ctrl+C) of a 150 MP photo, pasted as image/png by another program (xclip): the
+    # viewer's peak RSS until the paste has ended, against its peak while it showed the photo.
+    def copy(self):
+        folder = os.path.join(self.build, "bench-data", "copy-150mp")
+        photo = os.path.join(folder, "photo-150mp.jpg")
+        if not os.path.exists(photo):
+            os.makedirs(folder, exist_ok=True)
+            subprocess.run(["nice", "-n", "10", os.path.join(self.build, "bench", "vimo-bench-jpeg"), self.data["first24"],
+                            "15000", "10000", photo + ".part"], check=True)
+            os.replace(photo + ".part", photo)
+        log = os.path.join(self.logs, "copy-150mp.log")
+        pasted = os.path.join(self.logs, "copy-150mp.png")
+        for old in (log, pasted):
+            if os.path.exists(old):
+                os.remove(old)  # the events of this run only
+        args = [self.xwatch, "--log", log, "--geometry", "%dx%d" % b.SCREEN, "--settle", "1000", "--wait", "3000",
+                "--keys", "ctrl+c*1@500", "--tail", "600000", "--timeout", "180000", "--", self.vimo, photo]
+        watcher = subprocess.Popen(args, env=b.viewer_env(self.home), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shown = held = peak = None
+        try:
+            pid = wait_for_event(log, "launch", watcher)
+            if wait_for_event(log, "settled", watcher) is not None and pid:
+                shown = proc_kib(pid, "VmHWM")
+            if wait_for_event(log, "key", watcher) is not None and pid and offers(watcher, "image/png"):
+                with open(pasted, "wb") as out:
+                    subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "image/png"], stdout=out, timeout=600)
+                peak, held = proc_kib(pid, "VmHWM"), proc_kib(pid, "VmRSS")
+            if pid and proc_kib(pid, "VmRSS") is not None:
+                os.kill(int(pid), signal.SIGTERM)
+            watcher.wait(timeout=120)
+        finally:
+            if watcher.poll() is None:
+                watcher.kill()
+        # The PNG itself is held while it is handed over: the clipboard's transfer takes it whole.
+        size = png_size(pasted)
+        png_kib = os.path.getsize(pasted) / 1024 if size else 0
+        ok = None if None in (shown, peak) or size != (15000, 10000) else peak <= shown + png_kib + 64 * 1024
+        self.add("12 copy of a 150 MP photo: peak RSS while pasted", "<= shown + PNG + 64 MiB",
+                 "n/a" if ok is None else "%.0f MiB (shown %.0f, PNG %.0f)" % (peak / 1024, shown / 1024, png_kib / 1024), ok)
+        self.notes.append("12: Ctrl+C on the 150 MP JPEG at natural size, then `xclip -o -t image/png` (%s); RSS %s MiB "
+                          "once pasted" % ("x".join(map(str, size)) if size else "no PNG",
+                                           "n/a" if held is None else "%.0f" % (held / 1024)))
+
     def popups(self, figure, events):
         keys = [t for t, kind, _ in events if kind == "key"]
         for t, kind, _ in events:
@@ -326,8 +371,9 @@ class Bench:
 
     def run(self):
         parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
-                 "behind": self.behind, "viewing": self.viewing, "animation": self.animation, "grid": self.grid}
-        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation,grid").split(","):
+                 "behind": self.behind, "viewing": self.viewing, "animation": self.animation, "grid": self.grid,
+                 "copy": self.copy}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation,grid,copy").split(","):
             parts[name]()
         for line in self.rows:
             print(line)
@@ -494,6 +540,57 @@ def folder_reads(trace, folder, split_epoch):
                 phase["calls"] += 1
                 phase["entries"] += int(entries.group(1)) if entries else 0
     return phases["start"], phases["after"]
+
+
+def wait_for_event(log, kind, process, timeout=300):
+    """The value of the first event of this kind in the log vimo-xwatch writes ("" for none), once
+    it is there; None when the watcher ended first or it took too long."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if os.path.exists(log):
+            for _, logged, value in b.read_log(log):
+                if logged == kind:
+                    return value
+        if process.poll() is not None:
+            return None
+        time.sleep(0.1)
+    return None
+
+
+def offers(process, target, timeout=600):
+    """Whether the clipboard offers target (its owner may take a while to take it) before the
+    process ends or the time runs out."""
+    deadline = time.time() + timeout
+    while time.time() < deadline and process.poll() is None:
+        done = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"], capture_output=True, text=True)
+        if target in done.stdout.split():
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def proc_kib(pid, field):
+    """A size field of /proc/PID/status (VmRSS, VmHWM) in KiB; None once the process is gone."""
+    try:
+        with open("/proc/%s/status" % pid) as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def png_size(path):
+    """(width, height) from a PNG's header; None for anything else."""
+    try:
+        with open(path, "rb") as png:
+            head = png.read(24)
+    except OSError:
+        return None
+    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
 
 
 def main():

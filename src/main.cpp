@@ -90,6 +90,8 @@ bool IsOption(const char* arg, const char* name) { return arg != nullptr && std:
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every file is written whole or not at all: a file-size limit fails a write, with a reason.
+  vimo::platform::IgnoreFileSizeSignal();
   const char* first = argc >= 2 ? argv[1] : nullptr;
   if (IsOption(first, "--convert")) return ConvertCommandMain(argc - 2, argv + 2);
   if (IsOption(first, "--help") || IsOption(first, "-h")) {

@@ -1,10 +1,14 @@
 // The image conversion call: what the written BMP file holds for every kind of source, checked
 // by decoding the file back and against ImageMagick's own decoding of the source.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -241,8 +245,8 @@ TEST_F(ConvertJpeg, CommandLineExitCodes) {
   EXPECT_EQ(images[0].bitsPerPixel, 8) << "--colors 16 was the last successful run";
 }
 
-// A conversion that cannot write its whole file fails and leaves no file behind (the worker then
-// reports the source); the command line keeps an existing destination as it was and says why.
+// A conversion that cannot write its whole file fails and leaves its destination as it was (the
+// worker then reports the source); the command line says why.
 TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) {
   WriteFile(m_out / "noise.gif", MakeGif({NoiseFrame(60, 40, 1)}));
   RunConvert("-size 96x64 gradient:red-blue -resize 768x512! " + (m_out / "photo.pcd").string());
@@ -279,11 +283,11 @@ TEST_F(ConvertJpeg, WritesThatFailLeaveNoFileAndKeepTheCommandLinesDestination) 
       exitCode = RunConvertCommand({c.source.string(), (m_out / "kept.bmp").string()}, errors);
     }
     EXPECT_EQ(outcome.status, c.status);
-    EXPECT_FALSE(fs::exists(m_out / "fresh.bmp"));
+    EXPECT_EQ(ReadFile(m_out / "fresh.bmp"), Bytes{});
     EXPECT_EQ(exitCode, 1);
     EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
     EXPECT_EQ(ReadFile(m_out / "kept.bmp"), kept);
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_out.Path()), {}), entries - 1) << "only the fresh file went";
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_out.Path()), {}), entries) << "nothing left beside them";
   }
 }
 
@@ -298,7 +302,7 @@ TEST_F(ConvertJpeg, CommandLineWritesBesideAnExistingDestinationOrNotAtAll) {
     int exitCode;
     const char* reason;
   } cases[] = {
-      {longName, 0, 0, ""}, {longName, 1024, 1, "cannot write"}, {m_out / "full" / "kept.bmp", 0, 1, "no new file can be made"}};
+      {longName, 0, 0, ""}, {longName, 1024, 1, "cannot write"}, {m_out / "full" / "kept.bmp", 0, 1, "left as it was"}};
   const Bytes kept(10, 7);
   for (const auto& c : cases) {
     if (c.destination.parent_path() != m_out.Path() && !full.Mounted()) continue;  // needs root, as on CI
@@ -313,6 +317,40 @@ TEST_F(ConvertJpeg, CommandLineWritesBesideAnExistingDestinationOrNotAtAll) {
     EXPECT_TRUE(c.exitCode == 0 ? ReadBmpFile(c.destination).size() == 1 : ReadFile(c.destination) == kept);
     EXPECT_EQ(std::distance(fs::directory_iterator(c.destination.parent_path()), {}), entries) << "nothing left beside it";
     fs::remove(c.destination);
+  }
+}
+
+// A destination that is a symlink: the file it names is replaced as an existing destination is,
+// and the link stays; a conversion that cannot finish (a file-size limit met by the command in a
+// process of its own, as a shell's `ulimit -f` starts it) leaves both as they were and says why.
+TEST_F(ConvertJpeg, CommandLineOntoASymlinkReplacesItsFileOrLeavesBoth) {
+  const struct {
+    bool targetExists;
+    rlim_t fileSizeLimit;  // 0: none
+  } cases[] = {{true, 0}, {true, 1024}, {false, 0}, {false, 1024}};
+  const Bytes kept(10, 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.targetExists ? "link to a file" : "link to nothing") + (c.fileSizeLimit != 0 ? ", limited" : ""));
+    const TempDir dir;
+    if (c.targetExists) WriteFile(dir / "keep.bmp", kept);
+    fs::create_symlink("keep.bmp", dir / "link.bmp");
+    std::string source = (*s_dir / "colour.jpg").string(), link = (dir / "link.bmp").string();
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_DFL);
+      const rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
+      if (c.fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+      char* argv[] = {source.data(), link.data(), nullptr};
+      _exit(ConvertCommandMain(2, argv));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const int exitCode = c.fileSizeLimit == 0 ? 0 : 1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == exitCode) << "status " << status;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
+    if (exitCode == 0) EXPECT_EQ(ReadBmpFile(dir / "keep.bmp").size(), 1u);
+    else EXPECT_TRUE(c.targetExists ? ReadFile(dir / "keep.bmp") == kept : !fs::exists(dir / "keep.bmp"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), c.targetExists || exitCode == 0 ? 2 : 1) << "nothing beside them";
   }
 }
 

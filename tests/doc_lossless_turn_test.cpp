@@ -6,6 +6,9 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <regex>
+#include <set>
+
 #include "doc/LosslessTurn.h"
 #include "support/ImageFixtures.h"
 #include "support/ui/ScreenViewer.h"
@@ -78,11 +81,70 @@ TEST(LosslessTurn, EveryTurnAndFlipMovesThePixelsAndMakesTheMetadataUpright) {
 
     const Bytes after = ReadFile(path);
     EXPECT_EQ(RunProgram({"identify", "-format", "%[EXIF:Orientation]|%[EXIF:Make]", path.string()}).out, "1|VimoCam");
-    EXPECT_EQ(Count(after, "\xFF\xD8\xFF"), 1) << "the thumbnail (of the old turn) is gone";
+    EXPECT_EQ(RunProgram({"exiftool", "-s3", "-ThumbnailLength", path.string()}).out, "") << "the thumbnail (of the old turn) is unlinked";
     EXPECT_TRUE(Count(after, "kept comment") == 1 && Count(after, "ICC_PROFILE") == 1);
     struct stat info {};
     EXPECT_TRUE(stat(path.c_str(), &info) == 0 && (info.st_mode & 07777) == 0640) << "its permissions kept";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "nothing left beside it";
+  }
+}
+
+// What exiftool reads in a file, a "[group] tag : value" line each (its warnings too), but for
+// what a turn changes (orientation, pixel size, thumbnail) and the file's own facts.
+std::set<std::string> ExiftoolTags(const std::filesystem::path& path) {
+  static const std::regex changed(R"(^\[(System|File|IFD1|Composite)\]|^\[\w+\] +(Orientation|ExifImageWidth|ExifImageHeight) )");
+  std::set<std::string> tags;
+  for (const std::string& line : LinesOf(RunProgram({"exiftool", "-a", "-u", "-G1", "-s", "-n", path.string()}).out))
+    if (!line.empty() && !std::regex_search(line, changed)) tags.insert(line);
+  return tags;
+}
+
+// Cameras' EXIF blocks as exiftool reads them: after the turn it reads every other tag as before,
+// with no new warning. A block that cannot be read safely is not written at all.
+TEST(LosslessTurn, EveryExifTagButTheTurnsKeepsItsValueForAnotherReader) {
+  const std::vector<std::string> common = {"0:0x0112:short:6", "exif:0x9003:ascii:2021:05:01 10:00:00", "exif:0xA002:long:64",
+                                           "exif:0xA003:short:48", "gps:1:ascii:N", "gps:2:rational:35/1,39/1,29/1"};
+  // A maker note as Minolta writes it: a bare directory whose values follow it, at offsets from the
+  // TIFF header, which nothing can move without knowing the camera.
+  const std::vector<std::string> minolta = {"--maker-note", "ifd", "0:0x010F:ascii:Minolta Co., Ltd.", "mn:0x0102:long:2",
+                                            "mn:0x0104:rational:1/3", "mn:0x0200:ascii:DiMAGE private data"};
+  const auto with = [](std::vector<std::string> words, std::vector<std::string> options) {
+    words.insert(words.begin(), options.begin(), options.end());
+    return words;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> options;  // exif-block's, before the entries; none: the block is `raw`
+    std::string raw;
+  } cases[] = {
+      {"a maker note whose values follow it", minolta, ""},
+      {"an Apple maker note", {"--big-endian", "--maker-note", "apple", "0:0x010F:ascii:Apple", "mn:1:long:14",
+                               "mn:8:rational:1/3,2/3,5/7", "mn:11:ascii:8E2B5F3C-1234-5678-9ABC-DEF012345678"}, ""},
+      {"room left after the first directory, Motorola order", with(minolta, {"--big-endian", "--pad", "3000"}), ""},
+      {"a first directory outside the block", {}, std::string("Exif\0\0II*\0\xF0\xFF\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0", 26)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    RunConvert("-size 64x48 plasma:fractal -sampling-factor 2x2 JPEG:" + path.string());
+    RunConvert("-size 16x12 xc:red JPEG:" + (dir / "thumb.jpg").string());
+    std::vector<std::string> words = c.options;
+    words.insert(words.end(), common.begin(), common.end());
+    WriteFile(path, WithExifBlock(ReadFile(path), c.options.empty() ? Bytes(c.raw.begin(), c.raw.end()) : MakeExifBlock(words, (dir / "thumb.jpg").string())));
+    const Bytes before = ReadFile(path);
+    const std::set<std::string> tags = ExiftoolTags(path);
+    CLosslessTurn turn;
+    ASSERT_TRUE(turn.Load(path.c_str()));
+    if (c.options.empty()) {
+      EXPECT_EQ(turn.Save(6, FALSE), CLosslessTurn::Result::kExifUnreadable);
+      EXPECT_EQ(ReadFile(path), before);
+      continue;
+    }
+    ASSERT_EQ(turn.Save(6, FALSE), CLosslessTurn::Result::kDone);
+    EXPECT_EQ(ExiftoolTags(path), tags);
+    EXPECT_EQ(RunProgram({"exiftool", "-s3", "-n", "-Orientation", "-ExifImageWidth", "-ExifImageHeight", "-ThumbnailLength", path.string()}).out,
+              "1\n48\n64\n");
   }
 }
 

@@ -49,6 +49,9 @@ TEST(Clipboard, CopyOffersThePictureUprightAndTheFileShiftCopiesThePathThePanelI
   ASSERT_TRUE(AfxTestAccess::PressAccelerator(session.Frame(), "Ctrl+C"));
   EXPECT_EQ(Paste("text/uri-list"), FileUrlOf(path) + "\r\n");
   EXPECT_EQ(Paste("x-special/gnome-copied-files"), "copy\n" + FileUrlOf(path));
+  // The picture is made when it is pasted: from what was copied, whatever is shown by then.
+  ASSERT_TRUE(AfxTestAccess::PressAccelerator(session.Frame(), "Tab"));
+  ASSERT_TRUE(session.WaitForImage("plain.jpg"));
   WriteText(dir / "copied.png", Paste("image/png"));
   const DecodedImage copied = DecodeWithMagick("PNG:" + (dir / "copied.png").string()).at(0);
   ASSERT_EQ(copied.width, 160);
@@ -58,6 +61,8 @@ TEST(Clipboard, CopyOffersThePictureUprightAndTheFileShiftCopiesThePathThePanelI
   for (const auto& [at, colour] : quadrants) {
     for (auto channel : {&Rgb::red, &Rgb::green, &Rgb::blue}) EXPECT_NEAR(copied.pixels[at].*channel, colour.*channel, 8) << at;
   }
+  ASSERT_TRUE(AfxTestAccess::PressAccelerator(session.Frame(), "Shift+Tab"));
+  ASSERT_TRUE(session.WaitForImage(name));
 
   // A Wayland compositor gives the clipboard to a new owner only with an input event newer than
   // the last owner's; the test types none, so there the first copy is the one it can check.

@@ -62,6 +62,12 @@ std::string FolderOf(const char* path) {
   return folder.empty() ? "." : folder;
 }
 
+// Whether anything has the name path, a symlink to nothing included.
+bool Exists(const char* path) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
 // One line on stderr saying why nothing usable was written.
 void ReportFailure(const char* source, const char* destination, const ConvertOutcome& outcome) {
   switch (outcome.status) {
@@ -84,7 +90,10 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
                    FolderOf(destination).c_str(), SizeText(outcome.limit).c_str());
       return;
     case ConvertStatus::kWriteFailed:
-      std::fprintf(stderr, "vimo: cannot write %s: %s\n", destination, std::strerror(outcome.error));
+      // A conversion writes a fresh file beside its destination: whatever was there stays.
+      std::fprintf(stderr, "vimo: cannot write %s: %s%s\n", destination,
+                   outcome.error == ENXIO ? "not a regular file" : std::strerror(outcome.error),
+                   Exists(destination) ? "; it was left as it was" : "");
       return;
     case ConvertStatus::kDecoderMemory:
       std::fprintf(stderr,
@@ -100,38 +109,6 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
       return;
   }
-}
-
-bool HoldsBytes(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) > 0 && !error;
-}
-
-// Where the conversion writes: a fresh file beside an existing destination, renamed over it only
-// when written whole, so that a failure leaves the old file as it was. The fresh name ends with
-// the destination's own name, which picks the writer, or, where that would be too long a name,
-// with its extension only. A destination that does not exist yet (or is no regular file) is
-// written directly; a failure removes it again. Empty, with errno saying why, when the
-// destination exists and no fresh file can be made beside it: then nothing may be written.
-std::string WorkFileFor(const char* destination) {
-  std::error_code error;
-  const std::filesystem::path target(destination);
-  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(target, error))) return destination;
-  const std::string folder = FolderOf(destination) + "/";
-  const std::string fresh = vimo::platform::CreateFreshFile(folder, ("-" + target.filename().string()).c_str());
-  if (!fresh.empty() || errno != ENAMETOOLONG) return fresh;
-  return vimo::platform::CreateFreshFile(folder, target.extension().c_str());
-}
-
-// Puts the work file in place of the destination, with the destination's permissions.
-bool Replace(const std::string& work, const char* destination) {
-  std::error_code error;
-  std::filesystem::permissions(work, std::filesystem::status(destination, error).permissions(), error);
-  if (std::rename(work.c_str(), destination) == 0) return true;
-  const int reason = errno;
-  (void)std::remove(work.c_str());
-  std::fprintf(stderr, "vimo: cannot write %s: %s\n", destination, std::strerror(reason));
-  return false;
 }
 
 // The ICC profile in the file at path; false (said on stderr) when it cannot be read whole.
@@ -177,24 +154,17 @@ int ConvertCommandMain(int argc, char** argv) {
   }
   const char* source = argv[0];
   const char* destination = argv[1];
-  const std::string work = WorkFileFor(destination);
-  if (work.empty()) {
-    std::fprintf(stderr, "vimo: cannot write %s: no new file can be made beside it (%s); it was left as it was\n",
-                 destination, std::strerror(errno));
-    return 1;
-  }
-  const ConvertOutcome outcome = ConvertImageEx(source, work.c_str(), colours, options);
+  // A file-size limit makes a write fail with a reason, as a full disk does, instead of ending
+  // the process.
+  vimo::platform::IgnoreFileSizeSignal();
+  const ConvertOutcome outcome = ConvertImageEx(source, destination, colours, options);
   if (outcome.status != ConvertStatus::kWritten) {
-    if (work != destination) (void)std::remove(work.c_str());
     ReportFailure(source, destination, outcome);
     return 1;
   }
-  if (!HoldsBytes(work)) {
-    if (work != destination) (void)std::remove(work.c_str());
-    std::fprintf(stderr, "vimo: nothing was written to %s (its name must end in .bmp, in a folder that can be written)\n",
-                 destination);
+  if (!WritesBmp(destination)) {
+    std::fprintf(stderr, "vimo: nothing was written to %s (its name must end in .bmp)\n", destination);
     return 1;
   }
-  if (work != destination && !Replace(work, destination)) return 1;
   return 0;
 }

@@ -379,25 +379,61 @@ bool IsBmpDestination(const char* destination, ExceptionInfo* exception) {
   return !format.empty() && format[0] == 'B';
 }
 
-// Writes the list when the destination's name selects the BMP writer. A destination that was not
-// written whole is removed.
+// Where a conversion writes: a fresh file beside the destination (beside the file a symlink
+// names: that file is replaced, the link stays), renamed over it only once written whole, so that
+// a failure leaves the destination, and any link to it, as they were.
+class CFreshDestination {
+ public:
+  explicit CFreshDestination(const char* destination) : m_destination(destination) {}
+  ~CFreshDestination() {
+    if (!m_fresh.empty()) (void)std::remove(m_fresh.c_str());
+  }
+  CFreshDestination(const CFreshDestination&) = delete;
+  CFreshDestination& operator=(const CFreshDestination&) = delete;
+
+  // Makes the fresh file; false (Failure says why) when none can be made.
+  bool Begin() {
+    errno = 0;
+    m_target = vimo::platform::FollowLinks(m_destination);
+    if (!m_target.empty()) m_fresh = vimo::platform::CreateFreshFileFor(m_target);
+    m_error = errno != 0 ? errno : EIO;
+    return !m_fresh.empty();
+  }
+  ConvertOutcome Failure() const { return {ConvertStatus::kWriteFailed, 0, 0, m_error}; }
+  const char* Path() const { return m_fresh.c_str(); }
+  // The writer's outcome; a file written whole is renamed into place.
+  ConvertOutcome Finish(ConvertOutcome outcome) {
+    if (outcome.status != ConvertStatus::kWritten) return outcome;
+    if (std::rename(m_fresh.c_str(), m_target.c_str()) != 0) return {ConvertStatus::kWriteFailed, 0, 0, errno};
+    m_fresh.clear();
+    return outcome;
+  }
+
+ private:
+  const char* m_destination;
+  std::string m_target;
+  std::string m_fresh;  // removed unless renamed into place
+  int m_error = 0;
+};
+
+// Writes the list when the destination's name selects the BMP writer.
 ConvertOutcome WriteOutput(const char* destination, const Image* images, ExceptionInfo* exception) {
   if (!IsBmpDestination(destination, exception)) return {ConvertStatus::kWritten};
+  CFreshDestination fresh(destination);
+  if (!fresh.Begin()) return fresh.Failure();
   errno = 0;
-  FilePtr file(std::fopen(destination, "wb"));
+  FilePtr file(std::fopen(fresh.Path(), "wb"));
   if (!file) return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO};
   ConvertOutcome outcome;
   try {
-    // Asked once the file is truncated: an overwritten file's old blocks are free again.
-    outcome = WriteBmpImages(file.get(), images, exception, vimo::platform::FreeBytesAt(destination));
+    outcome = WriteBmpImages(file.get(), images, exception, vimo::platform::FreeBytesAt(fresh.Path()));
   } catch (const std::bad_alloc&) {
     outcome = {ConvertStatus::kWriteFailed, 0, 0, ENOMEM};
   }
   errno = 0;
   if (std::fclose(file.release()) != 0 && outcome.status == ConvertStatus::kWritten)
     outcome = {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO};
-  if (outcome.status != ConvertStatus::kWritten) (void)std::remove(destination);
-  return outcome;
+  return fresh.Finish(outcome);
 }
 
 // The worker's case (one source, no colour reduction, a BMP destination) for a colour JPEG
@@ -418,10 +454,14 @@ std::optional<ConvertOutcome> TryStreaming(const char* source, const char* desti
   FilePtr file(vimo::platform::OpenRegularFile(source));
   std::string format;
   const Reader reader = file ? DetectReader(source, file.get(), exception, otherFormats, format) : Reader::kNone;
+  if (reader != Reader::kJpeg && reader != Reader::kGif) return std::nullopt;
+  CFreshDestination fresh(destination);
+  if (!fresh.Begin()) return fresh.Failure();
   try {
-    if (reader == Reader::kJpeg) return StreamJpegToBmp(file.get(), destination, options.colourTarget.get());
-    if (reader == Reader::kGif) return StreamGifToBmp(file.get(), destination, options);
-    return std::nullopt;
+    if (reader == Reader::kGif) return fresh.Finish(StreamGifToBmp(file.get(), fresh.Path(), options));
+    const std::optional<ConvertOutcome> streamed = StreamJpegToBmp(file.get(), fresh.Path(), options.colourTarget.get());
+    if (streamed) return fresh.Finish(*streamed);
+    return std::nullopt;  // not a plain colour JPEG: the general path decides
   } catch (const std::bad_alloc&) {
     if (reader == Reader::kGif) return ConvertOutcome{ConvertStatus::kWriteFailed, 0, 0, ENOMEM};
     return std::nullopt;  // the general path decides
@@ -481,6 +521,8 @@ int ConvertForViewing(const char* src, const char* dst, int colours) {
   options.forViewing = true;
   return ConvertImageEx(src, dst, colours, options).status == ConvertStatus::kWritten ? 1 : 0;
 }
+
+bool WritesBmp(const char* dst) { return vimo::convert::IsBmpDestination(dst, nullptr); }
 
 ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, const ConvertOptions& options) {
   using namespace vimo::convert;

@@ -22,10 +22,12 @@ std::string ContentFormatOf(std::FILE* file, bool otherFormats);
 
 // Reads every image of src (the reader chosen by the file's content), optionally reduces each
 // to at most `colours` colours, and writes them back to back as BMP images into dst when dst's
-// name ends in a BMP format name (".bmp"); any other name writes nothing.
-// Returns 1 when at least one image was read and dst was written whole (or, for a name that is
-// not a BMP name, nothing needed writing); 0 otherwise: no image could be read, or dst could not
-// be written whole, and then no dst is left behind. Paths are at most 2047 bytes.
+// name ends in a BMP format name (".bmp"); any other name writes nothing. dst is written as a
+// fresh file beside it, renamed over it once whole; where dst is a symlink, the file it names is
+// replaced so, and the link stays. Returns 1 when at least one image was read and dst was written
+// whole (or, for a name that is not a BMP name, nothing needed writing); 0 otherwise: no image
+// could be read, or dst could not be written whole, and then dst (an existing file, a link and
+// its file, or no file) is as it was. Paths are at most 2047 bytes.
 // Runs on the conversion worker, one call at a time: not reentrant.
 int ConvertImage(const char* src, const char* dst, int colours);
 
@@ -61,6 +63,9 @@ struct ConvertOptions {
   // images are followed by how they play (GifTiming.h's record), so nothing reads the GIF again.
   bool forViewing = false;
 };
+
+// Whether a conversion into dst writes a BMP file there (its name ends in a BMP format name).
+bool WritesBmp(const char* dst);
 
 // ConvertImage with the reason: status kWritten exactly when ConvertImage would return 1.
 ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, const ConvertOptions& options = {});

@@ -1,6 +1,5 @@
 #include "doc/LosslessTurn.h"
 
-#include <libexif/exif-data.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "doc/ExifPatch.h"
 #include "win32/SafeFiles.h"
 
 namespace {
@@ -19,12 +19,6 @@ struct TransformRelease {
 };
 struct JpegBufferRelease {
   void operator()(unsigned char* buffer) const { tjFree(buffer); }
-};
-struct ExifMemRelease {
-  void operator()(ExifMem* mem) const { exif_mem_unref(mem); }
-};
-struct ExifDataRelease {
-  void operator()(ExifData* data) const { exif_data_unref(data); }
 };
 
 // The transform that shows stored pixels as EXIF orientation nOrientation says.
@@ -46,14 +40,9 @@ TJXOP TransformOf(int nOrientation) {
 bool MovesRightEdge(TJXOP op) { return op == TJXOP_HFLIP || op == TJXOP_ROT180 || op == TJXOP_TRANSVERSE || op == TJXOP_ROT270; }
 bool MovesBottomEdge(TJXOP op) { return op == TJXOP_VFLIP || op == TJXOP_ROT180 || op == TJXOP_TRANSVERSE || op == TJXOP_ROT90; }
 
-// A JPEG's header segments, up to its first scan.
-struct Segment {
-  std::size_t at = 0;      // the marker's first byte
-  std::size_t length = 0;  // the whole segment, marker included
-  unsigned char marker = 0;
-};
+}  // namespace
 
-std::vector<Segment> HeaderSegments(const std::string& jpeg) {
+std::vector<CLosslessTurn::Segment> CLosslessTurn::HeaderSegments(const std::string& jpeg) {
   std::vector<Segment> segments;
   const auto byte = [&jpeg](std::size_t at) { return static_cast<unsigned char>(jpeg[at]); };
   for (std::size_t at = 2; at + 4 <= jpeg.size() && byte(at) == 0xFF;) {
@@ -70,23 +59,6 @@ std::vector<Segment> HeaderSegments(const std::string& jpeg) {
   }
   return segments;
 }
-
-bool IsExifSegment(const std::string& jpeg, const Segment& segment) {
-  return segment.marker == 0xE1 && segment.length >= 10 && jpeg.compare(segment.at + 4, 6, std::string("Exif\0\0", 6)) == 0;
-}
-
-// Sets a SHORT or LONG entry of tag in ifd to value, when the block has that entry.
-void SetNumber(ExifData* data, ExifIfd ifd, ExifTag tag, unsigned value) {
-  ExifEntry* entry = exif_content_get_entry(data->ifd[ifd], tag);
-  if (entry == nullptr || entry->components != 1 || entry->data == nullptr) return;
-  const ExifByteOrder order = exif_data_get_byte_order(data);
-  if (entry->format == EXIF_FORMAT_SHORT && entry->size >= 2 && value <= 0xFFFF)
-    exif_set_short(entry->data, order, static_cast<ExifShort>(value));
-  else if (entry->format == EXIF_FORMAT_LONG && entry->size >= 4)
-    exif_set_long(entry->data, order, value);
-}
-
-}  // namespace
 
 BOOL CLosslessTurn::Load(const char* path) {
   m_strPath = path;
@@ -141,7 +113,7 @@ CLosslessTurn::Result CLosslessTurn::Save(int nOrientation, BOOL bTrim) {
   std::string bytes(reinterpret_cast<const char*>(turned.get()), nTurned);
   const bool bSideways = nOrientation >= 5;
   if (!UprightExif(bytes, bSideways ? nKeptHeight : nKeptWidth, bSideways ? nKeptWidth : nKeptHeight))
-    return Result::kUnreadable;
+    return Result::kExifUnreadable;
   if (!vimo::platform::RewriteFileAtomically(m_strPath, bytes)) {
     m_nError = errno;
     return Result::kNotWritten;
@@ -150,37 +122,13 @@ CLosslessTurn::Result CLosslessTurn::Save(int nOrientation, BOOL bTrim) {
 }
 
 BOOL CLosslessTurn::UprightExif(std::string& jpeg, int nWidth, int nHeight) {
-  const std::vector<Segment> segments = HeaderSegments(jpeg);
-  const auto exif = std::find_if(segments.begin(), segments.end(),
-                                 [&jpeg](const Segment& segment) { return IsExifSegment(jpeg, segment); });
-  if (exif == segments.end()) return TRUE;  // no EXIF block: nothing says another orientation
-  const std::unique_ptr<ExifMem, ExifMemRelease> mem(exif_mem_new_default());
-  const std::unique_ptr<ExifData, ExifDataRelease> data(mem ? exif_data_new_mem(mem.get()) : nullptr);
-  if (!data) return FALSE;
-  // Every tag is kept as it is: none dropped as unknown, none added or "fixed".
-  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_load_data(data.get(), reinterpret_cast<const unsigned char*>(jpeg.data()) + exif->at + 4,
-                      static_cast<unsigned int>(exif->length - 4));
-  SetNumber(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION, 1);
-  SetNumber(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, static_cast<unsigned>(nWidth));
-  SetNumber(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, static_cast<unsigned>(nHeight));
-  // The thumbnail shows the old turn: it goes, with the directory that describes it.
-  if (data->data != nullptr) exif_mem_free(mem.get(), data->data);
-  data->data = nullptr;
-  data->size = 0;
-  ExifContent* thumbnail = data->ifd[EXIF_IFD_1];
-  while (thumbnail->count > 0) exif_content_remove_entry(thumbnail, thumbnail->entries[0]);
-  unsigned char* pSaved = nullptr;
-  unsigned int nSaved = 0;
-  exif_data_save_data(data.get(), &pSaved, &nSaved);
-  const auto release = [&mem](unsigned char* p) { exif_mem_free(mem.get(), p); };
-  std::unique_ptr<unsigned char, decltype(release)> owned(pSaved, release);
-  if (!owned || nSaved < 6 || nSaved + 2 > 0xFFFF) return FALSE;
-  std::string segment = "\xFF\xE1";
-  segment += static_cast<char>((nSaved + 2) >> 8);
-  segment += static_cast<char>((nSaved + 2) & 0xFF);
-  segment.append(reinterpret_cast<const char*>(owned.get()), nSaved);
-  jpeg.replace(exif->at, exif->length, segment);
+  // Every EXIF block is edited in place (a reader may take any of them); without one nothing
+  // says another orientation.
+  for (const Segment& segment : HeaderSegments(jpeg)) {
+    BYTE* pBody = reinterpret_cast<BYTE*>(jpeg.data()) + segment.at + 4;
+    if (segment.marker != 0xE1 || !CExifPatch::IsExifBlock(pBody, segment.length - 4)) continue;
+    if (!CExifPatch::Upright(pBody, segment.length - 4, static_cast<unsigned>(nWidth), static_cast<unsigned>(nHeight)))
+      return FALSE;
+  }
   return TRUE;
 }

@@ -1,10 +1,13 @@
 // A JPEG file turned in place without loss: libjpeg-turbo's transform moves the compressed blocks,
 // nothing is decoded and encoded again. The file keeps its other markers (EXIF, ICC profile,
-// XMP, comments); its EXIF orientation becomes 1, its EXIF pixel size the new one, and its
-// embedded thumbnail, which would show the old turn, is dropped.
+// XMP, comments) byte for byte, but for what the turn changes in its EXIF block, edited where it
+// lies (CExifPatch): the orientation becomes 1, the pixel size the new one, and the embedded
+// thumbnail, which would show the old turn, is no longer linked.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "afx/afx.h"
 
@@ -15,7 +18,19 @@ class CLosslessTurn {
     kNeedsTrim,    // the edges hold partial blocks that cannot be turned: only with bTrim
     kUnreadable,   // not a JPEG, cut short or damaged, or the file cannot be read
     kNotWritten,   // the turned file could not be written; the old one is whole (see GetError)
+    kExifUnreadable,  // an EXIF block whose directories cannot be read or edited safely: nothing
+                      // was written, since a reader could still find the old orientation in it
   };
+
+  // A JPEG's header segments, up to its first scan: where each begins (its marker's 0xFF), its
+  // whole length (marker and length field included) and its marker. The walk stops at the first
+  // bytes that are no segment lying whole in the file.
+  struct Segment {
+    std::size_t at = 0;
+    std::size_t length = 0;
+    unsigned char marker = 0;
+  };
+  static std::vector<Segment> HeaderSegments(const std::string& jpeg);
 
   // Reads the file (a regular file, symlinks followed). FALSE when it cannot be read or its
   // header is not a JPEG's.
@@ -36,7 +51,7 @@ class CLosslessTurn {
   int GetError() const { return m_nError; }
 
  private:
-  // The transformed bytes with their EXIF block edited; FALSE when the block cannot be rewritten.
+  // The transformed bytes with their EXIF blocks edited in place; FALSE when one cannot be.
   static BOOL UprightExif(std::string& jpeg, int nWidth, int nHeight);
 
   CString m_strPath;

@@ -10,13 +10,14 @@ class CVimoDoc;
 class CClipboardOffer {
  public:
   // The document's shown bitmap, the part rcSource of it (its own pixels, top row 0) turned by
-  // nOrientation, and the file at path. FALSE, the clipboard as it was, when there is no memory
-  // for the picture or nothing could be drawn.
-  static BOOL CopyImage(CVimoDoc& doc, const RECT& rcSource, int nOrientation, const char* path);
+  // nOrientation, and the file at path. The picture is offered as a PNG made only when another
+  // program asks for it, from the bitmap's rows: those of the converted file, which the offer
+  // keeps open (so browsing on does not change what is pasted), or a copy of an animation's
+  // frame. No picture is held meanwhile, and no more than a band of it while it is made.
+  // FALSE, the clipboard as it was and the reason in *pstrReason (when given), when no picture
+  // is shown, memory runs out, or the picture is larger than a clipboard carries.
+  static BOOL CopyImage(CVimoDoc& doc, const RECT& rcSource, int nOrientation, const char* path,
+                        CString* pstrReason = nullptr);
   // The path's bytes as text.
   static BOOL CopyPath(const char* path);
-
- private:
-  // The upright picture as a packed 32-bit bitmap, top row first; NULL when it cannot be made.
-  static HGLOBAL DrawUpright(CVimoDoc& doc, const RECT& rcSource, int nOrientation);
 };

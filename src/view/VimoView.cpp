@@ -825,8 +825,9 @@ void CVimoView::OnSlideshowStep() {
 void CVimoView::OnEditCopy() {
   CLayout layout;
   if (!GetLayout(layout)) return;
-  if (!CClipboardOffer::CopyImage(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath()))
-    AfxMessageBox("cannot copy, out of memory\n" + ShownImagePath());
+  CString reason;
+  if (!CClipboardOffer::CopyImage(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath(), &reason))
+    AfxMessageBox("cannot copy, " + reason + "\n" + ShownImagePath());
 }
 
 void CVimoView::OnEditCopyPath() {
@@ -869,8 +870,11 @@ void CVimoView::OnImageSaveTurn() {
     case CLosslessTurn::Result::kNotWritten:
       AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
       return;
+    case CLosslessTurn::Result::kExifUnreadable:
+      AfxMessageBox("cannot turn, its EXIF block cannot be read safely, the file is unchanged\n" + path);
+      return;
     default:
-      // Damaged data, or an EXIF block that cannot be written back.
+      // Damaged data.
       AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
       return;
   }

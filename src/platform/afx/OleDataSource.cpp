@@ -2,20 +2,69 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QImage>
 #include <QCursor>
 #include <QDrag>
 #include <QMimeData>
 #include <QWidget>
 
-#include <climits>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "afx/QtBridge.h"
 #include "win32/GlobalMemory.h"
 
 namespace {
+
+// Registered formats are numbered from 0xC000, as the desktop's own registry numbers them.
+constexpr CLIPFORMAT kPngFormat = 0xC000;
+
+// The MIME type a registered format goes by; nullptr for none.
+const char* MimeTypeOf(CLIPFORMAT cfFormat) { return cfFormat == kPngFormat ? "image/png" : nullptr; }
+
+// A rendering kept in memory for the program that asked for it. It is written into large blocks
+// and put together once at the end, each block let go as soon as it is copied, so that it is held
+// about once: an array grown as the bytes come copies itself at each growth, and holds a large
+// rendering twice at the peak.
+class CRenderedFile : public CFile {
+ public:
+  void Write(const void* lpBuf, UINT nCount) override {
+    const char* bytes = static_cast<const char*>(lpBuf);
+    while (nCount > 0) {
+      if (m_blocks.empty() || m_blocks.back().size() == kBlockBytes) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(kBlockBytes);
+      }
+      std::vector<char>& block = m_blocks.back();
+      const UINT part = static_cast<UINT>(std::min<std::size_t>(nCount, kBlockBytes - block.size()));
+      block.insert(block.end(), bytes, bytes + part);
+      bytes += part;
+      nCount -= part;
+      m_nSize += part;
+    }
+  }
+  QByteArray Take() {
+    QByteArray whole(static_cast<qsizetype>(m_nSize), Qt::Uninitialized);
+    char* out = whole.data();
+    for (std::vector<char>& block : m_blocks) {
+      std::memcpy(out, block.data(), block.size());
+      out += block.size();
+      std::vector<char>().swap(block);
+    }
+    m_blocks.clear();
+    m_nSize = 0;
+    return whole;
+  }
+
+ private:
+  // As large as the C library's largest threshold for mapping a block of its own, so that each
+  // block goes back to the system when it is let go.
+  static constexpr std::size_t kBlockBytes = std::size_t{32} << 20;
+  std::vector<std::vector<char>> m_blocks;
+  std::size_t m_nSize = 0;
+};
 
 Qt::DropActions ToQt(DWORD effects) {
   Qt::DropActions actions;
@@ -38,12 +87,50 @@ DROPEFFECT FromQt(Qt::DropAction action) {
 
 }  // namespace
 
+// The clipboard's data while formats are rendered on request: it owns the data source that renders
+// them, and asks it each time another program asks for one of them.
+class CRenderingMimeData : public QMimeData {
+ public:
+  explicit CRenderingMimeData(std::unique_ptr<COleDataSource> pSource) : m_pSource(std::move(pSource)) {}
+
+  QStringList formats() const override {
+    QStringList types = QMimeData::formats();
+    for (const CLIPFORMAT cfFormat : m_pSource->m_delayed) types << QString::fromLatin1(MimeTypeOf(cfFormat));
+    return types;
+  }
+  bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+ protected:
+  QVariant retrieveData(const QString& type, QMetaType metaType) const override {
+    for (const CLIPFORMAT cfFormat : m_pSource->m_delayed) {
+      if (type != QLatin1String(MimeTypeOf(cfFormat))) continue;
+      FORMATETC format;
+      format.cfFormat = cfFormat;
+      CRenderedFile file;
+      try {
+        if (!m_pSource->OnRenderFileData(&format, &file)) return QVariant();
+        return QVariant(file.Take());
+      } catch (const std::bad_alloc&) {
+        return QVariant();
+      }
+    }
+    return QMimeData::retrieveData(type, metaType);
+  }
+
+ private:
+  std::unique_ptr<COleDataSource> m_pSource;
+};
+
+CLIPFORMAT RegisterClipboardFormat(LPCSTR lpszFormat) {
+  return lpszFormat != nullptr && std::strcmp(lpszFormat, "PNG") == 0 ? kPngFormat : 0;
+}
+
 COleDataSource::DragDropHook COleDataSource::s_testDragHook;
 
 COleDataSource::~COleDataSource() { Empty(); }
 
 void COleDataSource::CacheGlobalData(CLIPFORMAT cfFormat, HGLOBAL hGlobal, FORMATETC* /*lpFormatEtc*/) {
-  HGLOBAL* pSlot = cfFormat == CF_HDROP ? &m_hDrop : cfFormat == CF_DIB ? &m_hDib : cfFormat == CF_TEXT ? &m_hText : nullptr;
+  HGLOBAL* pSlot = cfFormat == CF_HDROP ? &m_hDrop : cfFormat == CF_TEXT ? &m_hText : nullptr;
   if (pSlot == nullptr) {
     GlobalFree(hGlobal);  // a format not offered; the block is ours all the same
     return;
@@ -52,39 +139,26 @@ void COleDataSource::CacheGlobalData(CLIPFORMAT cfFormat, HGLOBAL hGlobal, FORMA
   *pSlot = hGlobal;
 }
 
+void COleDataSource::DelayRenderFileData(CLIPFORMAT cfFormat, FORMATETC* /*lpFormatEtc*/) {
+  if (MimeTypeOf(cfFormat) != nullptr && std::find(m_delayed.begin(), m_delayed.end(), cfFormat) == m_delayed.end())
+    m_delayed.push_back(cfFormat);
+}
+
+BOOL COleDataSource::OnRenderFileData(FORMATETC* /*lpFormatEtc*/, CFile* /*pFile*/) { return FALSE; }
+
 void COleDataSource::Empty() {
-  for (HGLOBAL* pSlot : {&m_hDrop, &m_hDib, &m_hText}) {
+  FreeCachedData();
+  m_delayed.clear();
+}
+
+void COleDataSource::FreeCachedData() {
+  for (HGLOBAL* pSlot : {&m_hDrop, &m_hText}) {
     if (*pSlot != nullptr) GlobalFree(*pSlot);
     *pSlot = nullptr;
   }
 }
 
 namespace {
-
-// A packed 24- or 32-bit uncompressed bitmap as an image; a null image for anything else.
-QImage ImageOfDib(HGLOBAL hDib) {
-  const std::size_t size = GlobalSize(hDib);
-  if (size < sizeof(BITMAPINFOHEADER)) return QImage();
-  const auto* bytes = static_cast<const BYTE*>(GlobalLock(hDib));
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, bytes, sizeof(header));
-  const std::uint64_t width = header.biWidth > 0 ? static_cast<std::uint64_t>(header.biWidth) : 0;
-  const std::uint64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
-  const int bytesPerPixel = header.biBitCount / 8;
-  const std::uint64_t stride = (width * static_cast<std::uint64_t>(header.biBitCount) + 31) / 32 * 4;
-  QImage image;
-  if (header.biSize >= sizeof(BITMAPINFOHEADER) && header.biCompression == BI_RGB && (bytesPerPixel == 3 || bytesPerPixel == 4) &&
-      width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX && header.biSize + stride * height <= size)
-    image = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  for (int y = 0; y < image.height(); ++y) {
-    const std::uint64_t stored = header.biHeight < 0 ? static_cast<std::uint64_t>(y) : height - 1 - static_cast<std::uint64_t>(y);
-    const BYTE* row = bytes + header.biSize + stored * stride;
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x, row += bytesPerPixel) line[x] = qRgb(row[2], row[1], row[0]);
-  }
-  GlobalUnlock(hDib);
-  return image;
-}
 
 // The bytes of a CF_TEXT block, up to its NUL.
 QByteArray TextOfBlock(HGLOBAL hText) {
@@ -99,17 +173,16 @@ QByteArray TextOfBlock(HGLOBAL hText) {
 }  // namespace
 
 BOOL COleDataSource::SetClipboard() {
-  auto data = std::make_unique<QMimeData>();
+  // Formats rendered later need their renderer: the clipboard's data takes this data source.
+  std::unique_ptr<QMimeData> data;
+  if (m_delayed.empty()) data = std::make_unique<QMimeData>();
+  else data = std::make_unique<CRenderingMimeData>(std::unique_ptr<COleDataSource>(this));
   if (m_hDrop != nullptr) {
     const std::vector<std::string> files = FilesOfDropBlock(m_hDrop);
     if (!files.empty()) {
       data->setData(QStringLiteral("text/uri-list"), AfxUriListOfFiles(files));
       data->setData(QStringLiteral("x-special/gnome-copied-files"), AfxCopiedFilesOf(files));
     }
-  }
-  if (m_hDib != nullptr) {
-    const QImage image = ImageOfDib(m_hDib);
-    if (!image.isNull()) data->setImageData(image);
   }
   if (m_hText != nullptr) {
     // Qt's Wayland clipboard sends text/plain as UTF-8 made from the text, so bytes that are not
@@ -119,7 +192,7 @@ BOOL COleDataSource::SetClipboard() {
     data->setText(AfxToQString(text.constData(), static_cast<std::size_t>(text.size())));
     if (AfxEncodingOf(text.constData()) != AfxTextEncoding::Utf8) data->setData(QStringLiteral("text/plain;charset=unknown-8bit"), text);
   }
-  Empty();
+  FreeCachedData();
   if (data->formats().isEmpty()) return FALSE;
   QGuiApplication::clipboard()->setMimeData(data.release());  // the clipboard owns it now
   return TRUE;

@@ -20,6 +20,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -464,6 +465,61 @@ std::string CreateFreshFile(const std::string& folder, const char* suffix) {
   close(fd);
   return templ;
 }
+
+std::string FollowLinks(const char* path) {
+  constexpr int kMostLinks = 40;  // as the kernel allows in one path
+  std::string current = path != nullptr ? path : "";
+  for (int link = 0; link < kMostLinks; ++link) {
+    struct stat info {};
+    if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string named(PATH_MAX, '\0');
+    const ssize_t length = readlink(current.c_str(), named.data(), named.size());
+    if (length < 0) return {};
+    named.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = current.rfind('/');
+    current = named[0] == '/' || slash == std::string::npos ? named : current.substr(0, slash + 1) + named;
+  }
+  errno = ELOOP;
+  return {};
+}
+
+std::string CreateFreshFileFor(const std::string& target) {
+  struct stat info {};
+  const bool exists = stat(target.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    errno = ENXIO;
+    return {};
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = target.substr(folder.size());
+  const std::size_t dot = name.rfind('.');
+  const std::string endings[] = {"-" + name, dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot)};
+  static thread_local std::mt19937 random{std::random_device{}()};
+  constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (const std::string& ending : endings) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string fresh = folder + ".new-";
+      for (int i = 0; i < 6; ++i) fresh += kLetters[random() % (sizeof(kLetters) - 1)];
+      fresh += ending;
+      // A new file's mode is left to the umask; an existing file's is copied as it is.
+      const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd < 0 && errno == ENAMETOOLONG) break;
+      if (fd < 0) return {};
+      const bool made = (!exists || fchmod(fd, info.st_mode & 07777) == 0) & (close(fd) == 0);
+      if (made) return fresh;
+      const int error = errno;
+      unlink(fresh.c_str());
+      errno = error;
+      return {};
+    }
+  }
+  if (errno != ENAMETOOLONG) errno = EEXIST;
+  return {};
+}
+
+void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
 
 std::uint64_t FreeBytesAt(const char* path) {
   struct statvfs info {};

@@ -99,6 +99,23 @@ std::FILE* OpenRegularFile(const char* path);
 // completely before renaming it over its real name.
 std::string CreateFreshFile(const std::string& folder, const char* suffix);
 
+// The file path names once its symlinks are followed (a relative link read from its own folder):
+// where a new version of it is to be renamed, so that a link stays a link and the file it names
+// is replaced. path itself when it is no symlink, or names nothing yet; for a link to nothing,
+// the path it names. Empty, with errno ELOOP, for a chain of links that does not end.
+std::string FollowLinks(const char* path);
+
+// Creates a fresh, empty file beside target (a path as FollowLinks gives it) for a new version of
+// it, written whole and then renamed over it: with target's mode when target is a regular file,
+// else with a new file's (0666 less the umask). Its name ends with "-" and target's name, or with
+// target's extension only where that would be too long a name. Returns its path; empty, with
+// errno saying why, when none can be made (ENXIO: target exists and is no regular file).
+std::string CreateFreshFileFor(const std::string& target);
+
+// From now on a write past the file-size limit (RLIMIT_FSIZE) fails with EFBIG, as a full disk
+// does, instead of ending the process with half a file written.
+void IgnoreFileSizeSignal();
+
 // The bytes this process may still write on the file system that holds path (an existing file
 // or folder); UINT64_MAX when that cannot be told, so that a caller never refuses for lack of it.
 std::uint64_t FreeBytesAt(const char* path);
