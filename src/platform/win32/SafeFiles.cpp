@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 
+#include "posix/RegularFile.h"
+
 namespace vimo::platform {
 namespace {
 
@@ -27,18 +29,6 @@ std::string SiblingName(const std::string& path) {
   return folder + "." + name + "." + unique;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = write(fd, bytes.data(), bytes.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return true;
-}
-
 }  // namespace
 
 bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode) {
@@ -53,7 +43,7 @@ bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned ne
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool written = WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && fsync(fd) == 0;
+  bool written = vimo::posix::WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (written && rename(sibling.c_str(), path) == 0) return true;
   const int error = errno;  // the caller learns why, not what the clean-up said
