@@ -1,6 +1,6 @@
 // The desktop's shared thumbnail cache as file managers keep it: the names other programs
-// compute (checked against Python's URI quoting and MD5), thumbnails that are used as they are or
-// made again, and a cache that cannot be written.
+// compute (checked against Python's URI quoting and MD5), thumbnails GLib accepts, thumbnails
+// that are used as they are or made again, and a cache that cannot be written.
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -31,6 +31,16 @@ std::pair<std::string, std::string> OtherProgramsName(const fs::path& path) {
        path.string()});
   const std::vector<std::string> lines = LinesOf(result.out);
   return lines.size() >= 2 ? std::make_pair(lines[0], lines[1]) : std::make_pair(std::string(), std::string());
+}
+
+// What GLib, and with it every GNOME program, makes of the file's thumbnail: "TRUE" when valid.
+std::string GlibSaysValid(const fs::path& path) {
+  const RunResult result = RunProgram({"gio", "info", "-a", "thumbnail::is-valid", path.string()});
+  const std::string key = "thumbnail::is-valid: ";
+  for (const std::string& line : LinesOf(result.out)) {
+    if (const std::size_t at = line.find(key); at != std::string::npos) return line.substr(at + key.size());
+  }
+  return "no thumbnail found: " + result.err;
 }
 
 QImage ReadPng(const fs::path& path) {
@@ -95,6 +105,7 @@ TEST_F(ThumbnailCacheTest, NamesThumbnailsAsOtherProgramsDoWhateverBytesTheNameH
     struct stat info {};
     stat(Cached("normal", cacheName).c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(GlibSaysValid(photo), "TRUE") << "keys GLib cannot read (a long text compressed)";
   }
   struct stat folder {};
   stat((m_home / "thumbnails" / "normal").c_str(), &folder);

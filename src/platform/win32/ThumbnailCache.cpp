@@ -4,13 +4,16 @@
 #include <QCryptographicHash>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csetjmp>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -120,16 +123,75 @@ QImage WithoutUnusedAlpha(const QImage& picture) {
   return image.convertToFormat(QImage::Format_RGB888);
 }
 
+// ---- The PNG writer --------------------------------------------------------------------------
+// Qt's writer stores a text of 40 characters or more compressed (zTXt), which GLib's check of a
+// thumbnail, and with it every GNOME program, does not read: the keys are written by libpng.
+
 using PngKeys = std::vector<std::pair<const char*, std::string>>;
 
-// The picture as a PNG with the keys. Empty when it could not be made.
+struct PngWriter {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngWriter() { png_destroy_write_struct(&png, &info); }
+};
+
+[[noreturn]] void PngFailed(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
+void PngWarned(png_structp /*png*/, png_const_charp /*message*/) {}
+
+void PngAppend(png_structp png, png_bytep data, png_size_t size) {
+  bool full = false;
+  try {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), size);
+  } catch (const std::bad_alloc&) {
+    full = true;
+  }
+  if (full) png_error(png, "no memory");  // out of the handler first: the jump would skip its end
+}
+
+void PngFlush(png_structp /*png*/) {}
+
+// Writes the image (RGB888 or RGBA8888) and texts into bytes; false on a libpng error. Nothing
+// here needs destroying, so that libpng's jump out of it skips nothing.
+bool WritePng(const PngWriter& writer, const QImage& image, std::vector<png_text>& texts, std::vector<png_bytep>& rows,
+              std::string& bytes) {
+  if (setjmp(png_jmpbuf(writer.png)) != 0) return false;
+  const bool alpha = image.format() == QImage::Format_RGBA8888;
+  png_set_write_fn(writer.png, &bytes, &PngAppend, &PngFlush);
+  png_set_IHDR(writer.png, writer.info, static_cast<png_uint_32>(image.width()), static_cast<png_uint_32>(image.height()), 8,
+               alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_text(writer.png, writer.info, texts.data(), static_cast<int>(texts.size()));
+  png_write_info(writer.png, writer.info);
+  png_write_image(writer.png, rows.data());
+  png_write_end(writer.png, writer.info);
+  return true;
+}
+
+// The picture as a PNG with the keys before its pixels: as tEXt where the value is ASCII (all the
+// standard's keys), else as uncompressed iTXt (UTF-8). Empty when it could not be made.
 std::string EncodedPng(const QImage& picture, const PngKeys& keys) {
-  QImage keyed = WithoutUnusedAlpha(picture);
-  for (const auto& [key, value] : keys) keyed.setText(key, QString::fromStdString(value));
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  if (!buffer.open(QIODevice::WriteOnly) || !QImageWriter(&buffer, "png").write(keyed)) return {};
-  return bytes.toStdString();
+  const QImage image = WithoutUnusedAlpha(picture);
+  std::vector<png_bytep> rows(static_cast<std::size_t>(image.height()));
+  for (int y = 0; y < image.height(); ++y)
+    rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(image.constScanLine(y));  // libpng only reads them
+  std::vector<png_text> texts(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::string& value = keys[i].second;
+    const bool ascii =
+        std::all_of(value.begin(), value.end(), [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
+    texts[i].compression = ascii ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
+    texts[i].key = const_cast<png_charp>(keys[i].first);
+    texts[i].text = const_cast<png_charp>(value.c_str());
+    texts[i].text_length = ascii ? value.size() : 0;
+    texts[i].itxt_length = ascii ? 0 : value.size();
+  }
+  PngWriter writer;
+  writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &PngFailed, &PngWarned);
+  if (writer.png == nullptr) return {};
+  writer.info = png_create_info_struct(writer.png);
+  std::string bytes;
+  if (image.isNull() || writer.info == nullptr || !WritePng(writer, image, texts, rows, bytes)) return {};
+  return bytes;
 }
 
 }  // namespace

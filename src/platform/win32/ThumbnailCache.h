@@ -5,11 +5,12 @@
 // Thumbnails live in $XDG_CACHE_HOME/thumbnails/ (else ~/.cache/thumbnails/): in normal/ (at most
 // 128 pixels a side), large/ (256), x-large/ (512) and xx-large/ (1024), each a PNG named by the
 // MD5 of the file's URI, holding the URI and the file's modification time (Thumb::URI,
-// Thumb::MTime), its size (Thumb::Size) and the maker (Software). A thumbnail whose time differs
-// from the file's is made again. Files that give no picture are recorded under fail/ in the
-// maker's own folder, so that they are not tried again until they change. New thumbnails are
-// written under a temporary name and renamed into place, mode 0600, in folders made 0700. A cache
-// that cannot be written still gives what it holds; nothing is written then.
+// Thumb::MTime), its size (Thumb::Size) and the maker (Software), as plain tEXt chunks, which is
+// what every reader of the cache reads. A thumbnail whose time differs from the file's is made
+// again. Files that give no picture are recorded under fail/ in the maker's own folder, so that
+// they are not tried again until they change. New thumbnails are written under a temporary name
+// and renamed into place, mode 0600, in folders made 0700. A cache that cannot be written still
+// gives what it holds; nothing is written then.
 //
 // The store makes nothing and keeps no state: its functions may be called on any thread.
 #pragma once
