@@ -15,6 +15,7 @@
 #include "support/ImageFixtures.h"
 #include "support/ui/ScreenViewer.h"
 #include "view/ThumbnailMaker.h"
+#include "win32/ThumbnailCache.h"
 
 using namespace vimo::test;
 namespace fs = std::filesystem;
@@ -214,9 +215,11 @@ TEST_F(ThumbnailCacheTest, AFileWithoutAPictureIsRecordedWithItsReasonAndForgott
   EXPECT_GT(qRed(large.pixel(64, 250)), 200) << "the yellow half, right in the file, is at the bottom upright";
   Thumbnail(photo, 128);
   ASSERT_TRUE(fs::exists(Cached("normal", OtherProgramsName(photo).second)));
-  CThumbnailMaker::ForgetFile(photo.c_str());
+  CThumbnailCache::ForgetFile(photo.c_str());
   EXPECT_FALSE(fs::exists(Cached("normal", OtherProgramsName(photo).second)));
   EXPECT_FALSE(fs::exists(Cached("large", OtherProgramsName(photo).second)));
+  CThumbnailCache::ForgetFile(broken.c_str());
+  EXPECT_FALSE(fs::exists(m_home / "thumbnails" / "fail" / "vimo-3.2" / cacheName)) << "its record of failure stayed";
 }
 
 }  // namespace

@@ -287,5 +287,3 @@ void CThumbnailMaker::AnnounceAgain(HWND hWnd, UINT /*uMsg*/, UINT_PTR nIDEvent,
   pWnd->KillTimer(nIDEvent);
   pWnd->PostMessage(static_cast<UINT>(nIDEvent));
 }
-
-void CThumbnailMaker::ForgetFile(const char* path) { CThumbnailCache(kVimoInCache).ForgetFile(path); }

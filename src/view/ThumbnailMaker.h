@@ -60,10 +60,6 @@ class CThumbnailMaker {
   // made or delivered afterwards. For the owner's end, before what the provider uses goes.
   void Close();
 
-  // Removes the file's thumbnails of every size, and this program's record of failure, from the
-  // cache: for a file whose picture changed while its time did not.
-  static void ForgetFile(const char* path);
-
  private:
   struct CState;
   static UINT RunProc(LPVOID pParam);

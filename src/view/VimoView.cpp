@@ -15,10 +15,10 @@
 #include "view/GiftMailJob.h"
 #include "view/GiftSettingsDlg.h"
 #include "view/Orientation.h"
-#include "view/ThumbnailMaker.h"
 #include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
 #include "win32/ProcessWatch.h"
+#include "win32/ThumbnailCache.h"
 #include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
@@ -875,7 +875,7 @@ void CVimoView::OnImageSaveTurn() {
       return;
   }
   // Its thumbnails in the desktop's cache show the old turn: they go, and are made again.
-  CThumbnailMaker::ForgetFile(path);
+  CThumbnailCache::ForgetFile(path);
 
   // The converted file is not made again: it is shown turned as the file is now, and cut to
   // what the file kept.

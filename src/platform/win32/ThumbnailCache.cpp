@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -257,10 +260,17 @@ BOOL CThumbnailCache::Write(const std::string& folder, const CEntry& entry, cons
              : FALSE;
 }
 
-void CThumbnailCache::ForgetFile(const char* path) const {
+void CThumbnailCache::ForgetFile(const char* path) {
   const std::string root = CacheRoot();
   if (path == nullptr || root.empty()) return;
   const std::string name = CacheName(FileUri(vimo::platform::FullPath(path)));
   for (const CacheSize& size : kSizes) unlink((root + "/" + size.folder + "/" + name).c_str());
-  unlink((root + "/fail/" + m_maker.lpszFailFolder + "/" + name).c_str());
+  const std::unique_ptr<DIR, int (*)(DIR*)> fail(opendir((root + "/fail").c_str()), &closedir);
+  if (fail == nullptr) return;
+  while (const dirent* entry = readdir(fail.get())) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    // A maker's own folder, never one a link leads to.
+    const UniqueFd maker(openat(dirfd(fail.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (maker.valid()) unlinkat(maker.get(), name.c_str(), 0);
+  }
 }

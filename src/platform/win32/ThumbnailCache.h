@@ -58,9 +58,9 @@ class CThumbnailCache {
   // Records that the file Find looked up gave no picture, and why.
   BOOL PutFailure(const CEntry& entry, const CString& strReason) const;
 
-  // Removes the file's thumbnails of every size, and the maker's record of failure, from the
-  // cache: for a file whose picture changed while its time did not.
-  void ForgetFile(const char* path) const;
+  // Removes the file's thumbnails of every size, and every maker's record of failure, from the
+  // cache: for a file whose picture changed while its time did not (others may read it now).
+  static void ForgetFile(const char* path);
 
  private:
   BOOL Write(const std::string& folder, const CEntry& entry, const CBitmap& picture, const CString& strReason) const;
