@@ -48,7 +48,8 @@ struct CThumbnailMaker::CState {
     CBitmap picture;
   };
 
-  // Makes the first of wanted, with lock held; written to the cache or held back, delivered.
+  // A maker's loop, until stop: takes the first of wanted, makes it with the lock released, writes
+  // it to the cache or holds it back, and delivers it.
   void Run();
   bool HasWork() const { return stop || !wanted.empty() || !unwritten.empty(); }
   // Writes those held back and write, if any, with the lock released meanwhile.
