@@ -1,6 +1,6 @@
 // The desktop's shared thumbnail cache as file managers keep it: the names other programs
-// compute (checked against Python's URI quoting and MD5), thumbnails that are used as they are or
-// made again, and a cache that cannot be written.
+// compute (checked against Python's URI quoting and MD5), thumbnails GLib accepts, thumbnails
+// that are used as they are or made again, and a cache that cannot be written.
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -14,6 +14,7 @@
 #include "convert/MakeThumbnail.h"
 #include "support/ImageFixtures.h"
 #include "support/ui/ScreenViewer.h"
+#include "view/ThumbnailMaker.h"
 #include "win32/ThumbnailCache.h"
 
 using namespace vimo::test;
@@ -31,6 +32,16 @@ std::pair<std::string, std::string> OtherProgramsName(const fs::path& path) {
        path.string()});
   const std::vector<std::string> lines = LinesOf(result.out);
   return lines.size() >= 2 ? std::make_pair(lines[0], lines[1]) : std::make_pair(std::string(), std::string());
+}
+
+// What GLib, and with it every GNOME program, makes of the file's thumbnail: "TRUE" when valid.
+std::string GlibSaysValid(const fs::path& path) {
+  const RunResult result = RunProgram({"gio", "info", "-a", "thumbnail::is-valid", path.string()});
+  const std::string key = "thumbnail::is-valid: ";
+  for (const std::string& line : LinesOf(result.out)) {
+    if (const std::size_t at = line.find(key); at != std::string::npos) return line.substr(at + key.size());
+  }
+  return "no thumbnail found: " + result.err;
 }
 
 QImage ReadPng(const fs::path& path) {
@@ -52,18 +63,14 @@ class ThumbnailCacheTest : public ::testing::Test {
  protected:
   ThumbnailCacheTest() : m_cacheHome("XDG_CACHE_HOME", m_home.Path().c_str()) {}
 
-  // The thumbnail of path at cx pixels as the service delivers it.
-  CThumbnailCache::CThumbnail Thumbnail(const fs::path& path, UINT cx = 128) {
-    CThumbnailCache cache(1);
-    cache.SetProvider(&MakeThumbnail);
-    cache.Request({CString(path.string())}, 1, cx);
-    std::vector<CThumbnailCache::CThumbnail> ready;
-    EXPECT_TRUE(WaitUntil([&] {
-      cache.WaitForReady(1000);
-      ready = cache.TakeReady();
-      return !ready.empty();
-    }));
-    return ready.empty() ? CThumbnailCache::CThumbnail{} : ready.front();
+  // The thumbnail of path at cx pixels as the maker delivers it.
+  CThumbnailMaker::CThumbnail Thumbnail(const fs::path& path, UINT cx = 128) {
+    CThumbnailMaker maker(1);
+    maker.SetProvider(&MakeThumbnail);
+    maker.Request({CString(path.string())}, 1, cx);
+    std::vector<CThumbnailMaker::CThumbnail> ready;
+    EXPECT_TRUE(WaitUntil([&] { return !(ready = maker.TakeReady()).empty(); }));
+    return ready.empty() ? CThumbnailMaker::CThumbnail{} : ready.front();
   }
   fs::path Cached(const std::string& folder, const std::string& name) const { return m_home / "thumbnails" / folder / name; }
   static long long MTime(const fs::path& path) {
@@ -86,7 +93,7 @@ TEST_F(ThumbnailCacheTest, NamesThumbnailsAsOtherProgramsDoWhateverBytesTheNameH
     MakeJpeg(photo, "#3070c0");
     const auto [uri, cacheName] = OtherProgramsName(photo);
     ASSERT_FALSE(cacheName.empty());
-    const CThumbnailCache::CThumbnail thumbnail = Thumbnail(photo);
+    const CThumbnailMaker::CThumbnail thumbnail = Thumbnail(photo);
     EXPECT_FALSE(thumbnail.bitmap.IsEmpty()) << thumbnail.strReason;
     EXPECT_EQ(thumbnail.bitmap.GetSize().cx, 128);
     EXPECT_EQ(thumbnail.bitmap.GetSize().cy, 64);
@@ -99,6 +106,7 @@ TEST_F(ThumbnailCacheTest, NamesThumbnailsAsOtherProgramsDoWhateverBytesTheNameH
     struct stat info {};
     stat(Cached("normal", cacheName).c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(GlibSaysValid(photo), "TRUE") << "keys GLib cannot read (a long text compressed)";
   }
   struct stat folder {};
   stat((m_home / "thumbnails" / "normal").c_str(), &folder);
@@ -141,7 +149,7 @@ TEST_F(ThumbnailCacheTest, UsesACurrentThumbnailAsItIsAndMakesAStaleOrBrokenOneA
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     c.before();
-    const CThumbnailCache::CThumbnail thumbnail = Thumbnail(photo, 256);
+    const CThumbnailMaker::CThumbnail thumbnail = Thumbnail(photo, 256);
     ASSERT_FALSE(thumbnail.bitmap.IsEmpty());
     const QImage png = ReadPng(cached);
     ASSERT_FALSE(png.isNull());
@@ -159,14 +167,11 @@ TEST_F(ThumbnailCacheTest, EveryThumbnailOfAScreenfulIsInTheCacheOnceTheLastArri
     MakeJpeg(m_photos / name, "#808080");
     paths.emplace_back((m_photos / name).string());
   }
-  CThumbnailCache cache(1);
-  cache.SetProvider(&MakeThumbnail);
-  cache.Request(paths, paths.size(), 128);
+  CThumbnailMaker maker(1);
+  maker.SetProvider(&MakeThumbnail);
+  maker.Request(paths, paths.size(), 128);
   std::size_t delivered = 0;
-  ASSERT_TRUE(WaitUntil([&] {
-    cache.WaitForReady(1000);
-    return (delivered += cache.TakeReady().size()) == paths.size();
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return (delivered += maker.TakeReady().size()) == paths.size(); }));
   for (const CString& path : paths) EXPECT_TRUE(fs::exists(Cached("normal", OtherProgramsName(path.str()).second))) << path.str();
 }
 
@@ -179,7 +184,7 @@ TEST_F(ThumbnailCacheTest, ACacheThatCannotBeWrittenStillGivesThumbnailsAndGetsN
     // Root may write into any folder: a file size limit of 0 bytes stands in for the mode.
     std::optional<FileSizeLimit> noWrites;
     if (geteuid() == 0) noWrites.emplace(0);
-    const CThumbnailCache::CThumbnail thumbnail = Thumbnail(photo);
+    const CThumbnailMaker::CThumbnail thumbnail = Thumbnail(photo);
     EXPECT_FALSE(thumbnail.bitmap.IsEmpty()) << thumbnail.strReason;
   }
   fs::permissions(m_home / "thumbnails" / "normal", fs::perms::owner_all);
@@ -190,7 +195,7 @@ TEST_F(ThumbnailCacheTest, AFileWithoutAPictureIsRecordedWithItsReasonAndForgott
   const fs::path broken = m_photos / "broken.jpg";
   WriteText(broken, "\xFF\xD8\xFF this is no photo");
   const auto [uri, cacheName] = OtherProgramsName(broken);
-  CThumbnailCache::CThumbnail thumbnail = Thumbnail(broken);
+  CThumbnailMaker::CThumbnail thumbnail = Thumbnail(broken);
   EXPECT_TRUE(thumbnail.bitmap.IsEmpty());
   EXPECT_FALSE(thumbnail.strReason.IsEmpty());
   const QImage record = ReadPng(m_home / "thumbnails" / "fail" / "vimo-3.2" / cacheName);
@@ -202,7 +207,7 @@ TEST_F(ThumbnailCacheTest, AFileWithoutAPictureIsRecordedWithItsReasonAndForgott
   const fs::path photo = m_photos / "sideways.jpg";
   MakeJpeg(photo, "#3070c0", "#f0c020");
   WriteFile(photo, WithExifOrientation(ReadFile(photo), 6));
-  const CThumbnailCache::CThumbnail upright = Thumbnail(photo, 256);
+  const CThumbnailMaker::CThumbnail upright = Thumbnail(photo, 256);
   EXPECT_EQ(upright.bitmap.GetSize().cx, 128);
   EXPECT_EQ(upright.bitmap.GetSize().cy, 256);
   const QImage large = ReadPng(Cached("large", OtherProgramsName(photo).second));
@@ -213,6 +218,8 @@ TEST_F(ThumbnailCacheTest, AFileWithoutAPictureIsRecordedWithItsReasonAndForgott
   CThumbnailCache::ForgetFile(photo.c_str());
   EXPECT_FALSE(fs::exists(Cached("normal", OtherProgramsName(photo).second)));
   EXPECT_FALSE(fs::exists(Cached("large", OtherProgramsName(photo).second)));
+  CThumbnailCache::ForgetFile(broken.c_str());
+  EXPECT_FALSE(fs::exists(m_home / "thumbnails" / "fail" / "vimo-3.2" / cacheName)) << "its record of failure stayed";
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// The program's thumbnail provider: the picture of an image file for a thumbnail, as the shell's
-// thumbnail service asks for it (win32/ThumbnailCache.h).
+// The program's thumbnail provider: the picture of an image file for a thumbnail, as the thumbnail
+// maker asks for it (view/ThumbnailMaker.h).
 #pragma once
 
-#include "win32/ThumbnailCache.h"
+#include "win32/ThumbnailPicture.h"
 
 // Makes the picture for a thumbnail of cx pixels of the image file at path, cheaply: a JPEG is
 // decoded reduced while it is read (to a half, a quarter or an eighth, the smallest that still

@@ -24,19 +24,19 @@ bool IsConverting() { return CMultiThread::IsConverting() != FALSE; }
 }  // namespace
 
 CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield)
-    : m_cache(nThreads, bYield), m_bMakeAll(bMakeAll) {
-  m_cache.SetProvider(&MakeThumbnail);
-  if (bYield) m_cache.SetHold(&IsConverting);
+    : m_maker(nThreads, bYield), m_bMakeAll(bMakeAll) {
+  m_maker.SetProvider(&MakeThumbnail);
+  if (bYield) m_maker.SetHold(&IsConverting);
 }
 
 void CThumbnailList::Stop() {
-  m_cache.Request({}, 0, static_cast<UINT>(m_cx));
+  m_maker.Request({}, 0, static_cast<UINT>(m_cx));
   m_nFrom = m_nTo = -1;
 }
 
 void CThumbnailList::Create(CListCtrl* pList, CWnd* pNotify, int cx) {
   m_pList = pList;
-  m_cache.SetNotifyWindow(pNotify->m_hWnd, WM_THUMBNAILS_READY);
+  m_maker.SetNotifyWindow(pNotify->m_hWnd, WM_THUMBNAILS_READY);
   SetSize(cx);
 }
 
@@ -144,7 +144,7 @@ void CThumbnailList::RequestAround() {
     for (int i = last + 1; i < count; ++i) wanted.push_back(PathOf(i));
     for (int i = 0; i < first; ++i) wanted.push_back(PathOf(i));
   }
-  m_cache.Request(wanted, nShown, static_cast<UINT>(m_cx), nOnScreen);
+  m_maker.Request(wanted, nShown, static_cast<UINT>(m_cx), nOnScreen);
 }
 
 int CThumbnailList::PlaceFor(const CString& path) {
@@ -164,7 +164,7 @@ void CThumbnailList::FreePlace(std::size_t place) {
 
 void CThumbnailList::OnThumbnailsReady() {
   if (m_pDoc == nullptr || m_pList == nullptr) return;
-  for (CThumbnailCache::CThumbnail& thumbnail : m_cache.TakeReady()) {
+  for (CThumbnailMaker::CThumbnail& thumbnail : m_maker.TakeReady()) {
     // One asked for at another size, or for an item no longer near the screen, is not kept.
     if (thumbnail.cx != static_cast<UINT>(m_cx) || m_placeOf.count(thumbnail.strPath.str()) != 0) continue;
     const CString name = thumbnail.strPath.Mid(thumbnail.strPath.ReverseFind('/') + 1);

@@ -1,5 +1,5 @@
 // The thumbnails a list control shows of the browsed images (the grid's, the film strip's): asked
-// of the shell's thumbnail service for the items on screen first, kept in the list's image list
+// of the thumbnail maker for the items on screen first, kept in the list's image list
 // only for the items on screen and a screenful either side, so that memory stays the same however
 // many images the folder holds.
 #pragma once
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "afx/ListCtrl.h"
-#include "win32/ThumbnailCache.h"
+#include "view/ThumbnailMaker.h"
 
 class CVimoDoc;
 
@@ -43,19 +43,19 @@ class CThumbnailList {
   // Nothing more is begun until the items on screen are told again (the list was hidden).
   void Stop();
   // Nothing more is made at all: the threads have ended (the window's end).
-  void Close() { m_cache.Close(); }
+  void Close() { m_maker.Close(); }
 
  private:
   void GetDispInfo(LVITEM& item) const;
   void GetInfoTip(NMLVGETINFOTIP& tip) const;
   void OnCacheHint(int iFrom, int iTo);
-  // Asks the service for what the items around the screen lack, then (bMakeAll) the rest.
+  // Asks the maker for what the items around the screen lack, then (bMakeAll) the rest.
   void RequestAround();
   int PlaceFor(const CString& path);
   // The picture in place goes, and the place is free for another.
   void FreePlace(std::size_t place);
 
-  CThumbnailCache m_cache;
+  CThumbnailMaker m_maker;
   CImageList m_images;
   CListCtrl* m_pList = nullptr;
   CVimoDoc* m_pDoc = nullptr;

@@ -320,14 +320,15 @@ int CWnd::OnCreate(LPCREATESTRUCT /*lpCreateStruct*/) { return static_cast<int>(
 void CWnd::OnDestroy() { Default(); }
 void CWnd::OnClose() { Default(); }
 
-UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer) {
   if (m_pWidget == nullptr) return 0;
   QTimer*& pTimer = m_timers[nIDEvent];
-  if (pTimer == nullptr) {
-    pTimer = new QTimer(m_pWidget);  // the widget's child: it goes with the window
-    QObject::connect(pTimer, &QTimer::timeout, pTimer,
-                     [this, nIDEvent] { WindowProc(WM_TIMER, static_cast<WPARAM>(nIDEvent), 0); });
-  }
+  if (pTimer == nullptr) pTimer = new QTimer(m_pWidget);  // the widget's child: it goes with the window
+  pTimer->disconnect();
+  QObject::connect(pTimer, &QTimer::timeout, pTimer, [this, nIDEvent, lpfnTimer] {
+    if (lpfnTimer != nullptr) lpfnTimer(m_hWnd, WM_TIMER, nIDEvent, 0);
+    else WindowProc(WM_TIMER, static_cast<WPARAM>(nIDEvent), 0);
+  });
   pTimer->start(static_cast<int>(std::min<UINT>(nElapse, INT_MAX)));
   return nIDEvent;
 }

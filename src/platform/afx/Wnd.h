@@ -131,9 +131,11 @@ class CWnd : public CCmdTarget {
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
   // Sends WM_TIMER (wParam nIDEvent) to the window every nElapse milliseconds until KillTimer or
-  // the window's end; a timer of the same ID is restarted with the new period. Returns nIDEvent,
-  // 0 without a window. A window with no timer costs no wake-ups.
-  UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+  // the window's end; a timer of the same ID is restarted with the new period. With lpfnTimer,
+  // calls lpfnTimer(m_hWnd, WM_TIMER, nIDEvent, 0) on the window's thread instead, so that a
+  // helper of the window can keep a timer on it without a handler of its own there. Returns
+  // nIDEvent, 0 without a window. A window with no timer costs no wake-ups.
+  UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr);
   BOOL KillTimer(UINT_PTR nIDEvent);
 
   BOOL ShowWindow(int nCmdShow);

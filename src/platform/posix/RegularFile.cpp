@@ -58,4 +58,17 @@ std::uint64_t ReadFullyAt(int fd, iovec* iov, int count, std::uint64_t offset) {
   return total;
 }
 
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = write(fd, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;  // nothing taken and no reason given: it would never end
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
 }  // namespace vimo::posix

@@ -1,12 +1,13 @@
-// Opening a file for reading only when it is a regular file, and reading it at an offset. Shared
-// by the viewer's platform layer and the mail sender, so that both refuse the same files in the
-// same way.
+// Opening a file for reading only when it is a regular file, reading it at an offset, and
+// writing all of a buffer. Shared by the viewer's platform layer and the mail sender, so that both
+// refuse the same files in the same way.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/uio.h>
 
 #include <cstdint>
+#include <string_view>
 
 #include "posix/UniqueFd.h"
 
@@ -24,5 +25,9 @@ UniqueFd OpenRegularFd(const char* path, struct stat* info = nullptr);
 // or a read fails (interrupted reads are taken again); returns the bytes read. iov is used up on
 // the way.
 std::uint64_t ReadFullyAt(int fd, iovec* iov, int count, std::uint64_t offset);
+
+// Writes all of bytes to fd at its position, taking interrupted writes again; false, with errno
+// saying why, when a write fails (a part may have been written then).
+bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace vimo::posix

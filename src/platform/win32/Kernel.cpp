@@ -46,14 +46,7 @@ bool CopyAll(int from, int to) {
       if (errno == EINTR) continue;
       return false;
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(to, block.data() + done, static_cast<size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += put;
-    }
+    if (!vimo::posix::WriteAll(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) return false;
   }
 }
 

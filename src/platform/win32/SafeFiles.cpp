@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 
+#include "posix/RegularFile.h"
+
 namespace vimo::platform {
 namespace {
 
@@ -27,24 +29,12 @@ std::string SiblingName(const std::string& path) {
   return folder + "." + name + "." + unique;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = write(fd, bytes.data(), bytes.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return true;
-}
-
 }  // namespace
 
-bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode) {
+bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode, ReplaceOptions options) {
   if (path == nullptr || *path == '\0') return false;
   struct stat old {};
-  const bool keepMode = lstat(path, &old) == 0 && S_ISREG(old.st_mode);
+  const bool keepMode = !options.bNewMode && lstat(path, &old) == 0 && S_ISREG(old.st_mode);
   std::string sibling;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -53,7 +43,8 @@ bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned ne
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool written = WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && fsync(fd) == 0;
+  bool written = vimo::posix::WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) &&
+                 (!options.bFlush || fsync(fd) == 0);
   written = close(fd) == 0 && written;
   if (written && rename(sibling.c_str(), path) == 0) return true;
   const int error = errno;  // the caller learns why, not what the clean-up said

@@ -7,12 +7,22 @@
 
 namespace vimo::platform {
 
+// How ReplaceFileAtomically treats the file it replaces and the disk.
+struct ReplaceOptions {
+  // The new file gets newFileMode less the umask even where it replaces a file of another mode
+  // (a cache's files are private whoever wrote the one before).
+  bool bNewMode = false;
+  // The new file is flushed to the disk before the rename. A file that is made again when it is
+  // lost or broken (a cache's) goes without: a flush takes tens of milliseconds on a busy disk.
+  bool bFlush = true;
+};
+
 // Replaces the file at path with bytes: they are written to a new file beside it, flushed to
 // the disk and renamed over the old one, so readers see the old content or the new, never a
 // part. An existing regular file keeps its mode; a new file (or one that was a symlink, which
 // is replaced rather than followed) gets newFileMode less the umask. False, with the old file
 // left as it was, no new file behind and errno saying why, when any step fails.
-bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode);
+bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode, ReplaceOptions options = {});
 
 // Replaces the content of the existing regular file at path (a symlink is followed to the file it
 // names) as ReplaceFileAtomically does: the new bytes are written beside the file, flushed and

@@ -12,7 +12,9 @@
 #include <ctime>
 #include <string>
 
+#include "posix/RegularFile.h"
 #include "posix/UniqueFd.h"
+#include "win32/UserFolders.h"
 
 namespace vimo::platform {
 namespace {
@@ -131,25 +133,6 @@ TrashFolder VolumeTrash(const std::string& top) {
   return {std::move(own), base + "/" + name, error};
 }
 
-// The bytes of path with everything but the unreserved characters of a URL and '/' written as
-// %XX, so any byte a name holds comes back when read.
-std::string PercentEncoded(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (alphanumeric || (c != '\0' && std::strchr("/-_.!~*'()", c) != nullptr)) {
-      text += c;
-      continue;
-    }
-    text += '%';
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
-  }
-  return text;
-}
-
 std::string LocalTimeNow() {
   const std::time_t now = std::time(nullptr);
   struct tm local {};
@@ -172,17 +155,6 @@ std::string EntryName(const std::string& name, int n) {
   return stem + extension;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t written = write(fd, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Moves source (a real path, whose name is name) into trash, recording recorded as where it
 // came from: 0 with entry filled in, or errno's reason. The info file is written first under a
 // name that O_EXCL reserves; it goes again when the move fails.
@@ -192,7 +164,9 @@ int MoveInto(const TrashFolder& trash, const std::string& source, const std::str
   if (!info.valid()) return errno;
   const UniqueFd files = OpenOwnFolder(trash.fd.get(), "files", false);
   if (!files.valid()) return errno;
-  const std::string text = "[Trash Info]\nPath=" + PercentEncoded(recorded) + "\nDeletionDate=" + LocalTimeNow() + "\n";
+  // Path keeps the unreserved characters of a URL and '/' as they are.
+  const std::string text =
+      "[Trash Info]\nPath=" + PercentEncoded(recorded, "/-_.!~*'()") + "\nDeletionDate=" + LocalTimeNow() + "\n";
   for (int n = 1; n <= kMostNamesTried; ++n) {
     const std::string entry = EntryName(name, n);
     const std::string infoName = entry + kInfoSuffix;
@@ -204,7 +178,7 @@ int MoveInto(const TrashFolder& trash, const std::string& source, const std::str
     struct stat left {};
     // A file left in files/ without its info file keeps its name.
     const bool taken = fstatat(files.get(), entry.c_str(), &left, AT_SYMLINK_NOFOLLOW) == 0;
-    const bool written = !taken && WriteAll(reserved.get(), text) && close(reserved.release()) == 0;
+    const bool written = !taken && vimo::posix::WriteAll(reserved.get(), text) && close(reserved.release()) == 0;
     const int error = !written ? (taken ? EEXIST : errno)
                                : MoveWithoutReplacing(AT_FDCWD, source.c_str(), files.get(), entry.c_str());
     if (error == 0) {

@@ -82,6 +82,10 @@ int GetSystemMetrics(int nIndex);
 // TRUE while hWnd names a window that exists.
 BOOL IsWindow(HWND hWnd);
 
+// What a timer calls instead of sending WM_TIMER (CWnd::SetTimer): the window, WM_TIMER, the
+// timer's ID and the time (0).
+using TIMERPROC = void (*)(HWND hWnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+
 // Queues the message behind those already waiting; it reaches the window's message map later,
 // on the window's thread. May be called on any thread. FALSE when hWnd is not a window.
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

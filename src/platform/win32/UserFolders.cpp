@@ -83,4 +83,22 @@ void MakeFolders(const std::string& path) {
   }
 }
 
+std::string PercentEncoded(std::string_view bytes, std::string_view kept) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (alphanumeric || (c != '\0' && kept.find(c) != std::string_view::npos)) {
+      text += c;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    text += '%';
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0x0F];
+  }
+  return text;
+}
+
 }  // namespace vimo::platform

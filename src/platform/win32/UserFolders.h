@@ -1,8 +1,10 @@
 // The user's own folders as the XDG base-directory rules name them, and plain questions about
-// paths: where links lead, whether a folder takes new files, making the folders of a path.
+// paths: where links lead, whether a folder takes new files, making the folders of a path,
+// writing a path's bytes into a URI.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vimo::platform {
 
@@ -34,5 +36,10 @@ bool IsWritableFolder(const std::string& folder);
 // Makes the folders of path (absolute) that are missing, mode 0700 as the user's own; stops at
 // the first that cannot be made.
 void MakeFolders(const std::string& path);
+
+// The bytes with each but the ASCII letters and digits and those in kept written as %XX (upper-case
+// hex digits), so that every byte of a name comes back when the text is decoded. What a reader
+// of the text expects decides kept: the characters it writes as they are.
+std::string PercentEncoded(std::string_view bytes, std::string_view kept);
 
 }  // namespace vimo::platform
