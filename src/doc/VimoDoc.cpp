@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Globals.h"
-#include "app/VimoApp.h"
 #include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
 #include "res/Resource.h"
+#include "settings/Preferences.h"
 #include "win32/DibLayout.h"
+
+int g_bPollQueue = 0;
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
 

@@ -14,6 +14,10 @@
 #include "win32/MappedFile.h"
 #include "win32/Trash.h"
 
+// The document asks the window to wait for its worker: set when an image was asked for that is not
+// converted yet; the application's idle processing turns it into WM_POLL_QUEUE to the main frame.
+extern int g_bPollQueue;
+
 class CVimoDoc : public CDocument {
   DECLARE_DYNCREATE(CVimoDoc)
 

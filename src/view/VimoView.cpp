@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/Globals.h"
-#include "app/VimoApp.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
+#include "settings/Preferences.h"
 #include "doc/LosslessTurn.h"
 #include "view/ClipboardOffer.h"
 #include "view/GiftMailJob.h"
