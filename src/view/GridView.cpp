@@ -7,7 +7,6 @@
 
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
-#include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
 #include "win32/Trash.h"
@@ -95,13 +94,13 @@ LRESULT CGridView::OnThumbnailsReady(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 void CGridView::OnItemActivate(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   const int nItem = reinterpret_cast<NMITEMACTIVATE*>(pNotifyStruct)->iItem;
   m_wndList.SetItemState(nItem, LVIS_FOCUSED, LVIS_FOCUSED);
-  if (auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame())) pFrame->ShowImageOf(nItem);
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_SHOW_IMAGE, static_cast<WPARAM>(nItem));
 }
 
 void CGridView::OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   if (reinterpret_cast<NMLVKEYDOWN*>(pNotifyStruct)->wVKey != VK_ESCAPE) return;
-  auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame());
-  if (pFrame != nullptr && GetDocument()->m_pDib != nullptr) pFrame->ShowGrid(FALSE);
+  CFrameWnd* pFrame = GetParentFrame();
+  if (pFrame != nullptr && GetDocument()->m_pDib != nullptr) pFrame->SendMessage(WM_SHOW_IMAGE, kShownImage);
 }
 
 std::vector<int> CGridView::SelectedIndexes() const {

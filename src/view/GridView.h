@@ -46,9 +46,10 @@ class CGridView : public CView {
  protected:
   // The list control's notifications.
   void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);
-  // A double-click (or Enter, through the frame's command): the grid gives way to the image.
+  // A double-click (or Enter, through the frame's command): the grid gives way to the image
+  // (WM_SHOW_IMAGE to the frame).
   void OnItemActivate(NMHDR* pNotifyStruct, LRESULT* pResult);
-  // Esc: back to the image shown.
+  // Esc: back to the image shown (WM_SHOW_IMAGE).
   void OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* pResult);
   // Drags every chosen file out as one file drop.
   void OnBeginDrag(NMHDR* pNotifyStruct, LRESULT* pResult);
