@@ -7,9 +7,12 @@
 
 #include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
+#include "doc/LosslessTurn.h"
+#include "doc/Orientation.h"
 #include "res/Resource.h"
 #include "settings/Preferences.h"
 #include "win32/DibLayout.h"
+#include "win32/ThumbnailCache.h"
 
 int g_bPollQueue = 0;
 
@@ -50,6 +53,13 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+// Whether the file's content is a JPEG's (its first bytes).
+BOOL IsJpegFile(const char* path) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  unsigned char head[3] = {0, 0, 0};
+  return file && std::fread(head, 1, 3, file.get()) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
 }  // namespace
 
 BOOL IsImageName(const char* name) { return ImageFormatOfName(name, g_bOtherFormats != 0) != nullptr ? TRUE : FALSE; }
@@ -86,6 +96,8 @@ void CVimoDoc::ReleaseDib() {
   m_nDibSize = 0;
   m_pBits = nullptr;
   m_fileDib.reset();
+  m_shownTurn = CConvertedTurn{};
+  m_bShownJpeg = FALSE;
 }
 
 BOOL CVimoDoc::IsOpenedName(const char* name) const {
@@ -366,6 +378,8 @@ void CVimoDoc::LoadDib(const char* path) {
 
   ReleaseDib();
   m_bAnimationStopped = FALSE;
+  m_shownTurn = m_queue.GetShownTurn();
+  m_bShownJpeg = IsJpegFile(CString(m_szFolder) + GetTitle());
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
   // An animated GIF plays on a canvas the size of its screen, from its first frame on.
@@ -407,6 +421,69 @@ int CVimoDoc::RestoreTrashed(CString& rPath) {
   const int error = vimo::platform::RestoreFromTrash(*m_trashed);
   if (error == 0) m_trashed.reset();
   return error;
+}
+
+// ---- the turn saved into the file ---------------------------------------------------------------
+
+BOOL CVimoDoc::GetShownSource(CSize& sizeStored, CRect& rcSource) const {
+  if (m_pDib == nullptr) return FALSE;
+  const vimo::platform::DibLayout dib = vimo::platform::ReadDibLayout(m_pDib.get(), m_nDibSize);
+  if (dib.kind == vimo::platform::DibHeaderKind::kNone || dib.width < 0 || dib.height < 0) return FALSE;
+  sizeStored = CSize(dib.width, dib.height);
+  const CConvertedTurn& turned = m_shownTurn;
+  const BOOL bCut = turned.right > turned.left && turned.bottom > turned.top && turned.right <= dib.width &&
+                    turned.bottom <= dib.height;
+  rcSource = bCut ? CRect(turned.left, turned.top, turned.right, turned.bottom) : CRect(0, 0, dib.width, dib.height);
+  return TRUE;
+}
+
+BOOL CVimoDoc::SaveTurn(int nTurn, const std::function<BOOL(const CTurnCut&)>& askCut) {
+  const CString path = CString(m_szFolder) + GetTitle();
+  CLosslessTurn turn;
+  if (!turn.Load(path)) {
+    AfxMessageBox("cannot turn, not a readable JPEG file\n" + path);
+    return FALSE;
+  }
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  const BOOL bWhole = turn.IsWhole(nTurn, nKeptWidth, nKeptHeight);
+  // The sizes as the picture is shown.
+  const BOOL bSideways = nTurn >= 5;
+  const CTurnCut cut{bSideways ? CSize(turn.GetHeight(), turn.GetWidth()) : CSize(turn.GetWidth(), turn.GetHeight()),
+                     bSideways ? CSize(nKeptHeight, nKeptWidth) : CSize(nKeptWidth, nKeptHeight)};
+  if (!bWhole && !askCut(cut)) return FALSE;
+  switch (turn.Save(nTurn, !bWhole)) {
+    case CLosslessTurn::Result::kDone:
+      break;
+    case CLosslessTurn::Result::kNotWritten:
+      AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
+      return FALSE;
+    default:
+      // Damaged data, or an EXIF block that cannot be written back.
+      AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
+      return FALSE;
+  }
+  // Its thumbnails in the desktop's cache show the old turn: they go, and are made again.
+  CThumbnailCache::ForgetFile(path);
+
+  // The converted file is not made again: it is shown turned as the file is now, and cut to what
+  // the file kept.
+  CSize sizeStored;
+  CRect rcSource;
+  if (GetShownSource(sizeStored, rcSource)) {
+    const CRect kept = COrientation::StoredRect(m_shownTurn.nOrientation, CRect(0, 0, nKeptWidth, nKeptHeight),
+                                                CSize(rcSource.Width(), rcSource.Height()));
+    CConvertedTurn converted;
+    converted.nOrientation = COrientation::Compose(m_shownTurn.nOrientation, nTurn);
+    converted.left = rcSource.left + kept.left;
+    converted.top = rcSource.top + kept.top;
+    converted.right = rcSource.left + kept.right;
+    converted.bottom = rcSource.top + kept.bottom;
+    m_queue.MarkShownTurned(converted);
+    m_shownTurn = converted;
+  }
+  m_nOrientation = 1;
+  return TRUE;
 }
 
 // The view's timer asks for the next step; a stopped animation answers 0, which ends it.

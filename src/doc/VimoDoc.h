@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -77,6 +78,24 @@ class CVimoDoc : public CDocument {
   // its name is taken). rPath is where it belongs. After a failure it can be tried again.
   int RestoreTrashed(CString& rPath);
   BOOL CanRestoreTrashed() const { return m_trashed.has_value(); }
+  // The sizes of a lossless turn that must cut the edges a JPEG's blocks cannot turn, as the
+  // picture is shown: before the turn, and what the turn keeps.
+  struct CTurnCut {
+    CSize sizeBefore;
+    CSize sizeKept;
+  };
+  // Writes the turn nTurn (as DrawDibDraw takes it) of the shown JPEG's stored pixels into the file
+  // without loss; a turn that cuts edges only once askCut agrees. Why the file stays unchanged is
+  // said. TRUE once it is turned: its thumbnails in the desktop's cache are made again, and the
+  // shown image stands for the file as it is now (turned and cut as the file was, orientation 1).
+  BOOL SaveTurn(int nTurn, const std::function<BOOL(const CTurnCut&)>& askCut);
+  // The part of the shown bitmap that stands for its source file now: all of it, unless the file
+  // was turned (and cut) in place since its conversion. FALSE without an image or for a negative
+  // size (a top-down bitmap). The sizes are the 16-bit ones of a 12-byte core header, else the
+  // signed 32-bit ones.
+  BOOL GetShownSource(CSize& sizeStored, CRect& rcSource) const;
+  // The shown file is a JPEG (by its content), read at each image.
+  BOOL IsShownJpeg() const { return m_bShownJpeg; }
   // The shown file is gone (deleted or moved into the trash): the title empties, its converted
   // file leaves the history, and an animation stops on the frame shown, which stays painted.
   void ForgetShownFile();
@@ -106,6 +125,9 @@ class CVimoDoc : public CDocument {
   // How the shown image's source file says its pixels are to be turned to be seen upright, as
   // DrawDibDraw takes it (1: as stored); read from the source's EXIF block at each load.
   int m_nOrientation = 1;
+  // How the shown converted file stands for its source: turned (and cut) as its source file was
+  // turned in place since it was converted; read from the queue at each image.
+  CConvertedTurn m_shownTurn;
   // The animated GIF shown, which plays from m_fileDib; null for a still image.
   std::unique_ptr<CGifAnimation> m_pAnimation;
   COLORREF m_crAnimationBackground = GetSysColor(COLOR_WINDOW);
@@ -140,6 +162,7 @@ class CVimoDoc : public CDocument {
   void FailLoad(const char* lpszTitle);
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
   std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
+  BOOL m_bShownJpeg = FALSE;
   // Every browsing starts here: no read-ahead step, selection name or wrap is left.
   void ResetBrowsing();
   // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.

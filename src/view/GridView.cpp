@@ -130,7 +130,7 @@ void CGridView::OnGiftStack() {
   auto* pImageView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
   if (pImageView == nullptr) return;
   BOOL bStacked = FALSE;
-  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->StackImage(m_thumbnails.PathOf(nItem));
+  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->m_gift.Stack(m_thumbnails.PathOf(nItem));
   if (bStacked) pImageView->Invalidate(TRUE);
 }
 
