@@ -404,23 +404,55 @@ void CVimoDoc::FailLoad(const char* lpszTitle) {
 }
 
 void CVimoDoc::ForgetShownFile() {
+  // It leaves the browse list too; the walk goes on where it was.
+  const int shown = GetShownIndex();
+  if (shown >= 0) {
+    const CString name = m_images.GetName(shown);
+    m_images.Remove(name);
+    if (shown < m_nNextEntry) --m_nNextEntry;
+    UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+  }
   SetTitle("");
   m_queue.DeleteCurrent();
   m_bAnimationStopped = TRUE;
 }
 
-vimo::platform::TrashOutcome CVimoDoc::TrashFile(const char* path) {
-  vimo::platform::TrashOutcome outcome = vimo::platform::MoveToTrash(path);
-  if (outcome.result == vimo::platform::TrashResult::kMoved) m_trashed = outcome.entry;
-  return outcome;
+// ---- deleting and Undo -------------------------------------------------------------------------
+
+void CVimoDoc::RememberTrashed(std::vector<CTrashed> step) {
+  m_trashSteps.push_back(std::move(step));
+  if (m_trashSteps.size() > kUndoSteps) m_trashSteps.pop_front();
 }
 
-int CVimoDoc::RestoreTrashed(CString& rPath) {
-  if (!m_trashed) return ENOENT;
-  rPath = m_trashed->original.c_str();
-  const int error = vimo::platform::RestoreFromTrash(*m_trashed);
-  if (error == 0) m_trashed.reset();
-  return error;
+std::vector<CVimoDoc::CRestored> CVimoDoc::RestoreTrashed() {
+  std::vector<CRestored> restored;
+  if (m_trashSteps.empty()) return restored;
+  std::vector<CTrashed> step = std::move(m_trashSteps.back());
+  m_trashSteps.pop_back();
+  std::vector<CTrashed> again;  // to be tried again
+  for (CTrashed& file : step) {
+    const int error = vimo::platform::RestoreFromTrash(file.entry);
+    restored.push_back({file.path, error});
+    if (error != 0 && error != ESTALE) again.push_back(std::move(file));
+  }
+  if (!again.empty()) m_trashSteps.push_back(std::move(again));
+  return restored;
+}
+
+BOOL CVimoDoc::BrowseRestored(const char* path) {
+  const char* name = NameOf(path);
+  const auto folderLength = static_cast<std::size_t>(name - path);
+  if (m_szFolder[0] == '\0' || std::strlen(m_szFolder) != folderLength || std::strncmp(path, m_szFolder, folderLength) != 0)
+    return FALSE;
+  // Back at its place in the browse order, wherever the delete took it out.
+  if (m_images.IsFolder() && m_images.Find(name) < 0) {
+    ListFolder();
+    UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+  }
+  const int place = m_images.Find(name);
+  if (place < 0) return FALSE;
+  BrowseFrom(place);
+  return TRUE;
 }
 
 // ---- the turn saved into the file ---------------------------------------------------------------

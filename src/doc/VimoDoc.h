@@ -3,9 +3,9 @@
 #pragma once
 
 #include <climits>
+#include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "afx/afxwin.h"
@@ -69,15 +69,30 @@ class CVimoDoc : public CDocument {
   // its see-through and cleared parts take it, and the views are told when that changes them.
   void SetAnimationBackground(COLORREF crBackground);
 
-  // Deleting one file (Ctrl+Del; several files chosen in a view can go the same way, one call
-  // each): moves path into the trash and remembers it for RestoreTrashed. Says nothing: the
-  // caller tells the user why a file stayed, or asks before deleting for good one that no trash
-  // can take (vimo::platform::DeleteRegularFile).
-  vimo::platform::TrashOutcome TrashFile(const char* path);
-  // Puts the file last moved into the trash back where it was: 0, else errno's reason (EEXIST:
-  // its name is taken). rPath is where it belongs. After a failure it can be tried again.
-  int RestoreTrashed(CString& rPath);
-  BOOL CanRestoreTrashed() const { return m_trashed.has_value(); }
+  // A file a delete moved into the trash: the path it was deleted by, and where it went.
+  struct CTrashed {
+    CString path;
+    vimo::platform::TrashEntry entry;
+  };
+  // The files one delete moved (one file or several) are one step of Undo. The steps are kept,
+  // newest last, while the viewer runs; beyond kUndoSteps the oldest is let go.
+  void RememberTrashed(std::vector<CTrashed> step);
+  BOOL CanRestoreTrashed() const { return !m_trashSteps.empty(); }
+  // A file Undo put back (error 0), or why not: errno's reason (EEXIST: its name is taken;
+  // ESTALE: it is no longer in the trash, so it can never be).
+  struct CRestored {
+    CString path;
+    int error = 0;
+  };
+  // Puts every file of the newest step back where it was. Those that may go back later (their
+  // name is taken, ...) stay the newest step; those put back or gone from the trash leave it.
+  std::vector<CRestored> RestoreTrashed();
+  // A file put back: shown next and browsed on from at its place in the browse list, as the grid's
+  // choice is; the browsed folder is listed again for it. FALSE, nothing shown, when it is not one
+  // of the images browsed.
+  BOOL BrowseRestored(const char* path);
+  static constexpr std::size_t kUndoSteps = 32;
+
   // The sizes of a lossless turn that must cut the edges a JPEG's blocks cannot turn, as the
   // picture is shown: before the turn, and what the turn keeps.
   struct CTurnCut {
@@ -96,8 +111,9 @@ class CVimoDoc : public CDocument {
   BOOL GetShownSource(CSize& sizeStored, CRect& rcSource) const;
   // The shown file is a JPEG (by its content), read at each image.
   BOOL IsShownJpeg() const { return m_bShownJpeg; }
-  // The shown file is gone (deleted or moved into the trash): the title empties, its converted
-  // file leaves the history, and an animation stops on the frame shown, which stays painted.
+  // The shown file is gone (deleted or moved into the trash): the title empties, its name leaves
+  // the browse list, its converted file the history, and an animation stops on the frame shown,
+  // which stays painted.
   void ForgetShownFile();
   // Hints of UpdateAllViews: another image is shown (its size, zoom, turns and animation start
   // afresh); the animation's next frame is on the canvas (the same size, other pixels).
@@ -161,7 +177,7 @@ class CVimoDoc : public CDocument {
   // A load that failed: the title says why, and the image shown stays, still.
   void FailLoad(const char* lpszTitle);
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
-  std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
+  std::deque<std::vector<CTrashed>> m_trashSteps;  // Undo's steps, newest last
   BOOL m_bShownJpeg = FALSE;
   // Every browsing starts here: no read-ahead step, selection name or wrap is left.
   void ResetBrowsing();

@@ -9,7 +9,6 @@
 #include "settings/Preferences.h"
 #include "view/ClipboardOffer.h"
 #include "win32/GlobalMemory.h"
-#include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
 
@@ -22,8 +21,6 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateImageCommand)
   ON_COMMAND(ID_IMAGE_SAVE_AS, OnImageSaveAs)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_AS, OnUpdateImageCommand)
-  ON_COMMAND(ID_EDIT_UNDO, OnEditUndo)
-  ON_UPDATE_COMMAND_UI(ID_EDIT_UNDO, OnUpdateEditUndo)
   ON_WM_LBUTTONDOWN()
   ON_WM_LBUTTONUP()
   ON_WM_KEYDOWN()
@@ -68,14 +65,16 @@ constexpr UINT_PTR kAnimationTimer = 1;
 
 }  // namespace
 
-CVimoView::CVimoView() : m_slideshow(this), m_gift(this) {}
+CVimoView::CVimoView() : m_slideshow(this), m_gift(this), m_fileCommands(this) {}
 
 CVimoView::~CVimoView() = default;
 
 CVimoDoc* CVimoView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
 
 BOOL CVimoView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
-  if (m_slideshow.OnCmdMsg(nID, nCode, pExtra, bQuery) || m_gift.OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  if (m_slideshow.OnCmdMsg(nID, nCode, pExtra, bQuery) || m_gift.OnCmdMsg(nID, nCode, pExtra, bQuery) ||
+      m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery))
+    return TRUE;
   return CScrollView::OnCmdMsg(nID, nCode, pExtra, bQuery);
 }
 
@@ -369,49 +368,10 @@ CString CVimoView::ShownImagePath() const {
 }
 
 void CVimoView::OnImageDelete() {
-  using vimo::platform::TrashResult;
-  const CString path = ShownImagePath();
-  CVimoDoc* pDoc = GetDocument();
-  // Into the desktop's trash, where a deleted photo can be got back; a file that no trash can
-  // take is deleted for good only when the user says so, and one that the trash cannot take
-  // just now stays.
-  const vimo::platform::TrashOutcome outcome = pDoc->TrashFile(path);
-  switch (outcome.result) {
-    case TrashResult::kMoved:
-      break;
-    case TrashResult::kNoTrash:
-      if (AfxMessageBox("ごみ箱に移せません: " + CString(std::strerror(outcome.error)) + "\n" + path +
-                            "\n\nこのﾌｧｲﾙを完全に削除しますか?",
-                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
-        return;
-      if (vimo::platform::DeleteRegularFile(path) != 0) {
-        AfxMessageBox("delete error\n" + path);
-        return;
-      }
-      break;
-    case TrashResult::kCannotTakeNow:
-      AfxMessageBox("not deleted: the trash cannot take it now (" + CString(std::strerror(outcome.error)) + ")\n" + path);
-      return;
-    case TrashResult::kNotRegularFile:
-      AfxMessageBox("delete error\n" + path);
-      return;
-  }
-  pDoc->ForgetShownFile();
+  if (m_fileCommands.Delete({ShownImagePath()}).empty()) return;
+  GetDocument()->ForgetShownFile();
   if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }
-
-void CVimoView::OnEditUndo() {
-  CString path;
-  const int error = GetDocument()->RestoreTrashed(path);
-  if (error != 0) {
-    AfxMessageBox("cannot restore (" + CString(std::strerror(error)) + ")\n" + path);
-    return;
-  }
-  // Shown again, and browsed on from, as a file opened by path.
-  AfxGetApp()->OpenDocumentFile(path);
-}
-
-void CVimoView::OnUpdateEditUndo(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->CanRestoreTrashed()); }
 
 void CVimoView::OnImageSaveAs() { GetDocument()->SaveCopyAs(ShownImagePath()); }
 

@@ -1,7 +1,7 @@
 // The view: paints the document's image in a scrolling area, with its Image Gift caption: 1:1 in
 // the top-left corner, or fitted to the window and centred, zoomed, turned upright; and turns the
-// user's input into calls. Its slideshow and Image Gift are parts of their own (m_slideshow,
-// m_gift), which the view's command routing reaches.
+// user's input into calls. Its slideshow, Image Gift and file commands are parts of their own
+// (m_slideshow, m_gift, m_fileCommands), which the view's command routing reaches.
 #pragma once
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
 #include "doc/VimoDoc.h"
+#include "view/FileCommands.h"
 #include "view/ImageGift.h"
 #include "view/ImageLayout.h"
 #include "view/ReducedCopies.h"
@@ -34,13 +35,15 @@ class CVimoView : public CScrollView {
   // the view repaints; or its animation's next frame, which is repainted. News of the browse list
   // alone (kHintBrowseList) changes nothing here.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
-  // The view's own commands first, then the slideshow's and Image Gift's, then the document's.
+  // The view's own commands first, then the slideshow's, Image Gift's and the file commands', then
+  // the document's.
   BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
 
   COleDataSource m_dataSource; // offered by every drag of the shown image
   CReducedCopies m_copies;     // draws the image, its reductions from copies built aside
   CSlideshow m_slideshow;
   CImageGift m_gift;           // the Image Gift stack, which the grid stacks into too
+  CFileCommands m_fileCommands;
 
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
@@ -129,13 +132,9 @@ class CVimoView : public CScrollView {
   void OnUpdateGoNext(CCmdUI* pCmdUI);
   void OnGoPrev();
   void OnUpdateGoPrev(CCmdUI* pCmdUI);
-  // Moves the shown image's source file into the trash. Where no trash can take it, asks (No
-  // being the default) before deleting it for good; where the trash cannot take it now, says
-  // why and the file stays.
+  // Moves the shown image's source file into the trash (the file commands say what stays and ask
+  // before deleting for good); once it went, the title empties and the picture stays painted.
   void OnImageDelete();
-  // Puts the file last moved into the trash back and shows it again (Ctrl+Z, File menu).
-  void OnEditUndo();
-  void OnUpdateEditUndo(CCmdUI* pCmdUI);
   void OnImageSaveAs();
   // Delete, Save as, copy: only while an image is loaded and the title names it.
   void OnUpdateImageCommand(CCmdUI* pCmdUI);
