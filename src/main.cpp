@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!bScreenshot) {
-    theApp.LoadViewPreferences();
+    ReadViewPreferences();
     if (IsRefusedStart(FileArgument(argc, argv), bFromDesktop)) return 1;
   }
   SetUpTempFiles();

@@ -198,12 +198,13 @@ TEST_F(CommandsTest, CtrlDelMovesTheShownFileIntoTheTrashAndKeepsItPainted) {
 }
 
 // Ctrl+Del wherever the photo lies: the trash that takes it, whether the user is asked before it
-// goes for good (Enter answers No), whether it stays; Ctrl+Z puts it back unless its name is taken.
+// goes for good (Enter answers No), whether it stays; Ctrl+Z puts it back unless its name is taken
+// (then once it is free again), and never puts back another file that took its place in the trash.
 TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
   namespace fs = std::filesystem;
   const ScopedTmpfs volume(m_dir / "v", "size=4m");  // a second file system, as a USB stick's
   enum Setup { kNothing, kNameTaken, kSomeoneElses, kNoTrash, kFolderTookTheName };
-  enum Then { kStop, kUndo, kUndoOverANewFile };
+  enum Then { kStop, kUndo, kUndoOverANewFile, kUndoOnceTheTrashWasRefilled };
   const struct {
     const char* what;
     bool onVolume, fullScreen;
@@ -221,6 +222,7 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
       {"no trash there, full screen", true, true, kNoTrash, 0, "ごみ箱に移せません", "", true, kStop},
       {"no trash there, Yes", true, false, kNoTrash, IDYES, "ごみ箱に移せません", "", false, kStop},
       {"a new file took the name", false, false, kNothing, 0, "", "files/a.jpg", false, kUndoOverANewFile},
+      {"the trash emptied, another a.jpg trashed", false, false, kNothing, 0, "", "files/a.jpg", false, kUndoOnceTheTrashWasRefilled},
       {"a folder took the shown name", false, false, kFolderTookTheName, 0, "delete error\n", "", true, kStop},
   };
   for (const auto& row : rows) {
@@ -253,14 +255,57 @@ TEST_F(CommandsTest, CtrlDelNeverDeletesForGoodUnaskedAndCtrlZPutsTheFileBack) {
     EXPECT_EQ(Title(), row.kept ? "a.jpg" : "");
     EXPECT_TRUE(*row.trashed == '\0' || fs::exists(trash / row.trashed));
     if (row.then == kUndoOverANewFile) WriteFile(photo, {2});
+    const fs::path other = m_dir / "other" / "a.jpg";  // as a file manager empties the trash and fills it again
+    if (row.then == kUndoOnceTheTrashWasRefilled) {
+      for (const char* part : {"files", "info"}) fs::remove_all(trash / part);
+      fs::create_directories(other.parent_path());
+      WriteFile(other, {3});
+      ASSERT_EQ(RunProgram({"gio", "trash", other.string()}).status, 0);
+    }
     if (row.then != kStop) PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_TRUE(row.then != kUndo ||
                 (m_session.WaitForImage("a.jpg") && fs::is_empty(trash / "info") && !fs::exists(trash / row.trashed)));
     EXPECT_TRUE(row.then != kUndoOverANewFile ||
                 (m_session.messages.back().starts_with("cannot restore") && fs::exists(trash / row.trashed)));
+    if (row.then == kUndoOverANewFile) {  // tried again once the name is free
+      fs::remove(photo);
+      PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
+      EXPECT_TRUE(m_session.WaitForImage("a.jpg") && fs::is_empty(trash / "info"));
+    }
+    if (row.then == kUndoOnceTheTrashWasRefilled) {
+      EXPECT_EQ(m_session.messages.back(), "cannot restore\n" + photo.string() + " (no longer in the trash)");
+      EXPECT_FALSE(fs::exists(photo));
+      EXPECT_EQ(ReadTrashInfo(trash / "info" / "a.jpg.trashinfo").path, (fs::canonical(other.parent_path()) / "a.jpg").string());
+      EXPECT_EQ(ReadFile(trash / row.trashed), Bytes{3});
+    }
     m_session.Stop();
     fs::remove_all(photo);
   }
+}
+
+// Each delete is a step of Undo, taken back newest first, and browsing goes on from the photo put
+// back: Tab shows the one after it.
+TEST_F(CommandsTest, CtrlZTakesBackEachDeleteNewestFirstAndTabGoesOnFromThePhoto) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) MakeJpeg(name, "red-white");
+  StartOn("a.jpg");
+  const auto press = [&](int key, int modifiers, const std::string& shown) {
+    const auto nextEnabled = [&] { return AfxTestAccess::IsMenuItemEnabled(Frame(), ID_GO_NEXT) != FALSE; };
+    ASSERT_TRUE(key != Qt::Key_Tab || ViewerSession::WaitFor(nextEnabled));
+    PressKey(Frame(), key, modifiers);
+    ASSERT_TRUE(m_session.WaitForImage(shown)) << "title " << Title() << " instead of " << shown;
+  };
+  const auto deleteShown = [&] { PressKey(Frame(), Qt::Key_Delete, Qt::ControlModifier); };
+  press(Qt::Key_Tab, 0, "b.jpg");
+  deleteShown();
+  press(Qt::Key_Tab, 0, "c.jpg");
+  deleteShown();
+  press(Qt::Key_Z, Qt::ControlModifier, "c.jpg");
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "b.jpg")) << "only the newest delete is taken back";
+  press(Qt::Key_Tab, 0, "d.jpg");
+  press(Qt::Key_Z, Qt::ControlModifier, "b.jpg");
+  press(Qt::Key_Tab, 0, "c.jpg");
+  EXPECT_FALSE(AfxTestAccess::IsMenuItemEnabled(Frame(), ID_EDIT_UNDO));
+  EXPECT_TRUE(m_session.messages.empty()) << testing::PrintToString(m_session.messages);
 }
 
 TEST_F(CommandsTest, DeletingAFileAlreadyGoneReportsItOnTwoLines) {

@@ -86,7 +86,7 @@ class GiftMailTest : public ::testing::Test {
 
   // Waits until every sender the view started has ended and the view has heard of it.
   bool WaitForSendersToEnd() {
-    return ViewerSession::WaitFor([&] { return m_session.View()->m_mapSending.empty(); }, kMailTimeoutMs);
+    return ViewerSession::WaitFor([&] { return m_session.View()->m_gift.m_mapSending.empty(); }, kMailTimeoutMs);
   }
 
   std::string LogText() const { return TextOfFile(m_program / "vimolog.txt"); }
@@ -218,7 +218,7 @@ TEST_F(GiftMailTest, NameWithATabOrLineBreakIsRefusedAndNothingOfItIsMailed) {
   EXPECT_EQ(GiftStateOf(PathOf(crafted)), -1) << "stacked all the same";
   PressKey(m_session.Frame(), Qt::Key_F12);
   EXPECT_EQ(m_session.messages, (std::vector<std::string>{expected, expected}));
-  EXPECT_TRUE(m_session.View()->m_mapSending.empty()) << "a sender was started";
+  EXPECT_TRUE(m_session.View()->m_gift.m_mapSending.empty()) << "a sender was started";
   EXPECT_TRUE(JobFilesInTempFolder().empty());
   EXPECT_EQ(GiftStateOf(PathOf(crafted)), -1);
   EXPECT_FALSE(fs::exists(m_program / "vimolog.txt"));
@@ -246,7 +246,7 @@ TEST_F(GiftMailTest, RefusedMailPutsTheImagesBackOnTheStackAndShowsTheServersRea
   EXPECT_NE(m_session.messages[0].find("550 5.1.1 <alice@example.jp>: Recipient address rejected"), std::string::npos)
       << m_session.messages[0];
   for (const std::string& path : images) EXPECT_EQ(GiftStateOf(path), 1) << path;
-  EXPECT_EQ(m_session.View()->m_mapStack.GetCount(), 2);
+  EXPECT_EQ(m_session.View()->m_gift.m_mapStack.GetCount(), 2);
   const Pixels shown = m_session.ViewPixels();
   EXPECT_EQ(Area(shown, kCaptionWidth, kCaptionHeight, true), Area(stacked, kCaptionWidth, kCaptionHeight, true))
       << "the shown image does not read \"Stacked\" again";

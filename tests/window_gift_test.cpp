@@ -89,9 +89,9 @@ TEST_F(GiftTest, StackMarksTheShownImageOnce) {
   StartOnFirst();
   PressKey(Frame(), Qt::Key_F5);
   EXPECT_EQ(GiftStateOf(Pic(0)), 1);
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 1);
   PressKey(Frame(), Qt::Key_F5);
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 1) << "the stack is a set";
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 1) << "the stack is a set";
   EXPECT_EQ(GiftStateOf(Pic(1)), -1);
 }
 
@@ -126,7 +126,7 @@ TEST_F(GiftTest, SendAttachesTheStackAndTheShownImageAndWritesTheJobFile) {
   EXPECT_EQ(lines[8], "Bye");
 
   for (int i = 0; i < 3; ++i) EXPECT_EQ(GiftStateOf(Pic(i)), 0) << Pic(i);
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 0);
   EXPECT_TRUE(m_session.messages.empty());
 
   // A sent image can be stacked again.
@@ -146,7 +146,7 @@ TEST_F(GiftTest, SendWithoutTheSenderReportsItAndKeepsTheStackForAnotherTry) {
   EXPECT_EQ(JobFilesInTempFolder(), before) << "no job file left behind";
   EXPECT_EQ(GiftStateOf(Pic(0)), 1) << "nothing was sent: still stacked";
   EXPECT_EQ(GiftStateOf(Pic(1)), -1) << "the shown image was never stacked";
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 1);
 
   // With the sender in place the same keys send both.
   InstallStandInSender();
@@ -154,7 +154,7 @@ TEST_F(GiftTest, SendWithoutTheSenderReportsItAndKeepsTheStackForAnotherTry) {
   ASSERT_TRUE(ViewerSession::WaitFor([&] { return fs::exists(m_exeDir / "args.txt"); }));
   EXPECT_EQ(GiftStateOf(Pic(0)), 0);
   EXPECT_EQ(GiftStateOf(Pic(1)), 0);
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 0);
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 0);
 }
 
 TEST_F(GiftTest, IncompleteSettingsOpenTheDialogAndSendNothing) {
@@ -172,7 +172,7 @@ TEST_F(GiftTest, IncompleteSettingsOpenTheDialogAndSendNothing) {
   EXPECT_EQ(g_strTo, "alice@example.jp") << "the dialog's OK still takes the settings";
   EXPECT_FALSE(fs::exists(m_exeDir / "args.txt"));
   EXPECT_EQ(GiftStateOf(Pic(0)), 1) << "still stacked, not sent";
-  EXPECT_EQ(View()->m_mapStack.GetCount(), 1);
+  EXPECT_EQ(View()->m_gift.m_mapStack.GetCount(), 1);
 }
 
 TEST_F(GiftTest, SettingsDialogChecksAddressesAndServer) {

@@ -1,5 +1,6 @@
 // Several images chosen in the grid go as one image goes: into the trash, and where no trash can
-// take them, deleted for good only after one question for them all.
+// take them, deleted for good only after one question for them all. One Ctrl+Z brings back all
+// that went into the trash, and browsing goes on from the first of them.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTake) {
+TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTakeAndCtrlZBringsThemAllBack) {
   const TempDir dir;
   const ScopedTmpfs volume(dir / "v", "size=4m");  // a second file system, as a USB stick's
   const struct {
@@ -23,11 +24,11 @@ TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTake) {
     bool onVolume;  // whose trash is a file: no trash can take the photos there
     int answer;     // to the question; 0: Enter
     size_t boxes;
-    bool kept;
+    bool kept, undone;  // after Ctrl+Del; after Ctrl+Z
   } rows[] = {
-      {"home trash: all moved, nothing asked", false, 0, 0, false},
-      {"no trash, Enter: one question, all kept", true, 0, 1, true},
-      {"no trash, Yes: one question, all deleted", true, IDYES, 1, false},
+      {"home trash: all moved, nothing asked", false, 0, 0, false, true},
+      {"no trash, Enter: one question, all kept", true, 0, 1, true, true},
+      {"no trash, Yes: one question, all deleted", true, IDYES, 1, false, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -49,6 +50,13 @@ TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTake) {
     }
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) EXPECT_EQ(fs::exists(folder / name), row.kept) << name;
     EXPECT_EQ(session.Doc()->m_images.GetCount(), row.kept ? 3 : 0);
+    PressKey(session.Frame(), Qt::Key_Z, Qt::ControlModifier);
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) EXPECT_EQ(fs::exists(folder / name), row.undone) << name;
+    if (!row.kept && row.undone) {
+      EXPECT_TRUE(session.WaitForImage("a.jpg"));
+      EXPECT_EQ(session.Doc()->m_images.GetCount(), 3);
+      EXPECT_TRUE(fs::is_empty(fs::path(std::getenv("XDG_DATA_HOME")) / "Trash" / "info"));
+    }
     session.Stop();
   }
 }

@@ -15,6 +15,7 @@
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
+#include "settings/Preferences.h"
 #include "view/VimoView.h"
 #include "win32/MonitorProfile.h"
 
@@ -46,8 +47,6 @@ END_MESSAGE_MAP()
 
 namespace {
 
-constexpr char kViewSection[] = "View";
-
 // folder + name, when it fits the buffer; an empty buffer otherwise.
 void BuildInFolder(char* buffer, size_t size, const std::string& folder, const char* name) {
   buffer[0] = '\0';
@@ -78,15 +77,6 @@ void ApplyColourManagement() { SetViewingColours(g_bColourManaged != 0, g_monito
 
 }  // namespace
 
-int SlideshowSecondsOf(int nSeconds) {
-  for (const int nChoice : {2, 3, 5, 10}) {
-    if (nSeconds == nChoice) return nSeconds;
-  }
-  return 5;
-}
-
-void WriteViewPreference(const char* lpszEntry, int nValue) { theApp.WriteProfileInt(kViewSection, lpszEntry, nValue); }
-
 BOOL IsAcceptedExtension(const char* path) {
   size_t position = std::strlen(path);
   while (position > 0 && path[position] != '.') --position;
@@ -109,23 +99,13 @@ CVimoApp::CVimoApp() {
 
 CVimoApp::~CVimoApp() = default;
 
-void CVimoApp::LoadViewPreferences() {
-  g_bOtherFormats = GetProfileInt(kViewSection, "OtherFormats", 0) != 0 ? 1 : 0;
-  g_bBrowseFromOpened = GetProfileInt(kViewSection, "BrowseFromOpened", 0) != 0 ? 1 : 0;
-  g_bFitToWindow = GetProfileInt(kViewSection, "FitToWindow", 0) != 0 ? 1 : 0;
-  g_bPhotosUpright = GetProfileInt(kViewSection, "PhotosUpright", 1) != 0 ? 1 : 0;
-  g_bKeepZoom = GetProfileInt(kViewSection, "KeepZoom", 0) != 0 ? 1 : 0;
-  g_nSlideshowSeconds = SlideshowSecondsOf(GetProfileInt(kViewSection, "SlideshowSeconds", 5));
-  g_bColourManaged = GetProfileInt(kViewSection, "ColourManaged", 1) != 0 ? 1 : 0;
-}
-
 BOOL CVimoApp::InitApplication() {
   // A start with a file for the viewer already running hands it over and ends here, before the
   // window system is loaded.
   EnableShellOpen();
   if (HasHandedOver()) return FALSE;
   // Before the command line's file meets the extension filter.
-  LoadViewPreferences();
+  ReadViewPreferences();
   // The monitor's profile, as the X server publishes it (a profile colours cannot be turned into
   // counts as none: sRGB), is asked for once the window system is up, and its answer taken by
   // the first conversion that manages colours, on the conversion's thread: a round trip to the
@@ -136,10 +116,6 @@ BOOL CVimoApp::InitApplication() {
                        return profile;
                      }).share();
   ApplyColourManagement();
-  g_nThumbnailSize = GetProfileInt(kViewSection, "ThumbnailSize", 128) >= 256 ? 256 : 128;
-  const UINT nOrder = GetProfileInt(kViewSection, "SortOrder", kSortByName);
-  g_nSortOrder = nOrder <= kSortBySize ? static_cast<int>(nOrder) : kSortByName;
-  g_bSortReverse = GetProfileInt(kViewSection, "SortReverse", 0) != 0 ? 1 : 0;
   // The file to show is converted, and its folder listed, while the window is being built.
   // (The other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)
@@ -244,7 +220,7 @@ void CVimoApp::OnAppAbout() {
 
 void CVimoApp::OnViewOtherFormats() {
   g_bOtherFormats = g_bOtherFormats ? 0 : 1;
-  WriteProfileInt(kViewSection, "OtherFormats", g_bOtherFormats);
+  WriteViewPreference("OtherFormats", g_bOtherFormats);
   ApplyOtherFormats();
 }
 
@@ -252,14 +228,14 @@ void CVimoApp::OnUpdateViewOtherFormats(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bOt
 
 void CVimoApp::OnViewBrowseOn() {
   g_bBrowseFromOpened = g_bBrowseFromOpened ? 0 : 1;
-  WriteProfileInt(kViewSection, "BrowseFromOpened", g_bBrowseFromOpened);
+  WriteViewPreference("BrowseFromOpened", g_bBrowseFromOpened);
 }
 
 void CVimoApp::OnUpdateViewBrowseOn(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bBrowseFromOpened); }
 
 void CVimoApp::OnViewColourManaged() {
   g_bColourManaged = g_bColourManaged ? 0 : 1;
-  WriteProfileInt(kViewSection, "ColourManaged", g_bColourManaged);
+  WriteViewPreference("ColourManaged", g_bColourManaged);
   ApplyColourManagement();
   CSingleDocTemplate* pTemplate = GetDocTemplate();
   if (auto* pDocument = pTemplate != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pTemplate->GetDocument()) : nullptr)

@@ -23,10 +23,6 @@ class CVimoApp : public CWinApp {
   // Opens a folder in the grid; the document.
   CDocument* OpenFolder(const char* lpszFolder);
 
-  // Reads the viewing preferences of the profile's "View" section into their globals: before
-  // anything decides on a file, the command line's check included.
-  void LoadViewPreferences();
-
   // TRUE once the document shows an image (for the screenshot mode).
   BOOL IsImageShown() const;
 
@@ -44,12 +40,6 @@ class CVimoApp : public CWinApp {
 };
 
 extern CVimoApp theApp;
-
-// Stores a viewing preference (entry FitToWindow, PhotosUpright, ...) in the profile's "View"
-// section.
-void WriteViewPreference(const char* lpszEntry, int nValue);
-// The slideshow interval nSeconds when it is one of the menu's (2, 3, 5, 10), else 5.
-int SlideshowSecondsOf(int nSeconds);
 
 // TRUE when the lower-cased extension of path (from its last '.') occurs in the extensions of
 // the formats opened now (ImageFormat: ".bmp.gif.jpg.jpeg.jpe.pcd", with g_bOtherFormats the

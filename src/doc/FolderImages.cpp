@@ -6,8 +6,8 @@
 #include <numeric>
 #include <string>
 
-#include "app/Globals.h"
 #include "convert/ExifBlock.h"
+#include "settings/Preferences.h"
 
 namespace {
 

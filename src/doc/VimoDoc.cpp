@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Globals.h"
-#include "app/VimoApp.h"
 #include "convert/ImageFormat.h"
 #include "doc/ExifOrientation.h"
+#include "doc/LosslessTurn.h"
+#include "doc/Orientation.h"
 #include "res/Resource.h"
+#include "settings/Preferences.h"
 #include "win32/DibLayout.h"
+#include "win32/ThumbnailCache.h"
+
+int g_bPollQueue = 0;
 
 IMPLEMENT_DYNCREATE(CVimoDoc, CDocument)
 
@@ -49,6 +53,13 @@ bool IsBrowsable(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+// Whether the file's content is a JPEG's (its first bytes).
+BOOL IsJpegFile(const char* path) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  unsigned char head[3] = {0, 0, 0};
+  return file && std::fread(head, 1, 3, file.get()) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
 }  // namespace
 
 BOOL IsImageName(const char* name) { return ImageFormatOfName(name, g_bOtherFormats != 0) != nullptr ? TRUE : FALSE; }
@@ -85,6 +96,8 @@ void CVimoDoc::ReleaseDib() {
   m_nDibSize = 0;
   m_pBits = nullptr;
   m_fileDib.reset();
+  m_shownTurn = CConvertedTurn{};
+  m_bShownJpeg = FALSE;
 }
 
 BOOL CVimoDoc::IsOpenedName(const char* name) const {
@@ -365,6 +378,8 @@ void CVimoDoc::LoadDib(const char* path) {
 
   ReleaseDib();
   m_bAnimationStopped = FALSE;
+  m_shownTurn = m_queue.GetShownTurn();
+  m_bShownJpeg = IsJpegFile(CString(m_szFolder) + GetTitle());
   m_fileDib = std::move(block);
   ShowDib(m_fileDib.get(), m_fileDib.size(), m_fileDib.descriptor(), m_fileDib.offset());
   // An animated GIF plays on a canvas the size of its screen, from its first frame on.
@@ -389,23 +404,121 @@ void CVimoDoc::FailLoad(const char* lpszTitle) {
 }
 
 void CVimoDoc::ForgetShownFile() {
+  // It leaves the browse list too; the walk goes on where it was.
+  const int shown = GetShownIndex();
+  if (shown >= 0) {
+    const CString name = m_images.GetName(shown);
+    m_images.Remove(name);
+    if (shown < m_nNextEntry) --m_nNextEntry;
+    UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+  }
   SetTitle("");
   m_queue.DeleteCurrent();
   m_bAnimationStopped = TRUE;
 }
 
-vimo::platform::TrashOutcome CVimoDoc::TrashFile(const char* path) {
-  vimo::platform::TrashOutcome outcome = vimo::platform::MoveToTrash(path);
-  if (outcome.result == vimo::platform::TrashResult::kMoved) m_trashed = outcome.entry;
-  return outcome;
+// ---- deleting and Undo -------------------------------------------------------------------------
+
+void CVimoDoc::RememberTrashed(std::vector<CTrashed> step) {
+  m_trashSteps.push_back(std::move(step));
+  if (m_trashSteps.size() > kUndoSteps) m_trashSteps.pop_front();
 }
 
-int CVimoDoc::RestoreTrashed(CString& rPath) {
-  if (!m_trashed) return ENOENT;
-  rPath = m_trashed->original.c_str();
-  const int error = vimo::platform::RestoreFromTrash(*m_trashed);
-  if (error == 0) m_trashed.reset();
-  return error;
+std::vector<CVimoDoc::CRestored> CVimoDoc::RestoreTrashed() {
+  std::vector<CRestored> restored;
+  if (m_trashSteps.empty()) return restored;
+  std::vector<CTrashed> step = std::move(m_trashSteps.back());
+  m_trashSteps.pop_back();
+  std::vector<CTrashed> again;  // to be tried again
+  for (CTrashed& file : step) {
+    const int error = vimo::platform::RestoreFromTrash(file.entry);
+    restored.push_back({file.path, error});
+    if (error != 0 && error != ESTALE) again.push_back(std::move(file));
+  }
+  if (!again.empty()) m_trashSteps.push_back(std::move(again));
+  return restored;
+}
+
+BOOL CVimoDoc::BrowseRestored(const char* path) {
+  const char* name = NameOf(path);
+  const auto folderLength = static_cast<std::size_t>(name - path);
+  if (m_szFolder[0] == '\0' || std::strlen(m_szFolder) != folderLength || std::strncmp(path, m_szFolder, folderLength) != 0)
+    return FALSE;
+  // Back at its place in the browse order, wherever the delete took it out.
+  if (m_images.IsFolder() && m_images.Find(name) < 0) {
+    ListFolder();
+    UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+  }
+  const int place = m_images.Find(name);
+  if (place < 0) return FALSE;
+  BrowseFrom(place);
+  return TRUE;
+}
+
+// ---- the turn saved into the file ---------------------------------------------------------------
+
+BOOL CVimoDoc::GetShownSource(CSize& sizeStored, CRect& rcSource) const {
+  if (m_pDib == nullptr) return FALSE;
+  const vimo::platform::DibLayout dib = vimo::platform::ReadDibLayout(m_pDib.get(), m_nDibSize);
+  if (dib.kind == vimo::platform::DibHeaderKind::kNone || dib.width < 0 || dib.height < 0) return FALSE;
+  sizeStored = CSize(dib.width, dib.height);
+  const CConvertedTurn& turned = m_shownTurn;
+  const BOOL bCut = turned.right > turned.left && turned.bottom > turned.top && turned.right <= dib.width &&
+                    turned.bottom <= dib.height;
+  rcSource = bCut ? CRect(turned.left, turned.top, turned.right, turned.bottom) : CRect(0, 0, dib.width, dib.height);
+  return TRUE;
+}
+
+BOOL CVimoDoc::SaveTurn(int nTurn, const std::function<BOOL(const CTurnCut&)>& askCut) {
+  const CString path = CString(m_szFolder) + GetTitle();
+  CLosslessTurn turn;
+  if (!turn.Load(path)) {
+    AfxMessageBox("cannot turn, not a readable JPEG file\n" + path);
+    return FALSE;
+  }
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  const BOOL bWhole = turn.IsWhole(nTurn, nKeptWidth, nKeptHeight);
+  // The sizes as the picture is shown.
+  const BOOL bSideways = nTurn >= 5;
+  const CTurnCut cut{bSideways ? CSize(turn.GetHeight(), turn.GetWidth()) : CSize(turn.GetWidth(), turn.GetHeight()),
+                     bSideways ? CSize(nKeptHeight, nKeptWidth) : CSize(nKeptWidth, nKeptHeight)};
+  if (!bWhole && !askCut(cut)) return FALSE;
+  switch (turn.Save(nTurn, !bWhole)) {
+    case CLosslessTurn::Result::kDone:
+      break;
+    case CLosslessTurn::Result::kNotWritten:
+      AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
+      return FALSE;
+    case CLosslessTurn::Result::kExifUnreadable:
+      AfxMessageBox("cannot turn, its EXIF block cannot be read safely, the file is unchanged\n" + path);
+      return FALSE;
+    default:
+      // Damaged data.
+      AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
+      return FALSE;
+  }
+  // Its thumbnails in the desktop's cache show the old turn: they go, and are made again.
+  CThumbnailCache::ForgetFile(path);
+
+  // The converted file is not made again: it is shown turned as the file is now, and cut to what
+  // the file kept.
+  CSize sizeStored;
+  CRect rcSource;
+  if (GetShownSource(sizeStored, rcSource)) {
+    const CRect kept = COrientation::StoredRect(m_shownTurn.nOrientation, CRect(0, 0, nKeptWidth, nKeptHeight),
+                                                CSize(rcSource.Width(), rcSource.Height()));
+    CConvertedTurn converted;
+    converted.nOrientation = COrientation::Compose(m_shownTurn.nOrientation, nTurn);
+    converted.left = rcSource.left + kept.left;
+    converted.top = rcSource.top + kept.top;
+    converted.right = rcSource.left + kept.right;
+    converted.bottom = rcSource.top + kept.bottom;
+    m_queue.MarkShownTurned(converted);
+    m_shownTurn = converted;
+  }
+  m_nOrientation = 1;
+  return TRUE;
 }
 
 // The view's timer asks for the next step; a stopped animation answers 0, which ends it.

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <climits>
+#include <deque>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "afx/afxwin.h"
@@ -13,6 +14,10 @@
 #include "doc/GifAnimation.h"
 #include "win32/MappedFile.h"
 #include "win32/Trash.h"
+
+// The document asks the window to wait for its worker: set when an image was asked for that is not
+// converted yet; the application's idle processing turns it into WM_POLL_QUEUE to the main frame.
+extern int g_bPollQueue;
 
 class CVimoDoc : public CDocument {
   DECLARE_DYNCREATE(CVimoDoc)
@@ -64,17 +69,51 @@ class CVimoDoc : public CDocument {
   // its see-through and cleared parts take it, and the views are told when that changes them.
   void SetAnimationBackground(COLORREF crBackground);
 
-  // Deleting one file (Ctrl+Del; several files chosen in a view can go the same way, one call
-  // each): moves path into the trash and remembers it for RestoreTrashed. Says nothing: the
-  // caller tells the user why a file stayed, or asks before deleting for good one that no trash
-  // can take (vimo::platform::DeleteRegularFile).
-  vimo::platform::TrashOutcome TrashFile(const char* path);
-  // Puts the file last moved into the trash back where it was: 0, else errno's reason (EEXIST:
-  // its name is taken). rPath is where it belongs. After a failure it can be tried again.
-  int RestoreTrashed(CString& rPath);
-  BOOL CanRestoreTrashed() const { return m_trashed.has_value(); }
-  // The shown file is gone (deleted or moved into the trash): the title empties, its converted
-  // file leaves the history, and an animation stops on the frame shown, which stays painted.
+  // A file a delete moved into the trash: the path it was deleted by, and where it went.
+  struct CTrashed {
+    CString path;
+    vimo::platform::TrashEntry entry;
+  };
+  // The files one delete moved (one file or several) are one step of Undo. The steps are kept,
+  // newest last, while the viewer runs; beyond kUndoSteps the oldest is let go.
+  void RememberTrashed(std::vector<CTrashed> step);
+  BOOL CanRestoreTrashed() const { return !m_trashSteps.empty(); }
+  // A file Undo put back (error 0), or why not: errno's reason (EEXIST: its name is taken;
+  // ESTALE: it is no longer in the trash, so it can never be).
+  struct CRestored {
+    CString path;
+    int error = 0;
+  };
+  // Puts every file of the newest step back where it was. Those that may go back later (their
+  // name is taken, ...) stay the newest step; those put back or gone from the trash leave it.
+  std::vector<CRestored> RestoreTrashed();
+  // A file put back: shown next and browsed on from at its place in the browse list, as the grid's
+  // choice is; the browsed folder is listed again for it. FALSE, nothing shown, when it is not one
+  // of the images browsed.
+  BOOL BrowseRestored(const char* path);
+  static constexpr std::size_t kUndoSteps = 32;
+
+  // The sizes of a lossless turn that must cut the edges a JPEG's blocks cannot turn, as the
+  // picture is shown: before the turn, and what the turn keeps.
+  struct CTurnCut {
+    CSize sizeBefore;
+    CSize sizeKept;
+  };
+  // Writes the turn nTurn (as DrawDibDraw takes it) of the shown JPEG's stored pixels into the file
+  // without loss; a turn that cuts edges only once askCut agrees. Why the file stays unchanged is
+  // said. TRUE once it is turned: its thumbnails in the desktop's cache are made again, and the
+  // shown image stands for the file as it is now (turned and cut as the file was, orientation 1).
+  BOOL SaveTurn(int nTurn, const std::function<BOOL(const CTurnCut&)>& askCut);
+  // The part of the shown bitmap that stands for its source file now: all of it, unless the file
+  // was turned (and cut) in place since its conversion. FALSE without an image or for a negative
+  // size (a top-down bitmap). The sizes are the 16-bit ones of a 12-byte core header, else the
+  // signed 32-bit ones.
+  BOOL GetShownSource(CSize& sizeStored, CRect& rcSource) const;
+  // The shown file is a JPEG (by its content), read at each image.
+  BOOL IsShownJpeg() const { return m_bShownJpeg; }
+  // The shown file is gone (deleted or moved into the trash): the title empties, its name leaves
+  // the browse list, its converted file the history, and an animation stops on the frame shown,
+  // which stays painted.
   void ForgetShownFile();
   // Hints of UpdateAllViews: another image is shown (its size, zoom, turns and animation start
   // afresh); the animation's next frame is on the canvas (the same size, other pixels).
@@ -102,6 +141,9 @@ class CVimoDoc : public CDocument {
   // How the shown image's source file says its pixels are to be turned to be seen upright, as
   // DrawDibDraw takes it (1: as stored); read from the source's EXIF block at each load.
   int m_nOrientation = 1;
+  // How the shown converted file stands for its source: turned (and cut) as its source file was
+  // turned in place since it was converted; read from the queue at each image.
+  CConvertedTurn m_shownTurn;
   // The animated GIF shown, which plays from m_fileDib; null for a still image.
   std::unique_ptr<CGifAnimation> m_pAnimation;
   COLORREF m_crAnimationBackground = GetSysColor(COLOR_WINDOW);
@@ -135,7 +177,8 @@ class CVimoDoc : public CDocument {
   // A load that failed: the title says why, and the image shown stays, still.
   void FailLoad(const char* lpszTitle);
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
-  std::optional<vimo::platform::TrashEntry> m_trashed;  // the file last moved into the trash
+  std::deque<std::vector<CTrashed>> m_trashSteps;  // Undo's steps, newest last
+  BOOL m_bShownJpeg = FALSE;
   // Every browsing starts here: no read-ahead step, selection name or wrap is left.
   void ResetBrowsing();
   // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.

@@ -23,6 +23,7 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_VIEW_INFO, OnViewInfo)
   ON_UPDATE_COMMAND_UI(ID_VIEW_INFO, OnUpdateControlBarMenu)
   ON_MESSAGE(WM_IMAGE_SHOWN, OnImageShown)
+  ON_MESSAGE(WM_SHOW_IMAGE, OnShowImage)
   ON_WM_DESTROY()
   ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
   ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
@@ -288,6 +289,12 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
   }
   m_bInfoStale = TRUE;
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();
+  return 0;
+}
+
+LRESULT CMainFrame::OnShowImage(WPARAM wParam, LPARAM /*lParam*/) {
+  if (wParam == kShownImage) ShowGrid(FALSE);
+  else ShowImageOf(static_cast<int>(wParam));
   return 0;
 }
 

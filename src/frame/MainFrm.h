@@ -57,6 +57,9 @@ class CMainFrame : public CSDIRememberFrame {
   // The view shows another image, or the shown file changed: the panel follows (at once while it
   // is shown, else when it is shown next).
   LRESULT OnImageShown(WPARAM wParam, LPARAM lParam);
+  // The grid gives way to an image: the one at wParam in the browse list, or with kShownImage the
+  // one shown before.
+  LRESULT OnShowImage(WPARAM wParam, LPARAM lParam);
   void OnFileOpenFolder();
   // Enter: the grid, or in the grid the focused image.
   void OnViewGrid();

@@ -70,5 +70,9 @@ inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a conver
 // The view shows another image, or the shown file changed; wParam TRUE: the file itself was
 // rewritten (a turn saved into it), so its thumbnails are made again.
 inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;
+// From the grid: the grid gives way to an image; wParam its place in the browse list, or
+// kShownImage for the image shown before.
+inline constexpr UINT WM_SHOW_IMAGE = WM_USER + 141;
+inline constexpr WPARAM kShownImage = static_cast<WPARAM>(-1);
 // To the grid and the film strip: thumbnails they asked for are ready to be taken.
 inline constexpr UINT WM_THUMBNAILS_READY = WM_USER + 0x130;

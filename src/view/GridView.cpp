@@ -1,16 +1,12 @@
 #include "view/GridView.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
-#include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "view/VimoView.h"
-#include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CGridView, CView)
 
@@ -39,11 +35,15 @@ int GridThreads() { return static_cast<int>(std::clamp(std::thread::hardware_con
 
 }  // namespace
 
-CGridView::CGridView() : m_thumbnails(GridThreads(), TRUE, FALSE) {}
+CGridView::CGridView() : m_thumbnails(GridThreads(), TRUE, FALSE), m_fileCommands(this) {}
 
 CGridView::~CGridView() = default;
 
 CVimoDoc* CGridView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
+
+BOOL CGridView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  return m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery) || CView::OnCmdMsg(nID, nCode, pExtra, bQuery);
+}
 
 void CGridView::OnInitialUpdate() {
   if (m_wndList.GetWidget() != nullptr) return;
@@ -95,13 +95,13 @@ LRESULT CGridView::OnThumbnailsReady(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 void CGridView::OnItemActivate(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   const int nItem = reinterpret_cast<NMITEMACTIVATE*>(pNotifyStruct)->iItem;
   m_wndList.SetItemState(nItem, LVIS_FOCUSED, LVIS_FOCUSED);
-  if (auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame())) pFrame->ShowImageOf(nItem);
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_SHOW_IMAGE, static_cast<WPARAM>(nItem));
 }
 
 void CGridView::OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* /*pResult*/) {
   if (reinterpret_cast<NMLVKEYDOWN*>(pNotifyStruct)->wVKey != VK_ESCAPE) return;
-  auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame());
-  if (pFrame != nullptr && GetDocument()->m_pDib != nullptr) pFrame->ShowGrid(FALSE);
+  CFrameWnd* pFrame = GetParentFrame();
+  if (pFrame != nullptr && GetDocument()->m_pDib != nullptr) pFrame->SendMessage(WM_SHOW_IMAGE, kShownImage);
 }
 
 std::vector<int> CGridView::SelectedIndexes() const {
@@ -131,7 +131,7 @@ void CGridView::OnGiftStack() {
   auto* pImageView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
   if (pImageView == nullptr) return;
   BOOL bStacked = FALSE;
-  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->StackImage(m_thumbnails.PathOf(nItem));
+  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->m_gift.Stack(m_thumbnails.PathOf(nItem));
   if (bStacked) pImageView->Invalidate(TRUE);
 }
 
@@ -144,9 +144,16 @@ void CGridView::OnUpdateEditSelectAll(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList
 void CGridView::OnImageDelete() {
   const std::vector<int> indexes = SelectedIndexes();
   if (indexes.empty()) return;
-  const std::vector<CString> deleted = DeleteFiles(indexes);
-  if (deleted.empty()) return;
-  GetDocument()->ForgetImages(deleted);
+  std::vector<CString> paths;
+  for (const int nItem : indexes) paths.push_back(m_thumbnails.PathOf(nItem));
+  const std::vector<CString> went = m_fileCommands.Delete(paths);
+  if (went.empty()) return;
+  CVimoDoc* pDoc = GetDocument();
+  std::vector<CString> names;
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    if (std::find(went.begin(), went.end(), paths[i]) != went.end()) names.push_back(pDoc->m_images.GetName(indexes[i]));
+  }
+  pDoc->ForgetImages(names);
   // The focus stays where the first of them was.
   const int next = std::min(indexes.front(), m_wndList.GetItemCount() - 1);
   if (next < 0) return;
@@ -154,46 +161,4 @@ void CGridView::OnImageDelete() {
   m_wndList.SetItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   m_wndList.SetSelectionMark(next);
   m_wndList.EnsureVisible(next, FALSE);
-}
-
-std::vector<CString> CGridView::DeleteFiles(const std::vector<int>& indexes) {
-  using vimo::platform::TrashResult;
-  CVimoDoc* pDoc = GetDocument();
-  std::vector<CString> deleted;
-  std::vector<int> withoutTrash;  // files no trash can take: deleted for good only when the user says so
-  CString withoutTrashList;
-  CString failed;
-  for (const int nItem : indexes) {
-    const CString path = m_thumbnails.PathOf(nItem);
-    // As the image view deletes one: into the desktop's trash.
-    const vimo::platform::TrashOutcome outcome = pDoc->TrashFile(path);
-    switch (outcome.result) {
-      case TrashResult::kMoved:
-        deleted.push_back(pDoc->m_images.GetName(nItem));
-        break;
-      case TrashResult::kNoTrash:
-        withoutTrash.push_back(nItem);
-        withoutTrashList += "\n" + path + " (" + std::strerror(outcome.error) + ")";
-        break;
-      case TrashResult::kCannotTakeNow:
-        failed += "\n" + path + " (the trash cannot take it now: " + std::strerror(outcome.error) + ")";
-        break;
-      case TrashResult::kNotRegularFile:
-        failed += "\n" + path + " (not a regular file)";
-        break;
-    }
-  }
-  // One question for the lot, No unless the user says Yes.
-  if (!withoutTrash.empty() &&
-      AfxMessageBox("ごみ箱に移せません:" + withoutTrashList + "\n\nこれらのﾌｧｲﾙを完全に削除しますか?",
-                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
-    for (const int nItem : withoutTrash) {
-      const CString path = m_thumbnails.PathOf(nItem);
-      const int error = vimo::platform::DeleteRegularFile(path);
-      if (error == 0) deleted.push_back(pDoc->m_images.GetName(nItem));
-      else failed += "\n" + path + " (" + std::strerror(error) + ")";
-    }
-  }
-  if (!failed.IsEmpty()) AfxMessageBox("delete error" + failed);
-  return deleted;
 }

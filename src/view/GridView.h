@@ -8,6 +8,7 @@
 #include "afx/ListCtrl.h"
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
+#include "view/FileCommands.h"
 #include "view/ThumbnailList.h"
 
 class CVimoDoc;
@@ -28,6 +29,8 @@ class CGridView : public CView {
   void OnDraw(CDC* pDC) override;
   // Follows the document while the grid is shown.
   void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) override;
+  // The grid's own commands first, then the file commands' (Undo), then the document's.
+  BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
 
   // Brings the grid up to date with the browse list; with bSelectShown (and whenever the list
   // changed) the shown image alone is selected, focused and scrolled into view.
@@ -46,9 +49,10 @@ class CGridView : public CView {
  protected:
   // The list control's notifications.
   void OnThumbnailNotify(NMHDR* pNotifyStruct, LRESULT* pResult);
-  // A double-click (or Enter, through the frame's command): the grid gives way to the image.
+  // A double-click (or Enter, through the frame's command): the grid gives way to the image
+  // (WM_SHOW_IMAGE to the frame).
   void OnItemActivate(NMHDR* pNotifyStruct, LRESULT* pResult);
-  // Esc: back to the image shown.
+  // Esc: back to the image shown (WM_SHOW_IMAGE).
   void OnListKeyDown(NMHDR* pNotifyStruct, LRESULT* pResult);
   // Drags every chosen file out as one file drop.
   void OnBeginDrag(NMHDR* pNotifyStruct, LRESULT* pResult);
@@ -57,7 +61,8 @@ class CGridView : public CView {
 
   // F5: every chosen image onto the Image Gift stack, as the image view stacks each.
   void OnGiftStack();
-  // Ctrl+Del: every chosen file into the trash.
+  // Ctrl+Del: every chosen file into the trash, as one step of Undo (the file commands say what
+  // stays and ask before deleting for good); those that went leave the browse list.
   void OnImageDelete();
   // F5 and Ctrl+Del: while an image is chosen.
   void OnUpdateSelection(CCmdUI* pCmdUI);
@@ -66,13 +71,10 @@ class CGridView : public CView {
 
   // The places of the chosen images, in the browse order.
   std::vector<int> SelectedIndexes() const;
-  // Moves the files into the trash; those no trash can take are deleted for good only when the
-  // user says Yes to one question for them all (No is the default). The ones that went, by name;
-  // whatever stays is said in one message.
-  std::vector<CString> DeleteFiles(const std::vector<int>& indexes);
 
   CListCtrl m_wndList;
   CThumbnailList m_thumbnails;
+  CFileCommands m_fileCommands;
   COleDataSource m_dataSource;
   int m_nGeneration = -1;  // of the browse list shown
   DECLARE_MESSAGE_MAP()

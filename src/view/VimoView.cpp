@@ -2,24 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "app/Globals.h"
-#include "app/VimoApp.h"
-#include "doc/VimoDoc.h"
 #include "res/Resource.h"
-#include "doc/LosslessTurn.h"
+#include "settings/Preferences.h"
 #include "view/ClipboardOffer.h"
-#include "view/GiftMailJob.h"
-#include "view/GiftSettingsDlg.h"
-#include "view/Orientation.h"
-#include "win32/DibLayout.h"
 #include "win32/GlobalMemory.h"
-#include "win32/ProcessWatch.h"
-#include "win32/ThumbnailCache.h"
-#include "win32/Trash.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
 
@@ -32,17 +21,10 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateImageCommand)
   ON_COMMAND(ID_IMAGE_SAVE_AS, OnImageSaveAs)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_AS, OnUpdateImageCommand)
-  ON_COMMAND(ID_EDIT_UNDO, OnEditUndo)
-  ON_UPDATE_COMMAND_UI(ID_EDIT_UNDO, OnUpdateEditUndo)
   ON_WM_LBUTTONDOWN()
   ON_WM_LBUTTONUP()
   ON_WM_KEYDOWN()
   ON_WM_ERASEBKGND()
-  ON_UPDATE_COMMAND_UI(ID_GIFT_SEND, OnUpdateImageCommand)
-  ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateImageCommand)
-  ON_COMMAND(ID_GIFT_SETTINGS, OnGiftSettings)
-  ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
-  ON_COMMAND(ID_GIFT_SEND, OnGiftSend)
   ON_MESSAGE(WM_GIFT_SENDER_EXIT, OnGiftSenderExit)
   ON_COMMAND(ID_VIEW_FIT, OnViewFit)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FIT, OnUpdateViewFit)
@@ -64,10 +46,6 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_MESSAGE(WM_REDUCED_COPIES, OnReducedCopies)
   ON_COMMAND(ID_VIEW_KEEP_ZOOM, OnViewKeepZoom)
   ON_UPDATE_COMMAND_UI(ID_VIEW_KEEP_ZOOM, OnUpdateViewKeepZoom)
-  ON_COMMAND(ID_VIEW_SLIDESHOW, OnViewSlideshow)
-  ON_UPDATE_COMMAND_UI(ID_VIEW_SLIDESHOW, OnUpdateViewSlideshow)
-  ON_COMMAND_EX_RANGE(ID_VIEW_SLIDESHOW_2S, ID_VIEW_SLIDESHOW_10S, OnViewSlideshowInterval)
-  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_SLIDESHOW_2S, ID_VIEW_SLIDESHOW_10S, OnUpdateViewSlideshowInterval)
   ON_COMMAND(ID_EDIT_COPY, OnEditCopy)
   ON_UPDATE_COMMAND_UI(ID_EDIT_COPY, OnUpdateImageCommand)
   ON_COMMAND(ID_EDIT_COPY_PATH, OnEditCopyPath)
@@ -83,46 +61,22 @@ END_MESSAGE_MAP()
 
 namespace {
 
-// The zoom steps of + and -, and of a notch of Ctrl+wheel.
-constexpr double kZoomSteps[] = {1.0 / 32, 1.0 / 24, 1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3,
-                                 1.0 / 2,  2.0 / 3,  1.0,      1.5,      2.0,     3.0,     4.0,     8.0};
-
-// The next step above (nDirection 1) or below (-1) dScale; dScale itself at the end.
-double NextZoomStep(double dScale, int nDirection) {
-  if (nDirection > 0) {
-    for (double step : kZoomSteps) {
-      if (step > dScale * (1 + 1e-6)) return step;
-    }
-    return dScale;
-  }
-  for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it) {
-    if (*it < dScale * (1 - 1e-6)) return *it;
-  }
-  return dScale;
-}
 constexpr UINT_PTR kAnimationTimer = 1;
-constexpr UINT_PTR kSlideshowTimer = 2;
-
-// The slideshow's intervals, as the menu offers them.
-constexpr struct {
-  UINT nID;
-  int nSeconds;
-} kSlideshowIntervals[] = {{ID_VIEW_SLIDESHOW_2S, 2}, {ID_VIEW_SLIDESHOW_3S, 3}, {ID_VIEW_SLIDESHOW_5S, 5}, {ID_VIEW_SLIDESHOW_10S, 10}};
-
-// Whether the file's content is a JPEG's (its first bytes).
-BOOL IsJpegFile(const char* path) {
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
-  unsigned char head[3] = {0, 0, 0};
-  return file && std::fread(head, 1, 3, file.get()) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
-}
 
 }  // namespace
 
-CVimoView::CVimoView() : m_mapStack(10) {}
+CVimoView::CVimoView() : m_slideshow(this), m_gift(this), m_fileCommands(this) {}
 
 CVimoView::~CVimoView() = default;
 
 CVimoDoc* CVimoView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
+
+BOOL CVimoView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  if (m_slideshow.OnCmdMsg(nID, nCode, pExtra, bQuery) || m_gift.OnCmdMsg(nID, nCode, pExtra, bQuery) ||
+      m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery))
+    return TRUE;
+  return CScrollView::OnCmdMsg(nID, nCode, pExtra, bQuery);
+}
 
 BOOL CVimoView::PreCreateWindow(CREATESTRUCT& cs) { return CView::PreCreateWindow(cs); }
 
@@ -140,10 +94,9 @@ void CVimoView::OnDraw(CDC* pDC) {
     pDC->FillRect(&client, &brush);
     return;
   }
-  const CString path = CString(pDoc->m_szFolder) + pDoc->GetTitle();
   int nState = -1;
   void* pValue = nullptr;
-  if (g_mapGiftState.Lookup(path, pValue)) nState = static_cast<int>(reinterpret_cast<std::intptr_t>(pValue));
+  if (g_mapGiftState.Lookup(ShownImagePath(), pValue)) nState = static_cast<int>(reinterpret_cast<std::intptr_t>(pValue));
 
   CLayout layout;
   if (!FitScrollSizesToImage(layout)) return;
@@ -169,21 +122,14 @@ void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
     InvalidateRect(nullptr, FALSE);
     return;
   }
-  if (!g_bKeepZoom) {
-    m_bZoomed = FALSE;
-    m_bActualInFullScreen = FALSE;
-  }
-  m_nQuarterTurns = 0;
-  m_nWheel = 0;
+  m_layout.Reset(g_bKeepZoom);
   CVimoDoc* pDoc = GetDocument();
-  m_convertedTurn = pDoc != nullptr ? pDoc->m_queue.GetShownTurn() : CConvertedTurn{};
-  m_bShownJpeg = pDoc != nullptr && pDoc->m_pDib != nullptr && IsJpegFile(ShownImagePath());
   PlayAnimation(pDoc != nullptr && pDoc->m_pAnimation != nullptr ? pDoc->m_pAnimation->GetDelay() : 0);
   CLayout layout;
   FitScrollSizesToImage(layout);
   CScrollView::OnUpdate(pSender, lHint, pHint);
   // The slideshow's interval counts from the image now shown, whoever brought it.
-  WaitForSlide();
+  m_slideshow.WaitForSlide();
   if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }
 
@@ -192,43 +138,26 @@ BOOL CVimoView::IsFullScreen() const {
   return pFrame != nullptr && pFrame->IsFullScreen();
 }
 
-BOOL CVimoView::IsFitted() const {
-  return !m_bZoomed && (IsFullScreen() ? !m_bActualInFullScreen : g_bFitToWindow != 0);
+CImageLayout::CWindow CVimoView::LayoutWindow() const {
+  CRect client;
+  GetClientRect(&client);
+  return {CSize(client.Width(), client.Height()), IsFullScreen(), g_bFitToWindow};
 }
 
 BOOL CVimoView::GetLayout(CLayout& layout) const {
   CVimoDoc* pDoc = GetDocument();
-  if (pDoc == nullptr || pDoc->m_pDib == nullptr) return FALSE;
-  const vimo::platform::DibLayout dib = vimo::platform::ReadDibLayout(pDoc->m_pDib.get(), pDoc->m_nDibSize);
-  if (dib.kind == vimo::platform::DibHeaderKind::kNone || dib.width < 0 || dib.height < 0) return FALSE;
-  layout.sizeStored = CSize(dib.width, dib.height);
-  // A file turned in place since its conversion: the converted pixels turned (and cut) first.
-  const CConvertedTurn& converted = m_convertedTurn;
-  const BOOL bCut = converted.right > converted.left && converted.bottom > converted.top &&
-                    converted.right <= dib.width && converted.bottom <= dib.height;
-  layout.rcSource = bCut ? CRect(converted.left, converted.top, converted.right, converted.bottom) : CRect(0, 0, dib.width, dib.height);
-  layout.nOrientation = COrientation::Compose(converted.nOrientation, ShownTurn());
-  const BOOL bTurned = layout.nOrientation >= 5;  // shown rows are stored columns
-  const double width = bTurned ? layout.rcSource.Height() : layout.rcSource.Width();
-  const double height = bTurned ? layout.rcSource.Width() : layout.rcSource.Height();
-  layout.bCentred = g_bFitToWindow || IsFullScreen();
-  layout.dScale = m_bZoomed ? m_dZoom : 1.0;
-  CRect client;
-  GetClientRect(&client);
-  if (IsFitted() && width > 0 && height > 0 && client.Width() > 0 && client.Height() > 0)
-    layout.dScale = std::min({1.0, client.Width() / width, client.Height() / height});
-  const auto shown = [&layout](double extent) {
-    return extent == 0 ? 0 : std::max(1, static_cast<int>(std::lround(extent * layout.dScale)));
-  };
-  layout.sizeShown = CSize(shown(width), shown(height));
+  CImageLayout::CImage image;
+  if (pDoc == nullptr || !pDoc->GetShownSource(image.sizeStored, image.rcSource)) return FALSE;
+  image.nConvertedTurn = pDoc->m_shownTurn.nOrientation;
+  image.nPhotoOrientation = g_bPhotosUpright ? pDoc->m_nOrientation : 1;
+  layout = m_layout.Lay(image, LayoutWindow());
   return TRUE;
 }
 
 CPoint CVimoView::ImageOrigin(const CLayout& layout) const {
-  if (!layout.bCentred) return CPoint(0, 0);
   CRect client;
   GetClientRect(&client);
-  return CPoint(std::max(0, (client.Width() - layout.sizeShown.cx) / 2), std::max(0, (client.Height() - layout.sizeShown.cy) / 2));
+  return CImageLayout::Origin(layout, CSize(client.Width(), client.Height()));
 }
 
 BOOL CVimoView::FitScrollSizesToImage(CLayout& layout) {
@@ -239,7 +168,7 @@ BOOL CVimoView::FitScrollSizesToImage(CLayout& layout) {
 
 BOOL CVimoView::GetShownScale(double& dScale) const {
   CLayout layout;
-  if (!GetLayout(layout) || (layout.dScale == 1.0 && !layout.bCentred && !m_bZoomed)) return FALSE;
+  if (!GetLayout(layout) || (layout.dScale == 1.0 && !layout.bCentred && !m_layout.IsZoomed())) return FALSE;
   dScale = layout.dScale;
   return TRUE;
 }
@@ -273,7 +202,7 @@ BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
 
 int CVimoView::ShownTurn() const {
   CVimoDoc* pDoc = GetDocument();
-  return DrawDibTurnOrientation(g_bPhotosUpright && pDoc != nullptr ? pDoc->m_nOrientation : 1, m_nQuarterTurns);
+  return m_layout.ShownTurn(g_bPhotosUpright && pDoc != nullptr ? pDoc->m_nOrientation : 1);
 }
 
 CPoint CVimoView::ClientCentre() const {
@@ -300,36 +229,20 @@ void CVimoView::Relayout(CPoint ptAbout, const std::function<void(double& x, dou
 }
 
 void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
-  Relayout(ptAbout, [this, dZoom](double&, double&, const CLayout&) {
-    m_bZoomed = TRUE;
-    m_dZoom = dZoom;
-  });
+  Relayout(ptAbout, [this, dZoom](double&, double&, const CLayout&) { m_layout.ZoomTo(dZoom); });
 }
 
 void CVimoView::Turn(int nQuarters) {
-  Relayout(ClientCentre(), [this, nQuarters](double& x, double& y, const CLayout& before) {
-    // The point, in the turned image's pixels.
-    const double width = before.sizeShown.cx / before.dScale;
-    const double height = before.sizeShown.cy / before.dScale;
-    const double turnedX = nQuarters > 0 ? height - y : y;
-    y = nQuarters > 0 ? x : width - x;
-    x = turnedX;
-    m_nQuarterTurns = (m_nQuarterTurns + nQuarters + 4) % 4;
-  });
+  Relayout(ClientCentre(),
+           [this, nQuarters](double& x, double& y, const CLayout& before) { m_layout.Turn(nQuarters, x, y, before); });
 }
 
 void CVimoView::OnViewFit() {
-  if (IsFullScreen()) {
-    // Full screen fits of its own: F shows this image 1:1 there or fitted again, and the
-    // window's remembered choice stays as it was.
-    m_bActualInFullScreen = IsFitted();
-    m_bZoomed = FALSE;
-  } else if (IsFitted()) {
-    g_bFitToWindow = 0;  // off: 1:1 from the top-left corner, as without fitting
-    WriteViewPreference("FitToWindow", g_bFitToWindow);
-  } else {
-    g_bFitToWindow = 1;
-    m_bZoomed = FALSE;
+  // Full screen fits of its own, and the window's remembered choice stays as it was there.
+  const CImageLayout::CWindow window = LayoutWindow();
+  const BOOL bFitToWindow = m_layout.ToggleFit(window);
+  if (!window.bFullScreen) {
+    g_bFitToWindow = bFitToWindow;
     WriteViewPreference("FitToWindow", g_bFitToWindow);
   }
   CLayout layout;
@@ -338,16 +251,16 @@ void CVimoView::OnViewFit() {
   Invalidate(TRUE);
 }
 
-void CVimoView::OnUpdateViewFit(CCmdUI* pCmdUI) { pCmdUI->SetCheck(IsFitted() ? 1 : 0); }
+void CVimoView::OnUpdateViewFit(CCmdUI* pCmdUI) { pCmdUI->SetCheck(m_layout.IsFitted(LayoutWindow()) ? 1 : 0); }
 
 void CVimoView::OnViewZoomIn() {
   CLayout layout;
-  if (GetLayout(layout)) ZoomTo(NextZoomStep(layout.dScale, 1), ClientCentre());
+  if (GetLayout(layout)) ZoomTo(CImageLayout::NextZoomStep(layout.dScale, 1), ClientCentre());
 }
 
 void CVimoView::OnViewZoomOut() {
   CLayout layout;
-  if (GetLayout(layout)) ZoomTo(NextZoomStep(layout.dScale, -1), ClientCentre());
+  if (GetLayout(layout)) ZoomTo(CImageLayout::NextZoomStep(layout.dScale, -1), ClientCentre());
 }
 
 void CVimoView::OnViewZoomActual() { ZoomTo(1.0, ClientCentre()); }
@@ -384,10 +297,7 @@ BOOL CVimoView::OnMouseWheel(UINT nFlags, short zDelta, CPoint pt) {
   if (!(nFlags & MK_CONTROL)) return FALSE;
   CLayout layout;
   if (!GetLayout(layout)) return TRUE;
-  m_nWheel += zDelta;
-  double dScale = layout.dScale;
-  for (; m_nWheel >= WHEEL_DELTA; m_nWheel -= WHEEL_DELTA) dScale = NextZoomStep(dScale, 1);
-  for (; m_nWheel <= -WHEEL_DELTA; m_nWheel += WHEEL_DELTA) dScale = NextZoomStep(dScale, -1);
+  const double dScale = m_layout.WheelScale(zDelta, layout.dScale);
   if (dScale != layout.dScale) ZoomTo(dScale, pt);
   return TRUE;
 }
@@ -409,7 +319,7 @@ void CVimoView::ScheduleStep(UINT nDelay) {
 }
 
 void CVimoView::OnTimer(UINT_PTR nIDEvent) {
-  if (nIDEvent == kSlideshowTimer) OnSlideshowStep();
+  if (nIDEvent == CSlideshow::kTimer) m_slideshow.OnStep();
   if (nIDEvent != kAnimationTimer) return;
   CVimoDoc* pDoc = GetDocument();
   ScheduleStep(pDoc != nullptr ? pDoc->StepAnimation() : 0);
@@ -419,6 +329,8 @@ LRESULT CVimoView::OnReducedCopies(WPARAM wParam, LPARAM lParam) {
   m_copies.OnMessage(wParam, lParam);
   return 0;
 }
+
+LRESULT CVimoView::OnGiftSenderExit(WPARAM wParam, LPARAM lParam) { return m_gift.OnSenderExit(wParam, lParam); }
 
 void CVimoView::OnGoNext() {
   CVimoDoc* pDoc = GetDocument();
@@ -456,49 +368,10 @@ CString CVimoView::ShownImagePath() const {
 }
 
 void CVimoView::OnImageDelete() {
-  using vimo::platform::TrashResult;
-  const CString path = ShownImagePath();
-  CVimoDoc* pDoc = GetDocument();
-  // Into the desktop's trash, where a deleted photo can be got back; a file that no trash can
-  // take is deleted for good only when the user says so, and one that the trash cannot take
-  // just now stays.
-  const vimo::platform::TrashOutcome outcome = pDoc->TrashFile(path);
-  switch (outcome.result) {
-    case TrashResult::kMoved:
-      break;
-    case TrashResult::kNoTrash:
-      if (AfxMessageBox("ごみ箱に移せません: " + CString(std::strerror(outcome.error)) + "\n" + path +
-                            "\n\nこのﾌｧｲﾙを完全に削除しますか?",
-                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
-        return;
-      if (vimo::platform::DeleteRegularFile(path) != 0) {
-        AfxMessageBox("delete error\n" + path);
-        return;
-      }
-      break;
-    case TrashResult::kCannotTakeNow:
-      AfxMessageBox("not deleted: the trash cannot take it now (" + CString(std::strerror(outcome.error)) + ")\n" + path);
-      return;
-    case TrashResult::kNotRegularFile:
-      AfxMessageBox("delete error\n" + path);
-      return;
-  }
-  pDoc->ForgetShownFile();
+  if (m_fileCommands.Delete({ShownImagePath()}).empty()) return;
+  GetDocument()->ForgetShownFile();
   if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
 }
-
-void CVimoView::OnEditUndo() {
-  CString path;
-  const int error = GetDocument()->RestoreTrashed(path);
-  if (error != 0) {
-    AfxMessageBox("cannot restore (" + CString(std::strerror(error)) + ")\n" + path);
-    return;
-  }
-  // Shown again, and browsed on from, as a file opened by path.
-  AfxGetApp()->OpenDocumentFile(path);
-}
-
-void CVimoView::OnUpdateEditUndo(CCmdUI* pCmdUI) { pCmdUI->Enable(GetDocument()->CanRestoreTrashed()); }
 
 void CVimoView::OnImageSaveAs() { GetDocument()->SaveCopyAs(ShownImagePath()); }
 
@@ -523,14 +396,11 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
       OnScroll(0x03FF, 0, TRUE);
       break;
     case VK_ESCAPE:
-      if (m_bSlideshow) EndSlideshow();
+      if (m_slideshow.IsRunning()) m_slideshow.End();
       if (IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
       break;
     case VK_SPACE:
-      if (!m_bSlideshow) break;
-      m_bSlideshowPaused = !m_bSlideshowPaused;
-      if (m_bSlideshowPaused) KillTimer(kSlideshowTimer);
-      else WaitForSlide();
+      m_slideshow.TogglePause();
       break;
     default:
       break;
@@ -581,139 +451,6 @@ void CVimoView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) {
   Default();
 }
 
-void CVimoView::OnGiftSettings() {
-  CGiftSettingsDlg dlg;
-  dlg.m_strServer = g_strServer;
-  dlg.m_strTo = g_strTo;
-  dlg.m_strSubject = g_strSubject;
-  dlg.m_strFrom = g_strFrom;
-  dlg.m_strComment = g_strBody;
-  if (dlg.DoModal() != IDOK) return;
-  g_strServer = dlg.m_strServer;
-  g_strTo = dlg.m_strTo;
-  g_strSubject = dlg.m_strSubject;
-  g_strFrom = dlg.m_strFrom;
-  g_strBody = dlg.m_strComment;
-  g_bSettingsChanged = 1;
-}
-
-BOOL CVimoView::CheckMailablePath(const CString& path) {
-  if (IsMailablePath(path)) return TRUE;
-  AfxMessageBox("cannot mail a file whose name holds a tab or line break:\n" + VisiblePath(path));
-  return FALSE;
-}
-
-void CVimoView::OnGiftStack() {
-  if (StackImage(ShownImagePath())) InvalidateRect(nullptr, TRUE);
-}
-
-BOOL CVimoView::StackImage(const CString& path) {
-  if (!CheckMailablePath(path)) return FALSE;
-  void* value = nullptr;
-  if (m_mapStack.Lookup(path, value)) return FALSE;
-  m_mapStack[path] = nullptr;
-  g_mapGiftState[path] = reinterpret_cast<void*>(1);
-  return TRUE;
-}
-
-std::vector<CString> CVimoView::ExistingAttachments(const CString& shown, CString& missing) {
-  std::vector<CString> candidates;
-  void* value = nullptr;
-  for (POSITION pos = m_mapStack.GetStartPosition(); pos != nullptr;) {
-    CString path;
-    m_mapStack.GetNextAssoc(pos, path, value);
-    candidates.push_back(path);
-  }
-  if (!m_mapStack.Lookup(shown, value)) candidates.push_back(shown);
-  // A stacked file deleted since would make the sender refuse the whole mail.
-  std::vector<CString> paths;
-  for (const CString& path : candidates) {
-    struct _stat status {};
-    if (_stat(path, &status) == 0) {
-      paths.push_back(path);
-      continue;
-    }
-    missing += "\n" + path;
-    m_mapStack.RemoveKey(path);
-    g_mapGiftState.RemoveKey(path);
-  }
-  return paths;
-}
-
-void CVimoView::OnGiftSend() {
-  if (g_strServer.IsEmpty() || g_strTo.IsEmpty() || g_strFrom.IsEmpty()) {
-    OnGiftSettings();
-    return;
-  }
-  const CString shown = ShownImagePath();
-  if (!CheckMailablePath(shown)) return;
-  CString missing;
-  const std::vector<CString> paths = ExistingAttachments(shown, missing);
-  if (paths.empty()) {
-    InvalidateRect(nullptr, TRUE);
-    AfxMessageBox("not found, nothing sent:" + missing);
-    return;
-  }
-  // The images count as sent only once the sender has them; after a failure the stack stays
-  // as it was, so that the user can send again.
-  // Numbered across the whole run, so that the end of a send can never be taken for another's.
-  static LPARAM nLastSend = 0;
-  const LPARAM nSend = ++nLastSend;
-  CString strJobName;
-  if (!HandOverMailJob(MakeAttachmentLine(paths), nSend, strJobName)) return;
-  for (const CString& path : paths) g_mapGiftState[path] = nullptr;  // sent
-  m_mapSending[nSend] = CGiftSend{paths, strJobName};
-  m_mapStack.RemoveAll();
-  InvalidateRect(nullptr, TRUE);
-  if (!missing.IsEmpty()) AfxMessageBox("not found, left out of the mail:" + missing);
-}
-
-BOOL CVimoView::HandOverMailJob(const CString& attachments, LPARAM nSend, CString& strJobName) {
-  char tempFolder[256] = "";
-  char jobPath[MAX_PATH] = "";
-  const DWORD folderLength = GetTempPathA(sizeof(tempFolder), tempFolder);
-  if (folderLength == 0 || folderLength >= sizeof(tempFolder) ||
-      GetTempFileNameA(tempFolder, "VIM", 0, jobPath) == 0) {
-    AfxMessageBox("cannot open temp file");
-    return FALSE;
-  }
-  const CString text =
-      MakeMailJobText(g_szLogPath, g_strServer, g_strTo, g_strFrom, g_strSubject, attachments, g_strBody);
-  const int written = WriteMailJobFile(jobPath, text);
-  if (written <= 0) {
-    DeleteFileA(jobPath);
-    AfxMessageBox(written == 0 ? "cannot open temp file" : "cannot write temp file");
-    return FALSE;
-  }
-  // Quoted, the path reaches the sender as one argument whatever blanks it holds.
-  CString command;
-  command.Format("Postmx.exe /d %s", vimo::platform::QuoteCommandLineArgument(jobPath).c_str());
-  if (command.GetLength() >= 512 || WinExecNotify(command, 0, m_hWnd, WM_GIFT_SENDER_EXIT, nSend) <= 31) {
-    DeleteFileA(jobPath);
-    AfxMessageBox("Postmx.exe cannot start");
-    return FALSE;
-  }
-  const char* name = std::strrchr(jobPath, '/');
-  strJobName = name != nullptr ? name + 1 : jobPath;
-  return TRUE;
-}
-
-LRESULT CVimoView::OnGiftSenderExit(WPARAM wParam, LPARAM lParam) {
-  const auto sending = m_mapSending.find(lParam);
-  if (sending == m_mapSending.end()) return 0;
-  const CGiftSend send = sending->second;
-  m_mapSending.erase(sending);
-  if (wParam == 0) return 0;
-  // The mail did not go out: the images are stacked again, ready for another try.
-  for (const CString& path : send.paths) {
-    m_mapStack[path] = nullptr;
-    g_mapGiftState[path] = reinterpret_cast<void*>(1);
-  }
-  InvalidateRect(nullptr, TRUE);
-  AfxMessageBox(SendFailureReason(g_szLogPath, send.strJobName, static_cast<int>(wParam)));
-  return 0;
-}
-
 // ---- the mouse ----------------------------------------------------------------------------------
 
 void CVimoView::BeginPan(CPoint point) {
@@ -736,7 +473,7 @@ void CVimoView::OnMButtonUp(UINT /*nFlags*/, CPoint /*point*/) { EndPan(); }
 
 void CVimoView::OnLButtonDblClk(UINT /*nFlags*/, CPoint /*point*/) {
   const BOOL bWasFullScreen = IsFullScreen();
-  if (m_bSlideshow) EndSlideshow();
+  if (m_slideshow.IsRunning()) m_slideshow.End();
   if (IsFullScreen() == bWasFullScreen) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
 }
 
@@ -757,69 +494,6 @@ void CVimoView::OnViewKeepZoom() {
 
 void CVimoView::OnUpdateViewKeepZoom(CCmdUI* pCmdUI) { pCmdUI->SetCheck(g_bKeepZoom); }
 
-// ---- the slideshow ------------------------------------------------------------------------------
-
-void CVimoView::OnViewSlideshow() {
-  if (m_bSlideshow) {
-    EndSlideshow();
-    return;
-  }
-  m_bSlideshow = TRUE;
-  m_bSlideshowPaused = FALSE;
-  m_bSlideshowMadeFullScreen = !IsFullScreen();
-  if (m_bSlideshowMadeFullScreen) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
-  WaitForSlide();
-}
-
-void CVimoView::OnUpdateViewSlideshow(CCmdUI* pCmdUI) {
-  pCmdUI->Enable(m_bSlideshow || GetDocument()->m_pDib != nullptr);
-  pCmdUI->SetCheck(m_bSlideshow ? 1 : 0);
-}
-
-BOOL CVimoView::OnViewSlideshowInterval(UINT nID) {
-  for (const auto& interval : kSlideshowIntervals) {
-    if (interval.nID == nID) g_nSlideshowSeconds = interval.nSeconds;
-  }
-  WriteViewPreference("SlideshowSeconds", g_nSlideshowSeconds);
-  WaitForSlide();
-  return TRUE;
-}
-
-void CVimoView::OnUpdateViewSlideshowInterval(CCmdUI* pCmdUI) {
-  for (const auto& interval : kSlideshowIntervals) {
-    if (interval.nID == pCmdUI->m_nID) pCmdUI->SetCheck(interval.nSeconds == g_nSlideshowSeconds ? 1 : 0);
-  }
-}
-
-void CVimoView::WaitForSlide() {
-  if (m_bSlideshow && !m_bSlideshowPaused) SetTimer(kSlideshowTimer, static_cast<UINT>(g_nSlideshowSeconds) * 1000);
-}
-
-void CVimoView::EndSlideshow() {
-  KillTimer(kSlideshowTimer);
-  m_bSlideshow = FALSE;
-  if (m_bSlideshowMadeFullScreen && IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
-  m_bSlideshowMadeFullScreen = FALSE;
-}
-
-void CVimoView::OnSlideshowStep() {
-  CFrameWnd* pFrame = GetParentFrame();
-  // Left full screen another way (F11): the slideshow is over.
-  if (!IsFullScreen()) {
-    EndSlideshow();
-    return;
-  }
-  // A message box is open, or the image asked for is still being converted: this step waits.
-  CVimoDoc* pDoc = GetDocument();
-  if (pFrame->InModalState() || pDoc->m_nNextWanted > 0) return;
-  CConvertQueue& queue = pDoc->m_queue;
-  if (!queue.CanNext() && !queue.IsNextComing()) {
-    EndSlideshow();  // the last image of the browse order stays, in the window
-    return;
-  }
-  OnGoNext();
-}
-
 // ---- the clipboard ------------------------------------------------------------------------------
 
 void CVimoView::OnEditCopy() {
@@ -838,66 +512,23 @@ void CVimoView::OnEditCopyPath() {
 
 void CVimoView::OnUpdateImageSaveTurn(CCmdUI* pCmdUI) {
   CVimoDoc* pDoc = GetDocument();
-  pCmdUI->Enable(pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty() && m_bShownJpeg &&
+  pCmdUI->Enable(pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty() && pDoc->IsShownJpeg() &&
                  (ShownTurn() != 1 || pDoc->m_nOrientation != 1));
 }
 
-void CVimoView::OnImageSaveTurn() {
-  CVimoDoc* pDoc = GetDocument();
-  const CString path = ShownImagePath();
-  const int nTurn = ShownTurn();
-  CLosslessTurn turn;
-  if (!turn.Load(path)) {
-    AfxMessageBox("cannot turn, not a readable JPEG file\n" + path);
-    return;
-  }
-  int nKeptWidth = 0;
-  int nKeptHeight = 0;
-  const BOOL bWhole = turn.IsWhole(nTurn, nKeptWidth, nKeptHeight);
-  if (!bWhole) {
-    // The sizes as the picture is shown.
-    const BOOL bSideways = nTurn >= 5;
-    CString question;
-    question.Format("この画像の幅か高さがJPEGのﾌﾞﾛｯｸの倍数ではないため、画質を保って回転すると端が切り取られます "
-                    "(%d x %d → %d x %d ﾋﾟｸｾﾙ)。\n端を切り取って回転しますか?",
-                    bSideways ? turn.GetHeight() : turn.GetWidth(), bSideways ? turn.GetWidth() : turn.GetHeight(),
-                    bSideways ? nKeptHeight : nKeptWidth, bSideways ? nKeptWidth : nKeptHeight);
-    if (AfxMessageBox(question, MB_OKCANCEL) != IDOK) return;
-  }
-  switch (turn.Save(nTurn, !bWhole)) {
-    case CLosslessTurn::Result::kDone:
-      break;
-    case CLosslessTurn::Result::kNotWritten:
-      AfxMessageBox("cannot write the turned file, the file is unchanged\n" + path + "\n" + std::strerror(turn.GetError()));
-      return;
-    case CLosslessTurn::Result::kExifUnreadable:
-      AfxMessageBox("cannot turn, its EXIF block cannot be read safely, the file is unchanged\n" + path);
-      return;
-    default:
-      // Damaged data.
-      AfxMessageBox("cannot turn without loss, the file is unchanged\n" + path);
-      return;
-  }
-  // Its thumbnails in the desktop's cache show the old turn: they go, and are made again.
-  CThumbnailCache::ForgetFile(path);
+BOOL CVimoView::AskToCutEdges(const CVimoDoc::CTurnCut& cut) {
+  CString question;
+  question.Format("この画像の幅か高さがJPEGのﾌﾞﾛｯｸの倍数ではないため、画質を保って回転すると端が切り取られます "
+                  "(%d x %d → %d x %d ﾋﾟｸｾﾙ)。\n端を切り取って回転しますか?",
+                  static_cast<int>(cut.sizeBefore.cx), static_cast<int>(cut.sizeBefore.cy), static_cast<int>(cut.sizeKept.cx),
+                  static_cast<int>(cut.sizeKept.cy));
+  return AfxMessageBox(question, MB_OKCANCEL) == IDOK;
+}
 
-  // The converted file is not made again: it is shown turned as the file is now, and cut to
-  // what the file kept.
-  CLayout layout;
-  if (GetLayout(layout)) {
-    const CRect kept = COrientation::StoredRect(m_convertedTurn.nOrientation, CRect(0, 0, nKeptWidth, nKeptHeight),
-                                                CSize(layout.rcSource.Width(), layout.rcSource.Height()));
-    CConvertedTurn converted;
-    converted.nOrientation = COrientation::Compose(m_convertedTurn.nOrientation, nTurn);
-    converted.left = layout.rcSource.left + kept.left;
-    converted.top = layout.rcSource.top + kept.top;
-    converted.right = layout.rcSource.left + kept.right;
-    converted.bottom = layout.rcSource.top + kept.bottom;
-    pDoc->m_queue.MarkShownTurned(converted);
-    m_convertedTurn = converted;
-  }
-  pDoc->m_nOrientation = 1;
-  m_nQuarterTurns = 0;
+void CVimoView::OnImageSaveTurn() {
+  if (!GetDocument()->SaveTurn(ShownTurn(), &CVimoView::AskToCutEdges)) return;
+  // The picture is shown as the file now stands, unturned by R and Shift+R.
+  m_layout.Reset(TRUE);
   CLayout turned;
   FitScrollSizesToImage(turned);
   Invalidate(TRUE);

@@ -182,7 +182,13 @@ int MoveInto(const TrashFolder& trash, const std::string& source, const std::str
     const int error = !written ? (taken ? EEXIST : errno)
                                : MoveWithoutReplacing(AT_FDCWD, source.c_str(), files.get(), entry.c_str());
     if (error == 0) {
-      moved = {source, trash.path + "/files/" + entry, trash.path + "/info/" + infoName};
+      moved = {source, trash.path + "/files/" + entry, trash.path + "/info/" + infoName, text};
+      // What tells this file from one that takes its name in the trash later.
+      struct stat identity {};
+      if (fstatat(files.get(), entry.c_str(), &identity, AT_SYMLINK_NOFOLLOW) == 0) {
+        moved.device = identity.st_dev;
+        moved.inode = identity.st_ino;
+      }
       return 0;
     }
     unlinkat(info.get(), infoName.c_str(), 0);
@@ -190,6 +196,21 @@ int MoveInto(const TrashFolder& trash, const std::string& source, const std::str
     if (error != EEXIST) return error;
   }
   return EEXIST;
+}
+
+// What the info file at path says; empty when it cannot be read. Info files are a few lines: a
+// longer one is not one of ours.
+std::string ReadInfoText(const std::string& path) {
+  const UniqueFd info(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!info.valid()) return {};
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(info.get(), buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || text.size() > 2 * PATH_MAX) return got == 0 ? text : std::string();
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
 }
 
 }  // namespace
@@ -237,6 +258,12 @@ int DeleteRegularFile(const char* path) {
 }
 
 int RestoreFromTrash(const TrashEntry& entry) {
+  // The trash may have been emptied and another file of the same name moved in since, by any
+  // program: only the very file moved there, with its own info file, goes back.
+  struct stat trashed {};
+  if (lstat(entry.file.c_str(), &trashed) != 0 || trashed.st_dev != entry.device || trashed.st_ino != entry.inode ||
+      ReadInfoText(entry.info) != entry.infoText)
+    return ESTALE;
   struct stat left {};
   if (lstat(entry.original.c_str(), &left) == 0) return EEXIST;
   if (const int error = MoveWithoutReplacing(AT_FDCWD, entry.file.c_str(), AT_FDCWD, entry.original.c_str()); error != 0)

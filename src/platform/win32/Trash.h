@@ -2,15 +2,20 @@
 // there can be restored from any of them, or put back by the program that moved it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vimo::platform {
 
-// Where a file moved into the trash went, so that it can be put back.
+// Where a file moved into the trash went, so that it can be put back, and what tells it from
+// another that takes its place there later.
 struct TrashEntry {
   std::string original;  // the path it had: its folder's real path and its name
   std::string file;      // its place in the trash's files/ folder
   std::string info;      // its info file in the trash's info/ folder
+  std::string infoText;  // what that info file says
+  std::uint64_t device = 0;  // the file's own: its device and inode number in the trash
+  std::uint64_t inode = 0;
 };
 
 enum class TrashResult {
@@ -41,9 +46,11 @@ TrashOutcome MoveToTrash(const char* path);
 // (ENOENT nothing there, EISDIR a folder, ENXIO a FIFO, socket or device, or what unlink said).
 int DeleteRegularFile(const char* path);
 
-// Puts a file MoveToTrash moved back where it was, when nothing has taken its name since, and
-// removes its info file: 0, else errno's reason (EEXIST: the name is taken; ENOENT: the file has
-// left the trash). Nothing is ever replaced.
+// Puts the file MoveToTrash moved back where it was, when nothing has taken its name since, and
+// removes its info file: 0, else errno's reason (EEXIST: the name is taken). Only that file is
+// ever moved: ESTALE, with nothing touched, when it is no longer in the trash (emptied, restored
+// elsewhere) and whatever now holds its trash name or info file is another's. Nothing is ever
+// replaced.
 int RestoreFromTrash(const TrashEntry& entry);
 
 }  // namespace vimo::platform

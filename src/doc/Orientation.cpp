@@ -1,4 +1,4 @@
-#include "view/Orientation.h"
+#include "doc/Orientation.h"
 
 #include <algorithm>
 
