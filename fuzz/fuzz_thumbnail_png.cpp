@@ -1,9 +1,8 @@
 // Any bytes as the desktop's shared thumbnail of a file, which any program may have written: in
 // the cache's folder of 128-pixel thumbnails and as a record of failure, read through the
-// thumbnail service's public calls as the grid and the film strip ask for them.
+// store's lookup as the grid and the film strip's makers ask it.
 #include <QCryptographicHash>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -14,11 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Gives no picture, so that a thumbnail the cache does not take is recorded as a failure.
-BOOL NoPicture(const char* /*path*/, UINT /*cx*/, THUMBNAILPIXELS& /*pixels*/, CString& reason) {
-  reason = "no picture";
-  return FALSE;
-}
+constexpr THUMBNAILMAKER kMaker = {"Vimo 3.2", "vimo-3.2", "X-Vimo::Reason"};
 
 struct Cache {
   std::string photo;
@@ -51,12 +46,15 @@ const Cache& Folders() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Cache& cache = Folders();
-  for (const fs::path& folder : {cache.normal, cache.failed}) vimo::fuzz::WriteBytes((folder / cache.name).string(), data, size);
-  CThumbnailCache thumbnails(1, FALSE);
-  thumbnails.SetProvider(NoPicture);
-  thumbnails.Request({CString(cache.photo.c_str())}, 1, 128);
-  if (!thumbnails.WaitForReady(60000)) std::abort();  // a hang: the run's time limit says so first
-  (void)thumbnails.TakeReady();
-  thumbnails.Close();
+  const CThumbnailCache store(kMaker);
+  // As a thumbnail first, then, with none of its size there, as a record of failure.
+  vimo::fuzz::WriteBytes((cache.normal / cache.name).string(), data, size);
+  fs::remove(cache.failed / cache.name);
+  CThumbnailCache::CEntry entry;
+  (void)store.Find(cache.photo.c_str(), 128, TRUE, entry);
+  fs::remove(cache.normal / cache.name);
+  vimo::fuzz::WriteBytes((cache.failed / cache.name).string(), data, size);
+  CThumbnailCache::CEntry failure;
+  (void)store.Find(cache.photo.c_str(), 128, TRUE, failure);
   return 0;
 }
