@@ -142,7 +142,11 @@ void CMainFrame::ActivateFrame(int nCmdShow) {
   if (m_bActivated) return;
   m_bActivated = TRUE;
   if (m_bBarsMade) m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
-  if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
+  // The grid left showing at the last close comes back for a start on a folder or on nothing; a
+  // start on a file shows that file.
+  CDocument* pDoc = GetActiveDocument();
+  if (pDoc != nullptr && pDoc->GetPathName().IsEmpty() && AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0)
+    ShowGrid(TRUE);
 }
 
 BOOL CMainFrame::IsGridShown() const { return m_pGridView != nullptr && GetActiveView() == m_pGridView ? TRUE : FALSE; }

@@ -30,7 +30,8 @@ class CMainFrame : public CSDIRememberFrame {
 
   // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
   void GetMessageString(UINT nID, CString& rMessage) const override;
-  // The first activation also brings the grid back when it was showing at the last close.
+  // The first activation also brings the grid back when it was showing at the last close, unless
+  // the start opened a file.
   void ActivateFrame(int nCmdShow = -1) override;
 
   // Shows the grid of the browsed images in place of the image (bShow), or the image again;
