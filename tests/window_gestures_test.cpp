@@ -55,6 +55,14 @@ TEST_F(GesturesTest, InformationPanelShowsThePhotosFactsFollowsTabAndIsRemembere
   EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\tb\xE9.jpg\n", 0), 0u) << "it follows Tab";
   m_session.Stop();
   EXPECT_NE(m_session.ProfileText().find("BarID=32832\nVisible=1\nDocking=Right"), std::string::npos) << "remembered as the tool bar is";
+
+  // Remembered as shown, it describes the first image of the next start as soon as it is shown.
+  RunConvert("-size 20x10 xc:navy GIF:" + (m_dir / "c.gif").string());
+  for (const std::string name : {"a.jpg", "c.gif"}) {
+    StartOn(name, name);
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return Frame()->m_wndInfoBar.GetText().str().starts_with("ﾌｧｲﾙ名\t" + name); })) << name;
+    m_session.Stop();
+  }
 }
 
 TEST_F(GesturesTest, SlideshowWaitsForAnImageNotConvertedYetAndRunsItsTimerOnlyWhileItShows) {

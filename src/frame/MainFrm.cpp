@@ -96,6 +96,8 @@ void CMainFrame::OnFirstPaint() {
     if (IsFilmStripSaved()) MakeFilmStrip();
     LoadBarState(AfxGetApp()->m_pszProfileName);
     m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+    // The panel kept shown describes the image the first paint showed.
+    if (m_wndInfoBar.IsVisible()) DescribeShownImage();
     if (IsFullScreen()) HideBarsForFullScreen();
     else PlaceFilmStrip();
   }
@@ -142,6 +144,7 @@ void CMainFrame::ActivateFrame(int nCmdShow) {
   if (m_bActivated) return;
   m_bActivated = TRUE;
   if (m_bBarsMade) m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+  if (m_wndInfoBar.IsVisible()) DescribeShownImage();
   // The grid left showing at the last close comes back for a start on a folder or on nothing; a
   // start on a file shows that file.
   CDocument* pDoc = GetActiveDocument();
