@@ -18,6 +18,7 @@
 #include <QStatusTipEvent>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QUrl>
@@ -352,11 +353,34 @@ void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
 
 namespace {
 
+// Joins the letters of words written without spaces (Japanese, half-width katakana) so that a
+// line breaks between words, never inside one, unless the word alone is wider than the line.
+constexpr QChar kWordJoiner(0x2060);
+
+QString JoinWords(const QString& text) {
+  QString joined;
+  joined.reserve(text.size() * 2);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (i > 0 && !c.isLowSurrogate() && c.unicode() > 0x7F && !c.isSpace() && text[i - 1].unicode() > 0x7F &&
+        !text[i - 1].isSpace())
+      joined += kWordJoiner;
+    joined += c;
+  }
+  return joined;
+}
+
 // The text view of a text bar: as wide as a column of facts wants to be. While it has the focus,
-// copying and selecting all are its own, before the frame's accelerators of the same keys.
+// copying and selecting all are its own, before the frame's accelerators of the same keys; what
+// it copies is the text without the joiners.
 struct AfxTextView : QTextEdit {
   explicit AfxTextView(QWidget* pParent) : QTextEdit(pParent) {}
   QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QTextEdit::sizeHint().height()); }
+  QMimeData* createMimeDataFromSelection() const override {
+    auto* pData = new QMimeData;
+    pData->setText(textCursor().selection().toPlainText().remove(kWordJoiner));
+    return pData;
+  }
   bool event(QEvent* pEvent) override {
     if (pEvent->type() == QEvent::ShortcutOverride) {
       auto* pKey = static_cast<QKeyEvent*>(pEvent);
@@ -411,8 +435,9 @@ void CTextBar::SetText(const char* lpszText) {
   }
   const int nValues = nCaption + pView->fontMetrics().averageCharWidth() * 2;
   pView->setTabStopDistance(nValues);
-  if (pView->toPlainText() == text) return;
-  pView->setPlainText(text);
+  const QString shown = JoinWords(text);
+  if (pView->toPlainText() == shown) return;
+  pView->setPlainText(shown);
   // A value too long for its line goes on in the values' column.
   QTextBlockFormat hanging;
   hanging.setLeftMargin(nValues);
