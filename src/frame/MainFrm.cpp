@@ -252,6 +252,8 @@ void CMainFrame::OnViewFullScreen() {
   } else {
     ShowBarsAgain();
   }
+  // The picture alone: full screen pans it by drag and the arrow keys, without scroll bars.
+  if (CVimoView* pImageView = GetImageView()) pImageView->ShowScrollBar(SB_BOTH, !bFullScreen);
   SetFullScreen(bFullScreen);
   PlaceFilmStrip();
   // The view fits and turns black in full screen, even where the window keeps its size.
@@ -333,6 +335,13 @@ void CMainFrame::OnDestroy() {
   m_wndFilmStrip.CloseThumbnails();
   if (m_pGridView != nullptr) m_pGridView->CloseThumbnails();
   CSDIRememberFrame::OnDestroy();
+}
+
+CVimoView* CMainFrame::GetImageView() const {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return nullptr;
+  POSITION pos = pDoc->GetFirstViewPosition();
+  return DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
 }
 
 CVimoDoc* CMainFrame::GetVimoDocument() const {

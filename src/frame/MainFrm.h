@@ -7,6 +7,7 @@
 
 class CVimoDoc;
 class CGridView;
+class CVimoView;
 
 class CMainFrame : public CSDIRememberFrame {
   DECLARE_DYNCREATE(CMainFrame)
@@ -77,6 +78,8 @@ class CMainFrame : public CSDIRememberFrame {
 
  private:
   CVimoDoc* GetVimoDocument() const;
+  // The view that shows the image (the document's first), whether or not the grid is shown.
+  CVimoView* GetImageView() const;
   // The tool bar, status bar and information panel; FALSE when one could not be made.
   BOOL MakeBars();
   void HideBarsForFullScreen();

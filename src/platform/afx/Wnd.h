@@ -478,6 +478,9 @@ inline constexpr UINT SB_PAGEDOWN = 3;
 inline constexpr UINT SB_THUMBTRACK = 5;
 inline constexpr UINT SB_TOP = 6;
 inline constexpr UINT SB_BOTTOM = 7;
+inline constexpr UINT SB_HORZ = 0;
+inline constexpr UINT SB_VERT = 1;
+inline constexpr UINT SB_BOTH = 3;
 
 class CScrollView : public CView {
   DECLARE_DYNAMIC(CScrollView)
@@ -491,6 +494,9 @@ class CScrollView : public CView {
   CSize GetTotalSize() const { return m_totalDev; }
   CPoint GetScrollPosition() const;
   void ScrollToPosition(POINT pt);
+  // bShow FALSE: the bars nBar names (SB_HORZ, SB_VERT, SB_BOTH) are not shown, whatever the
+  // sizes; the view still scrolls over the whole total size (ScrollToPosition, OnScroll).
+  void ShowScrollBar(UINT nBar, BOOL bShow = TRUE);
   // Fills the part of the client area outside the total size.
   void FillOutsideRect(CDC* pDC, CBrush* pBrush);
   // nScrollCode: low byte the horizontal request, high byte the vertical one, 0xFF none.
@@ -509,4 +515,6 @@ class CScrollView : public CView {
   CSize m_totalDev;
   CSize m_pageDev;
   CSize m_lineDev;
+  BOOL m_bHorzShown = TRUE;  // ShowScrollBar's choice
+  BOOL m_bVertShown = TRUE;
 };
