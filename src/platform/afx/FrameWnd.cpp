@@ -23,6 +23,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <functional>
 #include <map>
 
 #include "afx/Dialog.h"
@@ -72,6 +73,42 @@ QKeySequence KeysOf(const AFX_ACCEL& accel) {
   if (accel.fVirt & FSHIFT) modifiers |= Qt::SHIFT;
   if (accel.fVirt & FALT) modifiers |= Qt::ALT;
   return QKeySequence(modifiers | key);
+}
+
+// Fills pMenu with the entries from pEntry to the end of its popup (a popup inside it becomes a
+// submenu, filled by the same rule). Every item gets its command ID and prompt; onItem finishes
+// it. Returns the entry after the popup's end (or the resource's end).
+const AFX_MENU_ENTRY* FillMenu(QMenu* pMenu, const AFX_MENU_ENTRY* pEntry,
+                               const std::function<void(QMenu*, QAction*, const AFX_MENU_ENTRY&)>& onItem) {
+  for (; pEntry->kind != AfxMenuKind::End; ++pEntry) {
+    switch (pEntry->kind) {
+      case AfxMenuKind::EndPopup: return pEntry + 1;
+      case AfxMenuKind::Separator: pMenu->addSeparator(); break;
+      case AfxMenuKind::Popup:
+        pEntry = FillMenu(pMenu->addMenu(AfxToQString(pEntry->lpszText)), pEntry + 1, onItem) - 1;
+        break;
+      case AfxMenuKind::Item: {
+        QAction* pAction = pMenu->addAction(AfxToQString(pEntry->lpszText));
+        pAction->setData(pEntry->nID);
+        pAction->setStatusTip(AfxToQString(PromptOf(pEntry->nID)));
+        onItem(pMenu, pAction, *pEntry);
+        break;
+      }
+      default: break;
+    }
+  }
+  return pEntry;
+}
+
+// What the update handlers of command nID say, as the item shows it: enabled, checked.
+void ApplyCommandState(QAction* pAction, UINT nID, CFrameWnd* pFrame) {
+  CCmdUI state(nID);
+  state.DoUpdate(pFrame);
+  pAction->setEnabled(state.m_bEnabled != FALSE);
+  if (state.m_nCheck >= 0) {
+    pAction->setCheckable(true);
+    pAction->setChecked(state.m_nCheck != 0);
+  }
 }
 
 }  // namespace
@@ -486,24 +523,10 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
   QMenu menu(pWnd->GetWidget());
   AfxModalRequest request;
   request.kind = AfxModalRequest::Kind::PopupMenu;
-  for (const AFX_MENU_ENTRY* pEntry = m_pEntries; pEntry->kind == AfxMenuKind::Item || pEntry->kind == AfxMenuKind::Separator;
-       ++pEntry) {
-    if (pEntry->kind == AfxMenuKind::Separator) {
-      menu.addSeparator();
-      continue;
-    }
-    if (request.strText.IsEmpty()) request.strText = pEntry->lpszText;
-    CCmdUI state(pEntry->nID);
-    state.DoUpdate(pFrame);
-    QAction* pAction = menu.addAction(AfxToQString(pEntry->lpszText));
-    pAction->setData(pEntry->nID);
-    pAction->setStatusTip(AfxToQString(PromptOf(pEntry->nID)));
-    pAction->setEnabled(state.m_bEnabled != FALSE);
-    if (state.m_nCheck >= 0) {
-      pAction->setCheckable(true);
-      pAction->setChecked(state.m_nCheck != 0);
-    }
-  }
+  FillMenu(&menu, m_pEntries, [&](QMenu* /*pMenu*/, QAction* pAction, const AFX_MENU_ENTRY& entry) {
+    if (request.strText.IsEmpty()) request.strText = entry.lpszText;
+    ApplyCommandState(pAction, entry.nID, pFrame);
+  });
   UINT nChosen = 0;
   {
     AfxModalScope scope;
@@ -943,36 +966,25 @@ void CFrameWnd::BuildMenu(UINT nIDResource) {
   const AFX_MENU_ENTRY* pEntry = AfxFindMenuResource(nIDResource);
   auto* pMain = static_cast<QMainWindow*>(GetWidget());
   if (pEntry == nullptr) return;
-  QMenu* pMenu = nullptr;
-  for (; pEntry->kind != AfxMenuKind::End; ++pEntry) {
-    switch (pEntry->kind) {
-      case AfxMenuKind::Popup: {
-        pMenu = pMain->menuBar()->addMenu(AfxToQString(pEntry->lpszText));
-        const int nMenu = static_cast<int>(m_pMenus->menus.size());
-        m_pMenus->menus.push_back(pMenu);
-        QObject::connect(pMenu, &QMenu::aboutToShow, pMain, [this, nMenu] { UpdateMenu(nMenu); });
-        break;
-      }
-      case AfxMenuKind::Separator:
-        if (pMenu != nullptr) pMenu->addSeparator();
-        break;
-      case AfxMenuKind::Item: {
-        if (pMenu == nullptr) break;
-        QAction* pAction = pMenu->addAction(AfxToQString(pEntry->lpszText));
-        const UINT nID = pEntry->nID;
-        pAction->setData(nID);
-        pAction->setStatusTip(AfxToQString(PromptOf(nID)));
-        pAction->setEnabled(pEntry->bGrayed == FALSE);
-        m_pMenus->items.emplace(nID, pAction);
-        if (nID == ID_FILE_MRU_FILE1) {
-          m_pMenus->pRecentMenu = pMenu;
-          m_pMenus->pRecentPlaceholder = pAction;
-        }
-        QObject::connect(pAction, &QAction::triggered, pMain, [this, nID] { ExecuteCommand(nID); });
-        break;
-      }
-      default: break;
+  const auto makeItem = [this, pMain](QMenu* pMenu, QAction* pAction, const AFX_MENU_ENTRY& entry) {
+    const UINT nID = entry.nID;
+    pAction->setEnabled(entry.bGrayed == FALSE);
+    m_pMenus->items.emplace(nID, pAction);
+    if (nID == ID_FILE_MRU_FILE1) {
+      m_pMenus->pRecentMenu = pMenu;
+      m_pMenus->pRecentPlaceholder = pAction;
     }
+    QObject::connect(pAction, &QAction::triggered, pMain, [this, nID] { ExecuteCommand(nID); });
+  };
+  while (pEntry->kind == AfxMenuKind::Popup) {
+    QMenu* pMenu = pMain->menuBar()->addMenu(AfxToQString(pEntry->lpszText));
+    const int nMenu = static_cast<int>(m_pMenus->menus.size());
+    m_pMenus->menus.push_back(pMenu);
+    QObject::connect(pMenu, &QMenu::aboutToShow, pMain, [this, nMenu] { UpdateMenu(nMenu); });
+    pEntry = FillMenu(pMenu, pEntry + 1, makeItem);
+    // A submenu's items are asked again when it opens: a command may have run since its menu did.
+    for (QMenu* pSubMenu : pMenu->findChildren<QMenu*>())
+      QObject::connect(pSubMenu, &QMenu::aboutToShow, pMain, [this, pSubMenu] { UpdateMenuItems(pSubMenu); });
   }
 }
 
@@ -1026,16 +1038,18 @@ void CFrameWnd::UpdateMenu(int nMenu) {
       m_pMenus->recentItems.push_back(pAction);
     }
   }
+  UpdateMenuItems(pMenu);
+}
+
+void CFrameWnd::UpdateMenuItems(QMenu* pMenu) {
   for (QAction* pAction : pMenu->actions()) {
+    if (QMenu* pSubMenu = pAction->menu()) {
+      UpdateMenuItems(pSubMenu);
+      continue;
+    }
     const UINT nID = pAction->data().toUInt();
     if (nID == 0 || pAction == m_pMenus->pRecentPlaceholder) continue;
-    CCmdUI state(nID);
-    state.DoUpdate(this);
-    pAction->setEnabled(state.m_bEnabled != FALSE);
-    if (state.m_nCheck >= 0) {
-      pAction->setCheckable(true);
-      pAction->setChecked(state.m_nCheck != 0);
-    }
+    ApplyCommandState(pAction, nID, this);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "win32/User.h"
 
 class QImage;
+class QMenu;
 class QPoint;
 class QWidget;
 class QPainter;
@@ -422,8 +423,10 @@ class CFrameWnd : public CWnd {
   friend struct AfxTestAccess;  // tests run menus through UpdateMenu as a user's click would
   void BuildMenu(UINT nIDResource);
   void BuildAccelerators(UINT nIDResource);
-  // Asks the update handlers of top-level menu nMenu (and lists the recent files in it).
+  // Asks the update handlers of top-level menu nMenu and its submenus (and lists the recent
+  // files in it).
   void UpdateMenu(int nMenu);
+  void UpdateMenuItems(QMenu* pMenu);
   void ShowStatusPrompt(const CString& prompt);
   void OnDropFiles(const std::vector<CString>& paths);
   std::vector<CView*> AllViews() const;
