@@ -22,6 +22,7 @@
 #include <QTextEdit>
 #include <QToolBar>
 #include <QUrl>
+#include <QWindow>
 
 #include <functional>
 #include <map>
@@ -157,6 +158,33 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     m_bPainted = true;
     QMetaObject::invokeMethod(
         this, [this] { if (Frame() != nullptr) Frame()->OnFirstPaint(); }, Qt::QueuedConnection);
+  }
+  void showEvent(QShowEvent* pEvent) override {
+    QMainWindow::showEvent(pEvent);
+    // Installed again at each show, it still filters once.
+    if (windowHandle() != nullptr) windowHandle()->installEventFilter(this);
+  }
+  // The window system changed the window's state (full screen, maximized...): once the state is
+  // applied, the window is drawn whole again, since what the window system shows of it may be
+  // made anew; where the compositor places windows, the size before full screen comes back then.
+  bool eventFilter(QObject* pObject, QEvent* pEvent) override {
+    if (pObject == windowHandle() && pEvent->type() == QEvent::WindowStateChange) {
+      const Qt::WindowStates applied = windowHandle()->windowStates();
+      QMetaObject::invokeMethod(this, [this, applied] { AfterStateChange(applied); }, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(pObject, pEvent);
+  }
+  void AfterStateChange(Qt::WindowStates applied) {
+    CFrameWnd* pFrame = Frame();
+    if (pFrame == nullptr) return;
+    const RECT& rc = pFrame->m_rcBeforeFullScreen;
+    constexpr Qt::WindowStates kNotNormal = Qt::WindowFullScreen | Qt::WindowMaximized | Qt::WindowMinimized;
+    if (pFrame->m_bSizeAfterFullScreen && !(applied & kNotNormal) && !(windowState() & kNotNormal)) {
+      pFrame->m_bSizeAfterFullScreen = false;
+      resize(rc.right - rc.left, rc.bottom - rc.top);
+    }
+    update();
+    for (QWidget* pChild : findChildren<QWidget*>()) pChild->update();
   }
   void moveEvent(QMoveEvent* pEvent) override {
     QMainWindow::moveEvent(pEvent);
@@ -922,6 +950,12 @@ void CFrameWnd::SetFullScreen(BOOL bFullScreen) {
   if (pWidget == nullptr || IsFullScreen() == bFullScreen) return;
   if (bFullScreen) {
     NoteRestoredRect();
+    // The window's own area (without the frame the window manager draws round it) comes back
+    // as it is: a position that counts the frame in is only as good as what the window knows of
+    // that frame, and just after full screen a window manager has not drawn it again yet.
+    const QRect area = pWidget->geometry();
+    m_rcBeforeFullScreen = RECT{area.left(), area.top(), area.left() + area.width(), area.top() + area.height()};
+    m_bSizeAfterFullScreen = false;
     // Where no window manager places it (a bare X server), the window covers the screen itself;
     // placed first, since placing a window ends its full-screen state.
     m_bHoldRestored = true;
@@ -932,14 +966,13 @@ void CFrameWnd::SetFullScreen(BOOL bFullScreen) {
     pWidget->show();
     return;
   }
-  WINDOWPLACEMENT wp{};
-  wp.length = sizeof(wp);
-  const BOOL bPlaced = GetWindowPlacement(&wp);  // the restored rectangle, read while still full screen
   pWidget->setWindowState(pWidget->windowState() & ~Qt::WindowFullScreen);
-  if (bPlaced && !(pWidget->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
-    const RECT& rc = wp.rcNormalPosition;
-    pWidget->move(rc.left, rc.top);
-    pWidget->resize(std::max<int>(1, rc.right - rc.left), std::max<int>(1, rc.bottom - rc.top));
+  const RECT& rc = m_rcBeforeFullScreen;
+  if (rc.right > rc.left && rc.bottom > rc.top && !(pWidget->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
+    // Where the compositor places windows, a size asked for before it has left full screen is
+    // lost with the full-screen buffer: the size comes back once it has (AfxFrameWidget).
+    if (AfxCompositorPlacesWindows()) m_bSizeAfterFullScreen = true;
+    else pWidget->setGeometry(QRect(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top));
   }
   pWidget->show();
 }

@@ -438,6 +438,10 @@ class CFrameWnd : public CWnd {
   CCreateContext* m_pCreateContext = nullptr;
   UINT m_nIDResource = 0;
   BOOL m_bPromptShown = FALSE;  // the status bar shows a command's prompt, not the idle text
+  // The window's own area (without the window manager's frame) when it went full screen;
+  // empty before it ever did.
+  RECT m_rcBeforeFullScreen = {0, 0, 0, 0};
+  bool m_bSizeAfterFullScreen = false;  // its size is to come back once full screen has ended
   BOOL m_bDropFiles = FALSE;
   struct MenuState;
   std::unique_ptr<MenuState> m_pMenus;
