@@ -54,6 +54,7 @@ TEST(FullScreen, EachRoundTripLeavesTheWindowDrawnWholeWhereItWas) {
   }
   if (!x11) return;  // a Wayland compositor places a new window where it likes
   session.Stop();
+  EXPECT_NE(session.ProfileText().find("Rect=0100 0080 0740 0560"), std::string::npos) << "the place saved is not the window's";
   ASSERT_TRUE(session.Start({(dir / "a.bmp").string()}));
   EXPECT_TRUE(ViewerSession::WaitFor([&] { return shown() == before; })) << "the next start is not where the window was";
 }
