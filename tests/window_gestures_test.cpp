@@ -2,7 +2,11 @@
 // timer, and the zoom kept for the next image.
 #include <gtest/gtest.h>
 
+#include <QDockWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextLayout>
 
 #include "res/Resource.h"
 #include "support/ui/UserInput.h"
@@ -55,6 +59,32 @@ TEST_F(GesturesTest, InformationPanelShowsThePhotosFactsFollowsTabAndIsRemembere
   EXPECT_EQ(Frame()->m_wndInfoBar.GetText().str().rfind("ﾌｧｲﾙ名\tb\xE9.jpg\n", 0), 0u) << "it follows Tab";
   m_session.Stop();
   EXPECT_NE(m_session.ProfileText().find("BarID=32832\nVisible=1\nDocking=Right"), std::string::npos) << "remembered as the tool bar is";
+
+  // Remembered as shown, it describes the first image of the next start as soon as it is shown.
+  RunConvert("-size 20x10 xc:navy GIF:" + (m_dir / "c.gif").string());
+  for (const std::string name : {"a.jpg", "c.gif"}) {
+    StartOn(name, name);
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return Frame()->m_wndInfoBar.GetText().str().starts_with("ﾌｧｲﾙ名\t" + name); })) << name;
+    m_session.Stop();
+  }
+}
+
+// However narrow the panel (but wider than a word), its lines break between words, never inside
+// "ﾒｶﾞﾋﾟｸｾﾙ".
+TEST_F(GesturesTest, InformationPanelWrapsBetweenWords) {
+  ASSERT_TRUE(m_session.Start());
+  Press(Qt::Key_I);
+  Frame()->m_wndInfoBar.SetText("画素数\t4000 x 3000 ﾋﾟｸｾﾙ (12.0 ﾒｶﾞﾋﾟｸｾﾙ)\n");
+  auto* pView = static_cast<QTextEdit*>(static_cast<QDockWidget*>(Frame()->m_wndInfoBar.GetWidget())->widget());
+  const QTextBlock block = pView->document()->firstBlock();
+  const int from = static_cast<int>(pView->tabStopDistance()) + pView->fontMetrics().horizontalAdvance("(12.0 ﾒｶﾞﾋﾟｸｾﾙ)") + 30;
+  int wrapped = 0;
+  for (int width = from; width < from + 200; width += 3) {
+    pView->resize(width, 200);
+    wrapped += block.layout()->lineCount() > 1 ? 1 : 0;
+    for (int i = 1; i < block.layout()->lineCount(); ++i) EXPECT_TRUE(block.text()[block.layout()->lineAt(i).textStart() - 1].isSpace()) << width;
+  }
+  EXPECT_GT(wrapped, 10);
 }
 
 TEST_F(GesturesTest, SlideshowWaitsForAnImageNotConvertedYetAndRunsItsTimerOnlyWhileItShows) {

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <functional>
+
 #include "res/Resource.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
@@ -58,6 +60,29 @@ TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTakeAndCtrlZBringsThe
       EXPECT_TRUE(fs::is_empty(fs::path(std::getenv("XDG_DATA_HOME")) / "Trash" / "info"));
     }
     session.Stop();
+  }
+}
+
+// The grid left showing at the last close comes back at a start on a folder or on nothing; a file
+// opened (at the start, handed over to the running viewer, or with 開く) is shown.
+TEST(Grid, ComesBackAtAStartOnAFolderOrNothingWhileAFileOpenedIsShown) {
+  const TempDir dir;
+  for (const char* name : {"a.jpg", "b.jpg"}) RunConvert("-size 16x16 xc:red " + (dir / name).string());
+  const std::string a = (dir / "a.jpg").string(), b = (dir / "b.jpg").string();
+  const std::function<void(ViewerSession&)> none, handOver = [&](ViewerSession&) { theApp.OpenDocumentFile(b.c_str()); };
+  const std::function<void(ViewerSession&)> open = [&](ViewerSession& session) {
+    session.fileDialogAnswers = {{b}};
+    AfxTestAccess::TriggerMenuItem(session.Frame(), ID_IMAGE_OPEN);
+  };
+  const struct { std::vector<std::string> args; std::function<void(ViewerSession&)> then; const char* shown; } rows[] = {
+      {{a}, none, "a.jpg"}, {{dir.Path().string()}, none, nullptr}, {{}, none, nullptr}, {{}, handOver, "b.jpg"}, {{}, open, "b.jpg"}};
+  for (const auto& row : rows) {
+    ViewerSession session;
+    session.WriteProfile("[View]\nGridShown=1\n");
+    ASSERT_TRUE(session.Start(row.args));
+    if (row.then) row.then(session);
+    if (row.shown != nullptr) EXPECT_TRUE(session.WaitForImage(row.shown) && !session.Frame()->IsGridShown()) << &row - rows;
+    else EXPECT_TRUE(ViewerSession::WaitFor([&] { return session.Frame()->IsGridShown() != FALSE; })) << &row - rows;
   }
 }
 

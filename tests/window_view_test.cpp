@@ -1,6 +1,10 @@
 // The view's painting and scrolling, and what the window offers before the view's commands come.
 #include <gtest/gtest.h>
 
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
 #include <filesystem>
 #include <functional>
 
@@ -257,6 +261,20 @@ TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   EXPECT_EQ(fileMenu, expected);
   EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");
   EXPECT_EQ(m_session.Frame()->m_wndToolBar.GetCount(), 11);
+}
+
+// Every menu and submenu fits in one column on a screen 768 pixels high at scale 1 and 1080 at
+// scale 2, a top-level one below the menu bar of a window at the screen's top (its title bar 40
+// high): where a compositor places menus, a menu past the screen's edge cannot be reached.
+TEST_F(ViewTest, EveryMenuFitsAScreen768HighAtScale1And1080AtScale2) {
+  QMenuBar* pBar = static_cast<QMainWindow*>(m_session.Frame()->GetWidget())->menuBar();
+  for (QMenu* pMenu : pBar->findChildren<QMenu*>()) {
+    const int top = pMenu->parent() == pBar ? 40 + pBar->sizeHint().height() : 0;
+    const QList<QAction*> items = pMenu->actions();
+    EXPECT_EQ(pMenu->actionGeometry(items.first()).left(), pMenu->actionGeometry(items.last()).left()) << "two columns";
+    for (const auto& [scale, screen] : {std::pair{1, 768}, {2, 1080}})
+      EXPECT_LE((top + pMenu->sizeHint().height()) * scale, screen) << pMenu->title().toStdString() << " at scale " << scale;
+  }
 }
 
 TEST_F(ViewTest, ExifOrientationIsReadInEitherByteOrder) {

@@ -126,9 +126,20 @@ TEST_F(ViewingScreenTest, FullScreenShowsTheImageAloneAndTheWindowComesBackAsItW
   });
   ASSERT_GT(screen.width, 0) << "the window did not come back";
 
-  // Closed while full screen, the window's own placement and bars are what is remembered.
+  // Full screen again, and closed in it: the window's own placement and bars are what is remembered.
   ScreenViewer::Type(window, "F11");
   ASSERT_GT(ScreenViewer::WaitForScreen(window, [](const Pixels& p) { return p.width == 1280; }).width, 0);
+  // 1: the image, larger than the screen, fills it to the edges without scroll bars; the arrow
+  // keys pan it.
+  ScreenViewer::Type(window, "1");
+  const auto isPicture = [](Rgb c) { return c.red != c.green || c.green != c.blue; };  // not a bar's grey, nor black
+  screen = ScreenViewer::WaitForScreen(window, [&](const Pixels& p) {
+    return isPicture(p.At(1279, 1023)) && isPicture(p.At(1279, 500)) && isPicture(p.At(640, 1023));
+  });
+  ASSERT_GT(screen.width, 0) << "scroll bars along the screen's edges";
+  const Box block = FindColour(screen, BlockColour(1, 1, 7));
+  ScreenViewer::Type(window, "Right");
+  EXPECT_GT(ScreenViewer::WaitForScreen(window, [&](const Pixels& p) { return FindColour(p, BlockColour(1, 1, 7)).left == block.left - 120; }).width, 0);
   viewer.Stop();
   const std::string profile = TextOfFile(viewer.ProfilePath());
   EXPECT_NE(profile.find("Rect=0100 0080 0740 0560"), std::string::npos) << profile;

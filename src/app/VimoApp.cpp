@@ -167,8 +167,8 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bDragging) return nullptr;
   if (lpszFileName != nullptr && IsFolder(lpszFileName)) return OpenFolder(lpszFileName);
   if (lpszFileName == nullptr || !IsAcceptedExtension(lpszFileName)) return nullptr;
-  // An image opened in a running viewer is shown, whatever the window showed; a start keeps the
-  // grid when it was showing at the last close (with the file chosen in it).
+  // An image opened in a running viewer is shown, whatever the window showed; so is the image of
+  // a start, whose window does not bring back the grid of the last close (CMainFrame).
   auto* pRunning = DYNAMIC_DOWNCAST(CMainFrame, m_pMainWnd);
   CDocument* pDocument = CWinApp::OpenDocumentFile(lpszFileName);
   auto* pVimoDoc = DYNAMIC_DOWNCAST(CVimoDoc, pDocument);

@@ -97,6 +97,8 @@ void CMainFrame::OnFirstPaint() {
     if (IsFilmStripSaved()) MakeFilmStrip();
     LoadBarState(AfxGetApp()->m_pszProfileName);
     m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
+    // The panel kept shown describes the image the first paint showed.
+    if (m_wndInfoBar.IsVisible()) DescribeShownImage();
     if (IsFullScreen()) HideBarsForFullScreen();
     else PlaceFilmStrip();
   }
@@ -143,7 +145,12 @@ void CMainFrame::ActivateFrame(int nCmdShow) {
   if (m_bActivated) return;
   m_bActivated = TRUE;
   if (m_bBarsMade) m_bFilmStripWanted = m_wndFilmStrip.IsVisible();
-  if (AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0) ShowGrid(TRUE);
+  if (m_wndInfoBar.IsVisible()) DescribeShownImage();
+  // The grid left showing at the last close comes back for a start on a folder or on nothing; a
+  // start on a file shows that file.
+  CDocument* pDoc = GetActiveDocument();
+  if (pDoc != nullptr && pDoc->GetPathName().IsEmpty() && AfxGetApp()->GetProfileInt("View", "GridShown", 0) != 0)
+    ShowGrid(TRUE);
 }
 
 BOOL CMainFrame::IsGridShown() const { return m_pGridView != nullptr && GetActiveView() == m_pGridView ? TRUE : FALSE; }
@@ -246,6 +253,8 @@ void CMainFrame::OnViewFullScreen() {
   } else {
     ShowBarsAgain();
   }
+  // The picture alone: full screen pans it by drag and the arrow keys, without scroll bars.
+  if (CVimoView* pImageView = GetImageView()) pImageView->ShowScrollBar(SB_BOTH, !bFullScreen);
   SetFullScreen(bFullScreen);
   PlaceFilmStrip();
   // The view fits and turns black in full screen, even where the window keeps its size.
@@ -333,6 +342,13 @@ void CMainFrame::OnDestroy() {
   m_wndFilmStrip.CloseThumbnails();
   if (m_pGridView != nullptr) m_pGridView->CloseThumbnails();
   CSDIRememberFrame::OnDestroy();
+}
+
+CVimoView* CMainFrame::GetImageView() const {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return nullptr;
+  POSITION pos = pDoc->GetFirstViewPosition();
+  return DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
 }
 
 CVimoDoc* CMainFrame::GetVimoDocument() const {

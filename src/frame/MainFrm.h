@@ -7,6 +7,7 @@
 
 class CVimoDoc;
 class CGridView;
+class CVimoView;
 
 class CMainFrame : public CSDIRememberFrame {
   DECLARE_DYNCREATE(CMainFrame)
@@ -30,7 +31,8 @@ class CMainFrame : public CSDIRememberFrame {
 
   // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
   void GetMessageString(UINT nID, CString& rMessage) const override;
-  // The first activation also brings the grid back when it was showing at the last close.
+  // The first activation also brings the grid back when it was showing at the last close, unless
+  // the start opened a file.
   void ActivateFrame(int nCmdShow = -1) override;
 
   // Shows the grid of the browsed images in place of the image (bShow), or the image again;
@@ -79,6 +81,8 @@ class CMainFrame : public CSDIRememberFrame {
 
  private:
   CVimoDoc* GetVimoDocument() const;
+  // The view that shows the image (the document's first), whether or not the grid is shown.
+  CVimoView* GetImageView() const;
   // The tool bar, status bar and information panel; FALSE when one could not be made.
   BOOL MakeBars();
   void HideBarsForFullScreen();

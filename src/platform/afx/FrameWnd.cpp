@@ -18,10 +18,13 @@
 #include <QStatusTipEvent>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QUrl>
+#include <QWindow>
 
+#include <functional>
 #include <map>
 
 #include "afx/Dialog.h"
@@ -73,6 +76,42 @@ QKeySequence KeysOf(const AFX_ACCEL& accel) {
   return QKeySequence(modifiers | key);
 }
 
+// Fills pMenu with the entries from pEntry to the end of its popup (a popup inside it becomes a
+// submenu, filled by the same rule). Every item gets its command ID and prompt; onItem finishes
+// it. Returns the entry after the popup's end (or the resource's end).
+const AFX_MENU_ENTRY* FillMenu(QMenu* pMenu, const AFX_MENU_ENTRY* pEntry,
+                               const std::function<void(QMenu*, QAction*, const AFX_MENU_ENTRY&)>& onItem) {
+  for (; pEntry->kind != AfxMenuKind::End; ++pEntry) {
+    switch (pEntry->kind) {
+      case AfxMenuKind::EndPopup: return pEntry + 1;
+      case AfxMenuKind::Separator: pMenu->addSeparator(); break;
+      case AfxMenuKind::Popup:
+        pEntry = FillMenu(pMenu->addMenu(AfxToQString(pEntry->lpszText)), pEntry + 1, onItem) - 1;
+        break;
+      case AfxMenuKind::Item: {
+        QAction* pAction = pMenu->addAction(AfxToQString(pEntry->lpszText));
+        pAction->setData(pEntry->nID);
+        pAction->setStatusTip(AfxToQString(PromptOf(pEntry->nID)));
+        onItem(pMenu, pAction, *pEntry);
+        break;
+      }
+      default: break;
+    }
+  }
+  return pEntry;
+}
+
+// What the update handlers of command nID say, as the item shows it: enabled, checked.
+void ApplyCommandState(QAction* pAction, UINT nID, CFrameWnd* pFrame) {
+  CCmdUI state(nID);
+  state.DoUpdate(pFrame);
+  pAction->setEnabled(state.m_bEnabled != FALSE);
+  if (state.m_nCheck >= 0) {
+    pAction->setCheckable(true);
+    pAction->setChecked(state.m_nCheck != 0);
+  }
+}
+
 }  // namespace
 
 QImage AfxImageFromResource(const AFX_IMAGE* pImage) {
@@ -119,6 +158,33 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     m_bPainted = true;
     QMetaObject::invokeMethod(
         this, [this] { if (Frame() != nullptr) Frame()->OnFirstPaint(); }, Qt::QueuedConnection);
+  }
+  void showEvent(QShowEvent* pEvent) override {
+    QMainWindow::showEvent(pEvent);
+    // Installed again at each show, it still filters once.
+    if (windowHandle() != nullptr) windowHandle()->installEventFilter(this);
+  }
+  // The window system changed the window's state (full screen, maximized...): once the state is
+  // applied, the window is drawn whole again, since what the window system shows of it may be
+  // made anew; where the compositor places windows, the size before full screen comes back then.
+  bool eventFilter(QObject* pObject, QEvent* pEvent) override {
+    if (pObject == windowHandle() && pEvent->type() == QEvent::WindowStateChange) {
+      const Qt::WindowStates applied = windowHandle()->windowStates();
+      QMetaObject::invokeMethod(this, [this, applied] { AfterStateChange(applied); }, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(pObject, pEvent);
+  }
+  void AfterStateChange(Qt::WindowStates applied) {
+    CFrameWnd* pFrame = Frame();
+    if (pFrame == nullptr) return;
+    const RECT& rc = pFrame->m_rcBeforeFullScreen;
+    constexpr Qt::WindowStates kNotNormal = Qt::WindowFullScreen | Qt::WindowMaximized | Qt::WindowMinimized;
+    if (pFrame->m_bSizeAfterFullScreen && !(applied & kNotNormal) && !(windowState() & kNotNormal)) {
+      pFrame->m_bSizeAfterFullScreen = false;
+      resize(rc.right - rc.left, rc.bottom - rc.top);
+    }
+    update();
+    for (QWidget* pChild : findChildren<QWidget*>()) pChild->update();
   }
   void moveEvent(QMoveEvent* pEvent) override {
     QMainWindow::moveEvent(pEvent);
@@ -352,11 +418,34 @@ void CStatusBar::SetPaneText(int nIndex, const char* lpszNewText) {
 
 namespace {
 
+// Joins the letters of words written without spaces (Japanese, half-width katakana) so that a
+// line breaks between words, never inside one, unless the word alone is wider than the line.
+constexpr QChar kWordJoiner(0x2060);
+
+QString JoinWords(const QString& text) {
+  QString joined;
+  joined.reserve(text.size() * 2);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (i > 0 && !c.isLowSurrogate() && c.unicode() > 0x7F && !c.isSpace() && text[i - 1].unicode() > 0x7F &&
+        !text[i - 1].isSpace())
+      joined += kWordJoiner;
+    joined += c;
+  }
+  return joined;
+}
+
 // The text view of a text bar: as wide as a column of facts wants to be. While it has the focus,
-// copying and selecting all are its own, before the frame's accelerators of the same keys.
+// copying and selecting all are its own, before the frame's accelerators of the same keys; what
+// it copies is the text without the joiners.
 struct AfxTextView : QTextEdit {
   explicit AfxTextView(QWidget* pParent) : QTextEdit(pParent) {}
   QSize sizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 44, QTextEdit::sizeHint().height()); }
+  QMimeData* createMimeDataFromSelection() const override {
+    auto* pData = new QMimeData;
+    pData->setText(textCursor().selection().toPlainText().remove(kWordJoiner));
+    return pData;
+  }
   bool event(QEvent* pEvent) override {
     if (pEvent->type() == QEvent::ShortcutOverride) {
       auto* pKey = static_cast<QKeyEvent*>(pEvent);
@@ -411,8 +500,9 @@ void CTextBar::SetText(const char* lpszText) {
   }
   const int nValues = nCaption + pView->fontMetrics().averageCharWidth() * 2;
   pView->setTabStopDistance(nValues);
-  if (pView->toPlainText() == text) return;
-  pView->setPlainText(text);
+  const QString shown = JoinWords(text);
+  if (pView->toPlainText() == shown) return;
+  pView->setPlainText(shown);
   // A value too long for its line goes on in the values' column.
   QTextBlockFormat hanging;
   hanging.setLeftMargin(nValues);
@@ -461,24 +551,10 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
   QMenu menu(pWnd->GetWidget());
   AfxModalRequest request;
   request.kind = AfxModalRequest::Kind::PopupMenu;
-  for (const AFX_MENU_ENTRY* pEntry = m_pEntries; pEntry->kind == AfxMenuKind::Item || pEntry->kind == AfxMenuKind::Separator;
-       ++pEntry) {
-    if (pEntry->kind == AfxMenuKind::Separator) {
-      menu.addSeparator();
-      continue;
-    }
-    if (request.strText.IsEmpty()) request.strText = pEntry->lpszText;
-    CCmdUI state(pEntry->nID);
-    state.DoUpdate(pFrame);
-    QAction* pAction = menu.addAction(AfxToQString(pEntry->lpszText));
-    pAction->setData(pEntry->nID);
-    pAction->setStatusTip(AfxToQString(PromptOf(pEntry->nID)));
-    pAction->setEnabled(state.m_bEnabled != FALSE);
-    if (state.m_nCheck >= 0) {
-      pAction->setCheckable(true);
-      pAction->setChecked(state.m_nCheck != 0);
-    }
-  }
+  FillMenu(&menu, m_pEntries, [&](QMenu* /*pMenu*/, QAction* pAction, const AFX_MENU_ENTRY& entry) {
+    if (request.strText.IsEmpty()) request.strText = entry.lpszText;
+    ApplyCommandState(pAction, entry.nID, pFrame);
+  });
   UINT nChosen = 0;
   {
     AfxModalScope scope;
@@ -874,6 +950,12 @@ void CFrameWnd::SetFullScreen(BOOL bFullScreen) {
   if (pWidget == nullptr || IsFullScreen() == bFullScreen) return;
   if (bFullScreen) {
     NoteRestoredRect();
+    // The window's own area (without the frame the window manager draws round it) comes back
+    // as it is: a position that counts the frame in is only as good as what the window knows of
+    // that frame, and just after full screen a window manager has not drawn it again yet.
+    const QRect area = pWidget->geometry();
+    m_rcBeforeFullScreen = RECT{area.left(), area.top(), area.left() + area.width(), area.top() + area.height()};
+    m_bSizeAfterFullScreen = false;
     // Where no window manager places it (a bare X server), the window covers the screen itself;
     // placed first, since placing a window ends its full-screen state.
     m_bHoldRestored = true;
@@ -884,14 +966,13 @@ void CFrameWnd::SetFullScreen(BOOL bFullScreen) {
     pWidget->show();
     return;
   }
-  WINDOWPLACEMENT wp{};
-  wp.length = sizeof(wp);
-  const BOOL bPlaced = GetWindowPlacement(&wp);  // the restored rectangle, read while still full screen
   pWidget->setWindowState(pWidget->windowState() & ~Qt::WindowFullScreen);
-  if (bPlaced && !(pWidget->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
-    const RECT& rc = wp.rcNormalPosition;
-    pWidget->move(rc.left, rc.top);
-    pWidget->resize(std::max<int>(1, rc.right - rc.left), std::max<int>(1, rc.bottom - rc.top));
+  const RECT& rc = m_rcBeforeFullScreen;
+  if (rc.right > rc.left && rc.bottom > rc.top && !(pWidget->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
+    // Where the compositor places windows, a size asked for before it has left full screen is
+    // lost with the full-screen buffer: the size comes back once it has (AfxFrameWidget).
+    if (AfxCompositorPlacesWindows()) m_bSizeAfterFullScreen = true;
+    else pWidget->setGeometry(QRect(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top));
   }
   pWidget->show();
 }
@@ -918,36 +999,25 @@ void CFrameWnd::BuildMenu(UINT nIDResource) {
   const AFX_MENU_ENTRY* pEntry = AfxFindMenuResource(nIDResource);
   auto* pMain = static_cast<QMainWindow*>(GetWidget());
   if (pEntry == nullptr) return;
-  QMenu* pMenu = nullptr;
-  for (; pEntry->kind != AfxMenuKind::End; ++pEntry) {
-    switch (pEntry->kind) {
-      case AfxMenuKind::Popup: {
-        pMenu = pMain->menuBar()->addMenu(AfxToQString(pEntry->lpszText));
-        const int nMenu = static_cast<int>(m_pMenus->menus.size());
-        m_pMenus->menus.push_back(pMenu);
-        QObject::connect(pMenu, &QMenu::aboutToShow, pMain, [this, nMenu] { UpdateMenu(nMenu); });
-        break;
-      }
-      case AfxMenuKind::Separator:
-        if (pMenu != nullptr) pMenu->addSeparator();
-        break;
-      case AfxMenuKind::Item: {
-        if (pMenu == nullptr) break;
-        QAction* pAction = pMenu->addAction(AfxToQString(pEntry->lpszText));
-        const UINT nID = pEntry->nID;
-        pAction->setData(nID);
-        pAction->setStatusTip(AfxToQString(PromptOf(nID)));
-        pAction->setEnabled(pEntry->bGrayed == FALSE);
-        m_pMenus->items.emplace(nID, pAction);
-        if (nID == ID_FILE_MRU_FILE1) {
-          m_pMenus->pRecentMenu = pMenu;
-          m_pMenus->pRecentPlaceholder = pAction;
-        }
-        QObject::connect(pAction, &QAction::triggered, pMain, [this, nID] { ExecuteCommand(nID); });
-        break;
-      }
-      default: break;
+  const auto makeItem = [this, pMain](QMenu* pMenu, QAction* pAction, const AFX_MENU_ENTRY& entry) {
+    const UINT nID = entry.nID;
+    pAction->setEnabled(entry.bGrayed == FALSE);
+    m_pMenus->items.emplace(nID, pAction);
+    if (nID == ID_FILE_MRU_FILE1) {
+      m_pMenus->pRecentMenu = pMenu;
+      m_pMenus->pRecentPlaceholder = pAction;
     }
+    QObject::connect(pAction, &QAction::triggered, pMain, [this, nID] { ExecuteCommand(nID); });
+  };
+  while (pEntry->kind == AfxMenuKind::Popup) {
+    QMenu* pMenu = pMain->menuBar()->addMenu(AfxToQString(pEntry->lpszText));
+    const int nMenu = static_cast<int>(m_pMenus->menus.size());
+    m_pMenus->menus.push_back(pMenu);
+    QObject::connect(pMenu, &QMenu::aboutToShow, pMain, [this, nMenu] { UpdateMenu(nMenu); });
+    pEntry = FillMenu(pMenu, pEntry + 1, makeItem);
+    // A submenu's items are asked again when it opens: a command may have run since its menu did.
+    for (QMenu* pSubMenu : pMenu->findChildren<QMenu*>())
+      QObject::connect(pSubMenu, &QMenu::aboutToShow, pMain, [this, pSubMenu] { UpdateMenuItems(pSubMenu); });
   }
 }
 
@@ -1001,16 +1071,18 @@ void CFrameWnd::UpdateMenu(int nMenu) {
       m_pMenus->recentItems.push_back(pAction);
     }
   }
+  UpdateMenuItems(pMenu);
+}
+
+void CFrameWnd::UpdateMenuItems(QMenu* pMenu) {
   for (QAction* pAction : pMenu->actions()) {
+    if (QMenu* pSubMenu = pAction->menu()) {
+      UpdateMenuItems(pSubMenu);
+      continue;
+    }
     const UINT nID = pAction->data().toUInt();
     if (nID == 0 || pAction == m_pMenus->pRecentPlaceholder) continue;
-    CCmdUI state(nID);
-    state.DoUpdate(this);
-    pAction->setEnabled(state.m_bEnabled != FALSE);
-    if (state.m_nCheck >= 0) {
-      pAction->setCheckable(true);
-      pAction->setChecked(state.m_nCheck != 0);
-    }
+    ApplyCommandState(pAction, nID, this);
   }
 }
 

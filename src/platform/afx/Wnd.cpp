@@ -690,8 +690,8 @@ void CScrollView::UpdateBars() {
   // The bars' presence changes the viewport, which changes the ranges: settle in a few rounds.
   for (int round = 0; round < 3; ++round) {
     const QSize client = pArea->maximumViewportSize();
-    const bool needH = m_totalDev.cx > device(client.width());
-    const bool needV = m_totalDev.cy > device(client.height());
+    const bool needH = m_bHorzShown && m_totalDev.cx > device(client.width());
+    const bool needV = m_bVertShown && m_totalDev.cy > device(client.height());
     const int width = device(client.width() - (needV ? pArea->verticalScrollBar()->sizeHint().width() : 0));
     const int height = device(client.height() - (needH ? pArea->horizontalScrollBar()->sizeHint().height() : 0));
     pArea->horizontalScrollBar()->setRange(0, std::max(0, m_totalDev.cx - width));
@@ -702,6 +702,19 @@ void CScrollView::UpdateBars() {
   pArea->verticalScrollBar()->setPageStep(std::max(1, m_pageDev.cy));
   pArea->horizontalScrollBar()->setSingleStep(std::max(1, m_lineDev.cx));
   pArea->verticalScrollBar()->setSingleStep(std::max(1, m_lineDev.cy));
+}
+
+void CScrollView::ShowScrollBar(UINT nBar, BOOL bShow) {
+  auto* pArea = qobject_cast<QAbstractScrollArea*>(GetWidget());
+  if (pArea == nullptr) return;
+  if (nBar != SB_VERT) m_bHorzShown = bShow;
+  if (nBar != SB_HORZ) m_bVertShown = bShow;
+  const Qt::ScrollBarPolicy horz = m_bHorzShown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  const Qt::ScrollBarPolicy vert = m_bVertShown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  if (pArea->horizontalScrollBarPolicy() == horz && pArea->verticalScrollBarPolicy() == vert) return;
+  pArea->setHorizontalScrollBarPolicy(horz);
+  pArea->setVerticalScrollBarPolicy(vert);
+  UpdateBars();
 }
 
 void CScrollView::OnViewportResized() { UpdateBars(); }

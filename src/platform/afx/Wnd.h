@@ -13,6 +13,7 @@
 #include "win32/User.h"
 
 class QImage;
+class QMenu;
 class QPoint;
 class QWidget;
 class QPainter;
@@ -424,8 +425,10 @@ class CFrameWnd : public CWnd {
   friend struct AfxTestAccess;  // tests run menus through UpdateMenu as a user's click would
   void BuildMenu(UINT nIDResource);
   void BuildAccelerators(UINT nIDResource);
-  // Asks the update handlers of top-level menu nMenu (and lists the recent files in it).
+  // Asks the update handlers of top-level menu nMenu and its submenus (and lists the recent
+  // files in it).
   void UpdateMenu(int nMenu);
+  void UpdateMenuItems(QMenu* pMenu);
   void ShowStatusPrompt(const CString& prompt);
   void OnDropFiles(const std::vector<CString>& paths);
   std::vector<CView*> AllViews() const;
@@ -437,6 +440,10 @@ class CFrameWnd : public CWnd {
   CCreateContext* m_pCreateContext = nullptr;
   UINT m_nIDResource = 0;
   BOOL m_bPromptShown = FALSE;  // the status bar shows a command's prompt, not the idle text
+  // The window's own area (without the window manager's frame) when it went full screen;
+  // empty before it ever did.
+  RECT m_rcBeforeFullScreen = {0, 0, 0, 0};
+  bool m_bSizeAfterFullScreen = false;  // its size is to come back once full screen has ended
   BOOL m_bDropFiles = FALSE;
   struct MenuState;
   std::unique_ptr<MenuState> m_pMenus;
@@ -480,6 +487,9 @@ inline constexpr UINT SB_PAGEDOWN = 3;
 inline constexpr UINT SB_THUMBTRACK = 5;
 inline constexpr UINT SB_TOP = 6;
 inline constexpr UINT SB_BOTTOM = 7;
+inline constexpr UINT SB_HORZ = 0;
+inline constexpr UINT SB_VERT = 1;
+inline constexpr UINT SB_BOTH = 3;
 
 class CScrollView : public CView {
   DECLARE_DYNAMIC(CScrollView)
@@ -493,6 +503,9 @@ class CScrollView : public CView {
   CSize GetTotalSize() const { return m_totalDev; }
   CPoint GetScrollPosition() const;
   void ScrollToPosition(POINT pt);
+  // bShow FALSE: the bars nBar names (SB_HORZ, SB_VERT, SB_BOTH) are not shown, whatever the
+  // sizes; the view still scrolls over the whole total size (ScrollToPosition, OnScroll).
+  void ShowScrollBar(UINT nBar, BOOL bShow = TRUE);
   // Fills the part of the client area outside the total size.
   void FillOutsideRect(CDC* pDC, CBrush* pBrush);
   // nScrollCode: low byte the horizontal request, high byte the vertical one, 0xFF none.
@@ -511,4 +524,6 @@ class CScrollView : public CView {
   CSize m_totalDev;
   CSize m_pageDev;
   CSize m_lineDev;
+  BOOL m_bHorzShown = TRUE;  // ShowScrollBar's choice
+  BOOL m_bVertShown = TRUE;
 };

@@ -259,6 +259,17 @@ Pixels ScreenViewer::Grab(unsigned long window) {
   return ParsePpm(RunProgram({"import", "-window", Hex(window), "-depth", "8", "ppm:-"}).out);
 }
 
+bool StartWindowManager() {
+  const TempDir dir;
+  if (StartProgram({"openbox"}, {}, (dir / "out").string(), (dir / "err").string()) <= 0) return false;
+  return WaitUntil([] { return RunProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; });
+}
+
+Pixels GrabScreen(int x, int y, int width, int height) {
+  const std::string area = std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) + "+" + std::to_string(y);
+  return ParsePpm(RunProgram({"import", "-window", "root", "-crop", area, "-depth", "8", "ppm:-"}).out);
+}
+
 Pixels ScreenViewer::WaitForScreen(unsigned long window, const std::function<bool(const Pixels&)>& pred,
                                    int timeoutMs) {
   Pixels grab;

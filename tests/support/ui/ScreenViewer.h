@@ -116,6 +116,12 @@ class BareXServer {
   int m_nListening = 0;  // the server's own sockets
 };
 
+// Starts openbox on the X server of $DISPLAY, so that windows are framed and placed as on a
+// desktop: true once it manages the screen. It ends with the server.
+bool StartWindowManager();
+// What the X server of $DISPLAY shows in a rectangle of its screen.
+Pixels GrabScreen(int x, int y, int width, int height);
+
 struct Place {
   int x = -1;
   int y = -1;

@@ -50,8 +50,8 @@ QAction* AfxTestAccess::MenuItem(CFrameWnd* pFrame, UINT nID) {
   if (pBar == nullptr) return nullptr;
   const QList<QAction*> menus = pBar->actions();
   for (int i = 0; i < menus.size(); ++i) pFrame->UpdateMenu(i);
-  for (QAction* pMenu : menus) {
-    for (QAction* pAction : pMenu->menu()->actions()) {
+  for (QMenu* pMenu : pBar->findChildren<QMenu*>()) {  // the menus and their submenus
+    for (QAction* pAction : pMenu->actions()) {
       if (pAction->data().toUInt() == nID && !pAction->isSeparator() && pAction->isVisible()) return pAction;
     }
   }
