@@ -42,6 +42,10 @@ enum class ConvertStatus {
                    // 8 x 8 block; bytes: the file's size, limit: the least that size needs
   kGifCodeSize,    // a GIF whose first frame's LZW minimum code size the reader cannot decode
                    // (below 2 or above 11); bytes: that code size, limit: 11
+  kTooManyPixels,  // a picture with more pixels than a decoder may take; bytes: its pixels, limit
+  kPictureMemory,  // a picture whose decoding needs more memory than a decoder may use; bytes, limit
+  kUndecodable,    // its format's library cannot decode it (damaged, cut short, a RAW file without
+                   // a JPEG preview); reason: why, in that library's words where it has some
 };
 
 struct ConvertOutcome {
@@ -49,6 +53,7 @@ struct ConvertOutcome {
   std::uint64_t bytes = 0;
   std::uint64_t limit = 0;
   int error = 0;
+  std::string reason = std::string();
 };
 
 // What a conversion does beyond the plain call.
