@@ -63,7 +63,9 @@ struct ConvertOptions {
   std::shared_ptr<const std::vector<std::uint8_t>> colourTarget;
   // The viewer's own file, which exists only to be shown: a GIF frame with a see-through colour
   // is written at 8 bits per pixel with that colour's table index kept, and an animated GIF's
-  // images are followed by how they play (GifTiming.h's record), so nothing reads the GIF again.
+  // images (or a still one's with see-through parts) are followed by how they play (GifTiming.h's
+  // record), so nothing reads the GIF again; the other formats' animations and see-through
+  // pictures likewise (PictureWriter.h).
   bool forViewing = false;
 };
 
