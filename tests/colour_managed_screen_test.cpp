@@ -11,7 +11,7 @@
 
 #include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
-#include "support/ImageFixtures.h"
+#include "support/FormatFixtures.h"
 #include "win32/MonitorProfile.h"
 
 using namespace vimo::test;
@@ -126,6 +126,10 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
   // ImageMagick assigns a profile to an image that has none: the PNG's colours stay, tagged P3.
   WriteFile(dir / "p3.icc", p3);
   RunConvert((dir / "plain.png").string() + " -profile " + (dir / "p3.icc").string() + " " + (dir / "p3.png").string());
+  // The formats with libraries of their own carry the profile their own way: HEIF and AVIF as an
+  // ICC profile or as nclx numbers (12: P3's primaries, 13: the sRGB curve).
+  RunTool("cd " + dir.Path().string() + " && avifenc -s 8 --icc p3.icc plain.png p3.avif && avifenc -s 8 --cicp 12/13/6 plain.png nclx.avif && "
+          "cjxl p3.png p3.jxl -d 0 && cwebp -lossless -metadata icc p3.png -o p3.webp");
   const std::vector<Case> cases = {
       {"Adobe RGB photo on sRGB", "adobe.jpg", WithIccProfile(photo, adobe), {}, adobe, 1},
       {"Display P3 photo on sRGB", "p3.jpg", WithIccProfile(photo, p3), {}, p3, 1},
@@ -134,6 +138,10 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
       {"photo without a profile on a P3 monitor: as sRGB", "untagged.jpg", photo, p3, {}, 1},
       {"a profile that is no ICC file: as sRGB", "garbage.jpg", WithIccProfile(photo, Bytes(300, 0x5A)), p3, {}, 1},
       {"PNG with a P3 profile", "p3.png", {}, {}, p3, 1, TYPE_RGB_16},
+      {"AVIF with a P3 profile", "p3.avif", {}, {}, p3, 1},
+      {"AVIF whose nclx colours are P3's", "nclx.avif", {}, {}, p3, 1},
+      {"JPEG XL with a P3 profile", "p3.jxl", {}, {}, p3, 1},
+      {"WebP with a P3 profile", "p3.webp", {}, {}, p3, 1},
       {"CMYK JPEG with a profile", "cmyk-tagged.jpg", WithIccProfile(cmyk, cmykProfile), {}, cmykProfile, 3, TYPE_CMYK_8},
       {"CMYK JPEG without one: the default CMYK profile", "cmyk.jpg", {}, {}, defaultCmyk, 3, TYPE_CMYK_8},
   };

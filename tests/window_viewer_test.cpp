@@ -213,7 +213,7 @@ TEST_F(ViewerTest, CommandLineSaysInOneLineWhyItDoesNothing) {
   const std::vector<Case> cases = {
       {{"-h"}, 0, ""},
       {{(m_dir / "x.png").string()}, 1, (m_dir / "x.png").string() + opened + ")"},
-      {{(m_dir / "notes.txt").string()}, 1, opened + " .png .webp .tif .tiff .heic .heif .avif)", "[View]\nOtherFormats=1\n"},
+      {{(m_dir / "notes.txt").string()}, 1, opened + " .png .apng .webp .tif .tiff .heic .heif .avif .jxl .dng .cr2 .cr3 .nef .arw .raf .rw2 .orf .pef)", "[View]\nOtherFormats=1\n"},
       {{(m_dir / "missing.jpg").string()}, 1, "missing.jpg: No such file or directory"},
       {{"--convert", (m_dir / "missing.jpg").string(), (m_dir / "out.bmp").string()}, 1, "missing.jpg: No such file"},
       {{"--convert", (m_dir / "notes.txt").string(), (m_dir / "out.bmp").string()}, 1, "no JPEG, GIF or Photo CD image"},

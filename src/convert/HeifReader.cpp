@@ -105,8 +105,14 @@ IccBytes ProfileOfNclx(const heif_color_profile_nclx& nclx) {
   cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
   const std::unique_ptr<void, ProfileClose> profile(cmsCreateRGBProfile(&white, &rgb, curves));
   if (!profile) return {};
-  const std::string name = "nclx " + std::to_string(primaries) + "/" + std::to_string(transfer) + "/" +
-                           std::to_string(static_cast<int>(nclx.matrix_coefficients));
+  // Named as the colour spaces people know, with the numbers the file gives.
+  const char* space = primaries == heif_color_primaries_ITU_R_BT_709_5       ? "BT.709"
+                      : primaries == heif_color_primaries_ITU_R_BT_2020_2_and_2100_0 ? "BT.2020"
+                      : primaries == heif_color_primaries_SMPTE_EG_432_1    ? "Display P3"
+                      : primaries == heif_color_primaries_SMPTE_RP_431_2    ? "DCI-P3"
+                                                                            : "colours";
+  const std::string name = std::string(space) + " (nclx " + std::to_string(primaries) + "/" + std::to_string(transfer) + "/" +
+                           std::to_string(static_cast<int>(nclx.matrix_coefficients)) + ")";
   cmsMLU* description = cmsMLUalloc(nullptr, 1);
   if (description != nullptr) {
     (void)cmsMLUsetASCII(description, "en", "US", name.c_str());

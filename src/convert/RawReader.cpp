@@ -117,8 +117,12 @@ std::string ExifTime(std::time_t time) {
 // An exposure time as cameras write it: 1/250 for the fractions of a second, 2.5 above.
 void PutExposure(CExifWriter& exif, double seconds) {
   if (seconds <= 0 || !std::isfinite(seconds)) return;
-  if (seconds >= 1) exif.Rational(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME, seconds, 10);
-  else exif.Rational(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME, 1.0, static_cast<std::uint32_t>(std::lround(1 / seconds)));
+  if (seconds >= 1) {
+    exif.Rational(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME, seconds, 10);
+    return;
+  }
+  const auto denominator = static_cast<std::uint32_t>(std::lround(1 / seconds));
+  exif.Rational(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME, 1.0 / denominator, denominator);
 }
 
 }  // namespace
