@@ -1,6 +1,7 @@
 #include "support/FormatFixtures.h"
 
 #include <gtest/gtest.h>
+#include <libheif/heif.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -38,6 +39,43 @@ DecodedImage DecodeLaidOn(const std::filesystem::path& path, Rgb under) {
     out.pixels.push_back({over(samples[i], alpha, under.red), over(samples[i + 1], alpha, under.green), over(samples[i + 2], alpha, under.blue)});
   }
   return out;
+}
+
+namespace {
+
+// A picture of one colour, as libheif's encoder takes it.
+heif_image* FlatImage(int width, int height, Rgb colour) {
+  heif_image* image = nullptr;
+  if (heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code != heif_error_Ok) return nullptr;
+  (void)heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+  int stride = 0;
+  std::uint8_t* row = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  for (int y = 0; y < height; ++y, row += stride) {
+    for (int x = 0; x < width; ++x) std::copy_n(&colour.red, 3, row + 3 * x);
+  }
+  return image;
+}
+
+}  // namespace
+
+void MakeHeicWithThumbnail(const std::filesystem::path& path, int width, int height, Rgb colour, Rgb thumbnailColour,
+                           int thumbnailSize) {
+  heif_context* context = heif_context_alloc();
+  heif_encoder* encoder = nullptr;
+  ASSERT_EQ(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code, heif_error_Ok);
+  heif_image* image = FlatImage(width, height, colour);
+  heif_image* other = FlatImage(width, height, thumbnailColour);
+  heif_image_handle* handle = nullptr;
+  heif_image_handle* thumbnail = nullptr;
+  EXPECT_EQ(heif_context_encode_image(context, image, encoder, nullptr, &handle).code, heif_error_Ok);
+  EXPECT_EQ(heif_context_encode_thumbnail(context, other, handle, encoder, nullptr, thumbnailSize, &thumbnail).code, heif_error_Ok);
+  EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
+  heif_image_handle_release(thumbnail);
+  heif_image_handle_release(handle);
+  heif_image_release(other);
+  heif_image_release(image);
+  heif_encoder_release(encoder);
+  heif_context_free(context);
 }
 
 int LargestDifference(const DecodedImage& a, const std::vector<Rgb>& pixels, int width, int height) {

@@ -19,6 +19,11 @@ std::string SupportTool(const std::string& name);
 // (opaque where it has none) laid on `under`.
 DecodedImage DecodeLaidOn(const std::filesystem::path& path, Rgb under);
 
+// A HEIC file of width x height in one colour whose thumbnail (thumbnailSize on its longer side)
+// is of another colour, written with libheif's encoder: which of the two a reader shows is seen.
+void MakeHeicWithThumbnail(const std::filesystem::path& path, int width, int height, Rgb colour, Rgb thumbnailColour,
+                           int thumbnailSize);
+
 // The largest difference of one sample between two images of one size; 256 when their sizes
 // differ.
 int LargestDifference(const DecodedImage& a, const std::vector<Rgb>& pixels, int width, int height);
