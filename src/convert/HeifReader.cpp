@@ -39,6 +39,15 @@ struct CurveFree {
 
 ConvertOutcome Failed(const heif_error& error) { return picture::Undecodable(error.message); }
 
+// libheif with its decoders registered, from the first reader to the end of the process.
+class CHeifLibrary {
+ public:
+  CHeifLibrary() { (void)heif_init(nullptr); }
+  ~CHeifLibrary() { heif_deinit(); }
+  CHeifLibrary(const CHeifLibrary&) = delete;
+  CHeifLibrary& operator=(const CHeifLibrary&) = delete;
+};
+
 // The reader libheif reads the caller's file through.
 struct FileReader {
   static std::int64_t Position(void* file) { return std::ftell(static_cast<std::FILE*>(file)); }
@@ -162,6 +171,7 @@ CHeifReader::CHeifReader() = default;
 CHeifReader::~CHeifReader() = default;
 
 ConvertOutcome CHeifReader::Open(std::FILE* file) {
+  static const CHeifLibrary library;  // started once, whichever thread comes first
   m_file = file;
   if (std::fseek(file, 0, SEEK_SET) != 0) return picture::Undecodable("it cannot be read");
   m_context.reset(heif_context_alloc());

@@ -182,6 +182,14 @@ std::string ReadPictureExif(const char* path, bool& turnedByExif) {
   return facts.exif;
 }
 
+int ReadPictureOrientation(const char* path) {
+  const FilePtr file(vimo::platform::OpenRegularFile(path));
+  const ImageReader reader = file ? PictureReaderOfFile(path, file.get()) : ImageReader::kNone;
+  if (reader != ImageReader::kRaw) return reader == ImageReader::kNone ? 0 : 1;
+  CRawReader raw;
+  return raw.Open(file.get()).status == ConvertStatus::kWritten ? raw.GetOrientation() : 1;
+}
+
 PictureThumbnail MakePictureThumbnail(const char* path, std::FILE* file, UINT cx, THUMBNAILPIXELS& pixels, CString& reason) {
   const ImageReader reader = PictureReaderOfFile(path, file);
   if (reader == ImageReader::kNone) return PictureThumbnail::kOtherFormat;

@@ -52,6 +52,11 @@ IccBytes ReadPictureProfile(const char* path);
 // pixels come upright from their decoders).
 std::string ReadPictureExif(const char* path, bool& turnedByExif);
 
+// How the pixels of such a file are still to be turned to be seen upright (1 to 8, as EXIF
+// records it): a RAW file's orientation, 1 for the others (their decoders turn them); 0 for a
+// file of another format. Reads only as much as that takes.
+int ReadPictureOrientation(const char* path);
+
 enum class PictureThumbnail { kOtherFormat, kMade, kNone };
 // The picture for a thumbnail of cx pixels of the file at path (open as file), when it is of
 // these formats: the first picture, or a smaller one the file carries for the purpose (a HEIF
