@@ -89,17 +89,22 @@ void CPictureWriter::ShownRows(const PictureRows& rows, const Rect& rect, std::v
   bgr.resize(width * static_cast<std::size_t>(rect.height) * 3);
   alpha.resize(width * static_cast<std::size_t>(rect.height));
   const int step = BytesPerPixel(rows.order);
+  const int blue = rows.order == PixelOrder::kBgra ? 0 : 2;  // where blue and red are in a pixel
   std::uint8_t* out = bgr.data();
   std::uint8_t* opacity = alpha.data();
   for (int y = rect.top; y < rect.top + rect.height; ++y) {
     const std::uint8_t* in = rows.Row(y) + static_cast<std::size_t>(rect.left) * step;
     for (std::size_t x = 0; x < width; ++x, in += step, out += 3) {
-      const bool bgrOrder = rows.order == PixelOrder::kBgra;
-      out[0] = in[bgrOrder ? 0 : 2];
+      out[0] = in[blue];
       out[1] = in[1];
-      out[2] = in[bgrOrder ? 2 : 0];
-      *opacity++ = step == 4 ? in[3] : 255;
+      out[2] = in[2 - blue];
     }
+    if (step == 3) {
+      opacity = std::fill_n(opacity, width, std::uint8_t{255});
+      continue;
+    }
+    in = rows.Row(y) + static_cast<std::size_t>(rect.left) * step;
+    for (std::size_t x = 0; x < width; ++x, in += step) *opacity++ = in[3];
   }
   if (m_transform) m_transform->Rows(bgr.data(), width * 3, bgr.data(), width * 3, width, static_cast<std::size_t>(rect.height));
 }
