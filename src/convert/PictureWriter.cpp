@@ -156,10 +156,12 @@ ConvertOutcome CPictureWriter::AddFrame(const PictureRows& rows, int delayMs) {
     if (m_file == nullptr) return {ConvertStatus::kWriteFailed, 0, 0, errno != 0 ? errno : EIO};
     // Asked once the file is truncated: an overwritten file's old blocks are free again.
     m_freeBytes = vimo::platform::FreeBytesAt(m_destination.c_str());
-    m_timing.screenWidth = m_info.width;
-    m_timing.screenHeight = m_info.height;
+    m_timing.screenWidth = rows.width;
+    m_timing.screenHeight = rows.height;
     m_timing.loopCount = m_info.loopCount;
   } else {
+    if (rows.width != m_timing.screenWidth || rows.height != m_timing.screenHeight || m_previous.size() != rowBytes * rows.height)
+      return {ConvertStatus::kUndecodable, 0, 0, 0, "its canvases are not of one size"};
     // The rectangle of the pixels that differ from the canvas before.
     int left = rows.width;
     int right = -1;
