@@ -19,7 +19,7 @@ LARGE_FILES = 20000
 LARGE_IMAGE_EVERY = 100  # 200 images among 20,000 files
 GRID_PHOTOS = 500        # photographs of 12 MP in the grid's folder
 GRID_FILES = 10000       # small JPEGs in the folder scrolled end to end
-HEIC_PICTURES = 5   # distinct 12 MP HEICs (and 24 MP DNGs), taken in turn by the folders below
+HEIC_PICTURES = 3   # distinct 12 MP HEICs (and 24 MP DNGs), taken in turn by the folders below
 FORMAT_BROWSE = 10  # files of the other formats' browsing folders
 HEIC_GRID = 200     # HEIC photos in the grid's folder
 # The grid's part of the screen: under the menu and the tool bar, above the status bar.

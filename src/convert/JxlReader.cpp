@@ -35,7 +35,7 @@ class CInput {
   // once, so that the decoder can tell a file cut short).
   bool More(JxlDecoder* decoder) {
     const std::size_t kept = m_size == 0 ? 0 : JxlDecoderReleaseInput(decoder);
-    std::memmove(m_buffer.data(), m_buffer.data() + (m_size - kept), kept);
+    if (kept > 0) std::memmove(m_buffer.data(), m_buffer.data() + (m_size - kept), kept);
     m_size = kept;
     if (m_buffer.size() < m_size + kReadBlock) m_buffer.resize(m_size + kReadBlock);
     const std::size_t got = std::fread(m_buffer.data() + m_size, 1, kReadBlock, m_file);
