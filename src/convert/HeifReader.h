@@ -37,7 +37,6 @@ class CHeifReader : public CPictureReader {
   ConvertOutcome DecodeImage(const heif_image_handle* handle, CPictureSink& sink);
 
   std::FILE* m_file = nullptr;  // the caller's
-  std::uint64_t m_fileSize = 0;
   std::unique_ptr<heif_context, ContextFree> m_context;
   HandlePtr m_primary;
 };
