@@ -61,6 +61,8 @@ TEST_F(ConvertFormats, PixelsAreThoseOfEachLibrarysOwnDecoder) {
       {"AVIF of a grid of 2 x 2 tiles", "convert-im6.q16 -seed 3 -size 256x192 plasma:fractal -depth 8 grid.png && avifenc -s 8 --grid 2x2 grid.png g.avif",
        "g.avif", "heif-convert g.avif o.png", 1},
       {"AVIF with alpha, laid on white", "avifenc -s 8 alpha.png a.avif", "a.avif", "heif-convert a.avif o.png", 2},
+      {"AVIF whose nclx colours name unknown primaries (0)", "avifenc -s 8 --cicp 0/13/6 source.png u.avif", "u.avif",
+       "heif-convert u.avif o.png", 1},
       {"JPEG XL without loss", "cjxl source.png x.jxl -d 0", "x.jxl", "djxl x.jxl o.png", 0},
       {"JPEG XL", "cjxl source.png y.jxl -d 1", "y.jxl", "djxl y.jxl o.png", 1},
       {"JPEG XL holding a JPEG", "cjxl source.jpg z.jxl", "z.jxl", "djxl z.jxl o.png", 1},

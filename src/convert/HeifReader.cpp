@@ -143,10 +143,13 @@ IccBytes ProfileOf(const heif_image_handle* handle) {
     if (profile.empty() || heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok) return {};
     return profile;
   }
+  if (type != heif_color_profile_type_nclx) return {};
+  // Owned whatever the call answers: libheif 1.15 hands over the description it made even when it
+  // then refuses its colour primaries as unknown (0, say).
   heif_color_profile_nclx* nclx = nullptr;
-  if (type != heif_color_profile_type_nclx || heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok)
-    return {};
+  const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
   const std::unique_ptr<heif_color_profile_nclx, NclxFree> owned(nclx);
+  if (error.code != heif_error_Ok || !owned) return {};
   return ProfileOfNclx(*owned);
 }
 
