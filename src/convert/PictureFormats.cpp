@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "convert/ApngReader.h"
 #include "convert/JpegStream.h"
@@ -21,15 +22,15 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// The preview of a RAW file; kWritten, or why there is none.
-ConvertOutcome ReadRawPreview(std::FILE* file, CRawReader& raw, std::string& jpeg) {
+// The preview of a RAW file, in raw's buffer; kWritten, or why there is none.
+ConvertOutcome ReadRawPreview(std::FILE* file, CRawReader& raw, std::string_view& jpeg) {
   const ConvertOutcome opened = raw.Open(file);
   if (opened.status != ConvertStatus::kWritten) return opened;
   return raw.ReadPreview(jpeg);
 }
 
 // The JPEG bytes as the image library's image; with cx, decoded reduced to at least cx.
-Image* ReadJpegBytes(const std::string& jpeg, const ImageInfo* info, UINT cx, ConvertOutcome& failure) {
+Image* ReadJpegBytes(std::string_view jpeg, const ImageInfo* info, UINT cx, ConvertOutcome& failure) {
   EnsureImageLibrary();
   const ImageInfoPtr readInfo(CloneImageInfo(info));
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
@@ -86,7 +87,7 @@ std::optional<ConvertOutcome> StreamPictureToBmp(ImageReader reader, std::FILE* 
                                                  const ConvertOptions& options, std::uint32_t background) {
   if (reader == ImageReader::kRaw) {
     CRawReader raw;
-    std::string jpeg;
+    std::string_view jpeg;
     const ConvertOutcome preview = ReadRawPreview(file, raw, jpeg);
     if (preview.status != ConvertStatus::kWritten) return preview;
     // A grey or CMYK preview (seldom) takes the general path, as such a JPEG does.
@@ -110,7 +111,7 @@ std::optional<ConvertOutcome> StreamPictureToBmp(ImageReader reader, std::FILE* 
 Image* ReadPictureImages(ImageReader reader, std::FILE* file, const ImageInfo* info, ConvertOutcome& failure) {
   if (reader == ImageReader::kRaw) {
     CRawReader raw;
-    std::string jpeg;
+    std::string_view jpeg;
     failure = ReadRawPreview(file, raw, jpeg);
     return failure.status == ConvertStatus::kWritten ? ReadJpegBytes(jpeg, info, 0, failure) : nullptr;
   }
@@ -165,7 +166,7 @@ IccBytes ReadPictureProfile(const char* path) {
   const ImageReader reader = file ? PictureReaderOfFile(path, file.get()) : ImageReader::kNone;
   if (reader == ImageReader::kRaw) {
     CRawReader raw;
-    std::string jpeg;
+    std::string_view jpeg;
     if (ReadRawPreview(file.get(), raw, jpeg).status != ConvertStatus::kWritten) return {};
     return ReadJpegBytesProfile(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size());
   }
@@ -201,7 +202,7 @@ PictureThumbnail MakePictureThumbnail(const char* path, std::FILE* file, UINT cx
   pixels.nOrientation = 1;
   if (reader == ImageReader::kRaw) {
     CRawReader raw;
-    std::string jpeg;
+    std::string_view jpeg;
     failure = ReadRawPreview(file, raw, jpeg);
     if (failure.status == ConvertStatus::kWritten) {
       image.reset(ReadJpegBytes(jpeg, info.get(), cx, failure));

@@ -142,8 +142,8 @@ ConvertOutcome CRawReader::Open(std::FILE* file) {
   return {ConvertStatus::kWritten};
 }
 
-ConvertOutcome CRawReader::ReadPreview(std::string& jpeg) {
-  jpeg.clear();
+ConvertOutcome CRawReader::ReadPreview(std::string_view& jpeg) {
+  jpeg = {};
   const ConvertOutcome none = {ConvertStatus::kUndecodable, 0, 0, 0,
                                "a RAW file without a JPEG preview (Vimo shows the preview a camera stores; it does not develop RAW data)"};
   const libraw_thumbnail_t& thumbnail = m_pRaw->imgdata.thumbnail;
@@ -151,7 +151,7 @@ ConvertOutcome CRawReader::ReadPreview(std::string& jpeg) {
   if (error == LIBRAW_NO_THUMBNAIL) return none;
   if (error != LIBRAW_SUCCESS) return Failed(error);
   if (thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG || thumbnail.thumb == nullptr || thumbnail.tlength < 4) return none;
-  jpeg.assign(thumbnail.thumb, thumbnail.tlength);
+  jpeg = std::string_view(thumbnail.thumb, thumbnail.tlength);
   return {ConvertStatus::kWritten};
 }
 

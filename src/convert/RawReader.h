@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "convert/ConvertImage.h"
 #include "convert/ImageFacts.h"
@@ -25,8 +26,10 @@ class CRawReader {
   // Reads the file's structure from file (the caller keeps it open): kWritten, or kUndecodable
   // with libraw's reason.
   ConvertOutcome Open(std::FILE* file);
-  // After Open: the bytes of the largest JPEG preview; kUndecodable when the file carries none.
-  ConvertOutcome ReadPreview(std::string& jpeg);
+  // After Open: the bytes of the largest JPEG preview, in the reader's own buffer (valid while it
+  // lives, until the next Open; not copied: a 24 MP camera's preview is some 10 MB);
+  // kUndecodable when the file carries none.
+  ConvertOutcome ReadPreview(std::string_view& jpeg);
   // After Open: how the preview is to be turned to be seen upright (1 to 8, as EXIF records it).
   int GetOrientation() const;
   // After Open: the photo's size (upright), a description, and an EXIF block made of what libraw
