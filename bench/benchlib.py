@@ -19,6 +19,9 @@ LARGE_FILES = 20000
 LARGE_IMAGE_EVERY = 100  # 200 images among 20,000 files
 GRID_PHOTOS = 500        # photographs of 12 MP in the grid's folder
 GRID_FILES = 10000       # small JPEGs in the folder scrolled end to end
+HEIC_PICTURES = 3   # distinct 12 MP HEICs (and 24 MP DNGs), taken in turn by the folders below
+FORMAT_BROWSE = 10  # files of the other formats' browsing folders
+HEIC_GRID = 200     # HEIC photos in the grid's folder
 # The grid's part of the screen: under the menu and the tool bar, above the status bar.
 GRID_REGION = "0,64,%d,%d" % (SCREEN[0], SCREEN[1] - 64 - 32)
 
@@ -108,6 +111,51 @@ def ensure_data(data):
                 os.link(small, target)
         open(os.path.join(many, ".complete"), "w").close()
     paths["grid10k"] = many
+    return paths
+
+
+def _linked(source, target):
+    if not os.path.exists(target):
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        os.link(source, target)
+
+
+def ensure_formats(paths):
+    """The other formats' pictures, made once beside the others: 12 MP HEICs encoded by heif-enc
+    from the grid's photos (with a thumbnail of 320 pixels, as phones store one), and 24 MP DNGs
+    written by the tests' make-dng (a 6000 x 4000 raw mosaic, and a browsing photo as its
+    full-size JPEG preview). Each folder holds them in turn, as hard links."""
+    data = paths["data"]
+    make_dng = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support", "make-dng")
+    heics, dngs = [], []
+    for i in range(HEIC_PICTURES):
+        heic = os.path.join(data, "heic", "source-%d.heic" % i)
+        dng = os.path.join(data, "dng", "source-%d.dng" % i)
+        if not os.path.exists(heic):
+            print("encoding a 12 MP HEIC into %s (once; up to a minute)..." % heic, flush=True)
+            os.makedirs(os.path.dirname(heic), exist_ok=True)
+            subprocess.run(["nice", "-n", "10", "heif-enc", "-q", "80", "-t", "320", os.path.join(paths["grid500"], "photo-%03d.jpg" % i),
+                            "-o", heic + ".part"], check=True, stdout=subprocess.DEVNULL)
+            os.replace(heic + ".part", heic)
+        if not os.path.exists(dng):
+            os.makedirs(os.path.dirname(dng), exist_ok=True)
+            subprocess.run(["nice", "-n", "10", make_dng, dng + ".part", "--raw", "6000x4000", "--preview", paths["browse"][i],
+                            "--make", "Vimo", "--model", "Bench"], check=True)
+            os.replace(dng + ".part", dng)
+        heics.append(heic)
+        dngs.append(dng)
+    paths["heic_first"] = os.path.join(data, "heic-first", "photo-12mp.heic")
+    paths["dng_first"] = os.path.join(data, "dng-first", "photo-24mp.dng")
+    _linked(heics[0], paths["heic_first"])
+    _linked(dngs[0], paths["dng_first"])
+    paths["heic_browse"] = [os.path.join(data, "heic-browse", "h%02d.heic" % i) for i in range(1, FORMAT_BROWSE + 1)]
+    paths["dng_browse"] = [os.path.join(data, "dng-browse", "d%02d.dng" % i) for i in range(1, FORMAT_BROWSE + 1)]
+    for i in range(FORMAT_BROWSE):
+        _linked(heics[i % HEIC_PICTURES], paths["heic_browse"][i])
+        _linked(dngs[i % HEIC_PICTURES], paths["dng_browse"][i])
+    paths["heic_grid"] = os.path.join(data, "heic-grid%d" % HEIC_GRID)
+    for i in range(HEIC_GRID):
+        _linked(heics[i % HEIC_PICTURES], os.path.join(paths["heic_grid"], "photo-%03d.heic" % i))
     return paths
 
 

@@ -64,7 +64,7 @@ def grid_viewers(vimo):
             rc.write(GEEQIE_ICONS)
 
     def first_photo(folder):
-        return os.path.join(folder, sorted(n for n in os.listdir(folder) if n.endswith(".jpg"))[0])
+        return os.path.join(folder, sorted(n for n in os.listdir(folder) if not n.startswith("."))[0])
 
     return {
         "vimo": (lambda d: [vimo, d], None, {}),
@@ -108,6 +108,75 @@ def grid_figures(build, chosen, xwatch, data, logs):
     return figures
 
 
+# The viewers that open HEIC or RAW files (eog through heif-gdk-pixbuf), how each is started on a
+# file and its next and previous keys; the grid's are grid_viewers'.
+FORMAT_PEERS = ["eog", "gthumb", "geeqie"]
+
+
+def format_viewers(vimo):
+    table = viewers(vimo)
+    table["gthumb"] = (lambda f: ["gthumb", f], "space", "BackSpace")
+    return table
+
+
+def formats_figures(build, chosen, xwatch, data, logs):
+    """Figure 12 of each viewer that opens the formats: the first image of a 12 MP HEIC and of a
+    24 MP DNG (three starts each), the next image through ten of each (read-ahead caught up), and
+    the first screenful of the grid of 200 HEIC photos with an empty cache. A viewer that shows no
+    picture of a format has n/a for it."""
+    data = b.ensure_formats(data)
+    table = format_viewers(os.path.join(build, "vimo"))
+    grids = grid_viewers(os.path.join(build, "vimo"))
+    figures = {}
+    names = [n for n in chosen if n in table and (n == "vimo" or shutil.which(n) is not None)]
+
+    def home(name):
+        path = os.path.join(build, "bench-data", "home-formats-" + name)
+        if name == "vimo":
+            os.makedirs(os.path.join(path, ".config"), exist_ok=True)
+            with open(os.path.join(path, ".config", "vimo.ini"), "w") as ini:
+                ini.write("[View]\nOtherFormats=1\nThumbnailSize=128\n")
+        return path
+
+    def run(name, label, command, **options):
+        return b.watch(xwatch, os.path.join(logs, "%s-%s.log" % (name, label)), command, home(name), **options)
+
+    print("other formats: first image, three starts each...", flush=True)
+    for name in names:
+        run(name, "formats-warm-up", table[name][0](data["heic_first"]), settle=500)
+    starts = {name: {"heic": [], "dng": []} for name in names}
+    for attempt in range(3):
+        for kind in ("heic", "dng"):
+            for name in names:
+                first, _ = b.first_picture(run(name, "%s-first-%d" % (kind, attempt), table[name][0](data[kind + "_first"])))
+                starts[name][kind].append(first)
+    for name in names:
+        figures[name] = {"12 first image, 12 MP HEIC (ms)": b.median(starts[name]["heic"]),
+                         "12 first image, 24 MP DNG (ms)": b.median(starts[name]["dng"])}
+        _, next_key, prev_key = table[name]
+        steps = b.FORMAT_BROWSE - 1
+        for kind, label in (("heic", "HEIC"), ("dng", "DNG")):
+            print("browsing %s with %s..." % (label, name), flush=True)
+            events = run(name, "%s-browse" % kind, table[name][0](data[kind + "_browse"][0]), wait=4000,
+                         keys=["%s*%d@2000" % (next_key, steps), "%s*%d@2000" % (prev_key, steps)])
+            latencies = [f for _, f, _ in b.key_latencies(events) if f is not None]
+            figures[name]["12 next image %s, median (ms)" % label] = b.median(latencies) if len(latencies) > steps else None
+    for name in [n for n in chosen if n in grids and (n == "vimo" or shutil.which(n) is not None)]:
+        command, prepare, env = grids[name]
+        cache = os.path.join(home(name), ".cache")
+        shutil.rmtree(cache, ignore_errors=True)
+        os.makedirs(cache)
+        if prepare:
+            prepare(home(name))
+        print("grid of HEIC photos with %s (cold cache, up to 4 minutes)..." % name, flush=True)
+        events = b.watch(xwatch, os.path.join(logs, "%s-heic-grid.log" % name), command(data["heic_grid"]), home(name),
+                         region=b.GRID_REGION, timeout=60000, tail=240000, made=(cache, b.HEIC_GRID), env=env)
+        _, screenful = b.first_picture(events)
+        made = sum(1 for _, k, _ in events if k == "made")
+        figures.setdefault(name, {})["12 grid of 200 HEIC cold: first screenful (ms)"] = screenful if made > 0 else None
+    return figures
+
+
 def home_bytes(home):
     total = 0
     for root, _, files in os.walk(home):
@@ -140,8 +209,9 @@ def main():
 
     figures = {name: {} for name in chosen}
     floors = {}
-    # BENCH_GRID=only: the grid's figures alone (figure 11); BENCH_GRID=0: all but those.
-    grid_only = os.environ.get("BENCH_GRID") == "only"
+    # BENCH_GRID=only: the grid's figures alone (figure 11); BENCH_GRID=0: all but those. The same
+    # with BENCH_FORMATS for the other formats' figures (12).
+    grid_only = os.environ.get("BENCH_GRID") == "only" or os.environ.get("BENCH_FORMATS") == "only"
     if not grid_only:
         print("warming up (one untimed start each)...", flush=True)
         for name in chosen:
@@ -197,7 +267,8 @@ def main():
             "1 next image, median (ms)",
             "1 next image, worst (ms)", "5 peak RSS browsing (MiB)"]
     info = ["1 next image settled, median (ms)", "5 files written, peak (MiB)", "presses that changed nothing"]
-    if os.environ.get("BENCH_GRID", "1") != "0":
+    formats_only = os.environ.get("BENCH_FORMATS") == "only"
+    if os.environ.get("BENCH_GRID", "1") != "0" and not formats_only:
         grid = grid_figures(build, chosen + [p for p in GRID_PEERS if p not in chosen and len(sys.argv) < 3],
                             xwatch, data, logs)
         for name, values in grid.items():
@@ -207,7 +278,18 @@ def main():
             figures[name].update(values)
         rows += ["11 grid cold: first screenful (ms)", "11 grid cold: all 500 made (ms)"]
         info += ["thumbnails made in 4 minutes"]
-    width = 38
+    if os.environ.get("BENCH_FORMATS", "1") != "0" and os.environ.get("BENCH_GRID") != "only":
+        others = formats_figures(build, chosen + [p for p in FORMAT_PEERS if p not in chosen and len(sys.argv) < 3],
+                                 xwatch, data, logs)
+        for name, values in others.items():
+            if name not in figures:
+                figures[name] = {}
+                chosen.append(name)
+            figures[name].update(values)
+        rows += ["12 first image, 12 MP HEIC (ms)", "12 first image, 24 MP DNG (ms)",
+                 "12 grid of 200 HEIC cold: first screenful (ms)"]
+        info += ["12 next image HEIC, median (ms)", "12 next image DNG, median (ms)"]
+    width = 46
     print()
     print("machine: %d cores; Xvfb %dx%d; the same pictures and window size for every viewer" %
           ((os.cpu_count(),) + b.SCREEN))

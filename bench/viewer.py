@@ -318,7 +318,48 @@ class Bench:
                  None if worst is None else worst <= 30)
         self.notes.append("1 with the strip: the film strip on, its cache empty, Tab every 2 s through the 12 MP photos")
 
-    # 12: Copy (Ctrl+C) of a 150 MP photo, pasted as image/png by another program (xclip): the
+    # 12: the other formats (behind 他の形式も開く): a 12 MP HEIC and a 24 MP DNG with a full-size
+    # JPEG preview, first image and next image; the grid of 200 HEIC photos.
+    def formats_run(self, name, path, **options):
+        home = os.path.join(self.build, "bench-data", "home-vimo-formats")
+        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+        with open(os.path.join(home, ".config", "vimo.ini"), "w") as ini:
+            ini.write("[View]\nOtherFormats=1\nThumbnailSize=128\n")
+        return b.watch(self.xwatch, os.path.join(self.logs, name + ".log"), [self.vimo, path], home, **options)
+
+    def formats(self):
+        data = b.ensure_formats(self.data)
+        self.formats_run("formats-warm-up", data["heic_first"], settle=500)
+        firsts = {}
+        for run in range(3):
+            for kind in ("heic_first", "dng_first", "first24"):
+                firsts.setdefault(kind, []).append(b.first_picture(self.formats_run("%s-%d" % (kind, run), data[kind]))[0])
+        heic, dng, jpeg = (b.median(firsts[kind]) for kind in ("heic_first", "dng_first", "first24"))
+        self.add("12 first image: 12 MP HEIC, start to pixels", "< peers", b.ms(heic), None)
+        ratio = None if dng is None or not jpeg else dng / jpeg
+        self.add("12 first image: 24 MP DNG / its preview as JPEG", "<= 1.20",
+                 "n/a" if ratio is None else "%.2f (%s / %s)" % (ratio, b.ms(dng), b.ms(jpeg)),
+                 None if ratio is None else ratio <= 1.2)
+        for kind, name in (("heic_browse", "HEIC"), ("dng_browse", "DNG")):
+            steps = b.FORMAT_BROWSE - 1
+            events = self.formats_run("%s-browse" % kind, data[kind][0], wait=4000,
+                                      keys=["Tab*%d@2000" % steps, "shift+Tab*%d@2000" % steps])
+            self.popups("12", events)
+            latencies = [latency for _, latency, _ in b.key_latencies(events) if latency is not None]
+            med = b.median(latencies)
+            self.add("12 next image, %s caught up: median" % name, "<= 15 ms", b.ms(med), None if med is None else med <= 15)
+        cache = os.path.join(self.build, "bench-data", "home-vimo-formats", ".cache")
+        shutil.rmtree(os.path.join(cache, "thumbnails"), ignore_errors=True)
+        events = self.formats_run("heic-grid-cold", data["heic_grid"], region=b.GRID_REGION, tail=240000, timeout=60000,
+                                  made=(cache, b.HEIC_GRID))
+        _, screenful = b.first_picture(events)
+        self.add("12 grid of %d HEIC, cold cache: first screenful" % b.HEIC_GRID, "< peers", b.ms(screenful), None)
+        self.notes.append("12: other formats on ([View] OtherFormats=1); first images median of 3, the DNG against "
+                          "its own preview (the 24 MP JPEG of figure 3) started alike; next image: Tab every 2 s "
+                          "through %d files (%d pictures in turn) and back; bench-peers compares them with other "
+                          "viewers" % (b.FORMAT_BROWSE, b.HEIC_PICTURES))
+
+    # 13: Copy (Ctrl+C) of a 150 MP photo, pasted as image/png by another program (xclip): the
     # viewer's peak RSS until the paste has ended, against its peak while it showed the photo.
     def copy(self):
         folder = os.path.join(self.build, "bench-data", "copy-150mp")
@@ -355,9 +396,9 @@ class Bench:
         size = png_size(pasted)
         png_kib = os.path.getsize(pasted) / 1024 if size else 0
         ok = None if None in (shown, peak) or size != (15000, 10000) else peak <= shown + png_kib + 64 * 1024
-        self.add("12 copy of a 150 MP photo: peak RSS while pasted", "<= shown + PNG + 64 MiB",
+        self.add("13 copy of a 150 MP photo: peak RSS while pasted", "<= shown + PNG + 64 MiB",
                  "n/a" if ok is None else "%.0f MiB (shown %.0f, PNG %.0f)" % (peak / 1024, shown / 1024, png_kib / 1024), ok)
-        self.notes.append("12: Ctrl+C on the 150 MP JPEG at natural size, then `xclip -o -t image/png` (%s); RSS %s MiB "
+        self.notes.append("13: Ctrl+C on the 150 MP JPEG at natural size, then `xclip -o -t image/png` (%s); RSS %s MiB "
                           "once pasted" % ("x".join(map(str, size)) if size else "no PNG",
                                            "n/a" if held is None else "%.0f" % (held / 1024)))
 
@@ -372,8 +413,8 @@ class Bench:
     def run(self):
         parts = {"first": self.first_image, "large": self.large_folder, "browse": self.browse,
                  "behind": self.behind, "viewing": self.viewing, "animation": self.animation, "grid": self.grid,
-                 "copy": self.copy}
-        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation,grid,copy").split(","):
+                 "formats": self.formats, "copy": self.copy}
+        for name in os.environ.get("BENCH_ONLY", "first,large,browse,behind,viewing,animation,grid,formats,copy").split(","):
             parts[name]()
         for line in self.rows:
             print(line)

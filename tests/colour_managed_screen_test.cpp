@@ -14,7 +14,7 @@
 
 #include "convert/ColourProfile.h"
 #include "convert/ConvertImage.h"
-#include "support/ImageFixtures.h"
+#include "support/FormatFixtures.h"
 #include "win32/MonitorProfile.h"
 
 using namespace vimo::test;
@@ -113,7 +113,13 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
     std::string before;  // what gives the file the profile the viewer reads it in, where it has none
     int tolerance;       // from ImageMagick's result (its sRGB is Debian's file, the viewer's Little CMS's own)
     bool cmyk = false;
+    bool decoded = false;  // ImageMagick reads the viewer's own unmanaged decoding of the file
   };
+  // The formats with libraries of their own carry the profile their own way: HEIF and AVIF as an
+  // ICC profile or as nclx numbers (12: P3's primaries, 13: the sRGB curve).
+  RunTool("cd " + dir.Path().string() + " && avifenc -s 8 --icc p3.icc plain.png p3.avif && avifenc -s 8 --cicp 12/13/6 plain.png nclx.avif && "
+          "cjxl p3.png p3.jxl -d 0 && cwebp -lossless -metadata icc p3.png -o p3.webp");
+  const std::string p3Assigned = "-profile " + (dir / "p3.icc").string();
   const std::vector<Case> cases = {
       {"Adobe RGB photo on sRGB", "adobe.jpg", WithIccProfile(photo, adobe), {}, "", 2},
       {"Display P3 photo on sRGB", "p3.jpg", WithIccProfile(photo, p3), {}, "", 2},
@@ -122,6 +128,11 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
       {"photo without a profile on a P3 monitor: as sRGB", "untagged.jpg", photo, p3, asSrgb, 1},
       {"a profile that is no ICC file: as sRGB", "garbage.jpg", WithIccProfile(photo, Bytes(300, 0x5A)), p3, asSrgb, 1},
       {"PNG with a P3 profile", "p3.png", {}, {}, "", 1},
+      // The other formats: their own decoding, unmanaged, given P3 (the pixels of p3.png).
+      {"AVIF with a P3 profile", "p3.avif", {}, {}, p3Assigned, 1, false, true},
+      {"AVIF whose nclx colours are P3's", "nclx.avif", {}, {}, p3Assigned, 1, false, true},
+      {"JPEG XL with a P3 profile", "p3.jxl", {}, {}, p3Assigned, 1, false, true},
+      {"WebP with a P3 profile", "p3.webp", {}, {}, p3Assigned, 1, false, true},
       {"CMYK JPEG with a profile", "cmyk-tagged.jpg", WithIccProfile(cmyk, cmykProfile), {}, "", 3, true},
       {"CMYK JPEG without one: the default CMYK profile", "inks.jpg", {}, {}, "-profile /usr/share/color/icc/ghostscript/default_cmyk.icc", 3, true},
   };
@@ -135,7 +146,8 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
     SetViewingColours(true, vimo::platform::TakeMonitorProfile());
     ASSERT_EQ(ConvertForViewing(source.c_str(), (dir / "shown.bmp").c_str(), 0), 1);
     const std::vector<Rgb> shown = ReadBmpFile(dir / "shown.bmp").at(0).pixels;
-    const std::vector<Rgb> expected = MagickShown(source, c.before, c.monitor.empty() ? fs::path(srgbPath) : dir / "p3.icc", c.cmyk);
+    if (c.decoded) ASSERT_EQ(ConvertImage(source.c_str(), (dir / "stored.bmp").c_str(), 0), 1);
+    const std::vector<Rgb> expected = MagickShown(c.decoded ? dir / "stored.bmp" : source, c.before, c.monitor.empty() ? fs::path(srgbPath) : dir / "p3.icc", c.cmyk);
     ASSERT_EQ(shown.size(), expected.size());
     int worst = 0;
     for (std::size_t i = 0; i < shown.size(); ++i) worst = std::max(worst, Distance(shown[i], expected[i]));

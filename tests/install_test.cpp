@@ -15,6 +15,7 @@
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "app/Globals.h"
+#include "convert/ImageFormat.h"
 #include "res/Resource.h"
 #include "support/ui/ViewerSession.h"
 #include "win32/Kernel.h"
@@ -127,6 +128,18 @@ TEST_F(InstalledTree, DesktopEntryMetainfoAndManPageAreWhatTheirReadersAccept) {
   EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(entry), m_dir / "entry.log")) << TextOfFile(m_dir / "entry.log");
   EXPECT_NE(TextOfFile(entry).find("\nExec=\"" + (kBinDir / "vimo").string() + "\" --from-desktop %f\n"), std::string::npos);
   EXPECT_NE(TextOfFile(entry).find("\nIcon=vimo\n"), std::string::npos);
+  // The file manager offers Vimo for every format it opens: each type the desktop's MIME database
+  // gives one of their extensions is named in the entry.
+  std::string types;  // ";type;type;"
+  for (const std::string& line : LinesOf(TextOfFile(entry))) {
+    if (line.rfind("MimeType=", 0) == 0) types = ";" + line.substr(9);
+  }
+  const std::vector<std::string> globs = Split(JoinedImageExtensions(true, "*", " "), " ");
+  for (const std::string& line : LinesOf(TextOfFile("/usr/share/mime/globs2"))) {
+    const std::vector<std::string> fields = Split(line, ":");  // weight:type:glob
+    if (fields.size() < 3 || std::find(globs.begin(), globs.end(), fields[2]) == globs.end()) continue;
+    EXPECT_NE(types.find(";" + fields[1] + ";"), std::string::npos) << fields[2];
+  }
   const fs::path metainfo = At(kDataDir / "metainfo" / (std::string(VIMO_APP_ID) + ".metainfo.xml"));
   EXPECT_TRUE(RunShell("appstreamcli validate --no-net " + Quoted(metainfo), m_dir / "metainfo.log"))
       << TextOfFile(m_dir / "metainfo.log");

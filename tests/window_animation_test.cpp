@@ -9,6 +9,7 @@
 
 #include "convert/ConvertImage.h"
 #include "res/Resource.h"
+#include "support/FormatFixtures.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
 
@@ -44,10 +45,13 @@ class AnimationTest : public ::testing::Test {
   // shown image anim.gif.
   void Show(const Bytes& gif, int (*convert)(const char*, const char*, int) = &ConvertForViewing) {
     WriteFile(m_dir / "anim.gif", gif);
-    ASSERT_EQ(convert((m_dir / "anim.gif").c_str(), (m_converted / "anim.gif.bmp").c_str(), 0), 1);
+    Load("anim.gif", convert);
+  }
+  void Load(const std::string& name, int (*convert)(const char*, const char*, int) = &ConvertForViewing) {
+    ASSERT_EQ(convert((m_dir / name).c_str(), (m_converted / (name + ".bmp")).c_str(), 0), 1);
     std::snprintf(m_pDoc->m_szFolder, sizeof(m_pDoc->m_szFolder), "%s/", m_dir.Path().c_str());
-    m_pDoc->LoadDib((m_converted / "anim.gif.bmp").c_str());
-    ASSERT_EQ(m_pDoc->GetTitle(), "anim.gif");
+    m_pDoc->LoadDib((m_converted / (name + ".bmp")).c_str());
+    ASSERT_EQ(m_pDoc->GetTitle(), name);
   }
   // The view's top-left corner in letters: R, G, B, W for the window colour, K for black, ? for others.
   std::string Shown(int width, int height) const {
@@ -61,6 +65,16 @@ class AnimationTest : public ::testing::Test {
       shown += y + 1 < height ? "|" : "";
     }
     return shown;
+  }
+  // Each canvas shown, then each after a step, with the delay it stays.
+  void ExpectPlayed(const std::vector<std::pair<std::string, UINT>>& shown, int width, int height) {
+    ASSERT_NE(m_pDoc->m_pAnimation, nullptr);
+    UINT delay = m_pDoc->m_pAnimation->GetDelay();
+    for (const auto& [canvas, wanted] : shown) {
+      EXPECT_EQ(Shown(width, height), canvas);
+      EXPECT_EQ(delay, wanted) << canvas;
+      delay = m_pDoc->StepAnimation();
+    }
   }
   TempDir m_dir;
   TempDir m_converted;
@@ -104,14 +118,39 @@ TEST_F(AnimationTest, FramesAreComposedAsTheGifSaysAndTimedAsBrowsersTimeThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Show(MakeGif(c.frames, c.screen));
-    ASSERT_NE(m_pDoc->m_pAnimation, nullptr);
-    UINT delay = m_pDoc->m_pAnimation->GetDelay();
-    for (const auto& [canvas, wanted] : c.shown) {
-      EXPECT_EQ(Shown(c.screen.width, c.screen.height), canvas);
-      EXPECT_EQ(delay, wanted) << canvas;
-      delay = m_pDoc->StepAnimation();
-    }
+    ExpectPlayed(c.shown, c.screen.width, c.screen.height);
   }
+}
+
+// WebP, PNG and JPEG XL animations: canvases as their libraries (or, for PNG, the program's
+// reading of its frames) put them together, timed as browsers time them.
+TEST_F(AnimationTest, OtherFormatsPlayAsBrowsersPlayThem) {
+  SetConvertOtherFormats(true, 0);
+  const std::string apng = SupportTool("make-apng");
+  RunConvert("-size 1x1 xc:red xc:red xc:red +append PNG32:" + (m_dir / "1.png").string());
+  RunConvert("-size 1x1 xc:red xc:lime xc:blue +append PNG32:" + (m_dir / "2.png").string());
+  RunConvert("-size 1x1 xc:none xc:none xc:blue +append PNG32:" + (m_dir / "3.png").string());
+  struct Case {
+    const char* name;
+    std::string make;
+    std::string file;
+    std::vector<std::pair<std::string, UINT>> shown;
+  } cases[] = {
+      {"PNG: placed, cleared, laid over; 0 ms counts as 100 ms; two plays",
+       apng + " a.png --plays 2 0,0:10:0:0:RRR 1,0:2:1:1:G 2,0:0:0:1:r", "a.png",
+       {{"RRR", 100}, {"RGR", 20}, {"RWR", 100}, {"RRR", 100}, {"RGR", 20}, {"RWR", 0}}},
+      {"WebP: one play", "img2webp -loop 1 -d 30 1.png -d 40 2.png -d 50 3.png -o a.webp", "a.webp",
+       {{"RRR", 30}, {"RGB", 40}, {"WWB", 0}}},
+      {"JPEG XL: for ever (cjxl writes no count of plays)", apng + " b.png 0,0:3:0:0:RRR 0,0:4:0:0:RGB 0,0:5:0:0:..B && cjxl b.png a.jxl -d 0",
+       "a.jxl", {{"RRR", 30}, {"RGB", 40}, {"WWB", 50}, {"RRR", 30}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunTool("cd " + m_dir.Path().string() + " && " + c.make);
+    Load(c.file);
+    ExpectPlayed(c.shown, 3, 1);
+  }
+  SetConvertOtherFormats(false, 0);
 }
 
 TEST_F(AnimationTest, TheTimerRunsOnlyWhileAnAnimationPlays) {
@@ -141,8 +180,8 @@ TEST_F(AnimationTest, TheTimerRunsOnlyWhileAnAnimationPlays) {
   }
 }
 
+// An animation, and a still GIF whose see-through entry is red in its colour map.
 TEST_F(AnimationTest, SeeThroughPartsShowTheBackgroundTheyAreDrawnOn) {
-  Show(MakeGif({Frame(0, 0, "R.", 2), Frame(0, 0, "G", 2)}, {2, 1, 0}));
   // What lies right of the red pixel, wherever the image is drawn (centred in full screen).
   const auto besideRed = [this] {
     const Pixels pixels = m_session.ViewPixels();
@@ -153,11 +192,15 @@ TEST_F(AnimationTest, SeeThroughPartsShowTheBackgroundTheyAreDrawnOn) {
     }
     return Rgb{1, 2, 3};
   };
-  EXPECT_EQ(besideRed(), WindowColour());
-  ASSERT_TRUE(m_session.Frame()->ExecuteCommand(ID_VIEW_FULL_SCREEN));
-  EXPECT_TRUE(ViewerSession::WaitFor([&] { return besideRed() == Rgb{0, 0, 0}; })) << "black in full screen";
-  ASSERT_TRUE(m_session.Frame()->ExecuteCommand(ID_VIEW_FULL_SCREEN));
-  EXPECT_TRUE(ViewerSession::WaitFor([&] { return besideRed() == WindowColour(); }));
+  for (const Bytes& gif : {MakeGif({Frame(0, 0, "R.", 2), Frame(0, 0, "G", 2)}, {2, 1, 0}),
+                           MakeGif({Frame(0, 0, "R.", 0, 0, {255, 0, 0})}, {2, 1})}) {
+    Show(gif);
+    EXPECT_EQ(besideRed(), WindowColour());
+    ASSERT_TRUE(m_session.Frame()->ExecuteCommand(ID_VIEW_FULL_SCREEN));
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return besideRed() == Rgb{0, 0, 0}; })) << "black in full screen";
+    ASSERT_TRUE(m_session.Frame()->ExecuteCommand(ID_VIEW_FULL_SCREEN));
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return besideRed() == WindowColour(); }));
+  }
 }
 
 // An animation ends with its image: the file deleted, or the next load failed.

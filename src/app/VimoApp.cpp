@@ -117,7 +117,7 @@ BOOL CVimoApp::InitApplication() {
                      }).share();
   ApplyColourManagement();
   // The file to show is converted, and its folder listed, while the window is being built.
-  // (The other formats lay transparent parts on the window's colour, which needs the window
+  // (Some other formats lay transparent parts on the window's colour, which needs the window
   // system: those starts convert once the window exists.)
   CCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
@@ -128,7 +128,15 @@ BOOL CVimoApp::InitApplication() {
     vimo::platform::ListFolderAhead(AsFolder(path) + "*.*");
     return TRUE;
   }
-  if (g_bOtherFormats || !IsAcceptedExtension(path)) return TRUE;
+  if (!IsAcceptedExtension(path)) return TRUE;
+  if (g_bOtherFormats) {
+    // What the image library reads of the other formats (PNG, TIFF) is laid on the window's
+    // colour, which only the window system knows: those wait for it. The formats with libraries
+    // of their own keep their see-through parts for the view and convert at once.
+    const ImageFormat* format = ImageFormatOfName(path, true);
+    if (format == nullptr || format->reader == ImageReader::kLibrary || format->reader == ImageReader::kPng) return TRUE;
+    SetConvertOtherFormats(true, RGB(255, 255, 255));
+  }
   CMultiThread::ConvertAhead(path);
   vimo::platform::ListFolderAhead(path.Left(path.ReverseFind(PATH_SEPARATOR) + 1) + "*.*");
   return TRUE;

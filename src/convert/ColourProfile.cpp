@@ -9,6 +9,7 @@
 #include "convert/ConvertImage.h"
 #include "convert/JpegStream.h"
 #include "convert/MagickLibrary.h"
+#include "convert/PictureFormats.h"
 #include "win32/Kernel.h"
 
 namespace vimo::convert {
@@ -47,9 +48,10 @@ IccBytes PingProfile(const char* format, std::FILE* file) {
 IccBytes ReadEmbeddedProfile(const char* path) {
   const std::unique_ptr<std::FILE, FileCloser> file(vimo::platform::OpenRegularFile(path));
   if (!file) return {};
+  if (PictureReaderOfFile(path, file.get()) != ImageReader::kNone) return ReadPictureProfile(path);
   const std::string format = ImageFormatOf(file.get());
   if (format == "JPEG") return ReadJpegProfile(file.get());
-  for (const char* other : {"PNG", "WEBP", "TIFF", "HEIC"}) {
+  for (const char* other : {"PNG", "TIFF"}) {
     if (format == other) return PingProfile(other, file.get());
   }
   return {};

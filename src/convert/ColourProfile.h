@@ -7,9 +7,9 @@
 
 namespace vimo::convert {
 
-// The ICC profile the image file at path embeds (a JPEG's APP2 markers; a PNG's iCCP chunk, a
-// TIFF's, WebP's or HEIF's profile through the image library), read without decoding its
-// pixels. Empty when it has none (GIF, Photo CD and BMP files never have one), when the file
+// The ICC profile the image file at path embeds (a JPEG's APP2 markers; a PNG's iCCP chunk and
+// a TIFF's profile through the image library; the profile of the formats with libraries of their
+// own through them, a HEIF file's nclx colours as a profile), read without decoding its pixels. Empty when it has none (GIF, Photo CD and BMP files never have one), when the file
 // cannot be read or is none of these formats. Any thread: libjpeg and the image library's
 // readers keep their state per call.
 IccBytes ReadEmbeddedProfile(const char* path);

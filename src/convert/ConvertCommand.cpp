@@ -104,6 +104,17 @@ void ReportFailure(const char* source, const char* destination, const ConvertOut
       std::fprintf(stderr, "vimo: %s: its image data uses an LZW minimum code size of %llu; GIF readers take 2 to %llu\n",
                    source, static_cast<unsigned long long>(outcome.bytes), static_cast<unsigned long long>(outcome.limit));
       return;
+    case ConvertStatus::kTooManyPixels:
+      std::fprintf(stderr, "vimo: %s: its picture has %.1f megapixels, more than the %.1f a decoder may take\n", source,
+                   static_cast<double>(outcome.bytes) / 1e6, static_cast<double>(outcome.limit) / 1e6);
+      return;
+    case ConvertStatus::kPictureMemory:
+      std::fprintf(stderr, "vimo: %s: decoding its picture needs %s of memory, more than the %s a decoder may use\n", source,
+                   SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());
+      return;
+    case ConvertStatus::kUndecodable:
+      std::fprintf(stderr, "vimo: %s: cannot be decoded: %s\n", source, outcome.reason.c_str());
+      return;
     case ConvertStatus::kCutShort:
       std::fprintf(stderr, "vimo: %s: cut short: its %s cannot hold the image its header declares (at least %s)\n",
                    source, SizeText(outcome.bytes).c_str(), SizeText(outcome.limit).c_str());

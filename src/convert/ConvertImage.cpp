@@ -26,6 +26,7 @@
 #include "convert/JpegStream.h"
 #include "convert/MagickLibrary.h"
 #include "convert/PhotoCdReader.h"
+#include "convert/PictureFormats.h"
 #include "convert/ReadThroughLibrary.h"
 #include "win32/Kernel.h"
 
@@ -84,12 +85,26 @@ std::shared_ptr<const IccBytes> ViewingTarget() {
   return target;
 }
 
-// The brands of the HEIF container that libheif decodes: HEVC (HEIC) and AV1 (AVIF) images.
-bool IsHeifBrand(const unsigned char* brand) {
-  for (const char* known : {"heic", "heix", "hevc", "hevx", "mif1", "msf1", "avif", "avis"}) {
-    if (std::memcmp(brand, known, 4) == 0) return true;
+// The format of an ISO media file by the brands of its 'ftyp' box: HEIC for the HEVC brands of
+// HEIF, AVIF for AV1's (also a general HEIF brand listing AVIF as compatible), CR3 for Canon's
+// RAW files; empty for any other.
+std::string IsoMediaFormat(const unsigned char* bytes, std::size_t length) {
+  if (length < 12 || std::memcmp(bytes + 4, "ftyp", 4) != 0) return {};
+  const std::size_t boxSize = std::min<std::size_t>(length, (std::size_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]);
+  const auto hasBrand = [&](const char* brand) {
+    if (std::memcmp(bytes + 8, brand, 4) == 0) return true;
+    for (std::size_t at = 16; at + 4 <= boxSize; at += 4) {
+      if (std::memcmp(bytes + at, brand, 4) == 0) return true;
+    }
+    return false;
+  };
+  if (std::memcmp(bytes + 8, "crx ", 4) == 0) return "CR3";
+  if (std::memcmp(bytes + 8, "avif", 4) == 0 || std::memcmp(bytes + 8, "avis", 4) == 0) return "AVIF";
+  for (const char* known : {"heic", "heix", "hevc", "hevx"}) {
+    if (std::memcmp(bytes + 8, known, 4) == 0) return "HEIC";
   }
-  return false;
+  if (std::memcmp(bytes + 8, "mif1", 4) != 0 && std::memcmp(bytes + 8, "msf1", 4) != 0) return {};
+  return hasBrand("avif") || hasBrand("avis") ? "AVIF" : "HEIC";
 }
 
 bool IsKnownFormat(const std::string& name, ExceptionInfo* exception) {
@@ -142,7 +157,16 @@ void FormatFromContent(std::FILE* file, std::string& format, bool otherFormats) 
   for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {  // classic and big TIFF, both byte orders
     if (length >= 4 && std::memcmp(bytes, tiff, 4) == 0) format = "TIFF";
   }
-  if (length >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 && IsHeifBrand(bytes + 8)) format = "HEIC";
+  if (const std::string iso = IsoMediaFormat(bytes, length); !iso.empty()) format = iso;
+  // JPEG XL: a bare codestream, or the container's signature box.
+  if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0x0A) format = "JXL";
+  if (length >= 12 && std::memcmp(bytes, "\0\0\0\x0CJXL \r\n\x87\n", 12) == 0) format = "JXL";
+  // Cameras' RAW files with signatures of their own; the TIFF-based ones go by their names.
+  if (length >= 10 && std::memcmp(bytes, "II*\0", 4) == 0 && std::memcmp(bytes + 8, "CR", 2) == 0) format = "CR2";
+  if (length >= 4 && (std::memcmp(bytes, "IIRO", 4) == 0 || std::memcmp(bytes, "IIRS", 4) == 0 || std::memcmp(bytes, "MMOR", 4) == 0))
+    format = "ORF";
+  if (length >= 4 && std::memcmp(bytes, "IIU\0", 4) == 0) format = "RW2";
+  if (length >= 15 && std::memcmp(bytes, "FUJIFILMCCD-RAW", 15) == 0) format = "RAF";
 }
 
 // BMP files are copied by the worker, never read here.
@@ -231,6 +255,7 @@ Reader DetectReader(const char* fileName, std::FILE* file, ExceptionInfo* except
   // A signature decides; the name is asked of the library only for a file without one.
   format.clear();
   FormatFromContent(file, format, otherFormats);
+  if (otherFormats) format = FormatOfFile(format, fileName);
   if (format.empty()) format = FormatFromName(fileName, exception);
   return ReaderFor(format, otherFormats);
 }
@@ -311,6 +336,16 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
     case Reader::kLibrary:
       images = ReadThroughLibrary(format.c_str(), file.get(), info, exception);
       break;
+    case Reader::kPng:
+      images = IsAnimatedPng(file.get()) ? ReadPictureImages(reader, file.get(), info, failure)
+                                         : ReadThroughLibrary(format.c_str(), file.get(), info, exception);
+      break;
+    case Reader::kHeif:
+    case Reader::kJxl:
+    case Reader::kWebp:
+    case Reader::kRaw:
+      images = ReadPictureImages(reader, file.get(), info, failure);
+      break;
     case Reader::kNone:
     case Reader::kCopy:
       return nullptr;
@@ -320,7 +355,8 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
   // Colours are managed before transparent parts are laid on the window's colour, which is
   // the monitor's already.
   if (images != nullptr && options.colourTarget) ManageColours(images, *options.colourTarget, exception);
-  if (images != nullptr && reader == Reader::kLibrary) LayOnBackground(images, otherFormats.background, exception);
+  if (images != nullptr && (reader == Reader::kLibrary || IsPictureReader(reader)))
+    LayOnBackground(images, otherFormats.background, exception);
   return images;
 }
 
@@ -448,20 +484,22 @@ bool IsSameFile(const char* source, const char* destination) {
 // nullopt when the general path is to decide. exception may be NULL: one is made if the library
 // has to be asked.
 std::optional<ConvertOutcome> TryStreaming(const char* source, const char* destination, ExceptionInfo* exception,
-                                           bool otherFormats, const ConvertOptions& options) {
+                                           const OtherFormats& otherFormats, const ConvertOptions& options) {
   if (!IsInputEntry(source) || !IsBmpDestination(destination, exception)) return std::nullopt;
   if (IsSameFile(source, destination)) return std::nullopt;
   FilePtr file(vimo::platform::OpenRegularFile(source));
   std::string format;
-  const Reader reader = file ? DetectReader(source, file.get(), exception, otherFormats, format) : Reader::kNone;
-  if (reader != Reader::kJpeg && reader != Reader::kGif) return std::nullopt;
+  const Reader reader = file ? DetectReader(source, file.get(), exception, otherFormats.read, format) : Reader::kNone;
+  if (reader != Reader::kJpeg && reader != Reader::kGif && !IsPictureReader(reader)) return std::nullopt;
   CFreshDestination fresh(destination);
   if (!fresh.Begin()) return fresh.Failure();
   try {
     if (reader == Reader::kGif) return fresh.Finish(StreamGifToBmp(file.get(), fresh.Path(), options));
-    const std::optional<ConvertOutcome> streamed = StreamJpegToBmp(file.get(), fresh.Path(), options.colourTarget.get());
+    const std::optional<ConvertOutcome> streamed =
+        reader == Reader::kJpeg ? StreamJpegToBmp(file.get(), fresh.Path(), options.colourTarget.get())
+                                : StreamPictureToBmp(reader, file.get(), fresh.Path(), options, otherFormats.background);
     if (streamed) return fresh.Finish(*streamed);
-    return std::nullopt;  // not a plain colour JPEG: the general path decides
+    return std::nullopt;  // not one the stream reads (a grey JPEG, a still PNG): the general path decides
   } catch (const std::bad_alloc&) {
     if (reader == Reader::kGif) return ConvertOutcome{ConvertStatus::kWriteFailed, 0, 0, ENOMEM};
     return std::nullopt;  // the general path decides
@@ -541,7 +579,7 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
   // A colour JPEG or a GIF is streamed by libjpeg or the GIF parser without the image library,
   // which starts only for what needs it (grey and CMYK JPEGs, colour reduction, other formats).
   if (colours == 0 && std::strlen(src) < kFileNameBufferSize && std::strlen(dst) < kFileNameBufferSize) {
-    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, nullptr, otherFormats.read, options);
+    const std::optional<ConvertOutcome> streamed = TryStreaming(src, dst, nullptr, otherFormats, options);
     if (streamed) return *streamed;
   }
   EnsureImageLibrary();

@@ -44,6 +44,10 @@ enum class ConvertStatus {
                    // 8 x 8 block; bytes: the file's size, limit: the least that size needs
   kGifCodeSize,    // a GIF whose first frame's LZW minimum code size the reader cannot decode
                    // (below 2 or above 11); bytes: that code size, limit: 11
+  kTooManyPixels,  // a picture with more pixels than a decoder may take; bytes: its pixels, limit
+  kPictureMemory,  // a picture whose decoding needs more memory than a decoder may use; bytes, limit
+  kUndecodable,    // its format's library cannot decode it (damaged, cut short, a RAW file without
+                   // a JPEG preview); reason: why, in that library's words where it has some
 };
 
 struct ConvertOutcome {
@@ -51,6 +55,7 @@ struct ConvertOutcome {
   std::uint64_t bytes = 0;
   std::uint64_t limit = 0;
   int error = 0;
+  std::string reason = std::string();
 };
 
 // What a conversion does beyond the plain call.
@@ -60,7 +65,9 @@ struct ConvertOptions {
   std::shared_ptr<const std::vector<std::uint8_t>> colourTarget;
   // The viewer's own file, which exists only to be shown: a GIF frame with a see-through colour
   // is written at 8 bits per pixel with that colour's table index kept, and an animated GIF's
-  // images are followed by how they play (GifTiming.h's record), so nothing reads the GIF again.
+  // images (or a still one's with see-through parts) are followed by how they play (GifTiming.h's
+  // record), so nothing reads the GIF again; the other formats' animations and see-through
+  // pictures likewise (PictureWriter.h).
   bool forViewing = false;
 };
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "convert/PictureFormats.h"
+
 namespace {
 
 struct LoaderRelease {
@@ -29,7 +31,11 @@ CExifBlock::CExifBlock(const char* path) {
   if (!file) return;
   unsigned char buffer[4096];
   std::size_t got = std::fread(buffer, 1, sizeof(buffer), file.get());
-  if (got < 3 || buffer[0] != 0xFF || buffer[1] != 0xD8 || buffer[2] != 0xFF) return;
+  if (got < 3 || buffer[0] != 0xFF || buffer[1] != 0xD8 || buffer[2] != 0xFF) {
+    LoadPictureBlock(path);
+    return;
+  }
+  m_bTurnedByExif = true;
   // The loader takes the file piece by piece and says when it has seen the whole EXIF block (or
   // that there is none), so the pixels are never read.
   const std::unique_ptr<ExifLoader, LoaderRelease> loader(exif_loader_new());
@@ -41,8 +47,20 @@ CExifBlock::CExifBlock(const char* path) {
 
 CExifBlock::~CExifBlock() = default;
 
+void CExifBlock::LoadPictureBlock(const char* path) {
+  bool turned = false;
+  const std::string block = vimo::convert::ReadPictureExif(path, turned);
+  if (block.empty()) return;
+  m_pData.reset(exif_data_new());
+  if (!m_pData) return;
+  // What the block holds, nothing that the library would add to "fix" it.
+  exif_data_unset_option(m_pData.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_load_data(m_pData.get(), reinterpret_cast<const unsigned char*>(block.data()), static_cast<unsigned int>(block.size()));
+  m_bTurnedByExif = turned;
+}
+
 int CExifBlock::GetOrientation() const {
-  if (!m_pData) return 1;
+  if (!m_pData || !m_bTurnedByExif) return 1;
   ExifEntry* entry = exif_content_get_entry(m_pData->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
   if (entry == nullptr || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 || entry->size < 2) return 1;
   const int value = exif_get_short(entry->data, exif_data_get_byte_order(m_pData.get()));
@@ -59,7 +77,7 @@ std::string CExifBlock::GetDateTaken() const {
 
 const BYTE* CExifBlock::GetThumbnail(std::size_t& size) const {
   size = 0;
-  if (!m_pData || m_pData->data == nullptr || m_pData->size == 0) return nullptr;
+  if (!m_pData || !m_bTurnedByExif || m_pData->data == nullptr || m_pData->size == 0) return nullptr;
   size = m_pData->size;
   return m_pData->data;
 }

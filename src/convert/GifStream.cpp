@@ -270,7 +270,10 @@ ConvertOutcome StreamGifToBmp(std::FILE* source, const char* destination, const 
     if (written.decoded != CGifParser::Decoded::kWhole) break;  // reading stops after a broken frame
   }
   if (timing.frames.empty() && out.Error() == 0) return {ConvertStatus::kNoImage};
-  if (options.forViewing && timing.frames.size() >= 2) {
+  // For viewing, an animation plays from the record, and so is a still frame with a see-through
+  // colour shown: the player lays its see-through parts on the background.
+  const bool seeThrough = timing.frames.size() == 1 && timing.frames[0].transparentIndex >= 0;
+  if (options.forViewing && (timing.frames.size() >= 2 || seeThrough)) {
     timing.screenWidth = parser.ScreenWidth();
     timing.screenHeight = parser.ScreenHeight();
     timing.loopCount = parser.LoopCount();

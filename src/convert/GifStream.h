@@ -15,8 +15,8 @@ namespace vimo::convert {
 
 // Converts the GIF in source (from its start) into destination. A frame with a see-through
 // colour is a true-colour image whose pixels keep their colour-map colours, or for viewing an
-// 8-bit one whose record entry names that colour's index; an animated GIF converted for viewing
-// ends with its timing record (GifTiming.h). Colours are managed as options say (a GIF carries
+// 8-bit one whose record entry names that colour's index; an animated GIF, and a still one with
+// a see-through colour, converted for viewing ends with its timing record (GifTiming.h). Colours are managed as options say (a GIF carries
 // no profile: its colours are sRGB's). On any failure no destination is left.
 ConvertOutcome StreamGifToBmp(std::FILE* source, const char* destination, const ConvertOptions& options);
 

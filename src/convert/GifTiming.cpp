@@ -35,7 +35,7 @@ std::vector<std::uint8_t> EncodeGifTiming(const GifTiming& timing) {
     Put(out, static_cast<std::uint32_t>(frame.disposal), 1);
     Put(out, frame.transparentIndex >= 0 ? 1 : 0, 1);
     Put(out, static_cast<std::uint32_t>(frame.transparentIndex >= 0 ? frame.transparentIndex : 0), 1);
-    Put(out, 0, 1);
+    Put(out, frame.exactDelay ? 1 : 0, 1);
   }
   Put(out, static_cast<std::uint32_t>(timing.screenWidth), 2);
   Put(out, static_cast<std::uint32_t>(timing.screenHeight), 2);
@@ -66,6 +66,7 @@ std::size_t DecodeGifTiming(const std::uint8_t* file, std::size_t size, GifTimin
     entry.delayMs = static_cast<int>(Get(frame + 8, 4) & 0x7FFFFFFF);
     entry.disposal = frame[12];
     entry.transparentIndex = frame[13] != 0 ? frame[14] : -1;
+    entry.exactDelay = (frame[15] & 1) != 0;
     timing.frames.push_back(entry);
   }
   return recordSize;

@@ -2,9 +2,15 @@
 // conversion wrote (each at its own size, without its place on the screen): the record that
 // follows an animated GIF's last BMP image in the viewer's own converted file.
 //
+// The same record follows the frames the viewer's conversion writes of the other animated formats
+// (WebP, PNG, JPEG XL: each canvas's changed rectangle) and of a still picture with see-through
+// parts: a 32-bit frame carries its alpha in each pixel's fourth byte and replaces what its
+// rectangle held.
+//
 // Record layout (little-endian), placed right after the last image: per frame 16 bytes (left,
 // top, width, height: 2 bytes each; delay in milliseconds: 4; disposal: 1; 1 when a colour is
-// see-through: 1; that colour's index in the frame's written colour table: 1; 0: 1), then screen
+// see-through: 1; that colour's index in the frame's written colour table: 1; flags: 1, bit 0 set
+// when the delay is kept as the file states it rather than by the GIF rule), then screen
 // width and height (2 bytes each), loop count (4, signed), frame count (4), the record's own size
 // (4) and the 8 bytes "VimoAnim". It is found from the end of the file.
 #pragma once
@@ -24,7 +30,13 @@ struct GifFrameTiming {
   int disposal = 0;  // what becomes of the frame before the next: 0/1 stays, 2 background, 3 previous
   // The written colour-table index of the see-through pixels, -1 when none is see-through.
   int transparentIndex = -1;
+  // The delay is as the file states it (the other formats: browsers raise only delays of 10 ms
+  // or less to 100 ms), not by the GIF rule.
+  bool exactDelay = false;
 };
+
+// The most pixels a canvas the viewer plays may have (64 MiB of them).
+inline constexpr std::uint64_t kMaxAnimationPixels = 16ull * 1024 * 1024;
 
 struct GifTiming {
   int screenWidth = 0;

@@ -5,6 +5,7 @@
 
 #include "convert/ConvertImage.h"
 #include "convert/MagickLibrary.h"
+#include "convert/PictureFormats.h"
 #include "convert/ReadThroughLibrary.h"
 #include "win32/Kernel.h"
 
@@ -21,6 +22,8 @@ std::string ProfileBytes(const Image* image, const char* name) {
 ImageFacts ReadImageFacts(const char* path) {
   using namespace vimo::convert;
   ImageFacts facts;
+  // HEIF and AVIF, JPEG XL, WebP, animated PNG and RAW files by their own libraries.
+  if (ReadPictureFacts(path, facts)) return facts;
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
   if (!file) return facts;
   const std::string format = ContentFormatOf(file.get(), true);

@@ -13,5 +13,6 @@ struct ImageFacts {
 };
 
 // Reads the facts of the regular file at path (symlinks followed), in any format the program
-// browses, its other formats included; the reader is chosen by the content, never the name.
+// browses, its other formats included; the reader is chosen by the content (and, for a RAW file
+// that is TIFF inside, its name). The formats with libraries of their own are read by them.
 ImageFacts ReadImageFacts(const char* path);

@@ -9,10 +9,17 @@ constexpr ImageFormat kFormats[] = {
     {".bmp", "BMP", ImageReader::kCopy, false},       {".gif", "GIF", ImageReader::kGif, false},
     {".jpg", "JPEG", ImageReader::kJpeg, false},      {".jpeg", "JPEG", ImageReader::kJpeg, false},
     {".jpe", "JPEG", ImageReader::kJpeg, false},      {".pcd", "PCD", ImageReader::kPhotoCd, false},
-    {".png", "PNG", ImageReader::kLibrary, true},     {".webp", "WEBP", ImageReader::kLibrary, true},
-    {".tif", "TIFF", ImageReader::kLibrary, true},    {".tiff", "TIFF", ImageReader::kLibrary, true},
-    {".heic", "HEIC", ImageReader::kLibrary, true},   {".heif", "HEIC", ImageReader::kLibrary, true},
-    {".avif", "AVIF", ImageReader::kLibrary, true},
+    {".png", "PNG", ImageReader::kPng, true},         {".apng", "PNG", ImageReader::kPng, true},
+    {".webp", "WEBP", ImageReader::kWebp, true},      {".tif", "TIFF", ImageReader::kLibrary, true},
+    {".tiff", "TIFF", ImageReader::kLibrary, true},   {".heic", "HEIC", ImageReader::kHeif, true},
+    {".heif", "HEIC", ImageReader::kHeif, true},      {".avif", "AVIF", ImageReader::kHeif, true},
+    {".jxl", "JXL", ImageReader::kJxl, true},
+    // Cameras' RAW files: DNG, NEF, ARW and PEF are TIFF inside and go by their names.
+    {".dng", "DNG", ImageReader::kRaw, true},         {".cr2", "CR2", ImageReader::kRaw, true},
+    {".cr3", "CR3", ImageReader::kRaw, true},         {".nef", "NEF", ImageReader::kRaw, true},
+    {".arw", "ARW", ImageReader::kRaw, true},         {".raf", "RAF", ImageReader::kRaw, true},
+    {".rw2", "RW2", ImageReader::kRaw, true},         {".orf", "ORF", ImageReader::kRaw, true},
+    {".pef", "PEF", ImageReader::kRaw, true},
 };
 
 bool IsOpened(const ImageFormat& format, bool bOtherFormats) { return !format.bOptIn || bOtherFormats; }
@@ -47,6 +54,12 @@ ImageReader ImageReaderOfFormat(const std::string& name, bool bOtherFormats) {
     if (bGif || name == format.name) return format.reader;
   }
   return ImageReader::kNone;
+}
+
+std::string FormatOfFile(const std::string& contentFormat, const char* name) {
+  if (contentFormat != "TIFF") return contentFormat;
+  const ImageFormat* named = ImageFormatOfName(name, true);
+  return named != nullptr && named->reader == ImageReader::kRaw ? named->name : contentFormat;
 }
 
 std::string JoinedImageExtensions(bool bOtherFormats, const char* prefix, const char* separator) {

@@ -13,6 +13,12 @@ enum class ImageReader {
   kJpeg,     // libjpeg, or the image library for grey and CMYK JPEGs
   kPhotoCd,  // the program's Photo CD reader
   kLibrary,  // the image library's own reader
+  kHeif,     // libheif: HEIC and AVIF
+  kJxl,      // libjxl
+  kWebp,     // libwebp's demux and animation decoder
+  kPng,      // an animated PNG: the program's reading of its frames, each through libpng; a
+             // PNG without animation: the image library's own reader
+  kRaw,      // libraw: a camera's RAW file, shown by the largest JPEG preview it carries
 };
 
 struct ImageFormat {
@@ -28,6 +34,10 @@ const ImageFormat* ImageFormatOfName(const char* name, bool bOtherFormats);
 // The reader of a format name (as ImageFormat::name; a name that begins with "GIF" is GIF's),
 // kNone for a name no format opened now goes by.
 ImageReader ImageReaderOfFormat(const std::string& name, bool bOtherFormats);
+// The format a file goes by, from the format its content shows (ContentFormatOf's name) and its
+// name: the content's, except for a TIFF named as a camera's RAW format that is TIFF inside
+// (.dng, .nef, .arw, .pef), which goes by that RAW format.
+std::string FormatOfFile(const std::string& contentFormat, const char* name);
 // The extensions of the formats opened now, each after prefix, separated by separator, in the
 // file dialogs' order: JoinedImageExtensions(false, "*", ";") is "*.bmp;*.gif;*.jpg;...".
 std::string JoinedImageExtensions(bool bOtherFormats, const char* prefix, const char* separator);

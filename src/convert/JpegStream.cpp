@@ -89,6 +89,7 @@ std::uint64_t LeastDataBytes(const jpeg_decompress_struct& info) {
 // into Decode leaves nothing there that would need destroying.
 struct DecodeState {
   std::uint64_t fileSize = 0;
+  const std::uint8_t* memory = nullptr;  // the JPEG's bytes (fileSize of them) when not read from a file
   const IccBytes* colourTarget = nullptr;  // null: the pixels as stored
   bool streamable = true;
   ConvertOutcome outcome;
@@ -132,7 +133,8 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
   jpeg_create_decompress(&info);
   jpeg.MarkCreated();
   info.progress = jpeg.Progress();
-  jpeg_stdio_src(&info, source);
+  if (state.memory != nullptr) jpeg_mem_src(&info, state.memory, static_cast<unsigned long>(state.fileSize));
+  else jpeg_stdio_src(&info, source);
   jpeg_save_markers(&info, JPEG_APP0 + 13, 0xFFFF);
   if (state.colourTarget != nullptr) jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
   (void)jpeg_read_header(&info, TRUE);
@@ -186,13 +188,10 @@ long FileSize(std::FILE* file) {
 
 }  // namespace
 
-std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination, const IccBytes* colourTarget) {
-  const long size = FileSize(source);
-  if (size < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
+namespace {
+
+std::optional<ConvertOutcome> Stream(std::FILE* source, DecodeState& state, const char* destination) {
   CJpegDecoder jpeg;
-  DecodeState state;
-  state.fileSize = static_cast<std::uint64_t>(size);
-  state.colourTarget = colourTarget;
   if (!Decode(jpeg, source, destination, state)) {
     state.writer.Discard();
     if (jpeg.ErrorCode() != JERR_NO_BACKING_STORE) return ConvertOutcome{ConvertStatus::kNoImage};
@@ -203,16 +202,38 @@ std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* des
   return state.writer.Finish();
 }
 
+}  // namespace
+
+std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination, const IccBytes* colourTarget) {
+  const long size = FileSize(source);
+  if (size < kShortestJpegFile) return ConvertOutcome{ConvertStatus::kNoImage};
+  DecodeState state;
+  state.fileSize = static_cast<std::uint64_t>(size);
+  state.colourTarget = colourTarget;
+  return Stream(source, state, destination);
+}
+
+std::optional<ConvertOutcome> StreamJpegBytesToBmp(const std::uint8_t* bytes, std::size_t size, const char* destination,
+                                                   const IccBytes* colourTarget) {
+  if (size < static_cast<std::size_t>(kShortestJpegFile)) return ConvertOutcome{ConvertStatus::kNoImage};
+  DecodeState state;
+  state.fileSize = size;
+  state.memory = bytes;
+  state.colourTarget = colourTarget;
+  return Stream(nullptr, state, destination);
+}
+
 namespace {
 
 // Reads the header, its APP2 markers saved; false after a fatal error. Nothing with a destructor
 // lives in this frame (see Decode).
-bool ReadHeader(CJpegDecoder& jpeg, std::FILE* source, IccBytes& profile) {
+bool ReadHeader(CJpegDecoder& jpeg, std::FILE* source, const std::uint8_t* bytes, std::size_t size, IccBytes& profile) {
   if (setjmp(jpeg.Recovery()) != 0) return false;
   jpeg_decompress_struct& info = jpeg.Info();
   jpeg_create_decompress(&info);
   jpeg.MarkCreated();
-  jpeg_stdio_src(&info, source);
+  if (bytes != nullptr) jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
+  else jpeg_stdio_src(&info, source);
   jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
   (void)jpeg_read_header(&info, TRUE);
   profile = EmbeddedProfile(info);
@@ -225,7 +246,14 @@ IccBytes ReadJpegProfile(std::FILE* source) {
   if (std::fseek(source, 0, SEEK_SET) != 0) return {};
   CJpegDecoder jpeg;
   IccBytes profile;
-  if (!ReadHeader(jpeg, source, profile)) return {};
+  if (!ReadHeader(jpeg, source, nullptr, 0, profile)) return {};
+  return profile;
+}
+
+IccBytes ReadJpegBytesProfile(const std::uint8_t* bytes, std::size_t size) {
+  CJpegDecoder jpeg;
+  IccBytes profile;
+  if (size == 0 || !ReadHeader(jpeg, nullptr, bytes, size, profile)) return {};
   return profile;
 }
 

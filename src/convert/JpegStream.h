@@ -7,6 +7,8 @@
 // nothing of the image library's pixel cache is involved.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -26,8 +28,13 @@ namespace vimo::convert {
 std::optional<ConvertOutcome> StreamJpegToBmp(std::FILE* source, const char* destination,
                                               const IccBytes* colourTarget = nullptr);
 
+// The same for the size bytes of a JPEG held in memory (a RAW file's preview).
+std::optional<ConvertOutcome> StreamJpegBytesToBmp(const std::uint8_t* bytes, std::size_t size, const char* destination,
+                                                   const IccBytes* colourTarget = nullptr);
+
 // The ICC profile a JPEG file embeds in its APP2 markers (read from its start); empty when it has
 // none or the file cannot be read.
 IccBytes ReadJpegProfile(std::FILE* source);
+IccBytes ReadJpegBytesProfile(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace vimo::convert

@@ -13,6 +13,7 @@
 #include "convert/ExifBlock.h"
 #include "convert/JpegDecoder.h"
 #include "convert/MagickLibrary.h"
+#include "convert/PictureFormats.h"
 #include "convert/ReadThroughLibrary.h"
 
 namespace vimo::convert {
@@ -225,6 +226,9 @@ BOOL MakeThumbnail(const char* path, UINT cx, THUMBNAILPIXELS& pixels, CString& 
   const bool bmp = got >= 2 && head[0] == 'B' && head[1] == 'M';
   try {
     if (jpeg && JpegThumbnail(path, file.get(), cx, pixels, reason)) return TRUE;
+    // HEIF and AVIF, JPEG XL, WebP, animated PNG and RAW files through their own libraries.
+    if (const PictureThumbnail made = MakePictureThumbnail(path, file.get(), cx, pixels, reason); made != PictureThumbnail::kOtherFormat)
+      return made == PictureThumbnail::kMade ? TRUE : FALSE;
     pixels.nOrientation = 1;  // the library turns what it reads itself
     return LibraryThumbnail(path, file.get(), bmp, cx, pixels, reason);
   } catch (const std::bad_alloc&) {

@@ -25,10 +25,11 @@ std::uint32_t Rgb(BYTE red, BYTE green, BYTE blue) { return (std::uint32_t{red} 
 
 std::uint32_t ToCanvasColour(COLORREF colour) { return Rgb(GetRValue(colour), GetGValue(colour), GetBValue(colour)); }
 
-// What the converter writes for a frame: 8 bits (run-length or not) or 24 bits, bottom-up.
+// What the converter writes for a frame: 8 bits (run-length or not), 24 bits, or 32 bits with
+// alpha, bottom-up.
 bool IsFrameLayout(const vimo::platform::DibLayout& layout) {
   if (layout.kind != vimo::platform::DibHeaderKind::kInfo || layout.width <= 0 || layout.height <= 0) return false;
-  if (layout.bitCount == 24) return layout.compression == BI_RGB;
+  if (layout.bitCount == 24 || layout.bitCount == 32) return layout.compression == BI_RGB;
   return layout.bitCount == 8 && (layout.compression == BI_RGB || layout.compression == BI_RLE8);
 }
 
@@ -61,6 +62,7 @@ std::vector<CGifAnimation::Frame> CGifAnimation::ListFrames(const vimo::platform
     Frame frame;
     frame.offset = at;
     frame.size = size;
+    frame.bAlpha = layout.bitCount == 32;
     frame.timing.width = layout.width;
     frame.timing.height = layout.height;
     frames.push_back(frame);
@@ -74,7 +76,8 @@ std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::Mappe
   const std::size_t recordSize = ReadRecord(file, timing);
   if (recordSize == 0) return nullptr;
   std::vector<Frame> frames = ListFrames(file, file.offset() + file.size() - recordSize);
-  if (frames.size() < 2 || timing.frames.size() != frames.size()) return nullptr;
+  if (frames.empty() || timing.frames.size() != frames.size()) return nullptr;
+  const bool bAlpha = std::any_of(frames.begin(), frames.end(), [](const Frame& frame) { return frame.bAlpha; });
   // The canvas is the GIF's screen, grown where a frame reaches beyond it, as browsers grow it.
   std::uint64_t width = static_cast<std::uint64_t>(std::max(timing.screenWidth, 0));
   std::uint64_t height = static_cast<std::uint64_t>(std::max(timing.screenHeight, 0));
@@ -91,6 +94,7 @@ std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::Mappe
   try {
     pAnimation = std::make_unique<CGifAnimation>();
     pAnimation->m_canvas.resize(kHeaderWords + static_cast<std::size_t>(width * height));
+    if (bAlpha) pAnimation->m_straight.resize(static_cast<std::size_t>(width * height));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -101,6 +105,7 @@ std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::Mappe
   pAnimation->m_background = ToCanvasColour(background);
   // Rounds after the first: as many as the loop count says, for ever for 0, none without one.
   pAnimation->m_nRoundsLeft = timing.loopCount == 0 ? -1 : std::max(timing.loopCount, 0);
+  if (pAnimation->m_frames.size() == 1) pAnimation->m_nRoundsLeft = 0;  // a still picture
   BITMAPINFOHEADER header{};
   header.biSize = sizeof(header);
   header.biWidth = static_cast<LONG>(width);
@@ -117,8 +122,9 @@ std::unique_ptr<CGifAnimation> CGifAnimation::Create(const vimo::platform::Mappe
 
 UINT CGifAnimation::GetDelay() const {
   if (m_nFrame + 1 == m_frames.size() && m_nRoundsLeft == 0) return 0;
-  const int delay = m_frames[m_nFrame].timing.delayMs;
-  return delay < 20 ? 100 : static_cast<UINT>(delay);
+  const GifFrameTiming& timing = m_frames[m_nFrame].timing;
+  const int delay = timing.delayMs;
+  return delay < (timing.exactDelay ? 11 : 20) ? 100 : static_cast<UINT>(delay);
 }
 
 void CGifAnimation::Step() {
@@ -134,10 +140,36 @@ void CGifAnimation::Step() {
 
 void CGifAnimation::Clear() {
   std::fill(m_canvas.begin() + kHeaderWords, m_canvas.end(), Background());
+  std::fill(m_straight.begin(), m_straight.end(), 0);
+}
+
+void CGifAnimation::Compose(const GifFrameTiming& rect) {
+  const std::uint32_t under = m_background;
+  for (int y = rect.top; y < rect.top + rect.height; ++y) {
+    const std::uint32_t* in = StraightRow(y) + rect.left;
+    std::uint32_t* out = Row(y) + rect.left;
+    for (int x = 0; x < rect.width; ++x) {
+      const std::uint32_t alpha = in[x] >> 24;
+      if (alpha == 255) {
+        out[x] = in[x] & 0xFFFFFF;
+        continue;
+      }
+      std::uint32_t colour = 0;
+      for (int shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t mixed = (((in[x] >> shift) & 0xFF) * alpha + ((under >> shift) & 0xFF) * (255 - alpha) + 127) / 255;
+        colour |= mixed << shift;
+      }
+      out[x] = colour | kBackgroundMark;  // the background shows through: recoloured with it
+    }
+  }
 }
 
 void CGifAnimation::SetBackground(COLORREF background) {
   m_background = ToCanvasColour(background);
+  if (!m_straight.empty()) {
+    Compose({0, 0, m_nWidth, m_nHeight});
+    return;
+  }
   const auto recolour = [this](std::uint32_t& pixel) {
     if ((pixel & kBackgroundMark) != 0) pixel = Background();
   };
@@ -150,6 +182,13 @@ void CGifAnimation::Draw(std::size_t nFrame) {
   const GifFrameTiming& rect = frame.timing;
   if (rect.disposal == 3) CopyRect(rect, true);
   Decode(frame);
+  if (!m_straight.empty()) {
+    // Every pixel replaces the canvas's: the converter put the frame together already.
+    for (int y = 0; y < rect.height; ++y)
+      std::copy_n(m_pixels.data() + static_cast<std::size_t>(y) * rect.width, rect.width, StraightRow(rect.top + y) + rect.left);
+    Compose(rect);
+    return;
+  }
   for (int y = 0; y < rect.height; ++y) {
     std::uint32_t* row = Row(rect.top + y) + rect.left;
     const std::uint32_t* pixels = m_pixels.data() + static_cast<std::size_t>(y) * rect.width;
@@ -166,6 +205,11 @@ void CGifAnimation::Dispose(std::size_t nFrame) {
     return;
   }
   if (rect.disposal != 2) return;
+  if (!m_straight.empty()) {
+    for (int y = 0; y < rect.height; ++y) std::fill_n(StraightRow(rect.top + y) + rect.left, rect.width, 0);
+    Compose(rect);
+    return;
+  }
   for (int y = 0; y < rect.height; ++y) std::fill_n(Row(rect.top + y) + rect.left, rect.width, Background());
 }
 
@@ -173,18 +217,20 @@ void CGifAnimation::CopyRect(const GifFrameTiming& rect, bool save) {
   const auto width = static_cast<std::size_t>(rect.width);
   m_saved.resize(width * static_cast<std::size_t>(rect.height));
   for (int y = 0; y < rect.height; ++y) {
-    std::uint32_t* canvas = Row(rect.top + y) + rect.left;
+    std::uint32_t* canvas = (m_straight.empty() ? Row(rect.top + y) : StraightRow(rect.top + y)) + rect.left;
     std::uint32_t* saved = m_saved.data() + static_cast<std::size_t>(y) * width;
     if (save) std::copy_n(canvas, width, saved);
     else std::copy_n(saved, width, canvas);
   }
+  if (!save && !m_straight.empty()) Compose(rect);
 }
 
 void CGifAnimation::Decode(const Frame& frame) {
   const GifFrameTiming& timing = frame.timing;
   const auto width = static_cast<std::size_t>(timing.width);
   const auto height = static_cast<std::size_t>(timing.height);
-  m_pixels.assign(width * height, kSeeThrough);
+  const bool bAlpha = !m_straight.empty();
+  m_pixels.assign(width * height, bAlpha ? 0 : kSeeThrough);  // where the file holds no more
   m_stored.resize(frame.size);
   const std::size_t stored = m_pFile->ReadAt(frame.offset, m_stored.data(), m_stored.size());
   if (stored < kFileHeaderSize) return;
@@ -201,12 +247,13 @@ void CGifAnimation::Decode(const Frame& frame) {
   // A see-through index exists only in an 8-bit frame: by index, never by colour, so an opaque
   // pixel of the see-through colour stays opaque.
   const int seeThrough = layout.bitCount == 8 ? timing.transparentIndex : -1;
+  const std::uint32_t opaque = bAlpha ? 0xFF000000u : 0;  // with alpha, 8 and 24 bits are opaque
   // Stored row `row` counts from the bottom; see-through pixels stay kSeeThrough.
   auto put = [&](std::size_t x, std::size_t row, std::uint32_t colour) {
     if (x < width && row < height) m_pixels[(height - 1 - row) * width + x] = colour;
   };
   auto putIndex = [&](std::size_t x, std::size_t row, BYTE index) {
-    if (index != seeThrough) put(x, row, palette[index]);
+    if (index != seeThrough) put(x, row, palette[index] | opaque);
   };
   const BYTE* bits = block + layout.bitsOffset;
   const BYTE* end = block + blockSize;
@@ -220,7 +267,8 @@ void CGifAnimation::Decode(const Frame& frame) {
     const BYTE* p = bits + at;
     for (std::size_t x = 0; x < width; ++x) {
       if (layout.bitCount == 8) putIndex(x, row, p[x]);
-      else put(x, row, Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]));
+      else if (layout.bitCount == 24) put(x, row, Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]) | opaque);
+      else put(x, row, Rgb(p[4 * x + 2], p[4 * x + 1], p[4 * x]) | (std::uint32_t{p[4 * x + 3]} << 24));
     }
   }
 }

@@ -1,0 +1,45 @@
+// A camera's RAW file (DNG, CR2, CR3, NEF, ARW, RAF, RW2, ORF, PEF) through libraw, for what it
+// carries beside the sensor's data: its largest JPEG preview, which is shown (nothing is
+// developed), the orientation the camera recorded, and the facts of the photo as libraw reads
+// them from the file's own metadata.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "convert/ConvertImage.h"
+#include "convert/ImageFacts.h"
+
+class LibRaw;
+
+namespace vimo::convert {
+
+class CRawReader {
+ public:
+  CRawReader();
+  ~CRawReader();
+  CRawReader(const CRawReader&) = delete;
+  CRawReader& operator=(const CRawReader&) = delete;
+
+  // Reads the file's structure from file (the caller keeps it open): kWritten, or kUndecodable
+  // with libraw's reason.
+  ConvertOutcome Open(std::FILE* file);
+  // After Open: the bytes of the largest JPEG preview, in the reader's own buffer (valid while it
+  // lives, until the next Open; not copied: a 24 MP camera's preview is some 10 MB);
+  // kUndecodable when the file carries none.
+  ConvertOutcome ReadPreview(std::string_view& jpeg);
+  // After Open: how the preview is to be turned to be seen upright (1 to 8, as EXIF records it).
+  int GetOrientation() const;
+  // After Open: the photo's size (upright), a description, and an EXIF block made of what libraw
+  // read of the camera, lens, exposure, date taken and orientation. format is left to the caller.
+  void Describe(ImageFacts& facts) const;
+
+ private:
+  class CFileStream;
+  std::unique_ptr<CFileStream> m_pStream;  // outlives m_pRaw, which reads through it
+  std::unique_ptr<LibRaw> m_pRaw;
+};
+
+}  // namespace vimo::convert
