@@ -161,6 +161,11 @@ TEST_F(ConvertFormats, DamagedHugeOrPreviewlessFilesAreRefusedWithTheReason) {
   // memory and map limits, at the bytes an animation takes a pixel).
   Make(SupportTool("make-apng") + " huge.apng --canvas 20000x20000 0,0:10:0:0:R");
   Make(SupportTool("make-apng") + " large.apng --canvas 10000x6000 0,0:10:0:0:R");
+  // A still PNG whose chunk after the header says it holds 1.3 GB, in a file of a few hundred bytes.
+  Bytes boasting = ReadFile(m_dir / "source.png");
+  const Bytes claim = {0x51, 0x51, 0x51, 0x51, 'z', 'z', 'Z', 'z', 1, 2, 3};
+  boasting.insert(boasting.begin() + 33, claim.begin(), claim.end());
+  WriteFile(m_dir / "boasting.png", boasting);
   struct Case {
     const char* file;
     ConvertStatus status;
@@ -172,6 +177,7 @@ TEST_F(ConvertFormats, DamagedHugeOrPreviewlessFilesAreRefusedWithTheReason) {
       {"cut.apng", ConvertStatus::kWritten, ""},  // the frames before the cut, as a GIF's
       {"huge.apng", ConvertStatus::kTooManyPixels, ""},
       {"large.apng", ConvertStatus::kPictureMemory, ""},
+      {"boasting.png", ConvertStatus::kUndecodable, "runs past the end"},
       {"bare.dng", ConvertStatus::kUndecodable, "without a JPEG preview"},
   };
   Make(SupportTool("make-dng") + " bare.dng");

@@ -231,6 +231,21 @@ bool CApngReader::IsAnimated(std::FILE* file) {
   return false;
 }
 
+bool CApngReader::HasChunkPastTheEnd(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(file);
+  std::array<char, 8> head{};
+  if (size < 8 || std::fseek(file, 8, SEEK_SET) != 0) return false;
+  long at = 8;
+  while (std::fread(head.data(), 1, head.size(), file) == head.size()) {
+    const long length = static_cast<long>(BigEndian(head.data()));
+    if (length > size - at - 12) return std::memcmp(head.data() + 4, "IDAT", 4) != 0;
+    at += 12 + length;
+    if (std::fseek(file, at, SEEK_SET) != 0) return false;
+  }
+  return false;
+}
+
 ConvertOutcome CApngReader::Open(std::FILE* file) {
   m_file = file;
   std::array<char, 8> signature{};

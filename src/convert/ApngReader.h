@@ -17,6 +17,11 @@ class CApngReader : public CPictureReader {
  public:
   // Whether the PNG in file (from its start) has an acTL chunk before its first IDAT.
   static bool IsAnimated(std::FILE* file);
+  // Whether a chunk of the PNG in file, other than image data, says it is longer than the bytes
+  // after it: the image library takes such a length on trust and sets aside that much memory
+  // (gigabytes for a few damaged bytes) before it finds the end. Image data cut short is left
+  // to the library, which shows the rows that came.
+  static bool HasChunkPastTheEnd(std::FILE* file);
 
   ConvertOutcome Open(std::FILE* file) override;
   void Describe(ImageFacts& facts) override;

@@ -27,6 +27,7 @@
 #include "convert/MagickLibrary.h"
 #include "convert/PhotoCdReader.h"
 #include "convert/PictureFormats.h"
+#include "convert/PictureReader.h"
 #include "convert/ReadThroughLibrary.h"
 #include "win32/Kernel.h"
 
@@ -337,6 +338,10 @@ Image* ReadInputOrThrow(const char* fileName, const ImageInfo* info, ExceptionIn
       images = ReadThroughLibrary(format.c_str(), file.get(), info, exception);
       break;
     case Reader::kPng:
+      if (HasPngChunkPastTheEnd(file.get())) {
+        failure = picture::Undecodable("a chunk runs past the end of the file");
+        break;
+      }
       images = IsAnimatedPng(file.get()) ? ReadPictureImages(reader, file.get(), info, failure)
                                          : ReadThroughLibrary(format.c_str(), file.get(), info, exception);
       break;

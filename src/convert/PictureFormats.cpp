@@ -83,6 +83,8 @@ bool IsPictureReader(ImageReader reader) {
 
 bool IsAnimatedPng(std::FILE* file) { return CApngReader::IsAnimated(file); }
 
+bool HasPngChunkPastTheEnd(std::FILE* file) { return CApngReader::HasChunkPastTheEnd(file); }
+
 std::optional<ConvertOutcome> StreamPictureToBmp(ImageReader reader, std::FILE* file, const char* destination,
                                                  const ConvertOptions& options, std::uint32_t background) {
   if (reader == ImageReader::kRaw) {

@@ -22,6 +22,9 @@ namespace vimo::convert {
 bool IsPictureReader(ImageReader reader);
 // Whether the PNG in file (read from its start) is animated: an acTL chunk before its first IDAT.
 bool IsAnimatedPng(std::FILE* file);
+// Whether a PNG is to be refused before the image library reads it: a chunk other than image
+// data that says it runs past the end of the file (CApngReader::HasChunkPastTheEnd).
+bool HasPngChunkPastTheEnd(std::FILE* file);
 
 // The conversion of file (read by reader) into the BMP file destination as PictureWriter.h
 // writes it, or a RAW file's preview streamed by libjpeg; background (0x00BBGGRR) is what
