@@ -14,7 +14,7 @@
 #include "convert/ImageFacts.h"
 #include "convert/ImageFormat.h"
 #include "convert/MagickLibrary.h"
-#include "win32/ThumbnailCache.h"
+#include "win32/ThumbnailPicture.h"
 
 namespace vimo::convert {
 
