@@ -239,7 +239,8 @@ bool CApngReader::HasChunkPastTheEnd(std::FILE* file) {
   long at = 8;
   while (std::fread(head.data(), 1, head.size(), file) == head.size()) {
     const long length = static_cast<long>(BigEndian(head.data()));
-    if (length > size - at - 12) return std::memcmp(head.data() + 4, "IDAT", 4) != 0;
+    if (length > size - at - 12)
+      return std::memcmp(head.data() + 4, "IDAT", 4) != 0 && std::memcmp(head.data() + 4, "fdAT", 4) != 0;
     at += 12 + length;
     if (std::fseek(file, at, SEEK_SET) != 0) return false;
   }

@@ -19,8 +19,8 @@ class CApngReader : public CPictureReader {
   static bool IsAnimated(std::FILE* file);
   // Whether a chunk of the PNG in file, other than image data, says it is longer than the bytes
   // after it: the image library takes such a length on trust and sets aside that much memory
-  // (gigabytes for a few damaged bytes) before it finds the end. Image data cut short is left
-  // to the library, which shows the rows that came.
+  // (gigabytes for a few damaged bytes) before it finds the end. Image data (IDAT, fdAT) cut
+  // short is left to the readers, which keep what came.
   static bool HasChunkPastTheEnd(std::FILE* file);
 
   ConvertOutcome Open(std::FILE* file) override;
