@@ -54,8 +54,14 @@ QKeySequence KeysOf(const AFX_ACCEL& accel) {
   // Without FVIRTKEY the entry is the character typed, whichever keys make it ('+' is Shift and
   // '=' on some keyboards, a key of its own on others).
   // Qt's keys of printable characters are their upper-case codes.
-  if (!(accel.fVirt & FVIRTKEY))
-    return vk > 0x20 && vk < 0x7F ? QKeySequence(static_cast<int>(vk >= 'a' && vk <= 'z' ? vk - 0x20 : vk)) : QKeySequence();
+  // Ctrl or Alt with such a character ("Ctrl+?") holds whichever keys type it.
+  if (!(accel.fVirt & FVIRTKEY)) {
+    if (vk <= 0x20 || vk >= 0x7F) return QKeySequence();
+    int charModifiers = 0;
+    if (accel.fVirt & FCONTROL) charModifiers |= Qt::CTRL;
+    if (accel.fVirt & FALT) charModifiers |= Qt::ALT;
+    return QKeySequence(charModifiers | static_cast<int>(vk >= 'a' && vk <= 'z' ? vk - 0x20 : vk));
+  }
   if (vk >= 'A' && vk <= 'Z') key = Qt::Key_A + (vk - 'A');
   else if (vk >= '0' && vk <= '9') key = Qt::Key_0 + (vk - '0');
   else if (vk >= 0x70 && vk <= 0x7B) key = Qt::Key_F1 + (vk - 0x70);
