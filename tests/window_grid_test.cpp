@@ -86,6 +86,37 @@ TEST(Grid, ComesBackAtAStartOnAFolderOrNothingWhileAFileOpenedIsShown) {
   }
 }
 
+// Film-strip captions keep the end of a name too long for its cell, where photos of one camera
+// differ; a name that fits shows whole.
+TEST(FilmStrip, CaptionsKeepTheEndOfLongNamesSoPhotosAlikeDiffer) {
+  const struct {
+    std::vector<std::string> names;
+    std::vector<std::string> ends;  // each caption ends so, and the captions differ
+    bool whole;
+  } rows[] = {
+      {{"holiday_in_rome_2024_IMG_0001.jpg", "holiday_in_rome_2024_IMG_0002.jpg", "holiday_in_rome_2024_IMG_0003.jpg"},
+       {"0001.jpg", "0002.jpg", "0003.jpg"}, false},
+      {{"a.jpg", "b.jpg"}, {"a.jpg", "b.jpg"}, true},
+  };
+  for (const auto& row : rows) {
+    const TempDir dir;
+    for (const std::string& name : row.names) RunConvert("-size 16x16 xc:red " + (dir / name).string());
+    ViewerSession session;
+    ASSERT_TRUE(session.Start({(dir / row.names[0]).string()}));
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_VIEW_FILM_STRIP));
+    std::vector<CString> captions;
+    ASSERT_TRUE(ViewerSession::WaitFor([&] {
+      captions = AfxTestAccess::GetListCaptions(session.Frame()->GetControlBar(ID_VIEW_FILM_STRIP));
+      return captions.size() == row.names.size();
+    }));
+    for (size_t i = 0; i < captions.size(); ++i) {
+      EXPECT_TRUE(captions[i].str().ends_with(row.ends[i])) << captions[i];
+      EXPECT_EQ(captions[i] == row.names[i].c_str(), row.whole) << captions[i];
+    }
+    session.Stop();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
