@@ -117,6 +117,35 @@ TEST(FilmStrip, CaptionsKeepTheEndOfLongNamesSoPhotosAlikeDiffer) {
   }
 }
 
+// The status bar's second pane says where the user is: with an image its place in the browse
+// list, its pixels, its file's size and when it was taken; in the grid the photos and those chosen.
+TEST(StatusBar, SaysWhereTheUserIs) {
+  const TempDir dir;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) RunConvert("-size 60x40 xc:red " + (dir / name).string());
+  Bytes taken = WithExifDateTaken(ReadFile(dir / "b.jpg"), "2024:05:01 10:22:33");
+  taken.resize(5 * 1024 * 1024 / 2);  // after the picture's end, as some cameras leave
+  WriteFile(dir / "b.jpg", taken);
+  const struct {
+    std::string open;
+    bool chooseAll;
+    const char* pane;
+  } rows[] = {
+      {"b.jpg", false, "2 / 3    60 x 40    2.5 MB    撮影 2024/05/01 10:22"},
+      {"a.jpg", false, "1 / 3    60 x 40    1 KB"},
+      {"", false, "3 枚    1 枚を選択"},
+      {"", true, "3 枚    3 枚を選択"},
+  };
+  for (const auto& row : rows) {
+    ViewerSession session;
+    ASSERT_TRUE(session.Start({(dir / row.open).string()}));
+    const CStatusBar& bar = session.Frame()->m_wndStatusBar;
+    if (row.chooseAll && ViewerSession::WaitFor([&] { return bar.GetPaneText(1) == "3 枚    1 枚を選択"; }))
+      PressKey(session.Frame(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return bar.GetPaneText(1) == row.pane; }, 10000)) << bar.GetPaneText(1);
+    session.Stop();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }

@@ -51,6 +51,7 @@ inline constexpr UINT ID_VIEW_SLIDESHOW_5S = 0x8045;
 inline constexpr UINT ID_VIEW_SLIDESHOW_10S = 0x8046;
 inline constexpr UINT ID_IMAGE_SAVE_TURN = 0x8047;     // the shown turn written into the JPEG, without loss
 inline constexpr UINT ID_VIEW_KEEP_ZOOM = 0x8048;      // the next image keeps the zoom (remembered)
+inline constexpr UINT ID_INDICATOR_PLACE = 0x8051;     // the status bar's pane of where the user is
 inline constexpr UINT ID_HELP_KEYS = 0x8050;           // every key and mouse gesture, grouped (F1)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
 // The thumbnail grid, the film strip, the browse order and folders.

@@ -408,8 +408,18 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
     pPane->setText(AfxToQString(AfxLoadString(nID == ID_SEPARATOR ? AFX_IDS_IDLEMESSAGE : nID)));
     pStatusBar->addWidget(pPane, nID == ID_SEPARATOR ? 1 : 0);
     m_panes.push_back(pPane);
+    m_nIDs.push_back(nID);
   }
   return TRUE;
+}
+
+void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL /*bDisableIfNoHndler*/) {
+  for (size_t i = 1; i < m_nIDs.size(); ++i) {
+    if (m_nIDs[i] == ID_SEPARATOR) continue;
+    CCmdUI state(m_nIDs[i]);
+    state.DoUpdate(pTarget);
+    if (state.m_bTextSet && GetPaneText(static_cast<int>(i)) != state.m_strText) SetPaneText(static_cast<int>(i), state.m_strText);
+  }
 }
 
 CString CStatusBar::GetPaneText(int nIndex) const {
