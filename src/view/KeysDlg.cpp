@@ -35,6 +35,7 @@ constexpr Gesture kGestures[] = {
     {kFileMenu, "ドラッグ", 0, "画像ファイルをほかのアプリケーションへ渡す"},
     {kFileMenu, "右クリック", 0, "画像のメニュー"},
     {kGridGroup, "ダブルクリック", 0, "画像を表示"},
+    {kGridGroup, "Esc", 0, "表示していた画像に戻る"},
     {kGridGroup, "Ctrl+クリック、Shift+クリック", 0, "選択に加える、範囲を選択"},
 };
 
