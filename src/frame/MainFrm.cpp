@@ -428,29 +428,29 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 void CMainFrame::OnUpdateIndicatorPlace(CCmdUI* pCmdUI) {
   CVimoDoc* pDoc = GetVimoDocument();
   std::string text;
-  char part[64];
+  char piece[64];
   if (pDoc != nullptr && IsGridShown()) {
     // The grid: how many photos, and how many are chosen.
-    std::snprintf(part, sizeof(part), "%d 枚", pDoc->m_images.GetCount());
-    text = part;
+    std::snprintf(piece, sizeof(piece), "%d 枚", pDoc->m_images.GetCount());
+    text = piece;
     const int nChosen = m_pGridView->GetChosenCount();
     if (nChosen > 0) {
-      std::snprintf(part, sizeof(part), "    %d 枚を選択", nChosen);
-      text += part;
+      std::snprintf(piece, sizeof(piece), "    %d 枚を選択", nChosen);
+      text += piece;
     }
   } else if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView()); pDoc != nullptr && pView != nullptr &&
                                                                           !pDoc->GetTitle().IsEmpty()) {
     // The image: its place in the browse list, its pixels, its file's size and when it was taken.
     const int nShown = pDoc->GetShownIndex();
     if (nShown >= 0) {
-      std::snprintf(part, sizeof(part), "%d / %d", nShown + 1, pDoc->m_images.GetCount());
-      text = part;
+      std::snprintf(piece, sizeof(piece), "%d / %d", nShown + 1, pDoc->m_images.GetCount());
+      text = piece;
     }
     CSize sizeStored;
     CRect rcSource;
     if (pDoc->GetShownSource(sizeStored, rcSource)) {
-      std::snprintf(part, sizeof(part), "%s%d x %d", text.empty() ? "" : "    ", rcSource.Width(), rcSource.Height());
-      text += part;
+      std::snprintf(piece, sizeof(piece), "%s%d x %d", text.empty() ? "" : "    ", rcSource.Width(), rcSource.Height());
+      text += piece;
     }
     const CString path = pView->ShownImagePath();
     if (path != m_strPlaceFile) {
@@ -464,13 +464,13 @@ void CMainFrame::OnUpdateIndicatorPlace(CCmdUI* pCmdUI) {
 
 CString CMainFrame::FileFacts(const char* path) {
   std::string facts;
-  char part[64];
+  char piece[64];
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (path[0] != '\0' && GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
     const double dBytes = static_cast<double>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
-    if (dBytes >= 1024.0 * 1024.0) std::snprintf(part, sizeof(part), "    %.1f MB", dBytes / (1024.0 * 1024.0));
-    else std::snprintf(part, sizeof(part), "    %.0f KB", std::max(1.0, dBytes / 1024.0));
-    facts = part;
+    if (dBytes >= 1024.0 * 1024.0) std::snprintf(piece, sizeof(piece), "    %.1f MB", dBytes / (1024.0 * 1024.0));
+    else std::snprintf(piece, sizeof(piece), "    %.0f KB", std::max(1.0, dBytes / 1024.0));
+    facts = piece;
   }
   // "YYYY:MM:DD HH:MM:SS" as "YYYY/MM/DD HH:MM".
   std::string taken = path[0] != '\0' ? CExifBlock(path).GetDateTaken() : std::string();
