@@ -5,9 +5,12 @@
 #include <QCoreApplication>
 
 #include <cstring>
+#include <map>
 
 #include "app/Globals.h"
 #include "res/Resource.h"
+#include "afx/Resource.h"
+#include "view/KeysDlg.h"
 #include "support/ui/ViewerSession.h"
 
 using namespace vimo::test;
@@ -165,6 +168,42 @@ TEST_F(FrameworkTest, AboutBoxRunsModallyWithItsCaption) {
   ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(m_session.Frame(), ID_APP_ABOUT));
   ASSERT_EQ(m_session.dialogs.size(), 1u);
   EXPECT_EQ(m_session.dialogs[0], "ﾊﾞｰｼﾞｮﾝ情報(Vimo)");
+}
+
+// F1 and Ctrl+? open the keys at a glance; every accelerator is on a line with its command's
+// menu text, and a key named as the menus name it.
+TEST_F(FrameworkTest, KeysWindowListsEveryAcceleratorWithItsMenuText) {
+  std::vector<std::string> shown;
+  m_session.dialogHandler = [&shown](CDialog* pDialog) {
+    shown.emplace_back(pDialog->GetDlgItemText(IDC_KEYS_LIST).str());
+    return IDOK;
+  };
+  for (const char* keys : {"F1", "Ctrl+?"}) EXPECT_TRUE(AfxTestAccess::PressAccelerator(m_session.Frame(), keys)) << keys;
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(m_session.dialogs[0], "キーボードショートカット");
+  const std::string& list = shown[0];
+  const auto lineWith = [&list](const std::string& text) {
+    const size_t at = list.find(text);
+    if (at == std::string::npos) return std::string();
+    const size_t start = list.rfind('\n', at) + 1;
+    return list.substr(start, list.find('\r', at) - start);
+  };
+  std::map<UINT, std::string> menuText;
+  for (const AFX_MENU_ENTRY* pEntry = AfxFindMenuResource(IDR_MAINFRAME); pEntry->kind != AfxMenuKind::End; ++pEntry)
+    if (pEntry->kind == AfxMenuKind::Item) menuText.emplace(pEntry->nID, CKeysDlg::PlainMenuText(pEntry->lpszText).str());
+  int nCount = 0;
+  const AFX_ACCEL* pAccel = AfxFindAcceleratorResource(IDR_MAINFRAME, &nCount);
+  for (int i = 0; i < nCount; ++i) {
+    const std::string key = CKeysDlg::KeyName(pAccel[i].fVirt, pAccel[i].key).str();
+    const std::string line = lineWith("\t" + (menuText.count(pAccel[i].cmd) ? menuText[pAccel[i].cmd] : std::string()));
+    if (menuText.count(pAccel[i].cmd)) EXPECT_NE(line.find(key), std::string::npos) << key << " / " << line;
+    else EXPECT_NE(lineWith(key), "") << key;
+  }
+  for (const auto& [key, text] : std::vector<std::pair<std::string, std::string>>{
+           {"Ctrl+Shift+C", "ﾊﾟｽをｺﾋﾟｰ"}, {"F11", "全画面表示"}, {"Shift+Tab", "前に戻る"}, {"Ctrl+Del", "削除"},
+           {"+, =", "拡大"}, {"F1, Ctrl+?", "キーボードショートカット"}, {"Ctrl+ホイール", "拡大/縮小"}})
+    EXPECT_EQ(lineWith("    " + key + "\t"), "    " + key + "\t" + text);
+  for (const char* heading : {"[ﾌｧｲﾙ]", "[表示]", "[移動]", "[Gift]", "[一覧表示]"}) EXPECT_NE(list.find(heading), std::string::npos) << heading;
 }
 
 TEST_F(FrameworkTest, MessageBoxIsCaptionedWithTheApplicationTitle) {

@@ -86,6 +86,66 @@ TEST(Grid, ComesBackAtAStartOnAFolderOrNothingWhileAFileOpenedIsShown) {
   }
 }
 
+// Film-strip captions keep the end of a name too long for its cell, where photos of one camera
+// differ; a name that fits shows whole.
+TEST(FilmStrip, CaptionsKeepTheEndOfLongNamesSoPhotosAlikeDiffer) {
+  const struct {
+    std::vector<std::string> names;
+    std::vector<std::string> ends;  // each caption ends so, and the captions differ
+    bool whole;
+  } rows[] = {
+      {{"holiday_in_rome_2024_IMG_0001.jpg", "holiday_in_rome_2024_IMG_0002.jpg", "holiday_in_rome_2024_IMG_0003.jpg"},
+       {"0001.jpg", "0002.jpg", "0003.jpg"}, false},
+      {{"a.jpg", "b.jpg"}, {"a.jpg", "b.jpg"}, true},
+  };
+  for (const auto& row : rows) {
+    const TempDir dir;
+    for (const std::string& name : row.names) RunConvert("-size 16x16 xc:red " + (dir / name).string());
+    ViewerSession session;
+    ASSERT_TRUE(session.Start({(dir / row.names[0]).string()}));
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_VIEW_FILM_STRIP));
+    std::vector<CString> captions;
+    ASSERT_TRUE(ViewerSession::WaitFor([&] {
+      captions = AfxTestAccess::GetListCaptions(session.Frame()->GetControlBar(ID_VIEW_FILM_STRIP));
+      return captions.size() == row.names.size();
+    }));
+    for (size_t i = 0; i < captions.size(); ++i) {
+      EXPECT_TRUE(captions[i].str().ends_with(row.ends[i])) << captions[i];
+      EXPECT_EQ(captions[i] == row.names[i].c_str(), row.whole) << captions[i];
+    }
+    session.Stop();
+  }
+}
+
+// The status bar's second pane says where the user is: with an image its place in the browse
+// list, its pixels, its file's size and when it was taken; in the grid the photos and those chosen.
+TEST(StatusBar, SaysWhereTheUserIs) {
+  const TempDir dir;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) RunConvert("-size 60x40 xc:red " + (dir / name).string());
+  Bytes taken = WithExifDateTaken(ReadFile(dir / "b.jpg"), "2024:05:01 10:22:33");
+  taken.resize(5 * 1024 * 1024 / 2);  // after the picture's end, as some cameras leave
+  WriteFile(dir / "b.jpg", taken);
+  const struct {
+    std::string open;
+    bool chooseAll;
+    const char* pane;
+  } rows[] = {
+      {"b.jpg", false, "2 / 3    60 x 40    2.5 MB    撮影 2024/05/01 10:22"},
+      {"a.jpg", false, "1 / 3    60 x 40    1 KB"},
+      {"", false, "3 枚    1 枚を選択"},
+      {"", true, "3 枚    3 枚を選択"},
+  };
+  for (const auto& row : rows) {
+    ViewerSession session;
+    ASSERT_TRUE(session.Start({(dir / row.open).string()}));
+    const CStatusBar& bar = session.Frame()->m_wndStatusBar;
+    if (row.chooseAll && ViewerSession::WaitFor([&] { return bar.GetPaneText(1) == "3 枚    1 枚を選択"; }))
+      PressKey(session.Frame(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return bar.GetPaneText(1) == row.pane; }, 10000)) << bar.GetPaneText(1);
+    session.Stop();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }

@@ -16,6 +16,7 @@
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "settings/Preferences.h"
+#include "view/KeysDlg.h"
 #include "view/VimoView.h"
 #include "win32/MonitorProfile.h"
 
@@ -35,6 +36,7 @@ CVimoApp theApp;
 
 BEGIN_MESSAGE_MAP(CVimoApp, CWinApp)
   ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
+  ON_COMMAND(ID_HELP_KEYS, OnHelpKeys)
   ON_COMMAND(ID_FILE_NEW, CWinApp::OnFileNew)
   ON_COMMAND(ID_FILE_OPEN, CWinApp::OnFileOpen)
   ON_COMMAND(ID_VIEW_OTHER_FORMATS, OnViewOtherFormats)
@@ -224,6 +226,11 @@ int CVimoApp::ExitInstance() {
 void CVimoApp::OnAppAbout() {
   CAboutDlg aboutDlg;
   aboutDlg.DoModal();
+}
+
+void CVimoApp::OnHelpKeys() {
+  CKeysDlg keysDlg;
+  keysDlg.DoModal();
 }
 
 void CVimoApp::OnViewOtherFormats() {

@@ -28,6 +28,8 @@ class CVimoApp : public CWinApp {
 
  protected:
   void OnAppAbout();
+  // The keys and mouse gestures at a glance.
+  void OnHelpKeys();
   // The view menu's preferences: each toggles its global and writes it to the profile.
   void OnViewOtherFormats();
   void OnUpdateViewOtherFormats(CCmdUI* pCmdUI);

@@ -37,7 +37,9 @@ void CFilmStrip::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL /*bDisableIfNoHndler*/) 
     const CRect whole;
     m_wndList.Create(WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_OWNERDATA | LVS_ALIGNLEFT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                      whole, this, IDC_FILM_STRIP_LIST);
-    m_wndList.SetExtendedStyle(LVS_EX_ONECLICKACTIVATE);
+    // Photos of one camera differ at the end of their names (IMG_0001.jpg, IMG_0002.jpg): the
+    // captions keep it; the tool tip gives the whole name.
+    m_wndList.SetExtendedStyle(LVS_EX_ONECLICKACTIVATE | LVS_EX_ELIDESTART);
     m_thumbnails.Create(&m_wndList, this, kStripPicture);
   }
   const int shown = pDoc->GetShownIndex();

@@ -1,9 +1,13 @@
 #include "frame/MainFrm.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "app/Globals.h"
 #include "app/VimoApp.h"
+#include "convert/ExifBlock.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
 #include "view/ImageInfo.h"
@@ -28,6 +32,7 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
   ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
   ON_UPDATE_COMMAND_UI(ID_VIEW_GRID, OnUpdateViewGrid)
+  ON_UPDATE_COMMAND_UI(ID_INDICATOR_PLACE, OnUpdateIndicatorPlace)
   ON_COMMAND(ID_VIEW_FILM_STRIP, OnViewFilmStrip)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FILM_STRIP, OnUpdateViewFilmStrip)
   ON_COMMAND_EX_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnViewThumbnailSize)
@@ -37,7 +42,7 @@ END_MESSAGE_MAP()
 namespace {
 
 // The status bar has the message pane only.
-constexpr UINT kIndicators[] = {ID_SEPARATOR};
+constexpr UINT kIndicators[] = {ID_SEPARATOR, ID_INDICATOR_PLACE};
 
 constexpr DWORD kToolBarStyle = 0x50002800;    // child, visible, top, border below
 constexpr DWORD kStatusBarStyle = 0x50008200;  // child, visible, bottom, border above
@@ -297,6 +302,7 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
     if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(shown);
   }
   m_bInfoStale = TRUE;
+  m_strPlaceFile.Empty();
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();
   return 0;
 }
@@ -417,4 +423,61 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   // next idle moment, after this image has been painted, so every press shows its own image.
   if (pDoc->m_nNextWanted > 0 && --pDoc->m_nNextWanted > 0) g_bPollQueue = 1;
   return 0;
+}
+
+void CMainFrame::OnUpdateIndicatorPlace(CCmdUI* pCmdUI) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  std::string text;
+  char piece[64];
+  if (pDoc != nullptr && IsGridShown()) {
+    // The grid: how many photos, and how many are chosen.
+    std::snprintf(piece, sizeof(piece), "%d 枚", pDoc->m_images.GetCount());
+    text = piece;
+    const int nChosen = m_pGridView->GetChosenCount();
+    if (nChosen > 0) {
+      std::snprintf(piece, sizeof(piece), "    %d 枚を選択", nChosen);
+      text += piece;
+    }
+  } else if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView()); pDoc != nullptr && pView != nullptr &&
+                                                                          !pDoc->GetTitle().IsEmpty()) {
+    // The image: its place in the browse list, its pixels, its file's size and when it was taken.
+    const int nShown = pDoc->GetShownIndex();
+    if (nShown >= 0) {
+      std::snprintf(piece, sizeof(piece), "%d / %d", nShown + 1, pDoc->m_images.GetCount());
+      text = piece;
+    }
+    CSize sizeStored;
+    CRect rcSource;
+    if (pDoc->GetShownSource(sizeStored, rcSource)) {
+      std::snprintf(piece, sizeof(piece), "%s%d x %d", text.empty() ? "" : "    ", rcSource.Width(), rcSource.Height());
+      text += piece;
+    }
+    const CString path = pView->ShownImagePath();
+    if (path != m_strPlaceFile) {
+      m_strPlaceFile = path;
+      m_strPlaceFacts = FileFacts(path);
+    }
+    text += m_strPlaceFacts.str();
+  }
+  pCmdUI->SetText(text.c_str());
+}
+
+CString CMainFrame::FileFacts(const char* path) {
+  std::string facts;
+  char piece[64];
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (path[0] != '\0' && GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+    const double dBytes = static_cast<double>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+    if (dBytes >= 1024.0 * 1024.0) std::snprintf(piece, sizeof(piece), "    %.1f MB", dBytes / (1024.0 * 1024.0));
+    else std::snprintf(piece, sizeof(piece), "    %.0f KB", std::max(1.0, dBytes / 1024.0));
+    facts = piece;
+  }
+  // "YYYY:MM:DD HH:MM:SS" as "YYYY/MM/DD HH:MM".
+  std::string taken = path[0] != '\0' ? CExifBlock(path).GetDateTaken() : std::string();
+  if (taken.size() >= 16) {
+    taken = taken.substr(0, 16);
+    taken[4] = taken[7] = '/';
+    facts += "    撮影 " + taken;
+  }
+  return CString(facts);
 }

@@ -68,6 +68,13 @@ class CMainFrame : public CSDIRememberFrame {
   void OnUpdateViewGrid(CCmdUI* pCmdUI);
   // The film strip, as the user wants it: shown with the image, hidden with the grid or full screen.
   void OnViewFilmStrip();
+  // The status bar's second pane: in the grid the number of photos and of those chosen; with an
+  // image its place in the browse list, its size in pixels, its file's size and when it was taken.
+  void OnUpdateIndicatorPlace(CCmdUI* pCmdUI);
+  // The shown file's size and date taken as the pane gives them, read once per file shown.
+  static CString FileFacts(const char* path);
+  CString m_strPlaceFile;
+  CString m_strPlaceFacts;
   void OnUpdateViewFilmStrip(CCmdUI* pCmdUI);
   BOOL OnViewThumbnailSize(UINT nID);
   void OnUpdateViewThumbnailSize(CCmdUI* pCmdUI);

@@ -8,12 +8,14 @@ inline constexpr UINT IDR_MAINFRAME = 128;  // menu, accelerators, tool bar, ico
 inline constexpr UINT IDI_DOCUMENT = 129;   // the document icon
 inline constexpr UINT IDD_ABOUTBOX = 100;
 inline constexpr UINT IDD_GIFT_SETTINGS = 130;
+inline constexpr UINT IDD_KEYS = 131;        // the keys and mouse gestures at a glance
 
 inline constexpr int IDC_GIFT_TO = 1000;
 inline constexpr int IDC_GIFT_FROM = 1001;
 inline constexpr int IDC_GIFT_SUBJECT = 1002;
 inline constexpr int IDC_GIFT_COMMENT = 1003;
 inline constexpr int IDC_GIFT_SERVER = 1004;
+inline constexpr int IDC_KEYS_LIST = 1010;
 
 inline constexpr UINT ID_GO_PREV = 0xE105;
 inline constexpr UINT ID_GO_NEXT = 0xE106;
@@ -49,6 +51,8 @@ inline constexpr UINT ID_VIEW_SLIDESHOW_5S = 0x8045;
 inline constexpr UINT ID_VIEW_SLIDESHOW_10S = 0x8046;
 inline constexpr UINT ID_IMAGE_SAVE_TURN = 0x8047;     // the shown turn written into the JPEG, without loss
 inline constexpr UINT ID_VIEW_KEEP_ZOOM = 0x8048;      // the next image keeps the zoom (remembered)
+inline constexpr UINT ID_INDICATOR_PLACE = 0x8051;     // the status bar's pane of where the user is
+inline constexpr UINT ID_HELP_KEYS = 0x8050;           // every key and mouse gesture, grouped (F1)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)

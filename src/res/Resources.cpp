@@ -1,5 +1,5 @@
 // The program's resources as data: string table, menu and accelerator table 128, tool bar 128
-// with its artwork, dialogs 100 and 130, icons 128 and 129.
+// with its artwork, dialogs 100, 130 and 131, icons 128 and 129.
 #include "res/Resource.h"
 
 #include <map>
@@ -84,6 +84,7 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_VIEW_SORT_REVERSE, "並べる順を逆にする\n逆順"},
       {ID_FILE_OPEN_FOLDER, "ﾌｫﾙﾀﾞを選んで画像を一覧表示\nフォルダを開く"},
       {ID_EDIT_SELECT_ALL, "すべての画像を選択\nすべて選択"},
+      {ID_HELP_KEYS, "キーとマウスの操作を一覧表示\nキーボードショートカット"},
       {0xEF00, "ｳｨﾝﾄﾞｳのｻｲｽﾞを変更"},
       {0xEF01, "ｳｨﾝﾄﾞｳの位置を変更"},
       {0xEF02, "ｳｨﾝﾄﾞｳをｱｲｺﾝ化する"},
@@ -175,6 +176,7 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_GIFT_SETTINGS, "設定...", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::Popup, 0, "ﾍﾙﾌﾟ(&H)", FALSE},
+    {AfxMenuKind::Item, ID_HELP_KEYS, "キーボードショートカット(&K)...\tF1", FALSE},
     {AfxMenuKind::Item, ID_APP_ABOUT, "ﾊﾞｰｼﾞｮﾝ情報(Vimo) (&A)...", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::End, 0, nullptr, FALSE},
@@ -227,6 +229,8 @@ constexpr AFX_ACCEL kAccelerators[] = {
     {V | FCONTROL | FSHIFT, 'C', ID_EDIT_COPY_PATH}, {V, 'S', ID_VIEW_SLIDESHOW},
     // The grid.
     {V, 0x0D, ID_VIEW_GRID},                 {V | FCONTROL, 'A', ID_EDIT_SELECT_ALL},
+    // The keys at a glance.
+    {V, 0x70, ID_HELP_KEYS},                 {FCONTROL, '?', ID_HELP_KEYS},
 };
 
 // ---- artwork ----------------------------------------------------------------------------------
@@ -365,6 +369,13 @@ constexpr AFX_DLGITEM kGiftItems[] = {
 const AFX_DLGTEMPLATE kGiftSettings = {214, 190, "Image Gift 設定", "ＭＳ Ｐゴシック", 9, kGiftItems,
                                        static_cast<int>(std::size(kGiftItems))};
 
+constexpr AFX_DLGITEM kKeysItems[] = {
+    {AfxControl::Edit, IDC_KEYS_LIST, 7, 7, 246, 220, kEditMulti | ES_READONLY, ""},
+    {AfxControl::Button, IDOK, 203, 233, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"},
+};
+const AFX_DLGTEMPLATE kKeys = {260, 254, "キーボードショートカット", "ＭＳ Ｐゴシック", 9, kKeysItems,
+                               static_cast<int>(std::size(kKeysItems))};
+
 }  // namespace
 
 const char* AfxFindStringResource(UINT nID) {
@@ -393,6 +404,7 @@ const AFX_TOOLBAR* AfxFindToolBarResource(UINT nID) { return nID == IDR_MAINFRAM
 const AFX_DLGTEMPLATE* AfxFindDialogResource(UINT nID) {
   if (nID == IDD_ABOUTBOX) return &kAboutBox;
   if (nID == IDD_GIFT_SETTINGS) return &kGiftSettings;
+  if (nID == IDD_KEYS) return &kKeys;
   return nullptr;
 }
 

@@ -37,6 +37,8 @@ class CGridView : public CView {
   void ShowList(BOOL bSelectShown);
   // The image the grid's Enter is for (the focused one), or -1.
   int GetFocusedIndex() const;
+  // How many images are chosen.
+  int GetChosenCount() const { return static_cast<int>(m_wndList.GetSelectedCount()); }
   // Thumbnails of cx pixels from now on.
   void SetThumbnailSize(int cx);
   // The grid was hidden: no more thumbnails are begun for it until it is shown again.

@@ -42,6 +42,9 @@ struct AfxTestAccess {
   static void DropFiles(CWnd* pWnd, const std::vector<CString>& paths);
   static void DropUriList(CWnd* pWnd, const QByteArray& uriList);
 
+  // The texts of the items of the list controls inside pWnd, as their cells show them.
+  static std::vector<CString> GetListCaptions(CWnd* pWnd);
+
   // Where control nID of a dialog lies, in pixels (FALSE when it has none).
   static BOOL GetDlgItemRect(CDialog* pDialog, int nID, RECT* lpRect);
 

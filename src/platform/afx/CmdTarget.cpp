@@ -7,6 +7,12 @@ void CCmdUI::Enable(BOOL bOn) {
   m_bHandled = TRUE;
 }
 
+void CCmdUI::SetText(const char* lpszText) {
+  m_strText = lpszText != nullptr ? lpszText : "";
+  m_bTextSet = TRUE;
+  m_bHandled = TRUE;
+}
+
 void CCmdUI::SetCheck(int nCheck) {
   m_nCheck = nCheck;
   m_bHandled = TRUE;

@@ -81,6 +81,8 @@ class CCmdUI {
 
   virtual void Enable(BOOL bOn = TRUE);
   virtual void SetCheck(int nCheck = 1);
+  // A status-bar pane's text (its indicator's update handler says it).
+  virtual void SetText(const char* lpszText);
 
   // Asks pTarget's routing for the state. Without an update handler the command is enabled
   // exactly when some handler would run it.
@@ -89,6 +91,8 @@ class CCmdUI {
   UINT m_nID;
   BOOL m_bEnabled = TRUE;
   int m_nCheck = -1;  // -1: the handler did not say
+  CString m_strText;
+  BOOL m_bTextSet = FALSE;
   BOOL m_bHandled = FALSE;
 };
 

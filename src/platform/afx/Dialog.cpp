@@ -148,9 +148,12 @@ BOOL CDialog::CreateFromTemplate() {
           auto* pEdit = new QPlainTextEdit(pWidget);
           pEdit->setTabChangesFocus(true);
           if (item.dwStyle & ES_AUTOHSCROLL) pEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+          pEdit->setReadOnly((item.dwStyle & ES_READONLY) != 0);
           pControl = pEdit;
         } else {
-          pControl = new QLineEdit(pWidget);
+          auto* pEdit = new QLineEdit(pWidget);
+          pEdit->setReadOnly((item.dwStyle & ES_READONLY) != 0);
+          pControl = pEdit;
         }
         break;
       case AfxControl::Button: {

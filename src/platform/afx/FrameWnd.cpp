@@ -54,8 +54,14 @@ QKeySequence KeysOf(const AFX_ACCEL& accel) {
   // Without FVIRTKEY the entry is the character typed, whichever keys make it ('+' is Shift and
   // '=' on some keyboards, a key of its own on others).
   // Qt's keys of printable characters are their upper-case codes.
-  if (!(accel.fVirt & FVIRTKEY))
-    return vk > 0x20 && vk < 0x7F ? QKeySequence(static_cast<int>(vk >= 'a' && vk <= 'z' ? vk - 0x20 : vk)) : QKeySequence();
+  // Ctrl or Alt with such a character ("Ctrl+?") holds whichever keys type it.
+  if (!(accel.fVirt & FVIRTKEY)) {
+    if (vk <= 0x20 || vk >= 0x7F) return QKeySequence();
+    int charModifiers = 0;
+    if (accel.fVirt & FCONTROL) charModifiers |= Qt::CTRL;
+    if (accel.fVirt & FALT) charModifiers |= Qt::ALT;
+    return QKeySequence(charModifiers | static_cast<int>(vk >= 'a' && vk <= 'z' ? vk - 0x20 : vk));
+  }
   if (vk >= 'A' && vk <= 'Z') key = Qt::Key_A + (vk - 'A');
   else if (vk >= '0' && vk <= '9') key = Qt::Key_0 + (vk - '0');
   else if (vk >= 0x70 && vk <= 0x7B) key = Qt::Key_F1 + (vk - 0x70);
@@ -402,8 +408,18 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
     pPane->setText(AfxToQString(AfxLoadString(nID == ID_SEPARATOR ? AFX_IDS_IDLEMESSAGE : nID)));
     pStatusBar->addWidget(pPane, nID == ID_SEPARATOR ? 1 : 0);
     m_panes.push_back(pPane);
+    m_nIDs.push_back(nID);
   }
   return TRUE;
+}
+
+void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL /*bDisableIfNoHndler*/) {
+  for (size_t i = 1; i < m_nIDs.size(); ++i) {
+    if (m_nIDs[i] == ID_SEPARATOR) continue;
+    CCmdUI state(m_nIDs[i]);
+    state.DoUpdate(pTarget);
+    if (state.m_bTextSet && GetPaneText(static_cast<int>(i)) != state.m_strText) SetPaneText(static_cast<int>(i), state.m_strText);
+  }
 }
 
 CString CStatusBar::GetPaneText(int nIndex) const {

@@ -197,13 +197,28 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
       }
       const QRect line(cell.left() + 2, picture.bottom() + 1 + kTextGap, cell.width() - 4, fontMetrics().height());
       painter.setPen(colours.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-      painter.drawText(line, Qt::AlignHCenter | Qt::AlignTop,
-                       fontMetrics().elidedText(AfxToQString(text), Qt::ElideMiddle, line.width()));
+      painter.drawText(line, Qt::AlignHCenter | Qt::AlignTop, Caption(text, line.width()));
       if (active && nItem == Items().nFocus) {
         painter.setPen(QPen(colours.color(QPalette::Text), 1, Qt::DotLine));
         painter.drawRect(cell.adjusted(1, 1, -2, -2));
       }
     }
+  }
+  // An item's text as its cell shows it, line pixels wide.
+  QString Caption(const char* text, int width) const {
+    const Qt::TextElideMode mode = (Items().dwExStyle & LVS_EX_ELIDESTART) ? Qt::ElideLeft : Qt::ElideMiddle;
+    return fontMetrics().elidedText(AfxToQString(text), mode, width);
+  }
+  QString CaptionOf(int nItem) {
+    char text[MAX_PATH + 1] = "";
+    NMLVDISPINFO info{};
+    info.item.mask = LVIF_TEXT;
+    info.item.iItem = nItem;
+    info.item.pszText = text;
+    info.item.cchTextMax = sizeof(text);
+    Notify(info.hdr, LVN_GETDISPINFO);
+    text[sizeof(text) - 1] = '\0';
+    return Caption(text, Cell().width() - 4);
   }
   void ShowTip(QHelpEvent* pEvent) {
     const int nItem = ItemAt(pEvent->pos());
@@ -430,6 +445,11 @@ BOOL CListCtrl::Create(DWORD dwStyle, const RECT& /*rect*/, CWnd* pParentWnd, UI
 }
 
 void CListCtrl::SetExtendedStyle(DWORD dwExStyle) { m_pItems->dwExStyle = dwExStyle; }
+
+CString CListCtrl::CaptionOf(int nItem) const {
+  auto* pWidget = dynamic_cast<AfxListWidget*>(GetWidget());
+  return pWidget != nullptr ? AfxFromQString(pWidget->CaptionOf(nItem)) : CString();
+}
 
 CImageList* CListCtrl::SetImageList(CImageList* pImageList, int /*nImageListType*/) {
   CImageList* pOld = m_pItems->pImages;

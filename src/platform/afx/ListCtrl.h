@@ -24,6 +24,9 @@ inline constexpr DWORD LVS_SHOWSELALWAYS = 0x0008;
 inline constexpr DWORD LVS_ALIGNLEFT = 0x0800;
 inline constexpr DWORD LVS_OWNERDATA = 0x1000;
 inline constexpr DWORD LVS_EX_ONECLICKACTIVATE = 0x0040;
+// An item's text too long for its cell keeps its end and loses its start ("…0001.jpg"), where
+// names alike but for their last characters differ; without it the middle goes.
+inline constexpr DWORD LVS_EX_ELIDESTART = 0x01000000;
 
 // Item states and the searches of GetNextItem.
 inline constexpr UINT LVIS_FOCUSED = 0x0001;
@@ -157,6 +160,9 @@ class CListCtrl : public CWnd {
 
  private:
   friend struct AfxListWidget;
+  friend struct AfxTestAccess;  // tests read an item's text as its cell shows it
+  // Item nItem's text as its cell shows it, cut to the cell's width.
+  CString CaptionOf(int nItem) const;
   struct CItems;
   std::unique_ptr<CItems> m_pItems;
 };

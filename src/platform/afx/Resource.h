@@ -50,6 +50,7 @@ inline constexpr DWORD ES_MULTILINE = 0x0004;
 inline constexpr DWORD ES_AUTOVSCROLL = 0x0040;
 inline constexpr DWORD ES_AUTOHSCROLL = 0x0080;
 inline constexpr DWORD ES_WANTRETURN = 0x1000;
+inline constexpr DWORD ES_READONLY = 0x0800;
 inline constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
 inline constexpr DWORD SS_NOPREFIX = 0x0080;
 inline constexpr DWORD SS_ICON = 0x0003;

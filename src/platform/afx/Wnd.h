@@ -278,9 +278,12 @@ class CStatusBar : public CControlBar {
   BOOL SetIndicators(const UINT* lpIDArray, int nIDCount);
   CString GetPaneText(int nIndex) const;
   void SetPaneText(int nIndex, const char* lpszNewText);
+  // At idle time: each pane after the first shows what its indicator's update handler says.
+  void OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) override;
 
  private:
   std::vector<QWidget*> m_panes;  // owned by the bar's widget
+  std::vector<UINT> m_nIDs;       // the panes' indicators
 };
 
 // A bar that shows text the user can select and copy but not change: a read-only text view in a

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "afx/Dialog.h"
+#include "afx/ListCtrl.h"
 #include "afx/QtBridge.h"
 #include "afx/afxwin.h"
 
@@ -158,3 +159,15 @@ void AfxTestAccess::DropUriList(CWnd* pWnd, const QByteArray& uriList) {
 }
 
 void AfxTestAccess::SetDragDropHook(COleDataSource::DragDropHook hook) { COleDataSource::s_testDragHook = std::move(hook); }
+
+std::vector<CString> AfxTestAccess::GetListCaptions(CWnd* pWnd) {
+  std::vector<CString> captions;
+  if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return captions;
+  for (QWidget* pChild : pWnd->GetWidget()->findChildren<QWidget*>()) {
+    const auto* pLink = dynamic_cast<const AfxWidgetLink*>(pChild);
+    auto* pList = pLink != nullptr ? dynamic_cast<CListCtrl*>(pLink->m_pOwner) : nullptr;
+    if (pList == nullptr) continue;
+    for (int nItem = 0; nItem < pList->GetItemCount(); ++nItem) captions.push_back(pList->CaptionOf(nItem));
+  }
+  return captions;
+}
