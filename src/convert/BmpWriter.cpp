@@ -197,21 +197,6 @@ bool TryIndexTrueColour(const Image* image, IndexedImage& out, ExceptionInfo* ex
   return true;
 }
 
-// Runs of identical pixels in reading order (rows joined), each at most 256 pixels.
-std::size_t CountRuns(const std::vector<std::uint8_t>& indexes) {
-  std::size_t runs = 0;
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < indexes.size(); ++i) {
-    if (length != 0 && indexes[i] == indexes[i - 1] && length < kLongestCountedRun) {
-      ++length;
-      continue;
-    }
-    ++runs;
-    length = 1;
-  }
-  return runs;
-}
-
 // The pixel data of an 8-bit image, bottom row first; RLE8 ends the bitmap with 0 1.
 std::vector<std::uint8_t> EncodePixelData(const std::vector<std::uint8_t>& indexes, std::size_t width,
                                           std::size_t height, bool compressed) {
@@ -231,7 +216,7 @@ bool Write(std::FILE* file, const std::uint8_t* bytes, std::size_t size) {
 
 ConvertOutcome WriteIndexed(std::FILE* file, std::size_t width, std::size_t height, const IndexedImage& indexed,
                             std::uint64_t& freeBytes) {
-  const bool compressed = 2 * CountRuns(indexed.indexes) < indexed.indexes.size();
+  const bool compressed = 2 * CountRleRuns(indexed.indexes) < indexed.indexes.size();
   const std::vector<std::uint8_t> pixelData = EncodePixelData(indexed.indexes, width, height, compressed);
   const ConvertOutcome room = ReserveBmp(BmpPixelDataOffset(8) + std::uint64_t{pixelData.size()}, freeBytes);
   if (room.status != ConvertStatus::kWritten) return room;
@@ -423,6 +408,20 @@ ConvertOutcome WriteBmpImages(std::FILE* file, const Image* images, ExceptionInf
   errno = 0;
   if (std::fflush(file) != 0) return WriteFailed();
   return {ConvertStatus::kWritten};
+}
+
+std::size_t CountRleRuns(const std::vector<std::uint8_t>& indexes) {
+  std::size_t runs = 0;
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    if (length != 0 && indexes[i] == indexes[i - 1] && length < kLongestCountedRun) {
+      ++length;
+      continue;
+    }
+    ++runs;
+    length = 1;
+  }
+  return runs;
 }
 
 }  // namespace vimo::convert

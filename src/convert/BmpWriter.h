@@ -58,6 +58,10 @@ ConvertOutcome ReserveBmp(std::uint64_t bytes, std::uint64_t& freeBytes);
 
 class CColourCounter;
 
+// The runs of identical indexes in reading order (rows joined), each at most 256 long: an 8-bit
+// image is written with RLE8 when these are fewer than half its pixels.
+std::size_t CountRleRuns(const std::vector<std::uint8_t>& indexes);
+
 // Writes one true-colour image without transparency as its rows arrive, in order, top row first,
 // each straight to its place in the file (BMP rows go bottom-up), so the image is never held in
 // memory. The distinct colours and the runs of the run rule are counted on the way; when the

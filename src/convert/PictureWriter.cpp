@@ -5,13 +5,13 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "convert/BmpWriter.h"
 #include "win32/Kernel.h"
 
 namespace vimo::convert {
 namespace {
 
 constexpr std::size_t kColourTableEntries = 256;
-constexpr std::size_t kLongestCountedRun = 256;  // the run rule's counting
 
 int BytesPerPixel(PixelOrder order) { return order == PixelOrder::kRgb ? 3 : 4; }
 
@@ -30,21 +30,6 @@ bool HasSeeThrough(const PictureRows& rows) {
 // One sample laid on another by its alpha.
 std::uint8_t Over(std::uint8_t sample, std::uint8_t alpha, std::uint8_t under) {
   return static_cast<std::uint8_t>((sample * alpha + under * (255 - alpha) + 127) / 255);
-}
-
-// The runs of the run rule over the indexes in reading order (rows joined).
-std::uint64_t CountRuns(const std::vector<std::uint8_t>& indexes) {
-  std::uint64_t runs = 0;
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < indexes.size(); ++i) {
-    if (length != 0 && indexes[i] == indexes[i - 1] && length < kLongestCountedRun) {
-      ++length;
-      continue;
-    }
-    ++runs;
-    length = 1;
-  }
-  return runs;
 }
 
 // The colours of packed blue, green, red pixels in order of first appearance and each pixel's
@@ -214,7 +199,7 @@ ConvertOutcome CPictureWriter::WriteFrame(const PictureRows& rows, const Rect& r
   std::vector<std::uint8_t> indexes;
   if (!seeThrough && IndexColours(bgr, colours, indexes)) {
     // At most 256 colours: 8 bits per pixel, RLE8 by the run rule, as the BMP writer does.
-    const std::uint32_t compression = 2 * CountRuns(indexes) < indexes.size() ? kBmpRle8 : 0;
+    const std::uint32_t compression = 2 * CountRleRuns(indexes) < indexes.size() ? kBmpRle8 : 0;
     std::vector<std::uint8_t> data;
     for (std::size_t y = height; y-- > 0;) {
       if (compression != 0) AppendRle8Row(indexes.data() + y * width, width, data);
