@@ -262,7 +262,17 @@ Pixels ScreenViewer::Grab(unsigned long window) {
 bool StartWindowManager() {
   const TempDir dir;
   if (StartProgram({"openbox"}, {}, (dir / "out").string(), (dir / "err").string()) <= 0) return false;
-  return WaitUntil([] { return RunProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; });
+  // openbox names itself on the root window before it takes windows in: a window mapped in
+  // between stays unframed and unmapped. It is ready once it has framed a window of its own.
+  if (!WaitUntil([] { return RunProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; }))
+    return false;
+  const pid_t probe = StartProgram({"xmessage", "-name", "vimo-wm-probe", "-geometry", "+0+0", "probe"}, {}, (dir / "probe").string(),
+                                   (dir / "err").string());
+  if (probe <= 0) return false;
+  const bool framed = WaitUntil([] { return RunProgram({"xprop", "-root", "_NET_CLIENT_LIST"}).out.find("window id") != std::string::npos; });
+  kill(probe, SIGTERM);
+  WaitForEnd(probe, 10000);
+  return framed;
 }
 
 Pixels GrabScreen(int x, int y, int width, int height) {

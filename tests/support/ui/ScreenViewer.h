@@ -117,7 +117,7 @@ class BareXServer {
 };
 
 // Starts openbox on the X server of $DISPLAY, so that windows are framed and placed as on a
-// desktop: true once it manages the screen. It ends with the server.
+// desktop: true once it frames new windows. It ends with the server.
 bool StartWindowManager();
 // What the X server of $DISPLAY shows in a rectangle of its screen.
 Pixels GrabScreen(int x, int y, int width, int height);
