@@ -146,7 +146,9 @@ TEST(ColourManagement, PhotosAreShownInTheirOwnColoursOnTheMonitorsProfile) {
     SetViewingColours(true, vimo::platform::TakeMonitorProfile());
     ASSERT_EQ(ConvertForViewing(source.c_str(), (dir / "shown.bmp").c_str(), 0), 1);
     const std::vector<Rgb> shown = ReadBmpFile(dir / "shown.bmp").at(0).pixels;
-    if (c.decoded) ASSERT_EQ(ConvertImage(source.c_str(), (dir / "stored.bmp").c_str(), 0), 1);
+    if (c.decoded) {
+      ASSERT_EQ(ConvertImage(source.c_str(), (dir / "stored.bmp").c_str(), 0), 1);
+    }
     const std::vector<Rgb> expected = MagickShown(c.decoded ? dir / "stored.bmp" : source, c.before, c.monitor.empty() ? fs::path(srgbPath) : dir / "p3.icc", c.cmyk);
     ASSERT_EQ(shown.size(), expected.size());
     int worst = 0;
