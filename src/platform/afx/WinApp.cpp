@@ -11,6 +11,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QTimer>
 #include <QTranslator>
 
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string_view>
@@ -66,6 +68,40 @@ QtMessageHandler g_pPreviousHandler = nullptr;
 void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support"))) return;
   if (g_pPreviousHandler != nullptr) g_pPreviousHandler(type, context, message);
+}
+
+// A call handed from another thread to the application's, as an event the thread sanitizer is
+// told of (Qt's own queued calls are made and read through locks it cannot see).
+class CallEvent : public QEvent {
+ public:
+  explicit CallEvent(std::function<void()> call) : QEvent(Type()), m_call(std::move(call)) {}
+  static QEvent::Type Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+  void Run() const { m_call(); }
+
+ private:
+  std::function<void()> m_call;
+};
+
+class CallReceiver : public QObject {
+ public:
+  using QObject::QObject;
+  bool event(QEvent* pEvent) override {
+    AfxTakeOverPosted(pEvent);  // before the event is read
+    if (pEvent->type() != CallEvent::Type()) return QObject::event(pEvent);
+    static_cast<const CallEvent*>(pEvent)->Run();
+    return true;
+  }
+};
+
+// Made on the application's thread, before any other thread may post to it; it goes with the
+// application object.
+QObject* ApplicationCalls() {
+  static QPointer<QObject> pReceiver;
+  if (pReceiver == nullptr && QCoreApplication::instance() != nullptr) pReceiver = new CallReceiver(QCoreApplication::instance());
+  return pReceiver.data();
 }
 
 }  // namespace
@@ -586,9 +622,9 @@ BOOL CWinApp::PostProfileEdits() {
   if (m_profileEdits.empty()) return m_pProfileWriter == nullptr || !m_pProfileWriter->Failing() ? TRUE : FALSE;
   if (m_pProfileWriter == nullptr) {
     // A failure is said on the window's thread, as soon as its loop runs.
-    m_pProfileWriter = std::make_unique<vimo::platform::ProfileWriter>([this](int nError) {
-      if (QCoreApplication::instance() != nullptr)
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, nError] { SayProfileFailure(nError); }, Qt::QueuedConnection);
+    QObject* pCalls = ApplicationCalls();
+    m_pProfileWriter = std::make_unique<vimo::platform::ProfileWriter>([this, pCalls](int nError) {
+      if (pCalls != nullptr) AfxPostAcrossThreads(pCalls, new CallEvent([this, nError] { SayProfileFailure(nError); }));
     });
   }
   m_pProfileWriter->Write(GetProfilePath().str(), std::move(m_profileEdits));
