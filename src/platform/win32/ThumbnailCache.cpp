@@ -85,10 +85,24 @@ struct CCachedPng {
   QImage image;
 };
 
+// Whether every chunk after the signature, but image data, fits in the bytes after it. The PNG
+// reader sets aside what a chunk says it holds before it reads it: a few damaged bytes that
+// claim gigabytes would take those first.
+bool ChunksFit(const QByteArray& bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+  const qsizetype size = bytes.size();
+  for (qsizetype at = 8; at + 8 <= size;) {
+    const quint32 length = (quint32{data[at]} << 24) | (quint32{data[at + 1]} << 16) | (quint32{data[at + 2]} << 8) | data[at + 3];
+    if (qint64{length} > qint64{size} - at - 12) return std::memcmp(data + at + 4, "IDAT", 4) == 0;
+    at += 12 + static_cast<qsizetype>(length);
+  }
+  return true;
+}
+
 CCachedPng ReadCached(const std::string& path, bool withPicture, const char* reasonKey) {
   CCachedPng png;
   QByteArray bytes = ReadSmallFile(path);
-  if (bytes.isEmpty()) return png;
+  if (bytes.isEmpty() || !ChunksFit(bytes)) return png;
   QBuffer buffer(&bytes);
   if (!buffer.open(QIODevice::ReadOnly)) return png;
   QImageReader reader(&buffer, "png");
