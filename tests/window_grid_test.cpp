@@ -117,6 +117,63 @@ TEST(FilmStrip, CaptionsKeepTheEndOfLongNamesSoPhotosAlikeDiffer) {
   }
 }
 
+// A photo stacked for Image Gift carries the mark in the grid, F5 says how many went on the stack,
+// and Gift's settings open from the grid as from the image.
+TEST(Grid, StackedPhotosCarryTheGiftMarkAndF5SaysHowManyWent) {
+  const TempDir dir;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) RunConvert("-size 16x16 xc:red " + (dir / name).string());
+  ViewerSession session;
+  ASSERT_TRUE(session.Start({dir.Path().string()}));
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return session.Frame()->IsGridShown() && session.Doc()->m_images.GetCount() == 3; }));
+  CWnd* pGrid = session.Frame()->GetActiveView();
+  const struct {
+    int key, modifiers;
+    const char* notice;  // the status bar's first pane after it
+    std::vector<int> marks;
+  } rows[] = {
+      {Qt::Key_F5, 0, "1 枚をｽﾀｯｸしました", {1, 0, 0}},  // the first photo is chosen at the start
+      {Qt::Key_A, Qt::ControlModifier, "ﾚﾃﾞｨ", {1, 0, 0}},
+      {Qt::Key_F5, 0, "2 枚をｽﾀｯｸしました (1 枚はｽﾀｯｸ済み)", {1, 1, 1}},
+  };
+  for (const auto& row : rows) {
+    PressKey(session.Frame(), row.key, row.modifiers);
+    EXPECT_EQ(session.Frame()->m_wndStatusBar.GetPaneText(0), row.notice);
+    EXPECT_EQ(AfxTestAccess::GetListStateImages(pGrid, IDC_GRID_LIST, 3), row.marks) << row.notice;
+  }
+  session.dialogHandler = [](CDialog*) { return IDCANCEL; };
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_GIFT_SETTINGS));
+  EXPECT_EQ(session.dialogs, std::vector<std::string>{"Image Gift 設定"});
+  session.Stop();
+}
+
+// The grid's captions say when each photo was taken, if the user wants: the EXIF date, else when
+// the file was last changed; and the names again.
+TEST(Grid, CaptionsGiveTheDateTakenOrTheName) {
+  const TempDir dir;
+  for (const char* name : {"a.jpg", "b.jpg"}) RunConvert("-size 16x16 xc:red " + (dir / name).string());
+  WriteFile(dir / "a.jpg", WithExifDateTaken(ReadFile(dir / "a.jpg"), "2024:05:01 10:22:33"));
+  ASSERT_EQ(std::system(("touch -d '2023-02-03 04:05:06' " + (dir / "b.jpg").string()).c_str()), 0);
+  ViewerSession session;
+  ASSERT_TRUE(session.Start({dir.Path().string()}));
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return session.Frame()->IsGridShown() && session.Doc()->m_images.GetCount() == 2; }));
+  const struct {
+    UINT nID;
+    std::vector<CString> captions;
+  } rows[] = {
+      {ID_VIEW_CAPTION_TAKEN, {"2024/05/01 10:22", "2023/02/03 04:05"}},
+      {ID_VIEW_CAPTION_NAME, {"a.jpg", "b.jpg"}},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), row.nID));
+    std::vector<CString> captions;
+    EXPECT_TRUE(ViewerSession::WaitFor([&] {
+      captions = AfxTestAccess::GetListCaptions(session.Frame()->GetActiveView());
+      return captions == row.captions;
+    })) << (captions.empty() ? CString() : captions[0]);
+  }
+  session.Stop();
+}
+
 // The status bar's second pane says where the user is: with an image its place in the browse
 // list, its pixels, its file's size and when it was taken; in the grid the photos and those chosen.
 TEST(StatusBar, SaysWhereTheUserIs) {

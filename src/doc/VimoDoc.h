@@ -121,6 +121,8 @@ class CVimoDoc : public CDocument {
   static constexpr LPARAM kHintNextFrame = 1;
   // The browse list changed (its order, its folder, files taken out of it); the shown image did not.
   static constexpr LPARAM kHintBrowseList = 2;
+  // Images went onto the Image Gift stack or left it (a send); nothing else changed.
+  static constexpr LPARAM kHintGiftStack = 3;
 
   // Where the shown image starts, read like a pointer; owns nothing.
   struct CShownDib {

@@ -37,6 +37,8 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_UPDATE_COMMAND_UI(ID_VIEW_FILM_STRIP, OnUpdateViewFilmStrip)
   ON_COMMAND_EX_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnViewThumbnailSize)
   ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_THUMB_128, ID_VIEW_THUMB_256, OnUpdateViewThumbnailSize)
+  ON_COMMAND_EX_RANGE(ID_VIEW_CAPTION_NAME, ID_VIEW_CAPTION_TAKEN, OnViewCaption)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_CAPTION_NAME, ID_VIEW_CAPTION_TAKEN, OnUpdateViewCaption)
 END_MESSAGE_MAP()
 
 namespace {
@@ -172,6 +174,7 @@ void CMainFrame::ShowGrid(BOOL bShow) {
     m_pGridView->OnInitialUpdate();
   }
   if (bShow != IsGridShown()) {
+    m_strNotice.Empty();
     POSITION pos = pDoc->GetFirstViewPosition();
     CView* pImageView = pDoc->GetNextView(pos);
     SetActiveView(bShow ? m_pGridView : pImageView);
@@ -240,7 +243,35 @@ void CMainFrame::OnUpdateViewThumbnailSize(CCmdUI* pCmdUI) {
   pCmdUI->SetCheck((pCmdUI->m_nID == ID_VIEW_THUMB_256) == (g_nThumbnailSize == 256) ? 1 : 0);
 }
 
+BOOL CMainFrame::OnViewCaption(UINT nID) {
+  g_bCaptionTaken = nID == ID_VIEW_CAPTION_TAKEN ? 1 : 0;
+  WriteViewPreference("CaptionTaken", g_bCaptionTaken);
+  if (m_pGridView != nullptr) m_pGridView->SetCaptionTaken(g_bCaptionTaken);
+  return TRUE;
+}
+
+void CMainFrame::OnUpdateViewCaption(CCmdUI* pCmdUI) {
+  pCmdUI->SetCheck((pCmdUI->m_nID == ID_VIEW_CAPTION_TAKEN) == (g_bCaptionTaken != 0) ? 1 : 0);
+}
+
+void CMainFrame::ShowNotice(const CString& text) {
+  m_strNotice = text;
+  SetMessageText(text);
+}
+
+BOOL CMainFrame::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  if (nCode == CN_COMMAND && !bQuery && !m_strNotice.IsEmpty()) {
+    m_strNotice.Empty();
+    SetMessageText(AfxLoadString(AFX_IDS_IDLEMESSAGE));
+  }
+  return CSDIRememberFrame::OnCmdMsg(nID, nCode, pExtra, bQuery);
+}
+
 void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
+  if (nID == AFX_IDS_IDLEMESSAGE && !m_strNotice.IsEmpty()) {
+    rMessage = m_strNotice;
+    return;
+  }
   CSDIRememberFrame::GetMessageString(nID, rMessage);
   auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView());
   double dScale = 1.0;
@@ -302,6 +333,7 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
     if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(shown);
   }
   m_bInfoStale = TRUE;
+  m_strNotice.Empty();
   m_strPlaceFile.Empty();
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();
   return 0;

@@ -29,8 +29,14 @@ class CMainFrame : public CSDIRememberFrame {
 
   CFilmStrip m_wndFilmStrip;
 
-  // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
+  // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1, or the
+  // notice shown last, until the next command.
   void GetMessageString(UINT nID, CString& rMessage) const override;
+  // Says what a command did in the status bar, in place of the idle text, until the next command
+  // or another image or view is shown.
+  void ShowNotice(const CString& text);
+  // Every command clears the notice of the one before.
+  BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
   // The first activation also brings the grid back when it was showing at the last close, unless
   // the start opened a file.
   void ActivateFrame(int nCmdShow = -1) override;
@@ -78,6 +84,9 @@ class CMainFrame : public CSDIRememberFrame {
   void OnUpdateViewFilmStrip(CCmdUI* pCmdUI);
   BOOL OnViewThumbnailSize(UINT nID);
   void OnUpdateViewThumbnailSize(CCmdUI* pCmdUI);
+  // The grid's captions: the file's name or when the photo was taken (remembered).
+  BOOL OnViewCaption(UINT nID);
+  void OnUpdateViewCaption(CCmdUI* pCmdUI);
   // Makes the restored window 14 pixels wider and 136 taller than a wParam x lParam image.
   LRESULT OnFitImage(WPARAM wParam, LPARAM lParam);
   // Waits up to about 5 s for a converted image (shown at once) or an error (shown, read-ahead
@@ -110,4 +119,5 @@ class CMainFrame : public CSDIRememberFrame {
   BOOL m_bFilmStripWanted = FALSE;  // the user's choice, whether or not it can be shown now
   BOOL m_bActivated = FALSE;
   CGridView* m_pGridView = nullptr;  // made the first time the grid is shown; the frame owns it
+  CString m_strNotice;  // what the last command did, shown in place of the idle text
 };

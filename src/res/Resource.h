@@ -54,6 +54,7 @@ inline constexpr UINT ID_VIEW_KEEP_ZOOM = 0x8048;      // the next image keeps t
 inline constexpr UINT ID_INDICATOR_PLACE = 0x8051;     // the status bar's pane of where the user is
 inline constexpr UINT ID_HELP_KEYS = 0x8050;           // every key and mouse gesture, grouped (F1)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
+inline constexpr UINT IDR_GRID_CONTEXT = 0x806F;       // the grid's context menu, for the images chosen
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)
 inline constexpr UINT ID_VIEW_FILM_STRIP = 0x8031;    // the film strip along the window's bottom (its bar's ID too)
@@ -65,6 +66,8 @@ inline constexpr UINT ID_VIEW_SORT_MODIFIED = 0x8036; // when the file was chang
 inline constexpr UINT ID_VIEW_SORT_SIZE = 0x8037;     // its size;
 inline constexpr UINT ID_VIEW_SORT_REVERSE = 0x8038;  // and the other way round
 inline constexpr UINT ID_FILE_OPEN_FOLDER = 0x8039;   // the grid of a folder chosen in a dialog
+inline constexpr UINT ID_VIEW_CAPTION_NAME = 0x8070;  // the grid's captions (remembered): the file's name,
+inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x8071; // or when the photo was taken
 inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
 inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 

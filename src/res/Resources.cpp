@@ -77,6 +77,8 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_VIEW_FILM_STRIP, "ｳｨﾝﾄﾞｳの下に画像の縮小版を並べて表示\nﾌｨﾙﾑｽﾄﾘｯﾌﾟ"},
       {ID_VIEW_THUMB_128, "一覧表示の縮小版を 128 ﾋﾟｸｾﾙで表示\n縮小版 128 ﾋﾟｸｾﾙ"},
       {ID_VIEW_THUMB_256, "一覧表示の縮小版を 256 ﾋﾟｸｾﾙで表示\n縮小版 256 ﾋﾟｸｾﾙ"},
+      {ID_VIEW_CAPTION_NAME, "一覧表示の縮小版の下にﾌｧｲﾙ名を表示\n見出し: ﾌｧｲﾙ名"},
+      {ID_VIEW_CAPTION_TAKEN, "一覧表示の縮小版の下に撮影日時 (EXIF、ないものはﾌｧｲﾙの更新日時) を表示\n見出し: 撮影日時"},
       {ID_VIEW_SORT_NAME, "ﾌｧｲﾙ名の順に並べる\n名前順"},
       {ID_VIEW_SORT_TAKEN, "写真の撮影日時 (EXIF、ないものはﾌｧｲﾙの更新日時) の順に並べる\n撮影日時順"},
       {ID_VIEW_SORT_MODIFIED, "ﾌｧｲﾙの更新日時の順に並べる\n更新日時順"},
@@ -157,6 +159,10 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_VIEW_THUMB_128, "縮小版 128 ﾋﾟｸｾﾙ(&B)", FALSE},
     {AfxMenuKind::Item, ID_VIEW_THUMB_256, "縮小版 256 ﾋﾟｸｾﾙ(&X)", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::Popup, 0, "縮小版の見出し(&T)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_CAPTION_NAME, "ﾌｧｲﾙ名(&N)", FALSE},
+    {AfxMenuKind::Item, ID_VIEW_CAPTION_TAKEN, "撮影日時(&D)", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::Popup, 0, "並べ替え(&B)", FALSE},
     {AfxMenuKind::Item, ID_VIEW_SORT_NAME, "名前順(&J)", FALSE},
     {AfxMenuKind::Item, ID_VIEW_SORT_TAKEN, "撮影日時順(&D)", FALSE},
@@ -202,6 +208,18 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
     {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_INFO, "画像の情報(&E)\tI", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::End, 0, nullptr, FALSE},
+};
+
+constexpr AFX_MENU_ENTRY kGridContextMenu[] = {
+    {AfxMenuKind::Popup, 0, "一覧", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
+    {AfxMenuKind::Item, ID_EDIT_SELECT_ALL, "すべて選択(&A)\tCtrl+A", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_GIFT_STACK, "ｽﾀｯｸ\tF5", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
+    {AfxMenuKind::Item, ID_GIFT_SETTINGS, "設定...", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::End, 0, nullptr, FALSE},
 };
@@ -387,6 +405,7 @@ const char* AfxFindStringResource(UINT nID) {
 const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) {
   if (nID == IDR_MAINFRAME) return kMainMenu;
   if (nID == IDR_IMAGE_CONTEXT) return kImageContextMenu;
+  if (nID == IDR_GRID_CONTEXT) return kGridContextMenu;
   return nullptr;
 }
 

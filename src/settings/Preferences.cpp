@@ -12,6 +12,7 @@ int g_nSlideshowSeconds = 5;
 int g_nThumbnailSize = 128;
 int g_nSortOrder = kSortByName;
 int g_bSortReverse = 0;
+int g_bCaptionTaken = 0;
 
 namespace {
 
@@ -31,6 +32,7 @@ void ReadViewPreferences() {
   g_bKeepZoom = ReadSwitch("KeepZoom", 0);
   g_bColourManaged = ReadSwitch("ColourManaged", 1);
   g_bSortReverse = ReadSwitch("SortReverse", 0);
+  g_bCaptionTaken = ReadSwitch("CaptionTaken", 0);
   CWinApp* pApp = AfxGetApp();
   g_nSlideshowSeconds = SlideshowSecondsOf(pApp->GetProfileInt(kViewSection, "SlideshowSeconds", 5));
   g_nThumbnailSize = pApp->GetProfileInt(kViewSection, "ThumbnailSize", 128) >= 256 ? 256 : 128;

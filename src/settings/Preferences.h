@@ -15,6 +15,7 @@ extern int g_bColourManaged;      // images are shown in their own colours, thro
 extern int g_nThumbnailSize;      // the grid's thumbnails: 128 or 256 pixels a side
 extern int g_nSortOrder;          // the browse order of a folder: kSortBy...
 extern int g_bSortReverse;        // ... and the other way round
+extern int g_bCaptionTaken;       // the grid's captions say when each photo was taken, not its name
 
 inline constexpr int kSortByName = 0;       // as a file manager lists it (and as the folder search gives it)
 inline constexpr int kSortByDateTaken = 1;  // when the photo was taken (EXIF), else when the file was changed

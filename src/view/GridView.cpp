@@ -5,7 +5,10 @@
 
 #include "app/Globals.h"
 #include "doc/VimoDoc.h"
+#include "frame/MainFrm.h"
 #include "res/Resource.h"
+#include "settings/Preferences.h"
+#include "view/ImageGift.h"
 #include "view/VimoView.h"
 
 IMPLEMENT_DYNCREATE(CGridView, CView)
@@ -18,6 +21,7 @@ BEGIN_MESSAGE_MAP(CGridView, CView)
   ON_NOTIFY(LVN_KEYDOWN, IDC_GRID_LIST, OnListKeyDown)
   ON_NOTIFY(LVN_BEGINDRAG, IDC_GRID_LIST, OnBeginDrag)
   ON_WM_LBUTTONUP()
+  ON_WM_CONTEXTMENU()
   ON_MESSAGE(WM_THUMBNAILS_READY, OnThumbnailsReady)
   ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
   ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateSelection)
@@ -42,19 +46,42 @@ CGridView::~CGridView() = default;
 CVimoDoc* CGridView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
 
 BOOL CGridView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
-  return m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery) || CView::OnCmdMsg(nID, nCode, pExtra, bQuery);
+  if (m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery) || CView::OnCmdMsg(nID, nCode, pExtra, bQuery)) return TRUE;
+  // Gift's settings and send are the image view's, whichever view is shown; the stack (F5) is
+  // the grid's own, above.
+  CVimoView* pImageView = GetImageView();
+  if ((nID != ID_GIFT_SETTINGS && nID != ID_GIFT_SEND) || pImageView == nullptr) return FALSE;
+  if (!pImageView->m_gift.OnCmdMsg(nID, nCode, pExtra, bQuery)) return FALSE;
+  // A send empties the stack: the marks go.
+  if (nCode == CN_COMMAND) m_wndList.RedrawItems(0, m_wndList.GetItemCount() - 1);
+  return TRUE;
+}
+
+CVimoView* CGridView::GetImageView() const {
+  CVimoDoc* pDoc = GetDocument();
+  if (pDoc == nullptr) return nullptr;
+  for (POSITION pos = pDoc->GetFirstViewPosition(); pos != nullptr;) {
+    if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos))) return pView;
+  }
+  return nullptr;
 }
 
 void CGridView::OnInitialUpdate() {
   if (m_wndList.GetWidget() != nullptr) return;
   const CRect whole;
   m_wndList.Create(WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_OWNERDATA | LVS_SHOWSELALWAYS, whole, this, IDC_GRID_LIST);
+  m_thumbnails.SetMark(&IsGiftStacked, GiftMarkPicture(g_nThumbnailSize));
+  m_thumbnails.SetCaptionTaken(g_bCaptionTaken);
   m_thumbnails.Create(&m_wndList, this, g_nThumbnailSize);
 }
 
 void CGridView::OnDraw(CDC* /*pDC*/) {}
 
 void CGridView::OnUpdate(CView* /*pSender*/, LPARAM lHint, CObject* /*pHint*/) {
+  if (lHint == CVimoDoc::kHintGiftStack) {
+    if (m_wndList.GetWidget() != nullptr) m_wndList.RedrawItems(0, m_wndList.GetItemCount() - 1);
+    return;
+  }
   // An animation's next frame changes neither the list nor the image shown.
   if (lHint != CVimoDoc::kHintNextFrame && IsWindowVisible()) ShowList(TRUE);
 }
@@ -125,14 +152,41 @@ void CGridView::OnBeginDrag(NMHDR* /*pNotifyStruct*/, LRESULT* /*pResult*/) {
 
 void CGridView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) { g_bDragging = 0; }
 
+void CGridView::OnContextMenu(CWnd* /*pWnd*/, CPoint point) {
+  if (point.x == -1 && point.y == -1) {
+    CRect rect;
+    const int nFocus = GetFocusedIndex();
+    CWnd* pOver = &m_wndList;
+    if (nFocus < 0 || !m_wndList.GetItemRect(nFocus, &rect, LVIR_BOUNDS)) {
+      GetClientRect(&rect);
+      pOver = this;
+    }
+    point = CPoint((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    pOver->ClientToScreen(&point);
+  }
+  CMenu menu;
+  if (!menu.LoadMenu(IDR_GRID_CONTEXT)) return;
+  if (CMenu* pPopup = menu.GetSubMenu(0)) pPopup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, GetParentFrame());
+}
+
 void CGridView::OnGiftStack() {
-  CVimoDoc* pDoc = GetDocument();
-  POSITION pos = pDoc->GetFirstViewPosition();
-  auto* pImageView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
+  CVimoView* pImageView = GetImageView();
   if (pImageView == nullptr) return;
-  BOOL bStacked = FALSE;
-  for (const int nItem : SelectedIndexes()) bStacked |= pImageView->m_gift.Stack(m_thumbnails.PathOf(nItem));
-  if (bStacked) pImageView->Invalidate(TRUE);
+  int nStacked = 0;
+  int nAlready = 0;
+  for (const int nItem : SelectedIndexes()) {
+    const CString path = m_thumbnails.PathOf(nItem);
+    if (IsGiftStacked(path)) ++nAlready;
+    else if (pImageView->m_gift.Stack(path)) ++nStacked;
+  }
+  if (nStacked > 0) {
+    pImageView->Invalidate(TRUE);
+    m_wndList.RedrawItems(0, m_wndList.GetItemCount() - 1);
+  }
+  CString notice;
+  if (nAlready > 0) notice.Format("%d 枚をｽﾀｯｸしました (%d 枚はｽﾀｯｸ済み)", nStacked, nAlready);
+  else notice.Format("%d 枚をｽﾀｯｸしました", nStacked);
+  if (auto* pFrame = DYNAMIC_DOWNCAST(CMainFrame, GetParentFrame())) pFrame->ShowNotice(notice);
 }
 
 void CGridView::OnUpdateSelection(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList.GetSelectedCount() > 0); }

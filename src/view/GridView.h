@@ -1,6 +1,8 @@
 // The grid: the document's second view, the browsed images as thumbnails in the browse order.
 // Enter or a double-click shows an image, Esc goes back to the one shown; several images chosen
-// are stacked into Image Gift (F5), moved to the trash (Ctrl+Del) or dragged out together.
+// are stacked into Image Gift (F5), moved to the trash (Ctrl+Del) or dragged out together. A
+// stacked image carries the Gift mark on its thumbnail, and Gift's settings and send work here as
+// in the image view.
 #pragma once
 
 #include <vector>
@@ -12,6 +14,7 @@
 #include "view/ThumbnailList.h"
 
 class CVimoDoc;
+class CVimoView;
 
 class CGridView : public CView {
   DECLARE_DYNCREATE(CGridView)
@@ -47,6 +50,8 @@ class CGridView : public CView {
   void CloseThumbnails() { m_thumbnails.Close(); }
   // The file of item nItem was rewritten: its thumbnail is made again.
   void RemakeThumbnail(int nItem) { m_thumbnails.Remake(nItem); }
+  // The captions say when each photo was taken (bTaken) or its name.
+  void SetCaptionTaken(BOOL bTaken) { m_thumbnails.SetCaptionTaken(bTaken); }
 
  protected:
   // The list control's notifications.
@@ -61,7 +66,10 @@ class CGridView : public CView {
   void OnLButtonUp(UINT nFlags, CPoint point);
   LRESULT OnThumbnailsReady(WPARAM wParam, LPARAM lParam);
 
-  // F5: every chosen image onto the Image Gift stack, as the image view stacks each.
+  // The chosen images' commands, on a right-click or the menu key.
+  void OnContextMenu(CWnd* pWnd, CPoint point);
+  // F5: every chosen image onto the Image Gift stack, as the image view stacks each; the status
+  // bar says how many went on it.
   void OnGiftStack();
   // Ctrl+Del: every chosen file into the trash, as one step of Undo (the file commands say what
   // stays and ask before deleting for good); those that went leave the browse list.
@@ -73,6 +81,8 @@ class CGridView : public CView {
 
   // The places of the chosen images, in the browse order.
   std::vector<int> SelectedIndexes() const;
+  // The image view, whose Image Gift the grid's Gift commands go to.
+  CVimoView* GetImageView() const;
 
   CListCtrl m_wndList;
   CThumbnailList m_thumbnails;

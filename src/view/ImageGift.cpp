@@ -1,5 +1,6 @@
 #include "view/ImageGift.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/Globals.h"
@@ -19,6 +20,37 @@ BEGIN_MESSAGE_MAP(CImageGift, CCmdTarget)
 END_MESSAGE_MAP()
 
 CImageGift::CImageGift(CVimoView* pView) : m_mapStack(10), m_pView(pView) {}
+
+bool IsGiftStacked(const CString& path) {
+  void* value = nullptr;
+  return g_mapGiftState.Lookup(path, value) && value != nullptr;
+}
+
+CBitmap GiftMarkPicture(int cx) {
+  // A small wrapped present: a red box tied with a yellow ribbon, edged white so that it shows on
+  // any photo.
+  const int nSide = std::max(14, cx / 8);
+  const int nRibbon = std::max(2, nSide / 6);
+  CBitmap mark;
+  if (!mark.CreateBitmap(nSide, nSide, 1, 32, nullptr)) return mark;
+  CDC dc;
+  if (!dc.CreateCompatibleDC(nullptr)) return CBitmap();
+  dc.SelectObject(&mark);
+  CBrush white(RGB(255, 255, 255));
+  CBrush red(RGB(204, 32, 48));
+  CBrush yellow(RGB(255, 204, 0));
+  const CRect whole(0, 0, nSide, nSide);
+  const CRect box(1, 1, nSide - 1, nSide - 1);
+  const int nMiddle = (nSide - nRibbon) / 2;
+  const CRect down(nMiddle, 1, nMiddle + nRibbon, nSide - 1);
+  const CRect across(1, nMiddle, nSide - 1, nMiddle + nRibbon);
+  dc.FillRect(&whole, &white);
+  dc.FillRect(&box, &red);
+  dc.FillRect(&down, &yellow);
+  dc.FillRect(&across, &yellow);
+  dc.SelectObject(nullptr);
+  return mark;
+}
 
 void CImageGift::OnUpdateGiftCommand(CCmdUI* pCmdUI) {
   CVimoDoc* pDoc = m_pView->GetDocument();
@@ -109,6 +141,7 @@ void CImageGift::OnGiftSend() {
   m_mapSending[nSend] = CGiftSend{paths, strJobName};
   m_mapStack.RemoveAll();
   m_pView->InvalidateRect(nullptr, TRUE);
+  m_pView->GetDocument()->UpdateAllViews(m_pView, CVimoDoc::kHintGiftStack);
   if (!missing.IsEmpty()) AfxMessageBox("not found, left out of the mail:" + missing);
 }
 
@@ -154,6 +187,7 @@ LRESULT CImageGift::OnSenderExit(WPARAM wParam, LPARAM lParam) {
     g_mapGiftState[path] = reinterpret_cast<void*>(1);
   }
   m_pView->InvalidateRect(nullptr, TRUE);
+  m_pView->GetDocument()->UpdateAllViews(m_pView, CVimoDoc::kHintGiftStack);
   AfxMessageBox(SendFailureReason(g_szLogPath, send.strJobName, static_cast<int>(wParam)));
   return 0;
 }

@@ -10,6 +10,11 @@
 
 class CVimoView;
 
+// Whether the image at path is on the Image Gift stack (and not sent yet).
+bool IsGiftStacked(const CString& path);
+// The mark a stacked image's thumbnail carries in its corner, for thumbnails of cx pixels.
+CBitmap GiftMarkPicture(int cx);
+
 // Posted to the view when a sender it started has ended: wParam its exit status, lParam the
 // send's number.
 inline constexpr UINT WM_GIFT_SENDER_EXIT = WM_USER + 102;

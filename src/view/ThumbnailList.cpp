@@ -1,8 +1,10 @@
 #include "view/ThumbnailList.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "convert/ExifBlock.h"
 #include "convert/MakeThumbnail.h"
 #include "doc/VimoDoc.h"
 #include "res/Resource.h"
@@ -21,6 +23,25 @@ void CopyText(char* buffer, int size, const char* text) {
 // comes first.
 bool IsConverting() { return CMultiThread::IsConverting() != FALSE; }
 
+// When the photo at path was taken, "YYYY/MM/DD HH:MM": its EXIF date, else when its file was last
+// changed (as the order by date taken has it); empty when neither can be told.
+CString TakenCaption(const char* path) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  char text[32] = "";
+  if (std::sscanf(CExifBlock(path).GetDateTaken().c_str(), "%4d:%2d:%2d %2d:%2d", &year, &month, &day, &hour, &minute) == 5 &&
+      year > 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour < 24 && minute >= 0 && minute < 60) {
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d", year, month, day, hour, minute);
+    return text;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  SYSTEMTIME local{};
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || !FileTimeToLocalSystemTime(&data.ftLastWriteTime, &local))
+    return CString();
+  std::snprintf(text, sizeof(text), "%04u/%02u/%02u %02u:%02u", unsigned{local.wYear}, unsigned{local.wMonth},
+                unsigned{local.wDay}, unsigned{local.wHour}, unsigned{local.wMinute});
+  return text;
+}
+
 }  // namespace
 
 CThumbnailList::CThumbnailList(int nThreads, BOOL bMakeAll, BOOL bYield)
@@ -36,12 +57,30 @@ void CThumbnailList::Stop() {
 
 void CThumbnailList::Create(CListCtrl* pList, CWnd* pNotify, int cx) {
   m_pList = pList;
+  if (m_marked) m_pList->SetImageList(&m_marks, LVSIL_STATE);
   m_maker.SetNotifyWindow(pNotify->m_hWnd, WM_THUMBNAILS_READY);
   SetSize(cx);
 }
 
+void CThumbnailList::SetMark(std::function<bool(const CString& path)> marked, const CBitmap& mark) {
+  m_marked = std::move(marked);
+  const CSize size = mark.GetSize();
+  m_marks.Create(size.cx, size.cy, ILC_COLOR32, 1, 0);
+  m_marks.Replace(0, &mark);
+  if (m_pList != nullptr) m_pList->SetImageList(&m_marks, LVSIL_STATE);
+}
+
+void CThumbnailList::SetCaptionTaken(BOOL bTaken) {
+  if (m_bTaken == bTaken) return;
+  m_bTaken = bTaken;
+  m_maker.SetCaption(bTaken ? &TakenCaption : nullptr);
+  // The pictures come again, and the dates with them (the shared cache has the pictures).
+  SetSize(m_cx);
+}
+
 void CThumbnailList::SetSize(int cx) {
   m_cx = cx;
+  m_captions.clear();
   m_images.Create(cx, cx, ILC_COLOR32, 0, 0);
   m_placeOwner.clear();
   m_placeOf.clear();
@@ -87,9 +126,18 @@ void CThumbnailList::OnNotify(NMHDR& header) {
 
 void CThumbnailList::GetDispInfo(LVITEM& item) const {
   if (m_pDoc == nullptr || item.iItem < 0 || item.iItem >= m_pDoc->m_images.GetCount()) return;
-  if (item.mask & LVIF_TEXT) CopyText(item.pszText, item.cchTextMax, m_pDoc->m_images.GetName(item.iItem));
+  const CString strPath = PathOf(item.iItem);
+  const std::string path = strPath.str();
+  if ((item.mask & LVIF_TEXT) && !m_bTaken) CopyText(item.pszText, item.cchTextMax, m_pDoc->m_images.GetName(item.iItem));
+  if ((item.mask & LVIF_TEXT) && m_bTaken) {
+    const auto caption = m_captions.find(path);
+    CopyText(item.pszText, item.cchTextMax, caption != m_captions.end() ? caption->second : CString());
+  }
+  if (item.mask & LVIF_STATE) {
+    item.state &= ~LVIS_STATEIMAGEMASK;
+    if (m_marked && m_marked(strPath)) item.state |= INDEXTOSTATEIMAGEMASK(1);
+  }
   if (!(item.mask & LVIF_IMAGE)) return;
-  const std::string path = PathOf(item.iItem).str();
   const auto place = m_placeOf.find(path);
   if (place != m_placeOf.end()) item.iImage = place->second;
   else item.iImage = m_reasons.count(path) != 0 ? I_IMAGENONE : I_IMAGECALLBACK;
@@ -157,6 +205,7 @@ int CThumbnailList::PlaceFor(const CString& path) {
 }
 
 void CThumbnailList::FreePlace(std::size_t place) {
+  m_captions.erase(m_placeOwner[place].str());
   m_placeOf.erase(m_placeOwner[place].str());
   m_placeOwner[place].Empty();
   m_images.Replace(static_cast<int>(place), nullptr);
@@ -170,6 +219,7 @@ void CThumbnailList::OnThumbnailsReady() {
     const CString name = thumbnail.strPath.Mid(thumbnail.strPath.ReverseFind('/') + 1);
     const int nItem = m_pDoc->m_images.Find(name);
     if (nItem < m_nFirstKept || nItem > m_nLastKept || PathOf(nItem) != thumbnail.strPath) continue;
+    if (m_bTaken) m_captions[thumbnail.strPath.str()] = thumbnail.strCaption;
     if (thumbnail.bitmap.IsEmpty()) {
       m_reasons[thumbnail.strPath.str()] = thumbnail.strReason;
     } else {

@@ -4,6 +4,7 @@
 // many images the folder holds.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +26,12 @@ class CThumbnailList {
   // Gives the list control its image list of cx x cx pictures; wndNotify hears
   // WM_THUMBNAILS_READY when thumbnails are ready (OnThumbnailsReady takes them).
   void Create(CListCtrl* pList, CWnd* pNotify, int cx);
+  // Items whose path marked answers true for carry mark over their picture's corner (the
+  // images stacked for Image Gift).
+  void SetMark(std::function<bool(const CString& path)> marked, const CBitmap& mark);
+  // The caption under each picture: the file's name, or with bTaken when the photo was taken
+  // (EXIF, else when its file was last changed), read beside its thumbnail.
+  void SetCaptionTaken(BOOL bTaken);
   // Pictures of another size: those kept go, and the ones on screen are asked for again.
   void SetSize(int cx);
   // Shows the document's browse list: forgets the pictures of images no longer in it.
@@ -68,4 +75,8 @@ class CThumbnailList {
   std::vector<CString> m_placeOwner;      // the path whose picture each place holds ("" when free)
   std::map<std::string, int> m_placeOf;   // by path
   std::map<std::string, CString> m_reasons;  // why an image has no picture, by path
+  std::function<bool(const CString& path)> m_marked;
+  CImageList m_marks;  // the mark, as the list's state picture 1
+  BOOL m_bTaken = FALSE;
+  std::map<std::string, CString> m_captions;  // when each photo was taken, by path, with bTaken
 };

@@ -74,6 +74,7 @@ struct CThumbnailMaker::CState {
   bool lastReady = false;  // the last of those shown, or of those on screen, is among them
   std::chrono::steady_clock::time_point lastTaken;
   PFNTHUMBNAILPROVIDER pfnProvider = nullptr;
+  PFNTHUMBNAILCAPTION pfnCaption = nullptr;
   std::function<bool()> hold;
   int nThreads = 1;
   bool background = true;
@@ -111,9 +112,11 @@ void CThumbnailMaker::CState::Run() {
     wanted.pop_front();
     making.push_back(item);
     const PFNTHUMBNAILPROVIDER provider = pfnProvider;
+    const PFNTHUMBNAILCAPTION caption = pfnCaption;
     guard.Unlock();
     std::optional<CUnwritten> write;
     CThumbnail thumbnail = Make(item, provider, write);
+    if (caption != nullptr && item.shown) thumbnail.strCaption = caption(item.path.c_str());
     guard.Lock();
     const bool moreShown = !wanted.empty() && wanted.front().shown;
     if (write && moreShown && nUnwrittenBytes + BytesOf(write->picture) <= kMostUnwrittenBytes) {
@@ -215,6 +218,11 @@ void CThumbnailMaker::Close() {
     m_pState->stopped.SetEvent();
   }
   threads.clear();  // waits for them
+}
+
+void CThumbnailMaker::SetCaption(PFNTHUMBNAILCAPTION pfnCaption) {
+  CSingleLock guard(&m_pState->lock, TRUE);
+  m_pState->pfnCaption = pfnCaption;
 }
 
 void CThumbnailMaker::SetProvider(PFNTHUMBNAILPROVIDER pfnProvider) {

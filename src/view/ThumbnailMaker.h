@@ -19,6 +19,8 @@
 // Makes the picture for a thumbnail of cx pixels of the file at path; FALSE, with the reason in
 // a few English words, when the file gives none. Runs on the maker's threads, several at once.
 using PFNTHUMBNAILPROVIDER = BOOL (*)(const char* path, UINT cx, THUMBNAILPIXELS& pixels, CString& reason);
+// The caption shown under the thumbnail of the file at path. Runs on the maker's threads.
+using PFNTHUMBNAILCAPTION = CString (*)(const char* path);
 
 class CThumbnailMaker {
  public:
@@ -27,6 +29,7 @@ class CThumbnailMaker {
     UINT cx = 0;          // the size asked for
     CBitmap bitmap;       // upright, at most cx pixels a side; empty when the file gave none
     CString strReason;    // why there is none
+    CString strCaption;   // from the caption function, when one is set
   };
 
   // Nothing starts here: the threads start with the first request, nThreads of them at most;
@@ -38,6 +41,8 @@ class CThumbnailMaker {
   CThumbnailMaker& operator=(const CThumbnailMaker&) = delete;
 
   void SetProvider(PFNTHUMBNAILPROVIDER pfnProvider);
+  // Each thumbnail delivered from now on comes with pfnCaption's caption (nullptr: none).
+  void SetCaption(PFNTHUMBNAILCAPTION pfnCaption);
   // While hold() answers TRUE, no new thumbnail is begun (it is asked on the threads, before each
   // one, and again every few milliseconds while it holds).
   void SetHold(std::function<bool()> hold);

@@ -44,6 +44,9 @@ struct AfxTestAccess {
 
   // The texts of the items of the list controls inside pWnd, as their cells show them.
   static std::vector<CString> GetListCaptions(CWnd* pWnd);
+  // The state picture (0: none) that pParent answers for each of the nCount items of its list
+  // control nID, as the control asks before painting them.
+  static std::vector<int> GetListStateImages(CWnd* pParent, UINT nID, int nCount);
 
   // Where control nID of a dialog lies, in pixels (FALSE when it has none).
   static BOOL GetDlgItemRect(CDialog* pDialog, int nID, RECT* lpRect);

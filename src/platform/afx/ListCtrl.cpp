@@ -29,6 +29,7 @@ struct CListCtrl::CItems {
   DWORD dwStyle = 0;
   DWORD dwExStyle = 0;
   CImageList* pImages = nullptr;
+  CImageList* pStateImages = nullptr;
   CWnd* pParent = nullptr;
   UINT nID = 0;
   std::vector<char> selected;
@@ -176,7 +177,8 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
       if (!cell.intersects(area)) continue;
       char text[MAX_PATH + 1] = "";
       NMLVDISPINFO info{};
-      info.item.mask = LVIF_TEXT | LVIF_IMAGE;
+      info.item.mask = LVIF_TEXT | LVIF_IMAGE | (Items().pStateImages != nullptr ? LVIF_STATE : 0);
+      info.item.stateMask = LVIS_STATEIMAGEMASK;
       info.item.iItem = nItem;
       info.item.pszText = text;
       info.item.cchTextMax = sizeof(text);
@@ -191,6 +193,7 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
       if (const QImage* image = Items().pImages != nullptr ? AfxImageOf(*Items().pImages, info.item.iImage) : nullptr) {
         const QPoint at(picture.left() + (box.width() - image->width()) / 2, picture.top() + (box.height() - image->height()) / 2);
         painter.drawImage(at, *image);
+        DrawStateImage(painter, info.item, at);
       } else if (info.item.iImage == I_IMAGENONE) {
         painter.setPen(colours.color(QPalette::Mid));
         painter.drawRect(picture.adjusted(box.width() / 8, box.height() / 8, -box.width() / 8 - 1, -box.height() / 8 - 1));
@@ -203,6 +206,12 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
         painter.drawRect(cell.adjusted(1, 1, -2, -2));
       }
     }
+  }
+  // The item's state picture, if its state names one, over the corner at of its picture.
+  void DrawStateImage(QPainter& painter, const LVITEM& item, const QPoint& at) const {
+    const UINT nState = (item.mask & LVIF_STATE) ? (item.state & item.stateMask & LVIS_STATEIMAGEMASK) >> 12 : 0;
+    if (nState == 0 || Items().pStateImages == nullptr) return;
+    if (const QImage* mark = AfxImageOf(*Items().pStateImages, static_cast<int>(nState) - 1)) painter.drawImage(at, *mark);
   }
   // An item's text as its cell shows it, line pixels wide.
   QString Caption(const char* text, int width) const {
@@ -345,6 +354,19 @@ struct AfxListWidget : QAbstractScrollArea, AfxWidgetLink {
     Notify(key.hdr, LVN_KEYDOWN);
   }
   void mousePressEvent(QMouseEvent* pEvent) override {
+    if (m_pOwner != nullptr && pEvent->button() == Qt::RightButton) {
+      // The context menu that follows is for the item under the pointer: chosen alone, unless
+      // it is among those chosen already.
+      const int nItem = ItemAt(pEvent->position().toPoint());
+      if (nItem >= 0 && !Items().IsSelected(nItem)) {
+        Items().SelectNone();
+        Items().Select(nItem, true);
+        Items().nAnchor = nItem;
+      }
+      if (nItem >= 0) Items().nFocus = nItem;
+      RedrawAll();
+      return;
+    }
     if (m_pOwner == nullptr || pEvent->button() != Qt::LeftButton) return;
     const int nItem = ItemAt(pEvent->position().toPoint());
     m_nPressed = nItem;
@@ -451,9 +473,10 @@ CString CListCtrl::CaptionOf(int nItem) const {
   return pWidget != nullptr ? AfxFromQString(pWidget->CaptionOf(nItem)) : CString();
 }
 
-CImageList* CListCtrl::SetImageList(CImageList* pImageList, int /*nImageListType*/) {
-  CImageList* pOld = m_pItems->pImages;
-  m_pItems->pImages = pImageList;
+CImageList* CListCtrl::SetImageList(CImageList* pImageList, int nImageListType) {
+  CImageList*& pList = nImageListType == static_cast<int>(LVSIL_STATE) ? m_pItems->pStateImages : m_pItems->pImages;
+  CImageList* pOld = pList;
+  pList = pImageList;
   if (AfxListWidget* pWidget = WidgetOf(this)) {
     pWidget->UpdateBars();
     pWidget->RedrawAll();

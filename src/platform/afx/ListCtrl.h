@@ -12,7 +12,9 @@
 // LVS_EX_ONECLICKACTIVATE a click does; pressing the button on a selected item and moving
 // begins a drag (LVN_BEGINDRAG). Keys it does not use go to the parent (LVN_KEYDOWN). The parent
 // hears which items are on screen (LVN_ODCACHEHINT) before they are painted, and is asked for an
-// item's tool tip (LVN_GETINFOTIP).
+// item's tool tip (LVN_GETINFOTIP). An item whose state names a state image (LVIF_STATE,
+// INDEXTOSTATEIMAGEMASK) carries that picture of the state image list (LVSIL_STATE) over the top
+// left corner of its picture.
 #pragma once
 
 #include "afx/ImageList.h"
@@ -31,6 +33,9 @@ inline constexpr DWORD LVS_EX_ELIDESTART = 0x01000000;
 // Item states and the searches of GetNextItem.
 inline constexpr UINT LVIS_FOCUSED = 0x0001;
 inline constexpr UINT LVIS_SELECTED = 0x0002;
+inline constexpr UINT LVIS_STATEIMAGEMASK = 0xF000;
+// State image i (1 to 15) is place i - 1 of the state image list; 0 is none.
+constexpr UINT INDEXTOSTATEIMAGEMASK(UINT i) { return i << 12; }
 inline constexpr UINT LVNI_ALL = 0x0000;
 inline constexpr UINT LVNI_FOCUSED = 0x0001;
 inline constexpr UINT LVNI_SELECTED = 0x0002;
@@ -38,9 +43,11 @@ inline constexpr UINT LVNI_SELECTED = 0x0002;
 // What LVN_GETDISPINFO asks for, and the pictures it can answer beside an image's place.
 inline constexpr UINT LVIF_TEXT = 0x0001;
 inline constexpr UINT LVIF_IMAGE = 0x0002;
+inline constexpr UINT LVIF_STATE = 0x0008;  // the parent answers state for the bits in stateMask
 inline constexpr int I_IMAGECALLBACK = -1;  // no picture yet: the cell shows only its text
 inline constexpr int I_IMAGENONE = -2;      // no picture at all: the cell shows an empty frame
 inline constexpr UINT LVSIL_NORMAL = 0;
+inline constexpr UINT LVSIL_STATE = 2;
 inline constexpr UINT LVIR_BOUNDS = 0;
 
 // Notifications (WM_NOTIFY codes).
@@ -125,7 +132,8 @@ class CListCtrl : public CWnd {
   // which hears its notifications with nID.
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
   void SetExtendedStyle(DWORD dwExStyle);
-  // The pictures drawn; the list stays the caller's.
+  // The pictures drawn (LVSIL_NORMAL) or the state pictures (LVSIL_STATE); the list stays the
+  // caller's.
   CImageList* SetImageList(CImageList* pImageList, int nImageListType);
 
   // How many items there are (owner data); selection and focus beyond the new end go.

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -292,6 +293,20 @@ FILETIME FileTimeOf(const timespec& time) {
 }
 
 }  // namespace
+
+BOOL FileTimeToLocalSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpLocalTime) {
+  if (lpFileTime == nullptr || lpLocalTime == nullptr) return FALSE;
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(lpFileTime->dwHighDateTime) << 32) | lpFileTime->dwLowDateTime;
+  const auto seconds = static_cast<std::int64_t>(ticks / 10000000ull) - 11644473600ll;
+  const time_t when = static_cast<time_t>(seconds);
+  struct tm local {};
+  if (localtime_r(&when, &local) == nullptr || local.tm_year + 1900 < 1601 || local.tm_year + 1900 > 30827) return FALSE;
+  *lpLocalTime = SYSTEMTIME{static_cast<WORD>(local.tm_year + 1900), static_cast<WORD>(local.tm_mon + 1),
+                            static_cast<WORD>(local.tm_wday), static_cast<WORD>(local.tm_mday),
+                            static_cast<WORD>(local.tm_hour), static_cast<WORD>(local.tm_min),
+                            static_cast<WORD>(local.tm_sec), static_cast<WORD>((ticks / 10000u) % 1000u)};
+  return TRUE;
+}
 
 BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS /*fInfoLevelId*/, LPVOID lpFileInformation) {
   struct stat info {};

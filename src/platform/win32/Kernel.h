@@ -42,6 +42,10 @@ BOOL FindClose(HANDLE hFindFile);
 // is no such file.
 BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
 
+// A file time in the local time zone's calendar (daylight saving as it was at that time).
+// Thread-safe. FALSE when the time lies outside what the calendar can hold.
+BOOL FileTimeToLocalSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpLocalTime);
+
 void Sleep(DWORD dwMilliseconds);
 
 // The executable's full path (hModule must be NULL). Returns its length, 0 on failure.

@@ -128,6 +128,18 @@ struct FILETIME {
   DWORD dwHighDateTime;
 };
 
+// A date and time split into its fields, as the calendar has them.
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;  // 1 to 12
+  WORD wDayOfWeek;  // 0 Sunday to 6
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
 struct WIN32_FILE_ATTRIBUTE_DATA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;

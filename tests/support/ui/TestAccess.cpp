@@ -160,6 +160,21 @@ void AfxTestAccess::DropUriList(CWnd* pWnd, const QByteArray& uriList) {
 
 void AfxTestAccess::SetDragDropHook(COleDataSource::DragDropHook hook) { COleDataSource::s_testDragHook = std::move(hook); }
 
+std::vector<int> AfxTestAccess::GetListStateImages(CWnd* pParent, UINT nID, int nCount) {
+  std::vector<int> states;
+  for (int nItem = 0; pParent != nullptr && nItem < nCount; ++nItem) {
+    NMLVDISPINFO info{};
+    info.hdr.idFrom = nID;
+    info.hdr.code = LVN_GETDISPINFO;
+    info.item.mask = LVIF_STATE;
+    info.item.stateMask = LVIS_STATEIMAGEMASK;
+    info.item.iItem = nItem;
+    pParent->SendMessage(WM_NOTIFY, nID, reinterpret_cast<LPARAM>(&info.hdr));
+    states.push_back(static_cast<int>((info.item.state & LVIS_STATEIMAGEMASK) >> 12));
+  }
+  return states;
+}
+
 std::vector<CString> AfxTestAccess::GetListCaptions(CWnd* pWnd) {
   std::vector<CString> captions;
   if (pWnd == nullptr || pWnd->GetWidget() == nullptr) return captions;
