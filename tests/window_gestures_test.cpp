@@ -1,5 +1,5 @@
 // The everyday gestures through the real window: the information panel, the slideshow and its
-// timer, and the zoom kept for the next image.
+// timer, the zoom kept for the next image, and the part of a photo cut into a copy.
 #include <gtest/gtest.h>
 
 #include <QDockWidget>
@@ -127,3 +127,49 @@ TEST_F(GesturesTest, TheZoomIsKeptForTheNextImageWhenTheUserAsks) {
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
+
+// The part drawn with the mouse on the photo as shown (turned upright) is the part the copy holds,
+// in the shape chosen and inside the picture; Esc leaves no copy.
+TEST_F(GesturesTest, ThePartDrawnOnThePhotoIsThePartTheCopyHolds) {
+  struct Case {
+    UINT nAspect;
+    std::vector<std::pair<CPoint, CPoint>> drags;
+    int key;
+    CSize size;  // of the copy; empty: none made
+    Rgb corner;
+  };
+  const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+  const Case cases[] = {
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}}, Qt::Key_Return, CSize(20, 28), blue},
+      {ID_CROP_ASPECT_FREE, {{CPoint(40, 60), CPoint(26, 34)}}, Qt::Key_Return, CSize(14, 26), green},
+      {ID_CROP_ASPECT_1X1, {{CPoint(30, 2), CPoint(46, 30)}}, Qt::Key_Return, CSize(18, 18), red},  // to the right edge
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(10, 10), CPoint(36, 46)}}, Qt::Key_Return, CSize(20, 28), green},
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}}, Qt::Key_Escape, CSize(), red},
+  };
+  // Stored 64 x 48, red green over blue white, shown turned a quarter clockwise: 48 x 64.
+  MakeQuadrantJpeg(m_dir / "photo.jpg", 64, 48, red, green, blue, white);
+  WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "photo.jpg"), 6));
+  StartOn("photo.jpg", "photo.jpg");
+  m_session.dialogHandler = [](CDialog* pDialog) {
+    pDialog->SetDlgItemText(IDC_COPY_FORMAT, "PNG");
+    pDialog->CheckDlgButton(IDC_COPY_WITHOUT_LOSS, 0);
+    return IDOK;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    PressKey(Frame(), Qt::Key_C, Qt::ShiftModifier);
+    Frame()->SendMessage(WM_COMMAND, c.nAspect);
+    for (const auto& [from, to] : c.drags) DragInView(m_session.View(), from, to);
+    const std::size_t nDialogs = m_session.dialogs.size();
+    PressKey(Frame(), c.key);
+    const std::filesystem::path copy = m_dir / "photo-1.png";
+    EXPECT_EQ(std::filesystem::exists(copy), c.size.cx > 0);
+    EXPECT_EQ(m_session.dialogs.size() - nDialogs, c.size.cx > 0 ? 1u : 0u);
+    if (!std::filesystem::exists(copy)) continue;
+    const DecodedImage image = DecodeWithMagick("PNG:" + copy.string()).at(0);
+    EXPECT_TRUE(image.width == c.size.cx && image.height == c.size.cy) << image.width << " x " << image.height;
+    for (auto channel : {&Rgb::red, &Rgb::green, &Rgb::blue}) EXPECT_NEAR(image.pixels.at(0).*channel, c.corner.*channel, 12);
+    std::filesystem::remove(copy);
+  }
+  EXPECT_TRUE(m_session.messages.empty()) << m_session.messages.front();
+}
