@@ -648,10 +648,11 @@ void CVimoView::OnImageResize() {
 void CVimoView::OnUpdateCropCommand(CCmdUI* pCmdUI) { pCmdUI->Enable(m_crop.IsActive()); }
 
 void CVimoView::OnCropAccept() {
+  // The part stays drawn behind the dialog, and to be changed when the dialog is cancelled.
   const CRect part = m_crop.GetRect();
+  if (!SaveCopy(part, !part.IsRectEmpty())) return;
   m_crop.End();
   Invalidate(FALSE);
-  SaveCopy(part, !part.IsRectEmpty());
 }
 
 void CVimoView::OnCropCancel() {
@@ -670,26 +671,27 @@ void CVimoView::OnUpdateCropAspect(CCmdUI* pCmdUI) {
   pCmdUI->SetCheck(static_cast<UINT>(m_crop.GetAspect()) == pCmdUI->m_nID - ID_CROP_ASPECT_PICTURE ? 1 : 0);
 }
 
-void CVimoView::SaveCopy(const CRect& part, BOOL bCrop) {
+BOOL CVimoView::SaveCopy(const CRect& part, BOOL bCrop) {
   CSize size;
-  if (!GetShownPicture(size)) return;
+  if (!GetShownPicture(size)) return FALSE;
   const CString path = ShownImagePath();
   const int nTurn = ShownTurn();
   // The part lies where the blocks let a JPEG be cut without loss, if there is such a place.
   CRect snapped = part;
   const BOOL bWithoutLoss = bCrop && GetDocument()->IsShownJpeg() && CPictureCopy::SnapWithoutLoss(path, nTurn, snapped);
   CCopyDlg dialog(path, bCrop ? CSize(part.Width(), part.Height()) : size, bCrop, bWithoutLoss, this);
-  if (dialog.DoModal() != IDOK) return;
+  if (dialog.DoModal() != IDOK) return FALSE;
   CPictureCopy::CChoice choice = dialog.m_choice;
   choice.rcPart = !bCrop ? CRect() : choice.bWithoutLoss ? snapped : part;
   CString error;
   if (!CPictureCopy::Write(path, nTurn, choice, error)) {
     AfxMessageBox(error);
-    return;
+    return TRUE;
   }
   if (choice.strTarget == path) {
     // The original was replaced, as the user agreed: it is shown as it is now.
     GetDocument()->ConvertAgain();
     if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN, TRUE);
   }
+  return TRUE;
 }

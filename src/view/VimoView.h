@@ -91,8 +91,9 @@ class CVimoView : public CScrollView {
   CPoint PictureAt(CPoint client) const;
   // The crop rectangle and its handles over the picture.
   void DrawCrop(CDC* pDC, const CLayout& layout) const;
-  // The copy's dialog for part of the picture as shown (bCrop), or all of it; then the copy written.
-  void SaveCopy(const CRect& part, BOOL bCrop);
+  // The copy's dialog for part of the picture as shown (bCrop), or all of it; then the copy written
+  // (or why not said). FALSE when the dialog was cancelled.
+  BOOL SaveCopy(const CRect& part, BOOL bCrop);
   void OnImageCrop();
   void OnImageResize();
   // Copies: while an image is shown and its file named.
