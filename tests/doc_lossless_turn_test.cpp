@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <regex>
 #include <set>
 
@@ -268,5 +269,29 @@ TEST(PictureCopy, ACutAndScaledCopyShowsThePartAsSeenUpright) {
       EXPECT_EQ(RunProgram({"exiftool", "-s3", "-n", "-Orientation", static_cast<const char*>(choice.strTarget)}).out, "1\n");
     }
     EXPECT_EQ(ReadFile(path), before) << "the original is unchanged";
+  }
+}
+
+// A copy that cannot be written whole says why and leaves no file, by either path.
+TEST(PictureCopy, ACopyThatCannotBeWrittenSaysWhyAndLeavesNothing) {
+  for (const BOOL bWithoutLoss : {TRUE, FALSE}) {
+    SCOPED_TRACE(bWithoutLoss);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    const Bytes before = MakePhoto(path, "256x192", "2x2");
+    CPictureCopy::CChoice choice;
+    choice.rcPart = CRect(0, 0, 192, 256);
+    choice.size = CSize(192, 256);
+    choice.bWithoutLoss = bWithoutLoss;
+    choice.nQuality = 100;
+    choice.strTarget = CPictureCopy::FreshName(path.c_str(), CPictureCopy::Format::kJpeg);
+    CString error;
+    {
+      const FileSizeLimit limit(before.size() / 4);
+      EXPECT_FALSE(CPictureCopy::Write(path.c_str(), 6, choice, error));
+    }
+    EXPECT_EQ(std::string(error), "cannot write the copy\n" + std::string(choice.strTarget) + "\n" + std::strerror(EFBIG));
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "nothing left beside it";
   }
 }

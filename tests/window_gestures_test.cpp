@@ -173,3 +173,53 @@ TEST_F(GesturesTest, ThePartDrawnOnThePhotoIsThePartTheCopyHolds) {
   }
   EXPECT_TRUE(m_session.messages.empty()) << m_session.messages.front();
 }
+
+// The copy's dialog makes the copy its fields say: a side left empty follows the other in the
+// picture's shape, a bad size is refused, and a file of that name is replaced only once the user
+// agrees.
+TEST_F(GesturesTest, TheCopysDialogSizesAndNamesTheCopyAndAsksBeforeReplacing) {
+  struct Case {
+    const char* width;
+    const char* height;
+    const char* unit;
+    const char* name;
+    int answer;        // to the question about replacing
+    CSize size;        // of the copy under that name; empty: the file there is as it was
+    const char* says;  // what the first message shown says, if any
+  };
+  const Case cases[] = {
+      {"50", "", "%", "half.png", IDYES, CSize(24, 32), nullptr},
+      {"", "16", "ﾋﾟｸｾﾙ", "small.png", IDYES, CSize(12, 16), nullptr},
+      {"0", "", "ﾋﾟｸｾﾙ", "none.png", IDYES, CSize(), "幅と高さは 1 から 65500"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "other.png", IDYES, CSize(10, 10), "other.png は既にあります"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "other.png", IDNO, CSize(), "other.png は既にあります"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "photo.jpg", IDNO, CSize(), "元の画像ﾌｧｲﾙを上書きします"},
+  };
+  MakeQuadrantJpeg(m_dir / "photo.jpg", 64, 48, Rgb{255, 0, 0}, Rgb{0, 255, 0}, Rgb{0, 0, 255}, Rgb{255, 255, 255});
+  WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "photo.jpg"), 6));
+  StartOn("photo.jpg", "photo.jpg");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    RunConvert("-size 5x5 xc:gray PNG:" + (m_dir / "other.png").string());
+    const Bytes before = ReadFile(m_dir / c.name);
+    m_session.messages.clear();
+    m_session.messageAnswers = {c.answer};
+    m_session.dialogHandler = [&c](CDialog* pDialog) {
+      for (const auto& [nID, text] : {std::pair{IDC_COPY_WIDTH, c.width}, {IDC_COPY_HEIGHT, c.height}, {IDC_COPY_UNIT, c.unit},
+                                      {IDC_COPY_FORMAT, "PNG"}, {IDC_COPY_NAME, c.name}})
+        pDialog->SetDlgItemText(nID, text);
+      return IDOK;
+    };
+    PressKey(Frame(), Qt::Key_S, Qt::ShiftModifier);
+    if (c.says != nullptr) {
+      ASSERT_FALSE(m_session.messages.empty());
+      EXPECT_NE(m_session.messages.front().find(c.says), std::string::npos) << m_session.messages.front();
+    }
+    if (c.size.cx == 0) {
+      EXPECT_EQ(ReadFile(m_dir / c.name), before);
+      continue;
+    }
+    const DecodedImage image = DecodeWithMagick("PNG:" + (m_dir / c.name).string()).at(0);
+    EXPECT_TRUE(image.width == c.size.cx && image.height == c.size.cy) << image.width << " x " << image.height;
+  }
+}
