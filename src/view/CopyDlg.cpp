@@ -42,8 +42,8 @@ CCopyDlg::CCopyDlg(const char* source, CSize part, BOOL bCrop, BOOL bWithoutLoss
     : CDialog(IDD, pParent), m_strSource(source), m_part(part), m_bLosslessOffered(bWithoutLoss) {
   m_strPart.Format(bCrop ? "切り抜く範囲: %d x %d ﾋﾟｸｾﾙ" : "画像全体: %d x %d ﾋﾟｸｾﾙ", static_cast<int>(part.cx),
                    static_cast<int>(part.cy));
+  // The height left empty follows the width, whichever unit the user then chooses.
   m_strWidth.Format("%d", static_cast<int>(part.cx));
-  m_strHeight.Format("%d", static_cast<int>(part.cy));
   m_strQuality = "90";
   // The original's own format where a copy can have it, else JPEG; a part cut without loss where it can be.
   const CPictureCopy::Format format = FormatOfName(source);
