@@ -144,6 +144,8 @@ TEST_F(GesturesTest, ThePartDrawnOnThePhotoIsThePartTheCopyHolds) {
       {ID_CROP_ASPECT_FREE, {{CPoint(40, 60), CPoint(26, 34)}}, Qt::Key_Return, CSize(14, 26), green},
       {ID_CROP_ASPECT_1X1, {{CPoint(30, 2), CPoint(46, 30)}}, Qt::Key_Return, CSize(18, 18), red},  // to the right edge
       {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(10, 10), CPoint(36, 46)}}, Qt::Key_Return, CSize(20, 28), green},
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(22, 30), CPoint(30, 40)}}, Qt::Key_Return, CSize(28, 38), blue},
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(12, 2), CPoint(12, 40)}}, Qt::Key_Return, CSize(20, 10), blue},  // the top edge past the bottom
       {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}}, Qt::Key_Escape, CSize(), red},
   };
   // Stored 64 x 48, red green over blue white, shown turned a quarter clockwise: 48 x 64.
