@@ -6,10 +6,12 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <regex>
 #include <set>
 
 #include "doc/LosslessTurn.h"
+#include "doc/PictureCopy.h"
 #include "support/ImageFixtures.h"
 #include "support/ui/ScreenViewer.h"
 
@@ -181,3 +183,115 @@ TEST(LosslessTurn, ATurnThatCannotBeWrittenLeavesTheOldFileWhole) {
 }
 
 }  // namespace
+
+// A part cut without loss holds the very coefficients jpegtran's cut of the turned file holds: both
+// decode to the same pixels. The part's corner is moved onto the turned picture's block grid first.
+TEST(LosslessCrop, APartCutFromTheBlocksDecodesAsJpegtransCut) {
+  struct Case {
+    int orientation;
+    const char* transform;  // jpegtran's for it
+    const char* size;
+    const char* sampling;   // "2x1": blocks 16 wide, 8 high, which a sideways turn exchanges
+    CRect asked;            // in the turned picture
+    CPoint snapped;
+  };
+  const Case cases[] = {
+      {1, "", "60x44", "1x1", CRect(13, 9, 47, 44), CPoint(8, 8)},  // to the picture's partial edge blocks
+      {3, "-rotate 180", "64x48", "2x2", CRect(20, 5, 50, 25), CPoint(16, 0)},
+      {6, "-rotate 90", "64x48", "2x2", CRect(16, 16, 36, 46), CPoint(16, 16)},
+      {5, "-transpose", "64x48", "2x1", CRect(17, 25, 33, 41), CPoint(16, 16)},
+      {8, "-rotate 270", "64x48", "1x1", CRect(9, 9, 29, 29), CPoint(8, 8)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    const Bytes before = MakePhoto(path, c.size, c.sampling);
+    CRect part = c.asked;
+    ASSERT_TRUE(CPictureCopy::SnapWithoutLoss(path.c_str(), c.orientation, part));
+    ASSERT_TRUE(part.left == c.snapped.x && part.top == c.snapped.y);
+    ASSERT_TRUE(part.Width() == c.asked.Width() && part.Height() == c.asked.Height()) << "the size is kept";
+    CPictureCopy::CChoice choice;
+    choice.rcPart = part;
+    choice.bWithoutLoss = TRUE;
+    choice.strTarget = (dir / "cut.jpg").c_str();
+    CString error;
+    ASSERT_TRUE(CPictureCopy::Write(path.c_str(), c.orientation, choice, error)) << error;
+    const std::string crop = std::to_string(part.Width()) + "x" + std::to_string(part.Height()) + "+" +
+                             std::to_string(part.left) + "+" + std::to_string(part.top);
+    ASSERT_EQ(RunProgram({"sh", "-c", std::string("jpegtran ") + c.transform + " -crop " + crop + " \"$0\" > \"$1\"", path.string(),
+                          (dir / "expected.jpg").string()}).status, 0);
+    const DecodedImage expected = DecodeWithMagick("JPEG:" + (dir / "expected.jpg").string()).at(0);
+    const DecodedImage cut = DecodeWithMagick("JPEG:" + (dir / "cut.jpg").string()).at(0);
+    EXPECT_TRUE(cut.width == expected.width && cut.height == expected.height && cut.pixels == expected.pixels);
+    EXPECT_EQ(RunProgram({"exiftool", "-s3", "-n", "-Orientation", (dir / "cut.jpg").string()}).out, "1\n");
+    EXPECT_EQ(ReadFile(path), before) << "the original is unchanged";
+    EXPECT_FALSE(CPictureCopy::Write(path.c_str(), c.orientation, choice, error)) << "an existing copy is not replaced";
+  }
+}
+
+// A copy decoded and encoded again shows what the user saw: the photo turned upright, the part cut
+// and scaled, in the format chosen; the corner it starts with has that corner's colour.
+TEST(PictureCopy, ACutAndScaledCopyShowsThePartAsSeenUpright) {
+  struct Case {
+    CPictureCopy::Format format;
+    const char* reader;
+    CRect part;  // of the upright 48 x 64 picture; empty: all
+    CSize size;
+    Rgb corner;
+  };
+  const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+  const Case cases[] = {
+      {CPictureCopy::Format::kJpeg, "JPEG", CRect(), CSize(24, 32), blue},
+      {CPictureCopy::Format::kPng, "PNG", CRect(24, 0, 48, 32), CSize(24, 32), red},
+      {CPictureCopy::Format::kWebp, "WEBP", CRect(24, 32, 48, 64), CSize(12, 16), green},
+      {CPictureCopy::Format::kJpeg, "JPEG", CRect(0, 32, 24, 64), CSize(48, 64), white},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reader);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    // Stored 64 x 48, red green over blue white, shown turned a quarter clockwise.
+    MakeQuadrantJpeg(path, 64, 48, red, green, blue, white);
+    WriteFile(path, WithExifOrientation(ReadFile(path), 6));
+    const Bytes before = ReadFile(path);
+    CPictureCopy::CChoice choice;
+    choice.rcPart = c.part;
+    choice.size = c.size;
+    choice.format = c.format;
+    choice.strTarget = CPictureCopy::FreshName(path.c_str(), c.format);
+    CString error;
+    ASSERT_TRUE(CPictureCopy::Write(path.c_str(), 6, choice, error)) << error;
+    const DecodedImage copy = DecodeWithMagick(std::string(c.reader) + ":" + static_cast<const char*>(choice.strTarget)).at(0);
+    ASSERT_TRUE(copy.width == c.size.cx && copy.height == c.size.cy);
+    for (auto channel : {&Rgb::red, &Rgb::green, &Rgb::blue}) EXPECT_NEAR(copy.pixels[0].*channel, c.corner.*channel, 12);
+    if (c.format == CPictureCopy::Format::kJpeg) {
+      EXPECT_EQ(RunProgram({"exiftool", "-s3", "-n", "-Orientation", static_cast<const char*>(choice.strTarget)}).out, "1\n");
+    }
+    EXPECT_EQ(ReadFile(path), before) << "the original is unchanged";
+  }
+}
+
+// A copy that cannot be written whole says why and leaves no file, by either path.
+TEST(PictureCopy, ACopyThatCannotBeWrittenSaysWhyAndLeavesNothing) {
+  for (const BOOL bWithoutLoss : {TRUE, FALSE}) {
+    SCOPED_TRACE(bWithoutLoss);
+    const TempDir dir;
+    const std::filesystem::path path = dir / "photo.jpg";
+    const Bytes before = MakePhoto(path, "256x192", "2x2");
+    CPictureCopy::CChoice choice;
+    choice.rcPart = CRect(0, 0, 192, 256);
+    choice.size = CSize(192, 256);
+    choice.bWithoutLoss = bWithoutLoss;
+    choice.nQuality = 100;
+    choice.strTarget = CPictureCopy::FreshName(path.c_str(), CPictureCopy::Format::kJpeg);
+    CString error;
+    {
+      const FileSizeLimit limit(before.size() / 4);
+      EXPECT_FALSE(CPictureCopy::Write(path.c_str(), 6, choice, error));
+    }
+    EXPECT_EQ(std::string(error), "cannot write the copy\n" + std::string(choice.strTarget) + "\n" + std::strerror(EFBIG));
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "nothing left beside it";
+  }
+}

@@ -1,5 +1,5 @@
 // The everyday gestures through the real window: the information panel, the slideshow and its
-// timer, and the zoom kept for the next image.
+// timer, the zoom kept for the next image, and the part of a photo cut into a copy.
 #include <gtest/gtest.h>
 
 #include <QDockWidget>
@@ -127,3 +127,101 @@ TEST_F(GesturesTest, TheZoomIsKeptForTheNextImageWhenTheUserAsks) {
 }  // namespace
 
 int main(int argc, char** argv) { return RunWindowTests(argc, argv); }
+
+// The part drawn with the mouse on the photo as shown (turned upright) is the part the copy holds,
+// in the shape chosen and inside the picture; Esc leaves no copy.
+TEST_F(GesturesTest, ThePartDrawnOnThePhotoIsThePartTheCopyHolds) {
+  struct Case {
+    UINT nAspect;
+    std::vector<std::pair<CPoint, CPoint>> drags;
+    int key;
+    CSize size;  // of the copy; empty: none made
+    Rgb corner;
+  };
+  const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+  const Case cases[] = {
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}}, Qt::Key_Return, CSize(20, 28), blue},
+      {ID_CROP_ASPECT_FREE, {{CPoint(40, 60), CPoint(26, 34)}}, Qt::Key_Return, CSize(14, 26), green},
+      {ID_CROP_ASPECT_1X1, {{CPoint(30, 2), CPoint(46, 30)}}, Qt::Key_Return, CSize(18, 18), red},  // to the right edge
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(10, 10), CPoint(36, 46)}}, Qt::Key_Return, CSize(20, 28), green},
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(22, 30), CPoint(30, 40)}}, Qt::Key_Return, CSize(28, 38), blue},
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}, {CPoint(12, 2), CPoint(12, 40)}}, Qt::Key_Return, CSize(20, 10), blue},  // the top edge past the bottom
+      {ID_CROP_ASPECT_FREE, {{CPoint(2, 2), CPoint(22, 30)}}, Qt::Key_Escape, CSize(), red},
+  };
+  // Stored 64 x 48, red green over blue white, shown turned a quarter clockwise: 48 x 64.
+  MakeQuadrantJpeg(m_dir / "photo.jpg", 64, 48, red, green, blue, white);
+  WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "photo.jpg"), 6));
+  StartOn("photo.jpg", "photo.jpg");
+  m_session.dialogHandler = [](CDialog* pDialog) {
+    pDialog->SetDlgItemText(IDC_COPY_FORMAT, "PNG");
+    pDialog->CheckDlgButton(IDC_COPY_WITHOUT_LOSS, 0);
+    return IDOK;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    PressKey(Frame(), Qt::Key_C, Qt::ShiftModifier);
+    Frame()->SendMessage(WM_COMMAND, c.nAspect);
+    for (const auto& [from, to] : c.drags) DragInView(m_session.View(), from, to);
+    const std::size_t nDialogs = m_session.dialogs.size();
+    PressKey(Frame(), c.key);
+    const std::filesystem::path copy = m_dir / "photo-1.png";
+    EXPECT_EQ(std::filesystem::exists(copy), c.size.cx > 0);
+    EXPECT_EQ(m_session.dialogs.size() - nDialogs, c.size.cx > 0 ? 1u : 0u);
+    if (!std::filesystem::exists(copy)) continue;
+    const DecodedImage image = DecodeWithMagick("PNG:" + copy.string()).at(0);
+    EXPECT_TRUE(image.width == c.size.cx && image.height == c.size.cy) << image.width << " x " << image.height;
+    for (auto channel : {&Rgb::red, &Rgb::green, &Rgb::blue}) EXPECT_NEAR(image.pixels.at(0).*channel, c.corner.*channel, 12);
+    std::filesystem::remove(copy);
+  }
+  EXPECT_TRUE(m_session.messages.empty()) << m_session.messages.front();
+}
+
+// The copy's dialog makes the copy its fields say: a side left empty follows the other in the
+// picture's shape, a bad size is refused, and a file of that name is replaced only once the user
+// agrees.
+TEST_F(GesturesTest, TheCopysDialogSizesAndNamesTheCopyAndAsksBeforeReplacing) {
+  struct Case {
+    const char* width;
+    const char* height;
+    const char* unit;
+    const char* name;
+    int answer;        // to the question about replacing
+    CSize size;        // of the copy under that name; empty: the file there is as it was
+    const char* says;  // what the first message shown says, if any
+  };
+  const Case cases[] = {
+      {"50", "", "%", "half.png", IDYES, CSize(24, 32), nullptr},
+      {"", "16", "ﾋﾟｸｾﾙ", "small.png", IDYES, CSize(12, 16), nullptr},
+      {"0", "", "ﾋﾟｸｾﾙ", "none.png", IDYES, CSize(), "幅と高さは 1 から 65500"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "other.png", IDYES, CSize(10, 10), "other.png は既にあります"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "other.png", IDNO, CSize(), "other.png は既にあります"},
+      {"10", "10", "ﾋﾟｸｾﾙ", "photo.jpg", IDNO, CSize(), "元の画像ﾌｧｲﾙを上書きします"},
+  };
+  MakeQuadrantJpeg(m_dir / "photo.jpg", 64, 48, Rgb{255, 0, 0}, Rgb{0, 255, 0}, Rgb{0, 0, 255}, Rgb{255, 255, 255});
+  WriteFile(m_dir / "photo.jpg", WithExifOrientation(ReadFile(m_dir / "photo.jpg"), 6));
+  StartOn("photo.jpg", "photo.jpg");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    RunConvert("-size 5x5 xc:gray PNG:" + (m_dir / "other.png").string());
+    const Bytes before = ReadFile(m_dir / c.name);
+    m_session.messages.clear();
+    m_session.messageAnswers = {c.answer};
+    m_session.dialogHandler = [&c](CDialog* pDialog) {
+      for (const auto& [nID, text] : {std::pair{IDC_COPY_WIDTH, c.width}, {IDC_COPY_HEIGHT, c.height}, {IDC_COPY_UNIT, c.unit},
+                                      {IDC_COPY_FORMAT, "PNG"}, {IDC_COPY_NAME, c.name}})
+        pDialog->SetDlgItemText(nID, text);
+      return IDOK;
+    };
+    PressKey(Frame(), Qt::Key_S, Qt::ShiftModifier);
+    if (c.says != nullptr) {
+      ASSERT_FALSE(m_session.messages.empty());
+      EXPECT_NE(m_session.messages.front().find(c.says), std::string::npos) << m_session.messages.front();
+    }
+    if (c.size.cx == 0) {
+      EXPECT_EQ(ReadFile(m_dir / c.name), before);
+      continue;
+    }
+    const DecodedImage image = DecodeWithMagick("PNG:" + (m_dir / c.name).string()).at(0);
+    EXPECT_TRUE(image.width == c.size.cx && image.height == c.size.cy) << image.width << " x " << image.height;
+  }
+}

@@ -63,6 +63,31 @@ TEST(Grid, CtrlDelOnSeveralChosenAsksOnceForThoseNoTrashCanTakeAndCtrlZBringsThe
   }
 }
 
+// Shift+S on the one photo chosen in the grid copies it at another size, turned as the image view
+// shows it (its EXIF orientation, a quarter clockwise here).
+TEST(Grid, ACopyAtAnotherSizeOfTheChosenPhotoIsTurnedAsShown) {
+  const TempDir dir;
+  const Rgb red{255, 0, 0}, blue{0, 0, 255};
+  MakeQuadrantJpeg(dir / "photo.jpg", 64, 48, red, red, blue, red);
+  WriteFile(dir / "photo.jpg", WithExifOrientation(ReadFile(dir / "photo.jpg"), 6));
+  ViewerSession session;
+  session.dialogHandler = [](CDialog* pDialog) {
+    pDialog->SetDlgItemText(IDC_COPY_WIDTH, "50");
+    pDialog->SetDlgItemText(IDC_COPY_UNIT, "%");
+    pDialog->SetDlgItemText(IDC_COPY_FORMAT, "PNG");
+    return IDOK;
+  };
+  ASSERT_TRUE(session.Start({dir.Path().string()}));
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return session.Doc()->m_images.GetCount() == 1; }));
+  PressKey(session.Frame(), Qt::Key_A, Qt::ControlModifier);
+  PressKey(session.Frame(), Qt::Key_S, Qt::ShiftModifier);
+  ASSERT_EQ(session.dialogs.size(), 1u);
+  const DecodedImage copy = DecodeWithMagick("PNG:" + (dir / "photo-1.png").string()).at(0);
+  EXPECT_TRUE(copy.width == 24 && copy.height == 32) << copy.width << " x " << copy.height;
+  EXPECT_TRUE(copy.pixels.at(0).blue > 200 && copy.pixels.at(0).red < 60) << "the stored bottom-left corner shows top-left";
+  session.Stop();
+}
+
 // The grid left showing at the last close comes back at a start on a folder or on nothing; a file
 // opened (at the start, handed over to the running viewer, or with 開く) is shown.
 TEST(Grid, ComesBackAtAStartOnAFolderOrNothingWhileAFileOpenedIsShown) {

@@ -121,6 +121,87 @@ CLosslessTurn::Result CLosslessTurn::Save(int nOrientation, BOOL bTrim) {
   return Result::kDone;
 }
 
+CRect CLosslessTurn::KeptShown(int nOrientation) const {
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  IsWhole(nOrientation, nKeptWidth, nKeptHeight);
+  // The turn shows stored point (x, y) at these coordinates; the cut blocks lie right and below.
+  const auto shown = [this, nOrientation](int x, int y) {
+    const int w = m_nWidth;
+    const int h = m_nHeight;
+    switch (nOrientation) {
+      case 2: return CPoint(w - x, y);
+      case 3: return CPoint(w - x, h - y);
+      case 4: return CPoint(x, h - y);
+      case 5: return CPoint(y, x);
+      case 6: return CPoint(h - y, x);
+      case 7: return CPoint(h - y, w - x);
+      case 8: return CPoint(y, w - x);
+      default: return CPoint(x, y);
+    }
+  };
+  const CPoint a = shown(0, 0);
+  const CPoint b = shown(nKeptWidth, nKeptHeight);
+  return CRect(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y));
+}
+
+CSize CLosslessTurn::CropGrid(int nOrientation) const {
+  // libjpeg-turbo checks the corner against the stored picture's blocks, the transform against the
+  // turned picture's: a corner on both grids satisfies both (the sizes are powers of two).
+  const int nBlockWidth = tjMCUWidth[m_nSubsampling];
+  const int nBlockHeight = tjMCUHeight[m_nSubsampling];
+  if (nOrientation < 5) return CSize(nBlockWidth, nBlockHeight);
+  const int nBoth = std::max(nBlockWidth, nBlockHeight);
+  return CSize(nBoth, nBoth);
+}
+
+BOOL CLosslessTurn::SnapCrop(int nOrientation, CRect& rcShown) const {
+  const CRect kept = KeptShown(nOrientation);
+  const CSize grid = CropGrid(nOrientation);
+  const int nWidth = rcShown.Width();
+  const int nHeight = rcShown.Height();
+  if (nWidth <= 0 || nHeight <= 0 || nWidth > kept.Width() || nHeight > kept.Height()) return FALSE;
+  // The corner in the kept picture, moved inside it, then onto the grid (up and left stays inside).
+  int x = std::clamp<int>(rcShown.left, kept.left, kept.right - nWidth) - kept.left;
+  int y = std::clamp<int>(rcShown.top, kept.top, kept.bottom - nHeight) - kept.top;
+  x -= x % grid.cx;
+  y -= y % grid.cy;
+  rcShown = CRect(kept.left + x, kept.top + y, kept.left + x + nWidth, kept.top + y + nHeight);
+  return TRUE;
+}
+
+CLosslessTurn::Result CLosslessTurn::SaveCrop(int nOrientation, const CRect& rcShown, const char* target, BOOL bReplace) {
+  m_nError = 0;
+  CRect snapped = rcShown;
+  if (!SnapCrop(nOrientation, snapped) || snapped.left != rcShown.left || snapped.top != rcShown.top) return Result::kNeedsTrim;
+  const std::unique_ptr<void, TransformRelease> handle(tjInitTransform());
+  if (!handle) return Result::kUnreadable;
+  const CRect kept = KeptShown(nOrientation);
+  tjtransform transform{};
+  transform.op = TransformOf(nOrientation);
+  transform.r = tjregion{static_cast<int>(rcShown.left - kept.left), static_cast<int>(rcShown.top - kept.top),
+                         static_cast<int>(rcShown.Width()), static_cast<int>(rcShown.Height())};
+  int nKeptWidth = 0;
+  int nKeptHeight = 0;
+  const BOOL bWhole = IsWhole(nOrientation, nKeptWidth, nKeptHeight);
+  transform.options = TJXOPT_CROP | (bWhole ? 0 : TJXOPT_TRIM) | (m_bProgressive ? TJXOPT_PROGRESSIVE : 0);
+  unsigned char* pCut = nullptr;
+  unsigned long nCut = 0;
+  const int nResult = tjTransform(handle.get(), reinterpret_cast<const unsigned char*>(m_bytes.data()), m_bytes.size(), 1,
+                                  &pCut, &nCut, &transform, TJFLAG_STOPONWARNING);
+  const std::unique_ptr<unsigned char, JpegBufferRelease> cut(pCut);
+  if (nResult != 0 || !cut) return Result::kUnreadable;
+  std::string bytes(reinterpret_cast<const char*>(cut.get()), nCut);
+  if (!UprightExif(bytes, rcShown.Width(), rcShown.Height())) return Result::kExifUnreadable;
+  vimo::platform::ReplaceOptions options;
+  options.bNoReplace = !bReplace;
+  if (!vimo::platform::ReplaceFileAtomically(target, bytes, 0666, options)) {
+    m_nError = errno;
+    return Result::kNotWritten;
+  }
+  return Result::kDone;
+}
+
 BOOL CLosslessTurn::UprightExif(std::string& jpeg, int nWidth, int nHeight) {
   // Every EXIF block is edited in place (a reader may take any of them); without one nothing
   // says another orientation.

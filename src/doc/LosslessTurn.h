@@ -1,4 +1,5 @@
-// A JPEG file turned in place without loss: libjpeg-turbo's transform moves the compressed blocks,
+// A JPEG file turned in place without loss, or a part of it cut out into another file without
+// loss: libjpeg-turbo's transform moves the compressed blocks,
 // nothing is decoded and encoded again. The file keeps its other markers (EXIF, ICC profile,
 // XMP, comments) byte for byte, but for what the turn changes in its EXIF block, edited where it
 // lies (CExifPatch): the orientation becomes 1, the pixel size the new one, and the embedded
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "afx/afx.h"
+#include "afx/afxwin.h"
 
 class CLosslessTurn {
  public:
@@ -36,6 +37,8 @@ class CLosslessTurn {
   // header is not a JPEG's.
   BOOL Load(const char* path);
   int GetWidth() const { return m_nWidth; }
+  // The file's bytes as loaded.
+  const std::string& GetBytes() const { return m_bytes; }
   int GetHeight() const { return m_nHeight; }
 
   // Whether turning by nOrientation (1 to 8, as a photo's EXIF orientation says how its stored
@@ -47,12 +50,28 @@ class CLosslessTurn {
   // first, flushed, then renamed into place, keeping its permissions. With bTrim the blocks that
   // cannot move are cut off; without it such a turn is refused (kNeedsTrim).
   Result Save(int nOrientation, BOOL bTrim);
+  // A part of the picture cut out without loss: rcShown is a rectangle of the picture as turning it
+  // by nOrientation shows it. The compressed blocks can be cut where the rectangle's top-left
+  // corner lies on the block grid of the turned picture and the rectangle keeps clear of the edge
+  // blocks the turn cannot move. SnapCrop moves the rectangle up and left, its size kept, to the
+  // nearest such place; FALSE, rcShown unchanged, when the picture has none for that size.
+  BOOL SnapCrop(int nOrientation, CRect& rcShown) const;
+  // Writes the turned part rcShown (where SnapCrop leaves it) to target, its EXIF block made upright
+  // as a turn's: a fresh file beside target renamed into place, mode 0666 less the umask, where a
+  // file of that name exists only with bReplace (else kNotWritten, EEXIST). kNeedsTrim for a
+  // rectangle SnapCrop would move.
+  Result SaveCrop(int nOrientation, const CRect& rcShown, const char* target, BOOL bReplace);
   // The system's error number of a save that ended kNotWritten (0 when it was not a write).
   int GetError() const { return m_nError; }
 
  private:
   // The transformed bytes with their EXIF blocks edited in place; FALSE when one cannot be.
   static BOOL UprightExif(std::string& jpeg, int nWidth, int nHeight);
+  // What a turn by nOrientation keeps (the stored edge blocks it cannot move cut off), as the
+  // turned picture shows it, in the coordinates of the whole turned picture.
+  CRect KeptShown(int nOrientation) const;
+  // The block grid of the picture turned by nOrientation, for a cut that libjpeg-turbo takes.
+  CSize CropGrid(int nOrientation) const;
 
   CString m_strPath;
   std::string m_bytes;

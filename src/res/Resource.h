@@ -9,6 +9,7 @@ inline constexpr UINT IDI_DOCUMENT = 129;   // the document icon
 inline constexpr UINT IDD_ABOUTBOX = 100;
 inline constexpr UINT IDD_GIFT_SETTINGS = 130;
 inline constexpr UINT IDD_KEYS = 131;        // the keys and mouse gestures at a glance
+inline constexpr UINT IDD_COPY = 132;        // a cut or scaled copy: its size, format and name
 
 inline constexpr int IDC_GIFT_TO = 1000;
 inline constexpr int IDC_GIFT_FROM = 1001;
@@ -16,6 +17,14 @@ inline constexpr int IDC_GIFT_SUBJECT = 1002;
 inline constexpr int IDC_GIFT_COMMENT = 1003;
 inline constexpr int IDC_GIFT_SERVER = 1004;
 inline constexpr int IDC_KEYS_LIST = 1010;
+inline constexpr int IDC_COPY_PART = 1020;
+inline constexpr int IDC_COPY_WIDTH = 1021;
+inline constexpr int IDC_COPY_HEIGHT = 1022;
+inline constexpr int IDC_COPY_UNIT = 1023;
+inline constexpr int IDC_COPY_FORMAT = 1024;
+inline constexpr int IDC_COPY_QUALITY = 1025;
+inline constexpr int IDC_COPY_WITHOUT_LOSS = 1026;
+inline constexpr int IDC_COPY_NAME = 1027;
 
 inline constexpr UINT ID_GO_PREV = 0xE105;
 inline constexpr UINT ID_GO_NEXT = 0xE106;
@@ -55,6 +64,18 @@ inline constexpr UINT ID_INDICATOR_PLACE = 0x8051;     // the status bar's pane 
 inline constexpr UINT ID_HELP_KEYS = 0x8050;           // every key and mouse gesture, grouped (F1)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
 inline constexpr UINT IDR_GRID_CONTEXT = 0x806F;       // the grid's context menu, for the images chosen
+// Copies of the shown picture, cut or scaled, in files of their own; the crop mode's commands.
+inline constexpr UINT ID_IMAGE_CROP = 0x8070;          // draw the part to cut on the view, then the copy's dialog
+inline constexpr UINT ID_IMAGE_RESIZE = 0x8071;        // the copy's dialog for the whole picture
+inline constexpr UINT ID_CROP_ACCEPT = 0x8072;         // the part drawn (or the whole picture) to the copy's dialog
+inline constexpr UINT ID_CROP_CANCEL = 0x8073;
+inline constexpr UINT ID_CROP_ASPECT_PICTURE = 0x8074; // the shape the part keeps: the picture's own,
+inline constexpr UINT ID_CROP_ASPECT_1X1 = 0x8075;     // 1:1, 3:2, 4:3, 16:9 (turned as the picture is),
+inline constexpr UINT ID_CROP_ASPECT_3X2 = 0x8076;
+inline constexpr UINT ID_CROP_ASPECT_4X3 = 0x8077;
+inline constexpr UINT ID_CROP_ASPECT_16X9 = 0x8078;
+inline constexpr UINT ID_CROP_ASPECT_FREE = 0x8079;    // or none
+inline constexpr UINT IDR_CROP_CONTEXT = 0x807A;       // the view's context menu while cropping
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)
 inline constexpr UINT ID_VIEW_FILM_STRIP = 0x8031;    // the film strip along the window's bottom (its bar's ID too)
@@ -66,8 +87,8 @@ inline constexpr UINT ID_VIEW_SORT_MODIFIED = 0x8036; // when the file was chang
 inline constexpr UINT ID_VIEW_SORT_SIZE = 0x8037;     // its size;
 inline constexpr UINT ID_VIEW_SORT_REVERSE = 0x8038;  // and the other way round
 inline constexpr UINT ID_FILE_OPEN_FOLDER = 0x8039;   // the grid of a folder chosen in a dialog
-inline constexpr UINT ID_VIEW_CAPTION_NAME = 0x8070;  // the grid's captions (remembered): the file's name,
-inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x8071; // or when the photo was taken
+inline constexpr UINT ID_VIEW_CAPTION_NAME = 0x8090;  // the grid's captions (remembered): the file's name,
+inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x8091; // or when the photo was taken
 inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
 inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 

@@ -1,5 +1,5 @@
 // The program's resources as data: string table, menu and accelerator table 128, tool bar 128
-// with its artwork, dialogs 100, 130 and 131, icons 128 and 129.
+// with its artwork, dialogs 100, 130, 131 and 132, icons 128 and 129.
 #include "res/Resource.h"
 
 #include <map>
@@ -73,6 +73,16 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_VIEW_SLIDESHOW_10S, "ｽﾗｲﾄﾞｼｮｰで10秒ごとに次の画像を表示\n間隔 10 秒"},
       {ID_VIEW_KEEP_ZOOM, "次の画像も同じ拡大率で表示\n拡大率を保つ"},
       {ID_IMAGE_SAVE_TURN, "表示中の向きをJPEGﾌｧｲﾙに保存 (画質は変わらない)\n回転を保存"},
+      {ID_IMAGE_CROP, "表示中の画像の一部を切り抜いて別のﾌｧｲﾙに保存 (元の画像は変更しない)\n切り抜き"},
+      {ID_IMAGE_RESIZE, "表示中の画像の大きさを変えて別のﾌｧｲﾙに保存 (元の画像は変更しない)\n大きさを変更"},
+      {ID_CROP_ACCEPT, "描いた範囲を切り抜いて保存\n切り抜いて保存"},
+      {ID_CROP_CANCEL, "切り抜きをやめる\nやめる"},
+      {ID_CROP_ASPECT_PICTURE, "切り抜く範囲を写真と同じ縦横比にする\n写真の縦横比"},
+      {ID_CROP_ASPECT_1X1, "切り抜く範囲を正方形にする\n1:1"},
+      {ID_CROP_ASPECT_3X2, "切り抜く範囲を 3:2 (縦長の写真では 2:3) にする\n3:2"},
+      {ID_CROP_ASPECT_4X3, "切り抜く範囲を 4:3 (縦長の写真では 3:4) にする\n4:3"},
+      {ID_CROP_ASPECT_16X9, "切り抜く範囲を 16:9 (縦長の写真では 9:16) にする\n16:9"},
+      {ID_CROP_ASPECT_FREE, "切り抜く範囲の縦横比を自由にする\n自由"},
       {ID_VIEW_GRID, "ﾌｫﾙﾀﾞの画像を縮小版で一覧表示 (Enter で表示中の画像に戻る)\n一覧表示"},
       {ID_VIEW_FILM_STRIP, "ｳｨﾝﾄﾞｳの下に画像の縮小版を並べて表示\nﾌｨﾙﾑｽﾄﾘｯﾌﾟ"},
       {ID_VIEW_THUMB_128, "一覧表示の縮小版を 128 ﾋﾟｸｾﾙで表示\n縮小版 128 ﾋﾟｸｾﾙ"},
@@ -119,6 +129,8 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
     {AfxMenuKind::Item, ID_EDIT_COPY_PATH, "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&R)", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_CROP, "切り抜いて保存(&T)...\tShift+C", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_RESIZE, "大きさを変えて保存(&Z)...\tShift+S", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_FILE_MRU_FILE1, "最新のﾌｧｲﾙ", TRUE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
@@ -200,6 +212,8 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
     {AfxMenuKind::Item, ID_VIEW_ROTATE_RIGHT, "右に回転(&R)\tR", FALSE},
     {AfxMenuKind::Item, ID_VIEW_ROTATE_LEFT, "左に回転(&L)\tShift + R", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&V)", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_CROP, "切り抜いて保存(&T)...\tShift+C", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_RESIZE, "大きさを変えて保存(&Z)...\tShift+S", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_FIT, "ｳｨﾝﾄﾞｳに合わせる(&W)\tF", FALSE},
     {AfxMenuKind::Item, ID_VIEW_FULL_SCREEN, "全画面表示(&U)\tF11", FALSE},
@@ -216,10 +230,28 @@ constexpr AFX_MENU_ENTRY kGridContextMenu[] = {
     {AfxMenuKind::Popup, 0, "一覧", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
     {AfxMenuKind::Item, ID_EDIT_SELECT_ALL, "すべて選択(&A)\tCtrl+A", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_RESIZE, "大きさを変えて保存(&Z)...\tShift+S", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_GIFT_STACK, "ｽﾀｯｸ\tF5", FALSE},
     {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
     {AfxMenuKind::Item, ID_GIFT_SETTINGS, "設定...", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::End, 0, nullptr, FALSE},
+};
+
+// ---- the view's context menu while cropping -----------------------------------------------------
+
+constexpr AFX_MENU_ENTRY kCropContextMenu[] = {
+    {AfxMenuKind::Popup, 0, "切り抜き", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ACCEPT, "切り抜いて保存(&S)...\tEnter", FALSE},
+    {AfxMenuKind::Item, ID_CROP_CANCEL, "やめる(&C)\tEsc", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_PICTURE, "写真の縦横比(&P)", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_1X1, "1:1(&1)", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_3X2, "3:2(&3)", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_4X3, "4:3(&4)", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_16X9, "16:9(&6)", FALSE},
+    {AfxMenuKind::Item, ID_CROP_ASPECT_FREE, "自由(&F)", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::End, 0, nullptr, FALSE},
 };
@@ -247,6 +279,8 @@ constexpr AFX_ACCEL kAccelerators[] = {
     {V | FCONTROL | FSHIFT, 'C', ID_EDIT_COPY_PATH}, {V, 'S', ID_VIEW_SLIDESHOW},
     // The grid.
     {V, 0x0D, ID_VIEW_GRID},                 {V | FCONTROL, 'A', ID_EDIT_SELECT_ALL},
+    // Copies cut or scaled.
+    {V | FSHIFT, 'C', ID_IMAGE_CROP},        {V | FSHIFT, 'S', ID_IMAGE_RESIZE},
     // The keys at a glance.
     {V, 0x70, ID_HELP_KEYS},                 {FCONTROL, '?', ID_HELP_KEYS},
 };
@@ -394,6 +428,26 @@ constexpr AFX_DLGITEM kKeysItems[] = {
 const AFX_DLGTEMPLATE kKeys = {260, 254, "キーボードショートカット", "ＭＳ Ｐゴシック", 9, kKeysItems,
                                static_cast<int>(std::size(kKeysItems))};
 
+constexpr AFX_DLGITEM kCopyItems[] = {
+    {AfxControl::Static, IDC_COPY_PART, 7, 7, 210, 10, SS_NOPREFIX, ""},
+    {AfxControl::Static, -1, 7, 26, 20, 10, 0, "幅"},
+    {AfxControl::Edit, IDC_COPY_WIDTH, 30, 24, 45, 13, kEditLine, ""},
+    {AfxControl::Static, -1, 82, 26, 22, 10, 0, "高さ"},
+    {AfxControl::Edit, IDC_COPY_HEIGHT, 106, 24, 45, 13, kEditLine, ""},
+    {AfxControl::ComboBox, IDC_COPY_UNIT, 158, 24, 59, 13, WS_TABSTOP, "ﾋﾟｸｾﾙ\n%"},
+    {AfxControl::Static, -1, 7, 40, 210, 10, 0, "幅か高さを空けると、もう一方から縦横比を保って決めます"},
+    {AfxControl::Static, -1, 7, 58, 20, 10, 0, "形式"},
+    {AfxControl::ComboBox, IDC_COPY_FORMAT, 30, 56, 60, 13, WS_TABSTOP, "JPEG\nPNG\nWebP"},
+    {AfxControl::Static, -1, 106, 58, 40, 10, 0, "画質 (1-100)"},
+    {AfxControl::Edit, IDC_COPY_QUALITY, 158, 56, 30, 13, kEditLine, ""},
+    {AfxControl::Check, IDC_COPY_WITHOUT_LOSS, 7, 74, 210, 12, WS_TABSTOP, "画質を落とさずに切り抜く (JPEGのﾌﾞﾛｯｸに合わせて位置をずらす)"},
+    {AfxControl::Static, -1, 7, 94, 20, 10, 0, "名前"},
+    {AfxControl::Edit, IDC_COPY_NAME, 30, 92, 187, 13, kEditLine, ""},
+    {AfxControl::Button, IDOK, 113, 114, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "保存"},
+    {AfxControl::Button, IDCANCEL, 167, 114, 50, 14, WS_TABSTOP, "ｷｬﾝｾﾙ"},
+};
+const AFX_DLGTEMPLATE kCopy = {224, 135, "ｺﾋﾟｰを保存", "ＭＳ Ｐゴシック", 9, kCopyItems, static_cast<int>(std::size(kCopyItems))};
+
 }  // namespace
 
 const char* AfxFindStringResource(UINT nID) {
@@ -406,6 +460,7 @@ const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) {
   if (nID == IDR_MAINFRAME) return kMainMenu;
   if (nID == IDR_IMAGE_CONTEXT) return kImageContextMenu;
   if (nID == IDR_GRID_CONTEXT) return kGridContextMenu;
+  if (nID == IDR_CROP_CONTEXT) return kCropContextMenu;
   return nullptr;
 }
 
@@ -424,6 +479,7 @@ const AFX_DLGTEMPLATE* AfxFindDialogResource(UINT nID) {
   if (nID == IDD_ABOUTBOX) return &kAboutBox;
   if (nID == IDD_GIFT_SETTINGS) return &kGiftSettings;
   if (nID == IDD_KEYS) return &kKeys;
+  if (nID == IDD_COPY) return &kCopy;
   return nullptr;
 }
 

@@ -4,10 +4,14 @@
 #include <thread>
 
 #include "app/Globals.h"
+#include "convert/ImageFacts.h"
+#include "doc/ExifOrientation.h"
+#include "doc/PictureCopy.h"
 #include "doc/VimoDoc.h"
 #include "frame/MainFrm.h"
 #include "res/Resource.h"
 #include "settings/Preferences.h"
+#include "view/CopyDlg.h"
 #include "view/ImageGift.h"
 #include "view/VimoView.h"
 
@@ -22,6 +26,8 @@ BEGIN_MESSAGE_MAP(CGridView, CView)
   ON_NOTIFY(LVN_BEGINDRAG, IDC_GRID_LIST, OnBeginDrag)
   ON_WM_LBUTTONUP()
   ON_WM_CONTEXTMENU()
+  ON_COMMAND(ID_IMAGE_RESIZE, OnImageResize)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_RESIZE, OnUpdateImageResize)
   ON_MESSAGE(WM_THUMBNAILS_READY, OnThumbnailsReady)
   ON_COMMAND(ID_GIFT_STACK, OnGiftStack)
   ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateSelection)
@@ -215,4 +221,29 @@ void CGridView::OnImageDelete() {
   m_wndList.SetItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   m_wndList.SetSelectionMark(next);
   m_wndList.EnsureVisible(next, FALSE);
+}
+
+void CGridView::OnUpdateImageResize(CCmdUI* pCmdUI) { pCmdUI->Enable(GetChosenCount() == 1); }
+
+void CGridView::OnImageResize() {
+  const std::vector<int> indexes = SelectedIndexes();
+  if (indexes.size() != 1) return;
+  const CString path = m_thumbnails.PathOf(indexes[0]);
+  // As the image view would show it: its EXIF turn while photos are shown upright.
+  const int nTurn = g_bPhotosUpright ? ReadExifOrientation(path) : 1;
+  const ImageFacts facts = ReadImageFacts(path);
+  if (facts.width == 0 || facts.height == 0 || facts.width > 0x7FFFFFFF || facts.height > 0x7FFFFFFF) {
+    AfxMessageBox("cannot make a copy, the picture cannot be read\n" + path);
+    return;
+  }
+  const int nWidth = static_cast<int>(facts.width);
+  const int nHeight = static_cast<int>(facts.height);
+  CCopyDlg dialog(path, nTurn >= 5 ? CSize(nHeight, nWidth) : CSize(nWidth, nHeight), FALSE, FALSE, this);
+  if (dialog.DoModal() != IDOK) return;
+  CString error;
+  if (!CPictureCopy::Write(path, nTurn, dialog.m_choice, error)) {
+    AfxMessageBox(error);
+    return;
+  }
+  if (dialog.m_choice.strTarget == path) RemakeThumbnail(indexes[0]);
 }

@@ -1,8 +1,8 @@
 // The grid: the document's second view, the browsed images as thumbnails in the browse order.
 // Enter or a double-click shows an image, Esc goes back to the one shown; several images chosen
-// are stacked into Image Gift (F5), moved to the trash (Ctrl+Del) or dragged out together. A
-// stacked image carries the Gift mark on its thumbnail, and Gift's settings and send work here as
-// in the image view.
+// are stacked into Image Gift (F5), moved to the trash (Ctrl+Del) or dragged out together; one
+// chosen is copied at another size (Shift+S). A stacked image carries the Gift mark on its
+// thumbnail, and Gift's settings and send work here as in the image view.
 #pragma once
 
 #include <vector>
@@ -78,6 +78,10 @@ class CGridView : public CView {
   void OnUpdateSelection(CCmdUI* pCmdUI);
   void OnEditSelectAll();
   void OnUpdateEditSelectAll(CCmdUI* pCmdUI);
+  // Shift+S: a scaled copy of the one image chosen, through the copy's dialog, turned as the
+  // image view shows it.
+  void OnImageResize();
+  void OnUpdateImageResize(CCmdUI* pCmdUI);
 
   // The places of the chosen images, in the browse order.
   std::vector<int> SelectedIndexes() const;

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "doc/PictureCopy.h"
+#include "view/CopyDlg.h"
 #include "res/Resource.h"
 #include "settings/Preferences.h"
 #include "view/ClipboardOffer.h"
@@ -57,6 +59,16 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_WM_MBUTTONDOWN()
   ON_WM_MBUTTONUP()
   ON_WM_MOUSEMOVE()
+  ON_COMMAND(ID_IMAGE_CROP, OnImageCrop)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_CROP, OnUpdateImageCopy)
+  ON_COMMAND(ID_IMAGE_RESIZE, OnImageResize)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_RESIZE, OnUpdateImageCopy)
+  ON_COMMAND(ID_CROP_ACCEPT, OnCropAccept)
+  ON_UPDATE_COMMAND_UI(ID_CROP_ACCEPT, OnUpdateCropCommand)
+  ON_COMMAND(ID_CROP_CANCEL, OnCropCancel)
+  ON_UPDATE_COMMAND_UI(ID_CROP_CANCEL, OnUpdateCropCommand)
+  ON_COMMAND_EX_RANGE(ID_CROP_ASPECT_PICTURE, ID_CROP_ASPECT_FREE, OnCropAspect)
+  ON_UPDATE_COMMAND_UI_RANGE(ID_CROP_ASPECT_PICTURE, ID_CROP_ASPECT_FREE, OnUpdateCropAspect)
 END_MESSAGE_MAP()
 
 namespace {
@@ -72,6 +84,13 @@ CVimoView::~CVimoView() = default;
 CVimoDoc* CVimoView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
 
 BOOL CVimoView::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  // While cropping, Enter accepts the part drawn instead of showing the grid.
+  if (m_crop.IsActive() && nID == ID_VIEW_GRID) {
+    if (bQuery) return TRUE;
+    if (nCode == CN_UPDATE_COMMAND_UI) static_cast<CCmdUI*>(pExtra)->Enable(TRUE);
+    else if (nCode == CN_COMMAND) OnCropAccept();
+    return TRUE;
+  }
   if (m_slideshow.OnCmdMsg(nID, nCode, pExtra, bQuery) || m_gift.OnCmdMsg(nID, nCode, pExtra, bQuery) ||
       m_fileCommands.OnCmdMsg(nID, nCode, pExtra, bQuery))
     return TRUE;
@@ -109,6 +128,7 @@ void CVimoView::OnDraw(CDC* pDC) {
   // At the image's top-left corner as drawn, at the text's own size.
   if (nState == 0) pDC->TextOut(origin.x + 10, origin.y + 10, "Sent");
   else if (nState == 1) pDC->TextOut(origin.x + 10, origin.y + 10, "Stacked");
+  if (m_crop.IsActive()) DrawCrop(pDC, layout);
 }
 
 // The new image's size is known before the repaint, so that the erase that precedes it already
@@ -123,6 +143,7 @@ void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
     return;
   }
   m_layout.Reset(g_bKeepZoom);
+  m_crop.End();  // the part drawn belonged to the picture before
   CVimoDoc* pDoc = GetDocument();
   PlayAnimation(pDoc != nullptr && pDoc->m_pAnimation != nullptr ? pDoc->m_pAnimation->GetDelay() : 0);
   CLayout layout;
@@ -233,6 +254,7 @@ void CVimoView::ZoomTo(double dZoom, CPoint ptAbout) {
 }
 
 void CVimoView::Turn(int nQuarters) {
+  m_crop.End();  // the part drawn lay on the picture unturned
   Relayout(ClientCentre(),
            [this, nQuarters](double& x, double& y, const CLayout& before) { m_layout.Turn(nQuarters, x, y, before); });
 }
@@ -396,6 +418,10 @@ void CVimoView::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
       OnScroll(0x03FF, 0, TRUE);
       break;
     case VK_ESCAPE:
+      if (m_crop.IsActive()) {
+        OnCropCancel();
+        break;
+      }
       if (m_slideshow.IsRunning()) m_slideshow.End();
       if (IsFullScreen()) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
       break;
@@ -429,6 +455,14 @@ HGLOBAL CVimoView::CreateDropFiles(const std::vector<CString>& paths) {
 }
 
 void CVimoView::OnLButtonDown(UINT nFlags, CPoint point) {
+  if (m_crop.IsActive()) {
+    CLayout layout;
+    if (!GetLayout(layout)) return;
+    // Handles are grabbed within 6 screen pixels, at any zoom.
+    m_crop.Press(PictureAt(point), std::max(1, static_cast<int>(std::lround(6 / layout.dScale))));
+    Invalidate(FALSE);
+    return;
+  }
   // Full screen has no file manager beside it to drop into: the drag pans instead.
   if (IsFullScreen()) {
     BeginPan(point);
@@ -446,6 +480,7 @@ void CVimoView::OnLButtonDown(UINT nFlags, CPoint point) {
 }
 
 void CVimoView::OnLButtonUp(UINT /*nFlags*/, CPoint /*point*/) {
+  m_crop.Release();
   EndPan();
   g_bDragging = 0;
   Default();
@@ -462,6 +497,11 @@ void CVimoView::BeginPan(CPoint point) {
 void CVimoView::EndPan() { m_bPanning = FALSE; }
 
 void CVimoView::OnMouseMove(UINT nFlags, CPoint point) {
+  if (m_crop.IsActive() && (nFlags & MK_LBUTTON)) {
+    m_crop.Drag(PictureAt(point));
+    Invalidate(FALSE);
+    return;
+  }
   if (!m_bPanning || !(nFlags & (MK_LBUTTON | MK_MBUTTON))) return;
   // The picture follows the pointer; the scroll range keeps it from leaving the window.
   ScrollToPosition(POINT{m_ptScrollFrom.x - (point.x - m_ptPanFrom.x), m_ptScrollFrom.y - (point.y - m_ptPanFrom.y)});
@@ -472,6 +512,7 @@ void CVimoView::OnMButtonDown(UINT /*nFlags*/, CPoint point) { BeginPan(point); 
 void CVimoView::OnMButtonUp(UINT /*nFlags*/, CPoint /*point*/) { EndPan(); }
 
 void CVimoView::OnLButtonDblClk(UINT /*nFlags*/, CPoint /*point*/) {
+  if (m_crop.IsActive()) return;  // two presses while drawing the part, not full screen
   const BOOL bWasFullScreen = IsFullScreen();
   if (m_slideshow.IsRunning()) m_slideshow.End();
   if (IsFullScreen() == bWasFullScreen) GetParentFrame()->SendMessage(WM_COMMAND, ID_VIEW_FULL_SCREEN);
@@ -483,7 +524,7 @@ void CVimoView::OnContextMenu(CWnd* /*pWnd*/, CPoint point) {
     ClientToScreen(&point);
   }
   CMenu menu;
-  if (!menu.LoadMenu(IDR_IMAGE_CONTEXT)) return;
+  if (!menu.LoadMenu(m_crop.IsActive() ? IDR_CROP_CONTEXT : IDR_IMAGE_CONTEXT)) return;
   if (CMenu* pPopup = menu.GetSubMenu(0)) pPopup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, GetParentFrame());
 }
 
@@ -533,4 +574,124 @@ void CVimoView::OnImageSaveTurn() {
   FitScrollSizesToImage(turned);
   Invalidate(TRUE);
   if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN, TRUE);
+}
+
+// ---- copies, cut or scaled ----------------------------------------------------------------------
+
+BOOL CVimoView::GetShownPicture(CSize& size) const {
+  CLayout layout;
+  if (!GetLayout(layout)) return FALSE;
+  const BOOL bSideways = layout.nOrientation >= 5;
+  size = CSize(bSideways ? layout.rcSource.Height() : layout.rcSource.Width(), bSideways ? layout.rcSource.Width() : layout.rcSource.Height());
+  return TRUE;
+}
+
+CPoint CVimoView::PictureAt(CPoint client) const {
+  CLayout layout;
+  if (!GetLayout(layout)) return CPoint();
+  const CPoint scrolled = GetScrollPosition();
+  const CPoint origin = ImageOrigin(layout);
+  return CPoint(static_cast<int>(std::lround((scrolled.x + client.x - origin.x) / layout.dScale)),
+                static_cast<int>(std::lround((scrolled.y + client.y - origin.y) / layout.dScale)));
+}
+
+void CVimoView::DrawCrop(CDC* pDC, const CLayout& layout) const {
+  const CRect& part = m_crop.GetRect();
+  if (part.IsRectEmpty()) return;
+  const CPoint origin = ImageOrigin(layout);
+  const auto at = [&](CPoint point) {
+    return CPoint(origin.x + static_cast<int>(std::lround(point.x * layout.dScale)),
+                  origin.y + static_cast<int>(std::lround(point.y * layout.dScale)));
+  };
+  const CPoint a = at(CPoint(part.left, part.top));
+  const CPoint b = at(CPoint(part.right, part.bottom));
+  // A black line with a white one inside shows on any picture.
+  CBrush black(RGB(0, 0, 0));
+  CBrush white(RGB(255, 255, 255));
+  for (int nLine = 0; nLine < 2; ++nLine) {
+    CBrush* pBrush = nLine == 0 ? &black : &white;
+    const int d = nLine;
+    const CRect edges[] = {CRect(a.x - 1 + d, a.y - 1 + d, b.x + 1 - d, a.y + d), CRect(a.x - 1 + d, b.y - d, b.x + 1 - d, b.y + 1 - d),
+                           CRect(a.x - 1 + d, a.y - 1 + d, a.x + d, b.y + 1 - d), CRect(b.x - d, a.y - 1 + d, b.x + 1 - d, b.y + 1 - d)};
+    for (const CRect& edge : edges) pDC->FillRect(&edge, pBrush);
+  }
+  CPoint handles[8];
+  m_crop.Handles(handles);
+  for (const CPoint& handle : handles) {
+    const CPoint centre = at(handle);
+    const CRect outer(centre.x - 4, centre.y - 4, centre.x + 5, centre.y + 5);
+    const CRect inner(centre.x - 3, centre.y - 3, centre.x + 4, centre.y + 4);
+    pDC->FillRect(&outer, &black);
+    pDC->FillRect(&inner, &white);
+  }
+}
+
+void CVimoView::OnUpdateImageCopy(CCmdUI* pCmdUI) {
+  CVimoDoc* pDoc = GetDocument();
+  CSize size;
+  pCmdUI->Enable(pDoc->m_pDib != nullptr && !pDoc->GetTitle().IsEmpty() && GetShownPicture(size));
+}
+
+void CVimoView::OnImageCrop() {
+  CSize size;
+  if (!GetShownPicture(size)) return;
+  if (m_slideshow.IsRunning()) m_slideshow.End();
+  m_crop.Begin(size);
+  Invalidate(FALSE);
+}
+
+void CVimoView::OnImageResize() {
+  m_crop.End();
+  SaveCopy(CRect(), FALSE);
+}
+
+void CVimoView::OnUpdateCropCommand(CCmdUI* pCmdUI) { pCmdUI->Enable(m_crop.IsActive()); }
+
+void CVimoView::OnCropAccept() {
+  // The part stays drawn behind the dialog, and to be changed when the dialog is cancelled.
+  const CRect part = m_crop.GetRect();
+  if (!SaveCopy(part, !part.IsRectEmpty())) return;
+  m_crop.End();
+  Invalidate(FALSE);
+}
+
+void CVimoView::OnCropCancel() {
+  m_crop.End();
+  Invalidate(FALSE);
+}
+
+BOOL CVimoView::OnCropAspect(UINT nID) {
+  m_crop.SetAspect(static_cast<CCropTool::Aspect>(nID - ID_CROP_ASPECT_PICTURE));
+  Invalidate(FALSE);
+  return TRUE;
+}
+
+void CVimoView::OnUpdateCropAspect(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(m_crop.IsActive());
+  pCmdUI->SetCheck(static_cast<UINT>(m_crop.GetAspect()) == pCmdUI->m_nID - ID_CROP_ASPECT_PICTURE ? 1 : 0);
+}
+
+BOOL CVimoView::SaveCopy(const CRect& part, BOOL bCrop) {
+  CSize size;
+  if (!GetShownPicture(size)) return FALSE;
+  const CString path = ShownImagePath();
+  const int nTurn = ShownTurn();
+  // The part lies where the blocks let a JPEG be cut without loss, if there is such a place.
+  CRect snapped = part;
+  const BOOL bWithoutLoss = bCrop && GetDocument()->IsShownJpeg() && CPictureCopy::SnapWithoutLoss(path, nTurn, snapped);
+  CCopyDlg dialog(path, bCrop ? CSize(part.Width(), part.Height()) : size, bCrop, bWithoutLoss, this);
+  if (dialog.DoModal() != IDOK) return FALSE;
+  CPictureCopy::CChoice choice = dialog.m_choice;
+  choice.rcPart = !bCrop ? CRect() : choice.bWithoutLoss ? snapped : part;
+  CString error;
+  if (!CPictureCopy::Write(path, nTurn, choice, error)) {
+    AfxMessageBox(error);
+    return TRUE;
+  }
+  if (choice.strTarget == path) {
+    // The original was replaced, as the user agreed: it is shown as it is now.
+    GetDocument()->ConvertAgain();
+    if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN, TRUE);
+  }
+  return TRUE;
 }

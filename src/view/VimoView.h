@@ -11,6 +11,7 @@
 #include "afx/OleDataSource.h"
 #include "afx/afxwin.h"
 #include "doc/VimoDoc.h"
+#include "view/CropTool.h"
 #include "view/FileCommands.h"
 #include "view/ImageGift.h"
 #include "view/ImageLayout.h"
@@ -44,6 +45,7 @@ class CVimoView : public CScrollView {
   CSlideshow m_slideshow;
   CImageGift m_gift;           // the Image Gift stack, which the grid stacks into too
   CFileCommands m_fileCommands;
+  CCropTool m_crop;            // the part to cut, drawn on the picture while cropping
 
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
@@ -83,6 +85,25 @@ class CVimoView : public CScrollView {
   // The turn the user sees of the shown file's own pixels: its EXIF orientation while photos are
   // shown upright, then the quarter turns of R and Shift+R.
   int ShownTurn() const;
+  // The picture as shown at 1:1 (turned as the user sees it): its size, and the point of it under
+  // client point (FALSE without a layout).
+  BOOL GetShownPicture(CSize& size) const;
+  CPoint PictureAt(CPoint client) const;
+  // The crop rectangle and its handles over the picture.
+  void DrawCrop(CDC* pDC, const CLayout& layout) const;
+  // The copy's dialog for part of the picture as shown (bCrop), or all of it; then the copy written
+  // (or why not said). FALSE when the dialog was cancelled.
+  BOOL SaveCopy(const CRect& part, BOOL bCrop);
+  void OnImageCrop();
+  void OnImageResize();
+  // Copies: while an image is shown and its file named.
+  void OnUpdateImageCopy(CCmdUI* pCmdUI);
+  // Enter (the grid's key too, which cropping takes), or the crop menu: the part drawn to the copy's dialog.
+  void OnCropAccept();
+  void OnCropCancel();
+  void OnUpdateCropCommand(CCmdUI* pCmdUI);
+  BOOL OnCropAspect(UINT nID);
+  void OnUpdateCropAspect(CCmdUI* pCmdUI);
   // Asks before a lossless turn cuts the edges of the picture.
   static BOOL AskToCutEdges(const CVimoDoc::CTurnCut& cut);
 

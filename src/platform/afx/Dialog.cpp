@@ -1,6 +1,8 @@
 #include "afx/Dialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -168,6 +170,15 @@ BOOL CDialog::CreateFromTemplate() {
         pControl = pButton;
         break;
       }
+      case AfxControl::Check:
+        pControl = new QCheckBox(AfxToQString(item.lpszText), pWidget);
+        break;
+      case AfxControl::ComboBox: {
+        auto* pList = new QComboBox(pWidget);
+        pList->addItems(AfxToQString(item.lpszText).split(QLatin1Char('\n')));
+        pControl = pList;
+        break;
+      }
     }
     pControl->setGeometry(px(item.x), py(item.y), px(item.cx), py(item.cy));
     if (item.nID != -1 && item.nID != 0xFFFF) m_controls[item.nID] = pControl;
@@ -228,8 +239,22 @@ CString CDialog::GetDlgItemText(int nID) const {
     return AfxGetEditBytes(it->second);
   }
   if (auto* pLabel = qobject_cast<QLabel*>(it->second)) return AfxGetLabelText(pLabel);
-  if (auto* pButton = qobject_cast<QPushButton*>(it->second)) return AfxFromQString(pButton->text());
+  if (auto* pButton = qobject_cast<QAbstractButton*>(it->second)) return AfxFromQString(pButton->text());
+  if (auto* pList = qobject_cast<QComboBox*>(it->second)) return AfxFromQString(pList->currentText());
   return CString();
+}
+
+void CDialog::CheckDlgButton(int nIDButton, UINT nCheck) {
+  const auto it = m_controls.find(nIDButton);
+  if (it == m_controls.end()) return;
+  if (auto* pCheck = qobject_cast<QCheckBox*>(it->second)) pCheck->setChecked(nCheck != 0);
+}
+
+UINT CDialog::IsDlgButtonChecked(int nIDButton) const {
+  const auto it = m_controls.find(nIDButton);
+  if (it == m_controls.end()) return 0;
+  const auto* pCheck = qobject_cast<const QCheckBox*>(it->second);
+  return pCheck != nullptr && pCheck->isChecked() ? 1 : 0;
 }
 
 void CDialog::SetDlgItemText(int nID, const char* lpszString) {
@@ -240,6 +265,10 @@ void CDialog::SetDlgItemText(int nID, const char* lpszString) {
     return;
   }
   if (auto* pLabel = qobject_cast<QLabel*>(it->second)) AfxSetLabelText(pLabel, lpszString);
+  if (auto* pList = qobject_cast<QComboBox*>(it->second)) {
+    const int nIndex = pList->findText(AfxToQString(lpszString));
+    if (nIndex >= 0) pList->setCurrentIndex(nIndex);
+  }
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
@@ -247,6 +276,23 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
   if (pDialog == nullptr) return;
   if (pDX->m_bSaveAndValidate) value = pDialog->GetDlgItemText(nIDC);
   else pDialog->SetDlgItemText(nIDC, value);
+}
+
+void DDX_Check(CDataExchange* pDX, int nIDC, int& value) {
+  auto* pDialog = DynamicDownCast<CDialog>(pDX->m_pDlgWnd, RUNTIME_CLASS(CDialog));
+  if (pDialog == nullptr) return;
+  if (pDX->m_bSaveAndValidate) value = static_cast<int>(pDialog->IsDlgButtonChecked(nIDC));
+  else pDialog->CheckDlgButton(nIDC, static_cast<UINT>(value));
+}
+
+void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index) {
+  auto* pDialog = DynamicDownCast<CDialog>(pDX->m_pDlgWnd, RUNTIME_CLASS(CDialog));
+  if (pDialog == nullptr) return;
+  const auto it = pDialog->m_controls.find(nIDC);
+  auto* pList = it != pDialog->m_controls.end() ? qobject_cast<QComboBox*>(it->second) : nullptr;
+  if (pList == nullptr) return;
+  if (pDX->m_bSaveAndValidate) index = pList->currentIndex();
+  else pList->setCurrentIndex(index);
 }
 
 // ---- CFileDialog ------------------------------------------------------------------------------

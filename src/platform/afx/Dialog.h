@@ -20,6 +20,10 @@ class CDataExchange {
 // Copies between edit control nIDC and value. Multi-line text goes into value with CR LF
 // between lines and comes out split at them.
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
+// Check box nIDC and value (1 checked, 0 not).
+void DDX_Check(CDataExchange* pDX, int nIDC, int& value);
+// The chosen item of drop-down list nIDC and index (0 the first; -1 none).
+void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index);
 
 class CDialog : public CWnd {
   DECLARE_DYNAMIC(CDialog)
@@ -33,8 +37,11 @@ class CDialog : public CWnd {
   virtual BOOL OnInitDialog();
   void EndDialog(int nResult);
 
+  // A drop-down list's text is its chosen item's; setting it chooses the item of that text.
   CString GetDlgItemText(int nID) const;
   void SetDlgItemText(int nID, const char* lpszString);
+  void CheckDlgButton(int nIDButton, UINT nCheck);
+  UINT IsDlgButtonChecked(int nIDButton) const;
 
   // The OK and Cancel buttons (the layer's own use and the test hook).
   virtual void OnOK();
@@ -46,6 +53,7 @@ class CDialog : public CWnd {
  private:
   friend struct AfxDialogWidget;
   friend struct AfxTestAccess;  // tests find a control where the user sees it
+  friend void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index);
   BOOL CreateFromTemplate();
   UINT m_nIDTemplate;
   CWnd* m_pParentWnd;

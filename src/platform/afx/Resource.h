@@ -55,7 +55,9 @@ inline constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
 inline constexpr DWORD SS_NOPREFIX = 0x0080;
 inline constexpr DWORD SS_ICON = 0x0003;
 
-enum class AfxControl { Static, Icon, Edit, Button };
+// Check: a check box (its text the label). ComboBox: a drop-down list whose items are the text's
+// lines, the first chosen.
+enum class AfxControl { Static, Icon, Edit, Button, Check, ComboBox };
 
 struct AFX_DLGITEM {
   AfxControl kind;

@@ -44,6 +44,9 @@ struct CRect : RECT {
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
   bool IsRectNull() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
+  bool IsRectEmpty() const { return right <= left || bottom <= top; }
+  // Inside: the left and top edges are, the right and bottom ones are not.
+  bool PtInRect(POINT point) const { return point.x >= left && point.x < right && point.y >= top && point.y < bottom; }
 };
 
 // A solid brush. Deleting the brush object releases it.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>  // renameat2
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -29,6 +30,16 @@ std::string SiblingName(const std::string& path) {
   return folder + "." + name + "." + unique;
 }
 
+// Renames from to to, failing with EEXIST where to exists. Where the file system lacks the flag,
+// a hard link does the same (it fails on an existing name too).
+bool RenameWithoutReplacing(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (link(from, to) != 0) return false;
+  unlink(from);
+  return true;
+}
+
 }  // namespace
 
 bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned newFileMode, ReplaceOptions options) {
@@ -46,7 +57,8 @@ bool ReplaceFileAtomically(const char* path, std::string_view bytes, unsigned ne
   bool written = vimo::posix::WriteAll(fd, bytes) && (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) &&
                  (!options.bFlush || fsync(fd) == 0);
   written = close(fd) == 0 && written;
-  if (written && rename(sibling.c_str(), path) == 0) return true;
+  if (written && (options.bNoReplace ? RenameWithoutReplacing(sibling.c_str(), path) : rename(sibling.c_str(), path) == 0))
+    return true;
   const int error = errno;  // the caller learns why, not what the clean-up said
   unlink(sibling.c_str());
   errno = error;

@@ -15,6 +15,9 @@ struct ReplaceOptions {
   // The new file is flushed to the disk before the rename. A file that is made again when it is
   // lost or broken (a cache's) goes without: a flush takes tens of milliseconds on a busy disk.
   bool bFlush = true;
+  // The new file takes the name only while no file has it: a file that came meanwhile stays, and
+  // the call fails with EEXIST.
+  bool bNoReplace = false;
 };
 
 // Replaces the file at path with bytes: they are written to a new file beside it, flushed to

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QWidget>
@@ -26,6 +27,17 @@ void ClickView(CView* pView, int x, int y, bool bRelease) {
   if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
   QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
   if (bRelease) QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+}
+
+void DragInView(CView* pView, POINT from, POINT to) {
+  QWidget* widget = pView->GetWidget();
+  if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
+  QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, QPoint(from.x, from.y));
+  for (const QPoint point : {QPoint((from.x + to.x) / 2, (from.y + to.y) / 2), QPoint(to.x, to.y)}) {
+    QMouseEvent move(QEvent::MouseMove, point, widget->mapToGlobal(point), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+  }
+  QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, QPoint(to.x, to.y));
 }
 
 void TypeInDialog(CDialog* pDialog, int nID, const std::string& utf8Text, bool bAppend) {

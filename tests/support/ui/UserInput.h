@@ -18,6 +18,9 @@ void PressKey(CFrameWnd* pFrame, int qtKey, int qtModifiers = 0);
 // Presses the left mouse button at (x, y), client coordinates, in the view; with bRelease the
 // button is released there too.
 void ClickView(CView* pView, int x, int y, bool bRelease = true);
+// Drags with the left button in the view from one client point to another, through a point
+// half-way, and lets go there.
+void DragInView(CView* pView, POINT from, POINT to);
 
 // Edits the text of edit control nID in a dialog as a user would: selects all of it (or, with
 // bAppend, goes to its end), then enters utf8Text through the input method, as a Japanese input
