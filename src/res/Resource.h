@@ -87,8 +87,8 @@ inline constexpr UINT ID_VIEW_SORT_MODIFIED = 0x8036; // when the file was chang
 inline constexpr UINT ID_VIEW_SORT_SIZE = 0x8037;     // its size;
 inline constexpr UINT ID_VIEW_SORT_REVERSE = 0x8038;  // and the other way round
 inline constexpr UINT ID_FILE_OPEN_FOLDER = 0x8039;   // the grid of a folder chosen in a dialog
-inline constexpr UINT ID_VIEW_CAPTION_NAME = 0x8090;  // the grid's captions (remembered): the file's name,
-inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x8091; // or when the photo was taken
+inline constexpr UINT ID_VIEW_CAPTION_NAME = 0x80C0;  // the grid's captions (remembered): the file's name,
+inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x80C1; // or when the photo was taken
 inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
 inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 
