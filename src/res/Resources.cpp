@@ -85,6 +85,9 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_FILE_OPEN_FOLDER, "ﾌｫﾙﾀﾞを選んで画像を一覧表示\nフォルダを開く"},
       {ID_EDIT_SELECT_ALL, "すべての画像を選択\nすべて選択"},
       {ID_HELP_KEYS, "キーとマウスの操作を一覧表示\nキーボードショートカット"},
+      {ID_IMAGE_PRINT, "表示中の画像を表示している向きと色で印刷\n印刷"},
+      {ID_IMAGE_PRINT_PREVIEW, "印刷される画像の配置を確認\n印刷ﾌﾟﾚﾋﾞｭｰ"},
+      {ID_IMAGE_WALLPAPER, "表示中の画像をﾃﾞｽｸﾄｯﾌﾟの壁紙に設定\n壁紙に設定"},
       {0xEF00, "ｳｨﾝﾄﾞｳのｻｲｽﾞを変更"},
       {0xEF01, "ｳｨﾝﾄﾞｳの位置を変更"},
       {0xEF02, "ｳｨﾝﾄﾞｳをｱｲｺﾝ化する"},
@@ -117,6 +120,10 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
     {AfxMenuKind::Item, ID_EDIT_COPY_PATH, "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&R)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_PRINT_PREVIEW, "印刷ﾌﾟﾚﾋﾞｭｰ(&V)...", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&W)", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_FILE_MRU_FILE1, "最新のﾌｧｲﾙ", TRUE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
@@ -190,6 +197,8 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
     {AfxMenuKind::Item, ID_IMAGE_SAVE_AS, "名前を付けて保存(&A)...", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
     {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&P)", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_ROTATE_RIGHT, "右に回転(&R)\tR", FALSE},
     {AfxMenuKind::Item, ID_VIEW_ROTATE_LEFT, "左に回転(&L)\tShift + R", FALSE},
@@ -202,6 +211,20 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
     {AfxMenuKind::Item, ID_GIFT_SEND, "送信(&S)\tF12", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_INFO, "画像の情報(&E)\tI", FALSE},
+    {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
+    {AfxMenuKind::End, 0, nullptr, FALSE},
+};
+
+// ---- the grid's context menu: for the focused photo, or every chosen one ------------------------
+
+constexpr AFX_MENU_ENTRY kGridContextMenu[] = {
+    {AfxMenuKind::Popup, 0, "一覧", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&P)", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_GIFT_STACK, "ｽﾀｯｸ\tF5", FALSE},
+    {AfxMenuKind::Item, ID_EDIT_SELECT_ALL, "すべて選択(&A)\tCtrl+A", FALSE},
     {AfxMenuKind::EndPopup, 0, nullptr, FALSE},
     {AfxMenuKind::End, 0, nullptr, FALSE},
 };
@@ -231,6 +254,8 @@ constexpr AFX_ACCEL kAccelerators[] = {
     {V, 0x0D, ID_VIEW_GRID},                 {V | FCONTROL, 'A', ID_EDIT_SELECT_ALL},
     // The keys at a glance.
     {V, 0x70, ID_HELP_KEYS},                 {FCONTROL, '?', ID_HELP_KEYS},
+    // Putting a photo to use.
+    {V | FCONTROL, 'P', ID_IMAGE_PRINT},
 };
 
 // ---- artwork ----------------------------------------------------------------------------------
@@ -387,6 +412,7 @@ const char* AfxFindStringResource(UINT nID) {
 const AFX_MENU_ENTRY* AfxFindMenuResource(UINT nID) {
   if (nID == IDR_MAINFRAME) return kMainMenu;
   if (nID == IDR_IMAGE_CONTEXT) return kImageContextMenu;
+  if (nID == IDR_GRID_CONTEXT) return kGridContextMenu;
   return nullptr;
 }
 

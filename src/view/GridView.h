@@ -70,6 +70,14 @@ class CGridView : public CView {
   void OnUpdateSelection(CCmdUI* pCmdUI);
   void OnEditSelectAll();
   void OnUpdateEditSelectAll(CCmdUI* pCmdUI);
+  // Ctrl+P: the focused image is shown, and printed as the image view prints it.
+  void OnImagePrint();
+  // The focused image as the desktop's background.
+  void OnImageWallpaper();
+  // Print and wallpaper: while an image is focused.
+  void OnUpdateFocused(CCmdUI* pCmdUI);
+  // The grid's commands where the pointer is (or at the grid's centre from the keyboard).
+  void OnContextMenu(CWnd* pWnd, CPoint point);
 
   // The places of the chosen images, in the browse order.
   std::vector<int> SelectedIndexes() const;
