@@ -39,6 +39,8 @@ void CPicturePrint::Print(CVimoDoc& doc, const RECT& rcSource, int nOrientation,
   picture.nHeight = pRows->Height();
   picture.nBytesPerPixel = pRows->BytesPerPixel();
   picture.fillRows = [pRows](int nFirst, int nRows, BYTE* pOut, std::size_t nStride) { pRows->FillBand(nFirst, nRows, pOut, nStride); };
+  picture.strChoiceTab = "画像";
+  picture.strChoiceLabel = "配置";
   picture.choices = {"ﾍﾟｰｼﾞに合わせる", "実際のｻｲｽﾞ", "ﾍﾟｰｼﾞ全体に拡大"};
   picture.nChoice = m_nFit;
   picture.bLandscape = picture.nWidth > picture.nHeight ? TRUE : FALSE;

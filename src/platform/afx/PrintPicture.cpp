@@ -123,10 +123,10 @@ int AfxPrintPicture(AFX_PRINT_PICTURE& picture, BOOL bPreview, CString& rReason)
   QPrintDialog dialog(&printer, MainWidget());
   // The choice in a tab of the dialog's options.
   auto* pOptions = new QWidget;
-  pOptions->setWindowTitle(AfxToQString("画像"));
+  pOptions->setWindowTitle(AfxToQString(picture.strChoiceTab));
   auto* pForm = new QFormLayout(pOptions);
   QComboBox* pBox = ChoiceBox(picture, pOptions);
-  pForm->addRow(AfxToQString("配置"), pBox);
+  pForm->addRow(AfxToQString(picture.strChoiceLabel), pBox);
   dialog.setOptionTabs({pOptions});
   if (dialog.exec() != QDialog::Accepted) return IDCANCEL;
   picture.nChoice = pBox->currentIndex();

@@ -24,8 +24,11 @@ struct AFX_PRINT_PICTURE {
   int nBytesPerPixel = 3;  // 3 or 4, blue first
   // Rows nFirst .. nFirst + nRows - 1 (top first) into pRows, nStride bytes from row to row.
   std::function<void(int nFirst, int nRows, BYTE* pRows, std::size_t nStride)> fillRows;
-  // Ways the picture may lie on the page, offered in the dialogs; nChoice is the one chosen, and
-  // the one the user chose when the dialog closes.
+  // Ways the picture may lie on the page, offered in the dialogs (under strChoiceLabel, in the
+  // print dialog's options tab strChoiceTab); nChoice is the one chosen, and the one the user
+  // chose when the dialog closes.
+  CString strChoiceTab;
+  CString strChoiceLabel;
   std::vector<CString> choices;
   int nChoice = 0;
   // Where the picture lies for choice nChoice on a printable area of cx x cy points; parts
