@@ -103,15 +103,18 @@ int AfxPrintPicture(AFX_PRINT_PICTURE& picture, BOOL bPreview, CString& rReason)
     return Finish(page.Paint(&printer), page, rReason);
   }
   if (bPreview) {
-    // The choice sits in the preview's tool bar and redraws the page at once.
     QPrintPreviewDialog dialog(&printer, MainWidget());
     bool bPrinted = true;
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                      [&page, &bPrinted](QPrinter* pPrinter) { bPrinted = page.Paint(pPrinter) && bPrinted; });
+    // As large as the viewer's window, with the choice first in the tool bar (where it shows however
+    // narrow the bar); a choice draws the page again at once.
+    if (QWidget* pMain = MainWidget()) dialog.resize(pMain->size());
     if (auto* pBar = dialog.findChild<QToolBar*>()) {
       QComboBox* pBox = ChoiceBox(picture, pBar);
-      pBar->addSeparator();
-      pBar->addWidget(pBox);
+      QAction* pFirst = pBar->actions().value(0);
+      pBar->insertSeparator(pFirst);
+      pBar->insertWidget(pBar->actions().value(0), pBox);
       QObject::connect(pBox, &QComboBox::currentIndexChanged, &dialog, [&picture, &dialog](int nChoice) {
         picture.nChoice = nChoice;
         if (auto* pWidget = dialog.findChild<QPrintPreviewWidget*>()) pWidget->updatePreview();
