@@ -256,8 +256,8 @@ TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "フォルダを開く(&L)...|32825",
                                          "名前を付けて保存(&A)...|57610", "削除(&D)\tCtrl+Del|57608", "元に戻す(&U)\tCtrl+Z|57643",
                                          "-|0", "ｺﾋﾟｰ(&C)\tCtrl+C|57634", "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C|32833",
-                                         "回転を保存(&R)|32839", "-|0", "印刷(&T)...\tCtrl+P|32880",
-                                         "印刷ﾌﾟﾚﾋﾞｭｰ(&V)...|32881", "壁紙に設定(&W)|32882", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
+                                         "回転を保存(&R)|32839", "-|0", "印刷(&T)...\tCtrl+P|32912",
+                                         "印刷ﾌﾟﾚﾋﾞｭｰ(&V)...|32913", "壁紙に設定(&W)|32914", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
                                          "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|57665"};
   EXPECT_EQ(fileMenu, expected);
   EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");

@@ -55,10 +55,10 @@ inline constexpr UINT ID_INDICATOR_PLACE = 0x8051;     // the status bar's pane 
 inline constexpr UINT ID_HELP_KEYS = 0x8050;           // every key and mouse gesture, grouped (F1)
 inline constexpr UINT IDR_IMAGE_CONTEXT = 0x804F;      // the view's context menu
 // Putting a photo to use: on paper, on the desktop.
-inline constexpr UINT ID_IMAGE_PRINT = 0x8070;         // the print dialog (Ctrl+P)
-inline constexpr UINT ID_IMAGE_PRINT_PREVIEW = 0x8071; // the print preview
-inline constexpr UINT ID_IMAGE_WALLPAPER = 0x8072;     // the desktop's background
-inline constexpr UINT IDR_GRID_CONTEXT = 0x807F;       // the grid's context menu
+inline constexpr UINT ID_IMAGE_PRINT = 0x8090;         // the print dialog (Ctrl+P)
+inline constexpr UINT ID_IMAGE_PRINT_PREVIEW = 0x8091; // the print preview
+inline constexpr UINT ID_IMAGE_WALLPAPER = 0x8092;     // the desktop's background
+inline constexpr UINT IDR_GRID_CONTEXT = 0x806F;       // the grid's context menu
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)
 inline constexpr UINT ID_VIEW_FILM_STRIP = 0x8031;    // the film strip along the window's bottom (its bar's ID too)
