@@ -5,6 +5,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <climits>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
@@ -17,6 +19,7 @@
 #include "app/Globals.h"
 #include "convert/ConvertImage.h"
 #include "res/Resource.h"
+#include "support/PortalStandIn.h"
 #include "support/ui/ScreenViewer.h"
 #include "support/ui/UserInput.h"
 #include "support/ui/ViewerSession.h"
@@ -438,6 +441,144 @@ TEST_F(CommandsTest, ButtonDownWithoutATitleStartsNoDrag) {
   AfxTestAccess::SetDragDropHook(nullptr);
   EXPECT_FALSE(dragged);
   EXPECT_EQ(g_bDragging, 0);
+}
+
+// ---- print and wallpaper ------------------------------------------------------------------------
+
+constexpr int kPageDpi = 48;
+constexpr Rgb kRed{220, 30, 30}, kGreen{30, 200, 60}, kBlue{30, 60, 220}, kYellow{240, 220, 40};
+
+// A page as poppler renders it, and the box of all that is printed on it (not white).
+struct PrintedPage {
+  DecodedImage page;
+  int left = INT_MAX, top = INT_MAX, right = 0, bottom = 0;
+  explicit PrintedPage(const std::filesystem::path& pdf) : page(RenderPdfPage(pdf, kPageDpi)) {
+    for (int y = 0; y < page.height; ++y) {
+      for (int x = 0; x < page.width; ++x) {
+        if (Near(At(x, y), Rgb{255, 255, 255}, 10)) continue;
+        left = std::min(left, x), top = std::min(top, y), right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
+      }
+    }
+  }
+  Rgb At(int x, int y) const { return page.pixels[static_cast<std::size_t>(y * page.width + x)]; }
+  // A point of the picture, as a share of its width and height.
+  Rgb AtShare(double fx, double fy) const { return At(left + static_cast<int>(fx * (right - left)), top + static_cast<int>(fy * (bottom - top))); }
+  double Aspect() const { return static_cast<double>(right - left) / (bottom - top); }
+  bool Centred() const { return std::abs(left - (page.width - right)) <= 2 && std::abs(top - (page.height - bottom)) <= 2; }
+  static bool Near(Rgb a, Rgb b, int most = 48) {
+    return std::abs(a.red - b.red) < most && std::abs(a.green - b.green) < most && std::abs(a.blue - b.blue) < most;
+  }
+};
+
+// The page shows the photo as the view shows it: upright by its EXIF orientation or the user's
+// turn, on a page turned to its shape, at its own aspect; from the grid, the focused photo.
+TEST_F(CommandsTest, PrintPutsThePhotoOnThePageAsTheViewShowsIt) {
+  const struct {
+    const char* name;
+    int orientation;
+    bool turnRight, fromGrid;  // R before printing; Ctrl+P in the grid, on the last photo
+    bool landscape;
+    Rgb corners[4];  // top left, top right, bottom left, bottom right
+  } rows[] = {
+      {"wide.jpg", 1, false, false, true, {kRed, kGreen, kBlue, kYellow}},
+      {"sideways.jpg", 6, false, false, false, {kBlue, kRed, kYellow, kGreen}},
+      {"turned.jpg", 1, true, false, false, {kBlue, kRed, kYellow, kGreen}},
+      {"z-sideways.jpg", 6, false, true, false, {kBlue, kRed, kYellow, kGreen}},
+  };
+  MakeQuadrantJpeg(m_dir / "plain.jpg", 300, 200, kRed, kGreen, kBlue, kYellow);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(m_dir / row.name, WithExifOrientation(ReadFile(m_dir / "plain.jpg"), row.orientation));
+    ViewerSession session;
+    ASSERT_TRUE(session.Start({(m_dir / (row.fromGrid ? "plain.jpg" : row.name)).string()}));
+    ASSERT_TRUE(session.WaitForImage(row.fromGrid ? "plain.jpg" : row.name));
+    if (row.turnRight) PressKey(session.Frame(), Qt::Key_R);
+    if (row.fromGrid) {
+      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_VIEW_GRID));
+      PressKey(session.Frame(), Qt::Key_End);
+    }
+    const std::filesystem::path pdf = m_dir / (std::string(row.name) + ".pdf");
+    session.printAnswers = {{pdf.string(), -1}};
+    ASSERT_TRUE(AfxTestAccess::PressAccelerator(session.Frame(), "Ctrl+P"));
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return std::filesystem::exists(pdf) || !session.messages.empty(); }));
+    ASSERT_TRUE(session.messages.empty()) << session.messages[0];
+    EXPECT_EQ(session.Doc()->GetTitle().str(), row.name);
+    const PrintedPage printed(pdf);
+    EXPECT_EQ(printed.page.width > printed.page.height, row.landscape);
+    EXPECT_NEAR(printed.Aspect(), row.landscape ? 1.5 : 2.0 / 3.0, 0.03);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(PrintedPage::Near(printed.AtShare(0.25 + i % 2 * 0.5, 0.25 + i / 2 * 0.5), row.corners[i])) << i;
+  }
+}
+
+// Fitted to the page and centred unless the user chooses otherwise: at its own size (a pixel a
+// 1/96 inch) or filling the page, which cuts what does not fit.
+TEST_F(CommandsTest, PrintPlacesThePhotoAsTheUserChose) {
+  MakeQuadrantJpeg(m_dir / "a.jpg", 300, 200, kRed, kGreen, kBlue, kYellow);
+  StartOn("a.jpg");
+  const struct {
+    const char* what;
+    int choice, keepsAspect, width;  // width at kPageDpi; 0: larger than at its own size
+  } rows[] = {
+      {"fitted", -1, true, 0}, {"own size", 1, true, 300 * kPageDpi / 96}, {"filling", 2, false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::filesystem::path pdf = m_dir / (std::string(row.what) + ".pdf");
+    m_session.printAnswers = {{pdf.string(), row.choice}};
+    ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_IMAGE_PRINT));
+    const PrintedPage printed(pdf);
+    EXPECT_TRUE(printed.Centred());
+    EXPECT_EQ(std::abs(printed.Aspect() - 1.5) < 0.03, row.keepsAspect != 0);
+    if (row.width > 0) EXPECT_NEAR(printed.right - printed.left, row.width, 2);
+    else EXPECT_GT(printed.right - printed.left, 300 * kPageDpi / 96 + 4);
+  }
+}
+
+// The desktop is handed a copy under the user's data folder (the same bytes), through the
+// portal; where no portal sets it and the desktop has no way of its own, the user is told.
+TEST_F(CommandsTest, SetAsWallpaperHandsTheDesktopACopyOrSaysWhyNot) {
+  PortalStandIn& portal = PortalStandIn::Get();
+  unsetenv("XDG_CURRENT_DESKTOP");
+  MakeJpeg("a.jpg", "red-white"), MakeJpeg("b.jpg", "blue-white");
+  StartOn("a.jpg");
+  const std::filesystem::path folder = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "vimo" / "wallpaper";
+  const struct {
+    const char *what, *answer;
+    bool grid;  // through the grid's context menu, for the focused photo
+    const char* photo;
+    bool told;
+  } rows[] = {
+      {"portal sets it", "0", false, "a.jpg", false},
+      {"portal without a backend", "unknown", false, "a.jpg", true},
+      {"portal fails", "2", false, "a.jpg", true},
+      {"from the grid", "0", true, "b.jpg", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    portal.Answer(row.answer);
+    const std::size_t calls = portal.Calls().size();
+    m_session.messages.clear();
+    if (row.grid) {
+      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_GRID));
+      PressKey(Frame(), Qt::Key_End);
+      m_session.popupMenuAnswers = {ID_IMAGE_WALLPAPER};
+      Frame()->GetActiveView()->SendMessage(WM_CONTEXTMENU, 0, MAKELPARAM(0xFFFF, 0xFFFF));
+    } else {
+      ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_IMAGE_WALLPAPER));
+    }
+    ASSERT_TRUE(ViewerSession::WaitFor([&] { return portal.Calls().size() > calls && (!row.told || !m_session.messages.empty()); }));
+    const std::string call = portal.Calls().back();
+    EXPECT_NE(call.find("'show-preview': False"), std::string::npos) << call;
+    EXPECT_NE(call.find("'set-on': 'background'"), std::string::npos) << call;
+    const std::string uri = call.substr(0, call.find('\t'));
+    ASSERT_TRUE(uri.starts_with(FileUrlOf(folder.string()) + "/")) << uri;
+    EXPECT_EQ(ReadFile(folder / uri.substr(uri.rfind('/') + 1)), ReadFile(m_dir / row.photo));
+    EXPECT_EQ(m_session.messages.size(), row.told ? 1U : 0U);
+    // Once the desktop took it, only that copy stays; the next has another name.
+    const auto copies = [&] { return std::distance(std::filesystem::directory_iterator(folder), {}); };
+    EXPECT_TRUE(row.told || ViewerSession::WaitFor([&] { return copies() == 1; }));
+  }
+  EXPECT_NE(portal.Calls()[0].substr(0, portal.Calls()[0].find('\t')), portal.Calls()[1].substr(0, portal.Calls()[1].find('\t')));
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ inline constexpr UINT ID_CROP_ASPECT_4X3 = 0x8077;
 inline constexpr UINT ID_CROP_ASPECT_16X9 = 0x8078;
 inline constexpr UINT ID_CROP_ASPECT_FREE = 0x8079;    // or none
 inline constexpr UINT IDR_CROP_CONTEXT = 0x807A;       // the view's context menu while cropping
+// Putting a photo to use: on paper, on the desktop.
+inline constexpr UINT ID_IMAGE_PRINT = 0x8090;         // the print dialog (Ctrl+P)
+inline constexpr UINT ID_IMAGE_PRINT_PREVIEW = 0x8091; // the print preview
+inline constexpr UINT ID_IMAGE_WALLPAPER = 0x8092;     // the desktop's background
 // The thumbnail grid, the film strip, the browse order and folders.
 inline constexpr UINT ID_VIEW_GRID = 0x8030;          // the grid of the folder's images, and back (Enter)
 inline constexpr UINT ID_VIEW_FILM_STRIP = 0x8031;    // the film strip along the window's bottom (its bar's ID too)

@@ -13,9 +13,8 @@
 
 #include "afx/OleDataSource.h"
 #include "doc/VimoDoc.h"
+#include "view/UprightRows.h"
 #include "view/VimoView.h"
-#include "win32/DibScaler.h"
-#include "win32/DrawDib.h"
 #include "win32/GlobalMemory.h"
 
 namespace {
@@ -28,14 +27,6 @@ constexpr std::size_t kBandBytes = std::size_t{32} << 20;
 // less the one to its left), which costs least and shrinks a photograph's rows nearly as much as
 // choosing the best filter row by row.
 constexpr int kPngCompression = 1;
-
-struct DrawDibRelease {
-  void operator()(HDRAWDIB__* hdd) const { DrawDibClose(hdd); }
-};
-struct RowsRelease {
-  void operator()(HDIBROWS__* hRows) const { DrawDibCloseRows(hRows); }
-};
-using RowsPtr = std::unique_ptr<HDIBROWS__, RowsRelease>;
 
 // The most a PNG of nWidth x nHeight 24-bit pixels can take: every row's filter byte and
 // pixels, the blocks that store data zlib cannot shrink, chunk headers and the file's own.
@@ -94,85 +85,25 @@ struct PngWriter {
   ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
-// The picture the clipboard offers: the part of a bitmap that was shown, and how it was turned.
-// Its rows come from a reader of their own, so the document may move on meanwhile; the PNG is
-// made anew each time another program asks, a band of upright rows at a time.
+// The picture the clipboard offers: the part of a bitmap that was shown, upright. Its rows come
+// from a reader of their own, so the document may move on meanwhile; the PNG is made anew each
+// time another program asks, a band of upright rows at a time.
 class CClipboardPicture : public COleDataSource {
  public:
-  CClipboardPicture(RowsPtr pRows, const RECT& rcSource, int nOrientation);
+  explicit CClipboardPicture(std::unique_ptr<CUprightRows> pRows) : m_pRows(std::move(pRows)) {}
 
  protected:
   BOOL OnRenderFileData(FORMATETC* lpFormatEtc, CFile* pFile) override;
 
  private:
-  int StoredWidth() const { return m_rcSource.right - m_rcSource.left; }
-  int StoredHeight() const { return m_rcSource.bottom - m_rcSource.top; }
-  int UprightWidth() const { return static_cast<int>(m_columnKey.size()); }
-  int UprightHeight() const { return static_cast<int>(m_rowKey.size()); }
-  void FillBand(int nFirst, int nRows, int nBytesPerPixel, std::vector<BYTE>& band) const;
-
-  RowsPtr m_pRows;
-  RECT m_rcSource;
-  vimo::platform::Orientation m_orientation;
-  // Per upright row, its stored row (its stored column when turned sideways); per upright
-  // column, its stored column (its stored row when turned sideways).
-  std::vector<int> m_rowKey;
-  std::vector<int> m_columnKey;
+  std::unique_ptr<CUprightRows> m_pRows;
 };
-
-CClipboardPicture::CClipboardPicture(RowsPtr pRows, const RECT& rcSource, int nOrientation)
-    : m_pRows(std::move(pRows)), m_rcSource(rcSource), m_orientation(vimo::platform::Orientation::FromExif(nOrientation)) {
-  const bool bSideways = m_orientation.transposed;
-  m_rowKey.resize(static_cast<std::size_t>(bSideways ? StoredWidth() : StoredHeight()));
-  m_columnKey.resize(static_cast<std::size_t>(bSideways ? StoredHeight() : StoredWidth()));
-  int x = 0;
-  int y = 0;
-  for (std::size_t upright = 0; upright < m_rowKey.size(); ++upright) {
-    m_orientation.ToStored(0, static_cast<int>(upright), StoredWidth(), StoredHeight(), x, y);
-    m_rowKey[upright] = bSideways ? x : y;
-  }
-  for (std::size_t upright = 0; upright < m_columnKey.size(); ++upright) {
-    m_orientation.ToStored(static_cast<int>(upright), 0, StoredWidth(), StoredHeight(), x, y);
-    m_columnKey[upright] = bSideways ? y : x;
-  }
-}
-
-// Upright rows nFirst .. nFirst + nRows - 1 into band, from the stored rows in the order they
-// are stored (top row first), which is the order the reader reads ahead in.
-void CClipboardPicture::FillBand(int nFirst, int nRows, int nBytesPerPixel, std::vector<BYTE>& band) const {
-  const std::size_t pixel = static_cast<std::size_t>(nBytesPerPixel);
-  const std::size_t uprightRow = m_columnKey.size() * pixel;
-  std::fill(band.begin(), band.end(), BYTE{0});  // rows the file no longer holds are black
-  const auto [lowest, highest] = std::minmax(m_rowKey[static_cast<std::size_t>(nFirst)], m_rowKey[static_cast<std::size_t>(nFirst + nRows - 1)]);
-  if (!m_orientation.transposed) {
-    const vimo::platform::RowFetch fetch = DrawDibFetchRows(m_pRows.get(), m_rcSource.left, StoredWidth(), nullptr);
-    for (int stored = lowest; stored <= highest; ++stored) {
-      const BYTE* row = fetch(m_rcSource.top + stored);
-      const int upright = m_orientation.mirrorY ? StoredHeight() - 1 - stored : stored;
-      BYTE* out = band.data() + static_cast<std::size_t>(upright - nFirst) * uprightRow;
-      for (std::size_t x = 0; row != nullptr && x < m_columnKey.size(); ++x)
-        std::memcpy(out + x * pixel, row + static_cast<std::size_t>(m_columnKey[x]) * pixel, pixel);
-    }
-    return;
-  }
-  // Sideways: the band's rows are stored columns lowest .. highest, read across every stored row.
-  const vimo::platform::RowFetch fetch = DrawDibFetchRows(m_pRows.get(), m_rcSource.left + lowest, highest - lowest + 1, nullptr);
-  for (int stored = 0; stored < StoredHeight(); ++stored) {
-    const BYTE* row = fetch(m_rcSource.top + stored);
-    if (row == nullptr) continue;
-    const std::size_t column = static_cast<std::size_t>(m_orientation.mirrorY ? StoredHeight() - 1 - stored : stored);
-    for (int upright = nFirst; upright < nFirst + nRows; ++upright)
-      std::memcpy(band.data() + static_cast<std::size_t>(upright - nFirst) * uprightRow + column * pixel,
-                  row + static_cast<std::size_t>(m_rowKey[static_cast<std::size_t>(upright)] - lowest) * pixel, pixel);
-  }
-}
 
 BOOL CClipboardPicture::OnRenderFileData(FORMATETC* lpFormatEtc, CFile* pFile) {
   if (lpFormatEtc == nullptr || lpFormatEtc->cfFormat != RegisterClipboardFormat("PNG") || pFile == nullptr) return FALSE;
-  const int nUprightWidth = UprightWidth();
-  const int nUprightHeight = UprightHeight();
-  int nBytesPerPixel = 0;
-  (void)DrawDibFetchRows(m_pRows.get(), m_rcSource.left, 1, &nBytesPerPixel);
+  const int nUprightWidth = m_pRows->Width();
+  const int nUprightHeight = m_pRows->Height();
+  const int nBytesPerPixel = m_pRows->BytesPerPixel();
   const PngWriter writer;
   if (writer.info == nullptr || !PngHeader(writer.png, writer.info, pFile, nUprightWidth, nUprightHeight, nBytesPerPixel))
     return FALSE;
@@ -181,7 +112,7 @@ BOOL CClipboardPicture::OnRenderFileData(FORMATETC* lpFormatEtc, CFile* pFile) {
   std::vector<BYTE> band(rowBytes * static_cast<std::size_t>(nBandRows));
   for (int first = 0; first < nUprightHeight; first += nBandRows) {
     const int nRows = std::min(nBandRows, nUprightHeight - first);
-    FillBand(first, nRows, nBytesPerPixel, band);
+    m_pRows->FillBand(first, nRows, band.data(), rowBytes);
     for (int row = 0; row < nRows; ++row) {
       if (!PngRow(writer.png, band.data() + static_cast<std::size_t>(row) * rowBytes)) return FALSE;
     }
@@ -206,25 +137,13 @@ BOOL CClipboardOffer::CopyImage(CVimoDoc& doc, const RECT& rcSource, int nOrient
                   static_cast<double>(nWidth) * nHeight / 1e6, static_cast<double>(kLargestPng) / 3 / 1e6);
     return refuse(reason);
   }
-  RowsPtr pRows;
-  {
-    // A drawing service of its own, so that the view's kept drawing stays as it is. A still
-    // picture's rows are read from its file, as the view reads them, through a descriptor the
-    // reader keeps.
-    const std::unique_ptr<HDRAWDIB__, DrawDibRelease> hdd(DrawDibOpen());
-    const BOOL bFromFile = doc.m_pDib.get() == doc.m_fileDib.get();
-    DrawDibSetSource(hdd.get(), doc.m_pDib.get(), doc.m_nDibSize, bFromFile ? doc.m_fileDib.descriptor() : -1,
-                     bFromFile ? doc.m_fileDib.offset() : 0);
-    pRows.reset(DrawDibOpenRows(hdd.get(), reinterpret_cast<const BITMAPINFOHEADER*>(doc.m_pDib.get()), doc.m_pBits));
-  }
-  int nStoredWidth = 0;
-  int nStoredHeight = 0;
-  if (!pRows || !DrawDibGetRowsSize(pRows.get(), &nStoredWidth, &nStoredHeight)) return refuse("out of memory");
-  if (rcSource.right > nStoredWidth || rcSource.bottom > nStoredHeight) return refuse("no picture is shown");
+  CString reason;
+  std::unique_ptr<CUprightRows> pRows = CUprightRows::Open(doc, rcSource, nOrientation, reason);
+  if (!pRows) return refuse(reason);
   HGLOBAL hDrop = CVimoView::CreateDropFiles(path);
   if (hDrop == nullptr) return refuse("out of memory");
   // The clipboard owns the data source from SetClipboard on, as the framework has it.
-  auto* pPicture = new CClipboardPicture(std::move(pRows), rcSource, nOrientation);
+  auto* pPicture = new CClipboardPicture(std::move(pRows));
   pPicture->CacheGlobalData(CF_HDROP, hDrop);
   pPicture->DelayRenderFileData(RegisterClipboardFormat("PNG"));
   return pPicture->SetClipboard() ? TRUE : refuse("out of memory");

@@ -14,6 +14,7 @@
 #include "view/CopyDlg.h"
 #include "view/ImageGift.h"
 #include "view/VimoView.h"
+#include "view/Wallpaper.h"
 
 IMPLEMENT_DYNCREATE(CGridView, CView)
 
@@ -35,6 +36,10 @@ BEGIN_MESSAGE_MAP(CGridView, CView)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateSelection)
   ON_COMMAND(ID_EDIT_SELECT_ALL, OnEditSelectAll)
   ON_UPDATE_COMMAND_UI(ID_EDIT_SELECT_ALL, OnUpdateEditSelectAll)
+  ON_COMMAND(ID_IMAGE_PRINT, OnImagePrint)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_PRINT, OnUpdateFocused)
+  ON_COMMAND(ID_IMAGE_WALLPAPER, OnImageWallpaper)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_WALLPAPER, OnUpdateFocused)
 END_MESSAGE_MAP()
 
 namespace {
@@ -200,6 +205,24 @@ void CGridView::OnUpdateSelection(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList.Get
 void CGridView::OnEditSelectAll() { m_wndList.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED); }
 
 void CGridView::OnUpdateEditSelectAll(CCmdUI* pCmdUI) { pCmdUI->Enable(m_wndList.GetItemCount() > 0); }
+
+void CGridView::OnUpdateFocused(CCmdUI* pCmdUI) { pCmdUI->Enable(GetFocusedIndex() >= 0); }
+
+void CGridView::OnImagePrint() {
+  const int nFocused = GetFocusedIndex();
+  CVimoDoc* pDoc = GetDocument();
+  POSITION pos = pDoc->GetFirstViewPosition();
+  auto* pImageView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos));
+  CFrameWnd* pFrame = GetParentFrame();
+  if (nFocused < 0 || pImageView == nullptr || pFrame == nullptr) return;
+  pImageView->PrintWhenShown(m_thumbnails.PathOf(nFocused));
+  pFrame->SendMessage(WM_SHOW_IMAGE, static_cast<WPARAM>(nFocused));
+}
+
+void CGridView::OnImageWallpaper() {
+  const int nFocused = GetFocusedIndex();
+  if (nFocused >= 0) CWallpaper::Set(m_thumbnails.PathOf(nFocused));
+}
 
 void CGridView::OnImageDelete() {
   const std::vector<int> indexes = SelectedIndexes();

@@ -82,6 +82,12 @@ class CGridView : public CView {
   // image view shows it.
   void OnImageResize();
   void OnUpdateImageResize(CCmdUI* pCmdUI);
+  // Ctrl+P: the focused image is shown, and printed as the image view prints it.
+  void OnImagePrint();
+  // The focused image as the desktop's background.
+  void OnImageWallpaper();
+  // Print and wallpaper: while an image is focused.
+  void OnUpdateFocused(CCmdUI* pCmdUI);
 
   // The places of the chosen images, in the browse order.
   std::vector<int> SelectedIndexes() const;

@@ -10,6 +10,7 @@
 #include "res/Resource.h"
 #include "settings/Preferences.h"
 #include "view/ClipboardOffer.h"
+#include "view/Wallpaper.h"
 #include "win32/GlobalMemory.h"
 
 IMPLEMENT_DYNCREATE(CVimoView, CScrollView)
@@ -54,6 +55,12 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_EDIT_COPY_PATH, OnUpdateImageCommand)
   ON_COMMAND(ID_IMAGE_SAVE_TURN, OnImageSaveTurn)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_TURN, OnUpdateImageSaveTurn)
+  ON_COMMAND(ID_IMAGE_PRINT, OnImagePrint)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_PRINT, OnUpdateImageCommand)
+  ON_COMMAND(ID_IMAGE_PRINT_PREVIEW, OnImagePrintPreview)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_PRINT_PREVIEW, OnUpdateImageCommand)
+  ON_COMMAND(ID_IMAGE_WALLPAPER, OnImageWallpaper)
+  ON_UPDATE_COMMAND_UI(ID_IMAGE_WALLPAPER, OnUpdateImageCommand)
   ON_WM_CONTEXTMENU()
   ON_WM_LBUTTONDBLCLK()
   ON_WM_MBUTTONDOWN()
@@ -152,6 +159,10 @@ void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
   // The slideshow's interval counts from the image now shown, whoever brought it.
   m_slideshow.WaitForSlide();
   if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
+  if (!m_strPrintWhenShown.IsEmpty() && pDoc != nullptr && pDoc->m_pDib != nullptr) {
+    if (m_strPrintWhenShown == ShownImagePath()) PostMessage(WM_COMMAND, ID_IMAGE_PRINT);
+    m_strPrintWhenShown.Empty();
+  }
 }
 
 BOOL CVimoView::IsFullScreen() const {
@@ -548,6 +559,20 @@ void CVimoView::OnEditCopy() {
 void CVimoView::OnEditCopyPath() {
   if (!CClipboardOffer::CopyPath(ShownImagePath())) AfxMessageBox("cannot copy, out of memory\n" + ShownImagePath());
 }
+
+// ---- print and wallpaper -----------------------------------------------------------------------
+
+void CVimoView::OnImagePrint() {
+  CLayout layout;
+  if (GetLayout(layout)) m_print.Print(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath(), FALSE);
+}
+
+void CVimoView::OnImagePrintPreview() {
+  CLayout layout;
+  if (GetLayout(layout)) m_print.Print(*GetDocument(), layout.rcSource, layout.nOrientation, ShownImagePath(), TRUE);
+}
+
+void CVimoView::OnImageWallpaper() { CWallpaper::Set(ShownImagePath()); }
 
 // ---- the turn saved into the file ---------------------------------------------------------------
 

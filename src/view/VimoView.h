@@ -15,6 +15,7 @@
 #include "view/FileCommands.h"
 #include "view/ImageGift.h"
 #include "view/ImageLayout.h"
+#include "view/PicturePrint.h"
 #include "view/ReducedCopies.h"
 #include "view/Slideshow.h"
 
@@ -46,6 +47,11 @@ class CVimoView : public CScrollView {
   CImageGift m_gift;           // the Image Gift stack, which the grid stacks into too
   CFileCommands m_fileCommands;
   CCropTool m_crop;            // the part to cut, drawn on the picture while cropping
+  CPicturePrint m_print;       // keeps the user's last choice of how the picture lies on the page
+  // The grid's Print: the print dialog opens once the image at path is the one shown (the next
+  // image shown being another drops the wish).
+  void PrintWhenShown(const CString& path) { m_strPrintWhenShown = path; }
+  CString m_strPrintWhenShown;
 
   // The drop block of one file: a DROPFILES header (file list at offset 20, ANSI names)
   // followed by the path, its NUL and the NUL that ends the list. NULL when memory runs out.
@@ -134,6 +140,11 @@ class CVimoView : public CScrollView {
   // Copy: the picture upright as shown and its file; Ctrl+Shift+C the full path as text.
   void OnEditCopy();
   void OnEditCopyPath();
+  // Ctrl+P and the preview: the picture as shown (upright, turned, its colours managed).
+  void OnImagePrint();
+  void OnImagePrintPreview();
+  // The shown file as the desktop's background.
+  void OnImageWallpaper();
   // Writes the turn the user sees into the JPEG file without loss; asks before cutting edges.
   void OnImageSaveTurn();
   // A JPEG shown (by the rule of Delete) with a turn to save.

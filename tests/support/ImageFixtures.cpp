@@ -503,6 +503,14 @@ void RunConvert(const std::string& arguments) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
+DecodedImage RenderPdfPage(const std::filesystem::path& pdf, int dpi) {
+  const std::string page = pdf.string() + "-page";
+  const std::string command = "pdftoppm -singlefile -png -r " + std::to_string(dpi) + " '" + pdf.string() + "' '" + page + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  std::vector<DecodedImage> images = DecodeWithMagick("PNG:" + page + ".png");
+  return images.empty() ? DecodedImage{} : images.front();
+}
+
 void MakeQuadrantJpeg(const std::filesystem::path& path, int width, int height, Rgb a, Rgb b, Rgb c, Rgb d) {
   const auto hex = [](Rgb rgb) {
     char text[16];

@@ -190,6 +190,9 @@ int RunConvertCommand(std::vector<std::string> words, std::string& errors);
 // Runs ImageMagick's command-line converter with the given arguments; fails the test when it fails.
 void RunConvert(const std::string& arguments);
 
+// The first page of a PDF as poppler's pdftoppm renders it at dpi (white where nothing is printed).
+DecodedImage RenderPdfPage(const std::filesystem::path& pdf, int dpi);
+
 // A path as a file: URL carries it: every byte percent-encoded but letters, digits and "-._~/".
 std::string FileUrlOf(const std::string& path);
 

@@ -134,7 +134,7 @@ int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // What a modal box or dialog asks the test hook.
 struct AfxModalRequest {
-  enum class Kind { MessageBox, Dialog, FileDialog, PopupMenu };
+  enum class Kind { MessageBox, Dialog, FileDialog, PopupMenu, Print };
   Kind kind = Kind::MessageBox;
   CString strText;     // message box: its text; dialog: its caption; file dialog: its title
   CString strCaption;  // message box: its caption
@@ -146,6 +146,12 @@ struct AfxModalRequest {
   std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
   // Popup menu (strText: its first item): the hook answers with the command chosen, or 0 for none.
+  // Print dialog or preview (strText: the job's name; choices: how the picture may lie on the
+  // page, nChoice the one chosen): the hook answers IDOK with a PDF file to print into
+  // (strPrintFile) and may change nChoice.
+  std::vector<CString> choices;
+  int nChoice = 0;
+  CString strPrintFile;
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again); for a Yes/No box

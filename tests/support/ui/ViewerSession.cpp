@@ -61,8 +61,20 @@ ViewerSession::ViewerSession() {
         for (const std::string& path : answer) request.files.emplace_back(path);
         return answer.empty() ? IDCANCEL : IDOK;
       }
-      case AfxModalRequest::Kind::PopupMenu:
-        return 0;  // closed without a choice
+      case AfxModalRequest::Kind::PopupMenu: {
+        if (popupMenuAnswers.empty()) return 0;  // closed without a choice
+        const UINT nChosen = popupMenuAnswers.front();
+        popupMenuAnswers.erase(popupMenuAnswers.begin());
+        return static_cast<int>(nChosen);
+      }
+      case AfxModalRequest::Kind::Print: {
+        if (printAnswers.empty()) return IDCANCEL;
+        const auto [file, nChoice] = printAnswers.front();
+        printAnswers.erase(printAnswers.begin());
+        request.strPrintFile = file;
+        if (nChoice >= 0) request.nChoice = nChoice;
+        return file.empty() ? IDCANCEL : IDOK;
+      }
       default:
         dialogs.emplace_back(request.strText.str());
         return dialogHandler ? dialogHandler(request.pDialog) : IDOK;

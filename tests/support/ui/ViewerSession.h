@@ -80,6 +80,11 @@ class ViewerSession {
   // controls and says which button it presses (IDOK when unset).
   std::vector<std::string> dialogs;
   std::function<int(CDialog*)> dialogHandler;
+  // Print dialogs, taken in order: print into this PDF file (empty: cancel), placed by this of the
+  // dialog's choices (-1: the one it offers first).
+  std::vector<std::pair<std::string, int>> printAnswers;
+  // The command chosen in each popup menu, in order (none left: closed without a choice).
+  std::vector<UINT> popupMenuAnswers;
 
  private:
   TempDir m_home;
