@@ -28,6 +28,7 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_UPDATE_COMMAND_UI(ID_VIEW_INFO, OnUpdateControlBarMenu)
   ON_MESSAGE(WM_IMAGE_SHOWN, OnImageShown)
   ON_MESSAGE(WM_SHOW_IMAGE, OnShowImage)
+  ON_MESSAGE(WM_FOLDER_CHANGED, OnFolderChanged)
   ON_WM_DESTROY()
   ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
   ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
@@ -310,6 +311,16 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
 LRESULT CMainFrame::OnShowImage(WPARAM wParam, LPARAM /*lParam*/) {
   if (wParam == kShownImage) ShowGrid(FALSE);
   else ShowImageOf(static_cast<int>(wParam));
+  return 0;
+}
+
+LRESULT CMainFrame::OnFolderChanged(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return 0;
+  const CString gone = pDoc->FolderChanged();
+  if (gone.IsEmpty()) return 0;
+  SendMessage(WM_IMAGE_SHOWN);
+  SetMessageText(gone + " は他のﾌﾟﾛｸﾞﾗﾑで削除または移動されました");
   return 0;
 }
 

@@ -9,6 +9,7 @@ inline constexpr UINT IDI_DOCUMENT = 129;   // the document icon
 inline constexpr UINT IDD_ABOUTBOX = 100;
 inline constexpr UINT IDD_GIFT_SETTINGS = 130;
 inline constexpr UINT IDD_KEYS = 131;        // the keys and mouse gestures at a glance
+inline constexpr UINT IDD_RENAME = 132;      // a file's new name
 
 inline constexpr int IDC_GIFT_TO = 1000;
 inline constexpr int IDC_GIFT_FROM = 1001;
@@ -16,6 +17,7 @@ inline constexpr int IDC_GIFT_SUBJECT = 1002;
 inline constexpr int IDC_GIFT_COMMENT = 1003;
 inline constexpr int IDC_GIFT_SERVER = 1004;
 inline constexpr int IDC_KEYS_LIST = 1010;
+inline constexpr int IDC_RENAME_NAME = 1020;
 
 inline constexpr UINT ID_GO_PREV = 0xE105;
 inline constexpr UINT ID_GO_NEXT = 0xE106;
@@ -68,6 +70,21 @@ inline constexpr UINT ID_FILE_OPEN_FOLDER = 0x8039;   // the grid of a folder ch
 inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
 inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 
+// Managing the files: rename, copy or move to a folder, open with another application.
+inline constexpr UINT ID_FILE_RENAME = 0x8060;        // F2
+inline constexpr UINT ID_FILE_COPY_TO = 0x8061;       // the shown or chosen files copied to a folder
+inline constexpr UINT ID_FILE_MOVE_TO = 0x8062;       // and moved there
+inline constexpr UINT ID_FILE_OPEN_WITH = 0x8063;     // the desktop's applications for the file's type
+inline constexpr UINT IDR_GRID_CONTEXT = 0x8064;      // the grid's context menu
+// The items of the menus these show: the last folders and "another folder...", the applications
+// and "another program...".
+inline constexpr UINT ID_FOLDER_RECENT_FIRST = 0x8068;
+inline constexpr int kRecentFolders = 5;
+inline constexpr UINT ID_FOLDER_CHOOSE = 0x806F;
+inline constexpr UINT ID_OPEN_WITH_OTHER = 0x8070;
+inline constexpr UINT ID_OPEN_WITH_FIRST = 0x8080;
+inline constexpr int kOpenWithItems = 128;
+
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image
@@ -78,5 +95,7 @@ inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;
 // kShownImage for the image shown before.
 inline constexpr UINT WM_SHOW_IMAGE = WM_USER + 141;
 inline constexpr WPARAM kShownImage = static_cast<WPARAM>(-1);
+// The browsed folder's entries changed (another program added, removed or renamed files).
+inline constexpr UINT WM_FOLDER_CHANGED = WM_USER + 142;
 // To the grid and the film strip: thumbnails they asked for are ready to be taken.
 inline constexpr UINT WM_THUMBNAILS_READY = WM_USER + 0x130;

@@ -23,6 +23,15 @@ BEGIN_MESSAGE_MAP(CGridView, CView)
   ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateSelection)
   ON_COMMAND(ID_IMAGE_DELETE, OnImageDelete)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_RENAME, OnFileRename)
+  ON_UPDATE_COMMAND_UI(ID_FILE_RENAME, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_COPY_TO, OnFileCopyTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_COPY_TO, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_MOVE_TO, OnFileMoveTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_MOVE_TO, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_OPEN_WITH, OnFileOpenWith)
+  ON_UPDATE_COMMAND_UI(ID_FILE_OPEN_WITH, OnUpdateSelection)
+  ON_WM_CONTEXTMENU()
   ON_COMMAND(ID_EDIT_SELECT_ALL, OnEditSelectAll)
   ON_UPDATE_COMMAND_UI(ID_EDIT_SELECT_ALL, OnUpdateEditSelectAll)
 END_MESSAGE_MAP()
@@ -161,4 +170,54 @@ void CGridView::OnImageDelete() {
   m_wndList.SetItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   m_wndList.SetSelectionMark(next);
   m_wndList.EnsureVisible(next, FALSE);
+}
+
+std::vector<CString> CGridView::SelectedPaths() const {
+  std::vector<CString> paths;
+  for (const int nItem : SelectedIndexes()) paths.push_back(m_thumbnails.PathOf(nItem));
+  return paths;
+}
+
+CString CGridView::OneSelectedPath() const {
+  const int focused = GetFocusedIndex();
+  if (focused >= 0 && (m_wndList.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) return m_thumbnails.PathOf(focused);
+  const std::vector<int> indexes = SelectedIndexes();
+  return indexes.empty() ? CString() : m_thumbnails.PathOf(indexes.front());
+}
+
+void CGridView::OnFileRename() {
+  const CString path = OneSelectedPath();
+  if (!path.IsEmpty()) m_fileCommands.Rename(path);
+}
+
+void CGridView::OnFileCopyTo() { m_fileCommands.CopyTo(SelectedPaths(), FALSE); }
+
+void CGridView::OnFileMoveTo() {
+  const std::vector<int> indexes = SelectedIndexes();
+  const std::vector<CString> paths = SelectedPaths();
+  const std::vector<CString> moved = m_fileCommands.CopyTo(paths, TRUE);
+  if (moved.empty()) return;
+  CVimoDoc* pDoc = GetDocument();
+  std::vector<CString> names;
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    if (std::find(moved.begin(), moved.end(), paths[i]) != moved.end()) names.push_back(pDoc->m_images.GetName(indexes[i]));
+  }
+  pDoc->ForgetImages(names);
+}
+
+void CGridView::OnFileOpenWith() {
+  const CString path = OneSelectedPath();
+  if (!path.IsEmpty()) m_fileCommands.OpenWith(path);
+}
+
+void CGridView::OnContextMenu(CWnd* /*pWnd*/, CPoint point) {
+  if (point.x == -1 && point.y == -1) {
+    CRect rc;
+    GetClientRect(&rc);
+    point = CPoint((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    ClientToScreen(&point);
+  }
+  CMenu menu;
+  if (!menu.LoadMenu(IDR_GRID_CONTEXT)) return;
+  if (CMenu* pPopup = menu.GetSubMenu(0)) pPopup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, GetParentFrame());
 }

@@ -35,6 +35,9 @@ class CDialog : public CWnd {
 
   CString GetDlgItemText(int nID) const;
   void SetDlgItemText(int nID, const char* lpszString);
+  // Edit control nID takes the focus with the first cbSelected bytes of its text selected (a
+  // name without its extension), as EM_SETSEL selects them.
+  void SelectDlgItemText(int nID, int cbSelected);
 
   // The OK and Cancel buttons (the layer's own use and the test hook).
   virtual void OnOK();
@@ -120,7 +123,8 @@ class CFolderPickerDialog : public CCmdTarget {
 };
 
 // A modal box captioned with the application's title: one OK button (MB_OK), OK and Cancel
-// (MB_OKCANCEL), or Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No).
+// (MB_OKCANCEL), Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No), or Yes,
+// No and Cancel (MB_YESNOCANCEL, MB_DEFBUTTON2 or MB_DEFBUTTON3 making No or Cancel the default).
 // Returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO); closing a box counts as Cancel or No.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
@@ -138,6 +142,7 @@ struct AfxModalRequest {
   std::vector<CString> patterns;      // file dialog: what the filter it starts with lists
   std::vector<CString> files;  // file dialog answer: the chosen files, full paths
   // Popup menu (strText: its first item): the hook answers with the command chosen, or 0 for none.
+  std::vector<CString> items;  // popup menu: "text|id" of each item, in order
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again); for a Yes/No box

@@ -62,7 +62,8 @@ ViewerSession::ViewerSession() {
         return answer.empty() ? IDCANCEL : IDOK;
       }
       case AfxModalRequest::Kind::PopupMenu:
-        return 0;  // closed without a choice
+        popups.emplace_back(request.items.begin(), request.items.end());
+        return popupHandler ? static_cast<int>(popupHandler(popups.back())) : 0;
       default:
         dialogs.emplace_back(request.strText.str());
         return dialogHandler ? dialogHandler(request.pDialog) : IDOK;

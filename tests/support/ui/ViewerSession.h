@@ -80,6 +80,10 @@ class ViewerSession {
   // controls and says which button it presses (IDOK when unset).
   std::vector<std::string> dialogs;
   std::function<int(CDialog*)> dialogHandler;
+  // The items ("text|id") of each popup menu shown, in order; popupHandler, when set, says which
+  // command is chosen (0: the menu is closed without a choice, as when unset).
+  std::vector<std::vector<std::string>> popups;
+  std::function<UINT(const std::vector<std::string>& items)> popupHandler;
 
  private:
   TempDir m_home;
