@@ -241,8 +241,15 @@ void CMainFrame::OnUpdateViewThumbnailSize(CCmdUI* pCmdUI) {
   pCmdUI->SetCheck((pCmdUI->m_nID == ID_VIEW_THUMB_256) == (g_nThumbnailSize == 256) ? 1 : 0);
 }
 
+BOOL CMainFrame::OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery) {
+  // The idle text is asked again at idle time.
+  if (nCode == CN_COMMAND && !bQuery) m_strNotice.Empty();
+  return CSDIRememberFrame::OnCmdMsg(nID, nCode, pExtra, bQuery);
+}
+
 void CMainFrame::GetMessageString(UINT nID, CString& rMessage) const {
   CSDIRememberFrame::GetMessageString(nID, rMessage);
+  if (nID == AFX_IDS_IDLEMESSAGE && !m_strNotice.IsEmpty()) rMessage = m_strNotice;
   auto* pView = DYNAMIC_DOWNCAST(CVimoView, GetActiveView());
   double dScale = 1.0;
   if (nID != AFX_IDS_IDLEMESSAGE || pView == nullptr || !pView->GetShownScale(dScale)) return;
@@ -320,7 +327,8 @@ LRESULT CMainFrame::OnFolderChanged(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   const CString gone = pDoc->FolderChanged();
   if (gone.IsEmpty()) return 0;
   SendMessage(WM_IMAGE_SHOWN);
-  SetMessageText(gone + " は他のﾌﾟﾛｸﾞﾗﾑで削除または移動されました");
+  m_strNotice = gone + " は他のﾌﾟﾛｸﾞﾗﾑで削除または移動されました";
+  SetMessageText(m_strNotice);
   return 0;
 }
 

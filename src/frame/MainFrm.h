@@ -29,8 +29,10 @@ class CMainFrame : public CSDIRememberFrame {
 
   CFilmStrip m_wndFilmStrip;
 
-  // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1.
+  // The idle text says the zoom beside "ﾚﾃﾞｨ" while the image is not shown plainly 1:1; a notice
+  // (the shown file removed by another program) takes the place of "ﾚﾃﾞｨ" until the next command.
   void GetMessageString(UINT nID, CString& rMessage) const override;
+  BOOL OnCmdMsg(UINT nID, UINT nCode, void* pExtra, BOOL bQuery = FALSE) override;
   // The first activation also brings the grid back when it was showing at the last close, unless
   // the start opened a file.
   void ActivateFrame(int nCmdShow = -1) override;
@@ -77,6 +79,7 @@ class CMainFrame : public CSDIRememberFrame {
   // The shown file's size and date taken as the pane gives them, read once per file shown.
   static CString FileFacts(const char* path);
   CString m_strPlaceFile;
+  CString m_strNotice;  // said in place of "ﾚﾃﾞｨ" until the user's next command
   CString m_strPlaceFacts;
   void OnUpdateViewFilmStrip(CCmdUI* pCmdUI);
   BOOL OnViewThumbnailSize(UINT nID);
