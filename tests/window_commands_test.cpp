@@ -387,7 +387,7 @@ TEST_F(CommandsTest, F2RenamesOnlyToAFreeNameAndCtrlZGivesTheOldNameBack) {
 
 // F8 moves the shown photo into a folder on another file system only once its copy there is
 // whole: a file system that fills midway keeps the original. A name taken there is asked about
-// (Enter skips; No keeps both), and Ctrl+Z brings the photo back.
+// (Enter skips; No keeps both), and Ctrl+Z brings the photo back; after F7 it takes the copy away.
 TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWhole) {
   const ScopedTmpfs volume(m_dir / "v", "size=4m");
   const ScopedTmpfs tiny(m_dir / "tiny", "size=64k");
@@ -399,11 +399,13 @@ TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWho
     int answer;     // to the question about it; 0: Enter
     const char* said;
     const char* arrived;  // the name the photo has there; "": it stayed
+    bool copy = false;    // F7
   } rows[] = {
       {"another file system", "v", false, 0, "", "a.jpg"},
       {"one that fills midway", "tiny", false, 0, "cannot move, the original is kept", ""},
       {"a name taken, Enter", "v", true, 0, "同じ名前のﾌｧｲﾙがあります", ""},
       {"a name taken, keep both", "v", true, IDNO, "同じ名前のﾌｧｲﾙがあります", "a (2).jpg"},
+      {"a copy", "v", false, 0, "", "a.jpg", true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -418,11 +420,11 @@ TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWho
     m_session.fileDialogAnswers = {{folder.string()}};
     m_session.popupHandler = [](const std::vector<std::string>&) { return ID_FOLDER_CHOOSE; };
     StartOn("a.jpg");
-    PressKey(Frame(), Qt::Key_F8);
+    PressKey(Frame(), row.copy ? Qt::Key_F7 : Qt::Key_F8);
     ASSERT_EQ(m_session.messages.size(), *row.said != '\0' ? 1u : 0u);
     EXPECT_TRUE(m_session.messages.empty() || m_session.messages[0].starts_with(row.said)) << m_session.messages[0];
     const bool moved = *row.arrived != '\0';
-    EXPECT_EQ(fs::exists(m_dir / "a.jpg"), !moved);
+    EXPECT_EQ(fs::exists(m_dir / "a.jpg"), !moved || row.copy);
     EXPECT_EQ(ReadFile(moved ? folder / row.arrived : m_dir / "a.jpg"), photo);
     EXPECT_EQ(fs::exists(folder / "a.jpg") ? ReadFile(folder / "a.jpg") : Bytes{}, row.taken ? Bytes{1} : moved ? photo : Bytes{});
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), (row.taken ? 1 : 0) + (moved ? 1 : 0))
@@ -434,6 +436,7 @@ TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWho
       EXPECT_TRUE(m_session.WaitForImage("a.jpg"));
       EXPECT_EQ(ReadFile(m_dir / "a.jpg"), photo);
       EXPECT_FALSE(fs::exists(folder / row.arrived));
+      EXPECT_TRUE(m_session.messages.empty()) << m_session.messages[0];
     }
     m_session.Stop();
   }

@@ -454,7 +454,7 @@ std::vector<CVimoDoc::CRestored> CVimoDoc::RestoreTrashed() {
   std::vector<CString> leftFolder;  // names in the browsed folder that Undo took away
   for (CTrashed& file : step) {
     const int error = UndoFile(file);
-    restored.push_back({file.bCopy ? file.movedTo : file.path, error});
+    restored.push_back({file.bCopy ? file.movedTo : file.path, error, !file.bCopy});
     const char* gone = file.movedTo.IsEmpty() ? nullptr : static_cast<const char*>(file.movedTo);
     if (error == 0 && gone != nullptr && std::strncmp(gone, m_szFolder, std::strlen(m_szFolder)) == 0 &&
         std::strchr(gone + std::strlen(m_szFolder), PATH_SEPARATOR) == nullptr)

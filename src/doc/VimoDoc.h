@@ -89,6 +89,7 @@ class CVimoDoc : public CDocument {
   struct CRestored {
     CString path;
     int error = 0;
+    BOOL bBack = TRUE;  // FALSE: a copy taken away (into the trash), nothing to show again
   };
   // Puts every file of the newest step back where it was (a copy goes into the trash). Those that
   // may go back later (their name is taken, ...) stay the newest step; those put back or gone

@@ -134,8 +134,8 @@ void CFileCommands::OnEditUndo() {
   std::vector<CString> restored;
   CString failed;
   for (const CVimoDoc::CRestored& file : pDoc->RestoreTrashed()) {
-    if (file.error == 0) restored.push_back(file.path);
-    else failed += FileLine(file.path, file.error == ESTALE ? "no longer in the trash" : std::strerror(file.error));
+    if (file.error == 0 && file.bBack) restored.push_back(file.path);
+    else if (file.error != 0) failed += FileLine(file.path, file.error == ESTALE ? "no longer in the trash" : std::strerror(file.error));
   }
   // Shown again, and browsed on from its place; a file of another folder as a file opened by path.
   if (!restored.empty() && !pDoc->BrowseRestored(restored.front())) AfxGetApp()->OpenDocumentFile(restored.front());
