@@ -432,6 +432,7 @@ TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWho
     EXPECT_TRUE(ViewerSession::WaitFor([&] { return m_session.ProfileText().find("Folder1=" + folder.string()) != std::string::npos; }))
         << "the folder is remembered";
     if (moved) {
+      m_session.messages.clear();
       PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
       EXPECT_TRUE(m_session.WaitForImage("a.jpg"));
       EXPECT_EQ(ReadFile(m_dir / "a.jpg"), photo);

@@ -490,16 +490,25 @@ void CVimoDoc::RenameImage(const CString& oldName, const CString& newName) {
   if (m_strFileName == oldName) m_strFileName = newName;
   if (bShown) SetTitle(newName);
   if (m_images.Find(oldName) < 0) return;
-  if (m_images.IsFolder()) ListFolder();  // at its place in the browse order
+  if (m_images.IsFolder()) ListFolderAgain();  // at its place in the browse order
   else m_images.Rename(oldName, newName);
-  WalkOnFromShown(bShown ? newName : (GetShownIndex() >= 0 ? GetTitle() : CString()));
   UpdateAllViews(nullptr, kHintBrowseList, nullptr);
 }
 
-void CVimoDoc::WalkOnFromShown(const CString& shownName) {
-  if (shownName.IsEmpty()) return;
-  m_queue.DropAhead();
-  WalkOnFrom(m_images.Find(shownName) + 1, shownName);
+void CVimoDoc::ListFolderAgain() {
+  const int oldCount = m_images.GetCount();
+  std::vector<CString> taken;  // by the walk, in its order
+  for (int i = 0; i < std::min(m_nNextEntry, oldCount); ++i) taken.push_back(m_images.GetName(i));
+  ListFolder();
+  // The walk goes on after the last file it took that is still there: nothing is taken twice,
+  // and what came after it is taken too.
+  for (auto it = taken.rbegin(); it != taken.rend(); ++it) {
+    const int place = m_images.Find(*it);
+    if (place < 0) continue;
+    m_nNextEntry = place + 1;
+    break;
+  }
+  if (m_nReadAhead >= 0 && m_images.GetCount() > oldCount) m_nReadAhead += m_images.GetCount() - oldCount;
 }
 
 CString CVimoDoc::FolderChanged() {
@@ -514,17 +523,9 @@ CString CVimoDoc::FolderChanged() {
   for (int i = 0; i < now.GetCount(); ++i) after.push_back(now.GetName(i));
   if (after == before) return CString();  // a change that is none of the list's (or ours, taken up already)
 
-  const int nNextEntry = m_nNextEntry;
-  ListFolder();
+  ListFolderAgain();
   UpdateAllViews(nullptr, kHintBrowseList, nullptr);
-  if (shownName.IsEmpty()) {
-    m_nNextEntry = std::min(nNextEntry, m_images.GetCount());
-    return CString();
-  }
-  if (m_images.Find(shownName) >= 0) {
-    WalkOnFromShown(shownName);
-    return CString();
-  }
+  if (shownName.IsEmpty() || m_images.Find(shownName) >= 0) return CString();
   // The shown file is gone: the image after it that stays is shown next.
   CString following;
   for (std::size_t i = static_cast<std::size_t>(shown) + 1; i < before.size() && following.IsEmpty(); ++i) {

@@ -195,9 +195,9 @@ class CVimoDoc : public CDocument {
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
   std::deque<std::vector<CTrashed>> m_trashSteps;  // Undo's steps, newest last
   CFolderWatch m_folderWatch;  // the browsed folder, for changes other programs make
-  // The browse list was read again: the walk goes on after the image shown (none is begun while
-  // nothing is shown, as in the grid of a folder just opened).
-  void WalkOnFromShown(const CString& shownName);
+  // Reads the folder's browse list again; the walk goes on where it was, with the files that
+  // came since it passed that place.
+  void ListFolderAgain();
   BOOL m_bShownJpeg = FALSE;
   // Every browsing starts here: no read-ahead step, selection name or wrap is left.
   void ResetBrowsing();
