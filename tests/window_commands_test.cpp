@@ -26,6 +26,7 @@
 #include "win32/GlobalMemory.h"
 
 using namespace vimo::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -332,6 +333,117 @@ TEST_F(CommandsTest, SaveAsCopiesTheSourceBytesWhateverTheName) {
   const Bytes copy = ReadFile(m_dir / "copy.bmp");
   EXPECT_EQ(copy[0], 0xFF);
   EXPECT_EQ(copy[1], 0xD8);  // still a JPEG
+}
+
+// The thumbnail a reader of the desktop's cache finds for path (GLib's), or "" when it finds none.
+std::string CachedThumbnailOf(const std::filesystem::path& path) {
+  const RunResult info = RunProgram({"gio", "info", "-a", "thumbnail::path,thumbnail::is-valid", path.string()});
+  const std::size_t at = info.out.find("thumbnail::path: ");
+  return at == std::string::npos || info.out.find("is-valid: TRUE") == std::string::npos
+             ? std::string()
+             : info.out.substr(at + 17, info.out.find('\n', at) - at - 17);
+}
+
+// F2 gives the shown photo a name no file has, and never one that is taken; the title, the browse
+// list and its thumbnail in the desktop's cache follow, and Ctrl+Z gives the old name back.
+TEST_F(CommandsTest, F2RenamesOnlyToAFreeNameAndCtrlZGivesTheOldNameBack) {
+  MakeJpeg("a.jpg", "red-white");
+  MakeJpeg("b.jpg", "blue-white");
+  const Bytes other = ReadFile(m_dir / "b.jpg");
+  StartOn("a.jpg");
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(Frame(), ID_VIEW_FILM_STRIP));  // makes the thumbnails
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return !CachedThumbnailOf(m_dir / "a.jpg").empty(); }));
+  const struct {
+    std::string typed;
+    const char* said;  // how the one box begins; "": none
+  } rows[] = {
+      {"b.jpg", "cannot rename, the name is taken (nothing was replaced)"},
+      {"x/y.jpg", "a name cannot hold '/'"},
+      {"", "a name cannot be empty"},
+      {std::string(252, 'n') + ".jpg", "name too long"},
+      {"c.jpg", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.typed);
+    m_session.messages.clear();
+    int rounds = 0;  // a refused name keeps the dialog open: cancelled then
+    m_session.dialogHandler = [&](CDialog* pDialog) {
+      pDialog->SetDlgItemText(IDC_RENAME_NAME, row.typed.c_str());
+      return rounds++ == 0 ? IDOK : IDCANCEL;
+    };
+    PressKey(Frame(), Qt::Key_F2);
+    const bool renamed = *row.said == '\0';
+    ASSERT_EQ(m_session.messages.size(), renamed ? 0u : 1u);
+    EXPECT_TRUE(renamed || m_session.messages[0].starts_with(row.said)) << m_session.messages[0];
+    EXPECT_EQ(ReadFile(m_dir / "b.jpg"), other);
+    EXPECT_EQ(fs::exists(m_dir / "a.jpg"), !renamed);
+    EXPECT_EQ(Title(), renamed ? row.typed : "a.jpg");
+    EXPECT_EQ(Doc()->m_images.Find("a.jpg") < 0, renamed);
+    EXPECT_EQ(Doc()->m_images.GetCount(), 2);
+  }
+  EXPECT_NE(CachedThumbnailOf(m_dir / "c.jpg"), "") << "the thumbnail goes with the name";
+  PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_TRUE(m_session.WaitForImage("a.jpg"));
+  EXPECT_FALSE(fs::exists(m_dir / "c.jpg"));
+  EXPECT_EQ(Doc()->m_images.GetCount(), 2);
+}
+
+// F8 moves the shown photo into a folder on another file system only once its copy there is
+// whole: a file system that fills midway keeps the original. A name taken there is asked about
+// (Enter skips; No keeps both), and Ctrl+Z brings the photo back; after F7 it takes the copy away.
+TEST_F(CommandsTest, F8MovesAcrossFileSystemsKeepingTheOriginalUntilTheCopyIsWhole) {
+  const ScopedTmpfs volume(m_dir / "v", "size=4m");
+  const ScopedTmpfs tiny(m_dir / "tiny", "size=64k");
+  if (!volume.Mounted() || !tiny.Mounted()) GTEST_SKIP() << "mounting needs root, as on CI";
+  const struct {
+    const char* what;
+    const char* folder;
+    bool taken;     // a file of that name is there
+    int answer;     // to the question about it; 0: Enter
+    const char* said;
+    const char* arrived;  // the name the photo has there; "": it stayed
+    bool copy = false;    // F7
+  } rows[] = {
+      {"another file system", "v", false, 0, "", "a.jpg"},
+      {"one that fills midway", "tiny", false, 0, "cannot move, the original is kept", ""},
+      {"a name taken, Enter", "v", true, 0, "同じ名前のﾌｧｲﾙがあります", ""},
+      {"a name taken, keep both", "v", true, IDNO, "同じ名前のﾌｧｲﾙがあります", "a (2).jpg"},
+      {"a copy", "v", false, 0, "", "a.jpg", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path folder = m_dir / row.folder;
+    for (const fs::path& each : fs::directory_iterator(folder)) fs::remove(each);
+    if (row.taken) WriteFile(folder / "a.jpg", {1});
+    RunConvert("-size 300x300 xc:gray +noise Random -quality 98 " + (m_dir / "a.jpg").string());
+    const Bytes photo = ReadFile(m_dir / "a.jpg");
+    ASSERT_GT(photo.size(), 64u * 1024);
+    m_session.messages.clear();
+    m_session.messageAnswers = {row.answer};
+    m_session.fileDialogAnswers = {{folder.string()}};
+    m_session.popupHandler = [](const std::vector<std::string>&) { return ID_FOLDER_CHOOSE; };
+    StartOn("a.jpg");
+    PressKey(Frame(), row.copy ? Qt::Key_F7 : Qt::Key_F8);
+    ASSERT_EQ(m_session.messages.size(), *row.said != '\0' ? 1u : 0u);
+    EXPECT_TRUE(m_session.messages.empty() || m_session.messages[0].starts_with(row.said)) << m_session.messages[0];
+    const bool moved = *row.arrived != '\0';
+    EXPECT_EQ(fs::exists(m_dir / "a.jpg"), !moved || row.copy);
+    EXPECT_EQ(ReadFile(moved ? folder / row.arrived : m_dir / "a.jpg"), photo);
+    EXPECT_EQ(fs::exists(folder / "a.jpg") ? ReadFile(folder / "a.jpg") : Bytes{}, row.taken ? Bytes{1} : moved ? photo : Bytes{});
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), (row.taken ? 1 : 0) + (moved ? 1 : 0))
+        << "nothing half-written is left there";
+    EXPECT_TRUE(ViewerSession::WaitFor([&] { return m_session.ProfileText().find("Folder1=" + folder.string()) != std::string::npos; }))
+        << "the folder is remembered";
+    if (moved) {
+      m_session.messages.clear();
+      PressKey(Frame(), Qt::Key_Z, Qt::ControlModifier);
+      EXPECT_TRUE(m_session.WaitForImage("a.jpg"));
+      EXPECT_EQ(ReadFile(m_dir / "a.jpg"), photo);
+      EXPECT_FALSE(fs::exists(folder / row.arrived));
+      EXPECT_TRUE(m_session.messages.empty()) << m_session.messages[0];
+    }
+    m_session.Stop();
+  }
 }
 
 TEST_F(CommandsTest, ArrowKeysScrollByAPage) {

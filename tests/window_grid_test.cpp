@@ -111,6 +111,50 @@ TEST(Grid, ComesBackAtAStartOnAFolderOrNothingWhileAFileOpenedIsShown) {
   }
 }
 
+// The browsed folder is watched: files another program adds, removes or renames appear, vanish
+// and move in the browse list and the film strip without a restart; the shown file removed is
+// said in the status bar and the next image is shown; a folder removed whole leaves nothing.
+TEST(FolderWatch, WhatAnotherProgramDoesToTheFolderShowsWithoutARestart) {
+  const TempDir dir;
+  const fs::path folder = dir / "photos";
+  fs::create_directories(folder);
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) RunConvert("-size 16x16 xc:red " + (folder / name).string());
+  RunConvert("-size 16x16 xc:blue " + (dir / "d.jpg").string());
+  ViewerSession session;
+  ASSERT_TRUE(session.Start({(folder / "a.jpg").string()}));
+  ASSERT_TRUE(session.WaitForImage("a.jpg"));
+  ASSERT_TRUE(AfxTestAccess::TriggerMenuItem(session.Frame(), ID_VIEW_FILM_STRIP));
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::string> listed;  // the browse list and the strip's captions then
+    const char* shown;
+  } rows[] = {
+      {"a file put in", [&] { fs::copy_file(dir / "d.jpg", folder / "d.jpg"); }, {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}, "a.jpg"},
+      {"a file removed", [&] { fs::remove(folder / "c.jpg"); }, {"a.jpg", "b.jpg", "d.jpg"}, "a.jpg"},
+      {"a file renamed", [&] { fs::rename(folder / "b.jpg", folder / "e.jpg"); }, {"a.jpg", "d.jpg", "e.jpg"}, "a.jpg"},
+      {"the shown file removed", [&] { fs::remove(folder / "a.jpg"); }, {"d.jpg", "e.jpg"}, "d.jpg"},
+      {"the folder removed", [&] { fs::remove_all(folder); }, {}, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.change();
+    std::vector<std::string> listed, captions;
+    EXPECT_TRUE(ViewerSession::WaitFor([&] {
+      listed.clear();
+      for (int i = 0; i < session.Doc()->m_images.GetCount(); ++i) listed.push_back(session.Doc()->m_images.GetName(i).str());
+      captions.clear();
+      for (const CString& caption : AfxTestAccess::GetListCaptions(session.Frame()->GetControlBar(ID_VIEW_FILM_STRIP)))
+        captions.push_back(caption.str());
+      return listed == row.listed && captions == row.listed;
+    })) << testing::PrintToString(listed) << testing::PrintToString(captions);
+    EXPECT_TRUE(*row.shown == '\0' || session.WaitForImage(row.shown));
+    EXPECT_EQ(session.Frame()->m_wndStatusBar.GetPaneText(0).str().starts_with("a.jpg は他のﾌﾟﾛｸﾞﾗﾑで削除または移動されました"),
+              std::string(row.what) == "the shown file removed");
+  }
+  EXPECT_TRUE(session.messages.empty());
+}
+
 // Film-strip captions keep the end of a name too long for its cell, where photos of one camera
 // differ; a name that fits shows whole.
 TEST(FilmStrip, CaptionsKeepTheEndOfLongNamesSoPhotosAlikeDiffer) {

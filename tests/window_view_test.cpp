@@ -255,10 +255,12 @@ TEST_F(ViewTest, MenusAndStatusBarSpeakJapanese) {
   const std::vector<CString> fileMenu = AfxTestAccess::GetMenuItems(pFrame, 0);
   const std::vector<CString> expected = {"ﾌｧｲﾙ(&F)", "開く(&O)...\tCtrl+O|57609", "フォルダを開く(&L)...|32825",
                                          "名前を付けて保存(&A)...|57610", "削除(&D)\tCtrl+Del|57608", "元に戻す(&U)\tCtrl+Z|57643",
+                                         "-|0", "名前の変更(&M)...\tF2|32864", "ﾌｫﾙﾀﾞにｺﾋﾟｰ(&Y)...\tF7|32865",
+                                         "ﾌｫﾙﾀﾞに移動(&V)...\tF8|32866", "ﾌﾟﾛｸﾞﾗﾑから開く(&H)...\tCtrl+Shift+O|32867",
                                          "-|0", "ｺﾋﾟｰ(&C)\tCtrl+C|57634", "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C|32833",
                                          "回転を保存(&R)|32839", "切り抜いて保存(&K)...\tShift+C|32880",
                                          "大きさを変えて保存(&Z)...\tShift+S|32881", "-|0", "印刷(&T)...\tCtrl+P|32912",
-                                         "印刷ﾌﾟﾚﾋﾞｭｰ(&V)...|32913", "壁紙に設定(&W)|32914", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
+                                         "印刷ﾌﾟﾚﾋﾞｭｰ(&E)...|32913", "壁紙に設定(&W)|32914", "-|0", "最新のﾌｧｲﾙ|57616", "-|0",
                                          "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|57665"};
   EXPECT_EQ(fileMenu, expected);
   EXPECT_EQ(pFrame->m_wndStatusBar.GetPaneText(0), "ﾚﾃﾞｨ");

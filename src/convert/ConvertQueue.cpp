@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "win32/FileMoves.h"
+
 namespace {
 
 constexpr int kHistoryLimit = 16;
@@ -95,6 +97,30 @@ void CConvertQueue::DeleteCurrent() {
   if (shown == nullptr) return;
   DeleteEntry(m_listHistory.RemoveAt(shown));
   --m_nIndex;
+}
+
+void CConvertQueue::RenameSource(const char* sourceFolder, const char* oldName, const char* newName) {
+  CSingleLock lock(&m_csLock, TRUE);
+  const CString oldEnd = CString("/") + oldName + ".bmp";
+  CString renamedFrom;
+  CString renamedTo;
+  for (POSITION pos = m_listHistory.GetHeadPosition(); pos != nullptr;) {
+    CString& path = *AsString(m_listHistory.GetNext(pos));
+    const int folderLength = path.GetLength() - oldEnd.GetLength() + 1;
+    if (folderLength <= 0 || std::strcmp(static_cast<const char*>(path) + folderLength - 1, oldEnd) != 0) continue;
+    if (renamedFrom != path) {
+      const CString to = path.Left(folderLength) + newName + ".bmp";
+      if (vimo::platform::RenameFile(path, to, false) != 0) continue;
+      renamedFrom = path;
+      renamedTo = to;
+    }
+    path = renamedTo;
+  }
+  const CString oldSource = CString(sourceFolder) + oldName;
+  for (POSITION pos = m_listPending.GetHeadPosition(); pos != nullptr;) {
+    CString& source = *AsString(m_listPending.GetNext(pos));
+    if (source == oldSource) source = CString(sourceFolder) + newName;
+  }
 }
 
 void CConvertQueue::MarkShownTurned(const CConvertedTurn& turn) {

@@ -67,6 +67,11 @@ class CConvertQueue : public CMultiThread {
   // a converted file is folder followed by the file's name less ".bmp". Returns how many.
   int RequeueFromShown(const char* folder);
 
+  // The source file sourceFolder + oldName is called newName now: the converted files of that
+  // name take the new name (unless a converted file already has it), and so do the sources
+  // waiting, so that the history shows and converts the file by its new name.
+  void RenameSource(const char* sourceFolder, const char* oldName, const char* newName);
+
   // Consistent reads for "how many converted images lie ahead".
   int HistoryCount();
   int Index();

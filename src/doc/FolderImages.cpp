@@ -88,6 +88,15 @@ void CFolderImages::Remove(const char* name) {
   ++m_nGeneration;
 }
 
+void CFolderImages::Rename(const char* name, const char* newName) {
+  for (std::vector<CString>* list : {&m_names, &m_listed}) {
+    for (CString& each : *list) {
+      if (each == name) each = newName;
+    }
+  }
+  ++m_nGeneration;
+}
+
 int CFolderImages::Find(const char* name) const {
   for (std::size_t i = 0; i < m_names.size(); ++i) {
     if (m_names[i] == name) return static_cast<int>(i);

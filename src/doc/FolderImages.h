@@ -21,6 +21,8 @@ class CFolderImages {
   void Sort(const char* folder, int nOrder, BOOL bReverse);
   // Takes the name out of the list (its file was deleted).
   void Remove(const char* name);
+  // The file of name is called newName now: it keeps its place.
+  void Rename(const char* name, const char* newName);
 
   int GetCount() const { return static_cast<int>(m_names.size()); }
   const CString& GetName(int nIndex) const { return m_names[static_cast<std::size_t>(nIndex)]; }

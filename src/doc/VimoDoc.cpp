@@ -12,6 +12,7 @@
 #include "res/Resource.h"
 #include "settings/Preferences.h"
 #include "win32/DibLayout.h"
+#include "win32/FileMoves.h"
 #include "win32/ThumbnailCache.h"
 
 int g_bPollQueue = 0;
@@ -108,6 +109,7 @@ BOOL CVimoDoc::IsOpenedName(const char* name) const {
 // ---- browsing ---------------------------------------------------------------------------------
 
 void CVimoDoc::ResetBrowsing() {
+  m_folderWatch.Stop();
   m_nNextName = 0;
   m_nReadAhead = 0;
   m_nQueued = 0;
@@ -162,17 +164,23 @@ void CVimoDoc::OpenImages(const char* path) {
   UpdateAllViews(nullptr, kHintBrowseList, nullptr);
 }
 
-int CVimoDoc::ListFolder() {
-  m_images.Clear(TRUE);
-  m_nNextEntry = 0;
+void CVimoDoc::ListFolderInto(CFolderImages& images) const {
+  images.Clear(TRUE);
   WIN32_FIND_DATAA entry;
   const HANDLE hFind = FindFirstFileA(CString(m_szFolder) + "*.*", &entry);
-  if (hFind == INVALID_HANDLE_VALUE) return 0;
+  if (hFind == INVALID_HANDLE_VALUE) return;
   do {
-    if (IsBrowsable(entry) && IsImageName(entry.cFileName)) m_images.Add(entry.cFileName);
+    if (IsBrowsable(entry) && IsImageName(entry.cFileName)) images.Add(entry.cFileName);
   } while (FindNextFileA(hFind, &entry));
   FindClose(hFind);
-  m_images.Sort(m_szFolder, g_nSortOrder, g_bSortReverse);
+  images.Sort(m_szFolder, g_nSortOrder, g_bSortReverse);
+}
+
+int CVimoDoc::ListFolder() {
+  m_nNextEntry = 0;
+  ListFolderInto(m_images);
+  // Files other programs put there or take away show up in the list.
+  if (CWnd* pMainWnd = AfxGetMainWnd()) m_folderWatch.Watch(m_szFolder, pMainWnd, WM_FOLDER_CHANGED);
   return m_images.GetCount();
 }
 
@@ -424,17 +432,36 @@ void CVimoDoc::RememberTrashed(std::vector<CTrashed> step) {
   if (m_trashSteps.size() > kUndoSteps) m_trashSteps.pop_front();
 }
 
+namespace {
+
+// Undoes one file of a step: 0, else errno's reason (ESTALE or ENOENT: it can never be).
+int UndoFile(const CVimoDoc::CTrashed& file) {
+  if (file.movedTo.IsEmpty()) return vimo::platform::RestoreFromTrash(file.entry);
+  if (!file.bCopy) return vimo::platform::MoveFileWhole(file.movedTo, file.path, false);
+  const vimo::platform::TrashOutcome outcome = vimo::platform::MoveToTrash(file.movedTo);
+  if (outcome.result == vimo::platform::TrashResult::kMoved) return 0;
+  return outcome.result == vimo::platform::TrashResult::kNotRegularFile ? ENOENT : outcome.error;
+}
+
+}  // namespace
+
 std::vector<CVimoDoc::CRestored> CVimoDoc::RestoreTrashed() {
   std::vector<CRestored> restored;
   if (m_trashSteps.empty()) return restored;
   std::vector<CTrashed> step = std::move(m_trashSteps.back());
   m_trashSteps.pop_back();
   std::vector<CTrashed> again;  // to be tried again
+  std::vector<CString> leftFolder;  // names in the browsed folder that Undo took away
   for (CTrashed& file : step) {
-    const int error = vimo::platform::RestoreFromTrash(file.entry);
-    restored.push_back({file.path, error});
-    if (error != 0 && error != ESTALE) again.push_back(std::move(file));
+    const int error = UndoFile(file);
+    restored.push_back({file.bCopy ? file.movedTo : file.path, error, !file.bCopy});
+    const char* gone = file.movedTo.IsEmpty() ? nullptr : static_cast<const char*>(file.movedTo);
+    if (error == 0 && gone != nullptr && std::strncmp(gone, m_szFolder, std::strlen(m_szFolder)) == 0 &&
+        std::strchr(gone + std::strlen(m_szFolder), PATH_SEPARATOR) == nullptr)
+      leftFolder.emplace_back(gone + std::strlen(m_szFolder));
+    if (error != 0 && error != ESTALE && error != ENOENT) again.push_back(std::move(file));
   }
+  if (m_szFolder[0] != '\0' && !leftFolder.empty()) ForgetImages(leftFolder);
   if (!again.empty()) m_trashSteps.push_back(std::move(again));
   return restored;
 }
@@ -453,6 +480,63 @@ BOOL CVimoDoc::BrowseRestored(const char* path) {
   if (place < 0) return FALSE;
   BrowseFrom(place);
   return TRUE;
+}
+
+// ---- renames, and changes other programs make ---------------------------------------------------
+
+void CVimoDoc::RenameImage(const CString& oldName, const CString& newName) {
+  const BOOL bShown = m_pDib != nullptr && GetTitle() == oldName;
+  m_queue.RenameSource(m_szFolder, oldName, newName);
+  if (m_strFileName == oldName) m_strFileName = newName;
+  if (bShown) SetTitle(newName);
+  if (m_images.Find(oldName) < 0) return;
+  if (m_images.IsFolder()) ListFolderAgain();  // at its place in the browse order
+  else m_images.Rename(oldName, newName);
+  UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+}
+
+void CVimoDoc::ListFolderAgain() {
+  const int oldCount = m_images.GetCount();
+  std::vector<CString> taken;  // by the walk, in its order
+  for (int i = 0; i < std::min(m_nNextEntry, oldCount); ++i) taken.push_back(m_images.GetName(i));
+  ListFolder();
+  // The walk goes on after the last file it took that is still there: nothing is taken twice,
+  // and what came after it is taken too.
+  for (auto it = taken.rbegin(); it != taken.rend(); ++it) {
+    const int place = m_images.Find(*it);
+    if (place < 0) continue;
+    m_nNextEntry = place + 1;
+    break;
+  }
+  if (m_nReadAhead >= 0 && m_images.GetCount() > oldCount) m_nReadAhead += m_images.GetCount() - oldCount;
+}
+
+CString CVimoDoc::FolderChanged() {
+  if (m_szFolder[0] == '\0' || !m_images.IsFolder()) return CString();
+  const int shown = GetShownIndex();
+  const CString shownName = shown >= 0 ? m_images.GetName(shown) : CString();
+  std::vector<CString> before;
+  for (int i = 0; i < m_images.GetCount(); ++i) before.push_back(m_images.GetName(i));
+  CFolderImages now;
+  ListFolderInto(now);
+  std::vector<CString> after;
+  for (int i = 0; i < now.GetCount(); ++i) after.push_back(now.GetName(i));
+  if (after == before) return CString();  // a change that is none of the list's (or ours, taken up already)
+
+  ListFolderAgain();
+  UpdateAllViews(nullptr, kHintBrowseList, nullptr);
+  if (shownName.IsEmpty() || m_images.Find(shownName) >= 0) return CString();
+  // The shown file is gone: the image after it that stays is shown next.
+  CString following;
+  for (std::size_t i = static_cast<std::size_t>(shown) + 1; i < before.size() && following.IsEmpty(); ++i) {
+    if (m_images.Find(before[i]) >= 0) following = before[i];
+  }
+  SetTitle("");
+  m_queue.DeleteCurrent();
+  m_bAnimationStopped = TRUE;
+  if (!following.IsEmpty()) BrowseFrom(m_images.Find(following));
+  else if (m_images.GetCount() > 0) BrowseFrom(0);
+  return shownName;
 }
 
 // ---- the turn saved into the file ---------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "convert/ConvertQueue.h"
 #include "doc/FolderImages.h"
 #include "doc/GifAnimation.h"
+#include "afx/FolderWatch.h"
 #include "win32/MappedFile.h"
 #include "win32/Trash.h"
 
@@ -69,13 +70,18 @@ class CVimoDoc : public CDocument {
   // its see-through and cleared parts take it, and the views are told when that changes them.
   void SetAnimationBackground(COLORREF crBackground);
 
-  // A file a delete moved into the trash: the path it was deleted by, and where it went.
+  // A file a delete moved into the trash: the path it was deleted by, and where it went. Or a
+  // file renamed or moved to movedTo (Undo moves it back), or copied there with bCopy (Undo moves
+  // the copy into the trash).
   struct CTrashed {
     CString path;
     vimo::platform::TrashEntry entry;
+    CString movedTo;
+    BOOL bCopy = FALSE;
   };
-  // The files one delete moved (one file or several) are one step of Undo. The steps are kept,
-  // newest last, while the viewer runs; beyond kUndoSteps the oldest is let go.
+  // The files one delete, rename, move or copy dealt with (one file or several) are one step of
+  // Undo. The steps are kept, newest last, while the viewer runs; beyond kUndoSteps the oldest
+  // is let go.
   void RememberTrashed(std::vector<CTrashed> step);
   BOOL CanRestoreTrashed() const { return !m_trashSteps.empty(); }
   // A file Undo put back (error 0), or why not: errno's reason (EEXIST: its name is taken;
@@ -83,15 +89,25 @@ class CVimoDoc : public CDocument {
   struct CRestored {
     CString path;
     int error = 0;
+    BOOL bBack = TRUE;  // FALSE: a copy taken away (into the trash), nothing to show again
   };
-  // Puts every file of the newest step back where it was. Those that may go back later (their
-  // name is taken, ...) stay the newest step; those put back or gone from the trash leave it.
+  // Puts every file of the newest step back where it was (a copy goes into the trash). Those that
+  // may go back later (their name is taken, ...) stay the newest step; those put back or gone
+  // from the trash (or from where they were moved) leave it.
   std::vector<CRestored> RestoreTrashed();
   // A file put back: shown next and browsed on from at its place in the browse list, as the grid's
   // choice is; the browsed folder is listed again for it. FALSE, nothing shown, when it is not one
   // of the images browsed.
   BOOL BrowseRestored(const char* path);
   static constexpr std::size_t kUndoSteps = 32;
+
+  // The browsed folder's file oldName was renamed newName: the browse list, the converted
+  // files of the history and the title follow it.
+  void RenameImage(const CString& oldName, const CString& newName);
+  // Another program changed the browsed folder's entries: the browse list is read again when
+  // they differ from it, and the walk goes on from the shown image. When the shown file is gone,
+  // the next image of the list is shown instead and its name returned (else "").
+  CString FolderChanged();
 
   // The sizes of a lossless turn that must cut the edges a JPEG's blocks cannot turn, as the
   // picture is shown: before the turn, and what the turn keeps.
@@ -180,11 +196,17 @@ class CVimoDoc : public CDocument {
   void FailLoad(const char* lpszTitle);
   BOOL m_bAnimationStopped = FALSE;  // the animation shown stays on its frame
   std::deque<std::vector<CTrashed>> m_trashSteps;  // Undo's steps, newest last
+  CFolderWatch m_folderWatch;  // the browsed folder, for changes other programs make
+  // Reads the folder's browse list again; the walk goes on where it was, with the files that
+  // came since it passed that place.
+  void ListFolderAgain();
   BOOL m_bShownJpeg = FALSE;
   // Every browsing starts here: no read-ahead step, selection name or wrap is left.
   void ResetBrowsing();
   // Lists the folder's images (m_szFolder) into m_images in the browse order; their number.
   int ListFolder();
+  // Lists them into images, in the browse order.
+  void ListFolderInto(CFolderImages& images) const;
   // Lets go of the shown image: nothing is shown.
   void ReleaseDib();
   // The folder walk begins again at place nNext of the browse list and goes round to it; the

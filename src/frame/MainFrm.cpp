@@ -28,6 +28,7 @@ BEGIN_MESSAGE_MAP(CMainFrame, CSDIRememberFrame)
   ON_UPDATE_COMMAND_UI(ID_VIEW_INFO, OnUpdateControlBarMenu)
   ON_MESSAGE(WM_IMAGE_SHOWN, OnImageShown)
   ON_MESSAGE(WM_SHOW_IMAGE, OnShowImage)
+  ON_MESSAGE(WM_FOLDER_CHANGED, OnFolderChanged)
   ON_WM_DESTROY()
   ON_COMMAND(ID_FILE_OPEN_FOLDER, OnFileOpenFolder)
   ON_COMMAND(ID_VIEW_GRID, OnViewGrid)
@@ -333,7 +334,6 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
     if (m_pGridView != nullptr) m_pGridView->RemakeThumbnail(shown);
   }
   m_bInfoStale = TRUE;
-  m_strNotice.Empty();
   m_strPlaceFile.Empty();
   if (m_wndInfoBar.IsVisible()) DescribeShownImage();
   return 0;
@@ -342,6 +342,17 @@ LRESULT CMainFrame::OnImageShown(WPARAM wParam, LPARAM /*lParam*/) {
 LRESULT CMainFrame::OnShowImage(WPARAM wParam, LPARAM /*lParam*/) {
   if (wParam == kShownImage) ShowGrid(FALSE);
   else ShowImageOf(static_cast<int>(wParam));
+  return 0;
+}
+
+LRESULT CMainFrame::OnFolderChanged(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  CVimoDoc* pDoc = GetVimoDocument();
+  if (pDoc == nullptr) return 0;
+  const CString gone = pDoc->FolderChanged();
+  if (gone.IsEmpty()) return 0;
+  SendMessage(WM_IMAGE_SHOWN);
+  m_strNotice = gone + " は他のﾌﾟﾛｸﾞﾗﾑで削除または移動されました";
+  SetMessageText(m_strNotice);
   return 0;
 }
 

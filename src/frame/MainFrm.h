@@ -68,6 +68,9 @@ class CMainFrame : public CSDIRememberFrame {
   // The grid gives way to an image: the one at wParam in the browse list, or with kShownImage the
   // one shown before.
   LRESULT OnShowImage(WPARAM wParam, LPARAM lParam);
+  // The browsed folder changed under the viewer: the document reads it again; a shown file that
+  // another program removed is said in the status bar while the next image comes.
+  LRESULT OnFolderChanged(WPARAM wParam, LPARAM lParam);
   void OnFileOpenFolder();
   // Enter: the grid, or in the grid the focused image.
   void OnViewGrid();

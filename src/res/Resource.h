@@ -10,6 +10,7 @@ inline constexpr UINT IDD_ABOUTBOX = 100;
 inline constexpr UINT IDD_GIFT_SETTINGS = 130;
 inline constexpr UINT IDD_KEYS = 131;        // the keys and mouse gestures at a glance
 inline constexpr UINT IDD_COPY = 132;        // a cut or scaled copy: its size, format and name
+inline constexpr UINT IDD_RENAME = 133;      // a file's new name
 
 inline constexpr int IDC_GIFT_TO = 1000;
 inline constexpr int IDC_GIFT_FROM = 1001;
@@ -25,6 +26,7 @@ inline constexpr int IDC_COPY_FORMAT = 1024;
 inline constexpr int IDC_COPY_QUALITY = 1025;
 inline constexpr int IDC_COPY_WITHOUT_LOSS = 1026;
 inline constexpr int IDC_COPY_NAME = 1027;
+inline constexpr int IDC_RENAME_NAME = 1030;
 
 inline constexpr UINT ID_GO_PREV = 0xE105;
 inline constexpr UINT ID_GO_NEXT = 0xE106;
@@ -96,6 +98,20 @@ inline constexpr UINT ID_VIEW_CAPTION_TAKEN = 0x80C1; // or when the photo was t
 inline constexpr int IDC_GRID_LIST = 0x803A;          // the grid's list control
 inline constexpr int IDC_FILM_STRIP_LIST = 0x803B;    // the film strip's list control
 
+// Managing the files: rename, copy or move to a folder, open with another application.
+inline constexpr UINT ID_FILE_RENAME = 0x8060;        // F2
+inline constexpr UINT ID_FILE_COPY_TO = 0x8061;       // the shown or chosen files copied to a folder
+inline constexpr UINT ID_FILE_MOVE_TO = 0x8062;       // and moved there
+inline constexpr UINT ID_FILE_OPEN_WITH = 0x8063;     // the desktop's applications for the file's type
+// The items of the menus these show: the last folders and "another folder...", the applications
+// and "another program...".
+inline constexpr UINT ID_FOLDER_RECENT_FIRST = 0x8100;
+inline constexpr int kRecentFolders = 5;
+inline constexpr UINT ID_FOLDER_CHOOSE = 0x8108;
+inline constexpr UINT ID_OPEN_WITH_OTHER = 0x8109;
+inline constexpr UINT ID_OPEN_WITH_FIRST = 0x8110;
+inline constexpr int kOpenWithItems = 128;
+
 // Private messages of the main frame.
 inline constexpr UINT WM_FIT_IMAGE = WM_USER + 100;   // 0x464: fit the window to an image
 inline constexpr UINT WM_POLL_QUEUE = WM_USER + 101;  // 0x465: pick up a converted image
@@ -106,5 +122,7 @@ inline constexpr UINT WM_IMAGE_SHOWN = WM_USER + 140;
 // kShownImage for the image shown before.
 inline constexpr UINT WM_SHOW_IMAGE = WM_USER + 141;
 inline constexpr WPARAM kShownImage = static_cast<WPARAM>(-1);
+// The browsed folder's entries changed (another program added, removed or renamed files).
+inline constexpr UINT WM_FOLDER_CHANGED = WM_USER + 142;
 // To the grid and the film strip: thumbnails they asked for are ready to be taken.
 inline constexpr UINT WM_THUMBNAILS_READY = WM_USER + 0x130;

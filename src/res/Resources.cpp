@@ -47,7 +47,11 @@ const std::map<UINT, const char*>& StringTable() {
       {ID_EDIT_COPY_PATH, "表示中の画像ﾌｧｲﾙのﾊﾟｽをｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰ\nﾊﾟｽをｺﾋﾟｰ"},
       {ID_EDIT_CUT, "選択範囲を切り取ってｸﾘｯﾌﾟﾎﾞｰﾄﾞに移動\n切り取り"},
       {ID_EDIT_PASTE, "ｸﾘｯﾌﾟﾎﾞｰﾄﾞの内容を挿入\n貼り付け"},
-      {ID_EDIT_UNDO, "ごみ箱に移した画像ﾌｧｲﾙを元の場所に戻す\n元に戻す"},
+      {ID_EDIT_UNDO, "ごみ箱に移した、名前を変えた、移動した画像ﾌｧｲﾙを元に戻す\n元に戻す"},
+      {ID_FILE_RENAME, "画像ﾌｧｲﾙの名前を変更\n名前の変更"},
+      {ID_FILE_COPY_TO, "画像ﾌｧｲﾙをﾌｫﾙﾀﾞにｺﾋﾟｰ\nﾌｫﾙﾀﾞにｺﾋﾟｰ"},
+      {ID_FILE_MOVE_TO, "画像ﾌｧｲﾙをﾌｫﾙﾀﾞに移動\nﾌｫﾙﾀﾞに移動"},
+      {ID_FILE_OPEN_WITH, "画像ﾌｧｲﾙを他のﾌﾟﾛｸﾞﾗﾑで開く\nﾌﾟﾛｸﾞﾗﾑから開く"},
       {ID_APP_ABOUT, "ﾌﾟﾛｸﾞﾗﾑの情報、ﾊﾞｰｼﾞｮﾝそして著作権を表示\nﾊﾞｰｼﾞｮﾝ情報"},
       {ID_APP_EXIT, "ｱﾌﾟﾘｹｰｼｮﾝを終了し、ﾌｧｲﾙの保存を指示\n終了"},
       {ID_NEXT_PANE, "次のｳｨﾝﾄﾞｳ ﾍﾟｲﾝに切り替え\n次のﾍﾟｲﾝ"},
@@ -129,6 +133,11 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
     {AfxMenuKind::Item, ID_EDIT_UNDO, "元に戻す(&U)\tCtrl+Z", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_FILE_RENAME, "名前の変更(&M)...\tF2", FALSE},
+    {AfxMenuKind::Item, ID_FILE_COPY_TO, "ﾌｫﾙﾀﾞにｺﾋﾟｰ(&Y)...\tF7", FALSE},
+    {AfxMenuKind::Item, ID_FILE_MOVE_TO, "ﾌｫﾙﾀﾞに移動(&V)...\tF8", FALSE},
+    {AfxMenuKind::Item, ID_FILE_OPEN_WITH, "ﾌﾟﾛｸﾞﾗﾑから開く(&H)...\tCtrl+Shift+O", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", FALSE},
     {AfxMenuKind::Item, ID_EDIT_COPY_PATH, "ﾊﾟｽをｺﾋﾟｰ(&P)\tCtrl+Shift+C", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&R)", FALSE},
@@ -136,7 +145,7 @@ constexpr AFX_MENU_ENTRY kMainMenu[] = {
     {AfxMenuKind::Item, ID_IMAGE_RESIZE, "大きさを変えて保存(&Z)...\tShift+S", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
-    {AfxMenuKind::Item, ID_IMAGE_PRINT_PREVIEW, "印刷ﾌﾟﾚﾋﾞｭｰ(&V)...", FALSE},
+    {AfxMenuKind::Item, ID_IMAGE_PRINT_PREVIEW, "印刷ﾌﾟﾚﾋﾞｭｰ(&E)...", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&W)", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_FILE_MRU_FILE1, "最新のﾌｧｲﾙ", TRUE},
@@ -218,6 +227,11 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
     {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&P)", FALSE},
     {AfxMenuKind::Separator, 0, nullptr, FALSE},
+    {AfxMenuKind::Item, ID_FILE_RENAME, "名前の変更(&M)...\tF2", FALSE},
+    {AfxMenuKind::Item, ID_FILE_COPY_TO, "ﾌｫﾙﾀﾞにｺﾋﾟｰ(&Y)...\tF7", FALSE},
+    {AfxMenuKind::Item, ID_FILE_MOVE_TO, "ﾌｫﾙﾀﾞに移動(&I)...\tF8", FALSE},
+    {AfxMenuKind::Item, ID_FILE_OPEN_WITH, "ﾌﾟﾛｸﾞﾗﾑから開く(&H)...\tCtrl+Shift+O", FALSE},
+    {AfxMenuKind::Separator, 0, nullptr, FALSE},
     {AfxMenuKind::Item, ID_VIEW_ROTATE_RIGHT, "右に回転(&R)\tR", FALSE},
     {AfxMenuKind::Item, ID_VIEW_ROTATE_LEFT, "左に回転(&L)\tShift + R", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_SAVE_TURN, "回転を保存(&V)", FALSE},
@@ -237,7 +251,12 @@ constexpr AFX_MENU_ENTRY kImageContextMenu[] = {
 
 constexpr AFX_MENU_ENTRY kGridContextMenu[] = {
     {AfxMenuKind::Popup, 0, "一覧", FALSE},
+    {AfxMenuKind::Item, ID_FILE_RENAME, "名前の変更(&M)...\tF2", FALSE},
+    {AfxMenuKind::Item, ID_FILE_COPY_TO, "ﾌｫﾙﾀﾞにｺﾋﾟｰ(&Y)...\tF7", FALSE},
+    {AfxMenuKind::Item, ID_FILE_MOVE_TO, "ﾌｫﾙﾀﾞに移動(&I)...\tF8", FALSE},
+    {AfxMenuKind::Item, ID_FILE_OPEN_WITH, "ﾌﾟﾛｸﾞﾗﾑから開く(&H)...\tCtrl+Shift+O", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_DELETE, "削除(&D)\tCtrl+Del", FALSE},
+    {AfxMenuKind::Item, ID_EDIT_UNDO, "元に戻す(&U)\tCtrl+Z", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_PRINT, "印刷(&T)...\tCtrl+P", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_WALLPAPER, "壁紙に設定(&P)", FALSE},
     {AfxMenuKind::Item, ID_IMAGE_RESIZE, "大きさを変えて保存(&Z)...\tShift+S", FALSE},
@@ -296,6 +315,9 @@ constexpr AFX_ACCEL kAccelerators[] = {
     {V, 0x70, ID_HELP_KEYS},                 {FCONTROL, '?', ID_HELP_KEYS},
     // Putting a photo to use.
     {V | FCONTROL, 'P', ID_IMAGE_PRINT},
+    // Managing the files.
+    {V, 0x71, ID_FILE_RENAME},               {V, 0x76, ID_FILE_COPY_TO},
+    {V, 0x77, ID_FILE_MOVE_TO},              {V | FCONTROL | FSHIFT, 'O', ID_FILE_OPEN_WITH},
 };
 
 // ---- artwork ----------------------------------------------------------------------------------
@@ -438,6 +460,15 @@ constexpr AFX_DLGITEM kKeysItems[] = {
     {AfxControl::Edit, IDC_KEYS_LIST, 7, 7, 246, 220, kEditMulti | ES_READONLY, ""},
     {AfxControl::Button, IDOK, 203, 233, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"},
 };
+constexpr AFX_DLGITEM kRenameItems[] = {
+    {AfxControl::Static, -1, 7, 7, 200, 8, 0, "新しい名前"},
+    {AfxControl::Edit, IDC_RENAME_NAME, 7, 18, 200, 12, kEditLine, ""},
+    {AfxControl::Button, IDOK, 103, 37, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"},
+    {AfxControl::Button, IDCANCEL, 157, 37, 50, 14, WS_TABSTOP, "ｷｬﾝｾﾙ"},
+};
+const AFX_DLGTEMPLATE kRename = {214, 58, "名前の変更", "ＭＳ Ｐゴシック", 9, kRenameItems,
+                                 static_cast<int>(std::size(kRenameItems))};
+
 const AFX_DLGTEMPLATE kKeys = {260, 254, "キーボードショートカット", "ＭＳ Ｐゴシック", 9, kKeysItems,
                                static_cast<int>(std::size(kKeysItems))};
 
@@ -493,6 +524,7 @@ const AFX_DLGTEMPLATE* AfxFindDialogResource(UINT nID) {
   if (nID == IDD_GIFT_SETTINGS) return &kGiftSettings;
   if (nID == IDD_KEYS) return &kKeys;
   if (nID == IDD_COPY) return &kCopy;
+  if (nID == IDD_RENAME) return &kRename;
   return nullptr;
 }
 

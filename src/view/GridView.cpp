@@ -34,6 +34,14 @@ BEGIN_MESSAGE_MAP(CGridView, CView)
   ON_UPDATE_COMMAND_UI(ID_GIFT_STACK, OnUpdateSelection)
   ON_COMMAND(ID_IMAGE_DELETE, OnImageDelete)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_RENAME, OnFileRename)
+  ON_UPDATE_COMMAND_UI(ID_FILE_RENAME, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_COPY_TO, OnFileCopyTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_COPY_TO, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_MOVE_TO, OnFileMoveTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_MOVE_TO, OnUpdateSelection)
+  ON_COMMAND(ID_FILE_OPEN_WITH, OnFileOpenWith)
+  ON_UPDATE_COMMAND_UI(ID_FILE_OPEN_WITH, OnUpdateSelection)
   ON_COMMAND(ID_EDIT_SELECT_ALL, OnEditSelectAll)
   ON_UPDATE_COMMAND_UI(ID_EDIT_SELECT_ALL, OnUpdateEditSelectAll)
   ON_COMMAND(ID_IMAGE_PRINT, OnImagePrint)
@@ -269,4 +277,42 @@ void CGridView::OnImageResize() {
     return;
   }
   if (dialog.m_choice.strTarget == path) RemakeThumbnail(indexes[0]);
+}
+
+std::vector<CString> CGridView::SelectedPaths() const {
+  std::vector<CString> paths;
+  for (const int nItem : SelectedIndexes()) paths.push_back(m_thumbnails.PathOf(nItem));
+  return paths;
+}
+
+CString CGridView::OneSelectedPath() const {
+  const int focused = GetFocusedIndex();
+  if (focused >= 0 && (m_wndList.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) return m_thumbnails.PathOf(focused);
+  const std::vector<int> indexes = SelectedIndexes();
+  return indexes.empty() ? CString() : m_thumbnails.PathOf(indexes.front());
+}
+
+void CGridView::OnFileRename() {
+  const CString path = OneSelectedPath();
+  if (!path.IsEmpty()) m_fileCommands.Rename(path);
+}
+
+void CGridView::OnFileCopyTo() { m_fileCommands.CopyTo(SelectedPaths(), FALSE); }
+
+void CGridView::OnFileMoveTo() {
+  const std::vector<int> indexes = SelectedIndexes();
+  const std::vector<CString> paths = SelectedPaths();
+  const std::vector<CString> moved = m_fileCommands.CopyTo(paths, TRUE);
+  if (moved.empty()) return;
+  CVimoDoc* pDoc = GetDocument();
+  std::vector<CString> names;
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    if (std::find(moved.begin(), moved.end(), paths[i]) != moved.end()) names.push_back(pDoc->m_images.GetName(indexes[i]));
+  }
+  pDoc->ForgetImages(names);
+}
+
+void CGridView::OnFileOpenWith() {
+  const CString path = OneSelectedPath();
+  if (!path.IsEmpty()) m_fileCommands.OpenWith(path);
 }

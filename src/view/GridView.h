@@ -74,7 +74,14 @@ class CGridView : public CView {
   // Ctrl+Del: every chosen file into the trash, as one step of Undo (the file commands say what
   // stays and ask before deleting for good); those that went leave the browse list.
   void OnImageDelete();
-  // F5 and Ctrl+Del: while an image is chosen.
+  // F2: the focused image (else the first chosen) gets a new name.
+  void OnFileRename();
+  // F7, F8: every chosen file copied or moved into a folder; those moved leave the browse list.
+  void OnFileCopyTo();
+  void OnFileMoveTo();
+  // Ctrl+Shift+O: the focused image (else the first chosen) opened with another application.
+  void OnFileOpenWith();
+  // F5, Ctrl+Del and the file commands: while an image is chosen.
   void OnUpdateSelection(CCmdUI* pCmdUI);
   void OnEditSelectAll();
   void OnUpdateEditSelectAll(CCmdUI* pCmdUI);
@@ -93,6 +100,11 @@ class CGridView : public CView {
   std::vector<int> SelectedIndexes() const;
   // The image view, whose Image Gift the grid's Gift commands go to.
   CVimoView* GetImageView() const;
+  // The paths of the chosen images, in the browse order.
+  std::vector<CString> SelectedPaths() const;
+  // The image a command for one file means: the focused one when chosen, else the first chosen;
+  // "" when none is chosen.
+  CString OneSelectedPath() const;
 
   CListCtrl m_wndList;
   CThumbnailList m_thumbnails;

@@ -296,3 +296,23 @@ void CThumbnailMaker::AnnounceAgain(HWND hWnd, UINT /*uMsg*/, UINT_PTR nIDEvent,
   pWnd->KillTimer(nIDEvent);
   pWnd->PostMessage(static_cast<UINT>(nIDEvent));
 }
+
+CThumbnailMaker::CCarried CThumbnailMaker::TakeThumbnails(const char* path) {
+  CCarried carried;
+  const CThumbnailCache cache{kVimoInCache};
+  for (const UINT cx : {128u, 256u, 512u, 1024u}) {
+    CThumbnailCache::CEntry entry;
+    if (cache.Find(path, cx, TRUE, entry) == CThumbnailCache::Found::kPicture && entry.cx == cx)
+      carried.pictures.emplace_back(cx, entry.picture);
+  }
+  return carried;
+}
+
+void CThumbnailMaker::PutThumbnails(const CCarried& carried, const char* oldPath, const char* newPath) {
+  CThumbnailCache::ForgetFile(oldPath);
+  const CThumbnailCache cache{kVimoInCache};
+  for (const auto& [cx, picture] : carried.pictures) {
+    CThumbnailCache::CEntry entry;
+    if (cache.Find(newPath, cx, FALSE, entry) == CThumbnailCache::Found::kNothing) cache.Put(entry, picture);
+  }
+}

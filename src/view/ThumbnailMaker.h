@@ -43,6 +43,16 @@ class CThumbnailMaker {
   void SetProvider(PFNTHUMBNAILPROVIDER pfnProvider);
   // Each thumbnail delivered from now on comes with pfnCaption's caption (nullptr: none).
   void SetCaption(PFNTHUMBNAILCAPTION pfnCaption);
+
+  // A file's thumbnails in the shared cache, read before the file gets another name: the cache
+  // names them by the file's URI, so each is written again under the new name (with that URI),
+  // and the old ones go. Those that are not current are not carried.
+  struct CCarried {
+    std::vector<std::pair<UINT, CBitmap>> pictures;  // by the side of their size in the cache
+  };
+  static CCarried TakeThumbnails(const char* path);
+  // The file is at newPath now: its thumbnails are put there, those of oldPath removed.
+  static void PutThumbnails(const CCarried& carried, const char* oldPath, const char* newPath);
   // While hold() answers TRUE, no new thumbnail is begun (it is asked on the threads, before each
   // one, and again every few milliseconds while it holds).
   void SetHold(std::function<bool()> hold);

@@ -24,6 +24,14 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_DELETE, OnUpdateImageCommand)
   ON_COMMAND(ID_IMAGE_SAVE_AS, OnImageSaveAs)
   ON_UPDATE_COMMAND_UI(ID_IMAGE_SAVE_AS, OnUpdateImageCommand)
+  ON_COMMAND(ID_FILE_RENAME, OnFileRename)
+  ON_UPDATE_COMMAND_UI(ID_FILE_RENAME, OnUpdateImageCommand)
+  ON_COMMAND(ID_FILE_COPY_TO, OnFileCopyTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_COPY_TO, OnUpdateImageCommand)
+  ON_COMMAND(ID_FILE_MOVE_TO, OnFileMoveTo)
+  ON_UPDATE_COMMAND_UI(ID_FILE_MOVE_TO, OnUpdateImageCommand)
+  ON_COMMAND(ID_FILE_OPEN_WITH, OnFileOpenWith)
+  ON_UPDATE_COMMAND_UI(ID_FILE_OPEN_WITH, OnUpdateImageCommand)
   ON_WM_LBUTTONDOWN()
   ON_WM_LBUTTONUP()
   ON_WM_KEYDOWN()
@@ -407,6 +415,21 @@ void CVimoView::OnImageDelete() {
 }
 
 void CVimoView::OnImageSaveAs() { GetDocument()->SaveCopyAs(ShownImagePath()); }
+
+void CVimoView::OnFileRename() {
+  if (m_fileCommands.Rename(ShownImagePath()).IsEmpty()) return;
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
+}
+
+void CVimoView::OnFileCopyTo() { m_fileCommands.CopyTo({ShownImagePath()}, FALSE); }
+
+void CVimoView::OnFileMoveTo() {
+  if (m_fileCommands.CopyTo({ShownImagePath()}, TRUE).empty()) return;
+  GetDocument()->ForgetShownFile();
+  if (CFrameWnd* pFrame = GetParentFrame()) pFrame->SendMessage(WM_IMAGE_SHOWN);
+}
+
+void CVimoView::OnFileOpenWith() { m_fileCommands.OpenWith(ShownImagePath()); }
 
 void CVimoView::OnUpdateImageCommand(CCmdUI* pCmdUI) {
   CVimoDoc* pDoc = GetDocument();

@@ -168,7 +168,15 @@ class CVimoView : public CScrollView {
   // before deleting for good); once it went, the title empties and the picture stays painted.
   void OnImageDelete();
   void OnImageSaveAs();
-  // Delete, Save as, copy: only while an image is loaded and the title names it.
+  // F2: the shown file gets a new name (the title follows).
+  void OnFileRename();
+  // F7, F8: the shown file copied or moved into a folder; once moved away it leaves the title and
+  // the browse list, as a delete does.
+  void OnFileCopyTo();
+  void OnFileMoveTo();
+  // Ctrl+Shift+O: the shown file opened with an application of the desktop's.
+  void OnFileOpenWith();
+  // Delete, Save as, copy, rename, move: only while an image is loaded and the title names it.
   void OnUpdateImageCommand(CCmdUI* pCmdUI);
   // Drags the shown file out of the window as a file drop; in full screen, pans the picture.
   void OnLButtonDown(UINT nFlags, CPoint point);

@@ -60,9 +60,13 @@ int AfxCallModalHook(AfxModalRequest& request) { return ModalHook()(request); }
 int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
   AfxModalScope scope;
   const UINT nButtons = nType & 0x0F;  // the low four bits choose the buttons
-  const bool bYesNo = nButtons == MB_YESNO;
+  const bool bThree = nButtons == MB_YESNOCANCEL;
+  const bool bYesNo = nButtons == MB_YESNO || bThree;
   const bool bCancel = nButtons == MB_OKCANCEL;
-  const int nDefault = bYesNo ? ((nType & MB_DEFBUTTON2) != 0 ? IDNO : IDYES) : IDOK;
+  const int nDefault = !bYesNo                          ? IDOK
+                       : bThree && (nType & MB_DEFBUTTON3) != 0 ? IDCANCEL
+                       : (nType & MB_DEFBUTTON2) != 0           ? IDNO
+                                                                : IDYES;
   if (AfxHasModalHook()) {
     AfxModalRequest request;
     request.kind = AfxModalRequest::Kind::MessageBox;
@@ -70,20 +74,23 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT /*nIDHelp*/) {
     request.strCaption = AfxGetAppName();
     request.nType = nType;
     const int nAnswer = AfxCallModalHook(request);
+    if (bThree && nAnswer == IDCANCEL) return IDCANCEL;
     if (bYesNo) return nAnswer == IDYES || nAnswer == IDNO ? nAnswer : nDefault;
     return bCancel && nAnswer == IDCANCEL ? IDCANCEL : IDOK;
   }
-  const QMessageBox::StandardButtons buttons = bYesNo    ? QMessageBox::Yes | QMessageBox::No
+  const QMessageBox::StandardButtons buttons = bThree    ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                                               : bYesNo  ? QMessageBox::Yes | QMessageBox::No
                                                : bCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                          : QMessageBox::Ok;
   QMessageBox box(bYesNo ? QMessageBox::Question : QMessageBox::NoIcon, AfxToQString(AfxGetAppName()),
                   AfxToQString(lpszText), buttons, MainWidget());
   box.setTextFormat(Qt::PlainText);
   if (bYesNo) {
-    box.setDefaultButton(nDefault == IDYES ? QMessageBox::Yes : QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
+    box.setDefaultButton(nDefault == IDYES ? QMessageBox::Yes : nDefault == IDNO ? QMessageBox::No : QMessageBox::Cancel);
+    box.setEscapeButton(bThree ? QMessageBox::Cancel : QMessageBox::No);
   }
   const int nPressed = box.exec();
+  if (bThree && nPressed == QMessageBox::Cancel) return IDCANCEL;
   if (bYesNo) return nPressed == QMessageBox::Yes ? IDYES : IDNO;
   return bCancel && nPressed != QMessageBox::Ok ? IDCANCEL : IDOK;
 }
@@ -269,6 +276,19 @@ void CDialog::SetDlgItemText(int nID, const char* lpszString) {
     const int nIndex = pList->findText(AfxToQString(lpszString));
     if (nIndex >= 0) pList->setCurrentIndex(nIndex);
   }
+}
+
+void CDialog::SelectDlgItemText(int nID, int cbSelected) {
+  const auto it = m_controls.find(nID);
+  auto* pEdit = it != m_controls.end() ? qobject_cast<QLineEdit*>(it->second) : nullptr;
+  if (pEdit == nullptr) return;
+  const CString text = AfxGetEditBytes(pEdit);
+  const int cbText = text.GetLength();
+  const int cb = cbSelected < 0 ? 0 : cbSelected > cbText ? cbText : cbSelected;
+  // The characters the first cb bytes show as, decoded as the whole text is.
+  const int nChars = static_cast<int>(AfxDecodeText(CString(static_cast<const char*>(text), cb), AfxEncodingOf(text)).size());
+  pEdit->setFocus();
+  pEdit->setSelection(0, nChars);
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {

@@ -42,6 +42,9 @@ class CDialog : public CWnd {
   void SetDlgItemText(int nID, const char* lpszString);
   void CheckDlgButton(int nIDButton, UINT nCheck);
   UINT IsDlgButtonChecked(int nIDButton) const;
+  // Edit control nID takes the focus with the first cbSelected bytes of its text selected (a
+  // name without its extension), as EM_SETSEL selects them.
+  void SelectDlgItemText(int nID, int cbSelected);
 
   // The OK and Cancel buttons (the layer's own use and the test hook).
   virtual void OnOK();
@@ -128,7 +131,8 @@ class CFolderPickerDialog : public CCmdTarget {
 };
 
 // A modal box captioned with the application's title: one OK button (MB_OK), OK and Cancel
-// (MB_OKCANCEL), or Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No).
+// (MB_OKCANCEL), Yes and No (MB_YESNO, Yes the default unless MB_DEFBUTTON2 makes it No), or Yes,
+// No and Cancel (MB_YESNOCANCEL, MB_DEFBUTTON2 or MB_DEFBUTTON3 making No or Cancel the default).
 // Returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO); closing a box counts as Cancel or No.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
@@ -152,6 +156,7 @@ struct AfxModalRequest {
   std::vector<CString> choices;
   int nChoice = 0;
   CString strPrintFile;
+  std::vector<CString> items;  // popup menu: "text|id" of each item, in order
 };
 // Answers a modal request instead of the user: IDOK or IDCANCEL (for a dialog, the button the
 // hook pressed; the dialog may stay open, and the hook is then asked again); for a Yes/No box

@@ -532,12 +532,34 @@ CString CTextBar::GetText() const { return m_strText; }
 
 // ---- CMenu ------------------------------------------------------------------------------------
 
+CMenu::CMenu() = default;
+
 CMenu::~CMenu() = default;
 
 BOOL CMenu::LoadMenu(UINT nIDResource) {
   m_pEntries = AfxFindMenuResource(nIDResource);
   m_subMenus.clear();
   return m_pEntries != nullptr ? TRUE : FALSE;
+}
+
+BOOL CMenu::CreatePopupMenu() {
+  m_appended.assign(1, AFX_MENU_ENTRY{AfxMenuKind::End, 0, nullptr, FALSE});
+  m_appendedTexts.clear();
+  m_subMenus.clear();
+  m_pEntries = m_appended.data();
+  return TRUE;
+}
+
+BOOL CMenu::AppendMenu(UINT nFlags, UINT nIDNewItem, const char* lpszNewItem) {
+  if (m_appended.empty()) return FALSE;
+  AFX_MENU_ENTRY entry{AfxMenuKind::Separator, 0, nullptr, FALSE};
+  if ((nFlags & MF_SEPARATOR) == 0) {
+    m_appendedTexts.push_back(std::make_unique<std::string>(lpszNewItem != nullptr ? lpszNewItem : ""));
+    entry = AFX_MENU_ENTRY{AfxMenuKind::Item, nIDNewItem, m_appendedTexts.back()->c_str(), FALSE};
+  }
+  m_appended.insert(m_appended.end() - 1, entry);
+  m_pEntries = m_appended.data();
+  return TRUE;
 }
 
 CMenu* CMenu::GetSubMenu(int nPos) {
@@ -559,7 +581,8 @@ CMenu* CMenu::GetSubMenu(int nPos) {
   return nullptr;
 }
 
-BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
+BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd) {
+  const bool bReturnCommand = (nFlags & TPM_RETURNCMD) != 0;
   CFrameWnd* pFrame = pWnd == nullptr ? nullptr
                       : pWnd->IsKindOf(RUNTIME_CLASS(CFrameWnd)) ? static_cast<CFrameWnd*>(pWnd)
                                                                   : pWnd->GetParentFrame();
@@ -569,7 +592,8 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
   request.kind = AfxModalRequest::Kind::PopupMenu;
   FillMenu(&menu, m_pEntries, [&](QMenu* /*pMenu*/, QAction* pAction, const AFX_MENU_ENTRY& entry) {
     if (request.strText.IsEmpty()) request.strText = entry.lpszText;
-    ApplyCommandState(pAction, entry.nID, pFrame);
+    request.items.push_back(CString(entry.lpszText) + "|" + CString(std::to_string(entry.nID)));
+    if (!bReturnCommand) ApplyCommandState(pAction, entry.nID, pFrame);
   });
   UINT nChosen = 0;
   {
@@ -580,6 +604,7 @@ BOOL CMenu::TrackPopupMenu(UINT /*nFlags*/, int x, int y, CWnd* pWnd) {
       nChosen = pChosen->data().toUInt();
     }
   }
+  if (bReturnCommand) return static_cast<BOOL>(nChosen);
   return nChosen != 0 && pFrame->ExecuteCommand(nChosen) ? TRUE : FALSE;
 }
 

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "afx/CmdTarget.h"
@@ -312,24 +313,34 @@ class CTextBar : public CControlBar {
 // frame's routing after the menu has closed, as from the menu bar.
 class CMenu {
  public:
-  CMenu() = default;
+  CMenu();
   CMenu(const CMenu&) = delete;
   CMenu& operator=(const CMenu&) = delete;
   ~CMenu();
 
   BOOL LoadMenu(UINT nIDResource);
+  // An empty popup menu that AppendMenu fills (items of MF_STRING, or MF_SEPARATOR): for lists
+  // only known when the menu is shown. Its texts are shown as given ('&' marks a mnemonic).
+  BOOL CreatePopupMenu();
+  BOOL AppendMenu(UINT nFlags, UINT nIDNewItem = 0, const char* lpszNewItem = nullptr);
   // The nPos-th menu of the resource (NULL when it has none).
   CMenu* GetSubMenu(int nPos);
   // Shows this menu at (x, y), screen coordinates, for the frame of pWnd, and waits until it
-  // closes. TRUE when a command was chosen (it has run then). The flags are not used.
+  // closes. TRUE when a command was chosen (it has run then). With TPM_RETURNCMD the command
+  // chosen is returned instead (0 for none) and not run, and every item is enabled.
   BOOL TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd);
 
  private:
   const struct AFX_MENU_ENTRY* m_pEntries = nullptr;  // this menu's first item, or the resource
+  std::vector<struct AFX_MENU_ENTRY> m_appended;        // a created menu's items, End last
+  std::vector<std::unique_ptr<std::string>> m_appendedTexts;
   std::vector<std::unique_ptr<CMenu>> m_subMenus;
 };
 inline constexpr UINT TPM_LEFTALIGN = 0x0000;
 inline constexpr UINT TPM_RIGHTBUTTON = 0x0002;
+inline constexpr UINT TPM_RETURNCMD = 0x0100;
+inline constexpr UINT MF_STRING = 0x0000;
+inline constexpr UINT MF_SEPARATOR = 0x0800;
 
 struct CCreateContext {
   const CRuntimeClass* m_pNewViewClass = nullptr;

@@ -38,9 +38,11 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 inline constexpr UINT MB_OK = 0;
 inline constexpr UINT MB_OKCANCEL = 0x0001;
+inline constexpr UINT MB_YESNOCANCEL = 0x0003;
 inline constexpr UINT MB_YESNO = 0x0004;
 inline constexpr UINT MB_ICONQUESTION = 0x0020;
 inline constexpr UINT MB_DEFBUTTON2 = 0x0100;
+inline constexpr UINT MB_DEFBUTTON3 = 0x0200;
 
 inline constexpr UINT MK_LBUTTON = 0x0001;
 inline constexpr UINT MK_SHIFT = 0x0004;

@@ -62,6 +62,8 @@ ViewerSession::ViewerSession() {
         return answer.empty() ? IDCANCEL : IDOK;
       }
       case AfxModalRequest::Kind::PopupMenu: {
+        popups.emplace_back(request.items.begin(), request.items.end());
+        if (popupHandler) return static_cast<int>(popupHandler(popups.back()));
         if (popupMenuAnswers.empty()) return 0;  // closed without a choice
         const UINT nChosen = popupMenuAnswers.front();
         popupMenuAnswers.erase(popupMenuAnswers.begin());

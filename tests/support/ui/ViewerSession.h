@@ -83,7 +83,11 @@ class ViewerSession {
   // Print dialogs, taken in order: print into this PDF file (empty: cancel), placed by this of the
   // dialog's choices (-1: the one it offers first).
   std::vector<std::pair<std::string, int>> printAnswers;
-  // The command chosen in each popup menu, in order (none left: closed without a choice).
+  // The items ("text|id") of each popup menu shown, in order. popupHandler, when set, says which
+  // command is chosen; else the next of popupMenuAnswers is (none left: the menu is closed
+  // without a choice).
+  std::vector<std::vector<std::string>> popups;
+  std::function<UINT(const std::vector<std::string>& items)> popupHandler;
   std::vector<UINT> popupMenuAnswers;
 
  private:
