@@ -101,6 +101,29 @@ def ensure_data(data):
                 shutil.copyfile(os.path.join(grid, "photo-%03d.jpg" % (i % BROWSE_COUNT)), target)
         open(os.path.join(grid, ".complete"), "w").close()
     paths["grid500"] = grid
+    # The same photographs as a camera stores them: each with a 160 x 120 picture of itself in its
+    # EXIF block (exiftool's ThumbnailImage), which a viewer may show instead of decoding the photo.
+    camera = os.path.join(data, "grid500-camera")
+    if not os.path.exists(os.path.join(camera, ".complete")):
+        print("generating %d 12 MP JPEGs with EXIF thumbnails into %s (once)..." % (GRID_PHOTOS, camera), flush=True)
+        os.makedirs(camera, exist_ok=True)
+        for i in range(GRID_PHOTOS):
+            target = os.path.join(camera, "photo-%03d.jpg" % i)
+            if os.path.exists(target):
+                continue
+            if i < BROWSE_COUNT:
+                source = os.path.join(grid, "photo-%03d.jpg" % i)
+                thumb = target + ".thumb.jpg"
+                subprocess.run(["nice", "-n", "10", IM, "-define", "jpeg:size=320x240", source, "-thumbnail", "160x120!",
+                                "-quality", "80", "JPEG:" + thumb], check=True)
+                subprocess.run(["nice", "-n", "10", "exiftool", "-q", "-Make=VimoCam", "-ThumbnailImage<=" + thumb,
+                                "-o", target + ".part.jpg", source], check=True)
+                os.remove(thumb)
+                os.replace(target + ".part.jpg", target)
+            else:
+                shutil.copyfile(os.path.join(camera, "photo-%03d.jpg" % (i % BROWSE_COUNT)), target)
+        open(os.path.join(camera, ".complete"), "w").close()
+    paths["grid500camera"] = camera
     many = os.path.join(data, "grid10k")
     if not os.path.exists(os.path.join(many, ".complete")):
         print("generating %d small JPEGs into %s (once)..." % (GRID_FILES, many), flush=True)

@@ -76,8 +76,9 @@ def grid_viewers(vimo):
 
 
 def grid_figures(build, chosen, xwatch, data, logs):
-    """Figure 9 of each viewer: the first screenful of thumbnails complete, and all made, with an
-    empty cache (its own home's ~/.cache), on the folder of 500 photographs of 12 MP."""
+    """Figure 11 of each viewer: the first screenful of thumbnails complete, and all made, with an
+    empty cache (its own home's ~/.cache), on the folder of 500 photographs of 12 MP and on the
+    same photographs carrying EXIF thumbnails as cameras store them; and each per thumbnail."""
     table = grid_viewers(os.path.join(build, "vimo"))
     figures = {}
     for name in [n for n in chosen if n in table]:
@@ -94,17 +95,28 @@ def grid_figures(build, chosen, xwatch, data, logs):
             os.makedirs(os.path.join(home, ".config"), exist_ok=True)
             with open(os.path.join(home, ".config", "vimo.ini"), "w") as ini:
                 ini.write("[View]\nThumbnailSize=128\n")
-        print("grid with %s (cold cache, up to 4 minutes)..." % name, flush=True)
-        events = b.watch(xwatch, os.path.join(logs, "%s-grid-cold.log" % name), command(data["grid500"]), home,
-                         region=b.GRID_REGION, timeout=60000, tail=240000, made=(cache, b.GRID_PHOTOS), env=env)
-        _, screenful = b.first_picture(events)
-        made = b.event_time(events, "all-made")
-        count = sum(1 for _, k, _ in events if k == "made")
-        # A viewer that made no thumbnail settled on something else (placeholder icons, the
-        # first photo): it has no screenful of thumbnails to count.
-        figures[name] = {"11 grid cold: first screenful (ms)": screenful if count > 0 else None,
-                         "11 grid cold: all 500 made (ms)": made,
-                         "thumbnails made in 4 minutes": count}
+        for folder, label in (("grid500", "11 grid cold"), ("grid500camera", "11 camera photos cold")):
+            shutil.rmtree(cache, ignore_errors=True)
+            os.makedirs(cache)
+            print("%s with %s (up to 4 minutes)..." % (label, name), flush=True)
+            events = b.watch(xwatch, os.path.join(logs, "%s-%s.log" % (name, folder)), command(data[folder]), home,
+                             region=b.GRID_REGION, timeout=60000, tail=240000, made=(cache, b.GRID_PHOTOS), env=env)
+            _, screenful = b.first_picture(events)
+            made = b.event_time(events, "all-made")
+            count = sum(1 for _, k, _ in events if k == "made")
+            # The thumbnails completed by the time the first screenful was: the work that screenful
+            # took (viewers show different numbers of thumbnails a screen).
+            by_screenful = sum(1 for t, k, _ in events if k == "made" and screenful is not None and t <= screenful)
+            # A viewer that made no thumbnail settled on something else (placeholder icons, the
+            # first photo): it has no screenful of thumbnails to count.
+            screenful = screenful if count > 0 else None
+            figures.setdefault(name, {}).update({
+                label + ": first screenful (ms)": screenful,
+                label + ": all 500 made (ms)": made,
+                label + ": ms a thumbnail, first screenful": screenful / by_screenful if screenful and by_screenful else None,
+                label + ": ms a thumbnail, all 500": made / b.GRID_PHOTOS if made else None,
+                label + ": thumbnails by the first screenful": by_screenful if screenful else None,
+                label + ": thumbnails made in 4 minutes": count})
     return figures
 
 
@@ -230,16 +242,31 @@ def main():
         for kind in floors:
             floor_run(kind, "warm-up", data["first1"], settle=500)
 
-        print("first image, three starts each...", flush=True)
+        print("first image, three starts each (five of the 1 MP one)...", flush=True)
         starts = {name: {"1mp": [], "24mp": [], "large": []} for name in chosen}
-        for attempt in range(3):
+        # From the window's map to the picture, 1 MP: Vimo's and the floors' (the part of the start
+        # a program's own first paint decides).
+        map_to_pixels = {name: [] for name in list(chosen) + ["floor-" + kind for kind in floors]}
+
+        def mapped_at(events):
+            return next((t for t, kind, _ in events if kind == "map"), None)
+
+        for attempt in range(5):
             for size, path in (("1mp", data["first1"]), ("24mp", data["first24"]), ("large", data["large_open"])):
+                if attempt >= 3 and size != "1mp":
+                    continue
                 for name in chosen:
-                    first, _ = b.first_picture(run(name, "first-%s-%d" % (size, attempt), path))
+                    events = run(name, "first-%s-%d" % (size, attempt), path)
+                    first, _ = b.first_picture(events)
                     starts[name][size].append(first)
+                    if size == "1mp" and first is not None and mapped_at(events) is not None:
+                        map_to_pixels[name].append(first - mapped_at(events))
                 for kind in floors if size != "24mp" else ():
-                    first, _ = b.first_picture(floor_run(kind, "first-%s-%d" % (size, attempt), path))
+                    events = floor_run(kind, "first-%s-%d" % (size, attempt), path)
+                    first, _ = b.first_picture(events)
                     floor_starts[kind][size].append(first)
+                    if size == "1mp" and first is not None and mapped_at(events) is not None:
+                        map_to_pixels["floor-" + kind].append(first - mapped_at(events))
         for name in chosen:
             figures[name]["3 first image, 1 MP JPEG (ms)"] = b.median(starts[name]["1mp"])
             figures[name]["3 first image, 24 MP JPEG (ms)"] = b.median(starts[name]["24mp"])
@@ -276,8 +303,10 @@ def main():
                 figures[name] = {}
                 chosen.append(name)
             figures[name].update(values)
-        rows += ["11 grid cold: first screenful (ms)", "11 grid cold: all 500 made (ms)"]
-        info += ["thumbnails made in 4 minutes"]
+        for label in ("11 grid cold", "11 camera photos cold"):
+            rows += [label + ": first screenful (ms)", label + ": all 500 made (ms)",
+                     label + ": ms a thumbnail, first screenful", label + ": ms a thumbnail, all 500"]
+            info += [label + ": thumbnails by the first screenful", label + ": thumbnails made in 4 minutes"]
     if os.environ.get("BENCH_FORMATS", "1") != "0" and os.environ.get("BENCH_GRID") != "only":
         others = formats_figures(build, chosen + [p for p in FORMAT_PEERS if p not in chosen and len(sys.argv) < 3],
                                  xwatch, data, logs)
@@ -289,7 +318,7 @@ def main():
         rows += ["12 first image, 12 MP HEIC (ms)", "12 first image, 24 MP DNG (ms)",
                  "12 grid of 200 HEIC cold: first screenful (ms)"]
         info += ["12 next image HEIC, median (ms)", "12 next image DNG, median (ms)"]
-    width = 46
+    width = 58
     print()
     print("machine: %d cores; Xvfb %dx%d; the same pictures and window size for every viewer" %
           ((os.cpu_count(),) + b.SCREEN))
@@ -302,21 +331,32 @@ def main():
         if label in rows and peers and "vimo" in chosen and figures["vimo"].get(label) is not None:
             best, best_name = min(peers)
             ratio = figures["vimo"][label] / best if best > 0 else float("inf")
-            failed = failed or ratio >= 1.0
-            line += "   %-10s  %8.2f   %s" % (best_name, ratio, "pass" if ratio < 1.0 else "fail")
+            # A thumbnail's making is held to 0.8 of the best peer's; everything else to below it.
+            ok = ratio <= 0.8 if "ms a thumbnail" in label else ratio < 1.0
+            failed = failed or not ok
+            line += "   %-10s  %8.2f   %s" % (best_name, ratio, "pass" if ok else "fail")
         print(line)
     print()
     print("  1: ms from the key (XTest) to the first pixels of the next picture in the region at the screen's")
     print("     centre (read back on XDamage); 'settled' is until the form it kept (some viewers draw a quick")
     print("     scaling first). 5: converted files count as memory when they are on tmpfs.")
-    if "thumbnails made in 4 minutes" in info:
+    if "11 grid cold: thumbnails made in 4 minutes" in info:
         print("  11: a viewer that made no thumbnail in 4 minutes has no first screenful (n/a): what its window")
-        print("      settled on was not thumbnails.")
+        print("      settled on was not thumbnails. 'ms a thumbnail, first screenful' is the screenful's time over")
+        print("      the thumbnails completed by then (goal: 0.8 of the best peer's); the camera photos carry a")
+        print("      160 x 120 EXIF thumbnail each.")
     for kind, title in (("gui", "a Qt Gui raster window"), ("widgets", "a Qt Widgets label")):
         if kind in floors:
             medians = [b.median(floor_starts[kind][size]) for size in ("1mp", "large")]
             print("  Qt's floor, %s showing the same JPEG (bench/QtFloor.cpp), start to pixels: %s ms (1 MP), "
                   "%s ms (20,000 files)" % ((title,) + tuple("n/a" if m is None else "%.0f" % m for m in medians)))
+    if "widgets" in floors and "vimo" in chosen:
+        vimo_1mp, floor_1mp = b.median(starts["vimo"]["1mp"]), b.median(floor_starts["widgets"]["1mp"])
+        if vimo_1mp is not None and floor_1mp:
+            print("  1 MP first image, Vimo / the Qt Widgets floor, medians of 5: %.2f (goal <= 1.05)" % (vimo_1mp / floor_1mp))
+        print("  1 MP, map to pixels (ms, medians of 5; each start): " + "; ".join(
+            "%s %s (%s)" % (name, "n/a" if b.median(values) is None else "%.0f" % b.median(values),
+                            " ".join("%.0f" % v for v in values)) for name, values in map_to_pixels.items()))
     print("  event logs: %s" % logs)
     return 1 if failed else 0
 

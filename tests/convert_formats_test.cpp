@@ -113,13 +113,22 @@ TEST_F(ConvertFormats, ThumbnailsComeFromTheFirstPictureOrTheSmallerOneTheFileCa
   RunConvert("-size 400x300 xc:'rgb(200,40,40)' -quality 95 " + Path("red.jpg"));
   MakeHeicWithThumbnail(m_dir / "large-thumbnail.heic", 400, 300, {200, 40, 40}, {40, 40, 200}, 160);
   MakeHeicWithThumbnail(m_dir / "small-thumbnail.heic", 400, 300, {200, 40, 40}, {40, 40, 200}, 96);
+  // Camera photos: a blue picture of the red photo in the EXIF block, turned like the photo (6).
+  for (const char* size : {"160x120", "96x72"}) {
+    RunConvert("-size " + std::string(size) + " xc:'rgb(40,40,200)' -quality 95 " + Path("small.jpg"));
+    WriteFile(Path(std::string("camera-") + size + ".jpg"),
+              WithExifBlock(ReadFile(Path("red.jpg")), MakeExifBlock({"0:0x0112:short:6"}, Path("small.jpg"))));
+  }
   struct Case {
     const char* name;
     std::string make;
     std::string file;
     int orientation;
     Rgb middle;
+    UINT cx = 128, cy = 96;  // as stored; the maker turns it by the orientation
   } cases[] = {
+      {"JPEG: the camera's picture, covering the size", "", "camera-160x120.jpg", 6, {40, 40, 200}, 160, 120},
+      {"JPEG: its image reduced, the camera's picture too small", "", "camera-96x72.jpg", 6, {200, 40, 40}, 200, 150},
       {"HEIC: its own thumbnail, large enough", "", "large-thumbnail.heic", 1, {40, 40, 200}},
       {"HEIC: its image, the thumbnail too small", "", "small-thumbnail.heic", 1, {200, 40, 40}},
       {"AVIF", "avifenc -s 8 red.png t.avif", "t.avif", 1, {200, 40, 40}},
@@ -134,8 +143,8 @@ TEST_F(ConvertFormats, ThumbnailsComeFromTheFirstPictureOrTheSmallerOneTheFileCa
     THUMBNAILPIXELS pixels;
     CString reason;
     ASSERT_TRUE(MakeThumbnail(Path(c.file).c_str(), 128, pixels, reason)) << reason.str();
-    EXPECT_EQ(pixels.cx, 128u);
-    EXPECT_EQ(pixels.cy, 96u);
+    EXPECT_EQ(pixels.cx, c.cx);
+    EXPECT_EQ(pixels.cy, c.cy);
     EXPECT_EQ(pixels.nOrientation, c.orientation);
     const std::size_t middle = (std::size_t{pixels.cy} / 2 * pixels.cx + pixels.cx / 2) * 4;
     EXPECT_NEAR(pixels.rgba[middle], c.middle.red, 8);

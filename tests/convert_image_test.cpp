@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "convert/BmpWriter.h"
+#include "convert/ColourTransform.h"
 #include "convert/ConvertCommand.h"
 #include "convert/ConvertImage.h"
 #include "convert/MagickLibrary.h"
@@ -114,6 +115,37 @@ TEST_F(ConvertJpeg, CmykJpegIsTurnedIntoRgb) {
   const auto reference = DecodeWithMagick("JPEG:" + (*s_dir / "cmyk.jpg").string());
   ASSERT_EQ(reference.size(), 1u);
   EXPECT_TRUE(images[0].pixels == reference[0].pixels);
+}
+
+// Managed colours are the stored rows through the profile's transform, every row in its place,
+// however many row bands the decoder hands on while earlier ones are transformed and written.
+TEST_F(ConvertJpeg, ManagedRowsAreTheStoredRowsThroughTheTransform) {
+  const Bytes adobe = ReadFile("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+  ASSERT_FALSE(adobe.empty());
+  const auto transform = vimo::convert::CColourTransform::Create(adobe, vimo::convert::CColourTransform::Pixels::kBgr, {});
+  ASSERT_NE(transform, nullptr);
+  const struct {
+    const char* size;
+  } cases[] = {{"97x7"}, {"97x250"}};  // within one band; many more bands than are held at once
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const fs::path plain = m_out / "plain.jpg";
+    const fs::path tagged = m_out / "tagged.jpg";
+    RunConvert("-seed 3 -size " + std::string(c.size) + " plasma:fractal -quality 90 " + plain.string());
+    WriteFile(tagged, WithIccProfile(ReadFile(plain), adobe));
+    ASSERT_EQ(Convert(plain, m_out / "stored.bmp"), 1);
+    SetViewingColours(true, std::vector<std::uint8_t>{});
+    const int managed = ConvertForViewing(tagged.c_str(), (m_out / "managed.bmp").c_str(), 0);
+    SetViewingColours(false, std::vector<std::uint8_t>{});
+    ASSERT_EQ(managed, 1);
+    const std::vector<BmpImage> stored = ReadBmpFile(m_out / "stored.bmp");
+    Bytes rows;
+    for (const Rgb& p : stored.at(0).pixels) rows.insert(rows.end(), {p.blue, p.green, p.red});
+    transform->Rows(rows.data(), rows.size(), rows.data(), rows.size(), rows.size() / 3, 1);
+    std::vector<Rgb> expected;
+    for (std::size_t i = 0; i < rows.size(); i += 3) expected.push_back({rows[i + 2], rows[i + 1], rows[i]});
+    EXPECT_TRUE(ReadBmpFile(m_out / "managed.bmp").at(0).pixels == expected);
+  }
 }
 
 TEST_F(ConvertJpeg, GreyscaleJpegIsColourMappedWithOnlyTheLevelsInUse) {

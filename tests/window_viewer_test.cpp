@@ -442,6 +442,8 @@ TEST_F(ViewerTest, StartWithoutAFileRunsBesideTheRunningViewerAndLeavesItsHandOv
 TEST_F(ViewerTest, StartWritesTheDesktopEntryForImageFiles) {
   ASSERT_TRUE(m_session.Start());
   const std::filesystem::path entry = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "applications" / "vimo.desktop";
+  // Written beside the window, on a thread of its own.
+  ASSERT_TRUE(ViewerSession::WaitFor([&] { return std::filesystem::exists(entry); }));
   const Bytes bytes = ReadFile(entry);
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("MimeType=image/bmp;image/jpeg;image/gif;image/x-photo-cd;\n"), std::string::npos) << text;

@@ -144,6 +144,13 @@ BOOL CVimoApp::InitApplication() {
   return TRUE;
 }
 
+namespace {
+
+// Milliseconds: about what a second paint of the whole window costs.
+constexpr DWORD kFirstPaintWait = 40;
+
+}  // namespace
+
 BOOL CVimoApp::InitInstance() {
   AfxOleInit();
   Enable3dControls();
@@ -170,6 +177,15 @@ BOOL CVimoApp::InitInstance() {
   BuildInFolder(g_szSettingsPath, sizeof(g_szSettingsPath), folder, "vimo.txt");
   BuildInFolder(g_szLogPath, sizeof(g_szLogPath), folder, "vimolog.txt");
   if (g_szSettingsPath[0] != '\0') ReadGiftSettings(g_szSettingsPath);
+  // The file converted while the window was built, when its conversion ends after the document
+  // opened: in the window's first paint rather than in a second one at the first idle moment.
+  // Its conversion is waited for as long as that second paint takes (the X server copying a
+  // whole fresh window), no longer: a large photo's rows come in their own time.
+  auto* pFrame = DYNAMIC_DOWNCAST(CFrameWnd, m_pMainWnd);
+  if (auto* pDoc = pFrame != nullptr ? DYNAMIC_DOWNCAST(CVimoDoc, pFrame->GetActiveDocument()) : nullptr; pDoc != nullptr) {
+    if (g_bPollQueue && !pDoc->m_queue.CanNext() && pDoc->m_queue.IsNextComing()) (void)pDoc->m_queue.WaitForWorker(kFirstPaintWait);
+    ShowReadyImage(pDoc);
+  }
   return TRUE;
 }
 
@@ -185,14 +201,17 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (pVimoDoc == nullptr) return pDocument;
   if (pRunning != nullptr) pRunning->ShowGrid(FALSE);
   pVimoDoc->OpenImages(lpszFileName);
-  // The file converted while the window was built is shown now, as the idle moment would show
-  // it, so that the window's first paint has it: the start ends in the same state whichever was
-  // ready first.
-  if (g_bPollQueue && pVimoDoc->m_queue.CanNext() && m_pMainWnd != nullptr) {
+  ShowReadyImage(pVimoDoc);
+  return pDocument;
+}
+
+void CVimoApp::ShowReadyImage(CVimoDoc* pDoc) {
+  // Shown now, as the idle moment would show it, so that the window's next paint has it: the
+  // start ends in the same state whichever was ready first.
+  if (g_bPollQueue && pDoc != nullptr && pDoc->m_queue.CanNext() && m_pMainWnd != nullptr) {
     g_bPollQueue = 0;
     m_pMainWnd->SendMessage(WM_POLL_QUEUE);
   }
-  return pDocument;
 }
 
 CDocument* CVimoApp::OpenFolder(const char* lpszFolder) {

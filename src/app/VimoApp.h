@@ -4,6 +4,8 @@
 
 #include "afx/afxwin.h"
 
+class CVimoDoc;
+
 class CVimoApp : public CWinApp {
  public:
   CVimoApp();
@@ -27,6 +29,8 @@ class CVimoApp : public CWinApp {
   BOOL IsImageShown() const;
 
  protected:
+  // Shows the image the worker has ready for the document's browsing, when the window waits for one.
+  void ShowReadyImage(CVimoDoc* pDoc);
   void OnAppAbout();
   // The keys and mouse gestures at a glance.
   void OnHelpKeys();

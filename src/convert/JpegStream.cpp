@@ -14,6 +14,7 @@
 #include "convert/JpegDecoder.h"
 #include "convert/ColourTransform.h"
 #include "convert/MagickLibrary.h"
+#include "convert/RowBands.h"
 
 namespace vimo::convert {
 namespace {
@@ -21,6 +22,9 @@ namespace {
 // ImageMagick's JPEG reader refuses files shorter than this.
 constexpr long kShortestJpegFile = 107;
 constexpr int kRowsPerRead = 16;
+// Rows handed to the finishing thread at a time, when there is one: few enough hand-overs that
+// neither thread waits on the other for long (a band of a 6000-pixel row is 0.8 MB).
+constexpr int kRowsPerBand = 48;
 
 // A Photoshop resource block that marks an ITU fax image: ImageMagick reads those as Lab.
 bool HasFaxResource(const jpeg_decompress_struct& info) {
@@ -93,11 +97,26 @@ struct DecodeState {
   const IccBytes* colourTarget = nullptr;  // null: the pixels as stored
   bool streamable = true;
   ConvertOutcome outcome;
-  std::vector<std::uint8_t> block;  // kRowsPerRead rows; the padding stays zero
+  std::vector<std::uint8_t> block;  // a block of rows (kRowsPerRead, or kRowsPerBand); the padding stays zero
   std::vector<std::uint8_t> cmyk;   // kRowsPerRead rows as decoded, for a CMYK file
   std::unique_ptr<CColourTransform> transform;  // null: rows go out as decoded
   CBmpRowWriter writer;
+  // With a transform on more than one processor: the transform and the writing of each band on
+  // a thread of their own while the next band is decoded. Last, so it stops before the writer goes.
+  std::unique_ptr<CRowBands> bands;
 };
+
+// Turns count decoded rows (decodedStride apart) into BMP rows and writes them from row first on:
+// through the transform when there is one, into the block (in place for BGR rows). False once a
+// write failed.
+bool FinishRows(DecodeState& state, std::uint8_t* decoded, std::size_t decodedStride, std::size_t width,
+                std::size_t first, std::size_t count) {
+  const std::size_t stride = TrueColourStride(width);
+  std::uint8_t* out = decodedStride == stride ? decoded : state.block.data();
+  if (state.transform) state.transform->Rows(decoded, decodedStride, out, stride, width, count);
+  for (std::size_t i = 0; i < count; ++i) state.writer.PutRow(first + i, out + i * stride);
+  return !state.writer.Failed();
+}
 
 // Settles how the rows are decoded and what turns them into BMP rows: plain colour as BGR,
 // through the file's profile (sRGB without one) into the target when colours are managed;
@@ -160,22 +179,36 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
     return true;
   }
   (void)jpeg_start_decompress(&info);
+  const std::size_t width = info.output_width;
   const std::size_t stride = TrueColourStride(info.output_width);
-  state.block.assign(stride * kRowsPerRead, 0);
   // Decoded rows: BMP rows, or CMYK rows beside them that the transform turns into BMP rows.
   const bool cmyk = info.out_color_space == JCS_CMYK;
   const std::size_t decodedStride = cmyk ? std::size_t{info.output_width} * 4 : stride;
-  if (cmyk) state.cmyk.assign(decodedStride * kRowsPerRead, 0);
-  std::uint8_t* decoded = cmyk ? state.cmyk.data() : state.block.data();
-  std::array<JSAMPROW, kRowsPerRead> rows{};
-  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = decoded + i * decodedStride;
-  while (info.output_scanline < info.output_height && !state.writer.Failed()) {
-    const std::size_t first = info.output_scanline;
-    const JDIMENSION read = jpeg_read_scanlines(&info, rows.data(), kRowsPerRead);
-    if (read == 0) return false;
-    if (state.transform) state.transform->Rows(decoded, decodedStride, state.block.data(), stride, info.output_width, read);
-    for (std::size_t i = 0; i < read; ++i) state.writer.PutRow(first + i, state.block.data() + i * stride);
+  if (state.transform && CRowBands::Worthwhile()) {
+    state.bands = std::make_unique<CRowBands>(decodedStride * kRowsPerBand,
+                                              [&state, decodedStride, width](std::uint8_t* rows, std::size_t first, std::size_t count) {
+                                                return FinishRows(state, rows, decodedStride, width, first, count);
+                                              });
   }
+  const std::size_t blockRows = state.bands ? kRowsPerBand : kRowsPerRead;
+  state.block.assign(stride * blockRows, 0);
+  if (cmyk && !state.bands) state.cmyk.assign(decodedStride * kRowsPerRead, 0);
+  std::array<JSAMPROW, kRowsPerBand> rows{};
+  while (info.output_scanline < info.output_height && !(state.bands ? state.bands->Stopped() : state.writer.Failed())) {
+    const std::size_t first = info.output_scanline;
+    std::uint8_t* decoded = state.bands ? state.bands->Free() : cmyk ? state.cmyk.data() : state.block.data();
+    for (std::size_t i = 0; i < blockRows; ++i) rows[i] = decoded + i * decodedStride;
+    // libjpeg hands out at most a row of blocks (8 or 16 rows) a call.
+    std::size_t read = 0;
+    while (read < blockRows && info.output_scanline < info.output_height) {
+      const JDIMENSION got = jpeg_read_scanlines(&info, rows.data() + read, static_cast<JDIMENSION>(blockRows - read));
+      if (got == 0) return false;
+      read += got;
+    }
+    if (state.bands) state.bands->Hand(first, read);
+    else (void)FinishRows(state, decoded, decodedStride, width, first, read);
+  }
+  if (state.bands) (void)state.bands->Drain();
   return true;
 }
 
@@ -192,7 +225,9 @@ namespace {
 
 std::optional<ConvertOutcome> Stream(std::FILE* source, DecodeState& state, const char* destination) {
   CJpegDecoder jpeg;
-  if (!Decode(jpeg, source, destination, state)) {
+  const bool decoded = Decode(jpeg, source, destination, state);
+  state.bands.reset();  // the finishing thread is done with the writer
+  if (!decoded) {
     state.writer.Discard();
     if (jpeg.ErrorCode() != JERR_NO_BACKING_STORE) return ConvertOutcome{ConvertStatus::kNoImage};
     return ConvertOutcome{ConvertStatus::kDecoderMemory, CoefficientBytes(jpeg.Info()), DecoderBudget()};

@@ -190,7 +190,7 @@ int CMultiThread::BeginThread(CObList* pPending, CObList* pHistory, CObList* pEr
   m_pWorkEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_pResultEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock,
-                               &m_nBusy, &m_nGeneration, m_pResultEvent.get()};
+                               &m_nBusy, &m_nGeneration, m_pResultEvent.get(), &m_bHeld};
   m_pWorker = AfxBeginThread(&CMultiThread::ConvertThreadProc, &m_param);
   return 1;
 }
@@ -202,6 +202,11 @@ BOOL CMultiThread::WaitForWorker(DWORD dwTimeout) {
   }
   CSingleLock wait(m_pResultEvent.get());
   return wait.Lock(dwTimeout);
+}
+
+void CMultiThread::HoldAhead(BOOL bHold) {
+  m_bHeld = bHold ? 1 : 0;
+  if (!bHold && m_pWorkEvent) m_pWorkEvent->SetEvent();  // the sources waiting meanwhile
 }
 
 UINT CMultiThread::ConvertThreadProc(LPVOID pParam) {
@@ -228,7 +233,7 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
     int generation = 0;
     {
       CSingleLock guard(pParam->pLock, TRUE);
-      if (pParam->pPending->IsEmpty()) break;
+      if (pParam->pPending->IsEmpty() || pParam->pbHeld->load() != 0) break;
       const std::unique_ptr<CObject> head = pParam->pPending->RemoveHead();
       source = static_cast<CString*>(head.get())->str();
       generation = *pParam->pnGeneration;

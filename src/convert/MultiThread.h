@@ -22,6 +22,7 @@ struct ConvertThreadParam {
   int* pnGeneration;           // raised by every clear: results of sources taken before it are
                                // dropped (both read and written under pLock)
   CEvent* pResultEvent;        // auto reset: signalled when a file or an error was handed over
+  std::atomic<int>* pbHeld;    // 1 while no further source is to be begun (HoldAhead)
 };
 
 class CMultiThread : public CWinThread {
@@ -39,6 +40,10 @@ class CMultiThread : public CWinThread {
   // milliseconds; FALSE when the time ran out. A hand-over since the last wait ends the next
   // wait at once. Lets the window show a result as soon as it exists instead of polling.
   BOOL WaitForWorker(DWORD dwTimeout);
+  // While held, the worker begins no further source (the one in conversion ends and is handed
+  // over): the grid's thumbnails, which the user waits for, get the processors instead of the
+  // read-ahead. Released, it goes on with the sources waiting.
+  void HoldAhead(BOOL bHold);
 
   // Begins converting source on a thread of its own before any queue exists (the file the
   // program was started on, while the window is being built). The first source queued then takes
@@ -71,6 +76,7 @@ class CMultiThread : public CWinThread {
   std::unique_ptr<CEvent> m_pEndEvent;
   std::unique_ptr<CEvent> m_pResultEvent;
   std::atomic<int> m_bStop{0};
+  std::atomic<int> m_bHeld{0};
   int m_nBusy = 0;        // see ConvertThreadParam::pnBusy
   int m_nGeneration = 0;  // see ConvertThreadParam::pnGeneration
   ConvertThreadParam m_param{};

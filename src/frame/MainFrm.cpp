@@ -176,6 +176,8 @@ void CMainFrame::ShowGrid(BOOL bShow) {
   }
   if (bShow != IsGridShown()) {
     m_strNotice.Empty();
+    // The read-ahead waits while the grid shows: its thumbnails are what the user waits for.
+    pDoc->m_queue.HoldAhead(bShow);
     POSITION pos = pDoc->GetFirstViewPosition();
     CView* pImageView = pDoc->GetNextView(pos);
     SetActiveView(bShow ? m_pGridView : pImageView);
@@ -427,6 +429,16 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   CVimoDoc* pDoc = GetVimoDocument();
   if (pDoc == nullptr) return 0;
   CConvertQueue& queue = pDoc->m_queue;
+  // An image asked for while the grid shows (one brought back from the trash) is converted; the
+  // read-ahead behind it is held again once it is there.
+  queue.HoldAhead(FALSE);
+  struct CHoldAgain {
+    CMainFrame* pFrame;
+    CConvertQueue& queue;
+    ~CHoldAgain() {
+      if (pFrame->IsGridShown()) queue.HoldAhead(TRUE);
+    }
+  } holdAgain{this, queue};
   int nBudget = 5000;
   while (!queue.CanNext()) {
     // Woken by the worker's hand-over, so an image is shown as soon as it is converted; only a

@@ -415,6 +415,7 @@ void CWinApp::ResetForNextRun() {
 }
 
 int CWinApp::ExitInstance() {
+  WaitForShellFileTypes();
   SaveStdProfileSettings();
   FlushProfile();
   return 0;
@@ -664,10 +665,12 @@ namespace {
 struct DesktopEntryFields {
   std::string name;        // the window title
   std::string comment;     // the file type's name
-  std::string mimeTypes;   // of the patterns the file dialog's filter lists, ';'-terminated
+  std::string patterns;    // the file dialog filter's patterns, ';'-separated
+  std::string mimeTypes;   // of those patterns, ';'-terminated (AddMimeTypes)
   std::string categories;  // string AFX_IDS_DESKTOP_CATEGORIES
 };
 
+// The fields of the template's strings and the resources, all but the MIME types.
 DesktopEntryFields FieldsOf(CSingleDocTemplate* pTemplate) {
   DesktopEntryFields fields;
   CString name;
@@ -682,16 +685,21 @@ DesktopEntryFields FieldsOf(CSingleDocTemplate* pTemplate) {
   }
   fields.name = name.str();
   fields.comment = typeName.str();
+  fields.patterns = FilterPatterns(filterName, filterExt);
+  fields.categories = AfxLoadString(AFX_IDS_DESKTOP_CATEGORIES).str();
+  return fields;
+}
+
+// The MIME types of the patterns, from the shared MIME database (read on first use: about 20 ms).
+void AddMimeTypes(DesktopEntryFields& fields) {
   const QMimeDatabase types;
-  const QStringList patterns = AfxToQString(FilterPatterns(filterName, filterExt).c_str()).split(QLatin1Char(';'));
+  const QStringList patterns = AfxToQString(fields.patterns.c_str()).split(QLatin1Char(';'));
   QStringList names;
   for (const QString& pattern : patterns) {
     const QMimeType type = types.mimeTypeForFile(pattern, QMimeDatabase::MatchExtension);
     if (!type.isDefault() && !names.contains(type.name())) names.append(type.name());
   }
   for (const QString& type : names) fields.mimeTypes += AfxFromQString(type).str() + ";";
-  fields.categories = AfxLoadString(AFX_IDS_DESKTOP_CATEGORIES).str();
-  return fields;
 }
 
 // $XDG_DATA_HOME/applications/<name>.desktop (else ~/.local/share/...); empty without a home.
@@ -743,25 +751,49 @@ std::string TextOfFile(const std::string& path) {
 
 }  // namespace
 
+// The entry's MIME types come from the shared MIME database, and a written entry is flushed to
+// the disk: both on a thread of their own, below the window's, so that the window's first paint
+// waits for neither. The next call and ExitInstance wait for it.
 void CWinApp::RegisterShellFileTypes(BOOL /*bCompat*/) {
+  WaitForShellFileTypes();
   const std::string path = UserDesktopEntryPath(m_pszExeName);
   if (path.empty()) return;
   char exePath[PATH_MAX] = "";
   if (GetModuleFileNameA(nullptr, exePath, sizeof(exePath)) == 0) return;
-  const std::string entry = WrittenDesktopEntry(exePath, FieldsOf(GetDocTemplate()));
-  if (TextOfFile(path) == entry) return;
-  vimo::platform::MakeFolders(path.substr(0, path.rfind('/')));
-  vimo::platform::ReplaceFileAtomically(path.c_str(), entry, 0644);
+  UpdateShellFileTypes([path, exe = std::string(exePath), fields = FieldsOf(GetDocTemplate())]() mutable {
+    AddMimeTypes(fields);
+    const std::string entry = WrittenDesktopEntry(exe, fields);
+    if (TextOfFile(path) == entry) return;
+    vimo::platform::MakeFolders(path.substr(0, path.rfind('/')));
+    vimo::platform::ReplaceFileAtomically(path.c_str(), entry, 0644);
+  });
 }
 
 void CWinApp::UnregisterShellFileTypes() {
-  const std::string path = UserDesktopEntryPath(m_pszExeName);
-  const std::string entry = TextOfFile(path);
-  const std::string exePath = QuotedExecPath(entry);
-  const DesktopEntryFields fields = FieldsOf(GetDocTemplate());
-  if (exePath.empty()) return;
-  if (entry != WrittenDesktopEntry(exePath, fields) && entry != WrittenDesktopEntry(exePath, fields, false)) return;
-  std::remove(path.c_str());
+  WaitForShellFileTypes();
+  UpdateShellFileTypes([path = UserDesktopEntryPath(m_pszExeName), fields = FieldsOf(GetDocTemplate())]() mutable {
+    const std::string entry = TextOfFile(path);
+    const std::string exePath = QuotedExecPath(entry);
+    if (exePath.empty()) return;
+    AddMimeTypes(fields);
+    if (entry != WrittenDesktopEntry(exePath, fields) && entry != WrittenDesktopEntry(exePath, fields, false)) return;
+    std::remove(path.c_str());
+  });
+}
+
+void CWinApp::UpdateShellFileTypes(std::function<void()> update) {
+  try {
+    m_shellFileTypes = std::jthread([update = std::move(update)] {
+      vimo::platform::LowerThreadPriority(kShellFileTypesNiceness);
+      update();
+    });
+  } catch (const std::system_error&) {
+    update();  // no thread to be had: at once
+  }
+}
+
+void CWinApp::WaitForShellFileTypes() {
+  if (m_shellFileTypes.joinable()) m_shellFileTypes.join();
 }
 
 int CWinApp::Run() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "afx/Collections.h"
@@ -176,6 +177,8 @@ class CWinApp : public CCmdTarget {
   // Removes that entry when it is one RegisterShellFileTypes wrote, for this or another copy of
   // the program; an entry of other making stays.
   void UnregisterShellFileTypes();
+  // Either of them is done on a thread of its own: this waits until it has ended.
+  void WaitForShellFileTypes();
   void ParseCommandLine(CCommandLineInfo& rCmdInfo);
   BOOL ProcessShellCommand(CCommandLineInfo& rCmdInfo);
   void AddToRecentFileList(const char* lpszPathName);
@@ -258,6 +261,10 @@ class CWinApp : public CCmdTarget {
   int m_nProfileWriteGroups = 0;
   BOOL m_bProfileFailureSaid = FALSE;
   std::unique_ptr<vimo::platform::ProfileWriter> m_pProfileWriter;  // from the first write to ExitInstance
+  // The desktop entry's update (RegisterShellFileTypes), running or ended.
+  static constexpr int kShellFileTypesNiceness = 10;
+  std::jthread m_shellFileTypes;
+  void UpdateShellFileTypes(std::function<void()> update);
   void ResetForNextRun();
   // The two halves of a start: InitApplication with these arguments (which may start threads
   // before the window system exists), then InitInstance, which builds the windows. Each says
