@@ -173,6 +173,11 @@ int CConvertQueue::RequeueFromShown(const char* folder) {
   return static_cast<int>(sources.size());
 }
 
+CString CConvertQueue::ConvertingSource() {
+  CSingleLock lock(&m_csLock, TRUE);
+  return m_nBusy != 0 && m_nBusyGeneration == m_nGeneration ? CString(m_strBusySource.c_str()) : CString();
+}
+
 int CConvertQueue::HistoryCount() {
   CSingleLock lock(&m_csLock, TRUE);
   return m_listHistory.GetCount();

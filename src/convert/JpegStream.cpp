@@ -14,6 +14,8 @@
 #include "convert/JpegDecoder.h"
 #include "convert/ColourTransform.h"
 #include "convert/MagickLibrary.h"
+#include "convert/StreamProgress.h"
+#include "win32/Kernel.h"
 
 namespace vimo::convert {
 namespace {
@@ -175,6 +177,8 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
     if (read == 0) return false;
     if (state.transform) state.transform->Rows(decoded, decodedStride, state.block.data(), stride, info.output_width, read);
     for (std::size_t i = 0; i < read; ++i) state.writer.PutRow(first + i, state.block.data() + i * stride);
+    // The window waiting for this image may show the rows now, once no rewrite can move them.
+    if (!state.writer.Failed() && state.writer.StaysTrueColour()) CStreamProgress::Rows(destination, static_cast<int>(first + read));
   }
   return true;
 }

@@ -22,6 +22,8 @@ struct ConvertThreadParam {
   int* pnGeneration;           // raised by every clear: results of sources taken before it are
                                // dropped (both read and written under pLock)
   CEvent* pResultEvent;        // auto reset: signalled when a file or an error was handed over
+  std::string* pBusySource;    // the source in conversion while *pnBusy, and the generation it
+  int* pnBusyGeneration;       // was taken in (both under pLock)
 };
 
 class CMultiThread : public CWinThread {
@@ -73,6 +75,8 @@ class CMultiThread : public CWinThread {
   std::atomic<int> m_bStop{0};
   int m_nBusy = 0;        // see ConvertThreadParam::pnBusy
   int m_nGeneration = 0;  // see ConvertThreadParam::pnGeneration
+  std::string m_strBusySource;  // see ConvertThreadParam::pBusySource
+  int m_nBusyGeneration = 0;
   ConvertThreadParam m_param{};
 
  private:

@@ -1,0 +1,43 @@
+// What the conversion under way has written so far, for the window that waits for its image:
+// the window shows the rows already in the file while the rest is still being decoded.
+//
+// The conversion that is watched (the worker's, or the one begun ahead) says which source it
+// converts; the JPEG stream says, after each block of rows, how many of the image's top rows its
+// file holds complete. The window is told by a message posted to it (one at a time: the next once
+// it has taken the news), so it follows at its own pace and reads the news on its own thread.
+#pragma once
+
+#include <string>
+
+#include "afx/afxwin.h"
+
+class CStreamProgress {
+ public:
+  // The news as the window takes it.
+  struct CState {
+    unsigned nSerial = 0;  // raised by each conversion begun; 0 before the first
+    std::string source;    // the source converted
+    std::string written;   // the BMP file its rows go to; empty until rows are there
+    int nRows = 0;         // rows of the image, top first, complete in that file
+    bool bEnded = false;   // the conversion has ended (its result is being handed over)
+  };
+
+  // Watches the conversion of source on this thread for as long as it lives.
+  class CWatch {
+   public:
+    explicit CWatch(const std::string& source);
+    ~CWatch();
+    CWatch(const CWatch&) = delete;
+    CWatch& operator=(const CWatch&) = delete;
+  };
+
+  // The top nRows rows of the image are complete in the BMP file at path, which keeps its size
+  // from now on. Ignored unless a conversion is watched on this thread.
+  static void Rows(const char* path, int nRows);
+
+  // From now on news is posted to hWnd as nMessage (wParam and lParam 0), and pWake is set with
+  // it (for a wait of the window's thread that does not read messages). NULL: no one is told.
+  static void Listen(HWND hWnd, UINT nMessage, CEvent* pWake);
+  // The news, from the window's thread: the next change will be posted again.
+  static CState Take();
+};
