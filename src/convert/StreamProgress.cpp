@@ -1,23 +1,22 @@
 #include "convert/StreamProgress.h"
 
+#include "afx/afx.h"
+
 namespace {
 
 CCriticalSection g_lock;  // guards everything below
 CStreamProgress::CState g_state;
-bool g_bPosted = false;   // a message is on its way and the news not yet taken
-HWND g_hWnd = nullptr;
-UINT g_nMessage = 0;
-CEvent* g_pWake = nullptr;
+bool g_bPosted = false;   // the window was told and has not taken the news yet
+std::function<void()> g_tell;
 
 // Whether a conversion is watched on this thread: only its rows are news.
 thread_local bool t_bWatched = false;
 
 // Tells the window, once until it takes the news. Under g_lock.
 void Tell() {
-  if (g_bPosted || g_hWnd == nullptr) return;
+  if (g_bPosted || !g_tell) return;
   g_bPosted = true;
-  PostMessageA(g_hWnd, g_nMessage, 0, 0);
-  if (g_pWake != nullptr) g_pWake->SetEvent();
+  g_tell();
 }
 
 }  // namespace
@@ -45,11 +44,9 @@ void CStreamProgress::Rows(const char* path, int nRows) {
   Tell();
 }
 
-void CStreamProgress::Listen(HWND hWnd, UINT nMessage, CEvent* pWake) {
+void CStreamProgress::Listen(std::function<void()> tell) {
   CSingleLock lock(&g_lock, TRUE);
-  g_hWnd = hWnd;
-  g_nMessage = nMessage;
-  g_pWake = pWake;
+  g_tell = std::move(tell);
   g_bPosted = false;
   if (g_state.nSerial != 0 && !g_state.bEnded) Tell();
 }

@@ -3,13 +3,12 @@
 //
 // The conversion that is watched (the worker's, or the one begun ahead) says which source it
 // converts; the JPEG stream says, after each block of rows, how many of the image's top rows its
-// file holds complete. The window is told by a message posted to it (one at a time: the next once
-// it has taken the news), so it follows at its own pace and reads the news on its own thread.
+// file holds complete. The window is told (one call at a time: the next once it has taken the
+// news), so it follows at its own pace and reads the news on its own thread.
 #pragma once
 
+#include <functional>
 #include <string>
-
-#include "afx/afxwin.h"
 
 class CStreamProgress {
  public:
@@ -35,9 +34,9 @@ class CStreamProgress {
   // from now on. Ignored unless a conversion is watched on this thread.
   static void Rows(const char* path, int nRows);
 
-  // From now on news is posted to hWnd as nMessage (wParam and lParam 0), and pWake is set with
-  // it (for a wait of the window's thread that does not read messages). NULL: no one is told.
-  static void Listen(HWND hWnd, UINT nMessage, CEvent* pWake);
+  // From now on tell is called at news (on the thread that has it, one call until the news is
+  // taken): it posts to the window and wakes a wait of the window's thread. Empty: no one is told.
+  static void Listen(std::function<void()> tell);
   // The news, from the window's thread: the next change will be posted again.
   static CState Take();
 };

@@ -71,7 +71,7 @@ constexpr UINT_PTR kAnimationTimer = 1;
 
 CVimoView::CVimoView() : m_slideshow(this), m_gift(this), m_fileCommands(this) {}
 
-CVimoView::~CVimoView() { CStreamProgress::Listen(nullptr, 0, nullptr); }
+CVimoView::~CVimoView() { CStreamProgress::Listen({}); }
 
 CVimoDoc* CVimoView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
 
@@ -87,7 +87,13 @@ BOOL CVimoView::PreCreateWindow(CREATESTRUCT& cs) { return CView::PreCreateWindo
 void CVimoView::OnInitialUpdate() {
   CView::OnInitialUpdate();
   SetScrollSizes(MM_TEXT, CSize(200, 200));
-  if (CVimoDoc* pDoc = GetDocument()) CStreamProgress::Listen(m_hWnd, WM_STREAM_PROGRESS, pDoc->m_queue.ResultEvent());
+  // News of the conversion under way comes as a message, and ends the window's wait for the worker.
+  if (CVimoDoc* pDoc = GetDocument()) {
+    CStreamProgress::Listen([hWnd = m_hWnd, pWake = pDoc->m_queue.ResultEvent()] {
+      PostMessageA(hWnd, WM_STREAM_PROGRESS, 0, 0);
+      if (pWake != nullptr) pWake->SetEvent();
+    });
+  }
 }
 
 void CVimoView::OnDraw(CDC* pDC) {
