@@ -265,6 +265,11 @@ def first_picture(events):
     return pixels[0][0], next(t for t, h, _ in pixels if h == final)
 
 
+def titled(events, name):
+    """Milliseconds from the start to the first window title that begins with name; None when none did."""
+    return next((t for t, kind, text in events if kind == "title" and text.startswith(name)), None)
+
+
 def key_latencies(events):
     """For every key: (key, ms to the first pixels of a new picture, ms to the first showing of
     the picture the region settled on before the next key); None, None when nothing changed."""
