@@ -266,8 +266,11 @@ def first_picture(events):
 
 
 def titled(events, name):
-    """Milliseconds from the start to the first window title that begins with name; None when none did."""
-    return next((t for t, kind, text in events if kind == "title" and text.startswith(name)), None)
+    """Milliseconds from the start to the first window title that begins with name after the last
+    that did not (the title the window is made with may name the file already); None when none did."""
+    titles = [(t, text) for t, kind, text in events if kind == "title"]
+    last_other = max((i for i, (_, text) in enumerate(titles) if not text.startswith(name)), default=-1)
+    return next((t for t, text in titles[last_other + 1:]), None)
 
 
 def key_latencies(events):

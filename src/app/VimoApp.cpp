@@ -191,6 +191,10 @@ CDocument* CVimoApp::OpenDocumentFile(const char* lpszFileName) {
   if (g_bPollQueue && pVimoDoc->m_queue.CanNext() && m_pMainWnd != nullptr) {
     g_bPollQueue = 0;
     m_pMainWnd->SendMessage(WM_POLL_QUEUE);
+  } else {
+    // Still converting: what shows of it early (a reduced picture for a fitted window) is begun now.
+    POSITION pos = pVimoDoc->GetFirstViewPosition();
+    if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, pVimoDoc->GetNextView(pos))) (void)pView->FollowConversion(TRUE);
   }
   return pDocument;
 }

@@ -67,9 +67,10 @@ class CConvertQueue : public CMultiThread {
   // a converted file is folder followed by the file's name less ".bmp". Returns how many.
   int RequeueFromShown(const char* folder);
 
-  // The source whose conversion is under way for the browsing now (its result will be the next
-  // entry of the history), or an empty string. The window shows its rows meanwhile.
-  CString ConvertingSource();
+  // The source whose result is the next entry of the history: the one in conversion for the
+  // browsing now, else the first waiting; an empty string when none. The window shows what there
+  // is of it meanwhile.
+  CString ComingSource();
   // The event a result sets, for a wait that is also to end when the window has news to show.
   CEvent* ResultEvent() const { return m_pResultEvent.get(); }
 

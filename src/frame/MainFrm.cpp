@@ -388,7 +388,7 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   int nBudget = 5000;
   while (!queue.CanNext()) {
     // The image shows as it converts, and the conversion's end brings the next wait.
-    if (pView != nullptr && pView->FollowConversion(TRUE)) return 0;
+    if (pView != nullptr && pView->LeaveWaitToConversion()) return 0;
     // Woken by the worker's hand-over, so an image is shown as soon as it is converted; only a
     // step that ran its full 50 ms counts against the budget.
     const BOOL bHandedOver = queue.WaitForWorker(50);

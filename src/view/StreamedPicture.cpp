@@ -131,6 +131,13 @@ CRect CStreamedPicture::RowsShown(int nFirst, int nLast, CPoint origin, const CI
                origin.x + static_cast<LONG>(std::ceil(std::max(x1, x2) * s)), origin.y + static_cast<LONG>(std::ceil(std::max(y1, y2) * s)));
 }
 
+CSize CStreamedPicture::ReducedSize() const {
+  if (!HasReduced()) return CSize();
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, m_reduced.bmp.data() + sizeof(BITMAPFILEHEADER), sizeof(header));
+  return CSize(header.biWidth, header.biHeight);
+}
+
 CRect CStreamedPicture::Covered(CPoint origin, const CImageLayout::CLayout& layout) const {
   if (HasReduced()) return CRect(origin.x, origin.y, origin.x + layout.sizeShown.cx, origin.y + layout.sizeShown.cy);
   return RowsShown(0, m_nRows, origin, layout);

@@ -46,6 +46,8 @@ class CStreamedPicture {
   BOOL IsShown() const { return m_nRows > 0 || HasReduced(); }
   BOOL HasReduced() const { return !m_reduced.bmp.empty(); }
   int Rows() const { return m_nRows; }
+  // The reduced picture's own size.
+  CSize ReducedSize() const;
   // A reduced decode is under way.
   BOOL IsDecoding() const { return m_pDecoder != nullptr; }
   // The full image's size as stored.

@@ -381,8 +381,13 @@ BOOL CVimoView::GetStreamLayout(CLayout& layout) const {
   image.rcSource = CRect(0, 0, image.sizeStored.cx, image.sizeStored.cy);
   image.nPhotoOrientation = g_bPhotosUpright ? m_nStreamOrientation : 1;
   layout = m_streamLayout.Lay(image, LayoutWindow());
-  // Rows are drawn as they are stored, never reduced: a reduction waits for the reduced picture.
-  return m_stream.HasReduced() || layout.dScale >= 1 - 1e-9;
+  // Rows are drawn as they are stored, never reduced: a reduction waits for the reduced picture,
+  // which is never enlarged (the window grew since it was asked for).
+  if (!m_stream.HasReduced()) return layout.dScale >= 1 - 1e-9;
+  const CSize reduced = m_stream.ReducedSize();
+  const bool bTurned = layout.nOrientation >= 5;
+  return reduced.cx >= (bTurned ? layout.sizeShown.cy : layout.sizeShown.cx) &&
+         reduced.cy >= (bTurned ? layout.sizeShown.cx : layout.sizeShown.cy);
 }
 
 void CVimoView::BeginStream(unsigned nSerial, const std::string& source) {
@@ -439,12 +444,16 @@ BOOL CVimoView::FollowConversion(BOOL bWaiting) {
   }
   if (state.nSerial != m_stream.Serial()) {
     // Only the conversion of the image waited for: the read-ahead's go on unseen.
-    if (!bWaiting || state.bEnded || CString(state.source) != pDoc->m_queue.ConvertingSource()) return FALSE;
+    if (!bWaiting || state.bEnded || CString(state.source) != pDoc->m_queue.ComingSource()) return FALSE;
     BeginStream(state.nSerial, state.source);
   }
   if (!state.written.empty()) TakeStreamRows(state.written, state.nRows);
-  if (state.bEnded || !bWaiting || (!m_stream.IsShown() && !m_stream.IsDecoding())) return FALSE;
-  m_nPollSerial = state.nSerial;
+  return !state.bEnded && bWaiting && (m_stream.IsShown() || m_stream.IsDecoding());
+}
+
+BOOL CVimoView::LeaveWaitToConversion() {
+  if (!FollowConversion(TRUE)) return FALSE;
+  m_nPollSerial = m_stream.Serial();
   return TRUE;
 }
 

@@ -63,11 +63,13 @@ class CVimoView : public CScrollView {
 
   // While the window waits for an image (bWaiting) whose conversion is under way, shows what
   // there is of it: the rows converted so far, or a reduced picture when it is fitted; otherwise
-  // follows the picture shown so. TRUE when the wait may end here: the conversion's end asks for
-  // the next wait (g_bPollQueue). Its converted file replaces the picture; DropConversion drops
-  // it (the conversion failed).
+  // follows the picture shown so. TRUE when something of it shows or is on its way. Its
+  // converted file replaces the picture; DropConversion drops it (the conversion failed).
   BOOL FollowConversion(BOOL bWaiting);
   void DropConversion();
+  // The window's wait for the worker ends here when the image it waits for shows as it converts
+  // (TRUE): the conversion's end asks for the next wait (g_bPollQueue).
+  BOOL LeaveWaitToConversion();
 
  protected:
   using CLayout = CImageLayout::CLayout;
