@@ -208,11 +208,13 @@ def main():
                        home(home_name or name), **options)
 
     # Vimo shows a photo 1:1 unless told to fit it; the others fit (feh with --scale-down). Its 24 MP
-    # start is measured both ways, the fitted one with a home of its own that says so.
+    # start is measured both ways, the fitted one with a home of its own that says so, its window
+    # remembered at the screen's size as the watcher sizes it (the picture is fitted to that).
     fit_home = home("vimo-fit")
     os.makedirs(os.path.join(fit_home, ".config"), exist_ok=True)
     with open(os.path.join(fit_home, ".config", "vimo.ini"), "w") as profile:
-        profile.write("[View]\nFitToWindow=1\n")
+        profile.write("[View]\nFitToWindow=1\n[Window size]\nRect=0000 0000 %04d %04d\niconized=0\nmaximized=0\n"
+                      % b.SCREEN)
 
     figures = {name: {} for name in chosen}
     floors = {}

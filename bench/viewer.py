@@ -165,7 +165,10 @@ class Bench:
         home = os.path.join(self.build, "bench-data", "home-vimo-view")
         os.makedirs(os.path.join(home, ".config"), exist_ok=True)
         with open(os.path.join(home, ".config", "vimo.ini"), "w") as profile:
-            profile.write("[View]\nFitToWindow=%d\n" % (1 if fit else 0))
+            # The window remembered at the size the watcher gives it: a fitted first picture is
+            # decoded reduced for the window it opens in.
+            profile.write("[View]\nFitToWindow=%d\n[Window size]\nRect=0000 0000 %04d %04d\niconized=0\nmaximized=0\n"
+                          % ((1 if fit else 0,) + b.SCREEN))
         return b.watch(self.xwatch, os.path.join(self.logs, name + ".log"), [self.vimo, self.data["first24"]], home,
                        keys=keys, tail=tail, region=ZOOM_REGION, damage=True)
 
