@@ -452,7 +452,8 @@ BOOL CVimoView::FollowConversion(BOOL bWaiting) {
 }
 
 BOOL CVimoView::LeaveWaitToConversion() {
-  if (!FollowConversion(TRUE)) return FALSE;
+  // Only once something of it shows: the reduced picture's end wakes the wait as well.
+  if (!FollowConversion(TRUE) || !m_stream.IsShown()) return FALSE;
   m_nPollSerial = m_stream.Serial();
   return TRUE;
 }
