@@ -288,6 +288,14 @@ def first_picture(events):
     return pixels[0][0], next(t for t, h, _ in pixels if h == final)
 
 
+def titled(events, name):
+    """Milliseconds from the start to the first window title that begins with name after the last
+    that did not (the title the window is made with may name the file already); None when none did."""
+    titles = [(t, text) for t, kind, text in events if kind == "title"]
+    last_other = max((i for i, (_, text) in enumerate(titles) if not text.startswith(name)), default=-1)
+    return next((t for t, text in titles[last_other + 1:]), None)
+
+
 def key_latencies(events):
     """For every key: (key, ms to the first pixels of a new picture, ms to the first showing of
     the picture the region settled on before the next key); None, None when nothing changed."""

@@ -84,6 +84,9 @@ class CBmpRowWriter {
   void PutRow(std::size_t y, const std::uint8_t* row);
   // Whether a write has failed already: the rows still to come are wasted work.
   bool Failed() const { return m_error != 0; }
+  // Whether the image is sure to stay at 24 bits per pixel (a 257th colour was seen): the rows
+  // written stay where they are, Finish rewrites nothing.
+  bool StaysTrueColour() const { return m_colours == nullptr; }
   // Completes the file after the last row; on failure the file is removed.
   ConvertOutcome Finish();
   // Removes the file: the source turned out to hold no image after all.

@@ -565,6 +565,8 @@ int ConvertForViewing(const char* src, const char* dst, int colours) {
   return ConvertImageEx(src, dst, colours, options).status == ConvertStatus::kWritten ? 1 : 0;
 }
 
+std::shared_ptr<const std::vector<std::uint8_t>> ViewingColourTarget() { return vimo::convert::ViewingTarget(); }
+
 bool WritesBmp(const char* dst) { return vimo::convert::IsBmpDestination(dst, nullptr); }
 
 ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, const ConvertOptions& options) {

@@ -81,6 +81,9 @@ ConvertOutcome ConvertImageEx(const char* src, const char* dst, int colours, con
 // managed as SetViewingColours last said (by default they are not). Returns 1 or 0 as
 // ConvertImage does. Runs on the conversion worker, one call at a time.
 int ConvertForViewing(const char* src, const char* dst, int colours);
+// The colour target ConvertForViewing turns colours into now: null while colours are not
+// managed, else the target profile's bytes (empty for sRGB). Waits for a profile still being read.
+std::shared_ptr<const std::vector<std::uint8_t>> ViewingColourTarget();
 
 // Whether the viewer's conversions manage colours, and into which profile (the monitor's ICC
 // bytes; empty for sRGB), which may still be being read: the first managed conversion waits for

@@ -199,6 +199,12 @@ int CConvertQueue::RequeueFromShown(const char* folder) {
   return static_cast<int>(sources.size());
 }
 
+CString CConvertQueue::ComingSource() {
+  CSingleLock lock(&m_csLock, TRUE);
+  if (m_nBusy != 0 && m_nBusyGeneration == m_nGeneration) return CString(m_strBusySource.c_str());
+  return m_listPending.IsEmpty() ? CString() : *AsString(m_listPending.GetAt(m_listPending.GetHeadPosition()));
+}
+
 int CConvertQueue::HistoryCount() {
   CSingleLock lock(&m_csLock, TRUE);
   return m_listHistory.GetCount();

@@ -71,6 +71,12 @@ class CConvertQueue : public CMultiThread {
   // name take the new name (unless a converted file already has it), and so do the sources
   // waiting, so that the history shows and converts the file by its new name.
   void RenameSource(const char* sourceFolder, const char* oldName, const char* newName);
+  // The source whose result is the next entry of the history: the one in conversion for the
+  // browsing now, else the first waiting; an empty string when none. The window shows what there
+  // is of it meanwhile.
+  CString ComingSource();
+  // The event a result sets, for a wait that is also to end when the window has news to show.
+  CEvent* ResultEvent() const { return m_pResultEvent.get(); }
 
   // Consistent reads for "how many converted images lie ahead".
   int HistoryCount();

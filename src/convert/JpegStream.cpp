@@ -15,6 +15,8 @@
 #include "convert/ColourTransform.h"
 #include "convert/MagickLibrary.h"
 #include "convert/RowBands.h"
+#include "convert/StreamProgress.h"
+#include "win32/Kernel.h"
 
 namespace vimo::convert {
 namespace {
@@ -104,6 +106,9 @@ struct DecodeState {
   // With a transform on more than one processor: the transform and the writing of each band on
   // a thread of their own while the next band is decoded. Last, so it stops before the writer goes.
   std::unique_ptr<CRowBands> bands;
+  // The BMP file the rows go to, when the window waits for this conversion's image: it is told
+  // how many top rows are complete after each block (from whichever thread writes them).
+  const char* watchedDestination = nullptr;
 };
 
 // Turns count decoded rows (decodedStride apart) into BMP rows and writes them from row first on:
@@ -115,6 +120,9 @@ bool FinishRows(DecodeState& state, std::uint8_t* decoded, std::size_t decodedSt
   std::uint8_t* out = decodedStride == stride ? decoded : state.block.data();
   if (state.transform) state.transform->Rows(decoded, decodedStride, out, stride, width, count);
   for (std::size_t i = 0; i < count; ++i) state.writer.PutRow(first + i, out + i * stride);
+  // The window waiting for this image may show the rows now, once no rewrite can move them.
+  if (state.watchedDestination != nullptr && !state.writer.Failed() && state.writer.StaysTrueColour())
+    CStreamProgress::Rows(state.watchedDestination, static_cast<int>(first + count));
   return !state.writer.Failed();
 }
 
@@ -179,6 +187,7 @@ bool Decode(CJpegDecoder& jpeg, std::FILE* source, const char* destination, Deco
     return true;
   }
   (void)jpeg_start_decompress(&info);
+  if (CStreamProgress::Watching()) state.watchedDestination = destination;
   const std::size_t width = info.output_width;
   const std::size_t stride = TrueColourStride(info.output_width);
   // Decoded rows: BMP rows, or CMYK rows beside them that the transform turns into BMP rows.
@@ -290,6 +299,74 @@ IccBytes ReadJpegBytesProfile(const std::uint8_t* bytes, std::size_t size) {
   IccBytes profile;
   if (size == 0 || !ReadHeader(jpeg, nullptr, bytes, size, profile)) return {};
   return profile;
+}
+
+namespace {
+
+// The reduced decode's libjpeg calls, under one recovery point as in Decode. The rows go into the
+// caller's reduced.bmp bottom row first.
+bool DecodeReduced(CJpegDecoder& jpeg, std::FILE* source, DecodeState& state, const ReducedSize& wanted,
+                   const std::atomic<bool>* cancel, ReducedJpeg& reduced) {
+  if (setjmp(jpeg.Recovery()) != 0) return false;
+  jpeg_decompress_struct& info = jpeg.Info();
+  jpeg_create_decompress(&info);
+  jpeg.MarkCreated();
+  info.progress = jpeg.Progress();
+  jpeg_stdio_src(&info, source);
+  jpeg_save_markers(&info, JPEG_APP0 + 13, 0xFFFF);
+  if (state.colourTarget != nullptr) jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+  (void)jpeg_read_header(&info, TRUE);
+  if (!ChooseOutput(info, state) || state.fileSize < LeastDataBytes(info)) return false;
+  info.dct_method = JDCT_FLOAT;
+  info.mem->max_memory_to_use = jpeg_has_multiple_scans(&info) ? static_cast<long>(DecoderBudget()) : LONG_MAX;
+  reduced.fullWidth = info.image_width;
+  reduced.fullHeight = info.image_height;
+  const std::pair<std::size_t, std::size_t> least = wanted(info.image_width, info.image_height);
+  info.scale_num = 1;
+  for (info.scale_denom = 8; info.scale_denom >= 2; info.scale_denom /= 2) {
+    jpeg_calc_output_dimensions(&info);
+    if (info.output_width >= least.first && info.output_height >= least.second) break;
+  }
+  if (info.scale_denom < 2) return false;
+  (void)jpeg_start_decompress(&info);
+  const std::size_t stride = TrueColourStride(info.output_width);
+  const bool cmyk = info.out_color_space == JCS_CMYK;
+  const std::size_t decodedStride = cmyk ? std::size_t{info.output_width} * 4 : stride;
+  state.block.assign(stride * kRowsPerRead, 0);
+  if (cmyk) state.cmyk.assign(decodedStride * kRowsPerRead, 0);
+  reduced.bmp.assign(kBmpHeadersSize + stride * info.output_height, 0);
+  const auto headers = BmpHeaders(info.output_width, info.output_height, 24, 0, stride * info.output_height);
+  std::copy(headers.begin(), headers.end(), reduced.bmp.begin());
+  std::uint8_t* decoded = cmyk ? state.cmyk.data() : state.block.data();
+  std::array<JSAMPROW, kRowsPerRead> rows{};
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = decoded + i * decodedStride;
+  while (info.output_scanline < info.output_height) {
+    if (cancel != nullptr && cancel->load()) return false;
+    const std::size_t first = info.output_scanline;
+    const JDIMENSION read = jpeg_read_scanlines(&info, rows.data(), kRowsPerRead);
+    if (read == 0) return false;
+    if (state.transform) state.transform->Rows(decoded, decodedStride, state.block.data(), stride, info.output_width, read);
+    for (std::size_t i = 0; i < read; ++i)
+      std::memcpy(reduced.bmp.data() + kBmpHeadersSize + (info.output_height - 1 - first - i) * stride,
+                  state.block.data() + i * stride, stride);
+  }
+  return true;
+}
+
+}  // namespace
+
+ReducedJpeg DecodeReducedJpeg(const char* path, const ReducedSize& wanted, const IccBytes* colourTarget,
+                              const std::atomic<bool>* cancel) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vimo::platform::OpenRegularFile(path), &std::fclose);
+  const long size = file ? FileSize(file.get()) : -1;
+  if (size < kShortestJpegFile) return {};
+  DecodeState state;
+  state.fileSize = static_cast<std::uint64_t>(size);
+  state.colourTarget = colourTarget;
+  CJpegDecoder jpeg;
+  ReducedJpeg reduced;
+  if (!DecodeReduced(jpeg, file.get(), state, wanted, cancel, reduced)) return {};
+  return reduced;
 }
 
 }  // namespace vimo::convert

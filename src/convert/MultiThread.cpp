@@ -7,6 +7,7 @@
 
 #include "convert/ConvertImage.h"
 #include "convert/ImageFormat.h"
+#include "convert/StreamProgress.h"
 
 IMPLEMENT_DYNCREATE(CMultiThread, CWinThread)
 
@@ -103,6 +104,7 @@ struct CConverting {
 std::string ConvertSource(const std::string& source, const std::string& tempFolder, const std::string& destination) {
   if (tempFolder.empty() || destination.size() >= kDestinationLimit || !IsRegularSource(source)) return {};
   const CConverting converting;
+  const CStreamProgress::CWatch watch(source);  // the window may show its rows meanwhile
   // Written in full under a fresh name first (still ending in ".bmp", which picks the BMP
   // writer), then renamed into place.
   const std::string written = vimo::platform::CreateFreshFile(tempFolder, ".bmp");
@@ -190,7 +192,8 @@ int CMultiThread::BeginThread(CObList* pPending, CObList* pHistory, CObList* pEr
   m_pWorkEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_pResultEvent = std::make_unique<CEvent>(FALSE, FALSE);
   m_param = ConvertThreadParam{m_pEndEvent.get(), m_pWorkEvent.get(), &m_bStop, pPending, pHistory, pErrors, pLock,
-                               &m_nBusy, &m_nGeneration, m_pResultEvent.get(), &m_bHeld};
+                               &m_nBusy, &m_nGeneration, m_pResultEvent.get(), &m_bHeld, &m_strBusySource,
+                               &m_nBusyGeneration};
   m_pWorker = AfxBeginThread(&CMultiThread::ConvertThreadProc, &m_param);
   return 1;
 }
@@ -238,6 +241,8 @@ void CMultiThread::ConvertPending(ConvertThreadParam* pParam) {
       source = static_cast<CString*>(head.get())->str();
       generation = *pParam->pnGeneration;
       *pParam->pnBusy = 1;
+      *pParam->pBusySource = source;
+      *pParam->pnBusyGeneration = generation;
     }
     const std::string destination = tempFolder + BaseName(source) + ".bmp";
     std::string written;

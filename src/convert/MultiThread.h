@@ -23,6 +23,8 @@ struct ConvertThreadParam {
                                // dropped (both read and written under pLock)
   CEvent* pResultEvent;        // auto reset: signalled when a file or an error was handed over
   std::atomic<int>* pbHeld;    // 1 while no further source is to be begun (HoldAhead)
+  std::string* pBusySource;    // the source in conversion while *pnBusy, and the generation it
+  int* pnBusyGeneration;       // was taken in (both under pLock)
 };
 
 class CMultiThread : public CWinThread {
@@ -79,6 +81,8 @@ class CMultiThread : public CWinThread {
   std::atomic<int> m_bHeld{0};
   int m_nBusy = 0;        // see ConvertThreadParam::pnBusy
   int m_nGeneration = 0;  // see ConvertThreadParam::pnGeneration
+  std::string m_strBusySource;  // see ConvertThreadParam::pBusySource
+  int m_nBusyGeneration = 0;
   ConvertThreadParam m_param{};
 
  private:

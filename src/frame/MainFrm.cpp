@@ -439,8 +439,11 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
       if (pFrame->IsGridShown()) queue.HoldAhead(TRUE);
     }
   } holdAgain{this, queue};
+  CVimoView* pView = GetImageView();
   int nBudget = 5000;
   while (!queue.CanNext()) {
+    // The image shows as it converts, and the conversion's end brings the next wait.
+    if (pView != nullptr && pView->LeaveWaitToConversion()) return 0;
     // Woken by the worker's hand-over, so an image is shown as soon as it is converted; only a
     // step that ran its full 50 ms counts against the budget.
     const BOOL bHandedOver = queue.WaitForWorker(50);
@@ -453,12 +456,14 @@ LRESULT CMainFrame::OnPollQueue(WPARAM /*wParam*/, LPARAM /*lParam*/) {
                 reinterpret_cast<const unsigned char*>("")) != 0) {
       pDoc->QueueNextImage();
       pDoc->m_nNextWanted = 0;  // the error answers the presses; browsing stops there
+      if (pView != nullptr) pView->DropConversion();
       AfxMessageBox(error, MB_OK, 0);
       return 0;
     }
     // Nothing converting, waiting or failed: no image can come, so there is nothing to wait for.
     if (!queue.CanNext() && !queue.IsNextComing()) {
       pDoc->m_nNextWanted = 0;
+      if (pView != nullptr) pView->DropConversion();
       return 0;
     }
     if (bHandedOver) continue;

@@ -158,7 +158,7 @@ int CReducedCopies::FactorFor(double dReduce, BOOL& bPending) const {
 
 BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst,
                           const BITMAPINFOHEADER* lpbi, const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc,
-                          int nOrientation) {
+                          int nOrientation, BOOL bOnlySmooth) {
   if (dxDst <= 0 || dyDst <= 0) return FALSE;
   m_pWnd = pWnd;
   const bool bTurned = nOrientation >= 5;  // shown rows are stored columns
@@ -190,6 +190,10 @@ BOOL CReducedCopies::Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst
   if (bHurry && !bPending && !m_bSmoothAsked) {
     m_bSmoothAsked = TRUE;
     Post(kSmooth);
+  }
+  if (bHurry && bOnlySmooth) {
+    m_bSmoothDue = bSmoothDue;
+    return FALSE;
   }
   const BOOL bDrawn = DrawDibDraw(hdd, pDC, xDst, yDst, dxDst, dyDst, lpbi, lpBits, xSrc, ySrc, dxSrc, dySrc,
                                   bHurry ? DDF_HURRYUP : 0, nOrientation);

@@ -35,9 +35,10 @@ class CReducedCopies {
   // Draws the part xSrc, ySrc, dxSrc x dySrc (as stored) of the image lpbi / lpBits of hdd into the
   // destination of pDC, turned by nOrientation, as DrawDibDraw does; the copies are of the whole
   // image. pWnd is the window painted, which gets the messages that ask for what follows. FALSE
-  // when nothing could be drawn.
+  // when nothing could be drawn. With bOnlySmooth a drawing that would be the quick one is not
+  // made (FALSE): the averaged one is asked for, and the window repainted when it is due.
   BOOL Draw(CWnd* pWnd, HDRAWDIB hdd, CDC* pDC, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-            const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, int nOrientation);
+            const void* lpBits, int xSrc, int ySrc, int dxSrc, int dySrc, int nOrientation, BOOL bOnlySmooth = FALSE);
   // WM_REDUCED_COPIES: starts the build asked for, or takes the built copies into use, or has the
   // averaged drawing made; the window is repainted where that changes what it shows.
   void OnMessage(WPARAM wParam, LPARAM lParam);

@@ -7,6 +7,8 @@
 #include "app/Globals.h"
 #include "doc/PictureCopy.h"
 #include "view/CopyDlg.h"
+#include "convert/StreamProgress.h"
+#include "doc/ExifOrientation.h"
 #include "res/Resource.h"
 #include "settings/Preferences.h"
 #include "view/ClipboardOffer.h"
@@ -55,6 +57,8 @@ BEGIN_MESSAGE_MAP(CVimoView, CScrollView)
   ON_WM_MOUSEWHEEL()
   ON_WM_TIMER()
   ON_MESSAGE(WM_REDUCED_COPIES, OnReducedCopies)
+  ON_MESSAGE(WM_STREAM_PROGRESS, OnStreamProgress)
+  ON_MESSAGE(WM_STREAMED_PICTURE, OnStreamedPicture)
   ON_COMMAND(ID_VIEW_KEEP_ZOOM, OnViewKeepZoom)
   ON_UPDATE_COMMAND_UI(ID_VIEW_KEEP_ZOOM, OnUpdateViewKeepZoom)
   ON_COMMAND(ID_EDIT_COPY, OnEditCopy)
@@ -94,7 +98,7 @@ constexpr UINT_PTR kAnimationTimer = 1;
 
 CVimoView::CVimoView() : m_slideshow(this), m_gift(this), m_fileCommands(this) {}
 
-CVimoView::~CVimoView() = default;
+CVimoView::~CVimoView() { CStreamProgress::Listen({}); }
 
 CVimoDoc* CVimoView::GetDocument() const { return DYNAMIC_DOWNCAST(CVimoDoc, CView::GetDocument()); }
 
@@ -117,10 +121,28 @@ BOOL CVimoView::PreCreateWindow(CREATESTRUCT& cs) { return CView::PreCreateWindo
 void CVimoView::OnInitialUpdate() {
   CView::OnInitialUpdate();
   SetScrollSizes(MM_TEXT, CSize(200, 200));
+  // News of the conversion under way comes as a message, and ends the window's wait for the worker.
+  if (CVimoDoc* pDoc = GetDocument()) {
+    CStreamProgress::Listen([hWnd = m_hWnd, pWake = pDoc->m_queue.ResultEvent()] {
+      PostMessageA(hWnd, WM_STREAM_PROGRESS, 0, 0);
+      if (pWake != nullptr) pWake->SetEvent();
+    });
+  }
 }
 
 void CVimoView::OnDraw(CDC* pDC) {
   CVimoDoc* pDoc = GetDocument();
+  if (CLayout streamed; GetStreamLayout(streamed)) {
+    SetScrollSizes(MM_TEXT, streamed.sizeShown, CSize(120, 140));
+    const CPoint origin = ImageOrigin(streamed);
+    CRect client;
+    GetClientRect(&client);
+    const CPoint scrolled = GetScrollPosition();
+    FillAround(pDC, CRect(scrolled.x, scrolled.y, scrolled.x + client.Width(), scrolled.y + client.Height()),
+               m_stream.Covered(origin, streamed));
+    m_stream.Draw(pDC, origin, streamed);
+    return;
+  }
   if (pDoc == nullptr || pDoc->m_pDib == nullptr) {
     CRect client;
     GetClientRect(&client);
@@ -137,9 +159,18 @@ void CVimoView::OnDraw(CDC* pDC) {
   // An animation's see-through parts show the background laid around the image.
   pDoc->SetAnimationBackground(BackgroundColour());
   const CPoint origin = ImageOrigin(layout);
-  m_copies.Draw(this, pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
-                reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, layout.rcSource.left,
-                layout.rcSource.top, layout.rcSource.Width(), layout.rcSource.Height(), layout.nOrientation);
+  const BOOL bDrawn =
+      m_copies.Draw(this, pDoc->m_hDrawDib, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy,
+                    reinterpret_cast<const BITMAPINFOHEADER*>(pDoc->m_pDib.get()), pDoc->m_pBits, layout.rcSource.left,
+                    layout.rcSource.top, layout.rcSource.Width(), layout.rcSource.Height(), layout.nOrientation,
+                    m_bStreamSwitching);
+  // The reduced picture shown while the file converted stays until the file's averaged drawing.
+  if (m_bStreamSwitching && bDrawn) {
+    m_bStreamSwitching = FALSE;
+    m_stream.Reset();
+  } else if (m_bStreamSwitching) {
+    m_stream.Draw(pDC, origin, layout);
+  }
   // At the image's top-left corner as drawn, at the text's own size.
   if (nState == 0) pDC->TextOut(origin.x + 10, origin.y + 10, "Sent");
   else if (nState == 1) pDC->TextOut(origin.x + 10, origin.y + 10, "Stacked");
@@ -157,6 +188,9 @@ void CVimoView::OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint) {
     InvalidateRect(nullptr, FALSE);
     return;
   }
+  // The converted file of the picture shown while it converted takes its place.
+  m_bStreamSwitching = !m_bStreamSwitching && m_stream.HasReduced() && ShownImagePath() == CString(m_stream.Source());
+  if (!m_bStreamSwitching) m_stream.Reset();
   m_layout.Reset(g_bKeepZoom);
   m_crop.End();  // the part drawn belonged to the picture before
   CVimoDoc* pDoc = GetDocument();
@@ -216,28 +250,36 @@ BOOL CVimoView::GetShownScale(double& dScale) const {
 COLORREF CVimoView::BackgroundColour() const { return IsFullScreen() ? RGB(0, 0, 0) : GetSysColor(COLOR_WINDOW); }
 
 BOOL CVimoView::OnEraseBkgnd(CDC* pDC) {
-  CBrush brush(BackgroundColour());
   CLayout layout;
-  if (!GetLayout(layout)) {
+  CRect image;
+  if (GetStreamLayout(layout)) {
+    image = m_stream.Covered(ImageOrigin(layout), layout);
+  } else if (GetLayout(layout)) {
+    const CPoint origin = ImageOrigin(layout);
+    image = CRect(origin.x, origin.y, origin.x + layout.sizeShown.cx, origin.y + layout.sizeShown.cy);
+  } else {
+    CBrush brush(BackgroundColour());
     FillOutsideRect(pDC, &brush);
     return TRUE;
   }
   CRect client;
   GetClientRect(&client);
   const CPoint scrolled = GetScrollPosition();
-  const CPoint origin = ImageOrigin(layout);
-  const CRect image(origin.x - scrolled.x, origin.y - scrolled.y, origin.x - scrolled.x + layout.sizeShown.cx,
-                    origin.y - scrolled.y + layout.sizeShown.cy);
+  FillAround(pDC, client, CRect(image.left - scrolled.x, image.top - scrolled.y, image.right - scrolled.x, image.bottom - scrolled.y));
+  return TRUE;
+}
+
+void CVimoView::FillAround(CDC* pDC, const CRect& client, const CRect& image) {
+  CBrush brush(BackgroundColour());
   const CRect parts[] = {
-      CRect(0, 0, client.right, std::clamp<LONG>(image.top, 0, client.bottom)),
-      CRect(0, std::clamp<LONG>(image.bottom, 0, client.bottom), client.right, client.bottom),
-      CRect(0, image.top, std::clamp<LONG>(image.left, 0, client.right), image.bottom),
-      CRect(std::clamp<LONG>(image.right, 0, client.right), image.top, client.right, image.bottom),
+      CRect(client.left, client.top, client.right, std::clamp<LONG>(image.top, client.top, client.bottom)),
+      CRect(client.left, std::clamp<LONG>(image.bottom, client.top, client.bottom), client.right, client.bottom),
+      CRect(client.left, image.top, std::clamp<LONG>(image.left, client.left, client.right), image.bottom),
+      CRect(std::clamp<LONG>(image.right, client.left, client.right), image.top, client.right, image.bottom),
   };
   for (const CRect& part : parts) {
     if (part.Width() > 0 && part.Height() > 0) pDC->FillRect(&part, &brush);
   }
-  return TRUE;
 }
 
 int CVimoView::ShownTurn() const {
@@ -368,6 +410,115 @@ void CVimoView::OnTimer(UINT_PTR nIDEvent) {
 
 LRESULT CVimoView::OnReducedCopies(WPARAM wParam, LPARAM lParam) {
   m_copies.OnMessage(wParam, lParam);
+  return 0;
+}
+
+// ---- the picture while it converts ---------------------------------------------------------------
+
+BOOL CVimoView::GetStreamLayout(CLayout& layout) const {
+  if (m_bStreamSwitching || !m_stream.IsShown()) return FALSE;
+  CImageLayout::CImage image;
+  image.sizeStored = m_stream.StoredSize();
+  image.rcSource = CRect(0, 0, image.sizeStored.cx, image.sizeStored.cy);
+  image.nPhotoOrientation = g_bPhotosUpright ? m_nStreamOrientation : 1;
+  layout = m_streamLayout.Lay(image, LayoutWindow());
+  // Rows are drawn as they are stored, never reduced: a reduction waits for the reduced picture,
+  // which is never enlarged (the window grew since it was asked for).
+  if (!m_stream.HasReduced()) return layout.dScale >= 1 - 1e-9;
+  const CSize reduced = m_stream.ReducedSize();
+  const bool bTurned = layout.nOrientation >= 5;
+  return reduced.cx >= (bTurned ? layout.sizeShown.cy : layout.sizeShown.cx) &&
+         reduced.cy >= (bTurned ? layout.sizeShown.cx : layout.sizeShown.cy);
+}
+
+void CVimoView::BeginStream(unsigned nSerial, const std::string& source) {
+  m_bStreamSwitching = FALSE;
+  m_streamLayout = m_layout;
+  m_streamLayout.Reset(g_bKeepZoom);
+  m_nStreamOrientation = ReadExifOrientation(source.c_str());
+  vimo::convert::ReducedSize wanted;
+  const CImageLayout::CWindow window = LayoutWindow();
+  if (m_streamLayout.IsFitted(window)) {
+    // At least the size the picture is shown at, as it is stored (a turned photo's sides swap).
+    wanted = [layout = m_streamLayout, window, nOrientation = g_bPhotosUpright ? m_nStreamOrientation : 1](std::size_t width,
+                                                                                                          std::size_t height) {
+      CImageLayout::CImage image;
+      image.sizeStored = CSize(static_cast<int>(width), static_cast<int>(height));
+      image.rcSource = CRect(0, 0, image.sizeStored.cx, image.sizeStored.cy);
+      image.nPhotoOrientation = nOrientation;
+      const CLayout laid = layout.Lay(image, window);
+      const bool bTurned = laid.nOrientation >= 5;
+      return std::pair<std::size_t, std::size_t>(bTurned ? laid.sizeShown.cy : laid.sizeShown.cx,
+                                                 bTurned ? laid.sizeShown.cx : laid.sizeShown.cy);
+    };
+  }
+  m_stream.Begin(nSerial, source, this, GetDocument()->m_queue.ResultEvent(), std::move(wanted));
+}
+
+void CVimoView::TakeStreamRows(const std::string& written, int nRows) {
+  CLayout before;
+  const BOOL bWasShown = GetStreamLayout(before);
+  const int nFrom = m_stream.TakeRows(written, nRows);
+  CLayout layout;
+  if (nFrom < 0 || m_stream.HasReduced() || !GetStreamLayout(layout)) return;
+  if (!bWasShown) {
+    // The first rows: the picture shown before goes.
+    SetScrollSizes(MM_TEXT, layout.sizeShown, CSize(120, 140));
+    Invalidate(TRUE);
+    return;
+  }
+  const CRect band = CStreamedPicture::RowsShown(nFrom, m_stream.Rows(), ImageOrigin(layout), layout);
+  const CPoint scrolled = GetScrollPosition();
+  const CRect inClient(band.left - scrolled.x, band.top - scrolled.y, band.right - scrolled.x, band.bottom - scrolled.y);
+  if (inClient.Width() > 0 && inClient.Height() > 0) InvalidateRect(&inClient, FALSE);
+}
+
+BOOL CVimoView::FollowConversion(BOOL bWaiting) {
+  CVimoDoc* pDoc = GetDocument();
+  if (pDoc == nullptr || m_hWnd == nullptr) return FALSE;
+  const CStreamProgress::CState state = CStreamProgress::Take();
+  if (state.nSerial == 0) return FALSE;
+  // The wait left to a conversion takes its result once it has ended (and another may have begun).
+  if (m_nPollSerial != 0 && (state.nSerial != m_nPollSerial || state.bEnded)) {
+    m_nPollSerial = 0;
+    g_bPollQueue = 1;
+  }
+  if (state.nSerial != m_stream.Serial()) {
+    // Only the conversion of the image waited for: the read-ahead's go on unseen.
+    if (!bWaiting || state.bEnded || CString(state.source) != pDoc->m_queue.ComingSource()) return FALSE;
+    BeginStream(state.nSerial, state.source);
+  }
+  if (!state.written.empty()) TakeStreamRows(state.written, state.nRows);
+  return !state.bEnded && bWaiting && (m_stream.IsShown() || m_stream.IsDecoding());
+}
+
+BOOL CVimoView::LeaveWaitToConversion() {
+  // Only once something of it shows: the reduced picture's end wakes the wait as well.
+  if (!FollowConversion(TRUE) || !m_stream.IsShown()) return FALSE;
+  m_nPollSerial = m_stream.Serial();
+  return TRUE;
+}
+
+void CVimoView::DropConversion() {
+  const BOOL bShown = m_stream.IsShown();
+  m_stream.Reset();
+  m_bStreamSwitching = FALSE;
+  m_nPollSerial = 0;
+  if (!bShown) return;
+  CLayout layout;
+  FitScrollSizesToImage(layout);
+  Invalidate(TRUE);
+}
+
+LRESULT CVimoView::OnStreamProgress(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  (void)FollowConversion(FALSE);
+  return 0;
+}
+
+LRESULT CVimoView::OnStreamedPicture(WPARAM /*wParam*/, LPARAM lParam) {
+  if (!m_stream.TakeReduced(lParam)) return 0;
+  if (CLayout layout; GetStreamLayout(layout)) SetScrollSizes(MM_TEXT, layout.sizeShown, CSize(120, 140));
+  Invalidate(TRUE);
   return 0;
 }
 

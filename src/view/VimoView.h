@@ -18,6 +18,7 @@
 #include "view/PicturePrint.h"
 #include "view/ReducedCopies.h"
 #include "view/Slideshow.h"
+#include "view/StreamedPicture.h"
 
 class CVimoView : public CScrollView {
   DECLARE_DYNCREATE(CVimoView)
@@ -68,6 +69,16 @@ class CVimoView : public CScrollView {
   // runs only while an animation plays.
   void PlayAnimation(UINT nDelay);
 
+  // While the window waits for an image (bWaiting) whose conversion is under way, shows what
+  // there is of it: the rows converted so far, or a reduced picture when it is fitted; otherwise
+  // follows the picture shown so. TRUE when something of it shows or is on its way. Its
+  // converted file replaces the picture; DropConversion drops it (the conversion failed).
+  BOOL FollowConversion(BOOL bWaiting);
+  void DropConversion();
+  // The window's wait for the worker ends here when the image it waits for shows as it converts
+  // (TRUE): the conversion's end asks for the next wait (g_bPollQueue).
+  BOOL LeaveWaitToConversion();
+
  protected:
   using CLayout = CImageLayout::CLayout;
   // FALSE without an image or for a negative size (a top-down bitmap).
@@ -114,6 +125,24 @@ class CVimoView : public CScrollView {
   static BOOL AskToCutEdges(const CVimoDoc::CTurnCut& cut);
 
   CImageLayout m_layout;  // zoom and turns of the shown image, reset by each new image
+
+  // The picture of the image whose conversion is under way (FollowConversion), laid out as that
+  // image will be: its own zoom and turns, its photo's orientation.
+  CStreamedPicture m_stream;
+  CImageLayout m_streamLayout;
+  int m_nStreamOrientation = 1;
+  BOOL m_bStreamSwitching = FALSE;  // its converted file is shown: the reduced picture stays
+                                    // until the file's averaged drawing is due
+  unsigned m_nPollSerial = 0;       // the conversion whose end the window's wait is left to
+  // FALSE unless that picture is what the view shows now.
+  BOOL GetStreamLayout(CLayout& layout) const;
+  void BeginStream(unsigned nSerial, const std::string& source);
+  // Takes the rows complete; repaints the band they add.
+  void TakeStreamRows(const std::string& written, int nRows);
+  // Paints the background over the client rectangle client outside image (both in one space).
+  void FillAround(CDC* pDC, const CRect& client, const CRect& image);
+  LRESULT OnStreamProgress(WPARAM wParam, LPARAM lParam);
+  LRESULT OnStreamedPicture(WPARAM wParam, LPARAM lParam);
   BOOL m_bInLayout = FALSE;
   std::chrono::steady_clock::time_point m_stepDue;  // when the animation's frame shown was due
 

@@ -12,6 +12,8 @@
 // (tests/CMakeLists.txt links every test program so).
 extern "C" int __real__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
 extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours);
+extern "C" void __real__ZN15CStreamProgress4RowsEPKci(const char* path, int nRows);
+extern "C" void __wrap__ZN15CStreamProgress4RowsEPKci(const char* path, int nRows);
 extern "C" DWORD __real__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 extern "C" DWORD __wrap__Z18GetModuleFileNameAPvPcj(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
@@ -37,7 +39,16 @@ int HeldConvert(const char* src, const char* dst, int colours) {
   return ConvertForViewing(src, dst, colours);
 }
 
+std::atomic<int> g_nHoldRows{0};
+CEvent g_rowsReleased(TRUE, TRUE);
+
 }  // namespace
+
+extern "C" void __wrap__ZN15CStreamProgress4RowsEPKci(const char* path, int nRows) {
+  __real__ZN15CStreamProgress4RowsEPKci(path, nRows);
+  int hold = g_nHoldRows.load();
+  if (hold > 0 && nRows >= hold && g_nHoldRows.compare_exchange_strong(hold, 0)) CSingleLock wait(&g_rowsReleased, TRUE);
+}
 
 extern "C" int __wrap__Z17ConvertForViewingPKcS0_i(const char* src, const char* dst, int colours) {
   const AfxTestAccess::ConvertFunction function = g_pfnConvert.load();
@@ -69,6 +80,16 @@ void AfxTestAccess::HoldConversions(BOOL bHold) {
   }
   g_conversionsReleased.ResetEvent();
   SetConvertFunction(&HeldConvert);
+}
+
+void AfxTestAccess::HoldStreamedRows(int nRows) {
+  if (nRows <= 0) {
+    g_nHoldRows = 0;
+    g_rowsReleased.SetEvent();
+    return;
+  }
+  g_rowsReleased.ResetEvent();
+  g_nHoldRows = nRows;
 }
 
 void AfxTestAccess::SetWaitClock(BOOL (*clock)(DWORD dwTimeout)) { CEvent::s_pfnWaitClock = clock; }

@@ -60,6 +60,9 @@ struct AfxTestAccess {
   // While held, conversions (the one begun before the window exists too) wait; releasing lets
   // them run ConvertForViewing.
   static void HoldConversions(BOOL bHold);
+  // The conversion that has put nRows rows of its picture in its file (told the window of them)
+  // stops there until this is called with 0.
+  static void HoldStreamedRows(int nRows);
   // Timed waits ask clock instead of letting their time pass (NULL: the real clock): TRUE, the
   // time has passed; FALSE, the wait goes on until it is signalled.
   static void SetWaitClock(BOOL (*clock)(DWORD dwTimeout));
