@@ -211,10 +211,10 @@ void CVimoApp::ShowReadyImage(CVimoDoc* pDoc) {
   if (g_bPollQueue && pDoc != nullptr && pDoc->m_queue.CanNext() && m_pMainWnd != nullptr) {
     g_bPollQueue = 0;
     m_pMainWnd->SendMessage(WM_POLL_QUEUE);
-  } else {
+  } else if (pDoc != nullptr) {
     // Still converting: what shows of it early (a reduced picture for a fitted window) is begun now.
-    POSITION pos = pVimoDoc->GetFirstViewPosition();
-    if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, pVimoDoc->GetNextView(pos))) (void)pView->FollowConversion(TRUE);
+    POSITION pos = pDoc->GetFirstViewPosition();
+    if (auto* pView = DYNAMIC_DOWNCAST(CVimoView, pDoc->GetNextView(pos))) (void)pView->FollowConversion(TRUE);
   }
 }
 
