@@ -6,7 +6,7 @@
 
 class CRenameDlg : public CDialog {
  public:
-  enum { IDD = 132 };
+  enum { IDD = 133 };
 
   // strName: the file's name now; m_strName holds the new one after IDOK.
   explicit CRenameDlg(const CString& strName, CWnd* pParent = nullptr);
