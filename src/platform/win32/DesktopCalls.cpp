@@ -1,5 +1,7 @@
 #include "win32/DesktopCalls.h"
 
+#include "afx/QtBridge.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -26,6 +28,17 @@ constexpr int kCallTimeoutMs = 10000;
 void AnswerLater(DesktopDone done, DesktopAnswer answer, std::string detail) {
   QTimer::singleShot(0, QCoreApplication::instance(),
                      [done = std::move(done), answer, detail = std::move(detail)] { done(answer, detail); });
+}
+
+// Texts handed to the desktop as Qt strings must be UTF-8 to arrive as they are; anything else is
+// refused (answered later) rather than handed over changed. True when all of them are.
+bool AllUtf8(const std::vector<std::string>& texts, DesktopDone& done) {
+  for (const std::string& text : texts) {
+    if (AfxEncodingOf(text.c_str()) == AfxTextEncoding::Utf8) continue;
+    AnswerLater(std::move(done), DesktopAnswer::Failed, "a name that is not UTF-8 cannot be handed to the desktop");
+    return false;
+  }
+  return true;
 }
 
 // A failed call: a service, object, interface or method that is not there is no service at all
@@ -105,7 +118,7 @@ class PortalRequest : public QObject {
 };
 
 void PortalSetWallpaper(const std::string& uri, DesktopDone done) {
-  if (!HasBus(done)) return;
+  if (!AllUtf8({uri}, done) || !HasBus(done)) return;
   static unsigned s_nRequests = 0;
   const QString token = QStringLiteral("vimo%1").arg(++s_nRequests);
   // The request's path is known before the call, so its Response is listened for before it can
@@ -131,7 +144,7 @@ void PortalSetWallpaper(const std::string& uri, DesktopDone done) {
 }
 
 void PlasmaEvaluateScript(const std::string& script, DesktopDone done) {
-  if (!HasBus(done)) return;
+  if (!AllUtf8({script}, done) || !HasBus(done)) return;
   QDBusMessage call = QDBusMessage::createMethodCall("org.kde.plasmashell", "/PlasmaShell", "org.kde.PlasmaShell", "evaluateScript");
   call << QString::fromStdString(script);
   CallAsync(call, [done = std::move(done)](const QDBusMessage& reply) {
@@ -142,7 +155,7 @@ void PlasmaEvaluateScript(const std::string& script, DesktopDone done) {
 }
 
 void XfconfSetEach(const std::string& channel, const std::string& suffix, const std::string& value, DesktopDone done) {
-  if (!HasBus(done)) return;
+  if (!AllUtf8({channel, suffix, value}, done) || !HasBus(done)) return;
   const QString qChannel = QString::fromStdString(channel);
   QDBusMessage list = QDBusMessage::createMethodCall("org.xfce.Xfconf", "/org/xfce/Xfconf", "org.xfce.Xfconf", "GetAllProperties");
   list << qChannel << QStringLiteral("/");
@@ -175,6 +188,7 @@ void XfconfSetEach(const std::string& channel, const std::string& suffix, const 
 
 void RunDesktopTool(const std::vector<std::string>& argv, DesktopDone done) {
   if (argv.empty()) return AnswerLater(std::move(done), DesktopAnswer::NoService, "no program");
+  if (!AllUtf8(argv, done)) return;
   auto* pProcess = new QProcess(QCoreApplication::instance());
   QStringList arguments;
   for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
