@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "convert/StreamProgress.h"
 #include "win32/FileMoves.h"
 
 namespace {
@@ -17,6 +18,9 @@ CString* AsString(CObject* object) { return static_cast<CString*>(object); }
 CConvertQueue::CConvertQueue() = default;
 
 CConvertQueue::~CConvertQueue() {
+  // The window is told of a conversion's rows through this queue's result event: a conversion
+  // begun ahead, which may outlive the queue (it ends at the program's exit), tells no one now.
+  CStreamProgress::Listen({});
   // The worker uses the lists and the lock below, which go before the base class does.
   StopThread();
 }
