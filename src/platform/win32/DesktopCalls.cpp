@@ -211,7 +211,7 @@ void RunDesktopTool(const std::vector<std::string>& argv, DesktopDone done) {
     pProcess->deleteLater();
     const bool bDone = status == QProcess::NormalExit && nExitCode == 0;
     answer(bDone ? DesktopAnswer::Done : DesktopAnswer::Failed,
-           bDone ? std::string() : QString::fromUtf8(pProcess->readAllStandardError()).trimmed().toStdString());
+           bDone ? std::string() : pProcess->readAllStandardError().trimmed().toStdString());
   });
   pProcess->start();
 }
