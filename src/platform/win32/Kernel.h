@@ -51,6 +51,12 @@ void Sleep(DWORD dwMilliseconds);
 // The executable's full path (hModule must be NULL). Returns its length, 0 on failure.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
+// Loads the shared object at lpLibFileName (all its symbols bound now, none made global) for the
+// life of the process; NULL when it cannot be, vimo::platform::LastLoadError saying why.
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+// The address of the function lpProcName exports from hModule; NULL when it has none.
+void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
 // Sets an environment variable of this process (lpValue NULL removes it). Changes the
 // environment: call at start-up, before any thread starts.
 BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
@@ -73,6 +79,9 @@ char* _itoa(int value, char* buffer, int radix);
 int _mbscmp(const unsigned char* string1, const unsigned char* string2);
 
 namespace vimo::platform {
+
+// Why the last LoadLibraryA or GetProcAddress of this thread failed, in the loader's words.
+std::string LastLoadError();
 
 // Starts a program without a shell (posix_spawn): the command line is split into its words as
 // SplitCommandLine says, and the words are passed byte for byte; a bare program name is searched

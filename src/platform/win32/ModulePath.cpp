@@ -1,5 +1,6 @@
 // GetModuleFileNameA in a file of its own: the rest of the layer reaches the executable's path
-// through it, as the program does.
+// through it, as the program does. The loading of the program's own shared objects beside it.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,3 +18,31 @@ DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
   lpFilename[length] = '\0';
   return static_cast<DWORD>(length);
 }
+
+namespace {
+
+thread_local std::string t_loadError;
+
+void KeepLoadError(const char* fallback) {
+  const char* reason = dlerror();
+  t_loadError = reason != nullptr ? reason : fallback;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
+  if (lpLibFileName == nullptr) return nullptr;
+  void* handle = dlopen(lpLibFileName, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) KeepLoadError("cannot be loaded");
+  return handle;
+}
+
+void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  if (hModule == nullptr || lpProcName == nullptr) return nullptr;
+  (void)dlerror();
+  void* address = dlsym(hModule, lpProcName);
+  if (address == nullptr) KeepLoadError("no such function");
+  return address;
+}
+
+std::string vimo::platform::LastLoadError() { return t_loadError; }
