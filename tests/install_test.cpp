@@ -60,6 +60,7 @@ std::set<std::string> ExpectedFiles() {
       (kBinDir / "vimo").relative_path(),
       (kProgramDir / "vimo").relative_path(),
       (kProgramDir / "Postmx.exe").relative_path(),
+      (kProgramDir / "libvimo-formats.so").relative_path(),
       (kDataDir / "applications/vimo.desktop").relative_path(),
       (kDataDir / "icons/hicolor/scalable/apps/vimo.svg").relative_path(),
       (kDataDir / "metainfo" / (std::string(VIMO_APP_ID) + ".metainfo.xml")).relative_path(),
@@ -114,8 +115,8 @@ bool InstalledTree::s_installed = false;
 
 TEST_F(InstalledTree, HoldsTheProgramsWithALauncherAndTheDesktopFilesAndNothingElse) {
   EXPECT_EQ(FilesBelow(Root()), ExpectedFiles());
-  // The viewer finds its sender beside itself, so both live in the program folder and the
-  // launcher leads there.
+  // The viewer finds its sender and the module of its format readers beside itself, so they live
+  // in the program folder and the launcher leads there.
   EXPECT_TRUE(fs::is_symlink(At(kBinDir / "vimo")));
   EXPECT_EQ(fs::canonical(At(kBinDir / "vimo")), fs::canonical(At(kProgramDir / "vimo")));
   for (const char* program : {"vimo", "Postmx.exe"}) {
@@ -184,6 +185,18 @@ TEST_F(InstalledTree, InstalledViewerRunsInAnEmptyHomeAndKeepsItsFilesInTheConfi
                               " --screenshot " + Quoted(m_dir / "shot.png") + " " + Quoted(m_dir / "a.jpg");
   ASSERT_TRUE(RunShell(command, m_dir / "run.log")) << TextOfFile(m_dir / "run.log");
   EXPECT_EQ(QImage(QString::fromStdString((m_dir / "shot.png").string())).isNull(), false);
+  // A WebP is read by the module beside the installed program (the build's is not in reach).
+  RunConvert("-size 40x30 xc:#2060c0 -define webp:lossless=true " + (m_dir / "b.webp").string());
+  WriteText(home / ".config/vimo.ini", "[View]\nOtherFormats=1\n");
+  const std::string webp = environment + " QT_QPA_PLATFORM=offscreen " + Quoted(At(kBinDir / "vimo")) + " --screenshot " +
+                           Quoted(m_dir / "webp.png") + " " + Quoted(m_dir / "b.webp");
+  ASSERT_TRUE(RunShell(webp, m_dir / "webp.log")) << TextOfFile(m_dir / "webp.log");
+  const QImage shot = QImage(QString::fromStdString((m_dir / "webp.png").string())).convertToFormat(QImage::Format_RGB32);
+  int nPicture = 0;
+  for (int y = 0; y < shot.height(); ++y) {
+    for (int x = 0; x < shot.width(); ++x) nPicture += shot.pixel(x, y) == qRgb(0x20, 0x60, 0xc0) ? 1 : 0;
+  }
+  EXPECT_EQ(nPicture, 40 * 30) << TextOfFile(m_dir / "webp.log");
   // vimo.txt and vimolog.txt live in ~/.config/vimo/, made private for the user.
   struct stat info {};
   ASSERT_EQ(stat((home / ".config/vimo").c_str(), &info), 0);

@@ -88,9 +88,9 @@ bool HasPngChunkPastTheEnd(std::FILE* file) { return CApngReader::HasChunkPastTh
 std::optional<ConvertOutcome> StreamPictureToBmp(ImageReader reader, std::FILE* file, const char* destination,
                                                  const ConvertOptions& options, std::uint32_t background) {
   if (reader == ImageReader::kRaw) {
-    CRawReader raw;
+    const std::unique_ptr<CRawReader> raw = CRawReader::Create();
     std::string_view jpeg;
-    const ConvertOutcome preview = ReadRawPreview(file, raw, jpeg);
+    const ConvertOutcome preview = ReadRawPreview(file, *raw, jpeg);
     if (preview.status != ConvertStatus::kWritten) return preview;
     // A grey or CMYK preview (seldom) takes the general path, as such a JPEG does.
     return StreamJpegBytesToBmp(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), destination,
@@ -112,9 +112,9 @@ std::optional<ConvertOutcome> StreamPictureToBmp(ImageReader reader, std::FILE* 
 
 Image* ReadPictureImages(ImageReader reader, std::FILE* file, const ImageInfo* info, ConvertOutcome& failure) {
   if (reader == ImageReader::kRaw) {
-    CRawReader raw;
+    const std::unique_ptr<CRawReader> raw = CRawReader::Create();
     std::string_view jpeg;
-    failure = ReadRawPreview(file, raw, jpeg);
+    failure = ReadRawPreview(file, *raw, jpeg);
     return failure.status == ConvertStatus::kWritten ? ReadJpegBytes(jpeg, info, 0, failure) : nullptr;
   }
   const std::unique_ptr<CPictureReader> pictures = CPictureReader::Create(reader);
@@ -152,10 +152,10 @@ bool ReadPictureFacts(const char* path, ImageFacts& facts, ImageReader* pReader)
   if (pReader != nullptr) *pReader = reader;
   if (reader == ImageReader::kNone) return false;
   if (reader == ImageReader::kRaw) {
-    CRawReader raw;
-    if (raw.Open(file.get()).status != ConvertStatus::kWritten) return true;
+    const std::unique_ptr<CRawReader> raw = CRawReader::Create();
+    if (raw->Open(file.get()).status != ConvertStatus::kWritten) return true;
     facts.format = format;
-    raw.Describe(facts);
+    raw->Describe(facts);
     return true;
   }
   const std::unique_ptr<CPictureReader> pictures = CPictureReader::Create(reader);
@@ -167,9 +167,9 @@ IccBytes ReadPictureProfile(const char* path) {
   const FilePtr file(vimo::platform::OpenRegularFile(path));
   const ImageReader reader = file ? PictureReaderOfFile(path, file.get()) : ImageReader::kNone;
   if (reader == ImageReader::kRaw) {
-    CRawReader raw;
+    const std::unique_ptr<CRawReader> raw = CRawReader::Create();
     std::string_view jpeg;
-    if (ReadRawPreview(file.get(), raw, jpeg).status != ConvertStatus::kWritten) return {};
+    if (ReadRawPreview(file.get(), *raw, jpeg).status != ConvertStatus::kWritten) return {};
     return ReadJpegBytesProfile(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size());
   }
   const std::unique_ptr<CPictureReader> pictures = CPictureReader::Create(reader);
@@ -189,8 +189,8 @@ int ReadPictureOrientation(const char* path) {
   const FilePtr file(vimo::platform::OpenRegularFile(path));
   const ImageReader reader = file ? PictureReaderOfFile(path, file.get()) : ImageReader::kNone;
   if (reader != ImageReader::kRaw) return reader == ImageReader::kNone ? 0 : 1;
-  CRawReader raw;
-  return raw.Open(file.get()).status == ConvertStatus::kWritten ? raw.GetOrientation() : 1;
+  const std::unique_ptr<CRawReader> raw = CRawReader::Create();
+  return raw->Open(file.get()).status == ConvertStatus::kWritten ? raw->GetOrientation() : 1;
 }
 
 PictureThumbnail MakePictureThumbnail(const char* path, std::FILE* file, UINT cx, THUMBNAILPIXELS& pixels, CString& reason) {
@@ -203,12 +203,12 @@ PictureThumbnail MakePictureThumbnail(const char* path, std::FILE* file, UINT cx
   ImageListPtr image;
   pixels.nOrientation = 1;
   if (reader == ImageReader::kRaw) {
-    CRawReader raw;
+    const std::unique_ptr<CRawReader> raw = CRawReader::Create();
     std::string_view jpeg;
-    failure = ReadRawPreview(file, raw, jpeg);
+    failure = ReadRawPreview(file, *raw, jpeg);
     if (failure.status == ConvertStatus::kWritten) {
       image.reset(ReadJpegBytes(jpeg, info.get(), cx, failure));
-      pixels.nOrientation = raw.GetOrientation();
+      pixels.nOrientation = raw->GetOrientation();
     }
   } else {
     const std::unique_ptr<CPictureReader> pictures = CPictureReader::Create(reader);

@@ -1,53 +1,21 @@
 #include "convert/PictureReader.h"
 
-#include <array>
-#include <cstring>
-
 #include "convert/ApngReader.h"
-#include "convert/HeifReader.h"
-#include "convert/JxlReader.h"
-#include "convert/WebpReader.h"
+#include "convert/FormatLibraries.h"
 
 namespace vimo::convert {
 
 std::unique_ptr<CPictureReader> CPictureReader::Create(ImageReader reader) {
   switch (reader) {
     case ImageReader::kHeif:
-      return std::make_unique<CHeifReader>();
     case ImageReader::kJxl:
-      return std::make_unique<CJxlReader>();
     case ImageReader::kWebp:
-      return std::make_unique<CWebpReader>();
+      return CreateLibraryReader(reader);
     case ImageReader::kPng:
       return std::make_unique<CApngReader>();
     default:
       return nullptr;
   }
 }
-
-namespace picture {
-
-bool ReadRest(std::FILE* file, std::uint64_t limit, std::string& bytes) {
-  bytes.clear();
-  std::array<char, 1 << 16> block{};
-  for (;;) {
-    const std::size_t got = std::fread(block.data(), 1, block.size(), file);
-    if (got == 0) return std::ferror(file) == 0;
-    if (bytes.size() + got > limit) return false;
-    bytes.append(block.data(), got);
-  }
-}
-
-ConvertOutcome Undecodable(const std::string& reason) { return {ConvertStatus::kUndecodable, 0, 0, 0, reason}; }
-
-std::string ExifBlockOf(const std::uint8_t* payload, std::size_t size) {
-  static constexpr char kHeader[] = {'E', 'x', 'i', 'f', '\0', '\0'};
-  const auto* bytes = reinterpret_cast<const char*>(payload);
-  if (size >= sizeof(kHeader) && std::memcmp(bytes, kHeader, sizeof(kHeader)) == 0) return std::string(bytes, size);
-  if (size == 0) return {};
-  return std::string(kHeader, sizeof(kHeader)) + std::string(bytes, size);
-}
-
-}  // namespace picture
 
 }  // namespace vimo::convert

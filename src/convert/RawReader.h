@@ -12,34 +12,28 @@
 #include "convert/ConvertImage.h"
 #include "convert/ImageFacts.h"
 
-class LibRaw;
-
 namespace vimo::convert {
 
+// Built in the module of the format libraries (FormatLibraries.h), which is loaded at the first
+// RAW file.
 class CRawReader {
  public:
-  CRawReader();
-  ~CRawReader();
-  CRawReader(const CRawReader&) = delete;
-  CRawReader& operator=(const CRawReader&) = delete;
+  // The reader; when the module cannot be loaded, one whose Open says why.
+  static std::unique_ptr<CRawReader> Create();
+  virtual ~CRawReader() = default;
 
   // Reads the file's structure from file (the caller keeps it open): kWritten, or kUndecodable
   // with libraw's reason.
-  ConvertOutcome Open(std::FILE* file);
+  virtual ConvertOutcome Open(std::FILE* file) = 0;
   // After Open: the bytes of the largest JPEG preview, in the reader's own buffer (valid while it
   // lives, until the next Open; not copied: a 24 MP camera's preview is some 10 MB);
   // kUndecodable when the file carries none.
-  ConvertOutcome ReadPreview(std::string_view& jpeg);
+  virtual ConvertOutcome ReadPreview(std::string_view& jpeg) = 0;
   // After Open: how the preview is to be turned to be seen upright (1 to 8, as EXIF records it).
-  int GetOrientation() const;
+  virtual int GetOrientation() const = 0;
   // After Open: the photo's size (upright), a description, and an EXIF block made of what libraw
   // read of the camera, lens, exposure, date taken and orientation. format is left to the caller.
-  void Describe(ImageFacts& facts) const;
-
- private:
-  class CFileStream;
-  std::unique_ptr<CFileStream> m_pStream;  // outlives m_pRaw, which reads through it
-  std::unique_ptr<LibRaw> m_pRaw;
+  virtual void Describe(ImageFacts& facts) const = 0;
 };
 
 }  // namespace vimo::convert

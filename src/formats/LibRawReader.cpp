@@ -11,9 +11,11 @@
 
 namespace vimo::convert {
 
+namespace {
+
 // libraw reads the caller's file through this (opening the file again by name could meet
 // something else under that name, and a FIFO there would block).
-class CRawReader::CFileStream : public LibRaw_abstract_datastream {
+class CFileStream : public LibRaw_abstract_datastream {
  public:
   explicit CFileStream(std::FILE* file) : m_file(file) {
     if (std::fseek(file, 0, SEEK_END) == 0) m_size = std::ftell(file);
@@ -34,8 +36,6 @@ class CRawReader::CFileStream : public LibRaw_abstract_datastream {
   std::FILE* m_file;
   INT64 m_size = -1;
 };
-
-namespace {
 
 ConvertOutcome Failed(int error) { return {ConvertStatus::kUndecodable, 0, 0, 0, libraw_strerror(error)}; }
 
@@ -125,15 +125,30 @@ void PutExposure(CExifWriter& exif, double seconds) {
   exif.Rational(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME, 1.0 / denominator, denominator);
 }
 
+class CLibRawReader final : public CRawReader {
+ public:
+  CLibRawReader() = default;
+  ~CLibRawReader() override {
+    m_pRaw.reset();  // before the stream it reads through
+  }
+  CLibRawReader(const CLibRawReader&) = delete;
+  CLibRawReader& operator=(const CLibRawReader&) = delete;
+
+  ConvertOutcome Open(std::FILE* file) override;
+  ConvertOutcome ReadPreview(std::string_view& jpeg) override;
+  int GetOrientation() const override;
+  void Describe(ImageFacts& facts) const override;
+
+ private:
+  std::unique_ptr<CFileStream> m_pStream;  // outlives m_pRaw, which reads through it
+  std::unique_ptr<LibRaw> m_pRaw;
+};
+
 }  // namespace
 
-CRawReader::CRawReader() = default;
+std::unique_ptr<CRawReader> CreateLibRawReader() { return std::make_unique<CLibRawReader>(); }
 
-CRawReader::~CRawReader() {
-  m_pRaw.reset();  // before the stream it reads through
-}
-
-ConvertOutcome CRawReader::Open(std::FILE* file) {
+ConvertOutcome CLibRawReader::Open(std::FILE* file) {
   m_pRaw.reset();
   m_pStream = std::make_unique<CFileStream>(file);
   m_pRaw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
@@ -142,7 +157,7 @@ ConvertOutcome CRawReader::Open(std::FILE* file) {
   return {ConvertStatus::kWritten};
 }
 
-ConvertOutcome CRawReader::ReadPreview(std::string_view& jpeg) {
+ConvertOutcome CLibRawReader::ReadPreview(std::string_view& jpeg) {
   jpeg = {};
   const ConvertOutcome none = {ConvertStatus::kUndecodable, 0, 0, 0,
                                "a RAW file without a JPEG preview (Vimo shows the preview a camera stores; it does not develop RAW data)"};
@@ -155,9 +170,9 @@ ConvertOutcome CRawReader::ReadPreview(std::string_view& jpeg) {
   return {ConvertStatus::kWritten};
 }
 
-int CRawReader::GetOrientation() const { return OrientationOfFlip(m_pRaw->imgdata.sizes.flip); }
+int CLibRawReader::GetOrientation() const { return OrientationOfFlip(m_pRaw->imgdata.sizes.flip); }
 
-void CRawReader::Describe(ImageFacts& facts) const {
+void CLibRawReader::Describe(ImageFacts& facts) const {
   const libraw_data_t& data = m_pRaw->imgdata;
   const bool turned = (data.sizes.flip & 4) != 0;
   facts.width = turned ? data.sizes.height : data.sizes.width;

@@ -1,4 +1,4 @@
-#include "convert/HeifReader.h"
+#include "formats/HeifReader.h"
 
 #include <libheif/heif.h>
 #include <lcms2.h>

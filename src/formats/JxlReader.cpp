@@ -1,4 +1,4 @@
-#include "convert/JxlReader.h"
+#include "formats/JxlReader.h"
 
 #include <jxl/decode.h>
 #include <jxl/encode.h>

@@ -1,4 +1,4 @@
-#include "convert/WebpReader.h"
+#include "formats/WebpReader.h"
 
 #include <webp/demux.h>
 
