@@ -38,6 +38,10 @@
 //   --idle S               then measure the CPU time the viewer uses over S seconds
 //   --made DIR:N           count the pictures (*.png, *.jpg) completed anywhere below DIR, logging
 //                          "made COUNT" for each and "all-made" at the N-th, which ends the tail
+//   --pictures             once settled, log "pictures N": the photographs the region shows side
+//                          by side (thumbnails), told from backgrounds, frames and captions by
+//                          their detail; a partly shown one counts when 32 x 32 pixels of it show,
+//                          a picture larger than 512 pixels a side (the photo itself) does not
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -93,6 +97,7 @@ struct Options {
   bool logDamage = false;
   std::string madeDir;
   int madeCount = 0;
+  bool countPictures = false;
   std::vector<char*> command;
 };
 
@@ -127,6 +132,7 @@ class Watcher {
   void WatchFolder(const std::string& path, bool isRoot);
   void ReportDisk();
   void GrabRegion();
+  void CountPictures();
   void AttachSharedImage();
   void DetachSharedImage();
   void ReadTitle();
@@ -278,6 +284,59 @@ void Watcher::GrabRegion() {
   char text[64];
   std::snprintf(text, sizeof text, "%016llx %d %06lx", static_cast<unsigned long long>(hash), m_lastColours, probe);
   Log("pixels", text, shown);
+}
+
+// A photograph is detailed everywhere: nearly every 4 x 4 cell of it holds many colours, where a
+// plain background, a frame or a selection holds one or two and a caption's antialiased letters a
+// few greys in cells too small to make up a picture. The cells of many colours are joined into
+// blocks, and each block of at least 32 x 32 pixels counts once, unless a side is longer than
+// 512 pixels: that is a photo shown beside its thumbnails, not one of them.
+void Watcher::CountPictures() {
+  XImage* image = XGetImage(m_display, m_root, m_options.regionX, m_options.regionY, m_options.regionW,
+                            m_options.regionH, AllPlanes, ZPixmap);
+  if (image == nullptr) return;
+  constexpr int kCell = 4, kDetailed = 10, kSmallest = 32 / kCell, kLargest = 512 / kCell;
+  const int columns = image->width / kCell, rows = image->height / kCell;
+  std::vector<uint8_t> detailed(static_cast<size_t>(columns) * rows, 0);
+  for (int cy = 0; cy < rows; ++cy) {
+    for (int cx = 0; cx < columns; ++cx) {
+      unsigned long seen[kCell * kCell];
+      int distinct = 0;
+      for (int y = cy * kCell; y < (cy + 1) * kCell; ++y) {
+        for (int x = cx * kCell; x < (cx + 1) * kCell; ++x) {
+          const unsigned long pixel = XGetPixel(image, x, y) & 0xFFFFFFul;
+          if (std::find(seen, seen + distinct, pixel) == seen + distinct) seen[distinct++] = pixel;
+        }
+      }
+      detailed[static_cast<size_t>(cy) * columns + cx] = distinct >= kDetailed;
+    }
+  }
+  XDestroyImage(image);
+  int pictures = 0;
+  std::vector<int> stack;
+  for (size_t start = 0; start < detailed.size(); ++start) {
+    if (detailed[start] != 1) continue;
+    int left = columns, right = -1, top = rows, bottom = -1;
+    detailed[start] = 2;
+    stack.assign(1, static_cast<int>(start));
+    while (!stack.empty()) {
+      const int cell = stack.back();
+      stack.pop_back();
+      const int cx = cell % columns, cy = cell / columns;
+      left = std::min(left, cx), right = std::max(right, cx), top = std::min(top, cy), bottom = std::max(bottom, cy);
+      const int next[4][2] = {{cx - 1, cy}, {cx + 1, cy}, {cx, cy - 1}, {cx, cy + 1}};
+      for (const auto& [nx, ny] : next) {
+        if (nx < 0 || ny < 0 || nx >= columns || ny >= rows) continue;
+        const size_t index = static_cast<size_t>(ny) * columns + nx;
+        if (detailed[index] != 1) continue;
+        detailed[index] = 2;
+        stack.push_back(static_cast<int>(index));
+      }
+    }
+    const int width = right - left + 1, height = bottom - top + 1;
+    if (width >= kSmallest && height >= kSmallest && width <= kLargest && height <= kLargest) ++pictures;
+  }
+  Log("pictures", std::to_string(pictures));
 }
 
 void Watcher::ReadTitle() {
@@ -526,6 +585,7 @@ bool Watcher::WaitForSettledPicture() {
     const bool changedSinceMap = m_mapped >= 0 && m_lastPixels >= m_mapped && m_lastColours >= 32;
     if (changedSinceMap && Now() - m_lastPixels >= m_options.settleMs) {
       Log("settled");
+      if (m_options.countPictures) CountPictures();
       return true;
     }
     if (Now() >= deadline || !ChildAlive()) {
@@ -719,6 +779,8 @@ Options ParseOptions(int argc, char** argv) {
       if (colon == std::string::npos) Fail("--made wants DIR:N");
       options.madeDir = made.substr(0, colon);
       options.madeCount = ToInt(made.substr(colon + 1).c_str(), "--made count");
+    } else if (arg == "--pictures") {
+      options.countPictures = true;
     } else if (arg == "--idle") {
       options.idleSeconds = ToInt(value("--idle"), "--idle");
     } else if (arg == "--keys") {

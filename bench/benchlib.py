@@ -205,10 +205,11 @@ def temp_root():
 
 
 def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, idle=0,
-          quiet=0, timeout=30000, region=None, damage=False, made=None, env=None):
+          quiet=0, timeout=30000, region=None, damage=False, made=None, pictures=False, env=None):
     """Runs COMMAND under vimo-xwatch and returns its events (with damage, also each drawing in
     the region that changed nothing; with made (DIR, N), the pictures completed below DIR until
-    the N-th ends the run). env: more variables for the viewer."""
+    the N-th ends the run; with pictures, the thumbnails the settled region shows). env: more
+    variables for the viewer."""
     args = [xwatch, "--log", log, "--geometry", "%dx%d" % SCREEN, "--settle", str(settle),
             "--wait", str(wait), "--tail", str(tail), "--timeout", str(timeout),
             "--watch", temp_root(), "--watch", os.path.join(home, ".cache")]
@@ -224,6 +225,8 @@ def watch(xwatch, log, command, home, settle=1000, wait=0, keys=(), tail=2000, i
         args += ["--damage"]
     if made:
         args += ["--made", "%s:%d" % made]
+    if pictures:
+        args += ["--pictures"]
     environment = viewer_env(home)
     environment.update(env or {})
     subprocess.run(args + ["--"] + list(command), env=environment, check=True,
