@@ -36,7 +36,7 @@ IccBytes PingProfile(const char* format, std::FILE* file) {
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
   if (!info || !exception) return {};
   info->file = file;  // the library reads from it and leaves closing it to the owner
-  (void)FormatLocaleString(info->filename, MaxTextExtent, "%s:source", format);
+  (void)std::snprintf(info->filename, MaxTextExtent, "%s:source", format);
   const ImageListPtr images(PingImage(info.get(), exception.get()));
   const StringInfo* icc = images ? GetImageProfile(images.get(), "icc") : nullptr;
   if (icc == nullptr) return {};

@@ -36,7 +36,7 @@ Image* ReadJpegBytes(std::string_view jpeg, const ImageInfo* info, UINT cx, Conv
   const ExceptionInfoPtr exception(AcquireExceptionInfo());
   if (!readInfo || !exception) return nullptr;
   (void)CopyMagickString(readInfo->magick, "JPEG", MaxTextExtent);
-  (void)FormatLocaleString(readInfo->filename, MaxTextExtent, "JPEG:preview");
+  (void)CopyMagickString(readInfo->filename, "JPEG:preview", MaxTextExtent);
   if (cx > 0) {
     const std::string size = std::to_string(cx) + "x" + std::to_string(cx);
     (void)SetImageOption(readInfo.get(), "jpeg:size", size.c_str());

@@ -1,5 +1,7 @@
 #include "convert/ReadThroughLibrary.h"
 
+#include <cstdio>
+
 namespace vimo::convert {
 
 namespace {
@@ -9,7 +11,7 @@ Image* ReadNamed(const char* magick, std::FILE* file, const ImageInfo* info, Exc
   ImageInfoPtr readInfo(CloneImageInfo(info));
   if (!readInfo) return nullptr;
   readInfo->file = file;  // the library reads from it and leaves closing it to the owner
-  (void)FormatLocaleString(readInfo->filename, MaxTextExtent, "%s:source", magick);
+  (void)std::snprintf(readInfo->filename, MaxTextExtent, "%s:source", magick);
   return ping ? PingImage(readInfo.get(), exception) : ReadImage(readInfo.get(), exception);
 }
 
