@@ -258,6 +258,7 @@ TEST_F(CopyFiles, WritableCopyKeepsSettingsAndLogBesideTheExecutableAndRegisters
   EXPECT_EQ(std::string(g_szLogPath), (folder / "vimolog.txt").string());
   EXPECT_EQ(g_strServer.str(), "smtp.example.jp");
   EXPECT_FALSE(fs::exists(m_configFolder));
+  m_session.Stop();  // the entry is written beside the start, and waited for at the end
   EXPECT_TRUE(RunShell("desktop-file-validate " + Quoted(m_entry), m_dir / "entry.log")) << TextOfFile(m_entry);
 }
 
