@@ -1,9 +1,8 @@
 // The image library's functions the program calls, as entry points that load the library the first
-// time one is called. MagickCore and what it pulls in (OpenMP, FFTW, libxml2, X11, liblqr) weigh
-// about as much at start-up as Qt itself, and a start that shows a JPEG never needs them before the
-// window is up: linking them would make every start load them first. Each entry point has the
-// library's own signature (the compiler checks it against the library's headers) and forwards to
-// the library's function, found once.
+// time one is called. Linked, MagickCore and what it pulls in (FFTW, libxml2, liblqr, libltdl)
+// would be loaded and relocated before main() on every start, although a colour JPEG or GIF is
+// converted without them. Each entry point has the library's own signature (the compiler checks it
+// against the library's headers) and forwards to the library's function, found once.
 //
 // A function the program starts to call must be added here; the link fails until it is.
 #include <cstdio>
