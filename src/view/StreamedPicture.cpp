@@ -145,9 +145,12 @@ CRect CStreamedPicture::Covered(CPoint origin, const CImageLayout::CLayout& layo
 
 void CStreamedPicture::Draw(CDC* pDC, CPoint origin, const CImageLayout::CLayout& layout) {
   if (HasReduced()) {
+    // The header lies 14 bytes into the file's bytes: only its address is handed on, its fields
+    // are read through a copy.
     const auto* lpbi = reinterpret_cast<const BITMAPINFOHEADER*>(m_reduced.bmp.data() + sizeof(BITMAPFILEHEADER));
+    const CSize reduced = ReducedSize();
     DrawDibDraw(m_hddReduced, pDC, origin.x, origin.y, layout.sizeShown.cx, layout.sizeShown.cy, lpbi,
-                m_reduced.bmp.data() + vimo::convert::kBmpHeadersSize, 0, 0, lpbi->biWidth, lpbi->biHeight, 0,
+                m_reduced.bmp.data() + vimo::convert::kBmpHeadersSize, 0, 0, reduced.cx, reduced.cy, 0,
                 layout.nOrientation);
     return;
   }
