@@ -808,8 +808,9 @@ int CWinApp::Run() {
 BOOL CWinApp::BuildWindows() {
   // The fonts (Qt's font database, the interface's font and the one its language falls back to)
   // are loaded on a thread of their own while the window is built, so that its first text does
-  // not wait for them; a start has read the font configuration already (AfxWinMain). The thread ends with the building: the libraries
-  // it enters read the environment, which must not change under them.
+  // not wait for them; a start has read the font configuration already (AfxWinMain). The thread
+  // ends with the building: the libraries it enters read the environment, which must not change
+  // under them.
   const std::jthread fontsAhead([font = QApplication::font(), sample = QLocale().nativeLanguageName()] {
     (void)QFontMetrics(font).horizontalAdvance(sample);
   });
@@ -927,10 +928,11 @@ int AfxWinMain(int argc, char** argv) {
   CWinApp* pApp = AfxGetApp();
   if (pApp == nullptr) return 1;
   PrepareProcess();
-  // The font configuration (fontconfig's files: about 10 ms) is read while Qt starts, which keeps
-  // one core busy and the other idle; the window's fonts, loaded while it is built, then only
-  // match and open theirs, and its first paint does not wait for them. What fontconfig reads of the
-  // environment and the locale is settled by now; loading it twice at once is safe.
+  // The font configuration (fontconfig's files: about 10 ms) is read while Qt's application
+  // object is made, which uses one core and leaves the other idle; the window's fonts, loaded
+  // while it is built, then only match and open theirs, and its first paint does not wait for
+  // them. What fontconfig reads of the environment and the locale is settled by now, and it
+  // loads its configuration safely from two threads at once.
   std::jthread fontConfiguration([] { (void)FcInit(); });
   // A viewer stopped while it starts still ends the normal way, its converted files deleted.
   AfxCatchShutdownSignals();
