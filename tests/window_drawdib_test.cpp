@@ -3,6 +3,7 @@
 // the bytes were made from.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include "app/Globals.h"
 #include "convert/ConvertImage.h"
 #include "support/ui/ViewerSession.h"
+#include "win32/LargeMemory.h"
 
 using namespace vimo::test;
 
@@ -393,6 +395,20 @@ TEST_F(DrawDibTest, ReducedViewIsQuickAtOnceThenAveragedFromCopiesBuiltAside) {
     EXPECT_TRUE(ViewerSession::WaitFor([&] { return isGrey(centre(m_session.ShownPixels())); })) << "no repaint came";
   }
   EXPECT_NE(pDoc->m_pAnimation, nullptr);
+}
+
+// Preparing a backing store's pages for writing changes none of its bytes, however they lie.
+TEST(LargeMemory, PreparingForWritingKeepsEveryByte) {
+  constexpr std::size_t kBytes = 5 * 4096 + 123;
+  const int fd = memfd_create("backing-store", MFD_CLOEXEC);
+  ASSERT_TRUE(fd >= 0 && ftruncate(fd, kBytes) == 0);
+  auto* bytes = static_cast<unsigned char*>(mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  close(fd);
+  ASSERT_NE(bytes, MAP_FAILED);
+  for (std::size_t i = 0; i < kBytes; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  for (const std::size_t from : {0, 1, 4095}) vimo::platform::PrepareForWriting(bytes + from, kBytes - from - 7);
+  for (std::size_t i = 0; i < kBytes; ++i) ASSERT_EQ(bytes[i], static_cast<unsigned char>(i * 7 + 1)) << i;
+  munmap(bytes, kBytes);
 }
 
 }  // namespace

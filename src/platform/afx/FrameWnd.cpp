@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -24,6 +25,7 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <cstddef>
 #include <functional>
 #include <map>
 
@@ -31,6 +33,7 @@
 #include "afx/QtBridge.h"
 #include "afx/Resource.h"
 #include "afx/WinApp.h"
+#include "win32/LargeMemory.h"
 
 namespace {
 
@@ -159,6 +162,7 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
   // The frame's own paint comes first in a repaint of the window; the call waits in the queue
   // until the whole repaint has been drawn and flushed.
   void paintEvent(QPaintEvent* pEvent) override {
+    PrepareBackingStore();
     QMainWindow::paintEvent(pEvent);
     if (m_bPainted) return;
     m_bPainted = true;
@@ -214,7 +218,23 @@ struct AfxFrameWidget : QMainWindow, AfxWidgetLink {
     if (Frame() != nullptr) Frame()->OnDropFiles(paths);
   }
 
+  // The window's backing store, when its memory is new (the first paint, a window grown larger), is
+  // mapped for writing in one call before anything is drawn into it.
+  void PrepareBackingStore() {
+    QBackingStore* pStore = backingStore();
+    QPaintDevice* pDevice = pStore != nullptr ? pStore->paintDevice() : nullptr;
+    if (pDevice == nullptr || pDevice->devType() != QInternal::Image) return;
+    const QImage& image = *static_cast<const QImage*>(pDevice);
+    const auto bytes = static_cast<std::size_t>(image.sizeInBytes());
+    if (image.constBits() == m_pPrepared && bytes == m_nPrepared) return;
+    m_pPrepared = image.constBits();
+    m_nPrepared = bytes;
+    vimo::platform::PrepareForWriting(m_pPrepared, m_nPrepared);
+  }
+
   bool m_bPainted = false;  // the first paint has been seen
+  const uchar* m_pPrepared = nullptr;
+  std::size_t m_nPrepared = 0;
 };
 
 // ---- control bars -----------------------------------------------------------------------------

@@ -39,4 +39,9 @@ using LargeBytes = std::vector<BYTE, LargeAllocator<BYTE>>;
 // A 32-bit image of size in such memory; a null image when there is no memory for it.
 QImage LargeImage(QSize size);
 
+// Maps the whole pages within bytes at p for writing in one call, their contents untouched: a
+// window's backing store is fresh shared memory at its first paint, which otherwise takes a fault
+// for each page as the paint reaches it. Only a hint: where the system cannot, the paint faults.
+void PrepareForWriting(const void* p, std::size_t bytes);
+
 }  // namespace vimo::platform
